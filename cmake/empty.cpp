@@ -1,0 +1,1 @@
+// Keeps a library buildable while its folder has no sources yet.

@@ -1,0 +1,52 @@
+#include "platform/clock.h"
+
+namespace platform {
+namespace {
+
+struct VirtualClock {
+  bool on = false;
+  std::int64_t us = 0;  // time of day in microseconds
+  unsigned long idle = 0;
+  int last_timeout = 0;
+};
+
+VirtualClock& vc() {
+  static VirtualClock c;
+  return c;
+}
+
+}  // namespace
+
+int gettimeofday(struct timeval* tv) {
+  if (!vc().on) return ::gettimeofday(tv, nullptr);
+  tv->tv_sec = static_cast<time_t>(vc().us / 1000000);
+  tv->tv_usec = static_cast<suseconds_t>(vc().us % 1000000);
+  return 0;
+}
+
+int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms) {
+  if (!vc().on) return ::poll(fds, nfds, timeout_ms);
+  vc().last_timeout = timeout_ms;
+  if (timeout_ms < 0) return ::poll(fds, nfds, -1);
+  int r = ::poll(fds, nfds, 0);
+  if (r != 0) return r;
+  ++vc().idle;
+  vc().us += std::int64_t(timeout_ms) * 1000;
+  return 0;
+}
+
+namespace vclock {
+
+void enable(std::int64_t sec, std::int64_t usec) {
+  vc().on = true;
+  set(sec, usec);
+}
+void disable() { vc().on = false; }
+bool enabled() { return vc().on; }
+void set(std::int64_t sec, std::int64_t usec) { vc().us = sec * 1000000 + usec; }
+void advance_us(std::int64_t us) { vc().us += us; }
+unsigned long idle_polls() { return vc().idle; }
+int last_timeout() { return vc().last_timeout; }
+
+}  // namespace vclock
+}  // namespace platform

@@ -1,0 +1,21 @@
+#pragma once
+// Fixed paths of the board. On the board they are used unchanged; on the
+// simulated board they resolve under a board root directory (environment
+// variable GW_BOARD_ROOT, default inside the build tree), so the server runs
+// without root and tests never touch the machine's own /var.
+#include <string>
+
+namespace platform {
+
+// The board root: "" on the board; on the simulator an existing directory
+// holding dev/, var/run/, var/log/, var/monitoring/, usr/local/etc/ and
+// usr/local/voice/ (created on first use).
+const std::string& board_root();
+
+// Maps an absolute board path ("/var/run/server.pid") to the path to open.
+std::string board_path(const std::string& path);
+
+// Re-reads GW_BOARD_ROOT; for tests that switch roots within one process.
+void reset_board_root();
+
+}  // namespace platform

@@ -1,0 +1,63 @@
+#pragma once
+// Simulated board drivers. Each device path may have a model; every open of
+// the path gives the caller one end of a SOCK_SEQPACKET socket pair (so poll
+// works and one read is one record), and the model keeps the other end to
+// deliver records. Writes and ioctls reach the model synchronously; the
+// descriptor is recognised through its socket inode, so duplicates work too.
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace platform {
+namespace sim {
+
+class DeviceModel {
+ public:
+  // One open of the device.
+  struct Channel {
+    int user_fd = -1;    // given to the caller (the caller owns it)
+    int driver_fd = -1;  // the model's end
+    ino_t ino = 0;
+    int flags = 0;
+  };
+
+  virtual ~DeviceModel();
+
+  // errno to fail the next opens with; 0 lets them succeed.
+  int fail_open = 0;
+
+  // Hooks of the driver; the defaults accept writes, read the user end and
+  // refuse ioctls with ENOTTY.
+  virtual ssize_t on_write(Channel& ch, const void* buf, size_t len);
+  virtual ssize_t on_read(Channel& ch, int fd, void* buf, size_t len);
+  virtual int on_ioctl(Channel& ch, unsigned long request, void* arg);
+  virtual void on_open(Channel& ch);
+  virtual void on_close(Channel& ch);
+
+  // Queues one record for the caller to read on the given channel (all
+  // open channels when null). Returns false when no channel took it.
+  bool deliver(const void* buf, size_t len, Channel* ch = nullptr);
+
+  // Open channels, oldest first; a channel is dropped once the caller has
+  // closed every descriptor of it.
+  std::vector<Channel*> channels();
+
+ private:
+  friend struct Registry;
+  friend int add_channel(DeviceModel&, std::unique_ptr<Channel>);
+  std::vector<std::unique_ptr<Channel>> open_;
+};
+
+// Installs the models of the simulated board's devices; done once, before
+// the first device is opened.
+void install_default_models();
+
+// Installs the model of a device path (replacing one installed before);
+// null removes it.
+void install(const std::string& path, std::shared_ptr<DeviceModel> model);
+std::shared_ptr<DeviceModel> model(const std::string& path);
+
+}  // namespace sim
+}  // namespace platform

@@ -1,0 +1,40 @@
+#include "platform/sim/watchdog.h"
+
+#include "platform/clock.h"
+
+#include <cerrno>
+
+namespace platform {
+namespace sim {
+
+ssize_t Watchdog::on_write(Channel&, const void* buf, size_t len) {
+  std::string data(static_cast<const char*>(buf), len);
+  auto f = fail_write.find(data);
+  if (f != fail_write.end() && f->second) {
+    errno = f->second;
+    return -1;
+  }
+  struct timeval tv;
+  platform::gettimeofday(&tv);
+  auto ms = static_cast<std::uint32_t>((std::uint64_t(tv.tv_sec) * 1000000 + tv.tv_usec) / 1000);
+  writes.push_back({data, ms});
+  return static_cast<ssize_t>(len);
+}
+
+void Watchdog::clear() {
+  writes.clear();
+  fail_write.clear();
+  fail_open = 0;
+}
+
+Watchdog& watchdog() {
+  static std::shared_ptr<Watchdog> wd = [] {
+    auto w = std::make_shared<Watchdog>();
+    install("/dev/misc/gw-wd", w);
+    return w;
+  }();
+  return *wd;
+}
+
+}  // namespace sim
+}  // namespace platform

@@ -1,0 +1,33 @@
+#pragma once
+// Model of the hardware watchdog "/dev/misc/gw-wd": it records every write
+// (START, PING, STOP) with the time of the process clock, and can be made to
+// fail its open or the writes of a given text.
+#include "platform/sim/device_model.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace platform {
+namespace sim {
+
+class Watchdog : public DeviceModel {
+ public:
+  struct Write {
+    std::string data;
+    std::uint32_t ms;  // millisecond count of the process clock
+  };
+
+  std::vector<Write> writes;
+  std::map<std::string, int> fail_write;  // text -> errno to fail it with
+
+  ssize_t on_write(Channel& ch, const void* buf, size_t len) override;
+  void clear();
+};
+
+// The watchdog model installed at "/dev/misc/gw-wd" (installed on first call).
+Watchdog& watchdog();
+
+}  // namespace sim
+}  // namespace platform

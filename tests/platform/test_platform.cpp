@@ -1,0 +1,94 @@
+#include "platform/clock.h"
+#include "platform/device.h"
+#include "platform/paths.h"
+#include "platform/sim/watchdog.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+
+namespace {
+
+TEST(BoardPaths, ResolveUnderTheBoardRoot) {
+  const std::string& root = platform::board_root();
+  ASSERT_FALSE(root.empty());
+  EXPECT_EQ(platform::board_path("/var/run/server.pid"), root + "/var/run/server.pid");
+  EXPECT_EQ(::access((root + "/var/run").c_str(), W_OK), 0);
+}
+
+TEST(Device, PlainFilesOpenUnderTheBoardRoot) {
+  std::ofstream(platform::board_path("/usr/local/etc/probe.txt")) << "x";
+  int fd = platform::dev_open("/usr/local/etc/probe.txt", O_RDONLY);
+  ASSERT_GE(fd, 0);
+  char c = 0;
+  EXPECT_EQ(platform::dev_read(fd, &c, 1), 1);
+  EXPECT_EQ(c, 'x');
+  platform::dev_close(fd);
+  EXPECT_EQ(platform::dev_open("/no/such/device", O_RDONLY), -1);
+}
+
+TEST(Watchdog, RecordsWritesAlsoThroughDuplicates) {
+  auto& wd = platform::sim::watchdog();
+  wd.clear();
+  int fd = platform::dev_open("/dev/misc/gw-wd", O_WRONLY);
+  ASSERT_GE(fd, 0);
+  int dup = ::dup(fd);
+  EXPECT_EQ(platform::dev_write(fd, "START", 5), 5);
+  EXPECT_EQ(platform::dev_write(dup, "PING", 4), 4);
+  ASSERT_EQ(wd.writes.size(), 2u);
+  EXPECT_EQ(wd.writes[0].data, "START");
+  EXPECT_EQ(wd.writes[1].data, "PING");
+  EXPECT_EQ(wd.channels().size(), 1u);
+  platform::dev_close(fd);
+  EXPECT_EQ(wd.channels().size(), 1u) << "a duplicate still holds the device open";
+  platform::dev_close(dup);
+  EXPECT_EQ(wd.channels().size(), 0u);
+}
+
+TEST(Watchdog, InjectedFailures) {
+  auto& wd = platform::sim::watchdog();
+  wd.clear();
+  wd.fail_open = EACCES;
+  errno = 0;
+  EXPECT_EQ(platform::dev_open("/dev/misc/gw-wd", O_WRONLY), -1);
+  EXPECT_EQ(errno, EACCES);
+  wd.fail_open = 0;
+  wd.fail_write["PING"] = EIO;
+  int fd = platform::dev_open("/dev/misc/gw-wd", O_WRONLY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(platform::dev_write(fd, "PING", 4), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(platform::dev_write(fd, "STOP", 4), 4);
+  platform::dev_close(fd);
+  wd.clear();
+}
+
+TEST(VirtualClock, IdlePollAdvancesTimeAndReadyPollDoesNot) {
+  platform::vclock::enable(1000, 500);
+  struct timeval tv;
+  platform::gettimeofday(&tv);
+  EXPECT_EQ(tv.tv_sec, 1000);
+  EXPECT_EQ(tv.tv_usec, 500);
+
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  struct pollfd pfd = {p[0], POLLIN, 0};
+  EXPECT_EQ(platform::poll(&pfd, 1, 2500), 0);
+  platform::gettimeofday(&tv);
+  EXPECT_EQ(tv.tv_sec, 1002);
+  EXPECT_EQ(tv.tv_usec, 500500);
+
+  ASSERT_EQ(::write(p[1], "x", 1), 1);
+  EXPECT_EQ(platform::poll(&pfd, 1, 2500), 1);
+  platform::gettimeofday(&tv);
+  EXPECT_EQ(tv.tv_sec, 1002) << "a ready descriptor must not move the clock";
+  ::close(p[0]);
+  ::close(p[1]);
+  platform::vclock::disable();
+}
+
+}  // namespace
