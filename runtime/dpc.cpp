@@ -1,0 +1,33 @@
+#include "runtime/dpc.h"
+
+#include "runtime/multiplexer.h"
+
+DpcHandler::~DpcHandler() = default;
+
+void DpcHandler1::Invoke() {
+  if (func) func();
+}
+
+Dpc::~Dpc() { Deactivate(); }
+
+void Dpc::Bind(DpcHandler* h) {
+  // The old handler may be the one running; it goes when the new one is in.
+  std::unique_ptr<DpcHandler> old(handler.release());
+  handler.reset(h);
+}
+
+void Dpc::Bind(void (*f)()) { Bind(new DpcHandler1(f)); }
+
+void Dpc::Activate() {
+  if (!active) multiplexer.attach(this);
+  active = true;
+}
+
+void Dpc::Deactivate() {
+  if (active) multiplexer.dettach(this);
+  active = false;
+}
+
+void Dpc::Invoke() {
+  if (handler) handler->Invoke();
+}

@@ -1,0 +1,67 @@
+#include "runtime/fd.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+const Fd::BoolResult Fd::valid_{};
+
+Fd::Fd(int fd) : fd_(fd) {
+  if (fd_ >= 0) SetCloexec(fd_, true);
+}
+
+Fd::Fd(const Fd& other) : fd_(other.dup()) {}
+
+Fd& Fd::operator=(const Fd& other) {
+  if (this == &other) return *this;
+  close();
+  fd_ = other.dup();
+  return *this;
+}
+
+Fd::~Fd() {
+  int e = errno;
+  close();
+  errno = e;
+}
+
+int Fd::dup() const {
+  if (fd_ < 0) return -1;
+  return ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+}
+
+bool Fd::open(const char* path, int flags) {
+  close();
+  fd_ = ::open(path, flags | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+int Fd::close() {
+  if (fd_ < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  int fd = fd_;
+  fd_ = -1;
+  return ::close(fd);
+}
+
+bool Fd::NonBlock() { return fd_ >= 0 && NonBlockMode(fd_); }
+
+bool NonBlockMode(int fd) {
+  int fl = ::fcntl(fd, F_GETFL);
+  if (fl < 0) return false;
+  return ::fcntl(fd, F_SETFL, fl | O_NONBLOCK) == 0;
+}
+
+bool BlockMode(int fd) {
+  int fl = ::fcntl(fd, F_GETFL);
+  if (fl < 0) return false;
+  return ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == 0;
+}
+
+bool SetCloexec(int fd, bool on) {
+  int fl = ::fcntl(fd, F_GETFD);
+  if (fl < 0) return false;
+  return ::fcntl(fd, F_SETFD, on ? (fl | FD_CLOEXEC) : (fl & ~FD_CLOEXEC)) == 0;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// Fd: an owning file descriptor, -1 when empty. Every descriptor it takes
+// over or creates carries close-on-exec. Copies are duplicates of one open
+// file: file status flags (O_NONBLOCK) are shared, close-on-exec is per copy,
+// and each copy closes only itself. Descriptor 0 is a valid descriptor.
+
+class Fd {
+ public:
+  struct BoolResult {};
+
+  Fd() = default;
+  explicit Fd(int fd);
+  Fd(const Fd& other);
+  Fd& operator=(const Fd& other);
+  ~Fd();
+
+  // A new raw close-on-exec duplicate owned by the caller; -1 when empty or
+  // when the duplicate fails.
+  int dup() const;
+  bool open(const char* path, int flags);
+  // -1 with errno EBADF when empty.
+  int close();
+  bool NonBlock();
+
+  bool is_valid() const { return fd_ >= 0; }
+  operator const BoolResult*() const { return is_valid() ? &valid_ : nullptr; }
+  int lowlevel_fd() const { return fd_; }
+
+ private:
+  static const BoolResult valid_;
+  int fd_ = -1;
+};
+
+// Set or clear O_NONBLOCK on a raw descriptor; false when fcntl fails.
+bool NonBlockMode(int fd);
+bool BlockMode(int fd);
+// Sets or clears FD_CLOEXEC, keeping the other descriptor flags.
+bool SetCloexec(int fd, bool on);

@@ -1,0 +1,298 @@
+#include "runtime/ini_file.h"
+
+#include <cstdio>
+#include <fstream>
+#include <istream>
+#include <iterator>
+#include <ostream>
+#include <sstream>
+
+namespace IniFile {
+
+// ---- SubKey ---------------------------------------------------------------
+
+bool SubKey::GetBool(bool def) const {
+  // Exact words only: "TRUE" is not a boolean here.
+  static const char* const yes[] = {"true", "yes", "1", "on"};
+  static const char* const no[] = {"false", "no", "0", "off"};
+  for (const char* w : yes)
+    if (mValue == w) return true;
+  for (const char* w : no)
+    if (mValue == w) return false;
+  return def;
+}
+
+void SubKey::SetBool(bool v) { mValue = v ? "yes" : "no"; }
+
+int SubKey::GetInt(int def) const {
+  int v;
+  return std::sscanf(mValue.c_str(), "%d", &v) == 1 ? v : def;
+}
+
+void SubKey::SetInt(int v) { mValue = std::to_string(v); }
+
+float SubKey::GetFloat(float def) const {
+  float v;
+  return std::sscanf(mValue.c_str(), "%f", &v) == 1 ? v : def;
+}
+
+void SubKey::SetFloat(float v) {
+  std::ostringstream os;
+  os << v;
+  mValue = os.str();
+}
+
+void SubKey::Dump(std::ostream& os) const {
+  os << "dumping IniFile::SubKey\n"
+     << "mValue=\"" << mValue << "\"\n"
+     << "mLineNo=" << mLineNo << "\n";
+}
+
+// ---- Key ------------------------------------------------------------------
+
+SubKey* Key::NewSubKey(const std::string& value, int line_no) {
+  return mSubKeys.append(new SubKey(value, line_no));
+}
+
+void Key::CheckEmpty() {
+  if (mSubKeys.count == 0) NewSubKey(std::string(), -1);
+}
+
+SubKey* Key::GetFirstSubKey() {
+  CheckEmpty();
+  return mSubKeys.first;
+}
+
+SubKey* Key::GetLastSubKey() {
+  CheckEmpty();
+  return mSubKeys.last;
+}
+
+void Key::Dump(std::ostream& os) const {
+  os << "dumping IniFile::Key\n"
+     << "mName=\"" << mName << "\"\n"
+     << "mSubKeyCount=" << mSubKeys.count << "\n";
+  for (SubKey* sk : *this) sk->Dump(os);
+}
+
+// ---- SubSection -----------------------------------------------------------
+
+Key& SubSection::operator[](const std::string& name) {
+  auto it = mIndex.find(name);
+  if (it != mIndex.end()) return *it->second;
+  Key* key = NewKey(name);
+  mIndex.emplace(name, key);
+  return *key;
+}
+
+Key* SubSection::NewKey(const std::string& name) { return mKeys.append(new Key(name)); }
+
+SubKey* SubSection::NewSubKey(const std::string& name, const std::string& value, int line_no) {
+  return (*this)[name].NewSubKey(value, line_no);
+}
+
+void SubSection::CleanKeys() {
+  mIndex.clear();
+  mKeys.clean();
+}
+
+void SubSection::Dump(std::ostream& os) const {
+  os << "dumping IniFile::SubSection\n"
+     << "mLineNo=\"" << mLineNo << "\"\n"
+     << "mKeyCount=" << mKeys.count << "\n";
+  for (Key* k : *this) k->Dump(os);
+}
+
+// ---- Section --------------------------------------------------------------
+
+SubSection* Section::NewSubSection(int line_no) {
+  return mSubSections.append(new SubSection(line_no));
+}
+
+void Section::CheckEmpty() {
+  if (mSubSections.count == 0) NewSubSection(-1);
+}
+
+void Section::Dump(std::ostream& os) const {
+  os << "dumping IniFile::Section\n"
+     << "mName=\"" << mName << "\"\n"
+     << "mSubSectionCount=" << mSubSections.count << "\n";
+  for (SubSection* ss : *this) ss->Dump(os);
+}
+
+// ---- File -----------------------------------------------------------------
+
+bool File::Open(const std::string& file_name) {
+  Close();
+  mFileName = file_name;
+  std::ifstream in(file_name.c_str(), std::ios::in | std::ios::binary);
+  if (in.is_open()) Parse(in);
+  return mOpen;
+}
+
+void File::Close() {
+  // Lookups may have added sections to a file that never opened; they are
+  // emptied too, so a closed file is always an empty tree and nothing leaks.
+  CleanSections();
+  mOpen = false;
+}
+
+Section& File::operator[](const std::string& name) {
+  auto it = mIndex.find(name);
+  if (it != mIndex.end()) return *it->second;
+  Section* s = NewSection(name);
+  mIndex.emplace(name, s);
+  return *s;
+}
+
+Section* File::NewSection(const std::string& name) { return mSections.append(new Section(name)); }
+
+SubSection* File::NewSubSection(const std::string& name, int line_no) {
+  return (*this)[name].NewSubSection(line_no);
+}
+
+void File::CleanSections() {
+  mIndex.clear();
+  mSections.clean();
+}
+
+void File::Dump(std::ostream& os) const {
+  os << "dumping IniFile::File\n"
+     << "mFileName=\"" << mFileName << "\"\n"
+     << "\n"
+     << "mSectionCount=" << mSections.count << "\n";
+  for (Section* s : *this) s->Dump(os);
+}
+
+std::istream& operator>>(std::istream& is, File& file) {
+  file.Close();
+  file.mFileName.clear();
+  file.Parse(is);
+  return is;
+}
+
+// One pass over the bytes. Malformed lines are skipped, never reported.
+void File::Parse(std::istream& is) {
+  enum State {
+    Outside,      // before the first header, or after an unterminated one
+    InHeader,     // between "[" and "]"
+    AfterHeader,  // rest of the header line
+    LineStart,    // start of a line inside a block
+    InKey,
+    AfterEquals,
+    InValue,
+  };
+
+  mOpen = true;
+
+  State state = Outside;
+  bool comment = false;
+  int blanks = 0;
+  int line = 1;
+  SubSection* current = nullptr;
+  std::string section, key, value;
+
+  auto add_key = [&] {
+    if (current) current->NewSubKey(key, value, line);
+    key.clear();
+  };
+
+  std::istreambuf_iterator<char> it(is), end;
+  for (; it != end; ++it) {
+    const char c = *it;
+    if (c == '\r') continue;
+    if (comment) {
+      if (c != '\n') continue;
+      comment = false;
+    }
+    switch (state) {
+      case Outside:
+        if (c == '[') {
+          section.clear();
+          state = InHeader;
+        } else if (c == '#') {
+          comment = true;
+        }
+        break;
+      case InHeader:
+        if (c == '\n') {
+          state = Outside;
+        } else if (c == ']') {
+          current = NewSubSection(section, line);
+          state = AfterHeader;
+        } else {
+          section += c;
+        }
+        break;
+      case AfterHeader:
+        if (c == '\n')
+          state = LineStart;
+        else if (c == '#')
+          comment = true;
+        break;
+      case LineStart:
+        if (c == '#') {
+          comment = true;
+        } else if (c == '\t' || c == ' ' || c == '\n') {
+        } else if (c == '[') {
+          section.clear();
+          state = InHeader;
+        } else {
+          key.assign(1, c);
+          blanks = 0;
+          state = InKey;
+        }
+        break;
+      case InKey:
+        if (c == ' ') {
+          ++blanks;
+        } else if (c == '=') {
+          value.clear();
+          blanks = 0;
+          state = AfterEquals;
+        } else if (c == '\n') {
+          key.clear();
+          blanks = 0;
+          state = LineStart;
+        } else {
+          key.append(blanks, ' ');
+          key += c;
+          blanks = 0;
+        }
+        break;
+      case AfterEquals:
+        if (c == ' ') {
+        } else if (c == '#') {
+          comment = true;
+        } else if (c == '\n') {
+          add_key();
+          state = LineStart;
+        } else {
+          value.assign(1, c);
+          blanks = 0;
+          state = InValue;
+        }
+        break;
+      case InValue:
+        if (c == ' ') {
+          ++blanks;
+        } else if (c == '#' && blanks > 0) {
+          blanks = 0;
+          comment = true;
+        } else if (c == '\n') {
+          blanks = 0;
+          add_key();
+          state = LineStart;
+        } else {
+          value.append(blanks, ' ');
+          value += c;
+          blanks = 0;
+        }
+        break;
+    }
+    if (c == '\n') ++line;
+  }
+  if (state == AfterEquals || state == InValue) add_key();
+}
+
+}  // namespace IniFile

@@ -1,0 +1,118 @@
+#include "runtime/log_file.h"
+
+#include <sys/time.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "runtime/mux_time.h"
+
+namespace {
+
+// The loop's clock, so tests move the hour on with the virtual clock.
+void local_now(Mux::timeval& tv, struct tm& tm) {
+  Mux::mux_gettimeofday(tv);
+  time_t sec = tv.tv_sec;
+  localtime_r(&sec, &tm);
+}
+
+}  // namespace
+
+LogFileStreamBuf::LogFileStreamBuf(const std::string& directory)
+    : file_(new std::filebuf), dir_(directory), hour_(-1), continuation_(false) {
+  LogFileStreamBuf::setbuf(new char[BufSize], BufSize);
+  NewFile();
+  continuation_ = false;
+}
+
+LogFileStreamBuf::~LogFileStreamBuf() {
+  // Text still in the put area is not written; the file is written out.
+  delete[] buffer_;
+  delete file_;
+}
+
+void LogFileStreamBuf::open_hour(const struct tm& tm) {
+  file_->close();
+  hour_ = tm.tm_hour;
+  char stamp[128];
+  if (std::strftime(stamp, sizeof stamp, "%Y_%m_%d-%H", &tm) == 0) stamp[0] = '\0';
+  const std::string name = dir_ + "/" + stamp + ".log";
+  // Appending: a restart within the hour must not erase the hour's log.
+  file_->open(name.c_str(), std::ios::out | std::ios::app | std::ios::binary);
+}
+
+void LogFileStreamBuf::NewFile() {
+  Mux::timeval tv;
+  struct tm tm;
+  local_now(tv, tm);
+  open_hour(tm);
+}
+
+void LogFileStreamBuf::put(const char* text, std::streamsize n) {
+  // A file that did not open drops what is written to it.
+  if (n > 0 && file_->is_open()) file_->sputn(text, n);
+}
+
+std::streambuf* LogFileStreamBuf::setbuf(char* buffer, std::streamsize size) {
+  if (size < 2) return this;
+  sync();
+  delete[] buffer_;
+  buffer_ = buffer;
+  setp(buffer_, buffer_ + size);
+  return this;
+}
+
+int LogFileStreamBuf::sync() {
+  if (!buffer_) return 0;
+  const char* p = pbase();
+  const char* const end = pptr();
+  bool ended_line = false;
+
+  if (continuation_) {
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+    if (!nl) {
+      put(p, end - p);
+      setp(pbase(), epptr());
+      return 0;
+    }
+    put(p, nl + 1 - p);
+    continuation_ = false;
+    p = nl + 1;
+    ended_line = true;
+  }
+
+  if (p != end) {
+    Mux::timeval tv;
+    struct tm tm;
+    local_now(tv, tm);
+    if (tm.tm_hour != hour_) open_hour(tm);
+
+    char prefix[32];
+    const int plen = std::snprintf(prefix, sizeof prefix, "%02d:%02d:%05ld: ", tm.tm_min,
+                                   tm.tm_sec, long(tv.tv_usec));
+    while (p != end) {
+      put(prefix, plen);
+      const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+      if (!nl) {
+        put(p, end - p);
+        continuation_ = true;
+        break;
+      }
+      put(p, nl + 1 - p);
+      p = nl + 1;
+      ended_line = true;
+    }
+  }
+  setp(pbase(), epptr());
+  // Whole lines go to the file at once, so the last words before a crash
+  // (an abort of the loop, say) are not left in the file's buffer.
+  if (ended_line) file_->pubsync();
+  return 0;
+}
+
+LogFileStreamBuf::int_type LogFileStreamBuf::overflow(int_type c) {
+  sync();
+  if (traits_type::eq_int_type(c, traits_type::eof())) return 0;
+  return sputc(traits_type::to_char_type(c));
+}

@@ -1,0 +1,241 @@
+// Descriptor events: counting, handler calls and bits, arming and
+// re-arming, handler ownership, and destruction from inside the handler.
+#include "runtime/event.h"
+#include "runtime/fd.h"
+#include "tests/support/pipe.h"
+#include "tests/support/vclock_loop.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using testsupport::Pipe;
+
+// Owner of Events that logs every call it gets and stops the loop after
+// `passes` services of `stopper`.
+struct Owner {
+  struct Call {
+    int owner_id;
+    int fd;
+    short bits;
+  };
+  std::vector<Call> calls;
+  int id = 0;
+  Event* stopper = nullptr;
+  int passes = 1;
+  void OnEvent(int fd, short bits) {
+    calls.push_back({id, fd, bits});
+    if (--passes == 0) multiplexer.terminate();
+  }
+  void Quiet(int fd, short bits) { calls.push_back({id, fd, bits}); }
+};
+
+int open_descriptors() {
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (::readdir(d)) ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+class EventTest : public testsupport::VirtualClockTest {
+ protected:
+  void TearDown() override {
+    EXPECT_EQ(multiplexer.pending_list().size() + multiplexer.active_list().size(), 0u);
+    VirtualClockTest::TearDown();
+  }
+};
+
+TEST_F(EventTest, QuietDescriptorGetsZeroAndIsNotCounted) {
+  Pipe quiet, busy;
+  ASSERT_TRUE(busy.fill());
+  Owner q, b;
+  Event eq, eb;
+  EXPECT_EQ(eq.event_name(), "Unknown");
+  eq.Bind("Quiet", &Owner::Quiet, &q);
+  eb.Bind("Busy", &Owner::OnEvent, &b);
+  eq.Schedule(Fd(::dup(quiet.r)), POLLIN);
+  eb.Schedule(Fd(::dup(busy.r)), POLLIN);
+  multiplexer.run(false, true);
+
+  ASSERT_EQ(q.calls.size(), 1u);
+  EXPECT_EQ(q.calls[0].bits, 0);
+  EXPECT_EQ(eq.get_count(), 0u);
+  EXPECT_EQ(b.calls[0].bits, POLLIN);
+  EXPECT_EQ(eb.get_count(), 1u);
+  EXPECT_EQ(eb.event_name(), "Busy");
+}
+
+TEST_F(EventTest, HangUpIsPassedOnButNotCountedForAReader) {
+  Pipe p;
+  ::close(p.w);
+  p.w = -1;
+  Owner o;
+  Event e;
+  e.Bind("Reader", &Owner::OnEvent, &o);
+  e.Schedule(Fd(::dup(p.r)), POLLIN);
+  multiplexer.run(false, true);
+  ASSERT_EQ(o.calls.size(), 1u);
+  EXPECT_EQ(o.calls[0].bits, POLLHUP);
+  EXPECT_EQ(e.get_count(), 0u);
+}
+
+TEST_F(EventTest, HandlerGetsTheEventsOwnCloseOnExecDuplicate) {
+  Pipe p;
+  ASSERT_TRUE(p.fill());
+  Owner o;
+  Event e;
+  e.Bind("Reader", &Owner::OnEvent, &o);
+  {
+    Fd mine(::dup(p.r));
+    e.Schedule(mine, POLLIN);
+    EXPECT_NE(e.lowlevel_fd(), mine.lowlevel_fd());
+  }  // closing the owner's copy does not stop the polling
+  multiplexer.run(false, true);
+  ASSERT_EQ(o.calls.size(), 1u);
+  EXPECT_EQ(o.calls[0].fd, e.lowlevel_fd());
+  EXPECT_EQ(o.calls[0].bits, POLLIN);
+  EXPECT_EQ(::fcntl(e.lowlevel_fd(), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+}
+
+TEST_F(EventTest, ReschedulingMovesTheEventBehindAndClosesTheOldDuplicate) {
+  Pipe p1, p2, p3;
+  ASSERT_TRUE(p1.fill());
+  ASSERT_TRUE(p2.fill());
+  ASSERT_TRUE(p3.fill());
+  Owner a, b;
+  a.id = 1;
+  b.id = 2;
+  b.passes = 2;
+  Event ea, eb;
+  ea.Bind("A", &Owner::Quiet, &a);
+  eb.Bind("B", &Owner::OnEvent, &b);
+  ea.Schedule(Fd(::dup(p1.r)), POLLIN);
+  eb.Schedule(Fd(::dup(p2.r)), POLLIN);
+  int before = open_descriptors();
+  ea.Schedule(Fd(::dup(p3.r)), POLLIN);
+  EXPECT_EQ(open_descriptors(), before) << "the old duplicate is closed";
+  struct stat now_on, third;
+  ASSERT_EQ(::fstat(ea.lowlevel_fd(), &now_on), 0);
+  ASSERT_EQ(::fstat(p3.r, &third), 0);
+  EXPECT_EQ(now_on.st_ino, third.st_ino);
+  multiplexer.run(false, true);
+  // B first: A was attached again behind it.
+  ASSERT_EQ(a.calls.size() + b.calls.size(), 3u);
+  EXPECT_EQ(b.calls.size(), 2u);
+  EXPECT_EQ(a.calls.size(), 1u);
+
+  // SetEvents keeps the place in the poll order.
+  a.calls.clear();
+  b.calls.clear();
+  b.passes = 1;
+  ea.SetEvents(POLLIN | POLLOUT);
+  EXPECT_EQ(multiplexer.pending_list().size(), 0u) << "not attached again";
+  multiplexer.run(false, true);
+  EXPECT_EQ(a.calls.size(), 0u) << "B stopped the dispatch before A";
+}
+
+TEST_F(EventTest, ReleaseDisarmsAndAnUnarmedEventCannotBeReleased) {
+  Pipe p;
+  Event e;
+  e.Schedule(Fd(::dup(p.r)), POLLIN);
+  EXPECT_TRUE(e.IsActive());
+  EXPECT_TRUE(multiplexer.event_exists(&e));
+  EXPECT_EQ(e.Release(), 0);
+  EXPECT_FALSE(e.IsActive());
+  EXPECT_FALSE(multiplexer.event_exists(&e));
+  errno = 0;
+  EXPECT_EQ(e.Release(), -1);
+  EXPECT_EQ(errno, EBADF);
+
+  e.Schedule(Fd(), POLLIN);
+  EXPECT_FALSE(e.IsActive());
+  EXPECT_FALSE(multiplexer.event_exists(&e));
+}
+
+struct CountingHandler : Event::Handler {
+  static int destroyed;
+  int* invoked;
+  explicit CountingHandler(int* i) : invoked(i) {}
+  ~CountingHandler() override { ++destroyed; }
+  void Invoke(int, short) override { ++*invoked; }
+};
+int CountingHandler::destroyed = 0;
+
+TEST_F(EventTest, BindingReplacesAndDestroysHandlers) {
+  CountingHandler::destroyed = 0;
+  int first = 0, second = 0;
+  {
+    Event e;
+    e.Bind(new CountingHandler(&first));
+    e.Bind(new CountingHandler(&second));
+    EXPECT_EQ(CountingHandler::destroyed, 1);
+    EXPECT_TRUE(e.has_handler());
+  }
+  EXPECT_EQ(CountingHandler::destroyed, 2);
+
+  // Without a handler (or with a null action) an armed Event is still
+  // polled and counted.
+  Pipe p;
+  ASSERT_TRUE(p.fill());
+  Owner stop;
+  Event counted, null_action, stopper;
+  counted.Bind(new CountingHandler(&first));
+  counted.UnBind();
+  EXPECT_FALSE(counted.has_handler());
+  null_action.Bind<Owner>("Null", nullptr, &stop);
+  stopper.Bind("Stop", &Owner::OnEvent, &stop);
+  counted.Schedule(Fd(::dup(p.r)), POLLIN);
+  null_action.Schedule(Fd(::dup(p.r)), POLLIN);
+  stopper.Schedule(Fd(::dup(p.r)), POLLIN);
+  multiplexer.run(false, true);
+  EXPECT_EQ(counted.get_count(), 1u);
+  EXPECT_EQ(null_action.get_count(), 1u);
+}
+
+TEST_F(EventTest, EventMayBeDestroyedInsideItsOwnHandler) {
+  struct SelfClosing {
+    Event* e = new Event;
+    void OnEvent(int, short) {
+      delete e;  // the Event and this handler object go
+      e = nullptr;
+      multiplexer.terminate();
+    }
+  } s;
+  Pipe p;
+  ASSERT_TRUE(p.fill());
+  s.e->Bind("SelfClosing", &SelfClosing::OnEvent, &s);
+  s.e->Schedule(Fd(::dup(p.r)), POLLIN);
+  multiplexer.run(false, true);
+  EXPECT_EQ(s.e, nullptr);
+}
+
+TEST_F(EventTest, DescriptorZeroIsAValidDescriptor) {
+  // In a child, so the test's own standard input is left alone.
+  EXPECT_EXIT(
+      {
+        ::close(0);
+        int p[2];
+        if (::pipe(p) != 0 || p[0] != 0) std::_Exit(2);
+        Fd zero(p[0]);
+        if (!zero.is_valid() || !zero) std::_Exit(3);
+        Owner o;
+        Event e;
+        e.Bind("Zero", &Owner::OnEvent, &o);
+        e.Schedule(zero, POLLIN);
+        if (!e.IsActive()) std::_Exit(4);
+        if (::write(p[1], "x", 1) != 1) std::_Exit(5);
+        multiplexer.run(false, true);
+        std::_Exit(o.calls.size() == 1 && o.calls[0].bits == POLLIN ? 0 : 6);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+}  // namespace

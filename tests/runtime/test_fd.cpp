@@ -1,0 +1,81 @@
+// Owned descriptors and captured errors.
+#include "runtime/errno_text.h"
+#include "runtime/fd.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+bool is_open(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+bool cloexec(int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
+
+TEST(Fd, EmptyDescriptors) {
+  Fd empty;
+  Fd copy(empty);
+  EXPECT_FALSE(copy.is_valid());
+  EXPECT_FALSE(copy);
+  EXPECT_EQ(copy.dup(), -1);
+  errno = 0;
+  EXPECT_EQ(empty.close(), -1);
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_FALSE(empty.NonBlock());
+}
+
+TEST(Fd, CopiesAreCloseOnExecDuplicatesSharingStatusFlags) {
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  ::close(p[1]);
+  int raw = p[0];
+  Fd a(raw);
+  EXPECT_TRUE(cloexec(raw)) << "taken over with close-on-exec";
+  {
+    Fd b(a);
+    ASSERT_TRUE(b.is_valid());
+    EXPECT_NE(b.lowlevel_fd(), raw);
+    EXPECT_TRUE(cloexec(b.lowlevel_fd()));
+    EXPECT_TRUE(b.NonBlock());
+    EXPECT_TRUE(::fcntl(raw, F_GETFL) & O_NONBLOCK) << "one open file";
+    int extra = b.dup();
+    EXPECT_TRUE(cloexec(extra));
+    ::close(extra);
+  }
+  EXPECT_TRUE(is_open(raw)) << "each copy closes only itself";
+
+  Fd& same = a;
+  a = same;
+  EXPECT_TRUE(is_open(raw)) << "self-assignment keeps the descriptor";
+  EXPECT_EQ(a.lowlevel_fd(), raw);
+  EXPECT_TRUE(BlockMode(raw));
+  EXPECT_FALSE(::fcntl(raw, F_GETFL) & O_NONBLOCK);
+  EXPECT_EQ(a.close(), 0);
+  EXPECT_FALSE(is_open(raw));
+}
+
+TEST(Fd, OpenClosesWhatWasHeldEvenWhenItFails) {
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  ::close(p[1]);
+  Fd f(p[0]);
+  EXPECT_FALSE(f.open("/nonexistent/file", O_RDONLY));
+  EXPECT_FALSE(f.is_valid());
+  EXPECT_FALSE(is_open(p[0]));
+  ASSERT_TRUE(f.open("/dev/null", O_RDONLY));
+  EXPECT_TRUE(cloexec(f.lowlevel_fd()));
+}
+
+
+TEST(Errno, CapturesAtConstructionAndStreamsTheText) {
+  errno = ENOENT;
+  Errno e;
+  errno = 0;
+  EXPECT_EQ(e.value(), ENOENT);
+  std::ostringstream os;
+  os << "open fail: " << e;
+  EXPECT_EQ(os.str(), "open fail: No such file or directory");
+}
+
+}  // namespace
