@@ -1,0 +1,68 @@
+#include "asn1/bmpstring.h"
+
+#include <boost/polymorphic_cast.hpp>
+
+#include "asn1/visitor.h"
+
+namespace ASN1 {
+
+BMPString::InfoType const BMPString::theInfo = {
+    {{&BMPString::create, 30}, Unconstrained, 0, 0xFFFFFFFFu}, 0, 65535, 16, 16};
+
+AbstractData* BMPString::create(void const* info)
+{
+    return info ? new BMPString(info) : 0;
+}
+
+bool BMPString::legalCharacter(wchar_t c) const
+{
+    unsigned long const code = static_cast<unsigned long>(c);
+    return getFirstChar() <= code && code <= getLastChar();
+}
+
+BMPString::size_type BMPString::first_illegal_at() const
+{
+    for (size_type i = 0; i < size(); ++i) {
+        if (!legalCharacter((*this)[i]))
+            return i;
+    }
+    return size();
+}
+
+bool BMPString::isStrictlyValid() const
+{
+    return sizeStrictlyValid(static_cast<unsigned>(size())) && first_illegal_at() == size();
+}
+
+bool BMPString::isValid() const
+{
+    unsigned const n = static_cast<unsigned>(size());
+    if (n < static_cast<unsigned>(getLowerLimit()))
+        return false;
+    if (n > getUpperLimit() && !extendable())
+        return false;
+    return first_illegal_at() == size();
+}
+
+int BMPString::do_compare(AbstractData const& other) const
+{
+    BMPString const& o = *boost::polymorphic_downcast<BMPString const*>(&other);
+    return std::wstring::compare(o);
+}
+
+AbstractData* BMPString::do_clone() const
+{
+    return cloneOf(*this);
+}
+
+bool BMPString::do_accept(Visitor& v)
+{
+    return v.visit(*this);
+}
+
+bool BMPString::do_accept(ConstVisitor& v) const
+{
+    return v.visit(*this);
+}
+
+} // namespace ASN1

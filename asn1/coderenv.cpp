@@ -1,0 +1,75 @@
+#include "asn1/coderenv.h"
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+
+#include "asn1/abstractdata.h"
+#include "asn1/avnencoder.h"
+#include "asn1/perdecoder.h"
+#include "asn1/perencoder.h"
+
+namespace ASN1 {
+
+bool CoderEnv::encode(AbstractData const& value, OutputIterator out)
+{
+    switch (encodingRule_) {
+    case per:
+        return encodePER(value, out);
+    case ber:
+        return encodeBER(value, out);
+    case avn:
+        return encodeAVN(value, out);
+    default:
+        return false;
+    }
+}
+
+bool CoderEnv::encodePER(AbstractData const& value, OutputIterator out)
+{
+    // Built aside first, so a failed encode writes nothing.
+    std::vector<char> octets;
+    PEREncoder encoder(octets, true);
+    if (!value.accept(encoder))
+        return false;
+    std::copy(octets.begin(), octets.end(), out);
+    return true;
+}
+
+bool CoderEnv::encodeBER(AbstractData const&, OutputIterator)
+{
+    return false;  // no BER coder in this runtime
+}
+
+bool CoderEnv::encodeAVN(AbstractData const& value, OutputIterator out)
+{
+    std::ostringstream text;
+    AVNEncoder printer(text);
+    if (!value.accept(printer))
+        return false;
+    std::string const s = text.str();
+    std::copy(s.begin(), s.end(), out);
+    return true;
+}
+
+bool CoderEnv::decode(char const* begin, char const* end, AbstractData& value, bool defer)
+{
+    CoderEnv* env = defer ? 0 : this;
+    if (encodingRule_ != per)
+        return false;  // only PER is read here
+    PERDecoder decoder(begin, end, env, true);
+    return value.accept(decoder);
+}
+
+bool encode(AbstractData const& value, CoderEnv* env,
+            std::back_insert_iterator<std::vector<char> > out)
+{
+    return env && env->encode(value, out);
+}
+
+bool decode(char const* begin, char const* end, CoderEnv* env, AbstractData& value, bool defer)
+{
+    return env && env->decode(begin, end, value, defer);
+}
+
+} // namespace ASN1

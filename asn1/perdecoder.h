@@ -1,0 +1,88 @@
+#ifndef ASN1_PERDECODER_H
+#define ASN1_PERDECODER_H
+
+#include <vector>
+
+#include "asn1/visitor.h"
+
+namespace ASN1 {
+
+class ConstrainedObject;
+
+// Limits of the decoder: a count or length above them fails, equal passes.
+extern unsigned const MaximumArraySize;   // SEQUENCE OF elements, extension bits
+extern unsigned const MaximumStringSize;  // bits, octets, characters
+
+// Aligned PER reader over a range of octets; never reads past the end.
+class PERDecoder : public Visitor {
+public:
+    struct memento_type {
+        memento_type() : position(0), bitsLeft(8) {}
+        memento_type(char const* p, unsigned b) : position(p), bitsLeft(b) {}
+        char const* position;  // null: nothing saved
+        unsigned bitsLeft;
+    };
+
+    PERDecoder(char const* begin, char const* end, CoderEnv* env = 0, bool aligned = true);
+
+    bool atEnd() const { return position_ >= end_; }
+    bool aligned() const { return aligned_; }
+    unsigned getBitsLeft() const;
+    void byteAlign();
+    void setPosition(char const* p);
+    void rollback(memento_type const& m);
+    char const* getPosition() const { return position_; }
+
+    // 0 when no bit is left.
+    unsigned decodeSingleBit();
+    bool decodeMultiBit(unsigned nbits, unsigned& value);
+    bool decodeBitMap(std::vector<char>& bitmap, unsigned nbits);
+    // Copies up to n octets (aligned first) and returns how many.
+    unsigned decodeBlock(char* data, unsigned n);
+    // 0 on success, -1 on failure.
+    int decodeUnsigned(unsigned lower, unsigned upper, unsigned& value);
+    int decodeLength(unsigned lower, unsigned upper, unsigned& len);
+    bool decodeSmallUnsigned(unsigned& value);
+    int decodeConstrainedLength(ConstrainedObject const& obj, unsigned& len);
+    bool decodeChoicePreamle(CHOICE& v, memento_type& m);
+
+protected:
+    using Visitor::do_visit;
+    bool do_visit(Null& v) override;
+    bool do_visit(BOOLEAN& v) override;
+    bool do_visit(INTEGER& v) override;
+    bool do_visit(ENUMERATED& v) override;
+    bool do_visit(OBJECT_IDENTIFIER& v) override;
+    bool do_visit(OCTET_STRING& v) override;
+    bool do_visit(BIT_STRING& v) override;
+    bool do_visit(AbstractString& v) override;
+    bool do_visit(BMPString& v) override;
+    bool do_visit(CHOICE& v) override;
+    bool do_visit(SEQUENCE_OF_Base& v) override;
+    bool do_visit(OpenData& v) override;
+    bool do_revisit(OpenData& v) override;
+    bool do_visit(TypeConstrainedOpenData& v) override;
+    bool do_visit(GeneralizedTime& v) override;
+
+    int preVisitExtensionRoots(SEQUENCE& v) override;
+    int visitExtensionRoot(SEQUENCE& v, int index, int optId) override;
+    int preVisitExtensions(SEQUENCE& v) override;
+    int visitKnownExtension(SEQUENCE& v, int index, int optId) override;
+    int visitUnknownExtensions(SEQUENCE& v) override;
+
+private:
+    // A length with no bound; false when missing.
+    bool decodeOpenLength(unsigned& len);
+    // Octets from the position to the end.
+    unsigned long remaining() const;
+    char const* ahead(unsigned n) const;
+
+    char const* position_;
+    char const* end_;
+    unsigned short bitsLeft_;
+    bool aligned_;
+};
+
+} // namespace ASN1
+
+#endif

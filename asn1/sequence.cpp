@@ -1,0 +1,218 @@
+#include "asn1/sequence.h"
+
+#include <boost/polymorphic_cast.hpp>
+
+#include "asn1/visitor.h"
+
+namespace ASN1 {
+
+unsigned const SEQUENCE::defaultTag[1] = {0};
+
+SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : std::vector<AbstractData*>()
+{
+    reserve(other.size());
+    for (AbstractData const* f : other)
+        push_back(f ? f->clone() : 0);
+}
+
+SEQUENCE::FieldVector::~FieldVector()
+{
+    for (AbstractData* f : *this)
+        delete f;
+    clear();
+}
+
+void SEQUENCE::BitMap::resize(unsigned n)
+{
+    bytes_.resize((static_cast<unsigned long long>(n) + 7) / 8, 0);
+    size_ = n;
+}
+
+int SEQUENCE::BitMap::operator[](unsigned i) const
+{
+    if (i >= size_)
+        return 0;
+    return (static_cast<unsigned char>(bytes_[i / 8]) & (0x80u >> (i % 8))) ? 1 : 0;
+}
+
+void SEQUENCE::BitMap::set(unsigned i)
+{
+    if (i < size_)
+        bytes_[i / 8] = static_cast<char>(bytes_[i / 8] | (0x80u >> (i % 8)));
+}
+
+void SEQUENCE::BitMap::clear(unsigned i)
+{
+    if (i < size_)
+        bytes_[i / 8] = static_cast<char>(bytes_[i / 8] & ~(0x80u >> (i % 8)));
+}
+
+bool SEQUENCE::BitMap::any() const
+{
+    for (unsigned i = 0; i < size_; ++i) {
+        if ((*this)[i])
+            return true;
+    }
+    return false;
+}
+
+void SEQUENCE::BitMap::swap(BitMap& other)
+{
+    std::swap(size_, other.size_);
+    bytes_.swap(other.bytes_);
+}
+
+SEQUENCE::SEQUENCE(void const* info) : AbstractData(info)
+{
+    InfoType const* i = this->info();
+    fields_.resize(i->numFields + i->knownExtensions, 0);
+    optionalMap_.resize(i->numOptional);
+    for (unsigned n = 0; n < i->numFields; ++n) {
+        if (i->fieldIds[n] == MandatoryField)
+            fields_[n] = AbstractData::create(i->fieldInfos[n]);
+    }
+    if (i->extensionPreset) {
+        extensionMap_.resize(i->knownExtensions);
+        for (unsigned k = 0; k < extensionMap_.bytes().size(); ++k)
+            extensionMap_.bytes()[k] = static_cast<char>(i->extensionPreset[k]);
+        for (unsigned k = 0; k < i->knownExtensions; ++k) {
+            if (extensionMap_[k])
+                fields_[i->numFields + k] = AbstractData::create(i->fieldInfos[i->numFields + k]);
+        }
+    }
+}
+
+SEQUENCE::SEQUENCE(SEQUENCE const& other)
+    : AbstractData(other), fields_(other.fields_), optionalMap_(other.optionalMap_),
+      extensionMap_(other.extensionMap_)
+{
+}
+
+SEQUENCE& SEQUENCE::operator=(SEQUENCE const& other)
+{
+    if (this != &other) {
+        FieldVector fields(other.fields_);
+        BitMap optionalMap(other.optionalMap_);
+        BitMap extensionMap(other.extensionMap_);
+        fields_.swap(fields);
+        optionalMap_.swap(optionalMap);
+        extensionMap_.swap(extensionMap);
+    }
+    return *this;
+}
+
+SEQUENCE::~SEQUENCE()
+{
+}
+
+void SEQUENCE::swap(SEQUENCE& other)
+{
+    fields_.swap(other.fields_);
+    optionalMap_.swap(other.optionalMap_);
+    extensionMap_.swap(other.extensionMap_);
+}
+
+AbstractData* SEQUENCE::create(void const* info)
+{
+    return info ? new SEQUENCE(info) : 0;
+}
+
+AbstractData* SEQUENCE::makeField(unsigned index)
+{
+    if (!fields_[index])
+        fields_[index] = AbstractData::create(info()->fieldInfos[index]);
+    return fields_[index];
+}
+
+bool SEQUENCE::hasOptionalField(unsigned id) const
+{
+    if (id < optionalMap_.size())
+        return optionalMap_[id] != 0;
+    return extensionMap_[id - optionalMap_.size()] != 0;
+}
+
+AbstractData* SEQUENCE::includeOptionalField(unsigned id, unsigned index)
+{
+    if (id < optionalMap_.size()) {
+        optionalMap_.set(id);
+    } else {
+        unsigned const k = id - optionalMap_.size();
+        if (extensionMap_.size() <= k)
+            extensionMap_.resize(k + 1);
+        extensionMap_.set(k);
+    }
+    return makeField(index);
+}
+
+void SEQUENCE::removeOptionalField(unsigned id)
+{
+    if (id < optionalMap_.size())
+        optionalMap_.clear(id);
+    else
+        extensionMap_.clear(id - optionalMap_.size());
+}
+
+int SEQUENCE::tagMode() const
+{
+    if (!info()->tags)
+        return 0;
+    return info()->tags == defaultTag ? 2 : 1;
+}
+
+unsigned SEQUENCE::getFieldTag(int index) const
+{
+    switch (tagMode()) {
+    case 0:
+        return static_cast<unsigned>(index) | 0x800000u;
+    case 2:
+        return static_cast<CommonInfo const*>(info()->fieldInfos[index])->tag;
+    default:
+        return info()->tags[index];
+    }
+}
+
+int SEQUENCE::do_compare(AbstractData const& other) const
+{
+    SEQUENCE const& o = *boost::polymorphic_downcast<SEQUENCE const*>(&other);
+    InfoType const* i = info();
+    for (unsigned n = 0; n < i->numFields; ++n) {
+        unsigned const id = i->fieldIds[n];
+        int r;
+        if (id != MandatoryField && (!hasOptionalField(id) || !o.hasOptionalField(id)))
+            r = static_cast<int>(hasOptionalField(id)) - static_cast<int>(o.hasOptionalField(id));
+        else
+            r = fields_[n] && o.fields_[n] ? fields_[n]->compare(*o.fields_[n])
+                                           : (fields_[n] != 0) - (o.fields_[n] != 0);
+        if (r != 0)
+            return r;
+    }
+    for (unsigned n = i->numFields; n < fields_.size(); ++n) {
+        unsigned const id = i->numOptional + (n - i->numFields);
+        int r;
+        if (!hasOptionalField(id) || !o.hasOptionalField(id))
+            r = static_cast<int>(hasOptionalField(id)) - static_cast<int>(o.hasOptionalField(id));
+        else
+            r = fields_[n] && o.fields_[n] ? fields_[n]->compare(*o.fields_[n])
+                                           : (fields_[n] != 0) - (o.fields_[n] != 0);
+        if (r != 0)
+            return r;
+    }
+    return 0;
+}
+
+AbstractData* SEQUENCE::do_clone() const
+{
+    return cloneOf(*this);
+}
+
+bool SEQUENCE::do_accept(Visitor& v)
+{
+    return v.visit(*this);
+}
+
+bool SEQUENCE::do_accept(ConstVisitor& v) const
+{
+    return v.visit(*this);
+}
+
+} // namespace ASN1

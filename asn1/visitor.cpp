@@ -1,0 +1,103 @@
+#include "asn1/visitor.h"
+
+#include "asn1/asn1.h"
+
+namespace ASN1 {
+
+bool Visitor::do_visit(IntegerWithNamedNumber& v)
+{
+    return visit(static_cast<INTEGER&>(v));
+}
+
+bool Visitor::visit(SEQUENCE& v)
+{
+    SEQUENCE::InfoType const* info = v.info();
+    int const s0 = preVisitExtensionRoots(v);
+    if (s0 == Fail || s0 == Stop)
+        return s0 == Stop;
+
+    for (unsigned i = 0; i < info->numFields; ++i) {
+        int const id = static_cast<int>(info->fieldIds[i]);  // -1 when mandatory
+        int const s = visitExtensionRoot(v, static_cast<int>(i), id);
+        if (s == Fail || s == Stop)
+            return s == Stop;
+    }
+    if (s0 != ContinueWithExt)
+        return true;
+
+    int s = preVisitExtensions(v);
+    if (s != ContinueWithExt)
+        return s != Fail;
+    for (unsigned i = info->numFields; i < v.fieldCount(); ++i) {
+        int const id = static_cast<int>(info->numOptional + (i - info->numFields));
+        s = visitKnownExtension(v, static_cast<int>(i), id);
+        if (s != ContinueWithExt)
+            return s != Fail;
+    }
+    return visitUnknownExtensions(v) != Fail;
+}
+
+bool ConstVisitor::visit(SEQUENCE const& v)
+{
+    SEQUENCE::InfoType const* info = v.info();
+    if (!preVisitExtensionRoots(v))
+        return false;
+    for (unsigned i = 0; i < info->numFields; ++i) {
+        unsigned const id = info->fieldIds[i];
+        if (id == MandatoryField || v.hasOptionalField(id)) {
+            if (!visitExtensionRoot(v, static_cast<int>(i)))
+                return false;
+        }
+    }
+    if (v.extensionMap().size() > 0) {
+        if (!preVisitExtensions(v))
+            return false;
+        for (unsigned i = info->numFields; i < v.fieldCount(); ++i) {
+            if (v.hasOptionalField(info->numOptional + (i - info->numFields))) {
+                if (!visitKnownExtension(v, static_cast<int>(i)))
+                    return false;
+            }
+        }
+    }
+    return afterVisitSequence(v);
+}
+
+// Every type defaults to the AbstractData operation.
+bool ConstVisitor::do_visit(Null const& v) { return do_visit(static_cast<AbstractData const&>(v)); }
+bool ConstVisitor::do_visit(BOOLEAN const& v) { return do_visit(static_cast<AbstractData const&>(v)); }
+bool ConstVisitor::do_visit(INTEGER const& v) { return do_visit(static_cast<AbstractData const&>(v)); }
+bool ConstVisitor::do_visit(IntegerWithNamedNumber const& v)
+{
+    return do_visit(static_cast<INTEGER const&>(v));
+}
+bool ConstVisitor::do_visit(ENUMERATED const& v) { return do_visit(static_cast<AbstractData const&>(v)); }
+bool ConstVisitor::do_visit(OBJECT_IDENTIFIER const& v)
+{
+    return do_visit(static_cast<AbstractData const&>(v));
+}
+bool ConstVisitor::do_visit(BIT_STRING const& v) { return do_visit(static_cast<AbstractData const&>(v)); }
+bool ConstVisitor::do_visit(OCTET_STRING const& v)
+{
+    return do_visit(static_cast<AbstractData const&>(v));
+}
+bool ConstVisitor::do_visit(AbstractString const& v)
+{
+    return do_visit(static_cast<AbstractData const&>(v));
+}
+bool ConstVisitor::do_visit(BMPString const& v) { return do_visit(static_cast<AbstractData const&>(v)); }
+bool ConstVisitor::do_visit(CHOICE const& v) { return do_visit(static_cast<AbstractData const&>(v)); }
+bool ConstVisitor::do_visit(OpenData const& v) { return do_visit(static_cast<AbstractData const&>(v)); }
+bool ConstVisitor::do_visit(GeneralizedTime const& v)
+{
+    return do_visit(static_cast<AbstractData const&>(v));
+}
+bool ConstVisitor::do_visit(SEQUENCE_OF_Base const& v)
+{
+    return do_visit(static_cast<AbstractData const&>(v));
+}
+bool ConstVisitor::preVisitExtensionRoots(SEQUENCE const& v)
+{
+    return do_visit(static_cast<AbstractData const&>(v));
+}
+
+} // namespace ASN1

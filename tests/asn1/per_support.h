@@ -1,0 +1,71 @@
+#ifndef TESTS_ASN1_PER_SUPPORT_H
+#define TESTS_ASN1_PER_SUPPORT_H
+
+// Hex images for the PER tests.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "asn1/asn1.h"
+
+namespace per {
+
+// "C0 01 01" from octets.
+inline std::string hex(std::vector<char> const& octets)
+{
+    std::string s;
+    char buf[4];
+    for (std::size_t i = 0; i < octets.size(); ++i) {
+        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", static_cast<unsigned char>(octets[i]));
+        s += buf;
+    }
+    return s;
+}
+
+// Octets from "C0 01 01" (blanks ignored).
+inline std::vector<char> bytes(std::string const& text)
+{
+    std::vector<char> out;
+    std::string digits;
+    for (char c : text) {
+        if (c != ' ')
+            digits += c;
+    }
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+        out.push_back(static_cast<char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+// The aligned PER image of a value, or "FAIL".
+inline std::string encoded(ASN1::AbstractData const& value)
+{
+    ASN1::CoderEnv env;
+    env.set_encodingRule(2);
+    std::vector<char> out;
+    if (!ASN1::encode(value, &env, std::back_inserter(out)))
+        return "FAIL";
+    return hex(out);
+}
+
+// Decodes octets held in an exactly sized heap block, so that any read past
+// the end is caught by the address sanitizer.
+inline bool decoded(std::vector<char> const& octets, ASN1::AbstractData& value)
+{
+    char* copy = new char[octets.size() ? octets.size() : 1];
+    std::copy(octets.begin(), octets.end(), copy);
+    ASN1::CoderEnv env;
+    env.set_encodingRule(2);
+    bool const ok = ASN1::decode(copy, copy + octets.size(), &env, value, true);
+    delete[] copy;
+    return ok;
+}
+
+inline bool decoded(std::string const& text, ASN1::AbstractData& value)
+{
+    return decoded(bytes(text), value);
+}
+
+} // namespace per
+
+#endif
