@@ -1,0 +1,120 @@
+#include "control/acceptor_net_check_connection.h"
+
+#include "runtime/errno_text.h"
+
+#include <cerrno>
+#include <iostream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace Control {
+
+namespace {
+
+// Only the leading octets of the kernel's record are read; the length asked
+// for is the one the board's kernel knows.
+constexpr socklen_t tcp_info_length = 92;
+constexpr std::uint8_t tcp_established = 1;
+constexpr std::uint8_t ca_open = 0;
+
+}  // namespace
+
+AcceptorNetCheckConnection::~AcceptorNetCheckConnection() = default;
+
+int AcceptorNetCheckConnection::ImplActivate() {
+  // The control port must come up in the end: a socket that cannot be made
+  // now is retried like a port that cannot be bound yet.
+  if (OpenSocket())
+    BindSocket();
+  else
+    RetryLater();
+  if (GetState() != State::Idle) CheckConnection();
+  return 1;
+}
+
+void AcceptorNetCheckConnection::ImplDeactivate() {
+  check_timer.reset();
+  AcceptorNet::ImplDeactivate();
+}
+
+void AcceptorNetCheckConnection::ImplRefuseConnection() {
+  if (check_state != CheckState::Idle) return;
+  check_state = CheckState::CheckConnection;
+  countdown = 2;
+  SetupKeepAlive(true);
+  if (log_enabled()) std::cerr << "CheckConnectionState CheckConnection" << std::endl;
+}
+
+void AcceptorNetCheckConnection::ImplConnected(Fd fd) { connection = fd; }
+
+void AcceptorNetCheckConnection::ImplOnDisconnect() { connection.close(); }
+
+void AcceptorNetCheckConnection::SetupKeepAlive(bool fast) {
+  const int fd = connection.lowlevel_fd();
+  const int on = 1;
+  const int idle = fast ? 1 : 7200;
+  const int interval = fast ? 1 : 75;
+  const int count = fast ? 3 : 9;
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}
+
+bool AcceptorNetCheckConnection::QueryTcpState(std::uint8_t& tcp_state, std::uint8_t& ca_state) const {
+  unsigned char info[tcp_info_length] = {};
+  socklen_t len = tcp_info_length;
+  if (::getsockopt(connection.lowlevel_fd(), IPPROTO_TCP, TCP_INFO, info, &len) != 0 || len < 2) return false;
+  tcp_state = info[0];
+  ca_state = info[1];
+  return true;
+}
+
+void AcceptorNetCheckConnection::OnCheckConnectionTimeout(Timer*) { CheckConnection(); }
+
+void AcceptorNetCheckConnection::CheckConnection() {
+  if (GetState() == State::Connected) {
+    bool closed = false;
+    std::uint8_t tcp_state = 0;
+    std::uint8_t ca_state = 0;
+    if (QueryTcpState(tcp_state, ca_state)) {
+      if (tcp_state != tcp_established) {
+        if (log_enabled())
+          std::cerr << "connection from " << GetAddr() << " closed: tcp socket change state." << std::endl;
+        closed = true;
+      }
+      if (check_state == CheckState::CheckConnection) {
+        if (ca_state == ca_open) {
+          // The peer answered the probe.
+          check_state = CheckState::Idle;
+          SetupKeepAlive(false);
+          if (log_enabled()) std::cerr << "CheckConnectionState Idle" << std::endl;
+        } else {
+          if (countdown > 0) --countdown;
+          if (countdown < 1) {
+            if (log_enabled())
+              std::cerr << "connection from " << GetAddr() << " closed: tcp socket change ca_state." << std::endl;
+            closed = true;
+          }
+        }
+      }
+    }
+    int pending = 0;
+    socklen_t len = sizeof pending;
+    if (::getsockopt(connection.lowlevel_fd(), SOL_SOCKET, SO_ERROR, &pending, &len) != 0) pending = errno;
+    if (pending != 0) {
+      if (log_enabled()) std::cerr << "connection from " << GetAddr() << " closed: " << Errno(pending) << std::endl;
+      closed = true;
+    }
+    if (closed) {
+      check_state = CheckState::Idle;
+      SetupKeepAlive(false);
+      Disconnect();
+      if (log_enabled()) std::cerr << "CheckConnectionState Idle" << std::endl;
+    }
+  }
+  check_timer.set(check_period_ms, &AcceptorNetCheckConnection::OnCheckConnectionTimeout, this);
+}
+
+}  // namespace Control

@@ -1,0 +1,93 @@
+#include "control/acceptor_unix.h"
+
+#include "control/unix_address.h"
+#include "runtime/errno_text.h"
+
+#include <iostream>
+#include <poll.h>
+#include <unistd.h>
+
+namespace Control {
+
+AcceptorUnix::AcceptorUnix(const std::string& path) : path(path) {
+  accept_event.Bind("AcceptorUnix::OnSocketEvent", &AcceptorUnix::OnSocketEvent, this);
+}
+
+AcceptorUnix::~AcceptorUnix() = default;
+
+int AcceptorUnix::ImplActivate() {
+  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Errno first: replacing the descriptor held may change errno.
+  const Errno socket_err;
+  sock = Fd(s);
+  if (!sock) {
+    if (log_enabled()) std::cerr << "can't create socket:" << socket_err << std::endl;
+    return 0;
+  }
+  BindSocket();
+  return 1;
+}
+
+void AcceptorUnix::ImplDeactivate() {
+  bind_timer.reset();
+  accept_event.Release();
+  sock.close();
+}
+
+void AcceptorUnix::ImplOnDisconnect() {}
+
+void AcceptorUnix::ImplRefuseConnection() {}
+
+void AcceptorUnix::ImplConnected(Fd) {}
+
+void AcceptorUnix::OnTimeout(Timer*) { BindSocket(); }
+
+void AcceptorUnix::BindSocket() {
+  ::unlink(path.c_str());
+  const sockaddr_un sa = MakeUnixAddress(path);
+  if (::bind(sock.lowlevel_fd(), reinterpret_cast<const sockaddr*>(&sa), unix_address_length) != 0) {
+    Errno err;
+    if (log_enabled()) std::cerr << "can't bind to socket: \"" << err << "\" " << " waiting..." << std::endl;
+    bind_timer.set(bind_retry_ms, &AcceptorUnix::OnTimeout, this);
+    return;
+  }
+  if (::listen(sock.lowlevel_fd(), 1) != 0) {
+    Errno err;
+    if (log_enabled()) std::cerr << "can't listen socket: " << err << std::endl;
+    Deactivate();
+    return;
+  }
+  if (!sock.NonBlock()) {
+    Errno err;
+    if (log_enabled()) std::cerr << "can't set socket to non block mode: " << err << std::endl;
+    Deactivate();
+    return;
+  }
+  accept_event.Schedule(sock, POLLIN);
+}
+
+void AcceptorUnix::OnSocketEvent(int fd, short revents) {
+  if (!(revents & POLLIN)) return;
+  for (;;) {
+    sockaddr_un sa = {};
+    socklen_t len = sizeof sa;
+    Fd conn(::accept4(fd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC));
+    if (!conn) break;
+    const std::string peer = UnixAddressPath(sa, len);
+    if (GetState() != State::Connected) {
+      if (conn.NonBlock()) {
+        if (log_enabled()) std::cout << "new connection from " << peer << std::endl;
+        Connected(conn, peer);
+        if (IsConnected()) ImplConnected(conn);
+      } else {
+        Errno err;
+        if (log_enabled()) std::cerr << "can't set socket to non block mode: " << err << std::endl;
+      }
+    } else {
+      if (log_enabled()) std::cerr << "refuse connection from " << peer << std::endl;
+      ImplRefuseConnection();
+    }
+  }
+}
+
+}  // namespace Control

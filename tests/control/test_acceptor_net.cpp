@@ -1,0 +1,233 @@
+#include "control/acceptor_net_check_connection.h"
+#include "platform/sim/watchdog.h"
+#include "tests/control/notify_recorder.h"
+#include "tests/support/loopback.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/vclock_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <unistd.h>
+
+namespace {
+// While set, socket() fails with this error number (for the whole program).
+int fail_socket_errno = 0;
+}  // namespace
+
+extern "C" int socket(int domain, int type, int protocol) {
+  if (fail_socket_errno) {
+    errno = fail_socket_errno;
+    return -1;
+  }
+  using Fn = int (*)(int, int, int);
+  static const Fn real = reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, "socket"));
+  return real(domain, type, protocol);
+}
+
+using testsupport::LoopbackPeer;
+using testsupport::StreamCapture;
+using testsupport::tpkt_frame;
+
+namespace {
+
+using Owner = controltest::NotifyRecorder;
+
+// A peer that has vanished: its socket looks alive, but probes go unanswered.
+class SilentPeerAcceptor : public Control::AcceptorNetCheckConnection {
+ protected:
+  bool QueryTcpState(std::uint8_t& tcp_state, std::uint8_t& ca_state) const override {
+    tcp_state = 1;  // established
+    ca_state = 4;   // loss
+    return true;
+  }
+};
+
+int tcp_opt(int fd, int level, int name) {
+  int v = -1;
+  socklen_t len = sizeof v;
+  ::getsockopt(fd, level, name, &v, &len);
+  return v;
+}
+
+std::vector<int> keepalive(int fd) {
+  return {tcp_opt(fd, IPPROTO_TCP, TCP_KEEPIDLE), tcp_opt(fd, IPPROTO_TCP, TCP_KEEPINTVL),
+          tcp_opt(fd, IPPROTO_TCP, TCP_KEEPCNT)};
+}
+
+std::string peer_name(const LoopbackPeer& p) { return "127.0.0.1:" + std::to_string(p.local_port()); }
+
+class AcceptorTest : public testsupport::VirtualClockTest {
+ protected:
+  void start(Control::AcceptorNetCheckConnection& a) {
+    a.Bind(&owner);
+    a.service_name("server");
+    a.Activate();
+    port = a.GetBoundPort();
+    ASSERT_NE(port, 0);
+  }
+  StreamCapture cap;
+  Owner owner;
+  std::uint16_t port = 0;
+};
+
+TEST_F(AcceptorTest, ServesOneControllerAndRefusesTheOthers) {
+  Control::AcceptorNetCheckConnection acc;
+  start(acc);
+  LoopbackPeer c1, c2, c3;
+  ASSERT_TRUE(c1.connect(port));
+  run_for(10);
+  EXPECT_TRUE(StreamCapture::has(cap.out(), "new connection from " + peer_name(c1))) << cap.all();
+  EXPECT_EQ(owner.connects, 1);
+  EXPECT_EQ(acc.GetAddr(), peer_name(c1));
+  const int fd = acc.GetConnectionFd();
+  EXPECT_EQ(tcp_opt(fd, SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_EQ(tcp_opt(fd, IPPROTO_TCP, TCP_NODELAY), 1);
+
+  // Two knocks before the next check: both refused, one fast probe.
+  ASSERT_TRUE(c2.connect(port));
+  ASSERT_TRUE(c3.connect(port));
+  run_for(10);
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "refuse connection from " + peer_name(c2)));
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "refuse connection from " + peer_name(c3)));
+  EXPECT_TRUE(c2.peer_closed() && c3.peer_closed());
+  EXPECT_EQ(StreamCapture::count(cap.err(), "CheckConnectionState CheckConnection"), 1);
+  EXPECT_EQ(keepalive(fd), (std::vector<int>{1, 1, 3}));
+
+  // The live controller answers the probe: back to normal keepalive.
+  run_for(1000);
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "CheckConnectionState Idle"));
+  EXPECT_EQ(acc.GetCheckState(), Control::AcceptorNetCheckConnection::CheckState::Idle);
+  EXPECT_EQ(keepalive(fd), (std::vector<int>{7200, 75, 9}));
+  c1.send(tpkt_frame("still here"));
+  run_for(10);
+  EXPECT_EQ(owner.messages, std::vector<std::string>{"still here"});
+  EXPECT_EQ(owner.disconnects, 0);
+}
+
+TEST_F(AcceptorTest, PeerThatLeavesTheProbeUnansweredIsDroppedAtTheSecondCheck) {
+  SilentPeerAcceptor acc;
+  const std::int64_t t0 = now_ms();
+  start(acc);
+  LoopbackPeer c1, c2;
+  ASSERT_TRUE(c1.connect(port));
+  run_for(10);
+  ASSERT_TRUE(c2.connect(port));
+  run_for(2500);
+  const auto closed = StreamCapture::matching(cap.err(), "connection from " + peer_name(c1) + " closed: ");
+  ASSERT_EQ(closed.size(), 1u) << cap.all();
+  EXPECT_EQ(closed[0].text, "connection from " + peer_name(c1) + " closed: tcp socket change ca_state.");
+  EXPECT_EQ(closed[0].ms - t0, 2000);
+  EXPECT_EQ(owner.disconnects, 1);
+  EXPECT_TRUE(c1.peer_closed());
+  EXPECT_EQ(acc.GetConnectionFd(), -1);
+
+  LoopbackPeer c3;  // the next controller is served without a new activation
+  ASSERT_TRUE(c3.connect(port));
+  run_for(10);
+  EXPECT_EQ(owner.connects, 2);
+}
+
+TEST_F(AcceptorTest, CheckDropsAPeerWhoseConnectionWasReset) {
+  Control::AcceptorNetCheckConnection acc;
+  start(acc);
+  LoopbackPeer c1;
+  ASSERT_TRUE(c1.connect(port));
+  run_for(10);
+  const std::string name = peer_name(c1);
+  c1.reset();
+  acc.CheckConnection();  // before the loop reads the socket
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "connection from " + name + " closed: tcp socket change state."));
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "connection from " + name + " closed: Connection reset by peer"));
+  EXPECT_EQ(cap.err().back().text, "CheckConnectionState Idle");
+  EXPECT_EQ(acc.GetState(), Control::Service::State::Deactivating);
+  run_for(10);
+  EXPECT_EQ(owner.disconnects, 1);
+}
+
+TEST_F(AcceptorTest, BusyPortIsRetriedEvery5000msUntilItFrees) {
+  testsupport::LoopbackListener blocker;
+  Control::AcceptorNetCheckConnection acc(blocker.port());
+  acc.Bind(&owner);
+  const std::int64_t t0 = now_ms();
+  acc.Activate();
+  run_for(10000);
+  const auto lines = StreamCapture::matching(cap.err(), "can't bind to socket: ");
+  ASSERT_EQ(lines.size(), 3u) << cap.all();
+  EXPECT_EQ(lines[0].text, "can't bind to socket: \"Address already in use\"  waiting...");
+  EXPECT_EQ(lines[1].ms - t0, 5000);
+  EXPECT_EQ(lines[2].ms - t0, 10000);
+
+  blocker.close();
+  run_for(5000);
+  EXPECT_EQ(StreamCapture::count(cap.err(), "can't bind to socket: "), 3);
+  LoopbackPeer c1;
+  ASSERT_TRUE(c1.connect(acc.GetPort()));
+  run_for(10);
+  EXPECT_EQ(owner.connects, 1);
+}
+
+TEST_F(AcceptorTest, SocketThatCannotBeCreatedIsRetriedNotReportedAsListening) {
+  Control::AcceptorNetCheckConnection acc;
+  acc.Bind(&owner);
+  fail_socket_errno = EMFILE;
+  acc.Activate();
+  fail_socket_errno = 0;
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "can't create socket:Too many open files")) << cap.all();
+  EXPECT_EQ(acc.GetState(), Control::Service::State::Connecting);
+  EXPECT_EQ(acc.GetBoundPort(), 0);
+
+  run_for(5000);
+  ASSERT_NE(acc.GetBoundPort(), 0);
+  LoopbackPeer c1;
+  ASSERT_TRUE(c1.connect(acc.GetBoundPort()));
+  run_for(10);
+  EXPECT_EQ(owner.connects, 1);
+}
+
+// Feeds a controller that has stopped reading until its link is dropped;
+// notes how long the failing message took and how often the watchdog was
+// pinged meanwhile.
+struct Flooder {
+  Control::Service* svc;
+  std::int64_t took = -1;
+  std::size_t pings = 0;
+  void run() {
+    auto& wd = platform::sim::watchdog();
+    const std::string big(60000, 'x');
+    for (int i = 0; i < 1000 && svc->IsConnected(); ++i) {
+      const std::uint32_t t = static_cast<std::uint32_t>(Mux::milliseconds());
+      const std::size_t p = wd.writes.size();
+      svc->Send(big.data(), static_cast<int>(big.size()));
+      took = static_cast<std::uint32_t>(Mux::milliseconds()) - t;
+      pings = wd.writes.size() - p;
+    }
+  }
+};
+
+TEST_F(AcceptorTest, BlockedWriteGivesUpAfter1000msAndTheLinkIsDropped) {
+  Control::AcceptorNetCheckConnection acc;
+  start(acc);
+  LoopbackPeer c1;
+  ASSERT_TRUE(c1.connect(port, 4096));
+  run_for(10);
+  ASSERT_EQ(owner.connects, 1);
+  Flooder flood{&acc};
+  Timer go;
+  go.set(10, &Flooder::run, &flood);
+  run_for(100, true);
+  EXPECT_EQ(flood.took, 1000);
+  EXPECT_GE(flood.pings, 2u) << "the watchdog is pinged around the wait";
+  const auto lines = StreamCapture::matching(cap.err(), "SockStream[server]: write timeout, sendbuf=");
+  ASSERT_EQ(lines.size(), 1u) << cap.all();
+  EXPECT_NE(lines[0].text.find(", recvbuf="), std::string::npos);
+  EXPECT_NE(lines[0].text.find(", outq="), std::string::npos);
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "control connection " + peer_name(c1) + " closed."));
+  EXPECT_EQ(owner.disconnects, 1);
+  EXPECT_EQ(acc.GetOverflowCounter(), 1u);
+}
+
+}  // namespace

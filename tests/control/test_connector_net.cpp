@@ -1,0 +1,100 @@
+#include "control/connector_net.h"
+#include "tests/control/notify_recorder.h"
+#include "tests/support/loopback.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/vclock_loop.h"
+
+#include <gtest/gtest.h>
+
+using testsupport::LoopbackListener;
+using testsupport::LoopbackPeer;
+using testsupport::StreamCapture;
+using testsupport::tpkt_frame;
+
+namespace {
+
+using Owner = controltest::NotifyRecorder;
+
+// Gaps between the times of the lines.
+std::vector<std::int64_t> gaps(const std::vector<testsupport::LogLine>& lines) {
+  std::vector<std::int64_t> g;
+  for (std::size_t i = 1; i < lines.size(); ++i) g.push_back(lines[i].ms - lines[i - 1].ms);
+  return g;
+}
+
+class ConnectorTest : public testsupport::VirtualClockTest {
+ protected:
+  StreamCapture cap;
+  Owner owner;
+};
+
+TEST_F(ConnectorTest, ConnectsCarriesFramesAndComesBack10sAfterTheEnd) {
+  LoopbackListener listener;
+  const std::string where = "127.0.0.1:" + std::to_string(listener.port());
+  Control::ConnectorNet conn("127.0.0.1", listener.port());
+  conn.Bind(&owner);
+  EXPECT_EQ(conn.Activate(), 1);
+  run_for(10);
+  ASSERT_EQ(owner.connects, 1) << cap.all();
+  EXPECT_TRUE(StreamCapture::has(cap.out(), "connected to " + where + ".") ||
+              StreamCapture::has(cap.log(), "already connected to " + where));
+  LoopbackPeer peer(listener.accept());
+  peer.send(tpkt_frame("status"));
+  run_for(10);
+  EXPECT_EQ(owner.messages, std::vector<std::string>{"status"});
+  conn.Send("hi", 2);
+  EXPECT_EQ(peer.receive(), tpkt_frame("hi"));
+
+  // The agent goes away for good: the first new attempt comes 10000 ms
+  // after the end, and the quick retries are still there for it.
+  listener.close();
+  peer.close();
+  const std::int64_t end = now_ms();
+  run_for(11500);
+  EXPECT_EQ(owner.disconnects, 1);
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "control connection " + where + " closed."));
+  const auto fails = StreamCapture::matching(cap.err(), "fail to connect to " + where);
+  ASSERT_EQ(fails.size(), 2u) << cap.all();
+  EXPECT_EQ(fails[0].ms - end, 10000);
+  EXPECT_EQ(fails[1].ms - fails[0].ms, 1000);
+}
+
+TEST_F(ConnectorTest, RefusedAttemptsAreRetried7TimesQuicklyThenEvery15s) {
+  std::uint16_t port;
+  {
+    LoopbackListener gone;
+    port = gone.port();
+  }
+  const std::string where = "127.0.0.1:" + std::to_string(port);
+  Control::ConnectorNet parsed(where);
+  EXPECT_EQ(parsed.GetPort(), port);
+  EXPECT_EQ(parsed.GetHost(), "127.0.0.1");
+
+  Control::ConnectorNet conn(where, 1);  // the port in the text wins
+  conn.Bind(&owner);
+  conn.Activate();
+  run_for(37500);
+  const auto fails = StreamCapture::matching(cap.err(), "fail to connect to " + where);
+  EXPECT_EQ(gaps(fails), (std::vector<std::int64_t>{1000, 1000, 1000, 1000, 1000, 1000, 1000, 15000, 15000}))
+      << cap.all();
+  EXPECT_EQ(conn.GetState(), Control::Service::State::Connecting);
+  EXPECT_EQ(owner.connects, 0);
+}
+
+TEST_F(ConnectorTest, DeactivateWhileConnectedClosesWithoutNoticeOrReconnect) {
+  LoopbackListener listener;
+  Control::ConnectorNet conn("127.0.0.1", listener.port());
+  conn.Bind(&owner);
+  conn.Activate();
+  run_for(10);
+  LoopbackPeer peer(listener.accept());
+  ASSERT_TRUE(conn.IsConnected());
+  conn.Deactivate();
+  EXPECT_TRUE(peer.peer_closed());
+  run_for(30000);
+  EXPECT_EQ(owner.disconnects, 0);
+  EXPECT_EQ(listener.accept(), -1);
+  EXPECT_EQ(conn.GetState(), Control::Service::State::Idle);
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#include "control/tpkt_tracer.h"
+#include "tests/support/loopback.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/vclock_loop.h"
+
+#include <gtest/gtest.h>
+
+using testsupport::LoopbackPeer;
+using testsupport::StreamCapture;
+using testsupport::tpkt_frame;
+
+namespace {
+
+class EchoSink : public TPKTTracer::Sink {
+ public:
+  void receive(const char* data, unsigned int len) override {
+    got.emplace_back(data, len);
+    if (tracer) tracer->Send("re:", 3);
+  }
+  TPKTTracer* tracer = nullptr;
+  std::vector<std::string> got;
+};
+
+class TracerTest : public testsupport::VirtualClockTest {
+ protected:
+  void SetUp() override {
+    VirtualClockTest::SetUp();
+    ASSERT_TRUE(tracer.Listen(0));
+    ASSERT_TRUE(a.connect(tracer.port()) && b.connect(tracer.port()));
+    run_for(10);
+    ASSERT_EQ(tracer.connection_count(), 2u);
+  }
+  StreamCapture cap;
+  EchoSink sink;
+  TPKTTracer tracer{&sink};
+  LoopbackPeer a, b;
+};
+
+TEST_F(TracerTest, FramesReachTheSinkAndAnswersGoToTheSenderOnly) {
+  EXPECT_TRUE(StreamCapture::has(cap.log(), "ACP connection open from 127.0.0.1:" + std::to_string(a.local_port())));
+  sink.tracer = &tracer;
+  const std::string two = tpkt_frame("one") + std::string("\x03\x00\x00\x04", 4) + tpkt_frame("two");
+  a.send(two.substr(0, 5));
+  run_for(10);
+  a.send(two.substr(5));
+  run_for(10);
+  EXPECT_EQ(sink.got, (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(a.receive(), tpkt_frame("re:") + tpkt_frame("re:"));
+  EXPECT_EQ(b.receive(), "");
+
+  tracer.Send("all", 3);
+  EXPECT_EQ(a.receive(), tpkt_frame("all"));
+  EXPECT_EQ(b.receive(), tpkt_frame("all"));
+}
+
+TEST_F(TracerTest, BadHeaderOrOversizedPayloadClosesOnlyThatClient) {
+  a.send(std::string("\x03\x01\x00\x05x", 5));
+  b.send(tpkt_frame(std::string(513, 'x')));
+  run_for(10);
+  EXPECT_TRUE(a.peer_closed());
+  EXPECT_TRUE(b.peer_closed());
+  EXPECT_EQ(tracer.connection_count(), 0u);
+  EXPECT_TRUE(sink.got.empty());
+
+  LoopbackPeer c;
+  ASSERT_TRUE(c.connect(tracer.port()));
+  c.send(tpkt_frame(std::string(512, 'y')));
+  run_for(10);
+  ASSERT_EQ(sink.got.size(), 1u);
+  EXPECT_EQ(sink.got[0].size(), 512u);
+}
+
+}  // namespace
