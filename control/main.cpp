@@ -1,0 +1,188 @@
+// The server program: reads the configuration, parses the command line,
+// binds the control services to the control server, listens for the
+// controller and runs the event loop until SIGTERM or SIGINT.
+#include "control/acceptor_net_check_connection.h"
+#include "control/ctrl_server.h"
+#include "control/heartbeat.h"
+#include "control/trace_ctl.h"
+#include "platform/paths.h"
+#include "runtime/child_wait.h"
+#include "runtime/daemon.h"
+#include "runtime/dpc.h"
+#include "runtime/ini_file.h"
+#include "runtime/ipc_signal.h"
+#include "runtime/linux_run.h"
+#include "runtime/multiplexer.h"
+#include "runtime/version.h"
+
+#include <getopt.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+const int default_port = 20001;
+const char config_file[] = "/usr/local/etc/server.conf";
+const char status_file[] = "/var/log/server-status";
+const char process_name[] = "server";
+const int option_disable_clock = 10;
+
+const char usage_text[] =
+    "Usage:\n"
+    " brevand -Dh\n"
+    "  -D --daemon                      run as daemon\n"
+    "  -p --port                        use this port\n"
+    "     --disable-clock               disable clock control\n"
+    "     --version                     print version\n"
+    "  -h --help                        display this information\n";
+
+volatile std::sig_atomic_t doDumpStatus = 0;
+volatile std::sig_atomic_t updateResources = 0;
+// Also kept here: a stop that comes before the loop runs must not be lost
+// when the loop starts afresh.
+volatile std::sig_atomic_t stopRequested = 0;
+int print_version = 0;
+
+void Usage(int status) {
+  std::cout << usage_text << std::endl;
+  std::exit(status);
+}
+
+// A port the user can mean: a whole number from 1 to 65535.
+bool ParsePort(const char* text, int& port) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || v < 1 || v > 65535) return false;
+  port = static_cast<int>(v);
+  return true;
+}
+
+void SigTermHandler(int, siginfo_t*, void*) {
+  stopRequested = 1;
+  multiplexer.terminate();
+}
+
+void SigUsr2Handler(int, siginfo_t*, void*) { doDumpStatus = 1; }
+
+void SigHupHandler(int, siginfo_t*, void*) { updateResources = 1; }
+
+void SigPipeHandler(int, siginfo_t*, void*) {}
+
+void CheckDumpStatus() {
+  if (!doDumpStatus) return;
+  doDumpStatus = 0;
+  std::ofstream out(platform::board_path(status_file), std::ios::out | std::ios::trunc);
+  if (!out) {
+    std::cerr << "dump status error" << std::endl;
+    return;
+  }
+  out << "server status information." << std::endl;
+  out << "version : " << Version::current << std::endl;
+  multiplexer.dump(out);
+}
+
+void CheckUpdateResources() {
+  if (!updateResources) return;
+  updateResources = 0;
+  std::clog << "update hardware resources" << std::endl;
+}
+
+void CheckSignals() {
+  if (stopRequested) multiplexer.terminate();
+  CheckDumpStatus();
+  CheckUpdateResources();
+}
+
+void RunDaemon() {
+  Daemon::Params params;
+  std::ostringstream name;
+  name << "brv-" << Version::current;
+  params.name = name.str();
+  Daemon::Init(params);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int port = default_port;
+  bool daemon = false;
+  opterr = 1;
+
+  IniFile::File config;
+  if (config.Open(platform::board_path(config_file))) {
+    traces = TraceCtl();
+    traces.Configure(config["traces"]);
+  }
+
+  IPC::Signal::handle(SIGPIPE, SigPipeHandler, SA_RESTART);
+  IPC::Signal::handle(SIGTERM, SigTermHandler, 0);
+  IPC::Signal::handle(SIGINT, SigTermHandler, 0);
+  IPC::Signal::handle(SIGUSR2, SigUsr2Handler, SA_RESTART);
+  IPC::Signal::handle(SIGHUP, SigHupHandler, SA_RESTART);
+
+  static const option long_options[] = {
+      {"daemon", no_argument, nullptr, 'D'},
+      {"disable-clock", no_argument, nullptr, option_disable_clock},
+      {"port", required_argument, nullptr, 'p'},
+      {"version", no_argument, &print_version, 1},
+      {"help", no_argument, nullptr, 'h'},
+      {nullptr, 0, nullptr, 0},
+  };
+  for (;;) {
+    const int c = getopt_long(argc, argv, "Dhp:", long_options, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 0:  // an option that only sets its flag
+        break;
+      case 'D':
+        daemon = true;
+        break;
+      case 'p':
+        if (!ParsePort(optarg, port)) {
+          std::cerr << argv[0] << ": invalid port '" << optarg << "'" << std::endl;
+          Usage(2);
+        }
+        break;
+      case option_disable_clock:
+        break;
+      case 'h':
+        Usage(0);
+        break;
+      default:
+        Usage(2);
+    }
+  }
+
+  if (print_version) {
+    std::cout << "server version: " << Version::current << std::endl;
+    std::exit(2);
+  }
+
+  if (daemon) RunDaemon();
+
+  Linux::Run pid_file(process_name);
+
+  std::cout << "Starting server [" << Version::current << "], port=" << port << std::endl;
+
+  ctrlServer.Bind(&HeartBeatCtl::instance());
+
+  ChildWait::Activate();
+
+  Dpc signals;
+  signals.Bind(CheckSignals);
+  signals.Activate();
+
+  ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
+
+  multiplexer.run(true, true);
+
+  ctrlServer.Deactivate();
+  signals.Deactivate();
+  return 0;
+}
