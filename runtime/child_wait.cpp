@@ -7,8 +7,6 @@
 
 #include <cerrno>
 #include <iostream>
-#include <utility>
-#include <vector>
 
 #include "runtime/ipc_signal.h"
 
@@ -102,12 +100,9 @@ void ChildWaitService::OnChildEvent(int fd, short revents) {
   while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) >= 0) {
   }
 
-  std::vector<std::pair<int, int>> exits;
   int status = 0;
   pid_t child;
-  while ((child = ::waitpid(-1, &status, WNOHANG)) > 0) exits.emplace_back(int(child), status);
-
-  for (const auto& e : exits) Dispatch(e.first, e.second);
+  while ((child = ::waitpid(-1, &status, WNOHANG)) > 0) Dispatch(int(child), status);
 }
 
 void ChildWaitService::Dispatch(int child_pid, int status) {

@@ -78,10 +78,8 @@ void Key::Dump(std::ostream& os) const {
 // ---- SubSection -----------------------------------------------------------
 
 Key& SubSection::operator[](const std::string& name) {
-  auto it = mIndex.find(name);
-  if (it != mIndex.end()) return *it->second;
-  Key* key = NewKey(name);
-  mIndex.emplace(name, key);
+  Key*& key = mIndex[name];
+  if (!key) key = NewKey(name);
   return *key;
 }
 
@@ -138,11 +136,9 @@ void File::Close() {
 }
 
 Section& File::operator[](const std::string& name) {
-  auto it = mIndex.find(name);
-  if (it != mIndex.end()) return *it->second;
-  Section* s = NewSection(name);
-  mIndex.emplace(name, s);
-  return *s;
+  Section*& section = mIndex[name];
+  if (!section) section = NewSection(name);
+  return *section;
 }
 
 Section* File::NewSection(const std::string& name) { return mSections.append(new Section(name)); }

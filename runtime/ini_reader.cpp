@@ -36,71 +36,44 @@ bool& Reader::Field::add(Private::KeyValue* kv) {
   return kv->parsed;
 }
 
-namespace {
-
-// The first line of the report on a key given twice.
-void put_duplicated(std::ostream& out, const std::string& prefix, const char* kind,
-                    const char* name, Key& key) {
-  out << prefix << kind << " key \"" << name << "\"" << " is duplicated!\n"
-      << prefix << " first occurence at " << key.GetFirstSubKey()->GetLineNo() << " line.\n"
-      << prefix << " second occurence at " << key.GetLastSubKey()->GetLineNo() << " line.";
-}
-
-void put_repeated(std::ostream& out, const std::string& prefix, const char* kind,
-                  const char* name, Key& key) {
-  out << prefix << kind << " key \"" << name << "\"" << " specified more than once:";
-  for (SubKey* sk : key) out << ' ' << sk->GetLineNo();
-  out << " lines";
-}
-
-}  // namespace
-
-bool Reader::parse(SubSection& block) {
-  for (Private::KeyValue* kv : required) {
-    Key& key = block[kv->name()];
-    const int count = key.GetCount();
-    if (count == 0) {
+// Converts the key's one value, or reports why it cannot. A required key
+// ends its report with the line; an optional one says it is ignored.
+bool Reader::apply(Private::KeyValue* kv, SubSection& block, bool required) {
+  Key& key = block[kv->name()];
+  const int count = key.GetCount();
+  if (count == 0) {
+    if (required)
       out_ << prefix_ << "required key \"" << kv->name() << "\"" << " not present, line "
            << block.GetLineNo() << '\n';
-      return false;
-    }
-    if (count == 1) {
-      SubKey* sk = key.GetFirstSubKey();
-      if (!kv->parse(sk->GetStr())) {
-        out_ << prefix_ << "required key \"" << kv->name() << "\"" << " has invalid value=\""
-             << sk->GetStr() << "\"," << " line " << sk->GetLineNo() << '\n';
-        return false;
-      }
-      continue;
-    }
-    if (count == 2) {
-      put_duplicated(out_, prefix_, "required", kv->name(), key);
-      out_ << '\n';
-    } else {
-      put_repeated(out_, prefix_, "required", kv->name(), key);
-      out_ << '\n';
-    }
     return false;
   }
+  const char* kind = required ? "required" : "optional";
+  if (count == 1) {
+    SubKey* sk = key.GetFirstSubKey();
+    if (kv->parse(sk->GetStr())) return true;
+    out_ << prefix_ << kind << " key \"" << kv->name() << "\"" << " has invalid value=\""
+         << sk->GetStr() << "\"," << " line " << sk->GetLineNo()
+         << (required ? "\n" : ". Key will be ignored.\n");
+  } else if (count == 2) {
+    out_ << prefix_ << kind << " key \"" << kv->name() << "\"" << " is duplicated!\n"
+         << prefix_ << " first occurence at " << key.GetFirstSubKey()->GetLineNo() << " line.\n"
+         << prefix_ << " second occurence at " << key.GetLastSubKey()->GetLineNo() << " line."
+         << (required ? "\n" : " Both keys will be ignored.\n");
+  } else {
+    out_ << prefix_ << kind << " key \"" << kv->name() << "\"" << " specified more than once:";
+    for (SubKey* sk : key) out_ << ' ' << sk->GetLineNo();
+    out_ << " lines" << (required ? "\n" : ". All keys will be ignored.\n");
+  }
+  return false;
+}
 
+bool Reader::parse(SubSection& block) {
+  // The first faulty required key ends the block.
+  for (Private::KeyValue* kv : required)
+    if (!apply(kv, block, true)) return false;
   for (Private::KeyValue* kv : optional) {
-    Key& key = block[kv->name()];
     kv->parsed = false;
-    const int count = key.GetCount();
-    if (count == 0) continue;
-    if (count == 1) {
-      SubKey* sk = key.GetFirstSubKey();
-      if (!kv->parse(sk->GetStr())) {
-        out_ << prefix_ << "optional key \"" << kv->name() << "\"" << " has invalid value=\""
-             << sk->GetStr() << "\"," << " line " << sk->GetLineNo() << ". Key will be ignored.\n";
-      }
-    } else if (count == 2) {
-      put_duplicated(out_, prefix_, "optional", kv->name(), key);
-      out_ << " Both keys will be ignored.\n";
-    } else {
-      put_repeated(out_, prefix_, "optional", kv->name(), key);
-      out_ << ". All keys will be ignored.\n";
-    }
+    apply(kv, block, false);
   }
   return true;
 }

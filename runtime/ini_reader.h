@@ -146,6 +146,8 @@ class Reader {
   Field optional;
 
  private:
+  bool apply(Private::KeyValue* kv, SubSection& block, bool required);
+
   std::string prefix_;
   std::ostream& out_;
 };

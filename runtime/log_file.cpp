@@ -6,13 +6,14 @@
 #include <cstring>
 #include <ctime>
 
-#include "runtime/mux_time.h"
+#include "platform/clock.h"
 
 namespace {
 
-// The loop's clock, so tests move the hour on with the virtual clock.
-void local_now(Mux::timeval& tv, struct tm& tm) {
-  Mux::mux_gettimeofday(tv);
+// The time of the flush itself, not the loop's cached time of the pass: the
+// prefix shows microseconds. The process clock is the virtual one in tests.
+void local_now(timeval& tv, struct tm& tm) {
+  platform::gettimeofday(&tv);
   time_t sec = tv.tv_sec;
   localtime_r(&sec, &tm);
 }
@@ -23,7 +24,6 @@ LogFileStreamBuf::LogFileStreamBuf(const std::string& directory)
     : file_(new std::filebuf), dir_(directory), hour_(-1), continuation_(false) {
   LogFileStreamBuf::setbuf(new char[BufSize], BufSize);
   NewFile();
-  continuation_ = false;
 }
 
 LogFileStreamBuf::~LogFileStreamBuf() {
@@ -43,7 +43,7 @@ void LogFileStreamBuf::open_hour(const struct tm& tm) {
 }
 
 void LogFileStreamBuf::NewFile() {
-  Mux::timeval tv;
+  timeval tv;
   struct tm tm;
   local_now(tv, tm);
   open_hour(tm);
@@ -83,7 +83,7 @@ int LogFileStreamBuf::sync() {
   }
 
   if (p != end) {
-    Mux::timeval tv;
+    timeval tv;
     struct tm tm;
     local_now(tv, tm);
     if (tm.tm_hour != hour_) open_hour(tm);

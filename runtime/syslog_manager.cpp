@@ -169,8 +169,6 @@ int SysLogManager::queue(const char* data, int n) {
   iov_[entries_].iov_len = size_t(n);
   ++entries_;
   used_ += n;
-  hdr_.msg_iov = iov_;
-  hdr_.msg_iovlen = size_t(entries_);
   if (entries_ >= BatchEntries || used_ > BatchSendBytes) return sendmsg();
   return 0;
 }
@@ -186,8 +184,6 @@ int SysLogManager::send_batch() {
   }
   hdr_.msg_iov = iov_;
   hdr_.msg_iovlen = size_t(entries_);
-  hdr_.msg_control = nullptr;
-  hdr_.msg_controllen = 0;
   return int(::sendmsg(fd_, &hdr_, MSG_NOSIGNAL));
 }
 

@@ -1,5 +1,5 @@
 // Asynchronous connect against loopback listeners. Connects that end in the
-// kernel at once run on the process clock (guarded); the time-out runs on
+// kernel at once run on the process clock (guarded); the time-outs run on
 // the virtual clock.
 #include "runtime/async_connect.h"
 
@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -16,49 +15,32 @@
 #include "runtime/multiplexer.h"
 #include "runtime/mux_time.h"
 #include "runtime/timer.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
 typedef ASync::Connect::Status Status;
+typedef std::vector<Status::Type> Reports;
 
-// A loopback TCP socket bound to a free port, listening or not.
-struct Loopback {
-  int fd = -1;
-  unsigned short port = 0;
-  explicit Loopback(bool listening, int backlog = 8) {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), len) != 0) return;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    port = ntohs(sa.sin_port);
-    if (listening) ::listen(fd, backlog);
-  }
-  ~Loopback() { ::close(fd); }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port); }
-};
+std::string address(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
 
-// Records every report; may stop the loop or destroy the Connect.
+// Records every report with the peer port of the socket (-1 for an empty
+// one); stops the loop; may destroy the Connect.
 struct Owner {
-  std::vector<Status::Type> reports;
-  std::vector<int> peer_ports;  // -1 for an empty socket
+  Reports reports;
+  std::vector<int> peer_ports;
   ASync::Connect* destroy = nullptr;
-  bool stop_loop = true;
 
   void OnConnect(Status::Type status, Fd socket) {
     reports.push_back(status);
-    int port = -1;
-    if (socket.is_valid()) {
-      sockaddr_in sa{};
-      socklen_t len = sizeof sa;
-      if (::getpeername(socket.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    }
-    peer_ports.push_back(port);
-    if (destroy) delete destroy;
-    if (stop_loop) multiplexer.terminate();
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    const bool named =
+        socket && ::getpeername(socket.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &len) == 0;
+    peer_ports.push_back(named ? ntohs(sa.sin_port) : -1);
+    delete destroy;
+    destroy = nullptr;
+    multiplexer.terminate();
   }
 };
 
@@ -77,41 +59,36 @@ bool run_loop(unsigned int guard_ms) {
   return !guard_fired;
 }
 
+// Starts and, unless it ended inside Start, runs the loop to the end.
+void connect(ASync::Connect& c, Owner& owner, const std::string& to) {
+  const size_t before = owner.reports.size();
+  c.Start(to, 5000);
+  if (owner.reports.size() == before) {
+    ASSERT_TRUE(run_loop(10000));
+  }
+}
+
 }  // namespace
 
-TEST(AsyncConnect, ConnectsToALoopbackListener) {
-  Loopback server(true);
+TEST(AsyncConnect, ConnectsToAListenerAndFailsWhenRefused) {
+  testsupport::LoopbackListener server(0, 8);
   Owner owner;
   ASync::Connect c;
   c.Bind(&Owner::OnConnect, &owner);
-  c.Start(server.address(), 5000);
-  if (owner.reports.empty()) {
-    ASSERT_TRUE(run_loop(10000));
-  }
-  ASSERT_EQ(owner.reports, std::vector<Status::Type>{Status::Connected});
-  EXPECT_EQ(owner.peer_ports[0], server.port);
+  connect(c, owner, address(server.port()));
+  EXPECT_EQ(owner.reports, Reports{Status::Connected});
+  EXPECT_EQ(owner.peer_ports[0], server.port());
   EXPECT_EQ(c.status(), Status::Connected);
 
   // Started again after the end: a second connection.
-  c.Start(server.address(), 5000);
-  if (owner.reports.size() == 1) {
-    ASSERT_TRUE(run_loop(10000));
-  }
-  EXPECT_EQ(owner.reports.size(), 2u);
-  EXPECT_EQ(owner.reports[1], Status::Connected);
-}
+  connect(c, owner, address(server.port()));
+  EXPECT_EQ(owner.reports, (Reports{Status::Connected, Status::Connected}));
 
-TEST(AsyncConnect, RefusedConnectFails) {
-  Loopback closed(false);  // bound, not listening: the peer resets
-  Owner owner;
-  ASync::Connect c;
-  c.Bind(&Owner::OnConnect, &owner);
-  c.Start(closed.address(), 5000);
-  if (owner.reports.empty()) {
-    ASSERT_TRUE(run_loop(10000));
-  }
-  ASSERT_EQ(owner.reports, std::vector<Status::Type>{Status::Failed});
-  EXPECT_EQ(owner.peer_ports[0], -1);
+  // Nobody listens any more: refused.
+  server.close();
+  connect(c, owner, address(server.port()));
+  EXPECT_EQ(owner.reports.back(), Status::Failed);
+  EXPECT_EQ(owner.peer_ports.back(), -1);
 }
 
 TEST(AsyncConnect, TextThatDoesNotParseFailsAtOnce) {
@@ -122,7 +99,7 @@ TEST(AsyncConnect, TextThatDoesNotParseFailsAtOnce) {
     c.Start(text, 5000);
     EXPECT_EQ(c.status(), Status::Failed) << text;
   }
-  EXPECT_EQ(owner.reports, std::vector<Status::Type>(4, Status::Failed));
+  EXPECT_EQ(owner.reports, Reports(4, Status::Failed));
 }
 
 class AsyncConnectPending : public ::testing::Test {
@@ -130,82 +107,59 @@ class AsyncConnectPending : public ::testing::Test {
   // A listener whose accept queue is full drops further SYNs: a connect to
   // it stays pending.
   void SetUp() override {
-    ASSERT_GE(server_.fd, 0);
-    filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(server_.port);
-    ASSERT_EQ(::connect(filler_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    ASSERT_TRUE(filler_.connect(server_.port()));
     platform::vclock::enable();
     Mux::g_tv_time = Mux::timeval(0, 0);
+    c_->Bind(&Owner::OnConnect, &owner_);
   }
   void TearDown() override {
+    delete c_;
     platform::vclock::disable();
-    ::close(filler_);
   }
 
-  Loopback server_{true, 0};
-  int filler_ = -1;
+  testsupport::LoopbackListener server_{0, 0};
+  testsupport::LoopbackPeer filler_;
+  Owner owner_;
+  ASync::Connect* c_ = new ASync::Connect;
 };
 
-TEST_F(AsyncConnectPending, NoAnswerFailsAfterTheTimeOut) {
-  Owner owner;
-  ASync::Connect c;
-  c.Bind(&Owner::OnConnect, &owner);
+TEST_F(AsyncConnectPending, NoAnswerFailsAfterTheTimeOutAndTheHandlerMayDestroy) {
+  owner_.destroy = c_;
   const int start = Mux::milliseconds();
-  c.Start(server_.address(), 5000);
-  ASSERT_TRUE(owner.reports.empty());
-  EXPECT_EQ(c.status(), Status::InProgress);
+  c_->Start(address(server_.port()), 5000);
+  ASSERT_TRUE(owner_.reports.empty());
+  EXPECT_EQ(c_->status(), Status::InProgress);
   ASSERT_TRUE(run_loop(60000));
-  ASSERT_EQ(owner.reports, std::vector<Status::Type>{Status::Failed});
+  c_ = nullptr;  // gone with the handler
+  EXPECT_EQ(owner_.reports, Reports{Status::Failed});
   EXPECT_EQ(Mux::milliseconds() - start, 5000);
 }
 
 TEST_F(AsyncConnectPending, StopReportsStoppedOnce) {
-  Owner owner;
-  ASync::Connect c;
-  c.Stop();  // idle: nothing
-  c.Bind(&Owner::OnConnect, &owner);
-  c.Start(server_.address(), 5000);
-  c.Stop();
-  ASSERT_EQ(owner.reports, std::vector<Status::Type>{Status::Stopped});
-  EXPECT_EQ(owner.peer_ports[0], -1);
-  c.Stop();  // finished: nothing
+  c_->Stop();  // idle: nothing
+  c_->Start(address(server_.port()), 5000);
+  c_->Stop();
+  EXPECT_EQ(owner_.reports, Reports{Status::Stopped});
+  EXPECT_EQ(owner_.peer_ports[0], -1);
+  c_->Stop();  // finished: nothing
   // The time-out of the stopped connect is gone: only the guard fires.
   EXPECT_FALSE(run_loop(10000));
-  EXPECT_EQ(owner.reports.size(), 1u);
+  EXPECT_EQ(owner_.reports.size(), 1u);
 }
 
 TEST_F(AsyncConnectPending, RestartDropsThePendingConnect) {
-  Owner owner;
-  ASync::Connect c;
-  c.Bind(&Owner::OnConnect, &owner);
-  c.Start(server_.address(), 1000);
-  c.Start(server_.address(), 3000);
+  c_->Start(address(server_.port()), 1000);
+  c_->Start(address(server_.port()), 3000);
   const int start = Mux::milliseconds();
   ASSERT_TRUE(run_loop(60000));
-  EXPECT_EQ(owner.reports, std::vector<Status::Type>{Status::Failed});
+  EXPECT_EQ(owner_.reports, Reports{Status::Failed});
   EXPECT_EQ(Mux::milliseconds() - start, 3000);
 }
 
-TEST_F(AsyncConnectPending, HandlerMayDestroyTheConnect) {
-  Owner owner;
-  ASync::Connect* c = new ASync::Connect;
-  owner.destroy = c;
-  c->Bind(&Owner::OnConnect, &owner);
-  c->Start(server_.address(), 2000);
-  ASSERT_TRUE(run_loop(60000));
-  EXPECT_EQ(owner.reports, std::vector<Status::Type>{Status::Failed});
-}
-
 TEST_F(AsyncConnectPending, DestroyingAPendingConnectReportsNothing) {
-  Owner owner;
-  {
-    ASync::Connect c;
-    c.Bind(&Owner::OnConnect, &owner);
-    c.Start(server_.address(), 2000);
-  }
+  c_->Start(address(server_.port()), 2000);
+  delete c_;
+  c_ = nullptr;
   EXPECT_FALSE(run_loop(10000));
-  EXPECT_TRUE(owner.reports.empty());
+  EXPECT_TRUE(owner_.reports.empty());
 }

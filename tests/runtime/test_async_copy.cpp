@@ -3,10 +3,8 @@
 // process clock, bounded by a guard timer.
 #include "runtime/async_copy.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,10 +16,12 @@
 #include "platform/paths.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
 typedef ASync::Copy::Status Status;
+typedef std::vector<Status::Type> Reports;
 
 bool guard_fired = false;
 void on_guard() {
@@ -48,24 +48,19 @@ struct Pipe {
     w = Fd(p[1]);
     if (size) ::fcntl(p[1], F_SETPIPE_SZ, size);
   }
-  // Fills the pipe until it takes no more; returns the byte count.
-  size_t fill(char c) {
-    std::string chunk(4096, c);
-    size_t total = 0;
-    for (;;) {
-      ssize_t n = ::write(w.lowlevel_fd(), chunk.data(), chunk.size());
-      if (n <= 0) break;
-      total += size_t(n);
-    }
-    return total;
+  // Fills the pipe until it takes no more; returns what was written.
+  std::string fill() {
+    const std::string chunk(4096, 'f');
+    std::string all;
+    while (::write(w.lowlevel_fd(), chunk.data(), chunk.size()) > 0) all += chunk;
+    return all;
   }
 };
 
-// Reads a descriptor from the loop until its end; may stop the loop there.
+// Reads a descriptor from the loop to its end, and stops the loop there.
 struct Reader {
   Event ev;
   std::string data;
-  bool eof = false;
 
   explicit Reader(const Fd& fd) {
     ev.Bind("test::Reader", &Reader::OnRead, this);
@@ -74,246 +69,183 @@ struct Reader {
   void OnRead(int fd, short revents) {
     if (!(revents & (POLLIN | POLLHUP | POLLERR))) return;
     char buf[4096];
-    for (;;) {
-      ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n > 0) {
-        data.append(buf, size_t(n));
-        continue;
-      }
-      if (n == 0) {
-        eof = true;
-        ev.Release();
-        multiplexer.terminate();
-      }
-      return;
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) data.append(buf, size_t(n));
+    if (n == 0) {
+      ev.Release();
+      multiplexer.terminate();
     }
   }
 };
 
 struct Owner {
-  std::vector<Status::Type> reports;
+  Reports reports;
   ASync::Copy* destroy = nullptr;
   bool stop_loop = false;
   void OnComplete(Status::Type s) {
     reports.push_back(s);
-    if (destroy) delete destroy;
+    delete destroy;
     if (stop_loop) multiplexer.terminate();
   }
 };
 
-std::string random_bytes(size_t n) {
-  std::mt19937 gen(12345);
-  std::string s(n, '\0');
-  for (char& c : s) c = char(gen());
-  return s;
-}
-
-Fd open_file(const std::string& path, const std::string& content) {
-  {
-    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-    out << content;
-  }
+Fd open_file(const std::string& name, const std::string& content) {
+  const std::string path = platform::board_path("/usr/local/voice/" + name);
+  std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << content;
   Fd fd;
   fd.open(path.c_str(), O_RDONLY | O_NONBLOCK);
   return fd;
 }
 
-// A connected loopback TCP pair: `ours` is accepted by a listener.
-struct TcpPair {
-  int ours = -1, peer = -1;
-  TcpPair() {
-    int l = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    ::bind(l, reinterpret_cast<sockaddr*>(&sa), len);
-    ::getsockname(l, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::listen(l, 1);
-    peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ::connect(peer, reinterpret_cast<sockaddr*>(&sa), len);
-    ours = ::accept4(l, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    ::close(l);
+class AsyncCopy : public ::testing::Test {
+ protected:
+  void SetUp() override { copy_.Bind(&Owner::OnComplete, &owner_); }
+
+  // Starts a copy from a pipe holding `text` into a full pipe, so the write
+  // waits for room; the source hangs up first when asked.
+  void start_with_write_pending(const std::string& text, bool hang_up) {
+    ASSERT_EQ(::write(src_.w.lowlevel_fd(), text.data(), text.size()), ssize_t(text.size()));
+    if (hang_up) src_.w.close();
+    prefill_ = dst_.fill();
+    copy_.Start(src_.r, dst_.w);
+    EXPECT_EQ(copy_.status(), Status::Copying);
   }
-  ~TcpPair() {
-    ::close(ours);
-    if (peer >= 0) ::close(peer);
+  // Drains the destination to its end; returns everything read.
+  std::string drain_destination() {
+    Reader reader(dst_.r);
+    dst_.w.close();
+    EXPECT_TRUE(run_loop());
+    return reader.data;
   }
-  // The peer goes away with a reset instead of an orderly end.
-  void reset_peer() {
-    linger lg{1, 0};
-    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-    ::close(peer);
-    peer = -1;
-  }
+
+  Owner owner_;
+  ASync::Copy copy_;
+  Pipe src_;
+  Pipe dst_{4096};
+  std::string prefill_;
 };
 
 }  // namespace
 
-TEST(AsyncCopy, OneMegabyteFromAFileToAPipe) {
-  const std::string content = random_bytes(1 << 20);
-  Fd src = open_file(platform::board_path("/usr/local/voice/copy-test.bin"), content);
+TEST_F(AsyncCopy, OneMegabyteFromAFileToAPipe) {
+  std::mt19937 gen(12345);
+  std::string content(1 << 20, '\0');
+  for (char& c : content) c = char(gen());
+  Fd src = open_file("copy-test.bin", content);
   ASSERT_TRUE(src.is_valid());
-  // A pipe smaller than the buffer: writes are partial and must go on from
-  // where they stopped.
-  Pipe pipe(4096);
-  Reader reader(pipe.r);
-  Owner owner;
-  ASync::Copy copy;
-  copy.set_bufsize(8192);
-  copy.Bind(&Owner::OnComplete, &owner);
-  copy.Start(src, pipe.w);
-  pipe.w.close();
+  // The pipe is smaller than the buffer: writes are partial and must go on
+  // from where they stopped.
+  copy_.set_bufsize(8192);
+  copy_.Start(src, dst_.w);
   src.close();  // the Copy keeps its own duplicates
-
-  ASSERT_TRUE(run_loop());
-  EXPECT_EQ(owner.reports, std::vector<Status::Type>{Status::Done});
-  EXPECT_EQ(copy.written(), content.size());
-  EXPECT_TRUE(reader.eof);
-  EXPECT_TRUE(reader.data == content) << reader.data.size() << " bytes read";
+  EXPECT_TRUE(drain_destination() == content);
+  EXPECT_EQ(owner_.reports, Reports{Status::Done});
+  EXPECT_EQ(copy_.written(), content.size());
 }
 
-TEST(AsyncCopy, EmptySourceCompletesAtOnceOrAfterTheFlush) {
-  const std::string path = platform::board_path("/usr/local/voice/empty.bin");
-  Owner owner;
-  ASync::Copy copy;
-  copy.Bind(&Owner::OnComplete, &owner);
-
+TEST_F(AsyncCopy, EmptySourceCompletesAtOnceOrAfterTheFlush) {
   // Flush mask 0: done inside Start.
-  copy.set_events({POLLIN, POLLOUT, 0});
-  Pipe p1;
-  copy.Start(open_file(path, ""), p1.w);
-  EXPECT_EQ(owner.reports, std::vector<Status::Type>{Status::Done});
+  copy_.set_events({POLLIN, POLLOUT, 0});
+  copy_.Start(open_file("empty.bin", ""), dst_.w);
+  EXPECT_EQ(owner_.reports, Reports{Status::Done});
 
   // With a flush mask: done when the destination reports it.
-  copy.set_events(ASync::Copy::EventsParams());
-  EXPECT_EQ(owner.reports.size(), 1u);  // an idle copy is not stopped
+  copy_.set_events(ASync::Copy::EventsParams());
+  EXPECT_EQ(owner_.reports.size(), 1u);  // an idle copy is not stopped
   Pipe p2;
-  copy.Start(open_file(path, ""), p2.w);
-  EXPECT_EQ(copy.status(), Status::FlushWait);
-  owner.stop_loop = true;
+  copy_.Start(open_file("empty.bin", ""), p2.w);
+  EXPECT_EQ(copy_.status(), Status::FlushWait);
+  owner_.stop_loop = true;
   ASSERT_TRUE(run_loop());
-  EXPECT_EQ(owner.reports, (std::vector<Status::Type>{Status::Done, Status::Done}));
+  EXPECT_EQ(owner_.reports, (Reports{Status::Done, Status::Done}));
 }
 
-TEST(AsyncCopy, ReadErrorBeforeDataIsAnErrorAfterDataTheEnd) {
-  Owner owner;
-  owner.stop_loop = true;
-  {
-    TcpPair tcp;
-    tcp.reset_peer();
+TEST_F(AsyncCopy, ReadErrorBeforeDataIsAnErrorAfterDataTheEnd) {
+  owner_.stop_loop = true;
+  copy_.set_events({POLLIN, POLLOUT, 0});
+  for (const std::string sent : {"", "hello"}) {
+    testsupport::LoopbackListener listener;
+    testsupport::LoopbackPeer peer;
+    ASSERT_TRUE(peer.connect(listener.port()));
+    Fd ours(listener.accept(2000));
+    ASSERT_TRUE(ours.NonBlock());
+    if (!sent.empty()) peer.send(sent);
+    // The peer goes away with a reset instead of an orderly end.
+    linger lg{1, 0};
+    ::setsockopt(peer.fd(), SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+    peer.close();
     Pipe out;
-    ASync::Copy copy;
-    copy.Bind(&Owner::OnComplete, &owner);
-    copy.Start(Fd(::dup(tcp.ours)), out.w);
-    if (owner.reports.empty()) {
+    copy_.Start(ours, out.w);
+    if (owner_.reports.empty()) {
       ASSERT_TRUE(run_loop());
     }
-    EXPECT_EQ(owner.reports, std::vector<Status::Type>{Status::Error});
-  }
-  owner.reports.clear();
-  {
-    TcpPair tcp;
-    ASSERT_EQ(::write(tcp.peer, "hello", 5), 5);
-    tcp.reset_peer();
-    Pipe out;
-    Reader reader(out.r);
-    ASync::Copy copy;
-    copy.set_events({POLLIN, POLLOUT, 0});
-    copy.Bind(&Owner::OnComplete, &owner);
-    copy.Start(Fd(::dup(tcp.ours)), out.w);
-    if (owner.reports.empty()) {
-      ASSERT_TRUE(run_loop());
-    }
-    EXPECT_EQ(owner.reports, std::vector<Status::Type>{Status::Done});
-    EXPECT_EQ(copy.written(), 5u);
+    EXPECT_EQ(owner_.reports, Reports{sent.empty() ? Status::Error : Status::Done});
+    EXPECT_EQ(copy_.written(), sent.size());
+    owner_.reports.clear();
   }
 }
 
-TEST(AsyncCopy, StopWhileAWriteIsPendingWritesTheRest) {
-  Pipe src;
-  ASSERT_EQ(::write(src.w.lowlevel_fd(), "pending data", 12), 12);
-  Pipe dst(4096);
-  const size_t prefill = dst.fill('f');
-  Owner owner;
-  ASync::Copy copy;
-  copy.Bind(&Owner::OnComplete, &owner);
-  copy.Start(src.r, dst.w);
-  EXPECT_EQ(copy.status(), Status::Copying);  // the write waits for room
-
-  copy.Stop();
-  EXPECT_EQ(copy.status(), Status::Flushing);
-  EXPECT_TRUE(owner.reports.empty());
-
-  Reader reader(dst.r);
-  dst.w.close();
-  ASSERT_TRUE(run_loop());
-  EXPECT_EQ(owner.reports, std::vector<Status::Type>{Status::Done});
-  EXPECT_EQ(reader.data, std::string(prefill, 'f') + "pending data");
+TEST_F(AsyncCopy, StopWhileAWriteIsPendingWritesTheRest) {
+  start_with_write_pending("pending data", false);
+  copy_.Stop();
+  EXPECT_EQ(copy_.status(), Status::Flushing);
+  EXPECT_TRUE(owner_.reports.empty());
+  EXPECT_EQ(drain_destination(), prefill_ + "pending data");
+  EXPECT_EQ(owner_.reports, Reports{Status::Done});
 }
 
-TEST(AsyncCopy, SourceHangUpWhileAWriteIsPending) {
-  Pipe src;
-  ASSERT_EQ(::write(src.w.lowlevel_fd(), "last words", 10), 10);
-  src.w.close();  // the source hangs up
-  Pipe dst(4096);
-  const size_t prefill = dst.fill('f');
-  Owner owner;
-  ASync::Copy copy;
-  copy.Bind(&Owner::OnComplete, &owner);
-  copy.Start(src.r, dst.w);
-  src.r.close();
-
+TEST_F(AsyncCopy, SourceHangUpWhileAWriteIsPending) {
+  start_with_write_pending("last words", true);
+  src_.r.close();
   // A hung-up source is no longer polled (else every pass would wake).
   EXPECT_FALSE(run_loop(100));
-  for (EventHandler* h : multiplexer.active_list()) EXPECT_NE(h->event_name(), "Copy::OnSrcEvent");
-  for (EventHandler* h : multiplexer.pending_list()) EXPECT_NE(h->event_name(), "Copy::OnSrcEvent");
-  EXPECT_TRUE(owner.reports.empty());
-
-  Reader reader(dst.r);
-  dst.w.close();
-  ASSERT_TRUE(run_loop());
-  EXPECT_EQ(owner.reports, std::vector<Status::Type>{Status::Done});
-  EXPECT_EQ(reader.data, std::string(prefill, 'f') + "last words");
+  for (const auto* list : {&multiplexer.active_list(), &multiplexer.pending_list()})
+    for (EventHandler* h : *list) EXPECT_NE(h->event_name(), "Copy::OnSrcEvent");
+  EXPECT_TRUE(owner_.reports.empty());
+  EXPECT_EQ(drain_destination(), prefill_ + "last words");
+  EXPECT_EQ(owner_.reports, Reports{Status::Done});
 }
 
-TEST(AsyncCopy, DestinationErrorAndStoppedCopies) {
-  Owner owner;
-  owner.stop_loop = true;
-  ASync::Copy copy;
-  copy.Bind(&Owner::OnComplete, &owner);
-
+TEST_F(AsyncCopy, DestinationErrorAndStoppedCopies) {
+  owner_.stop_loop = true;
   // The reader of the destination goes away while the copy waits to read.
-  Pipe src, dst;
-  copy.Start(src.r, dst.w);
-  dst.r.close();
+  copy_.Start(src_.r, dst_.w);
+  dst_.r.close();
   ASSERT_TRUE(run_loop());
-  EXPECT_EQ(owner.reports, std::vector<Status::Type>{Status::Error});
+  EXPECT_EQ(owner_.reports, Reports{Status::Error});
 
   // New masks or a new buffer end a running copy with Stopped, once.
   Pipe src2, dst2;
-  copy.Start(src2.r, dst2.w);
-  copy.set_events(ASync::Copy::EventsParams());
-  copy.set_events(ASync::Copy::EventsParams());
-  EXPECT_EQ(owner.reports, (std::vector<Status::Type>{Status::Error, Status::Stopped}));
-  copy.Start(src2.r, dst2.w);
-  copy.set_bufsize(512);
-  EXPECT_EQ(copy.bufsize(), 512u);
-  EXPECT_EQ(owner.reports.back(), Status::Stopped);
-  EXPECT_EQ(owner.reports.size(), 3u);
+  copy_.Start(src2.r, dst2.w);
+  copy_.set_events(ASync::Copy::EventsParams());
+  copy_.set_events(ASync::Copy::EventsParams());
+  EXPECT_EQ(owner_.reports, (Reports{Status::Error, Status::Stopped}));
+  copy_.Start(src2.r, dst2.w);
+  copy_.set_bufsize(512);
+  EXPECT_EQ(owner_.reports, (Reports{Status::Error, Status::Stopped, Status::Stopped}));
 
   // A stopped copy left nothing in the loop: data written now is not read.
   ASSERT_EQ(::write(src2.w.lowlevel_fd(), "x", 1), 1);
   EXPECT_FALSE(run_loop(50));
 }
 
-TEST(AsyncCopy, HandlerMayDestroyTheCopy) {
+TEST_F(AsyncCopy, BufferOfSizeZeroIsDroppedNotUsed) {
+  // A zero-byte buffer would read nothing and end every copy at once.
+  copy_.set_bufsize(0);
+  copy_.set_events({POLLIN, POLLOUT, 0});
+  copy_.Start(open_file("small.bin", "abc"), dst_.w);
+  EXPECT_EQ(copy_.bufsize(), 1024u);
+  EXPECT_EQ(copy_.written(), 3u);
+  EXPECT_EQ(owner_.reports, Reports{Status::Done});
+}
+
+TEST(AsyncCopyOwner, HandlerMayDestroyTheCopy) {
   Owner owner;
   ASync::Copy* copy = new ASync::Copy;
   owner.destroy = copy;
   copy->Bind(&Owner::OnComplete, &owner);
   copy->set_events({POLLIN, POLLOUT, 0});
   Pipe dst;
-  copy->Start(open_file(platform::board_path("/usr/local/voice/empty2.bin"), ""), dst.w);
-  EXPECT_EQ(owner.reports, std::vector<Status::Type>{Status::Done});
+  copy->Start(open_file("empty2.bin", ""), dst.w);
+  EXPECT_EQ(owner.reports, Reports{Status::Done});
 }

@@ -19,19 +19,28 @@
 
 namespace {
 
+// Handler calls so far, and how many end the loop.
+int reported = 0;
+int expected = 0;
+
+void count_report() {
+  if (++reported >= expected) multiplexer.terminate();
+}
+
 // A watcher owner as a slot would be.
 struct Watched {
   ChildWait wait;
   std::vector<int> statuses;
-  int* reported = nullptr;
-  int expected = 0;
   std::function<void(Watched&)> then;
 
   Watched() { wait.Bind(this, &Watched::on_terminate); }
   void on_terminate(int status) {
     statuses.push_back(status);
-    if (reported && ++*reported >= expected) multiplexer.terminate();
+    count_report();
     if (then) then(*this);
+  }
+  int exit_code(size_t i = 0) const {
+    return i < statuses.size() && WIFEXITED(statuses[i]) ? WEXITSTATUS(statuses[i]) : -1;
   }
 };
 
@@ -47,10 +56,17 @@ void wait_zombie(pid_t pid) {
   ASSERT_EQ(::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT), 0);
 }
 
+bool guard_fired = false;
+void on_guard() {
+  guard_fired = true;
+  multiplexer.terminate();
+}
+
 class ChildWaitTest : public ::testing::Test {
  protected:
   void SetUp() override {
     old_log_ = std::clog.rdbuf(log_.rdbuf());
+    reported = expected = 0;
     // A fresh, active service for each case.
     ChildWait::Cleanup();
     ChildWait::Initialize();
@@ -66,37 +82,29 @@ class ChildWaitTest : public ::testing::Test {
 
   static ChildWaitService* service() { return ChildWaitService::childWaitService; }
 
-  // Runs the loop until a handler terminates it; false when the guard ran out.
-  bool run_loop(unsigned int guard_ms = 20000) {
-    guard_fired_ = false;
+  // Runs the loop until `n` handler calls; false when the guard ran out.
+  bool run_until(int n) {
+    expected = n;
+    guard_fired = false;
     Timer guard;
-    guard.set(guard_ms, &ChildWaitTest::on_guard);
+    guard.set(20000, &on_guard);
     multiplexer.run(false, true);
-    return !guard_fired_;
+    return !guard_fired;
   }
-  static void on_guard() {
-    guard_fired_ = true;
-    multiplexer.terminate();
+  bool logged(pid_t pid, int status) const {
+    return log_.str().find("terminate child process, pid=" + std::to_string(pid) +
+                           " status=" + std::to_string(status) + "\n") != std::string::npos;
   }
 
-  static bool guard_fired_;
   std::ostringstream log_;
   std::streambuf* old_log_ = nullptr;
 };
 
-bool ChildWaitTest::guard_fired_ = false;
-
 }  // namespace
 
 TEST_F(ChildWaitTest, ExitStatusesReachTheirWatchers) {
-  int reported = 0;
   Watched ok, three, killed;
-  for (Watched* w : {&ok, &three, &killed}) {
-    w->reported = &reported;
-    w->expected = 3;
-  }
-  const pid_t p0 = spawn(0);
-  ok.wait.Attach(p0);
+  ok.wait.Attach(spawn(0));
   const pid_t p3 = spawn(3);
   three.wait.Attach(p3);
   const pid_t pk = ::fork();
@@ -107,61 +115,46 @@ TEST_F(ChildWaitTest, ExitStatusesReachTheirWatchers) {
   killed.wait.Attach(pk);
   ASSERT_EQ(::kill(pk, SIGKILL), 0);
 
-  ASSERT_TRUE(run_loop());
-  ASSERT_EQ(ok.statuses.size(), 1u);
-  EXPECT_TRUE(WIFEXITED(ok.statuses[0]) && WEXITSTATUS(ok.statuses[0]) == 0);
-  ASSERT_EQ(three.statuses.size(), 1u);
-  EXPECT_TRUE(WIFEXITED(three.statuses[0]) && WEXITSTATUS(three.statuses[0]) == 3);
+  ASSERT_TRUE(run_until(3));
+  EXPECT_EQ(ok.exit_code(), 0);
+  EXPECT_EQ(three.exit_code(), 3);
   ASSERT_EQ(killed.statuses.size(), 1u);
   EXPECT_TRUE(WIFSIGNALED(killed.statuses[0]) && WTERMSIG(killed.statuses[0]) == SIGKILL);
   // A dispatched watcher has left the list.
   EXPECT_FALSE(ok.wait.is_watching());
   EXPECT_TRUE(service()->watchers().empty());
-
-  const std::string log = log_.str();
-  EXPECT_NE(log.find("terminate child process, pid=" + std::to_string(p3) + " status=768\n"),
-            std::string::npos)
-      << log;
-  EXPECT_NE(log.find("terminate child process, pid=" + std::to_string(pk) + " status=9\n"),
-            std::string::npos)
-      << log;
+  EXPECT_TRUE(logged(p3, 768)) << log_.str();
+  EXPECT_TRUE(logged(pk, 9)) << log_.str();
 }
 
 TEST_F(ChildWaitTest, ExitBeforeAttachIsStillReported) {
-  int reported = 0;
   Watched w;
-  w.reported = &reported;
-  w.expected = 1;
   const pid_t pid = spawn(5);
   wait_zombie(pid);  // ended (and signalled) before the watch begins
   w.wait.Attach(pid);
-  ASSERT_TRUE(run_loop());
-  ASSERT_EQ(w.statuses.size(), 1u);
-  EXPECT_EQ(WEXITSTATUS(w.statuses[0]), 5);
+  // Poll bits without POLLIN read nothing.
+  service()->OnChildEvent(-1, POLLHUP | POLLERR);
+  EXPECT_TRUE(w.statuses.empty());
+  ASSERT_TRUE(run_until(1));
+  EXPECT_EQ(w.exit_code(), 5);
 }
 
 TEST_F(ChildWaitTest, FirstWatcherOfAPidWinsAndUnwatchedExitsAreOnlyLogged) {
-  int reported = 0;
   Watched first, second, marker;
-  first.reported = marker.reported = &reported;
-  first.expected = marker.expected = 2;
-
   const pid_t shared = spawn(1);
   first.wait.Attach(shared);
   second.wait.Attach(shared);
   const pid_t nobody = spawn(2);
   wait_zombie(shared);
   wait_zombie(nobody);
-  const pid_t last = spawn(4);
-  marker.wait.Attach(last);
+  marker.wait.Attach(spawn(4));
 
-  ASSERT_TRUE(run_loop());
+  ASSERT_TRUE(run_until(2));
   EXPECT_EQ(first.statuses.size(), 1u);
   EXPECT_TRUE(second.statuses.empty());
   EXPECT_TRUE(second.wait.is_watching());
   EXPECT_EQ(service()->watchers().size(), 1u);
-  EXPECT_NE(log_.str().find("terminate child process, pid=" + std::to_string(nobody) + " status=512\n"),
-            std::string::npos);
+  EXPECT_TRUE(logged(nobody, 512));
 }
 
 namespace {
@@ -169,14 +162,10 @@ namespace {
 // An owner that destroys itself, watcher included, when its child ends.
 struct SelfDestroying {
   ChildWait wait;
-  int* reported;
-  int expected;
   bool* gone;
-  SelfDestroying(int* r, int e, bool* g) : reported(r), expected(e), gone(g) {
-    wait.Bind(this, &SelfDestroying::on_terminate);
-  }
+  explicit SelfDestroying(bool* g) : gone(g) { wait.Bind(this, &SelfDestroying::on_terminate); }
   void on_terminate(int) {
-    if (++*reported >= expected) multiplexer.terminate();
+    count_report();
     *gone = true;
     delete this;
   }
@@ -185,24 +174,19 @@ struct SelfDestroying {
 }  // namespace
 
 TEST_F(ChildWaitTest, HandlerMayReattachOrDestroyItsWatcher) {
-  int reported = 0;
   bool gone = false;
-  SelfDestroying* doomed = new SelfDestroying(&reported, 3, &gone);
+  SelfDestroying* doomed = new SelfDestroying(&gone);
   Watched again;
-  again.reported = &reported;
-  again.expected = 3;
   // The first exit starts a second child on the same watcher.
   again.then = [](Watched& w) {
     if (w.statuses.size() == 1) w.wait.Attach(spawn(7));
   };
-
   doomed->wait.Attach(spawn(0));
   again.wait.Attach(spawn(6));
-  ASSERT_TRUE(run_loop());
+  ASSERT_TRUE(run_until(3));
   EXPECT_TRUE(gone);
-  ASSERT_EQ(again.statuses.size(), 2u);
-  EXPECT_EQ(WEXITSTATUS(again.statuses[0]), 6);
-  EXPECT_EQ(WEXITSTATUS(again.statuses[1]), 7);
+  EXPECT_EQ(again.exit_code(0), 6);
+  EXPECT_EQ(again.exit_code(1), 7);
   EXPECT_TRUE(service()->watchers().empty());
 }
 
@@ -212,7 +196,7 @@ TEST_F(ChildWaitTest, ListKeepingWithoutChildren) {
   b.wait.Attach(1002);
   a.wait.Attach(1003);  // moved to the tail, listed once
   ASSERT_EQ(service()->watchers().size(), 2u);
-  EXPECT_EQ(*service()->watchers().begin(), &b.wait);
+  EXPECT_EQ(service()->watchers().get_head(), &b.wait);
   EXPECT_EQ(service()->watchers().get_tail(), &a.wait);
   c.wait.Detach();  // never watched
   { ChildWait idle; }
@@ -220,41 +204,16 @@ TEST_F(ChildWaitTest, ListKeepingWithoutChildren) {
   b.wait.Detach();
   b.wait.Detach();
   EXPECT_EQ(service()->watchers().size(), 1u);
-  EXPECT_EQ(service()->watchers().get_head(), &a.wait);
 }
 
-TEST_F(ChildWaitTest, PollBitsWithoutPollinReadNothing) {
-  Watched w;
-  const pid_t pid = spawn(0);
-  w.wait.Attach(pid);
-  wait_zombie(pid);
-  service()->OnChildEvent(-1, POLLHUP | POLLERR);
-  EXPECT_TRUE(w.wait.is_watching());
-  EXPECT_TRUE(w.statuses.empty());
-  int reported = 0;
-  w.reported = &reported;
-  w.expected = 1;
-  ASSERT_TRUE(run_loop());
-  EXPECT_EQ(w.statuses.size(), 1u);
-}
-
-TEST_F(ChildWaitTest, SignalHandlerNeverWaitsOnAFullSocketPair) {
-  // Far more wake-ups than the socket pair queues: each must return at once.
+TEST_F(ChildWaitTest, ManyChildrenEndingAtOnceAreAllReported) {
+  // Far more wake-ups than the socket pair queues: the signal handler must
+  // return at once each time.
   for (int i = 0; i < 1000; ++i) ChildWaitService::SigChldHandlerWrapper(SIGCHLD, nullptr, nullptr);
-  int reported = 0;
-  Watched w;
-  w.reported = &reported;
-  w.expected = 1;
-  w.wait.Attach(spawn(0));
-  ASSERT_TRUE(run_loop());
-  EXPECT_EQ(w.statuses.size(), 1u);
-}
 
-TEST_F(ChildWaitTest, TwoHundredChildrenEndingAtOnce) {
   const int n = 200;
   int go[2];
   ASSERT_EQ(::pipe(go), 0);
-  int reported = 0;
   std::vector<std::unique_ptr<Watched>> watched;
   for (int i = 0; i < n; ++i) {
     const pid_t pid = ::fork();
@@ -266,17 +225,12 @@ TEST_F(ChildWaitTest, TwoHundredChildrenEndingAtOnce) {
       ::_exit(r == 0 ? i % 100 : 99);
     }
     watched.push_back(std::make_unique<Watched>());
-    watched.back()->reported = &reported;
-    watched.back()->expected = n;
     watched.back()->wait.Attach(pid);
   }
   ::close(go[0]);
   ::close(go[1]);  // every child ends now
 
-  ASSERT_TRUE(run_loop()) << reported << " of " << n << " exits reported";
-  for (int i = 0; i < n; ++i) {
-    ASSERT_EQ(watched[i]->statuses.size(), 1u) << i;
-    EXPECT_EQ(WEXITSTATUS(watched[i]->statuses[0]), i % 100) << i;
-  }
+  ASSERT_TRUE(run_until(n)) << reported << " of " << n << " exits reported";
+  for (int i = 0; i < n; ++i) EXPECT_EQ(watched[i]->exit_code(), i % 100) << i;
   EXPECT_TRUE(service()->watchers().empty());
 }

@@ -18,6 +18,9 @@ namespace {
 using testsupport::LogSink;
 typedef std::vector<std::string> Lines;
 
+// "<pri>Jan  5 14:03:09 t: " is the header of every message here.
+const std::string::size_type kHeader = 23;
+
 class SysLogStream : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -33,70 +36,63 @@ class SysLogStream : public ::testing::Test {
     platform::vclock::disable();
   }
 
-  // The texts of the next batch, without their headers.
+  // The next batch as "<pri>" and the text of each message.
   Lines next(int timeout_ms = 2000) {
     Lines out;
-    for (const std::string& m : LogSink::messages(sink_.receive(timeout_ms))) {
-      const std::string::size_type body = m.find(" t: ");
-      out.push_back(m.substr(0, m.find('>') + 1) + (body == std::string::npos ? m : m.substr(body + 4)));
-    }
+    for (const std::string& m : LogSink::messages(sink_.receive(timeout_ms)))
+      out.push_back(m.substr(0, 4) + m.substr(kHeader));
     return out;
   }
 
   testsupport::ScratchBoardRoot root_;
   LogSink sink_;
+  ManagedSysLogStreamBuf buf_{LOG_DAEMON >> 3, LOG_NOTICE};
+  std::ostream out_{&buf_};
 };
 
 }  // namespace
 
 TEST_F(SysLogStream, EachLineIsOneMessageAndOneFlushOneBatch) {
-  ManagedSysLogStreamBuf buf(LOG_DAEMON >> 3, LOG_NOTICE);
-  std::ostream out(&buf);
-
-  out << "a\nb" << std::flush;
+  out_ << "a\nb" << std::flush;
   EXPECT_EQ(next(), (Lines{"<29>a", "<29>b"}));
 
-  out << "abc" << std::flush;  // no line end yet: nothing is sent
+  out_ << "abc" << std::flush;  // no line end yet: nothing is sent
   EXPECT_EQ(next(0), Lines{});
-  out << "def\n" << std::flush;
+  out_ << "def\n" << std::flush;
   EXPECT_EQ(next(), Lines{"<29>abcdef"});
 
-  out << "one\ntwo\nthree\n" << std::flush;
+  out_ << "one\ntwo\nthree\n" << std::flush;
   EXPECT_EQ(next(), (Lines{"<29>one", "<29>two", "<29>three"}));
   EXPECT_EQ(next(0), Lines{});
-}
 
-TEST_F(SysLogStream, LinesAreDataNotFormats) {
-  ManagedSysLogStreamBuf buf(LOG_DAEMON >> 3, LOG_ERR);
-  std::ostream out(&buf);
-  out << "100%s done %d%n" << std::endl;
+  // Lines are data, never formats.
+  ManagedSysLogStreamBuf err(LOG_DAEMON >> 3, LOG_ERR);
+  std::ostream(&err) << "100%s done %d%n" << std::endl;
   EXPECT_EQ(next(), Lines{"<27>100%s done %d%n"});
 }
 
 TEST_F(SysLogStream, LongTextIsCutAndAFullBufferGoesAsOneMessage) {
-  ManagedSysLogStreamBuf buf(LOG_DAEMON >> 3, LOG_DEBUG);
-  std::ostream out(&buf);
-
-  // A 2000-character line: one message of 1023 characters with its header.
-  out << std::string(2000, 'x') << std::endl;
-  std::vector<std::string> msgs = LogSink::messages(sink_.receive(2000));
-  ASSERT_EQ(msgs.size(), 1u);
-  EXPECT_EQ(msgs[0].size(), 1023u);
-  EXPECT_EQ(msgs[0].compare(0, 4, "<31>"), 0);
+  // A 2000-character line: one message of 1023 characters with its header,
+  // then its NUL.
+  out_ << std::string(2000, 'x') << std::endl;
+  const std::string batch = sink_.receive(2000);
+  ASSERT_EQ(batch.size(), 1024u);
+  EXPECT_EQ(batch.compare(0, kHeader, "<29>Jan  5 14:03:09 t: "), 0);
+  EXPECT_EQ(batch.find_first_not_of('x', kHeader), 1023u);
+  EXPECT_EQ(batch.back(), '\0');
 
   // 16383 characters fill the buffer: sent whole (cut), then afresh.
-  out << std::string(ManagedSysLogStreamBuf::ManagedSysLogBufSize - 1, 'y') << "zz\n" << std::flush;
-  msgs = LogSink::messages(sink_.receive(2000));
-  ASSERT_EQ(msgs.size(), 1u);
-  EXPECT_EQ(msgs[0].size(), 1023u);
-  EXPECT_EQ(next(), Lines{"<31>zz"});
+  out_ << std::string(ManagedSysLogStreamBuf::ManagedSysLogBufSize - 1, 'y') << "zz\n" << std::flush;
+  const Lines full = next();
+  ASSERT_EQ(full.size(), 1u);
+  EXPECT_EQ(full[0].size(), 4 + 1023 - kHeader);
+  EXPECT_EQ(next(), Lines{"<29>zz"});
 }
 
 TEST_F(SysLogStream, PendingTextDiesWithTheBuffer) {
   {
     ManagedSysLogStreamBuf buf(LOG_DAEMON >> 3, LOG_NOTICE);
-    std::ostream out(&buf);
-    out << "unfinished";
+    std::ostream(&buf) << "unfinished";
   }
   syslogManager.sendmsg();
   EXPECT_EQ(next(0), Lines{});
