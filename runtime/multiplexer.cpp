@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <iostream>
@@ -21,9 +22,14 @@ namespace {
 
 const char watchdog_path[] = "/dev/misc/gw-wd";
 
-// Writes a whole watchdog command; false with errno set when it fails.
-bool wd_write(int fd, const char* text, size_t len) {
-  return platform::dev_write(fd, text, len) == static_cast<ssize_t>(len);
+// Writes a whole watchdog command (no terminating zero); a failure is
+// reported after the given text.
+bool wd_write(int fd, const char* command, const char* failure) {
+  const size_t len = std::strlen(command);
+  if (platform::dev_write(fd, command, len) == static_cast<ssize_t>(len)) return true;
+  Errno err;
+  std::cerr << failure << err << std::endl;
+  return false;
 }
 
 }  // namespace
@@ -31,8 +37,6 @@ bool wd_write(int fd, const char* text, size_t len) {
 // ---------------------------------------------------------------- handlers
 
 EventHandler::~EventHandler() {
-  // An owner should have detached; a handler left in a loop list would be
-  // serviced after its memory is gone.
   if (attached) multiplexer.detach(this);
 }
 
@@ -87,24 +91,18 @@ bool Multiplexer::event_exists(EventHandler* h) const {
 }
 
 void Multiplexer::resetWD() {
-  if (wd_fd < 0) return;
-  if (!wd_write(wd_fd, "PING", 4)) {
-    Errno err;
-    std::cerr << "Mux: ping watchdog failed: " << err << std::endl;
-  }
+  if (wd_fd >= 0) wd_write(wd_fd, "PING", "Mux: ping watchdog failed: ");
 }
 
 void Multiplexer::open_watchdog() {
-  wd_fd = platform::dev_open(watchdog_path, O_WRONLY | O_CLOEXEC);
+  wd_fd = platform::dev_open(watchdog_path, O_WRONLY);
   if (wd_fd < 0) {
     Errno err;
     std::cerr << "Mux: fail to open watchdog: " << err << std::endl;
     wd_fd = -1;
     return;
   }
-  if (!wd_write(wd_fd, "START", 5)) {
-    Errno err;
-    std::cerr << "Mux: fail to activate watchdog: " << err << std::endl;
+  if (!wd_write(wd_fd, "START", "Mux: fail to activate watchdog: ")) {
     platform::dev_close(wd_fd);
     wd_fd = -1;
   }
@@ -112,11 +110,8 @@ void Multiplexer::open_watchdog() {
 
 void Multiplexer::close_watchdog() {
   if (wd_fd < 0) return;
-  if (!wd_write(wd_fd, "STOP", 4)) {
-    Errno err;
-    std::cerr << "Mux: stop watchdog failed: " << err << std::endl;
-  }
-  platform::dev_close(wd_fd);
+  wd_write(wd_fd, "STOP", "Mux: stop watchdog failed: ");
+  platform::dev_close(wd_fd);  // also when STOP failed
   wd_fd = -1;
 }
 
@@ -257,8 +252,10 @@ int Multiplexer::timers_schedule() {
             << "now = " << now << std::endl
             << "first = " << first << std::endl
             << "count = " << timers.count() << std::endl;
-  for (auto it = timers.begin(); it != timers.end(); ++it) (*it)->deadline = now + watchdog_period;
-  return 1000;
+  // Every pending event fires one second from now, in list order.
+  const int pull_in = 1000;
+  for (auto it = timers.begin(); it != timers.end(); ++it) (*it)->deadline = now + pull_in;
+  return pull_in;
 }
 
 void Multiplexer::hook(TimerPoolPlugin* p) { plugins.push_back(p); }

@@ -30,7 +30,8 @@ class EventHandler : public F_dual_list_item<EventHandler> {
   EventHandler() = default;
   EventHandler(const EventHandler&) = delete;
   EventHandler& operator=(const EventHandler&) = delete;
-  // Does not detach: an owner detaches before destroying.
+  // Owners detach before destroying; one still attached is detached here,
+  // so the loop never services a handler whose memory is gone.
   virtual ~EventHandler();
 
   // Fills the poll entry with the descriptor and the requested events.
@@ -47,7 +48,6 @@ class EventHandler : public F_dual_list_item<EventHandler> {
   void svc_event() { svc_event(revents); }
 
   bool is_attached() const { return attached; }
-  short get_revents() const { return revents; }
 
  private:
   friend class Multiplexer;
@@ -81,7 +81,6 @@ class Multiplexer {
   void run(bool watchdog, bool live_clock);
   // Only sets a flag, so a signal handler may call it.
   void terminate() { terminated = 1; }
-  bool is_terminated() const { return terminated != 0; }
 
   void attach(EventHandler* h);
   void detach(EventHandler* h);
@@ -116,7 +115,6 @@ class Multiplexer {
   const F_dual_list<EventHandler>& active_list() const { return active; }
   const F_sorted_list<TimerEvent>& timer_list() const { return timers; }
   const std::list<Dpc*>& dpc_list() const { return dpcs; }
-  const std::list<TimerPoolPlugin*>& plugin_list() const { return plugins; }
   int watchdog_fd() const { return wd_fd; }
 
   // Timing of each deferred call, handler service and timer firing.

@@ -8,7 +8,8 @@
 //
 // Every point links itself into one global list (newest first) for its whole
 // life; durations are microseconds of the Mux clock.
-#include <cstdint>
+#include "runtime/measure.h"
+
 #include <ostream>
 
 namespace Profile {
@@ -21,8 +22,8 @@ class Point {
   Point(const Point&) = delete;
   Point& operator=(const Point&) = delete;
 
-  void begin();
-  void end();
+  void begin() { measure.begin(); }
+  void end() { measure.end(); }
   // "[<name>]: min=<min> max=<max> avg=<last> counter=<count>"
   std::ostream& put(std::ostream& os) const;
 
@@ -31,12 +32,7 @@ class Point {
  private:
   Point* next;
   const char* name;
-  std::uint32_t min;
-  std::uint32_t max;
-  std::uint32_t last;
-  bool first;
-  std::uint32_t start;
-  std::uint32_t counter;
+  Measure measure;
 };
 
 // Head of the list of every point, the newest first.

@@ -83,7 +83,7 @@ class Smart_pointer {
 
   T* operator->() {
     if (!ptr) SmartPtrAssertion();
-    if (Traits::copy_on_write) prepare_for_modify();
+    if constexpr (Traits::copy_on_write) prepare_for_modify();
     return ptr;
   }
 

@@ -32,7 +32,6 @@ class TimerEvent : public F_dual_list_item<TimerEvent> {
   std::int32_t compare(const TimerEvent& other) const {
     return static_cast<std::int32_t>(deadline - other.deadline);
   }
-  std::uint32_t get_deadline() const { return deadline; }
 
  private:
   friend class Multiplexer;
@@ -165,7 +164,6 @@ class TimerPoolPlugin {
 
   void timerHook();
   void timerUnhook();
-  bool is_hooked() const { return hooked; }
 
  private:
   bool hooked = false;

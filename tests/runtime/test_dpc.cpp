@@ -6,9 +6,9 @@
 #include "tests/support/pipe.h"
 #include "tests/support/vclock_loop.h"
 
-#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -16,6 +16,7 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+using testsupport::Pipe;
 
 class DpcTest : public testsupport::VirtualClockTest {
  protected:
@@ -23,10 +24,12 @@ class DpcTest : public testsupport::VirtualClockTest {
     EXPECT_TRUE(multiplexer.dpc_list().empty()) << "a test left a deferred call active";
     VirtualClockTest::TearDown();
   }
+  Strings log;
 };
 
-// Appends its tag to a shared log; optionally does more.
+// Appends its tag to a shared log, then does more when asked.
 struct Tagger {
+  Tagger(Strings* l, std::string t, std::function<void()> f = nullptr) : log(l), tag(std::move(t)), also(std::move(f)) {}
   Strings* log;
   std::string tag;
   std::function<void()> also;
@@ -34,25 +37,18 @@ struct Tagger {
     log->push_back(tag);
     if (also) also();
   }
+  void OnEvent(int, short) { go(); }
 };
 
-using testsupport::Pipe;
-
 TEST_F(DpcTest, RunsAfterTheTimersAndRightBeforePollInEveryPass) {
-  Strings log;
   Pipe p;
   ASSERT_TRUE(p.fill());
-  Tagger d{&log, "dpc", nullptr}, svc{&log, "svc", nullptr}, tmr{&log, "timer", nullptr};
   int services = 0;
-  svc.also = [&] {
+  Tagger d{&log, "dpc"}, tmr{&log, "timer"}, svc{&log, "svc", [&] {
     if (++services == 2) multiplexer.terminate();
-  };
-  struct Reader {
-    Tagger* t;
-    void OnEvent(int, short) { t->go(); }
-  } reader{&svc};
+  }};
   Event e;
-  e.Bind("Reader", &Reader::OnEvent, &reader);
+  e.Bind("Reader", &Tagger::OnEvent, &svc);
   e.Schedule(Fd(::dup(p.r)), POLLIN);
   Timer t;
   t.set(0, &Tagger::go, &tmr);
@@ -65,11 +61,10 @@ TEST_F(DpcTest, RunsAfterTheTimersAndRightBeforePollInEveryPass) {
 }
 
 TEST_F(DpcTest, CallsRunInAscendingAddressOrder) {
-  Strings log;
-  Tagger t0{&log, "low", nullptr}, t1{&log, "high", nullptr};
+  Tagger low{&log, "low"}, high{&log, "high"};
   Dpc d[2];
-  d[0].Bind(&t0, &Tagger::go);
-  d[1].Bind(&t1, &Tagger::go);
+  d[0].Bind(&low, &Tagger::go);
+  d[1].Bind(&high, &Tagger::go);
   d[1].Activate();
   d[0].Activate();
   multiplexer.execute_dpc();
@@ -89,21 +84,17 @@ TEST_F(DpcTest, ActivationJoinsAtTheNextCallPoint) {
   // By a deferred call at the first call point: the second call point of
   // the same pass. By a timer target: the first call point of that pass.
   // By a descriptor handler: the first call point of the next pass.
-  Strings log;
   Dpc from_dpc, from_timer, from_handler, starter;
-  Tagger a{&log, "from_dpc", nullptr}, b{&log, "from_timer", nullptr}, c{&log, "from_handler", nullptr};
+  Tagger a{&log, "from_dpc", [&] { from_dpc.Deactivate(); }};
+  Tagger b{&log, "from_timer", [&] { from_timer.Deactivate(); }};
+  Tagger c{&log, "from_handler", [&] { from_handler.Deactivate(); }};
+  Tagger s{&log, "start", [&] {
+    from_dpc.Activate();
+    starter.Deactivate();
+  }};
   from_dpc.Bind(&a, &Tagger::go);
   from_timer.Bind(&b, &Tagger::go);
   from_handler.Bind(&c, &Tagger::go);
-  for (Dpc* d : {&from_dpc, &from_timer, &from_handler}) {
-    Tagger* tg = d == &from_dpc ? &a : d == &from_timer ? &b : &c;
-    tg->also = [d] { d->Deactivate(); };  // each runs once
-  }
-  Tagger s{&log, "start", nullptr};
-  s.also = [&] {
-    from_dpc.Activate();
-    starter.Deactivate();
-  };
   starter.Bind(&s, &Tagger::go);
   starter.Activate();
 
@@ -118,8 +109,8 @@ TEST_F(DpcTest, ActivationJoinsAtTheNextCallPoint) {
     Dpc* d;
     int n = 0;
     void OnEvent(int fd, short) {
-      char c;
-      if (::read(fd, &c, 1) == 1) {
+      char ch;
+      if (::read(fd, &ch, 1) == 1) {
         log->push_back("handler");
         d->Activate();
       }
@@ -136,14 +127,13 @@ TEST_F(DpcTest, ActivationJoinsAtTheNextCallPoint) {
 }
 
 TEST_F(DpcTest, CallsMayDeactivateRebindOrDestroyDeferredCalls) {
-  Strings log;
   Dpc d[3];
-  Tagger first{&log, "first", nullptr}, second{&log, "second", nullptr}, third{&log, "third", nullptr};
+  Tagger first{&log, "first", [&] { d[1].Deactivate(); }};  // not run yet at this call point
+  Tagger second{&log, "second"};
+  Tagger third{&log, "third", [&] { d[2].Deactivate(); }};  // itself
   d[0].Bind(&first, &Tagger::go);
   d[1].Bind(&second, &Tagger::go);
   d[2].Bind(&third, &Tagger::go);
-  first.also = [&] { d[1].Deactivate(); };  // not run yet at this call point
-  third.also = [&] { d[2].Deactivate(); };  // itself
   for (auto& x : d) x.Activate();
   multiplexer.execute_dpc();
   multiplexer.execute_dpc();
@@ -151,7 +141,7 @@ TEST_F(DpcTest, CallsMayDeactivateRebindOrDestroyDeferredCalls) {
 
   // Rebinding an active call keeps it active; the next run calls the new one.
   log.clear();
-  Tagger other{&log, "other", nullptr};
+  Tagger other{&log, "other"};
   first.also = [&] { d[0].Bind(&other, &Tagger::go); };
   multiplexer.execute_dpc();
   multiplexer.execute_dpc();
@@ -159,28 +149,33 @@ TEST_F(DpcTest, CallsMayDeactivateRebindOrDestroyDeferredCalls) {
   EXPECT_EQ(log, (Strings{"first", "other"}));
   d[0].Deactivate();
 
-  // A call that destroys its owner (and its Dpc); the next call still runs.
+  // A call that destroys its owner (and its Dpc); the call point goes on.
   struct Owner {
     Dpc dpc;
     Strings* log;
+    std::string tag;
+    std::optional<Owner>* self;
     void go() {
-      log->push_back("owner");
-      delete this;
+      log->push_back(tag);
+      if (self) self->reset();
     }
   };
   log.clear();
-  Dpc after[1];
-  Tagger later{&log, "later", nullptr};
-  after[0].Bind(&later, &Tagger::go);
-  auto* o = new Owner;
-  o->log = &log;
-  o->dpc.Bind(o, &Owner::go);
-  o->dpc.Activate();
-  after[0].Activate();
+  std::optional<Owner> owners[3];  // ascending addresses
+  for (int i = 0; i < 3; ++i) {
+    owners[i].emplace();
+    owners[i]->log = &log;
+    owners[i]->tag = std::to_string(i);
+    owners[i]->self = i == 1 ? &owners[i] : nullptr;
+    owners[i]->dpc.Bind(&*owners[i], &Owner::go);
+    owners[i]->dpc.Activate();
+  }
   multiplexer.execute_dpc();
-  after[0].Deactivate();
-  EXPECT_EQ(log, (Strings{"owner", "later"}));
-  EXPECT_EQ(multiplexer.dpc_list().size(), 0u);
+  EXPECT_EQ(log, (Strings{"0", "1", "2"}));
+  EXPECT_FALSE(owners[1].has_value());
+  EXPECT_EQ(multiplexer.dpc_list().size(), 2u);
+  owners[0].reset();
+  owners[2].reset();
 }
 
 int plain_runs = 0;

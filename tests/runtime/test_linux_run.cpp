@@ -3,6 +3,10 @@
 
 #include "platform/paths.h"
 
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -10,23 +14,37 @@
 
 namespace {
 
+// The descriptor flags of this process's open descriptor of the path; -1 when none.
+int descriptor_flags_of(const std::string& path) {
+  char real[PATH_MAX];
+  if (!::realpath(path.c_str(), real)) return -1;
+  int flags = -1;
+  DIR* d = ::opendir("/proc/self/fd");
+  while (dirent* e = d ? ::readdir(d) : nullptr) {
+    char target[PATH_MAX] = {};
+    std::string link = std::string("/proc/self/fd/") + e->d_name;
+    if (::readlink(link.c_str(), target, sizeof target - 1) > 0 && std::string(target) == real)
+      flags = ::fcntl(std::atoi(e->d_name), F_GETFD);
+  }
+  if (d) ::closedir(d);
+  return flags;
+}
+
 TEST(LinuxRun, PidFileHoldsOnlyTheDigitsAndGoesAway) {
   std::string path = platform::board_path("/var/run/run-test.pid");
   {
     std::ofstream(path) << "stale contents that are longer than a pid\n";
     Linux::Run run("run-test");
     EXPECT_EQ(run.path(), path);
-    std::ifstream f(path);
     std::stringstream text;
-    text << f.rdbuf();
+    text << std::ifstream(path).rdbuf();
     EXPECT_EQ(text.str(), std::to_string(::getpid()));
+    EXPECT_EQ(descriptor_flags_of(path), 0) << "kept open with the flags asked for, no others";
   }
   EXPECT_NE(::access(path.c_str(), F_OK), 0) << "removed when the run ends";
-}
 
-TEST(LinuxRun, UncreatableFileIsSilentlySkipped) {
-  Linux::Run run("no/such/dir/x");
-  EXPECT_FALSE(run.is_open());
+  Linux::Run nowhere("no/such/dir/x");
+  EXPECT_FALSE(nowhere.is_open()) << "silently skipped";
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <sstream>
@@ -15,41 +14,25 @@
 namespace {
 
 TEST(Version, TypesHaveTheirNamesAndSuffixes) {
-  std::ostringstream os;
-  os << Version::snapshot << " " << Version::test << " " << Version::release << " "
-     << Version::unit_test << " " << static_cast<Version::Type>(7);
-  EXPECT_EQ("snapshot test release unit-test unknown", os.str());
-  EXPECT_STREQ("S", Version::version_suffix(Version::snapshot));
-  EXPECT_STREQ("T", Version::version_suffix(Version::test));
-  EXPECT_STREQ("R", Version::version_suffix(Version::release));
-  EXPECT_STREQ("T", Version::version_suffix(Version::unit_test));
-  EXPECT_STREQ("U", Version::version_suffix(static_cast<Version::Type>(7)));
+  struct {
+    int type;
+    const char* name;
+    const char* suffix;
+  } cases[] = {{0, "snapshot", "S"}, {1, "test", "T"}, {2, "release", "R"}, {3, "unit-test", "T"}, {7, "unknown", "U"}};
+  for (auto& c : cases) {
+    std::ostringstream os;
+    os << static_cast<Version::Type>(c.type);
+    EXPECT_EQ(c.name, os.str());
+    EXPECT_STREQ(c.suffix, Version::version_suffix(static_cast<Version::Type>(c.type)));
+  }
 }
 
 TEST(Version, PrintingARecordWritesOnlyItsTag) {
   const Version v(Version::unit_test, 4, "", "builder", "2023-01-10 10:22", "T230110-1022", "ppc");
   std::ostringstream os;
-  os << v;
-  EXPECT_EQ("T230110-1022", os.str());
-
-  std::ostringstream cur;
-  cur << Version::current;
-  EXPECT_EQ(std::string(Version::current.tag()), cur.str());
-}
-
-TEST(Version, CurrentBuildIsTaggedWithTheProjectVersion) {
-  // "<major>.<minor>.<patch>", then "-<revision>" when built from a git tree.
-  const std::string tag = Version::current.tag();
-  unsigned major = 0, minor = 0, patch = 0;
-  int used = 0;
-  ASSERT_EQ(3, std::sscanf(tag.c_str(), "%u.%u.%u%n", &major, &minor, &patch, &used)) << tag;
-  const std::string rest = tag.substr(used);
-  EXPECT_TRUE(rest.empty() || (rest.size() > 1 && rest[0] == '-' &&
-                               rest.find_first_not_of("0123456789abcdef", 1) == std::string::npos))
-      << tag;
-  EXPECT_EQ(Version::snapshot, Version::current.type());
-  EXPECT_STRNE("", Version::current.date());
-  EXPECT_STRNE("", Version::current.arch());
+  os << v << "|" << Version::current;
+  EXPECT_EQ("T230110-1022|" + std::string(Version::current.tag()), os.str());
+  EXPECT_STRNE("", Version::current.tag()) << "the build fills the current record";
 }
 
 TEST(TraceBlock, WritesEnterAndLeaveOnlyWhenEnabled) {
