@@ -40,6 +40,13 @@ bool ConstrainedObject::sizeValid(unsigned size) const
     return getConstraintType() != FixedConstraint || size <= getUpperLimit();
 }
 
+bool ConstrainedObject::sizeValidUnlessExtendable(unsigned size) const
+{
+    if (size < static_cast<unsigned>(getLowerLimit()))
+        return false;
+    return extendable() || size <= getUpperLimit();
+}
+
 unsigned CountBits(unsigned n)
 {
     if (n == 0 || n > 0x80000000u)

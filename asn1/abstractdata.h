@@ -110,9 +110,11 @@ protected:
     ConstrainedObject& operator=(ConstrainedObject const&) { return *this; }
 
     // lower <= size <= upper (strict), or without the upper test unless the
-    // constraint is fixed (lenient); sizes compared unsigned.
+    // constraint is fixed (lenient), or unless it is extendable (the
+    // lenient test of strings and lists); sizes compared unsigned.
     bool sizeStrictlyValid(unsigned size) const;
     bool sizeValid(unsigned size) const;
+    bool sizeValidUnlessExtendable(unsigned size) const;
 };
 
 // Least b in 0..31 with 2^b >= n; 32 for 0 and for n above 2^31.

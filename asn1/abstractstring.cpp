@@ -76,24 +76,27 @@ AbstractData* AbstractString::create(void const* info)
     return info ? new AbstractString(info) : 0;
 }
 
-AbstractString::size_type AbstractString::find_first_invalid() const
+int AbstractString::positionOf(unsigned char c) const
 {
     char const* set = getCharacterSet();
-    unsigned const n = getCharacterSetSize();
-    if (!set || n == 0)
+    unsigned const n = set ? getCharacterSetSize() : 0;
+    unsigned lo = 0, hi = n;
+    while (lo < hi) {
+        unsigned const mid = lo + (hi - lo) / 2;
+        if (static_cast<unsigned char>(set[mid]) < c)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo < n && static_cast<unsigned char>(set[lo]) == c ? static_cast<int>(lo) : -1;
+}
+
+AbstractString::size_type AbstractString::find_first_invalid() const
+{
+    if (!getCharacterSet() || getCharacterSetSize() == 0)
         return npos;
     for (size_type i = 0; i < size(); ++i) {
-        unsigned char const c = static_cast<unsigned char>((*this)[i]);
-        // The tables are ascending: binary search.
-        unsigned lo = 0, hi = n;
-        while (lo < hi) {
-            unsigned mid = (lo + hi) / 2;
-            if (static_cast<unsigned char>(set[mid]) < c)
-                lo = mid + 1;
-            else
-                hi = mid;
-        }
-        if (lo == n || static_cast<unsigned char>(set[lo]) != c)
+        if (positionOf(static_cast<unsigned char>((*this)[i])) < 0)
             return i;
     }
     return npos;
@@ -106,12 +109,7 @@ bool AbstractString::isStrictlyValid() const
 
 bool AbstractString::isValid() const
 {
-    unsigned const n = static_cast<unsigned>(size());
-    if (n < static_cast<unsigned>(getLowerLimit()))
-        return false;
-    if (n > getUpperLimit() && !extendable())
-        return false;
-    return find_first_invalid() == npos;
+    return sizeValidUnlessExtendable(static_cast<unsigned>(size())) && find_first_invalid() == npos;
 }
 
 int AbstractString::do_compare(AbstractData const& other) const

@@ -58,7 +58,11 @@ public:
         return aligned ? info()->alignedBits : info()->unalignedBits;
     }
 
-    // Index of the first character outside the type's set, or npos.
+    // Position of c in the type's ascending table; -1 when it is not there
+    // (or the type has no table).
+    int positionOf(unsigned char c) const;
+    // Index of the first character outside the type's set, or npos (also
+    // when the type has no table: no check).
     size_type find_first_invalid() const;
 
     bool isStrictlyValid() const;

@@ -36,12 +36,7 @@ bool BMPString::isStrictlyValid() const
 
 bool BMPString::isValid() const
 {
-    unsigned const n = static_cast<unsigned>(size());
-    if (n < static_cast<unsigned>(getLowerLimit()))
-        return false;
-    if (n > getUpperLimit() && !extendable())
-        return false;
-    return first_illegal_at() == size();
+    return sizeValidUnlessExtendable(static_cast<unsigned>(size())) && first_illegal_at() == size();
 }
 
 int BMPString::do_compare(AbstractData const& other) const

@@ -75,6 +75,11 @@ bool CHOICE::createSelection()
             return true;
         }
     }
+    return failSelection();
+}
+
+bool CHOICE::failSelection()
+{
     choiceID_ = UnknownSelection;
     delete choice_;
     choice_ = 0;
@@ -112,10 +117,7 @@ bool CHOICE::setID(unsigned tagNumber, unsigned tagClass)
                 return true;
         }
     }
-    choiceID_ = UnknownSelection;
-    delete choice_;
-    choice_ = 0;
-    return false;
+    return failSelection();
 }
 
 int CHOICE::do_compare(AbstractData const& other) const

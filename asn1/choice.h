@@ -42,8 +42,10 @@ public:
     unsigned getSelectionTag() const;
     bool setID(unsigned tagNumber, unsigned tagClass);
 
-
 private:
+    // Index -2 and no alternative; false.
+    bool failSelection();
+
     int do_compare(AbstractData const& other) const override;
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;

@@ -14,9 +14,7 @@ namespace ASN1 {
 
 GeneralizedTime::InfoType const GeneralizedTime::theInfo = {&GeneralizedTime::create, 24};
 
-GeneralizedTime::GeneralizedTime()
-    : AbstractData(&theInfo), year_(1), month_(1), day_(1), hour_(0), minute_(0), second_(0),
-      millisec_(0), mindiff_(0), utc_(false)
+GeneralizedTime::GeneralizedTime() : GeneralizedTime(&theInfo)
 {
 }
 

@@ -32,7 +32,6 @@ public:
     void grab(std::vector<char>* buf);
     bool isEmpty() const { return !data_ && !buf_; }
 
-
 private:
     int do_compare(AbstractData const& other) const override;
     AbstractData* do_clone() const override;

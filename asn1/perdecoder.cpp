@@ -1,6 +1,7 @@
 #include "asn1/perdecoder.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,15 +12,14 @@ namespace ASN1 {
 unsigned const MaximumArraySize = 128;
 unsigned const MaximumStringSize = 16384;
 
-namespace {
-unsigned const NoUpperBound = 0x7FFFFFFFu;
+using detail::NoUpperBound;
+using detail::shortFixed;
 
-bool shortFixed(ConstrainedObject const& v, unsigned bitsPerChar)
+bool detail::shortFixed(ConstrainedObject const& v, unsigned bitsPerChar)
 {
     return v.getConstraintType() != Unconstrained &&
            static_cast<unsigned long long>(v.getUpperLimit()) * bitsPerChar <= 16;
 }
-} // namespace
 
 PERDecoder::PERDecoder(char const* begin, char const* end, CoderEnv* env, bool aligned)
     : Visitor(env), position_(begin), end_(end < begin ? begin : end), bitsLeft_(8),
@@ -183,6 +183,15 @@ int PERDecoder::decodeLength(unsigned lower, unsigned upper, unsigned& len)
 bool PERDecoder::decodeOpenLength(unsigned& len)
 {
     return decodeLength(0, NoUpperBound, len) == 0;
+}
+
+bool PERDecoder::decodeOpenOctets(std::vector<char>& octets)
+{
+    unsigned len = 0;
+    if (!decodeOpenLength(len))
+        return false;
+    octets.resize(len);
+    return decodeBlock(octets.data(), len) == len;
 }
 
 bool PERDecoder::decodeSmallUnsigned(unsigned& value)
@@ -447,15 +456,10 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v)
 
 bool PERDecoder::do_visit(OpenData& v)
 {
-    unsigned len = 0;
-    if (!decodeOpenLength(len))
+    std::unique_ptr<std::vector<char> > octets(new std::vector<char>);
+    if (!decodeOpenOctets(*octets))
         return false;
-    std::vector<char>* octets = new std::vector<char>(len);
-    if (decodeBlock(octets->data(), len) != len) {
-        delete octets;
-        return false;
-    }
-    v.grab(octets);
+    v.grab(octets.release());
     return true;
 }
 
@@ -481,13 +485,14 @@ bool PERDecoder::do_visit(TypeConstrainedOpenData& v)
 
 bool PERDecoder::do_visit(GeneralizedTime& v)
 {
-    unsigned len = 0;
-    if (!decodeOpenLength(len))
+    std::vector<char> octets;
+    if (!decodeOpenOctets(octets))
         return false;
-    std::string text(len, '\0');
-    if (decodeBlock(&text[0], len) != len)
-        return false;
-    v.set(text.c_str());
+    // From the defaults, so that nothing of a value decoded before (a UTC
+    // flag, a fraction, an offset) survives into this one.
+    GeneralizedTime time;
+    time.set(std::string(octets.begin(), octets.end()).c_str());
+    v = time;
     return true;
 }
 

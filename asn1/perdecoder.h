@@ -13,6 +13,16 @@ class ConstrainedObject;
 extern unsigned const MaximumArraySize;   // SEQUENCE OF elements, extension bits
 extern unsigned const MaximumStringSize;  // bits, octets, characters
 
+namespace detail {
+// Upper bound of a length that has none (the unbounded length form).
+unsigned const NoUpperBound = 0x7FFFFFFFu;
+
+// A string counts as short and fixed, and goes without alignment, when ub
+// characters of b bits fit in 16 bits; computed wide so that a huge bound
+// cannot wrap into "short".
+bool shortFixed(ConstrainedObject const& v, unsigned bitsPerChar);
+} // namespace detail
+
 // Aligned PER reader over a range of octets; never reads past the end.
 class PERDecoder : public Visitor {
 public:
@@ -73,6 +83,9 @@ protected:
 private:
     // A length with no bound; false when missing.
     bool decodeOpenLength(unsigned& len);
+    // A length with no bound and that many octets, all of which must be
+    // present.
+    bool decodeOpenOctets(std::vector<char>& octets);
     // Octets from the position to the end.
     unsigned long remaining() const;
     char const* ahead(unsigned n) const;

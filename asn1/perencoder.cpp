@@ -7,33 +7,8 @@
 
 namespace ASN1 {
 
-namespace {
-unsigned const NoUpperBound = 0x7FFFFFFFu;
-
-// Position of c in an ascending character table, or -1.
-int positionIn(char const* set, unsigned size, unsigned char c)
-{
-    unsigned lo = 0, hi = size;
-    while (lo < hi) {
-        unsigned const mid = lo + (hi - lo) / 2;
-        if (static_cast<unsigned char>(set[mid]) < c)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if (lo < size && static_cast<unsigned char>(set[lo]) == c)
-        return static_cast<int>(lo);
-    return -1;
-}
-
-// A string counts as short and fixed when ub characters of b bits fit in
-// 16 bits; computed wide so a huge bound cannot wrap into "short".
-bool shortFixed(ConstrainedObject const& v, unsigned bitsPerChar)
-{
-    return v.getConstraintType() != Unconstrained &&
-           static_cast<unsigned long long>(v.getUpperLimit()) * bitsPerChar <= 16;
-}
-} // namespace
+using detail::NoUpperBound;
+using detail::shortFixed;
 
 PEREncoder::PEREncoder(std::vector<char>& out, bool aligned)
     : out_(out), bitsFree_(8), aligned_(aligned)
@@ -188,9 +163,14 @@ bool PEREncoder::encodeAnyType(AbstractData const* value)
     }
     if (inner.empty())
         inner.push_back(0);
-    if (!encodeLength(static_cast<unsigned>(inner.size()), 0, NoUpperBound))
+    return encodeOpenOctets(inner.data(), static_cast<unsigned>(inner.size()));
+}
+
+bool PEREncoder::encodeOpenOctets(char const* data, unsigned n)
+{
+    if (!encodeLength(n, 0, NoUpperBound))
         return false;
-    encodeBlock(inner.data(), static_cast<unsigned>(inner.size()));
+    encodeBlock(data, n);
     return true;
 }
 
@@ -291,13 +271,12 @@ bool PEREncoder::do_visit(AbstractString const& v)
         byteAlign();
     }
     unsigned const setBits = v.getCanonicalSetBits();
-    char const* set = v.getCharacterSet();
-    unsigned const setSize = set ? v.getCharacterSetSize() : 0;
+    bool const noTable = !v.getCharacterSet() || v.getCharacterSetSize() == 0;
     bool const ownCode = 4 < setBits && setBits <= bits;
     for (unsigned i = 0; i < n; ++i) {
         unsigned char const c = static_cast<unsigned char>(v[i]);
-        int const pos = positionIn(set, setSize, c);
-        if (pos < 0 && !(ownCode && setSize == 0))  // no table: no check
+        int const pos = v.positionOf(c);
+        if (pos < 0 && !(ownCode && noTable))  // no table: no check
             return false;
         encodeMultiBit(ownCode ? c : static_cast<unsigned>(pos), bits);
     }
@@ -351,10 +330,7 @@ bool PEREncoder::do_visit(OpenData const& v)
     if (v.has_buf()) {
         // Octets kept from a decode go out again as they came.
         std::vector<char> const& buf = v.get_buf();
-        if (!encodeLength(static_cast<unsigned>(buf.size()), 0, NoUpperBound))
-            return false;
-        encodeBlock(buf.data(), static_cast<unsigned>(buf.size()));
-        return true;
+        return encodeOpenOctets(buf.data(), static_cast<unsigned>(buf.size()));
     }
     return encodeAnyType(0);
 }
@@ -362,10 +338,7 @@ bool PEREncoder::do_visit(OpenData const& v)
 bool PEREncoder::do_visit(GeneralizedTime const& v)
 {
     std::string const text = v.get();
-    if (!encodeLength(static_cast<unsigned>(text.size()), 0, NoUpperBound))
-        return false;
-    encodeBlock(text.data(), static_cast<unsigned>(text.size()));
-    return true;
+    return encodeOpenOctets(text.data(), static_cast<unsigned>(text.size()));
 }
 
 bool PEREncoder::do_visit(SEQUENCE_OF_Base const& v)

@@ -55,6 +55,9 @@ protected:
     bool visitKnownExtension(SEQUENCE const& v, int index) override;
 
 private:
+    // A length with no bound, then the octets as an aligned block.
+    bool encodeOpenOctets(char const* data, unsigned n);
+
     std::vector<char>& out_;
     unsigned short bitsFree_;
     bool aligned_;

@@ -175,21 +175,12 @@ int SEQUENCE::do_compare(AbstractData const& other) const
 {
     SEQUENCE const& o = *boost::polymorphic_downcast<SEQUENCE const*>(&other);
     InfoType const* i = info();
-    for (unsigned n = 0; n < i->numFields; ++n) {
-        unsigned const id = i->fieldIds[n];
+    // Root fields, then known extensions (numbered on from the optional
+    // roots); an absent field on either side compares by presence.
+    for (unsigned n = 0; n < fields_.size(); ++n) {
+        unsigned const id = n < i->numFields ? i->fieldIds[n] : i->numOptional + (n - i->numFields);
         int r;
         if (id != MandatoryField && (!hasOptionalField(id) || !o.hasOptionalField(id)))
-            r = static_cast<int>(hasOptionalField(id)) - static_cast<int>(o.hasOptionalField(id));
-        else
-            r = fields_[n] && o.fields_[n] ? fields_[n]->compare(*o.fields_[n])
-                                           : (fields_[n] != 0) - (o.fields_[n] != 0);
-        if (r != 0)
-            return r;
-    }
-    for (unsigned n = i->numFields; n < fields_.size(); ++n) {
-        unsigned const id = i->numOptional + (n - i->numFields);
-        int r;
-        if (!hasOptionalField(id) || !o.hasOptionalField(id))
             r = static_cast<int>(hasOptionalField(id)) - static_cast<int>(o.hasOptionalField(id));
         else
             r = fields_[n] && o.fields_[n] ? fields_[n]->compare(*o.fields_[n])

@@ -61,7 +61,6 @@ public:
     iterator erase(iterator position) { return erase(position, position + 1); }
     void clear();
 
-
 private:
     int do_compare(AbstractData const& other) const override;
     AbstractData* do_clone() const override;

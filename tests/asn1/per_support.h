@@ -4,8 +4,11 @@
 // Hex images for the PER tests.
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "asn1/asn1.h"
 
@@ -64,6 +67,23 @@ inline bool decoded(std::vector<char> const& octets, ASN1::AbstractData& value)
 inline bool decoded(std::string const& text, ASN1::AbstractData& value)
 {
     return decoded(bytes(text), value);
+}
+
+// The value encodes to the image ("FAIL": it cannot be encoded), and the
+// image decodes into a new value of the same type that compares equal.
+inline ::testing::AssertionResult image(ASN1::AbstractData const& value, std::string const& expected)
+{
+    std::string const got = encoded(value);
+    if (got != expected)
+        return ::testing::AssertionFailure() << "encodes to " << got;
+    if (expected == "FAIL")
+        return ::testing::AssertionSuccess();
+    std::unique_ptr<ASN1::AbstractData> back(ASN1::AbstractData::create(value.infoPtr()));
+    if (!decoded(expected, *back))
+        return ::testing::AssertionFailure() << "does not decode";
+    if (back->compare(value) != 0)
+        return ::testing::AssertionFailure() << "decodes to " << back->asValueNotation();
+    return ::testing::AssertionSuccess();
 }
 
 } // namespace per

@@ -17,99 +17,46 @@ typedef ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 112000, 399975> IntWide
 typedef ASN1::Constrained_INTEGER<ASN1::PartiallyConstrained, 0, 4294967295u> IntFrom0;
 typedef ASN1::Constrained_INTEGER<ASN1::ExtendableConstraint, 0, 15> IntExt15;
 
+// A type of the records: its class adds nothing but its record.
+#define REC_TYPE(Name, Base)                                                 \
+    struct Name : Base {                                                     \
+        static InfoType const theInfo;                                       \
+        explicit Name(void const* info = &theInfo) : Base(info) {}           \
+    }
+
 // ErrorCause ::= ENUMERATED { invalidParams, ..., destroyInProgress, ... }
-struct ErrorCause : ASN1::ENUMERATED {
-    static InfoType const theInfo;
-    explicit ErrorCause(void const* info = &theInfo) : ASN1::ENUMERATED(info) {}
-};
+REC_TYPE(ErrorCause, ASN1::ENUMERATED);
 // StandbyState ::= ENUMERATED { initial, learn, listen, speak(4), standby(8), active(16) }
-struct StandbyState : ASN1::ENUMERATED {
-    static InfoType const theInfo;
-    explicit StandbyState(void const* info = &theInfo) : ASN1::ENUMERATED(info) {}
-};
+REC_TYPE(StandbyState, ASN1::ENUMERATED);
 // RadioStandby ::= ENUMERATED { not-use(-1), active, standby }
-struct RadioStandby : ASN1::ENUMERATED {
-    static InfoType const theInfo;
-    explicit RadioStandby(void const* info = &theInfo) : ASN1::ENUMERATED(info) {}
-};
+REC_TYPE(RadioStandby, ASN1::ENUMERATED);
 // Payload ::= ENUMERATED { pt0 .. pt13 (14 plain names), ptR2S(123) }
-struct Payload : ASN1::ENUMERATED {
-    static InfoType const theInfo;
-    explicit Payload(void const* info = &theInfo) : ASN1::ENUMERATED(info) {}
-};
+REC_TYPE(Payload, ASN1::ENUMERATED);
 
 // Command ::= CHOICE { query NULL, testBpc NULL, connect INTEGER (0..1023),
 //   disconnect NULL, create NULL, destroy NULL, activate NULL, deactivate NULL,
 //   userData OCTET STRING, ioctl NULL, trunkCfg NULL, clockCfg NULL,
 //   ping NULL, display NULL, protoZarn NULL, ... }
-struct Command : ASN1::CHOICE {
-    static InfoType const theInfo;
-    static void const* const selectionInfos[15];
-    static char const* const selectionNames[15];
-    explicit Command(void const* info = &theInfo) : ASN1::CHOICE(info) {}
-};
+REC_TYPE(Command, ASN1::CHOICE);
 // Response ::= CHOICE { success NULL, error ErrorCause }
-struct Response : ASN1::CHOICE {
-    static InfoType const theInfo;
-    static void const* const selectionInfos[2];
-    static char const* const selectionNames[2];
-    explicit Response(void const* info = &theInfo) : ASN1::CHOICE(info) {}
-};
+REC_TYPE(Response, ASN1::CHOICE);
 // PDU ::= CHOICE { command Command, response Response, signal NULL }
-struct PDU : ASN1::CHOICE {
-    static InfoType const theInfo;
-    static void const* const selectionInfos[3];
-    static char const* const selectionNames[3];
-    explicit PDU(void const* info = &theInfo) : ASN1::CHOICE(info) {}
-};
+REC_TYPE(PDU, ASN1::CHOICE);
 // Message ::= SEQUENCE { seq INTEGER OPTIONAL, slot INTEGER (0..1023) OPTIONAL, pdu PDU }
-struct Message : ASN1::SEQUENCE {
-    static InfoType const theInfo;
-    static void const* const fieldInfos[3];
-    static unsigned const fieldIds[3];
-    static char const* const fieldNames[3];
-    explicit Message(void const* info = &theInfo) : ASN1::SEQUENCE(info) {}
-};
-
+REC_TYPE(Message, ASN1::SEQUENCE);
 // Inner ::= SEQUENCE { b INTEGER (0..7) }
-struct Inner : ASN1::SEQUENCE {
-    static InfoType const theInfo;
-    static void const* const fieldInfos[1];
-    static unsigned const fieldIds[1];
-    static char const* const fieldNames[1];
-    explicit Inner(void const* info = &theInfo) : ASN1::SEQUENCE(info) {}
-};
-
+REC_TYPE(Inner, ASN1::SEQUENCE);
 // Rec ::= SEQUENCE {
 //   a INTEGER (0..7), b BOOLEAN OPTIONAL, c IA5String OPTIONAL, inner Inner,
 //   ...,
 //   d INTEGER OPTIONAL, e OCTET STRING OPTIONAL }
 // Root fields 0..3 (optional numbers b 0, c 1), extensions d (4, id 2) and
 // e (5, id 3).
-struct Rec : ASN1::SEQUENCE {
-    static InfoType const theInfo;
-    static void const* const fieldInfos[6];
-    static unsigned const fieldIds[4];
-    static char const* const fieldNames[6];
-    explicit Rec(void const* info = &theInfo) : ASN1::SEQUENCE(info) {}
-};
-
+REC_TYPE(Rec, ASN1::SEQUENCE);
 // Opt ::= SEQUENCE { x INTEGER OPTIONAL, y BOOLEAN OPTIONAL }
-struct Opt : ASN1::SEQUENCE {
-    static InfoType const theInfo;
-    static void const* const fieldInfos[2];
-    static unsigned const fieldIds[2];
-    static char const* const fieldNames[2];
-    explicit Opt(void const* info = &theInfo) : ASN1::SEQUENCE(info) {}
-};
-
+REC_TYPE(Opt, ASN1::SEQUENCE);
 // Alt ::= CHOICE { x NULL, y INTEGER (0..255), z Rec, ..., w IA5String }
-struct Alt : ASN1::CHOICE {
-    static InfoType const theInfo;
-    static void const* const selectionInfos[4];
-    static char const* const selectionNames[4];
-    explicit Alt(void const* info = &theInfo) : ASN1::CHOICE(info) {}
-};
+REC_TYPE(Alt, ASN1::CHOICE);
 
 typedef ASN1::SEQUENCE_OF<Rec, ASN1::EmptyConstraint> RecList;
 typedef ASN1::SEQUENCE_OF<ASN1::INTEGER, ASN1::EmptyConstraint> IntList;
@@ -136,9 +83,6 @@ struct All : ASN1::SEQUENCE {
         pr, bmp, alt, list, ints, names, open, typed, time, ext1, ext2
     };
     static InfoType const theInfo;
-    static void const* const fieldInfos[29];
-    static unsigned const fieldIds[27];
-    static char const* const fieldNames[29];
     explicit All(void const* info = &theInfo) : ASN1::SEQUENCE(info) {}
 };
 

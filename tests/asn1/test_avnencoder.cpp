@@ -156,10 +156,6 @@ TEST(AvnEncoder, UnselectedChoiceFailsTheStream)
 TEST(AvnEncoder, ExceptionMaskDecidesWhetherFailureThrows)
 {
     rec::Message m;  // nothing selected: the print fails
-    std::ostringstream quiet;
-    quiet << m;
-    EXPECT_TRUE(quiet.fail());
-
     std::ostringstream loud;
     loud.exceptions(std::ios_base::failbit);
     EXPECT_THROW(loud << m, std::ios_base::failure);

@@ -39,6 +39,19 @@ TEST(CoderEnv, PerAppendsToTheOutput)
     EXPECT_EQ(5, i.getValue());
 }
 
+TEST(CoderEnv, FailedEncodeWritesNothing)
+{
+    // The message fails at its last field, after the first were written.
+    rec::Message m;
+    static_cast<INTEGER&>(*m.includeOptionalField(0, 0)) = 1;
+    static_cast<rec::Int1023&>(*m.includeOptionalField(1, 1)) = 2000u;
+    CoderEnv env;
+    env.set_encodingRule(2);
+    std::vector<char> out{'k'};
+    EXPECT_FALSE(encode(m, &env, std::back_inserter(out)));
+    EXPECT_EQ(std::vector<char>{'k'}, out);
+}
+
 TEST(CoderEnv, ValueNotationRule)
 {
     CoderEnv env;

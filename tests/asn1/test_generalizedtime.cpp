@@ -2,22 +2,24 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "asn1/generalizedtime.h"
 
 using namespace ASN1;
 
+namespace {
+std::vector<int> fields(GeneralizedTime const& t)
+{
+    return {t.getYear(),   t.getMonth(),    t.getDay(),    t.getHour(), t.getMinute(),
+            t.getSecond(), t.getMillisec(), t.getMinDiff(), t.getUTC()};
+}
+} // namespace
+
 TEST(GeneralizedTime, ParseAndFormat)
 {
     GeneralizedTime t("20240305140709Z");
-    EXPECT_EQ(2024, t.getYear());
-    EXPECT_EQ(3, t.getMonth());
-    EXPECT_EQ(5, t.getDay());
-    EXPECT_EQ(14, t.getHour());
-    EXPECT_EQ(7, t.getMinute());
-    EXPECT_EQ(9, t.getSecond());
-    EXPECT_EQ(0, t.getMillisec());
-    EXPECT_TRUE(t.getUTC());
+    EXPECT_EQ((std::vector<int>{2024, 3, 5, 14, 7, 9, 0, 0, 1}), fields(t));
     EXPECT_EQ("20240305140709Z", t.get());
 
     GeneralizedTime o("20240305140709.5-0130");
