@@ -75,19 +75,7 @@ void AcceptorNet::BindSocket() {
     RetryLater();
     return;
   }
-  if (::listen(sock.lowlevel_fd(), 1) != 0) {
-    Errno err;
-    if (log_enabled()) std::cerr << "can't listen socket: " << err << std::endl;
-    Deactivate();
-    return;
-  }
-  if (!sock.NonBlock()) {
-    Errno err;
-    if (log_enabled()) std::cerr << "can't set socket to non block mode: " << err << std::endl;
-    Deactivate();
-    return;
-  }
-  accept_event.Schedule(sock, POLLIN);
+  Listen(sock, accept_event);
 }
 
 void AcceptorNet::OnSocketEvent(int fd, short revents) {
@@ -98,21 +86,13 @@ void AcceptorNet::OnSocketEvent(int fd, short revents) {
     Fd conn(::accept4(fd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC));
     if (!conn) break;
     const INet4::Addr peer(sa);
-    if (GetState() != State::Connected) {
-      if (conn.NonBlock()) {
-        if (log_enabled()) std::cout << "new connection from " << peer << std::endl;
-        Connected(conn, peer);
-        // A connection accepted while the previous one is still going down
-        // is dropped by Connected; it is no peer of ours.
-        if (IsConnected()) ImplConnected(conn);
-      } else {
-        Errno err;
-        if (log_enabled()) std::cerr << "can't set socket to non block mode: " << err << std::endl;
-      }
-    } else {
-      if (log_enabled()) std::cerr << "refuse connection from " << peer << std::endl;
-      ImplRefuseConnection();
-    }
+    const Admission a = Admit(conn, peer.GetString());
+    if (a == Admission::Refuse) ImplRefuseConnection();
+    if (a != Admission::Take) continue;
+    Connected(conn, peer);
+    // A connection accepted while the previous one is still going down is
+    // dropped by Connected; it is no peer of ours.
+    if (IsConnected()) ImplConnected(conn);
     // Our copy of the accepted socket closes here; the connection keeps its own.
   }
 }

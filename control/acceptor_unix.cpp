@@ -51,19 +51,7 @@ void AcceptorUnix::BindSocket() {
     bind_timer.set(bind_retry_ms, &AcceptorUnix::OnTimeout, this);
     return;
   }
-  if (::listen(sock.lowlevel_fd(), 1) != 0) {
-    Errno err;
-    if (log_enabled()) std::cerr << "can't listen socket: " << err << std::endl;
-    Deactivate();
-    return;
-  }
-  if (!sock.NonBlock()) {
-    Errno err;
-    if (log_enabled()) std::cerr << "can't set socket to non block mode: " << err << std::endl;
-    Deactivate();
-    return;
-  }
-  accept_event.Schedule(sock, POLLIN);
+  Listen(sock, accept_event);
 }
 
 void AcceptorUnix::OnSocketEvent(int fd, short revents) {
@@ -74,19 +62,11 @@ void AcceptorUnix::OnSocketEvent(int fd, short revents) {
     Fd conn(::accept4(fd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC));
     if (!conn) break;
     const std::string peer = UnixAddressPath(sa, len);
-    if (GetState() != State::Connected) {
-      if (conn.NonBlock()) {
-        if (log_enabled()) std::cout << "new connection from " << peer << std::endl;
-        Connected(conn, peer);
-        if (IsConnected()) ImplConnected(conn);
-      } else {
-        Errno err;
-        if (log_enabled()) std::cerr << "can't set socket to non block mode: " << err << std::endl;
-      }
-    } else {
-      if (log_enabled()) std::cerr << "refuse connection from " << peer << std::endl;
-      ImplRefuseConnection();
-    }
+    const Admission a = Admit(conn, peer);
+    if (a == Admission::Refuse) ImplRefuseConnection();
+    if (a != Admission::Take) continue;
+    Connected(conn, peer);
+    if (IsConnected()) ImplConnected(conn);
   }
 }
 

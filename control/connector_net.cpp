@@ -32,7 +32,7 @@ INet4::Addr ConnectorNet::PeerAddr() const {
 }
 
 int ConnectorNet::ImplActivate() {
-  quick_left = ConnectorTiming::quick_retries;
+  schedule.Restart();
   TryConnect();
   return 1;
 }
@@ -45,18 +45,13 @@ void ConnectorNet::ImplDeactivate() {
 }
 
 void ConnectorNet::ImplOnDisconnect() {
-  retry_timer.set(ConnectorTiming::reconnect_ms, &ConnectorNet::OnTimeout, this);
+  retry_timer.set(ConnectorRetry::reconnect_ms, &ConnectorNet::OnTimeout, this);
 }
 
 void ConnectorNet::OnTimeout(Timer*) { TryConnect(); }
 
 void ConnectorNet::Retry(unsigned int long_delay_ms) {
-  unsigned int delay = long_delay_ms;
-  if (quick_left >= 1) {
-    --quick_left;
-    delay = ConnectorTiming::quick_retry_ms;
-  }
-  retry_timer.set(delay, &ConnectorNet::OnTimeout, this);
+  retry_timer.set(schedule.Next(long_delay_ms), &ConnectorNet::OnTimeout, this);
 }
 
 void ConnectorNet::TryConnect() {
@@ -88,7 +83,7 @@ void ConnectorNet::TryConnect() {
     return;
   }
   std::cerr << "can't connect to " << addr << " : " << err << std::endl;
-  Retry(ConnectorTiming::refused_retry_ms);
+  Retry(ConnectorRetry::refused_retry_ms);
 }
 
 void ConnectorNet::OnSocketEvent(int, short revents) {
@@ -96,7 +91,7 @@ void ConnectorNet::OnSocketEvent(int, short revents) {
   if (revents & (POLLERR | POLLHUP)) {
     std::cerr << "fail to connect to " << addr << std::endl;
     connect_event.Release();
-    Retry(ConnectorTiming::failed_retry_ms);
+    Retry(ConnectorRetry::failed_retry_ms);
     return;
   }
   if (!(revents & POLLOUT)) return;
@@ -116,7 +111,7 @@ void ConnectorNet::OnSocketEvent(int, short revents) {
     return;
   }
   std::cerr << "fail to connect to " << addr << std::endl;
-  Retry(ConnectorTiming::error_retry_ms);
+  Retry(ConnectorRetry::error_retry_ms);
 }
 
 }  // namespace Control

@@ -15,14 +15,27 @@
 
 namespace Control {
 
-// The retry schedule shared by the TCP and Unix-domain connectors.
-struct ConnectorTiming {
+// The retry schedule shared by the TCP and Unix-domain connectors: the
+// quick retries are granted again only by an activation, not by a success.
+class ConnectorRetry {
+ public:
   static constexpr std::int32_t quick_retries = 7;
   static constexpr unsigned int quick_retry_ms = 1000;
   static constexpr unsigned int refused_retry_ms = 20000;
   static constexpr unsigned int failed_retry_ms = 15000;
   static constexpr unsigned int error_retry_ms = 12000;
   static constexpr unsigned int reconnect_ms = 10000;
+
+  void Restart() { quick_left = quick_retries; }
+  // The wait before the next attempt after a failure with this long delay.
+  unsigned int Next(unsigned int long_delay_ms) {
+    if (quick_left < 1) return long_delay_ms;
+    --quick_left;
+    return quick_retry_ms;
+  }
+
+ private:
+  std::int32_t quick_left = 0;
 };
 
 class ConnectorNet : public ServiceNet {
@@ -56,7 +69,7 @@ class ConnectorNet : public ServiceNet {
   Fd connecting;
   Timer retry_timer;
   Event connect_event;
-  std::int32_t quick_left = 0;
+  ConnectorRetry schedule;
 };
 
 }  // namespace Control

@@ -17,7 +17,7 @@ ConnectorUnix::ConnectorUnix(const std::string& peer_path, const std::string& lo
 ConnectorUnix::~ConnectorUnix() = default;
 
 int ConnectorUnix::ImplActivate() {
-  quick_left = ConnectorTiming::quick_retries;
+  schedule.Restart();
   TryConnect();
   return 1;
 }
@@ -30,18 +30,13 @@ void ConnectorUnix::ImplDeactivate() {
 }
 
 void ConnectorUnix::ImplOnDisconnect() {
-  retry_timer.set(ConnectorTiming::reconnect_ms, &ConnectorUnix::OnTimeout, this);
+  retry_timer.set(ConnectorRetry::reconnect_ms, &ConnectorUnix::OnTimeout, this);
 }
 
 void ConnectorUnix::OnTimeout(Timer*) { TryConnect(); }
 
 void ConnectorUnix::Retry(unsigned int long_delay_ms) {
-  unsigned int delay = long_delay_ms;
-  if (quick_left >= 1) {
-    --quick_left;
-    delay = ConnectorTiming::quick_retry_ms;
-  }
-  retry_timer.set(delay, &ConnectorUnix::OnTimeout, this);
+  retry_timer.set(schedule.Next(long_delay_ms), &ConnectorUnix::OnTimeout, this);
 }
 
 void ConnectorUnix::TryConnect() {
@@ -72,7 +67,7 @@ void ConnectorUnix::TryConnect() {
   if (::connect(connecting.lowlevel_fd(), reinterpret_cast<const sockaddr*>(&peer), unix_address_length) != 0) {
     Errno err;
     std::cerr << "can't connect to " << peer_path << " : " << err << std::endl;
-    Retry(ConnectorTiming::refused_retry_ms);
+    Retry(ConnectorRetry::refused_retry_ms);
     return;
   }
   std::clog << "connected to " << peer_path << std::endl;
@@ -85,7 +80,7 @@ void ConnectorUnix::OnSocketEvent(int, short revents) {
   if (revents & (POLLERR | POLLHUP)) {
     std::cerr << "fail to connect to " << peer_path << std::endl;
     connect_event.Release();
-    Retry(ConnectorTiming::failed_retry_ms);
+    Retry(ConnectorRetry::failed_retry_ms);
     return;
   }
   if (revents & POLLOUT) connect_event.Release();

@@ -36,7 +36,7 @@ class ConnectorUnix : public ServiceUnix {
   Fd connecting;
   Timer retry_timer;
   Event connect_event;
-  std::int32_t quick_left = 0;
+  ConnectorRetry schedule;
 };
 
 }  // namespace Control

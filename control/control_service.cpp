@@ -2,12 +2,15 @@
 
 #include "control/strm_protocol.h"
 #include "control/tpkt_protocol.h"
+#include "runtime/errno_text.h"
+#include "runtime/event.h"
 #include "runtime/profile.h"
 
 #include <cstring>
 #include <iostream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 namespace Control {
@@ -131,6 +134,36 @@ void Service::OnDeactivateDPC() {
   state = State::Connecting;
   ImplOnDisconnect();
   if (owner) owner->OnDisconnect();
+}
+
+void Service::Listen(Fd& sock, Event& accept_event) {
+  if (::listen(sock.lowlevel_fd(), 1) != 0) {
+    Errno err;
+    if (log) std::cerr << "can't listen socket: " << err << std::endl;
+    Deactivate();
+    return;
+  }
+  if (!sock.NonBlock()) {
+    Errno err;
+    if (log) std::cerr << "can't set socket to non block mode: " << err << std::endl;
+    Deactivate();
+    return;
+  }
+  accept_event.Schedule(sock, POLLIN);
+}
+
+Service::Admission Service::Admit(Fd& conn, const std::string& peer) {
+  if (state == State::Connected) {
+    if (log) std::cerr << "refuse connection from " << peer << std::endl;
+    return Admission::Refuse;
+  }
+  if (!conn.NonBlock()) {
+    Errno err;
+    if (log) std::cerr << "can't set socket to non block mode: " << err << std::endl;
+    return Admission::Drop;
+  }
+  if (log) std::cout << "new connection from " << peer << std::endl;
+  return Admission::Take;
 }
 
 void ServiceNet::Connected(Fd fd, const INet4::Addr& addr) {

@@ -18,6 +18,7 @@
 #include <iosfwd>
 #include <string>
 
+class Event;
 class Measure;
 class StrmProtocol;
 
@@ -80,6 +81,16 @@ class Service : private ProtocolsFamily {
 
   bool log_enabled() const { return log; }
   void set_log(bool on) { log = on; }
+
+  // For the acceptors. Listens on a bound socket (backlog 1), non-blocking,
+  // and arms the accept event on it; a failure is logged and stops the
+  // connection (Deactivate).
+  void Listen(Fd& sock, Event& accept_event);
+  // For the acceptors: what becomes of a socket just accepted from `peer`
+  // (logged): taken as the new peer, refused because a peer is connected,
+  // or dropped because it cannot be made non-blocking.
+  enum class Admission { Take, Refuse, Drop };
+  Admission Admit(Fd& conn, const std::string& peer);
 
  private:
   int on_message(Packet& p) override;

@@ -16,7 +16,6 @@ namespace {
 // Slot numbers are 0 to 1023; the wire has room for more.
 constexpr std::uint32_t max_slot = 1023;
 
-
 }  // namespace
 
 Server::~Server() {

@@ -9,6 +9,4 @@ std::ostream& operator<<(std::ostream& os, const Internal_protocol_status& s) {
   return os;
 }
 
-void Protocol_status_success::out(std::ostream& os) const { os << text_; }
-
-void Protocol_status_error::out(std::ostream& os) const { os << text_; }
+void Protocol_status_text::out(std::ostream& os) const { os << text_; }

@@ -43,28 +43,33 @@ struct Smart_pointer_traits<Internal_protocol_status> {
   static Internal_protocol_status* clone(const Internal_protocol_status&) { return nullptr; }
 };
 
-class Protocol_status_success : public Internal_protocol_status {
+// What the concrete records share: a text, which is their message and how
+// they print.
+class Protocol_status_text : public Internal_protocol_status {
  public:
-  Protocol_status_success(const Protocol_info* reporter, const std::string& text)
-      : Internal_protocol_status(reporter), text_(text) {}
-  bool success() const override { return true; }
   std::string message() const override { return text_; }
   void out(std::ostream& os) const override;
+
+ protected:
+  Protocol_status_text(const Protocol_info* reporter, const std::string& text)
+      : Internal_protocol_status(reporter), text_(text) {}
 
  private:
   std::string text_;
 };
 
-class Protocol_status_error : public Internal_protocol_status {
+class Protocol_status_success : public Protocol_status_text {
+ public:
+  Protocol_status_success(const Protocol_info* reporter, const std::string& text)
+      : Protocol_status_text(reporter, text) {}
+  bool success() const override { return true; }
+};
+
+class Protocol_status_error : public Protocol_status_text {
  public:
   Protocol_status_error(const Protocol_info* reporter, const std::string& text)
-      : Internal_protocol_status(reporter), text_(text) {}
+      : Protocol_status_text(reporter, text) {}
   bool success() const override { return false; }
-  std::string message() const override { return text_; }
-  void out(std::ostream& os) const override;
-
- private:
-  std::string text_;
 };
 
 // Initialising a stack that has no layers.

@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 namespace {
-// While set, socket() fails with this error number (for the whole program).
+// While set, socket() fails with this error number. Exhausting the
+// descriptors instead would also starve UBSan, whose vptr checks probe
+// memory through a pipe.
 int fail_socket_errno = 0;
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "control/control_service.h"
+#include "tests/control/notify_recorder.h"
 #include "tests/support/loopback.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
@@ -23,22 +24,6 @@ class PairService : public Control::ServiceUnix {
   int impl_disconnects = 0;
 };
 
-class Owner : public Control::Notify {
- public:
-  explicit Owner(Control::Service* s, bool answer = false) : svc(s), answer(answer) {}
-  void OnConnect() override { ++connects; }
-  void OnDisconnect() override { ++disconnects; }
-  void OnMessage(char const* data, int len) override {
-    messages.emplace_back(data, len);
-    if (answer) svc->Send("ack", 3);
-  }
-  Control::Service* svc;
-  bool answer;
-  int connects = 0;
-  int disconnects = 0;
-  std::vector<std::string> messages;
-};
-
 class ControlServiceTest : public testsupport::VirtualClockTest {
  protected:
   void SetUp() override {
@@ -57,7 +42,7 @@ class ControlServiceTest : public testsupport::VirtualClockTest {
 
   StreamCapture cap;
   PairService svc;
-  Owner owner{&svc};
+  controltest::NotifyRecorder owner;
   std::unique_ptr<testsupport::LoopbackPeer> peer;
 };
 
@@ -107,7 +92,7 @@ TEST_F(ControlServiceTest, OwnerHearsOfTheEndOnceAndOnlyFromTheLoop) {
 }
 
 TEST_F(ControlServiceTest, MessagesAfterAFailedAnswerAreNotDelivered) {
-  owner.answer = true;
+  owner.on_message = [&] { svc.Send("ack", 3); };
   connect();
   peer->send(tpkt_frame("one") + tpkt_frame("two"));
   ::shutdown(peer->fd(), SHUT_RD);  // the answer to "one" cannot be written

@@ -1,25 +1,14 @@
-#include "control/acceptor_net_check_connection.h"
-#include "control/ctrl_server.h"
+#include "tests/control/controller_fixture.h"
 #include "tests/control/service_probe.h"
-#include "tests/support/controller_client.h"
 #include "tests/support/per_image.h"
-#include "tests/support/stream_capture.h"
-#include "tests/support/vclock_loop.h"
 
 #include <gtest/gtest.h>
 
-using controltest::ServiceProbe;
-using testsupport::ControllerClient;
+using namespace controltest;
 using testsupport::StreamCapture;
 using Cause = LGCP::ErrorCause;
-using Strings = std::vector<std::string>;
 
 namespace {
-
-// Images of the control link (aligned PER).
-const char ping_seq1_slot5[] = "C0 01 01 00 05 18";
-const char success_seq1_slot5[] = "C0 01 01 00 05 40";
-const char unexpected_seq1_slot5[] = "C0 01 01 00 05 64";
 
 LGCP::Signal activated() {
   LGCP::Signal s;
@@ -27,52 +16,28 @@ LGCP::Signal activated() {
   return s;
 }
 
-std::string image(const LGCP::Message& m) { return testsupport::per(m); }
-
 LGCP::Message decoded(const std::string& hex) {
   LGCP::Message m;
   EXPECT_TRUE(testsupport::decode(hex, m)) << hex;
   return m;
 }
 
-class CtrlServerTest : public testsupport::VirtualClockTest {
+class CtrlServerTest : public ControllerTest {
  protected:
   void SetUp() override {
-    VirtualClockTest::SetUp();
+    ControllerTest::SetUp();
     srv.Bind(&a);
     srv.Bind(&b);
   }
-
-  void listen() {
-    auto* acc = new Control::AcceptorNetCheckConnection(0);
-    srv.Activate(acc);
-    port = acc->GetBoundPort();
-    ASSERT_NE(port, 0);
-  }
-
   void connect() {
-    listen();
-    ASSERT_TRUE(ctl.connect(port));
-    run_for(10);
+    ControllerTest::connect(srv);
     journal.clear();
   }
 
-  // The frames that come back for one message.
-  Strings ask(const std::string& hex) {
-    ctl.send(hex);
-    run_for(10);
-    return ctl.frames();
-  }
-
-  std::string peer() const { return "127.0.0.1:" + std::to_string(ctl.local_port()); }
-
-  StreamCapture cap;
   Strings journal;
   ServiceProbe a{"a", journal};
   ServiceProbe b{"b", journal};
   CtrlSrv::Server srv;
-  ControllerClient ctl;
-  std::uint16_t port = 0;
 };
 
 TEST_F(CtrlServerTest, AnswersWhatNoServiceCanTake) {
@@ -94,7 +59,7 @@ TEST_F(CtrlServerTest, AnswersWhatNoServiceCanTake) {
   sig.set_seq(2);
   sig.set_slot(3);
   sig.set_pdu().select_signal(activated());
-  EXPECT_EQ(ask(image(sig)), Strings{"80 01 02 64"});
+  EXPECT_EQ(ask(testsupport::per(sig)), Strings{"80 01 02 64"});
   EXPECT_TRUE(journal.empty()) << journal.size();
 }
 
@@ -210,9 +175,7 @@ TEST_F(CtrlServerTest, EveryServiceHearsConnectAndDisconnectInBindOrder) {
   srv.PutHeader(h);
   EXPECT_EQ(h.str(), "ctrl [null]: ");
 
-  listen();
-  ASSERT_TRUE(ctl.connect(port));
-  run_for(10);
+  ControllerTest::connect(srv);
   EXPECT_EQ(journal, (Strings{"a connect", "b connect"}));
   EXPECT_TRUE(StreamCapture::has(cap.log(), "ctrl [" + peer() + "]: controller connect.")) << cap.all();
   EXPECT_TRUE(srv.CheckServerConnection(connected));
@@ -239,7 +202,7 @@ TEST_F(CtrlServerTest, EveryServiceHearsConnectAndDisconnectInBindOrder) {
 }
 
 TEST_F(CtrlServerTest, ShutdownWithoutControllerStillTellsEveryServiceOnce) {
-  listen();
+  listen(srv);
   run_for(10);
   srv.Deactivate();
   EXPECT_EQ(journal, (Strings{"a disconnect", "b disconnect"}));
@@ -266,11 +229,10 @@ TEST(CtrlServiceUnbound, ReportsTheFaultAndDoesNothing) {
   EXPECT_EQ(lone.GetSlot(), -1);
   EXPECT_FALSE(lone.IsSlotPresent());
   EXPECT_FALSE(lone.delayResponse().present);
-  EXPECT_EQ(StreamCapture::count(cap.err(), "CtrlSrv::Service error! service not connected to server."), 6);
   bool connected = true;
-  EXPECT_FALSE(lone.CheckServerConnection(connected));
+  EXPECT_FALSE(lone.CheckServerConnection(connected));  // without a line
   EXPECT_TRUE(connected);
-  EXPECT_EQ(StreamCapture::count(cap.err(), "CtrlSrv::Service error!"), 6);
+  EXPECT_EQ(StreamCapture::count(cap.err(), "CtrlSrv::Service error! service not connected to server."), 6);
 }
 
 }  // namespace

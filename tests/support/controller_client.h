@@ -8,6 +8,8 @@
 //   ASSERT_TRUE(ctl.connect(port, 5000));
 //   ctl.send("C0 01 01 00 05 18");
 //   EXPECT_EQ(ctl.next(5000), "C0 01 01 00 05 40");
+#include "tests/support/loopback.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,23 +18,15 @@ namespace testsupport {
 
 class ControllerClient {
  public:
-  ControllerClient() = default;
-  ~ControllerClient();
-  ControllerClient(const ControllerClient&) = delete;
-  ControllerClient& operator=(const ControllerClient&) = delete;
-
   // Connects to 127.0.0.1:port, trying again while refused for at most
   // timeout_ms of real time (a server that is still starting).
   bool connect(std::uint16_t port, int timeout_ms = 0);
-  bool connected() const { return fd_ >= 0; }
   // The local port of the connection ("127.0.0.1:<port>" names this
   // controller in the server's log lines).
-  std::uint16_t local_port() const;
+  std::uint16_t local_port() const { return peer_.local_port(); }
 
   // One TPKT frame holding the octets of the hexadecimal text.
   void send(const std::string& hex_image);
-  // Bytes as they are, framing included.
-  void send_raw(const std::string& bytes);
 
   // The payload of the next whole frame as hexadecimal text, waiting at most
   // timeout_ms of real time; "" when none came, "bad frame" when the stream
@@ -44,15 +38,12 @@ class ControllerClient {
   bool closed(int timeout_ms = 0);
   void close();
 
-  static std::string hex(const std::string& bytes);
-  static std::string bytes(const std::string& hex_image);
-
  private:
   // Reads what is queued, waiting at most timeout_ms for something.
   void pump(int timeout_ms);
   bool take_frame(std::string& payload);
 
-  int fd_ = -1;
+  LoopbackPeer peer_;
   bool eof_ = false;
   bool bad_ = false;
   std::string buf_;
