@@ -1,0 +1,96 @@
+#pragma once
+// The frame transport every data link sits on: the abstract GenericHDLC, its
+// implementation HDLC on a channel of the board's HDLC controller, and the
+// callbacks (HDLC::Notify) through which a channel hands its owner frames,
+// errors and transmit readiness. Everything runs on the loop's thread.
+#include "runtime/event.h"
+#include "runtime/packet.h"
+
+#include <cstdint>
+#include <ostream>
+
+class GenericHDLC {
+ public:
+  virtual ~GenericHDLC() = default;
+  // Sends one frame: true when it was written (or was empty), false when
+  // the frame stays with the caller.
+  virtual bool hdlc_transmit(Packet& frame) = 0;
+  virtual bool is_open() const = 0;
+  virtual bool is_ready() const = 0;
+};
+
+// The 20-byte argument of MCC_ALLOCATE: five 32-bit words in host order.
+struct mcc_allocate_params {
+  std::uint32_t mode;
+  std::uint32_t packet_size;
+  std::uint32_t reserved;
+  std::uint32_t rx_threshold;
+  std::uint32_t tx_threshold;
+};
+
+class HDLC : public GenericHDLC {
+ public:
+  class Notify {
+   public:
+    struct Cause {
+      enum Type : std::int32_t { read_failure = 0 };
+    };
+    virtual ~Notify() = default;
+    virtual void on_hdlc_receive(Packet& frame) = 0;
+    virtual void on_hdlc_error(Cause::Type cause) = 0;
+    virtual void on_hdlc_ready() = 0;
+  };
+
+  struct Params {
+    std::int32_t trunk = 0;
+    std::int32_t timeslot = 0;
+    std::int32_t tdm = -1;   // switch channel of the line, -1 = none yet
+    std::int32_t tdm2 = -1;  // second switch channel, used with type 2 only
+    std::int32_t type = 0;   // 0, 1 or 2: controller mode and transmit wiring
+  };
+
+  struct LinkCounters {
+    std::uint32_t sent = 0;
+    std::uint32_t discarded = 0;
+    std::uint32_t send_errors = 0;
+    std::uint32_t overflow = 0;
+    std::uint32_t received = 0;
+  };
+
+  HDLC();
+  ~HDLC() override;
+  HDLC(const HDLC&) = delete;
+  HDLC& operator=(const HDLC&) = delete;
+
+  bool hdlc_transmit(Packet& frame) override;
+  bool is_open() const override { return m_event.IsActive(); }
+  bool is_ready() const override { return ready; }
+
+  void bind(Notify* n);
+  void unbind();
+
+  void params(const Params& p) { params_ = p; }
+  const Params& params() const { return params_; }
+  const LinkCounters& statistics() const { return counters; }
+  void logLevel(std::uint32_t level) { logLevel_ = level; }
+  std::uint32_t logLevel() const { return logLevel_; }
+  void trunk(std::uint32_t t) { trunk_ = t; }
+  std::uint32_t trunk() const { return trunk_; }
+
+  bool activate();
+  void deactivate();
+
+  void PutHeader(std::ostream& os) const;
+
+ private:
+  void on_event(int fd, short revents);
+  void do_read();
+
+  bool ready = false;
+  Params params_;
+  LinkCounters counters;
+  Event m_event;
+  std::uint32_t logLevel_ = 0;
+  std::uint32_t trunk_ = 0;
+  Notify* notify = nullptr;
+};
