@@ -4,6 +4,7 @@
 #include "control/acceptor_net_check_connection.h"
 #include "control/ctrl_server.h"
 #include "control/heartbeat.h"
+#include "control/sim_control.h"
 #include "control/trace_ctl.h"
 #include "platform/paths.h"
 #include "runtime/child_wait.h"
@@ -168,6 +169,10 @@ int main(int argc, char** argv) {
 
   Linux::Run pid_file(process_name);
 
+  // The simulated board's way in for tests (nothing on the board).
+  SimControl simControl;
+  simControl.Open();
+
   std::cout << "Starting server [" << Version::current << "], port=" << port << std::endl;
 
   ctrlServer.Bind(&HeartBeatCtl::instance());
@@ -184,5 +189,6 @@ int main(int argc, char** argv) {
 
   ctrlServer.Deactivate();
   signals.Deactivate();
+  simControl.Close();
   return 0;
 }

@@ -27,6 +27,9 @@ class DeviceModel {
 
   // errno to fail the next opens with; 0 lets them succeed.
   int fail_open = 0;
+  // The errno that fails this open (0: it succeeds); asked once per open.
+  // The default is fail_open; models with counted failures override it.
+  virtual int open_error() { return fail_open; }
 
   // Hooks of the driver; the defaults accept writes, read the user end and
   // refuse ioctls with ENOTTY.
@@ -53,6 +56,12 @@ class DeviceModel {
 // Installs the models of the simulated board's devices; done once, before
 // the first device is opened.
 void install_default_models();
+
+// Registers, from a model's own source file, a function that installs the
+// model; install_default_models runs every registered one.
+struct DefaultModel {
+  explicit DefaultModel(void (*install)());
+};
 
 // Installs the model of a device path (replacing one installed before);
 // null removes it.

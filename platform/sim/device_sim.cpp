@@ -115,8 +115,8 @@ int dev_open(const char* path, int flags) {
   auto m = sim::model(path);
   if (!m) return ::open(board_path(path).c_str(), flags);
   sim::Registry::prune(*m);
-  if (m->fail_open) {
-    errno = m->fail_open;
+  if (int e = m->open_error()) {
+    errno = e;
     return -1;
   }
   int sv[2];

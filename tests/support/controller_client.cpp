@@ -38,6 +38,15 @@ void ControllerClient::send(const std::string& hex_image) {
   peer_.send(tpkt_frame(std::string(payload.begin(), payload.end())));
 }
 
+void ControllerClient::send_all(const std::vector<std::string>& hex_images) {
+  std::string all;
+  for (const auto& image : hex_images) {
+    const std::vector<char> payload = bytes(image);
+    all += tpkt_frame(std::string(payload.begin(), payload.end()));
+  }
+  peer_.send(all);
+}
+
 void ControllerClient::pump(int timeout_ms) {
   if (!peer_.connected() || eof_) return;
   pollfd p = {peer_.fd(), POLLIN, 0};

@@ -27,6 +27,8 @@ class ControllerClient {
 
   // One TPKT frame holding the octets of the hexadecimal text.
   void send(const std::string& hex_image);
+  // One TPKT frame per image, all in one write (a burst of commands).
+  void send_all(const std::vector<std::string>& hex_images);
 
   // The payload of the next whole frame as hexadecimal text, waiting at most
   // timeout_ms of real time; "" when none came, "bad frame" when the stream

@@ -1,0 +1,32 @@
+#pragma once
+// Requests of the board driver "/dev/hal" (request type 'M'). The numbers
+// are the board's own encodings, written out literally: the host's _IOW
+// macros put the direction bits elsewhere. Every argument is a record of
+// 32-bit signed ints in the machine's byte order.
+#include <cstdint>
+
+namespace hal {
+
+// Feed an output from an input: {output, input}.
+constexpr unsigned long HAL_MUX_CONNECT = 0x80084D02UL;
+// Switch an output off: {channel}.
+constexpr unsigned long HAL_MUX_DISABLE = 0x80044D03UL;
+// Drive a constant byte onto an output: {channel, byte}.
+constexpr unsigned long HAL_MUX_WRITE = 0xC0084D04UL;
+// Read the byte on a channel: {channel, value}; 255 goes in, the byte
+// comes back in `value`.
+constexpr unsigned long HAL_MUX_READ = 0xC0084D05UL;
+
+struct mux_connect_arg {
+  std::int32_t output;
+  std::int32_t input;
+};
+struct mux_channel_arg {
+  std::int32_t channel;
+};
+struct mux_value_arg {
+  std::int32_t channel;
+  std::int32_t value;
+};
+
+}  // namespace hal

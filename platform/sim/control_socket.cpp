@@ -1,0 +1,95 @@
+#include "platform/control_socket.h"
+
+#include "platform/paths.h"
+#include "platform/sim/control_words.h"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace platform {
+namespace control_socket {
+namespace {
+
+// A line longer than this is not a request; the client is dropped.
+const std::size_t max_line = 4096;
+
+// Writes the whole answer; the client reads it, so waiting for room is
+// bounded. A client that stops reading for long is dropped.
+bool write_all(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      struct pollfd p = {fd, POLLOUT, 0};
+      if (::poll(&p, 1, 5000) <= 0) return false;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string path() { return board_path("/var/run/sim.sock"); }
+
+int listen() {
+  const std::string p = path();
+  sockaddr_un sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sun_family = AF_UNIX;
+  if (p.size() >= sizeof sa.sun_path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  std::memcpy(sa.sun_path, p.c_str(), p.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  ::unlink(p.c_str());
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 8) != 0) {
+    const int e = errno;
+    ::close(fd);
+    errno = e;
+    return -1;
+  }
+  return fd;
+}
+
+int accept(int listen_fd) { return ::accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC); }
+
+bool serve(int client_fd, std::string& pending) {
+  char buf[4096];
+  bool gone = false;
+  for (;;) {
+    const ssize_t n = ::recv(client_fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) {
+      pending.append(buf, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    // End of file or a failure: the lines already sent are still answered
+    // (a client may shut its side down after the last request).
+    gone = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    break;
+  }
+  std::string::size_type end;
+  while ((end = pending.find('\n')) != std::string::npos) {
+    std::string line = pending.substr(0, end);
+    pending.erase(0, end + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!write_all(client_fd, sim::control_request(line))) return false;
+  }
+  return !gone && pending.size() <= max_line;
+}
+
+}  // namespace control_socket
+}  // namespace platform

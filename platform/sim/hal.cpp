@@ -1,0 +1,168 @@
+#include "platform/sim/hal.h"
+
+#include "platform/hal.h"
+#include "platform/sim/control_words.h"
+
+#include <cerrno>
+#include <sstream>
+
+namespace platform {
+namespace sim {
+
+bool Hal::kind_of(const std::string& name, Kind& kind) {
+  static const std::map<std::string, Kind> names = {{"open", Kind::open},
+                                                     {"connect", Kind::connect},
+                                                     {"disable", Kind::disable},
+                                                     {"write", Kind::write},
+                                                     {"read", Kind::read}};
+  auto it = names.find(name);
+  if (it == names.end()) return false;
+  kind = it->second;
+  return true;
+}
+
+void Hal::fail(Kind kind, int err, long long count) {
+  if (err == 0 || count == 0)
+    failures_.erase(kind);
+  else
+    failures_[kind] = Failure{err, count};
+}
+
+void Hal::clear() {
+  outputs.clear();
+  requests.clear();
+  failures_.clear();
+  record = false;
+  fail_open = 0;
+}
+
+int Hal::take_failure(Kind kind) {
+  auto it = failures_.find(kind);
+  if (it == failures_.end()) return 0;
+  const int err = it->second.err;
+  if (it->second.left > 0 && --it->second.left == 0) failures_.erase(it);
+  return err;
+}
+
+int Hal::open_error() {
+  if (int e = take_failure(Kind::open)) return e;
+  return fail_open;
+}
+
+std::string Hal::describe(int channel) const {
+  auto it = outputs.find(channel);
+  if (it == outputs.end()) return "none";
+  switch (it->second.state) {
+    case Output::disabled:
+      return "disabled";
+    case Output::byte:
+      return "byte " + std::to_string(it->second.value);
+    case Output::connected:
+      return "connected " + std::to_string(it->second.value);
+  }
+  return "none";
+}
+
+int Hal::on_ioctl(Channel&, unsigned long request, void* arg) {
+  Kind kind;
+  switch (request) {
+    case hal::HAL_MUX_CONNECT:
+      kind = Kind::connect;
+      break;
+    case hal::HAL_MUX_DISABLE:
+      kind = Kind::disable;
+      break;
+    case hal::HAL_MUX_WRITE:
+      kind = Kind::write;
+      break;
+    case hal::HAL_MUX_READ:
+      kind = Kind::read;
+      break;
+    default:
+      errno = ENOTTY;
+      return -1;
+  }
+  if (!arg) {
+    errno = EFAULT;
+    return -1;
+  }
+  // The records are read and written word by word in the machine's order.
+  auto* words = static_cast<std::int32_t*>(arg);
+  const int channel = words[0];
+  const int value = kind == Kind::disable ? 0 : words[1];
+  if (record) requests.push_back(Request{kind, channel, value});
+  if (int e = take_failure(kind)) {
+    errno = e;
+    return -1;
+  }
+  auto bad = [](int c) { return c < 0 || c > max_channel; };
+  if (bad(channel) || (kind == Kind::connect && bad(value)) || (kind == Kind::write && (value < 0 || value > 255))) {
+    errno = EINVAL;
+    return -1;
+  }
+  switch (kind) {
+    case Kind::connect:
+      outputs[channel] = Output{Output::connected, value};
+      break;
+    case Kind::disable:
+      outputs[channel] = Output{Output::disabled, 0};
+      break;
+    case Kind::write:
+      outputs[channel] = Output{Output::byte, value};
+      break;
+    case Kind::read: {
+      auto it = outputs.find(channel);
+      words[1] = (it != outputs.end() && it->second.state == Output::byte) ? it->second.value : 255;
+      break;
+    }
+    case Kind::open:
+      break;
+  }
+  return 0;
+}
+
+Hal& hal() {
+  static std::shared_ptr<Hal> model = [] {
+    auto m = std::make_shared<Hal>();
+    install("/dev/hal", m);
+    return m;
+  }();
+  return *model;
+}
+
+namespace {
+
+DefaultModel installed([] { hal(); });
+
+std::string hal_words(const Args& args, std::ostream& out) {
+  Hal& h = hal();
+  if (args.empty()) return "usage: hal get C | hal list | hal fail K E [N]";
+  long long n = 0;
+  if (args[0] == "get") {
+    if (args.size() != 2 || !parse_int(args[1], n)) return "usage: hal get C";
+    out << h.describe(static_cast<int>(n)) << "\n";
+    return "";
+  }
+  if (args[0] == "list") {
+    if (args.size() != 1) return "usage: hal list";
+    for (const auto& o : h.outputs)
+      if (o.second.state == Hal::Output::connected) out << o.first << " " << o.second.value << "\n";
+    return "";
+  }
+  if (args[0] == "fail") {
+    Hal::Kind kind;
+    long long err = 0, count = -1;
+    if (args.size() < 3 || args.size() > 4 || !Hal::kind_of(args[1], kind) || !parse_int(args[2], err) || err < 0 ||
+        (args.size() == 4 && (!parse_int(args[3], count) || count < 1)))
+      return "usage: hal fail open|connect|disable|write|read ERRNO [COUNT]";
+    h.fail(kind, static_cast<int>(err), count);
+    return "";
+  }
+  return "unknown hal request " + args[0];
+}
+
+Words words("hal", hal_words);
+
+}  // namespace
+}  // namespace sim
+}  // namespace platform

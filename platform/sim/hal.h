@@ -1,0 +1,73 @@
+#pragma once
+// Model of the board driver "/dev/hal", as far as the TDM cross-connect
+// goes: every output channel is never addressed, disabled, driven with a
+// constant byte, or fed from an input. A read returns the byte driven onto
+// the channel, else 255. Each request kind (and the open) can be made to
+// fail with an errno, for a number of requests or until cleared.
+//
+// Control-socket words:
+//   hal get C        -> "none" | "disabled" | "byte V" | "connected I"
+//   hal list         -> "O I" per output fed from an input, ascending
+//   hal fail K E [N] -> requests of kind K (open, connect, disable, write,
+//                       read) fail with errno E: the next N, or all until
+//                       "hal fail K 0"
+#include "platform/sim/device_model.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace platform {
+namespace sim {
+
+class Hal : public DeviceModel {
+ public:
+  // Channels the switch knows: the E1, BRI and echo channels and the 16
+  // shared buses of 128 channels.
+  static constexpr int max_channel = 10239;
+
+  enum class Kind { open, connect, disable, write, read };
+  static bool kind_of(const std::string& name, Kind& kind);
+
+  struct Output {
+    enum State { disabled, byte, connected } state;
+    int value;  // the byte, or the feeding input
+  };
+  struct Request {
+    Kind kind;
+    int channel;
+    int value;  // input of a connect, byte of a write
+  };
+
+  // What each output was last told; a channel never addressed is absent.
+  std::map<int, Output> outputs;
+  // Every request that reached the switch, while `record` is set.
+  bool record = false;
+  std::vector<Request> requests;
+
+  // Fails requests of a kind with errno `err` (0 clears): the next `count`
+  // of them, or every one when count is negative.
+  void fail(Kind kind, int err, long long count = -1);
+  void clear();
+
+  // The texts of "hal get" and of one line of "hal list".
+  std::string describe(int channel) const;
+  int open_error() override;
+  int on_ioctl(Channel& ch, unsigned long request, void* arg) override;
+
+ private:
+  struct Failure {
+    int err = 0;
+    long long left = 0;  // negative: until cleared
+  };
+  // errno for this request of the kind, consuming a counted failure.
+  int take_failure(Kind kind);
+  std::map<Kind, Failure> failures_;
+};
+
+// The model installed at "/dev/hal" (installed on first call).
+Hal& hal();
+
+}  // namespace sim
+}  // namespace platform

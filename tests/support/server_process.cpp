@@ -1,0 +1,196 @@
+#include "tests/support/server_process.h"
+
+#include "platform/control_socket.h"
+#include "tests/support/loopback.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace testsupport {
+
+std::int64_t real_ms() {
+  timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool eventually(const std::function<bool()>& cond, int timeout_ms) {
+  const std::int64_t deadline = real_ms() + timeout_ms;
+  for (;;) {
+    if (cond()) return true;
+    if (real_ms() >= deadline) return false;
+    ::usleep(5000);
+  }
+}
+
+std::string file_text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::uint16_t free_port() { return LoopbackListener().port(); }
+
+const char* server_program() { return GW_SERVER_PROGRAM; }
+
+ServerProcess::ServerProcess(const std::string& root, const std::vector<std::string>& args)
+    : out_path_(root + "/server.out"), err_path_(root + "/server.err") {
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(server_program()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(server_program(), argv.data());
+    ::_exit(127);
+  }
+}
+
+ServerProcess::~ServerProcess() {
+  if (pid_ > 0 && status_ < 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+void ServerProcess::signal(int sig) {
+  if (pid_ > 0 && status_ < 0) ::kill(pid_, sig);
+}
+
+bool ServerProcess::running() {
+  if (status_ >= 0 || pid_ <= 0) return false;
+  int st = 0;
+  if (::waitpid(pid_, &st, WNOHANG) != pid_) return true;
+  status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
+  return false;
+}
+
+int ServerProcess::wait(int timeout_ms) {
+  eventually([&] { return !running(); }, timeout_ms);
+  return (status_ < 0 || status_ >= 1000) ? -1 : status_;
+}
+
+std::string ServerProcess::out() const { return file_text(out_path_); }
+std::string ServerProcess::err() const { return file_text(err_path_); }
+
+SimClient::~SimClient() { close(); }
+
+void SimClient::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  buf_.clear();
+}
+
+bool SimClient::connect(const std::string& path, int timeout_ms) {
+  close();
+  sockaddr_un sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sun_family = AF_UNIX;
+  if (path.size() >= sizeof sa.sun_path) return false;
+  std::memcpy(sa.sun_path, path.c_str(), path.size() + 1);
+  return eventually(
+      [&] {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return false;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+          fd_ = fd;
+          return true;
+        }
+        ::close(fd);
+        return false;
+      },
+      timeout_ms);
+}
+
+bool SimClient::read_line(std::string& line, std::int64_t deadline) {
+  for (;;) {
+    const auto end = buf_.find('\n');
+    if (end != std::string::npos) {
+      line = buf_.substr(0, end);
+      buf_.erase(0, end + 1);
+      return true;
+    }
+    const std::int64_t left = deadline - real_ms();
+    if (fd_ < 0 || left <= 0) return false;
+    pollfd p = {fd_, POLLIN, 0};
+    if (::poll(&p, 1, int(left)) <= 0) return false;
+    char chunk[8192];
+    const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    buf_.append(chunk, std::size_t(n));
+  }
+}
+
+SimAnswer SimClient::request(const std::string& line, int timeout_ms) {
+  if (fd_ < 0) return SimAnswer();
+  const std::string text = line + "\n";
+  if (::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) != ssize_t(text.size())) return SimAnswer();
+  return read_answer(timeout_ms);
+}
+
+SimAnswer SimClient::read_answer(int timeout_ms) {
+  SimAnswer a;
+  const std::int64_t deadline = real_ms() + timeout_ms;
+  std::string l;
+  while (read_line(l, deadline)) {
+    if (l == "ok" || l.rfind("error", 0) == 0) {
+      a.status = l;
+      break;
+    }
+    a.lines.push_back(l);
+  }
+  return a;
+}
+
+std::string SimClient::ask(const std::string& line, int timeout_ms) {
+  const SimAnswer a = request(line, timeout_ms);
+  if (!a.ok()) return a.status.empty() ? "no answer" : a.status;
+  std::string joined;
+  for (const auto& l : a.lines) joined += (joined.empty() ? "" : "\n") + l;
+  return joined;
+}
+
+RunningServer::RunningServer(const std::vector<std::string>& extra_args) : port(free_port()) {
+  std::vector<std::string> args = {"--port", std::to_string(port)};
+  args.insert(args.end(), extra_args.begin(), extra_args.end());
+  process = std::make_unique<ServerProcess>(root.path(), args);
+  ready_ = ctl.connect(port, patience_ms) && sim.connect(platform::control_socket::path());
+}
+
+RunningServer::~RunningServer() { stop(); }
+
+int RunningServer::stop() {
+  if (status_ != -2) return status_;
+  sim.close();
+  process->signal(SIGTERM);
+  status_ = process->wait();
+  ctl.close();
+  return status_;
+}
+
+std::string RunningServer::log() const { return process->out() + process->err(); }
+
+bool RunningServer::wait_log(const std::string& text, int timeout_ms) const {
+  return eventually([&] { return log().find(text) != std::string::npos; }, timeout_ms);
+}
+
+bool RunningServer::reconnect() { return ctl.connect(port, patience_ms); }
+
+}  // namespace testsupport
