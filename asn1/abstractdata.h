@@ -52,6 +52,15 @@ public:
     // printed to a stream, 0 on success and failbit on failure.
     std::string asValueNotation() const;
     int print_on(std::ostream& os) const;
+    // Reads value notation into the value: 0 (or true) on success, failbit
+    // (or false) on failure, with whatever was read before it kept.
+    int get_from(std::istream& is);
+    bool setFromValueNotation(std::string const& text);
+
+    // Whether the value respects its constraints, beyond the root of an
+    // extensible type (valid) or inside it (strictly valid).
+    bool isValid() const;
+    bool isStrictlyValid() const;
 
 protected:
     explicit AbstractData(void const* info) : info_(info) {}
@@ -132,6 +141,16 @@ bool decode(char const* begin, char const* end, CoderEnv* env, AbstractData& val
 
 // Value notation of a value; nothing happens on a stream that is not good.
 std::ostream& operator<<(std::ostream& os, AbstractData const& value);
+std::istream& operator>>(std::istream& is, AbstractData& value);
+
+// True when the value is valid; otherwise writes the text, why it is not
+// and an end of line, and returns false.
+bool trace_invalid(std::ostream& os, char const* text, AbstractData const& value);
+
+// BER lengths: of the contents, and of the whole object under a tag (0: the
+// contents alone; 0xFFFFFFFF: the value's own tag).
+unsigned getDataLength(AbstractData const& value);
+unsigned getObjectLength(AbstractData const& value, unsigned tag);
 
 } // namespace ASN1
 

@@ -5,6 +5,9 @@
 
 #include "asn1/abstractdata.h"
 #include "asn1/abstractstring.h"
+#include "asn1/avndecoder.h"
+#include "asn1/berdecoder.h"
+#include "asn1/berencoder.h"
 #include "asn1/bit_string.h"
 #include "asn1/bmpstring.h"
 #include "asn1/boolean.h"
@@ -20,6 +23,7 @@
 #include "asn1/sequence.h"
 #include "asn1/sequence_of.h"
 #include "asn1/typeinfo.h"
+#include "asn1/validity.h"
 #include "asn1/visitor.h"
 
 #endif

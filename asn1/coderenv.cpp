@@ -5,7 +5,10 @@
 #include <string>
 
 #include "asn1/abstractdata.h"
+#include "asn1/avndecoder.h"
 #include "asn1/avnencoder.h"
+#include "asn1/berdecoder.h"
+#include "asn1/berencoder.h"
 #include "asn1/perdecoder.h"
 #include "asn1/perencoder.h"
 
@@ -36,9 +39,14 @@ bool CoderEnv::encodePER(AbstractData const& value, OutputIterator out)
     return true;
 }
 
-bool CoderEnv::encodeBER(AbstractData const&, OutputIterator)
+bool CoderEnv::encodeBER(AbstractData const& value, OutputIterator out)
 {
-    return false;  // no BER coder in this runtime
+    std::vector<char> octets;
+    BEREncoder encoder(octets);
+    if (!value.accept(encoder))
+        return false;
+    std::copy(octets.begin(), octets.end(), out);
+    return true;
 }
 
 bool CoderEnv::encodeAVN(AbstractData const& value, OutputIterator out)
@@ -55,10 +63,23 @@ bool CoderEnv::encodeAVN(AbstractData const& value, OutputIterator out)
 bool CoderEnv::decode(char const* begin, char const* end, AbstractData& value, bool defer)
 {
     CoderEnv* env = defer ? 0 : this;
-    if (encodingRule_ != per)
-        return false;  // only PER is read here
-    PERDecoder decoder(begin, end, env, true);
-    return value.accept(decoder);
+    switch (encodingRule_) {
+    case per: {
+        PERDecoder decoder(begin, end, env, true);
+        return value.accept(decoder);
+    }
+    case ber: {
+        BERDecoder decoder(begin, end, env);
+        return value.accept(decoder);
+    }
+    case avn: {
+        std::istringstream text(std::string(begin, end));
+        AVNDecoder parser(text, 0);
+        return value.accept(parser);
+    }
+    default:
+        return false;
+    }
 }
 
 bool encode(AbstractData const& value, CoderEnv* env,

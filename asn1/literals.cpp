@@ -91,7 +91,8 @@ bool get_string(std::istream& is, std::string& out)
         return false;
     out.clear();
     std::getline(is, out, '"');
-    return input_success(is);
+    // A text the input ends inside has no closing quote.
+    return input_success(is) && !is.eof();
 }
 
 bool get_id(char const* const* names, unsigned count, std::string const& name, unsigned& id)

@@ -1,0 +1,72 @@
+#ifndef ASN1_AVNDECODER_H
+#define ASN1_AVNDECODER_H
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "asn1/avnencoder.h"
+#include "asn1/visitor.h"
+
+namespace ASN1 {
+
+// Reads a value in ASN.1 value notation (what AVNEncoder writes) into an
+// existing value. Nothing is rolled back on failure.
+class AVNDecoder : public Visitor {
+public:
+    AVNDecoder(std::istream& is, CoderEnv* env);
+
+protected:
+    using Visitor::do_visit;
+    bool do_visit(Null& v) override;
+    bool do_visit(BOOLEAN& v) override;
+    bool do_visit(INTEGER& v) override;
+    bool do_visit(IntegerWithNamedNumber& v) override;
+    bool do_visit(ENUMERATED& v) override;
+    bool do_visit(OBJECT_IDENTIFIER& v) override;
+    bool do_visit(OCTET_STRING& v) override;
+    bool do_visit(BIT_STRING& v) override;
+    bool do_visit(AbstractString& v) override;
+    bool do_visit(BMPString& v) override;
+    bool do_visit(CHOICE& v) override;
+    bool do_visit(SEQUENCE_OF_Base& v) override;
+    bool do_visit(OpenData& v) override;
+    bool do_revisit(OpenData& v) override;
+    bool do_visit(TypeConstrainedOpenData& v) override;
+    bool do_visit(GeneralizedTime& v) override;
+
+    int preVisitExtensionRoots(SEQUENCE& v) override;
+    int visitExtensionRoot(SEQUENCE& v, int index, int optId) override;
+    int visitKnownExtension(SEQUENCE& v, int index, int optId) override;
+    int visitUnknownExtensions(SEQUENCE& v) override;
+
+private:
+    // The next character that is not white space.
+    bool getChar(char& c);
+    bool peekChar(char& c);
+    // A word up to white space, or up to a "," or "}" (put back) that does
+    // not start it: the printer writes "clkSel0 internal," and "a 1,}".
+    bool getWord(std::string& word);
+    // Letters, white space between them skipped, up to a non-letter.
+    bool getLetters(std::string& word);
+
+    std::istream& is_;
+    std::vector<std::string> names_;  // field name read last, per SEQUENCE
+};
+
+class ExtractorWrapper : public IOWrapper {
+public:
+    ExtractorWrapper(std::istream& is, AbstractData& value) : is_(is), value_(value) {}
+
+private:
+    int do_real_io() override;
+
+    std::istream& is_;
+    AbstractData& value_;
+};
+
+std::istream& g_extractor(std::istream& is, AbstractData& value);
+
+} // namespace ASN1
+
+#endif
