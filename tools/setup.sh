@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build needs when they are missing.
 set -e
-pkgs="cmake g++ make python3 libboost-dev libloki-dev libgtest-dev libgmock-dev libbenchmark-dev openssl"
+pkgs="cmake g++ make python3 libboost-dev libloki-dev libgtest-dev libgmock-dev libbenchmark-dev openssl tshark"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
