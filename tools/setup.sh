@@ -2,6 +2,9 @@
 # Installs the Debian packages the build needs when they are missing.
 set -e
 pkgs="cmake g++ make python3 libboost-dev libloki-dev libgtest-dev libgmock-dev libbenchmark-dev openssl tshark"
+# The cross compiler and qemu-user run the radio codec tests in the board's
+# byte order (tools/radio-be-test.sh).
+pkgs="$pkgs g++-powerpc-linux-gnu qemu-user"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
