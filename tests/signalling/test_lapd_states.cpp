@@ -1,0 +1,263 @@
+// The state machine on the virtual clock: establishment, acknowledgement,
+// recovery and release, against a scripted peer.
+#include "lapd_harness.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/vclock_loop.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using lapdtest::Owner;
+using ISDN::Side;
+using Strings = std::vector<std::string>;
+
+class LapdStates : public testsupport::VirtualClockTest {};
+
+TEST_F(LapdStates, EstablishmentAnsweredByUA) {
+  Owner o(Side::user);
+  o.link->activate();
+  EXPECT_EQ(o.line.take(), Strings({"00 01 7F"}));
+  EXPECT_EQ(o.state(), ISDN::Awaiting_establishment);
+  EXPECT_TRUE(o.st().T200run);
+  EXPECT_TRUE(o.st().L3Initiated);
+
+  o.rx("00 01 63");  // UA F = 0
+  EXPECT_EQ(o.statuses, Strings({"UA (F = 0)"}));
+  EXPECT_EQ(o.state(), ISDN::Awaiting_establishment);
+  EXPECT_EQ(o.activated, 0);
+
+  o.rx("00 01 73");  // UA F = 1
+  EXPECT_EQ(o.activated, 1);
+  EXPECT_EQ(o.state(), ISDN::Multiple_frame_established);
+  EXPECT_FALSE(o.st().T200run);
+  EXPECT_TRUE(o.st().T203run);
+}
+
+TEST_F(LapdStates, UnansweredSabmeGivesUpAfterFour) {
+  Owner o(Side::user);
+  o.link->activate();
+  o.send("waiting");
+  run_for(3500);
+  EXPECT_EQ(o.line.take(), Strings(4, "00 01 7F"));
+  EXPECT_TRUE(o.releases.empty());
+  run_for(1000);
+  EXPECT_TRUE(o.line.take().empty());
+  EXPECT_EQ(o.statuses, Strings({"Unsuccessful retransmission (N200 times) - SABME"}));
+  EXPECT_EQ(o.releases, Strings({"link error (T200 expired N200 times)"}));
+  EXPECT_EQ(o.state(), ISDN::TEI_assigned);
+  EXPECT_EQ(o.link->queued(), 0u);
+  EXPECT_EQ(o.link->stats().T200, 4u);
+}
+
+TEST_F(LapdStates, IFramesAreAcknowledged) {
+  Owner o(Side::user);
+  lapdtest::establish(o);
+  o.rx("02 01 00 01 41");  // P = 1: RR F = 1 at once
+  EXPECT_EQ(o.line.take(), Strings({"02 01 01 03"}));
+  o.rx("02 01 02 00 42");  // P = 0: RR F = 0 from the pending work
+  EXPECT_EQ(o.line.take(), Strings({"02 01 01 04"}));
+  o.echo = true;  // an answer in the same pass carries the acknowledgement
+  o.rx("02 01 04 00 43");
+  EXPECT_EQ(o.line.take(), Strings({"00 01 00 06 43"}));
+  EXPECT_EQ(o.received, Strings({"A", "B", "C"}));
+  EXPECT_EQ(o.link->stats().rxMessages, 3u);
+}
+
+TEST_F(LapdStates, OutOfSequenceRejectsOnce) {
+  Owner o(Side::user);
+  lapdtest::establish(o);
+  o.rx("02 01 02 00 41");  // N(S) = 1, VR = 0
+  EXPECT_EQ(o.line.take(), Strings({"02 01 09 00"}));
+  o.rx("02 01 04 00 41");  // no second REJ
+  EXPECT_TRUE(o.line.take().empty());
+  o.rx("02 01 06 01 41");  // P = 1: RR F = 1
+  EXPECT_EQ(o.line.take(), Strings({"02 01 01 01"}));
+  EXPECT_EQ(o.link->stats().rejected, 3u);
+  EXPECT_TRUE(o.received.empty());
+  o.rx("02 01 00 00 41");
+  EXPECT_FALSE(o.st().RejectException);
+  EXPECT_EQ(o.received, Strings({"A"}));
+}
+
+TEST_F(LapdStates, SabmeWhileEstablishedKeepsWaitingMessages) {
+  Owner o(Side::user);
+  lapdtest::establish(o);
+  for (int i = 0; i < 9; ++i) o.send(std::string(1, char('a' + i)));
+  o.rx("02 01 00 00 41");
+  o.line.take();
+  EXPECT_EQ(o.link->queued(), 2u);
+  o.rx("02 01 7F");  // SABME P = 1
+  EXPECT_EQ(o.statuses, Strings({"Peer initiated re-establishment - SABME"}));
+  EXPECT_EQ(o.activated, 2);
+  // Numbering restarts; the two waiting messages go out with it.
+  EXPECT_EQ(o.line.take(), Strings({"02 01 73", "00 01 00 00 68", "00 01 02 00 69"}));
+  EXPECT_EQ(o.st().VS, 2u);
+  EXPECT_EQ(o.st().VA, 0u);
+  EXPECT_EQ(o.st().VR, 0u);
+  EXPECT_EQ(o.link->unacknowledged(), 2u);
+}
+
+TEST_F(LapdStates, RefusalsOfThePeer) {
+  Owner o(Side::user);
+  o.link->activate();
+  o.rx("00 01 1F");  // DM F = 1 while awaiting establishment
+  EXPECT_EQ(o.releases, Strings({"error (DM received)"}));
+  EXPECT_EQ(o.release_success, std::vector<bool>({false}));
+  EXPECT_EQ(o.state(), ISDN::TEI_assigned);
+  EXPECT_FALSE(o.st().T200run);
+
+  Owner d(Side::user);
+  lapdtest::establish(d);
+  d.rx("00 01 1F");  // DM F = 1 while established: reported only
+  d.rx("00 01 0F");  // DM F = 0: re-establishment
+  EXPECT_EQ(d.statuses, Strings({"DM (F = 1)", "Receipt of DM response (F = 0)"}));
+  EXPECT_EQ(d.line.take(), Strings({"00 01 7F"}));
+  EXPECT_EQ(d.state(), ISDN::Awaiting_establishment);
+  EXPECT_FALSE(d.st().L3Initiated);
+
+  Owner f(Side::user);
+  lapdtest::establish(f);
+  f.rx("00 01 97");
+  EXPECT_EQ(f.statuses, Strings({"Other - Receipt of FRMR response"}));
+  EXPECT_EQ(f.state(), ISDN::Awaiting_establishment);
+
+  Owner n(Side::user);
+  lapdtest::establish(n);
+  n.send("a");
+  n.rx("00 01 01 04");  // N(R) = 2 > VS = 1
+  EXPECT_EQ(n.statuses, Strings({"Other - N(R) error"}));
+  EXPECT_EQ(n.link->stats().badConfirm, 1u);
+  EXPECT_EQ(n.state(), ISDN::Awaiting_establishment);
+}
+
+TEST_F(LapdStates, T203EnquiryAndRecovery) {
+  testsupport::StreamCapture cap;
+  Owner o(Side::user, 4);
+  lapdtest::establish(o);
+  run_for(10000);
+  EXPECT_EQ(o.line.take(), Strings({"00 01 01 01"}));  // RR command P = 1
+  EXPECT_EQ(o.state(), ISDN::Timer_recovery);
+  EXPECT_TRUE(testsupport::StreamCapture::has(cap.log(), "LAPD[0] (Multiple frame established): T203."));
+  EXPECT_TRUE(testsupport::StreamCapture::has(
+      cap.log(), "LAPD[0] : change state \"Multiple frame established\" -> \"Timer recovery\""));
+  o.rx("00 01 01 01");  // RR response F = 1, N(R) = VS
+  EXPECT_EQ(o.state(), ISDN::Multiple_frame_established);
+  EXPECT_TRUE(o.st().T203run);
+
+  // Unanswered: four enquiries in all (RC 0 to 3), then a new establishment.
+  run_for(13500);
+  EXPECT_EQ(o.line.take(), Strings(4, "00 01 01 01"));
+  run_for(1000);
+  EXPECT_EQ(o.line.take(), Strings({"00 01 7F"}));
+  EXPECT_EQ(o.statuses, Strings({"Unsuccessful retransmission (N200 times) - Status enquiry"}));
+  EXPECT_EQ(o.state(), ISDN::Awaiting_establishment);
+}
+
+TEST_F(LapdStates, RecoveryStateChangesAreQuietBelowLevelFour) {
+  testsupport::StreamCapture cap;
+  Owner o(Side::user, 3);
+  lapdtest::establish(o);
+  run_for(10000);
+  EXPECT_EQ(o.state(), ISDN::Timer_recovery);
+  EXPECT_EQ(testsupport::StreamCapture::count(cap.log(), "-> \"Timer recovery\""), 0);
+  EXPECT_EQ(testsupport::StreamCapture::count(cap.log(), "-> \"Multiple frame established\""), 1);
+}
+
+TEST_F(LapdStates, ReleaseByDiscAndUA) {
+  Owner o(Side::user);
+  lapdtest::establish(o);
+  o.link->deactivate();
+  EXPECT_EQ(o.line.take(), Strings({"00 01 53"}));
+  EXPECT_EQ(o.state(), ISDN::Awaiting_release);
+  o.rx("00 01 73");
+  EXPECT_EQ(o.releases, Strings({"success (UA received)"}));
+  EXPECT_EQ(o.release_success, std::vector<bool>({true}));
+  EXPECT_EQ(o.state(), ISDN::TEI_assigned);
+
+  Owner r(Side::user);  // released by the peer
+  lapdtest::establish(r);
+  r.rx("02 01 53");
+  EXPECT_EQ(r.line.take(), Strings({"02 01 73"}));
+  EXPECT_EQ(r.releases, Strings({"remote error (DISC received)"}));
+
+  Owner l(Side::user);  // released while never established
+  l.link->deactivate();
+  EXPECT_EQ(l.releases, Strings({"success (deactivated locally)"}));
+}
+
+// Unsolicited UA: reported, and the numbering is left alone.
+TEST_F(LapdStates, UnsolicitedUAChangesNothing) {
+  Owner o(Side::user);
+  lapdtest::establish(o);
+  o.send("a");
+  o.send("b");
+  o.rx("02 01 00 00 41");
+  o.line.take();
+  o.rx("00 01 73");
+  EXPECT_EQ(o.statuses, Strings({"Other - Unknown"}));
+  EXPECT_EQ(o.st().VS, 2u);
+  EXPECT_EQ(o.st().VR, 1u);
+  EXPECT_EQ(o.link->unacknowledged(), 2u);
+  o.rx("00 01 01 04");  // still acknowledges both frames
+  EXPECT_EQ(o.link->unacknowledged(), 0u);
+  EXPECT_TRUE(o.statuses.size() == 1);
+}
+
+// Decided: what waits while the link is being established goes out once it
+// is, in order, without another message to push it.
+TEST_F(LapdStates, MessagesWaitingForEstablishmentGoOutAfterIt) {
+  Owner o(Side::user);
+  o.send("0");  // before the request
+  o.link->activate();
+  o.send("a");
+  o.send("b");
+  o.send("c");
+  EXPECT_EQ(o.line.take(), Strings({"00 01 7F"}));
+  o.rx("00 01 73");
+  EXPECT_EQ(o.line.take(), Strings({"00 01 00 00 30", "00 01 02 00 61", "00 01 04 00 62", "00 01 06 00 63"}));
+}
+
+// Decided: the shared timer stands for one timer at a time. A burst of I
+// frames keeps T200 (the second frame's stop of T203 cancels nothing), so a
+// lost burst is recovered.
+TEST_F(LapdStates, LostBurstIsRecoveredByT200) {
+  Owner o(Side::user);
+  lapdtest::establish(o);
+  o.send("a");
+  o.send("b");
+  EXPECT_EQ(o.line.take().size(), 2u);  // both lost on the line
+  EXPECT_TRUE(o.st().T200run);
+  EXPECT_FALSE(o.st().T203run);
+  run_for(1000);
+  EXPECT_EQ(o.line.take(), Strings({"00 01 01 01"}));
+  EXPECT_EQ(o.state(), ISDN::Timer_recovery);
+  o.rx("00 01 01 01");  // RR F = 1, N(R) = 0: both again
+  EXPECT_EQ(o.line.take(), Strings({"00 01 00 00 61", "00 01 02 00 62"}));
+  EXPECT_EQ(o.state(), ISDN::Multiple_frame_established);
+  EXPECT_TRUE(o.statuses.empty());
+}
+
+// A start replaces whichever timer ran, and its flag goes with it: T200 left
+// running by a release before establishment does not survive T203's start.
+TEST_F(LapdStates, StartReplacesTheOtherTimer) {
+  Owner o(Side::user);
+  o.link->activate();
+  o.link->deactivate();  // DISC, T200 runs on in "TEI assigned"
+  EXPECT_TRUE(o.st().T200run);
+  o.line.take();
+  o.rx("02 01 7F");  // peer establishes: T203 starts
+  EXPECT_EQ(o.statuses, Strings({"trying to start T203 while T200 running"}));
+  EXPECT_FALSE(o.st().T200run);
+  EXPECT_TRUE(o.st().T203run);
+  run_for(9000);
+  EXPECT_EQ(o.link->stats().T200, 0u);
+  o.rx("02 01 01 01");  // stops T200 (not running: nothing), restarts T203
+  run_for(9500);
+  EXPECT_EQ(o.link->stats().T203, 0u);
+  run_for(1000);
+  EXPECT_EQ(o.link->stats().T203, 1u);
+  EXPECT_EQ(o.statuses.size(), 1u);
+}
+
+}  // namespace
