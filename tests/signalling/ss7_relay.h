@@ -138,8 +138,10 @@ class Relay {
   bool capture(const std::string& path) { return pcap_.open(path); }
   void end_capture() { pcap_.close(); }
 
-  // Frames taken from a side (when recording), whether lost or delivered.
+  // Frames taken from a side (when recording), whether lost or delivered,
+  // and from both sides in the order taken (the order of the capture).
   std::vector<Bytes> sent[2];
+  std::vector<Bytes> taken;
   unsigned lost[2] = {0, 0};
   unsigned delivered[2] = {0, 0};
   std::size_t in_flight(int side) const { return dir_[side].queue.size(); }
@@ -162,7 +164,10 @@ class Relay {
     if (recording_ || pcap_.is_open() || d.loss) {
       const Bytes b = bytes_of(frame);
       pcap_.write(b);
-      if (recording_) sent[side].push_back(b);
+      if (recording_) {
+        sent[side].push_back(b);
+        taken.push_back(b);
+      }
       if (d.loss && d.loss(b)) {
         ++lost[side];
         return true;

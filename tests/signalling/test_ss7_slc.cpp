@@ -478,6 +478,13 @@ TEST_F(SlcTest, RefusedMsusWaitForTheTransport) {
   upper->send(msu(2));
   EXPECT_EQ(StreamCapture::count(cap.err(), "no HDLC interface attached!!!"), 1);
   EXPECT_EQ(link->tb_count(), 1u);
+  // What waits in the TB when the link leaves service is dropped when it
+  // returns, with a note.
+  link->deactivate();
+  link->hdlc(&probe);
+  to_worked();
+  EXPECT_EQ(StreamCapture::count(cap.err(), "(worked): discard 1 msu in TB"), 1) << cap.all();
+  EXPECT_EQ(link->tb_count(), 0u);
 }
 
 }  // namespace
