@@ -488,3 +488,36 @@ TEST_F(SlcTest, RefusedMsusWaitForTheTransport) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SlcTest, AnEmptyPacketPoolDropsAndCountsFramesInsteadOfEndingTheProcess) {
+  to_worked();
+  Packet in = ss7test::packet_of(su(127, true, 0, true, msu(0)), 0);
+  Packet out = ss7test::packet_of(msu(1), 0);
+  std::vector<Packet> hold;
+  try {
+    for (;;) {
+      Packet p;
+      p.reserve_head(0);
+      hold.push_back(p);
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  StreamCapture cap;
+  link->on_hdlc_receive(in);  // taken and handed up; its ack finds no buffer
+  link->message(out);         // waits in the TB: its frame finds no buffer
+  EXPECT_EQ(state(), State::worked);
+  EXPECT_EQ(upper->received, std::vector<Bytes>{msu(0)});
+  EXPECT_TRUE(probe.frames.empty());
+  EXPECT_EQ(link->buffer_shortages(), 2u);
+  EXPECT_EQ(link->tb_count(), 1u);
+  EXPECT_EQ(StreamCapture::count(cap.err(), "no packet buffer"), 2) << cap.all();
+  hold.clear();
+  link->on_hdlc_ready();
+  std::vector<Bytes> f = probe.take();
+  ASSERT_EQ(f.size(), 1u);
+  EXPECT_EQ(hex(f[0]).substr(0, 8), "80 80 06");  // FSN 0, acknowledging FSN 0
+}
+
+}  // namespace
