@@ -1,5 +1,7 @@
 #include "signalling/lapd/hdlc_relay.h"
 
+#include "runtime/mux_time.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -45,15 +47,37 @@ bool HdlcRelay::accept(End& from, Packet& frame) {
     return true;
   }
   ++from.in_flight_;
-  line_.push_back(InFlight{frame, from.index_});
-  signal(true);
+  std::uint32_t now = static_cast<std::uint32_t>(Mux::milliseconds());
+  line_.push_back(InFlight{frame, from.index_, now + latency_});
+  schedule();
   return true;
 }
 
+// Without latency the line's descriptor wakes the loop; with it, a timer
+// runs until the oldest frame is due.
+void HdlcRelay::schedule() {
+  if (line_.empty()) {
+    signal(false);
+    timer_.reset();
+    return;
+  }
+  if (latency_ == 0) {
+    signal(true);
+    return;
+  }
+  if (timer_.is_running()) return;
+  std::int32_t wait = static_cast<std::int32_t>(line_.front().due - static_cast<std::uint32_t>(Mux::milliseconds()));
+  timer_.set(wait > 0 ? static_cast<unsigned>(wait) : 0u, &HdlcRelay::on_timer, this);
+}
+
+void HdlcRelay::on_timer() { deliver(); }
+
 void HdlcRelay::deliver() {
-  // Only what was on the line when the pass began: answers sent from the
-  // receivers' callbacks travel on a later pass.
+  // Only what was on the line when the pass began (and is due): answers sent
+  // from the receivers' callbacks travel later.
+  std::uint32_t now = static_cast<std::uint32_t>(Mux::milliseconds());
   for (std::size_t n = line_.size(); n > 0 && !line_.empty(); --n) {
+    if (static_cast<std::int32_t>(line_.front().due - now) > 0) break;
     InFlight f = std::move(line_.front());
     line_.pop_front();
     End& sender = ends_[f.from];
@@ -67,5 +91,5 @@ void HdlcRelay::deliver() {
       if (e.notify_) e.notify_->on_hdlc_ready();
     }
   }
-  signal(!line_.empty());
+  schedule();
 }

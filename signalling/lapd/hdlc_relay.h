@@ -8,6 +8,7 @@
 #include "runtime/event.h"
 #include "runtime/fd.h"
 #include "runtime/packet.h"
+#include "runtime/timer.h"
 #include "slots/hdlc.h"
 
 #include <cstdint>
@@ -47,6 +48,9 @@ class HdlcRelay {
   void drop_every(unsigned k) { drop_every_ = k; }
   // Frames in flight per direction before the line refuses; 0: no limit.
   void capacity(unsigned frames) { capacity_ = frames; }
+  // Time a frame spends on the line, in milliseconds of the loop clock; 0:
+  // the next loop pass.
+  void latency(unsigned ms) { latency_ = ms; }
   void tap(Tap t) { tap_ = std::move(t); }
   void loss(Loss l) { loss_ = std::move(l); }
 
@@ -61,11 +65,14 @@ class HdlcRelay {
  private:
   bool accept(End& from, Packet& frame);
   void on_line(int fd, short revents);
+  void on_timer();
+  void schedule();
   void signal(bool pending);
 
   struct InFlight {
     Packet frame;
     int from;
+    std::uint32_t due;
   };
   End ends_[2];
   std::deque<InFlight> line_;
@@ -74,6 +81,8 @@ class HdlcRelay {
   Fd line_fd_;
   Event line_event_;
   bool signalled_ = false;
+  unsigned latency_ = 0;
+  Timer timer_;
   unsigned drop_every_ = 0;
   unsigned capacity_ = 0;
   std::uint64_t taken_ = 0;
