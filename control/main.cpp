@@ -15,6 +15,8 @@
 #include "runtime/linux_run.h"
 #include "runtime/multiplexer.h"
 #include "runtime/version.h"
+#include "slots/hw_mux.h"
+#include "slots/slots.h"
 
 #include <getopt.h>
 #include <unistd.h>
@@ -92,6 +94,7 @@ void CheckUpdateResources() {
   if (!updateResources) return;
   updateResources = 0;
   std::clog << "update hardware resources" << std::endl;
+  Slots::instance().UpdateHardwareResources();
 }
 
 void CheckSignals() {
@@ -165,6 +168,15 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
 
+  // Slot factories, one line each in this order: map, PSTN, RTP, modem,
+  // mixer, external, data channel, echo, prompt, T.38, ISDN, Zarn radio,
+  // ED-137 radio, HDLC package. Each one built goes to the head of the
+  // factory list, so they are asked newest first; the E1 and BRI trunk
+  // factories are static objects, built before main, and asked last.
+
+  HwMux::instance();
+  // The monitoring service and its "snmpagent" sections come here.
+
   if (daemon) RunDaemon();
 
   Linux::Run pid_file(process_name);
@@ -175,7 +187,11 @@ int main(int argc, char** argv) {
 
   std::cout << "Starting server [" << Version::current << "], port=" << port << std::endl;
 
+  // Bind order is the order in which commands are offered and connects and
+  // disconnects announced: heartbeat, slots, bus test, bus clock, E1
+  // control, SPI control, monitoring.
   ctrlServer.Bind(&HeartBeatCtl::instance());
+  ctrlServer.Bind(&Slots::instance());
 
   ChildWait::Activate();
 

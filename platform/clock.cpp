@@ -1,5 +1,8 @@
 #include "platform/clock.h"
 
+#include <cerrno>
+#include <ctime>
+
 namespace platform {
 namespace {
 
@@ -33,6 +36,17 @@ int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms) {
   ++vc().idle;
   vc().us += std::int64_t(timeout_ms) * 1000;
   return 0;
+}
+
+void sleep_ms(int ms) {
+  if (ms <= 0) return;
+  if (vclock::enabled()) {
+    vclock::advance_us(std::int64_t(ms) * 1000);
+    return;
+  }
+  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
 }
 
 namespace vclock {

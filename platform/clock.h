@@ -18,6 +18,10 @@ int gettimeofday(struct timeval* tv);
 // move virtual time on but the loop itself).
 int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms);
 
+// Blocks the whole process for that long (the event loop does not run).
+// Under the virtual clock the clock moves on by that much at once.
+void sleep_ms(int ms);
+
 namespace vclock {
 
 // Switches the virtual clock on, starting at the given time of day.

@@ -1,0 +1,130 @@
+#include "slots/hw_mux.h"
+
+#include "platform/device.h"
+#include "platform/hal.h"
+#include "runtime/errno_text.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <iostream>
+
+HwMux& HwMux::instance() {
+  static HwMux mux;
+  return mux;
+}
+
+HwMux::HwMux() {
+  for (auto& s : shadow_) s = shadow_disabled;
+  std::clog << "hwMux: init" << std::endl;
+  dpc_.Bind(this, &HwMux::OnDPC);
+  IsOpened();
+}
+
+HwMux::~HwMux() {
+  dpc_.Deactivate();
+  if (fd_ >= 0) platform::dev_close(fd_);
+}
+
+int HwMux::Request(unsigned long request, std::int32_t* words) { return platform::dev_ioctl(fd_, request, words); }
+
+std::uint16_t* HwMux::ShadowOf(int channel) {
+  if (channel < shared_first || channel >= shared_first + shared_count) return nullptr;
+  return &shadow_[channel - shared_first];
+}
+
+bool HwMux::IsOpened() {
+  if (fd_ >= 0) return true;
+  const int fd = platform::dev_open("/dev/hal", O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    const Errno err;
+    std::clog << "hwMux: can't open device: " << err << std::endl;
+    return false;
+  }
+  fd_ = fd;
+  std::clog << "hwMux: device opened" << std::endl;
+  for (int i = 0; i < shared_count; ++i) {
+    std::int32_t words[1] = {shared_first + i};
+    Request(hal::HAL_MUX_DISABLE, words);
+    shadow_[i] = shadow_disabled;
+  }
+  cursor_ = 0;
+  dpc_.Activate();
+  ::usleep(500);  // lets the switch settle before the first request
+  return true;
+}
+
+bool HwMux::Connect(int input, int output) {
+  if (!IsOpened() || input < 0 || output < 0) {
+    std::clog << "hwMux: ERROR not opened" << std::endl;
+    return false;
+  }
+  if (std::uint16_t* s = ShadowOf(output)) *s = static_cast<std::uint16_t>(input);
+  std::int32_t words[2] = {output, input};
+  if (Request(hal::HAL_MUX_CONNECT, words) < 0) {
+    const Errno err;
+    std::clog << "hwMux: connect " << input << " -> " << output << " failed: " << err << std::endl;
+    return false;
+  }
+  return true;
+}
+
+bool HwMux::Disconnect(int channel) {
+  if (!IsOpened() || channel < 0) return false;
+  if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_driven;
+  std::int32_t words[2] = {channel, idle_byte};
+  if (Request(hal::HAL_MUX_WRITE, words) < 0) {
+    const Errno err;
+    std::clog << "hwMux: disconnect failed " << channel << " : " << err << std::endl;
+    return false;
+  }
+  return true;
+}
+
+bool HwMux::Disable(int channel) {
+  if (!IsOpened() || channel < 0) return false;
+  if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_disabled;
+  std::int32_t words[1] = {channel};
+  if (Request(hal::HAL_MUX_DISABLE, words) < 0) {
+    const Errno err;
+    std::clog << "hwMux: disable failed " << channel << " : " << err << std::endl;
+    return false;
+  }
+  return true;
+}
+
+bool HwMux::Write(int channel, int value) {
+  if (!IsOpened() || channel < 0) return false;
+  if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_driven;
+  std::int32_t words[2] = {channel, value};
+  if (Request(hal::HAL_MUX_WRITE, words) < 0) {
+    const Errno err;
+    std::clog << "hwMux: write failed " << channel << " <- 0x" << std::hex << value << std::dec << " : " << err
+              << std::endl;
+    return false;
+  }
+  return true;
+}
+
+int HwMux::Read(int channel) {
+  if (!IsOpened() || channel < 0) return 255;
+  std::int32_t words[2] = {channel, 255};
+  if (Request(hal::HAL_MUX_READ, words) < 0) {
+    const Errno err;
+    std::clog << "hwMux: read failed " << channel << " -> 0x" << std::hex << words[1] << std::dec << " : " << err
+              << std::endl;
+    return 255;
+  }
+  return words[1] & 0xFF;
+}
+
+void HwMux::OnDPC() {
+  if (fd_ < 0) return;
+  for (int n = 0; n < sweep_step; ++n) {
+    cursor_ = (cursor_ + 1) % shared_count;
+    if (shadow_[cursor_] == shadow_disabled) {
+      std::int32_t words[1] = {static_cast<std::int32_t>(shared_first + cursor_)};
+      Request(hal::HAL_MUX_DISABLE, words);
+    }
+  }
+}
