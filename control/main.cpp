@@ -15,7 +15,9 @@
 #include "runtime/linux_run.h"
 #include "runtime/multiplexer.h"
 #include "runtime/version.h"
+#include "slots/ext.h"
 #include "slots/hw_mux.h"
+#include "slots/map.h"
 #include "slots/slots.h"
 
 #include <getopt.h>
@@ -168,11 +170,24 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
 
-  // Slot factories, one line each in this order: map, PSTN, RTP, modem,
-  // mixer, external, data channel, echo, prompt, T.38, ISDN, Zarn radio,
-  // ED-137 radio, HDLC package. Each one built goes to the head of the
-  // factory list, so they are asked newest first; the E1 and BRI trunk
-  // factories are static objects, built before main, and asked last.
+  // Slot factories, one line each in this order. Each one built goes to the
+  // head of the factory list, so they are asked newest first; the E1 and
+  // BRI trunk factories are static objects, built before main, and asked
+  // last. The kinds still to come keep their places below.
+  MapFactory::instance();
+  // PSTN signalling factory
+  // RTP factory
+  // modem factory
+  // mixer factory
+  ExtFactory::instance();
+  // data channel factory
+  EchoFactory::instance();
+  // prompt factory
+  // T.38 factory
+  // ISDN factory
+  // Zarn radio factory
+  // ED-137 radio factory
+  // HDLC package factory
 
   HwMux::instance();
   // The monitoring service and its "snmpagent" sections come here.

@@ -1,0 +1,198 @@
+// Black-box: trunk, BRI, map, external and echo slots created, switched and
+// destroyed by a controller of the running server; the switch is read
+// through the simulator's control socket.
+#include "tests/slots/slots_server.h"
+
+using namespace slotstest;
+using namespace testsupport;
+
+namespace {
+
+class ChannelSlots : public ServerSuite {
+ protected:
+  static std::string destroy(int seq, int slot) { return null_command_image(seq, slot, "destroy"); }
+  static int count_in_log(const std::string& text) {
+    const std::string log = srv().log();
+    int n = 0;
+    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+};
+
+TEST_F(ChannelSlots, TrunkAndBriTimeSlots) {
+  srv().ctl.send("C0 01 01 00 03 08 38 02 28");  // create trunk {2, 5} on slot 3
+  EXPECT_EQ(srv().ctl.next(patience_ms), "C0 01 01 00 03 40");
+  EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 03 8A 80 01 45");  // transmitter active 69
+  EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 03 89 80 01 45");  // receiver active 69
+  EXPECT_EQ(ask({trunk_image(2, 4, 4, 1), trunk_image(3, 4, 0, 4, true), trunk_image(4, 4, 1, 3, true)}, 5),
+            (Strings{"seq 2 slot 4 error insufficientResources", "seq 3 slot 4 error insufficientResources",
+                     "seq 4 slot 4 success", "slot 4 transmitter active 7", "slot 4 receiver active 7"}));
+
+  // Commands a trunk does not serve.
+  EXPECT_EQ(ask({activate_image(5, 3), null_command_image(6, 3, "deactivate"), user_data_image(7, 3, "u"),
+                 ioctl_image(8, 3), "C0 01 11 00 03 04 04 00", connect_image(9, 3, 12)},
+                6),
+            (Strings{"seq 5 slot 3 error unsupported", "seq 6 slot 3 error unsupported",
+                     "seq 7 slot 3 error unsupported", "seq 8 slot 3 error unsupported",
+                     "seq 17 slot 3 error invalidSlot", "seq 9 slot 3 error slotNotExists"}));
+
+  // Trunk to BRI channel through the switch, both ways.
+  EXPECT_EQ(ask({connect_image(10, 3, 4), connect_image(11, 4, 3)}, 2),
+            (Strings{"seq 10 slot 3 success", "seq 11 slot 4 success"}));
+  EXPECT_EQ(hal("get 7"), "connected 69");
+  EXPECT_EQ(hal("get 69"), "connected 7");
+
+  // A second slot on the same time slot removes the first.
+  EXPECT_EQ(ask(trunk_image(12, 8, 2, 5), 3),
+            (Strings{"seq 12 slot 8 success", "slot 8 transmitter active 69", "slot 8 receiver active 69"}));
+  EXPECT_TRUE(srv().wait_log("trunk-slot: two slots require the same timeslot, remove old.\n old slot 03:trunk\n"))
+      << srv().log();
+  EXPECT_EQ(ask(destroy(13, 3)), Strings{"seq 13 slot 3 error slotNotExists"});
+  EXPECT_EQ(hal("get 7"), "byte 213") << "the old trunk's receiver lost its source";
+  // Create over a live slot: one success, then the new slot's signals.
+  EXPECT_EQ(ask(trunk_image(14, 8, 0, 1), 3),
+            (Strings{"seq 14 slot 8 success", "slot 8 transmitter active 1", "slot 8 receiver active 1"}));
+  // The time slot went free with its slot: no replacement message now.
+  const int removed = count_in_log("remove old.");
+  EXPECT_EQ(ask(trunk_image(15, 9, 2, 5), 3),
+            (Strings{"seq 15 slot 9 success", "slot 9 transmitter active 69", "slot 9 receiver active 69"}));
+  EXPECT_EQ(count_in_log("remove old."), removed);
+  EXPECT_EQ(ask({destroy(16, 4), destroy(17, 8), destroy(18, 9)}, 3),
+            (Strings{"seq 16 slot 4 success", "seq 17 slot 8 success", "seq 18 slot 9 success"}));
+  EXPECT_EQ(extra(), Strings{});
+}
+
+TEST_F(ChannelSlots, MapAndExternalChannels) {
+  ask(trunk_image(1, 3, 2, 5), 3);  // channel 69
+  // A map with a transmitter only.
+  EXPECT_EQ(ask(map_image(2, 4, 8322, -1), 2), (Strings{"seq 2 slot 4 success", "slot 4 transmitter active 8322"}));
+  EXPECT_EQ(ask(connect_image(3, 3, 4)), Strings{"seq 3 slot 3 error connectFail"});
+  EXPECT_TRUE(srv().wait_log("slot 04:map don't have input stream from 03:trunk\n")) << srv().log();
+  // A map whose receiver is that channel removes the older slot.
+  EXPECT_EQ(ask(map_image(4, 6, -1, 8322), 2), (Strings{"seq 4 slot 6 success", "slot 6 receiver active 8322"}));
+  EXPECT_TRUE(srv().wait_log(
+      "map-slot: two slots require the same ipc-slot, remove old.\nnew slot na:map <-> old slot 04:map\n"))
+      << srv().log();
+  EXPECT_EQ(ask(destroy(5, 4)), Strings{"seq 5 slot 4 error slotNotExists"});
+
+  // An external channel pair: the receive side opens with activate.
+  EXPECT_EQ(ask(ext_image(6, 5, 5, 6), 2), (Strings{"seq 6 slot 5 success", "slot 5 transmitter active 8197"}));
+  EXPECT_EQ(ask(connect_image(7, 3, 5)), Strings{"seq 7 slot 3 error connectFail"});
+  EXPECT_TRUE(srv().wait_log("slot 05:bri don't have input stream from 03:trunk\n"));
+  EXPECT_EQ(ask(activate_image(8, 5), 2), (Strings{"slot 5 receiver active 8198", "seq 8 slot 5 success"}));
+  EXPECT_EQ(hal("get 8198"), "byte 213");
+  EXPECT_EQ(ask(connect_image(9, 3, 5)), Strings{"seq 9 slot 3 success"});
+  EXPECT_EQ(hal("get 8198"), "connected 69");
+  EXPECT_TRUE(srv().wait_log("mux: slot 03:trunk [69] -> 05:bri [8198]\n"));
+  EXPECT_EQ(ask(null_command_image(10, 5, "deactivate"), 2),
+            (Strings{"slot 5 receiver inactive", "seq 10 slot 5 success"}));
+  EXPECT_EQ(hal("get 8198"), "disabled");
+
+  // The map's receiver: switched, disconnected, destroyed.
+  EXPECT_EQ(ask({connect_image(11, 3, 6), null_command_image(12, 6, "disconnect")}, 2),
+            (Strings{"seq 11 slot 3 success", "seq 12 slot 6 success"}));
+  EXPECT_EQ(hal("get 8322"), "byte 213");
+  EXPECT_TRUE(srv().wait_log("mux: disconnect slot 06:map [8322]\n"));
+  EXPECT_EQ(ask({connect_image(13, 3, 6), destroy(14, 6)}, 2),
+            (Strings{"seq 13 slot 3 success", "seq 14 slot 6 success"}));
+  EXPECT_EQ(hal("get 8322"), "disabled");
+  EXPECT_TRUE(srv().wait_log("map: disable map channel 130\n"));
+
+  // Echo-canceller buses are not detected: no echo slot.
+  EXPECT_EQ(ask(create_image(15, 7,
+                             [](LGCP::CreateParams& p) {
+                               LGCP::EchoParams& e = p.select_echo();
+                               e.set_bus(0);
+                               e.set_channel(1);
+                             })),
+            Strings{"seq 15 slot 7 error insufficientResources"});
+  EXPECT_TRUE(srv().wait_log("Scanning echo channels ...\n"));
+  EXPECT_EQ(extra(), Strings{});
+}
+
+TEST_F(ChannelSlots, MendedEdges) {
+  const int internal_errors = count_in_log("internal error"), removals = count_in_log("remove old");
+  // External channels outside the shared buses make no slot; 2047 does.
+  EXPECT_EQ(ask({ext_image(1, 5, 2048, 6), ext_image(2, 5, 5, -1), ext_image(3, 5, 2047, 2047)}, 4),
+            (Strings{"seq 1 slot 5 error insufficientResources", "seq 2 slot 5 error insufficientResources",
+                     "seq 3 slot 5 success", "slot 5 transmitter active 10239"}));
+  // A map on one channel both ways: one entry, held and given back once.
+  EXPECT_EQ(ask(map_image(4, 6, 8200, 8200), 3),
+            (Strings{"seq 4 slot 6 success", "slot 6 receiver active 8200", "slot 6 transmitter active 8200"}));
+  EXPECT_EQ(ask(destroy(5, 6)), Strings{"seq 5 slot 6 success"});
+  EXPECT_EQ(hal("get 8200"), "disabled");
+  EXPECT_EQ(ask(map_image(6, 7, 8200, -1), 2), (Strings{"seq 6 slot 7 success", "slot 7 transmitter active 8200"}));
+  EXPECT_EQ(count_in_log("internal error"), internal_errors) << srv().log();
+  EXPECT_EQ(count_in_log("remove old"), removals) << srv().log();
+
+  // A failed move keeps the old path.
+  ask({trunk_image(7, 3, 2, 5), trunk_image(8, 8, 0, 1), map_image(9, 4, -1, 8322)}, 8);
+  EXPECT_EQ(ask(connect_image(10, 3, 4)), Strings{"seq 10 slot 3 success"});
+  EXPECT_EQ(hal("fail connect 5 1"), "");
+  EXPECT_EQ(ask(connect_image(11, 8, 4)), Strings{"seq 11 slot 8 error connectFail"});
+  EXPECT_EQ(hal("get 8322"), "connected 69");
+  EXPECT_EQ(ask(connect_image(12, 8, 4)), Strings{"seq 12 slot 8 success"});
+  EXPECT_EQ(hal("get 8322"), "connected 1");
+  EXPECT_EQ(extra(), Strings{});
+}
+
+TEST_F(ChannelSlots, QueryAndALostController) {
+  srv().ctl.send("80 01 02 00");
+  EXPECT_EQ(srv().ctl.next(patience_ms), "80 01 02 40");
+  EXPECT_EQ(srv().ctl.next(patience_ms),
+            "20 00 01 00 01 00 01 00 01 00 01 00 01 00 01 00 00 80 01 00 01 00 01 00 00 01 00 01 00 01 00 01 00");
+
+  ask({trunk_image(1, 3, 2, 5), map_image(2, 6, 8193, 8322), ext_image(3, 5, 5, 6), activate_image(4, 5),
+       connect_image(5, 3, 6), connect_image(6, 6, 5)},
+      12);
+  EXPECT_EQ(hal("list"), "8198 8193\n8322 69");
+  srv().ctl.close();
+  Strings answer;
+  EXPECT_TRUE(eventually([&] {
+    if (!srv().reconnect()) return false;
+    srv().ctl.send(null_command_image(7, -1, "ping"));
+    answer = frames(1);
+    return answer == Strings{"seq 7 success"};
+  }));
+  EXPECT_EQ(hal("get 8322"), "disabled");
+  EXPECT_EQ(hal("get 8198"), "disabled");
+  EXPECT_EQ(hal("list"), "");
+  const int removals = count_in_log("remove old");
+  // Every slot went, and with them their time slots and channels.
+  EXPECT_EQ(ask({destroy(8, 3), destroy(9, 5), destroy(10, 6)}, 3),
+            (Strings{"seq 8 slot 3 error slotNotExists", "seq 9 slot 5 error slotNotExists",
+                     "seq 10 slot 6 error slotNotExists"}));
+  EXPECT_EQ(ask({trunk_image(11, 9, 2, 5), map_image(12, 10, 8193, 8322)}, 6),
+            (Strings{"seq 11 slot 9 success", "slot 9 transmitter active 69", "slot 9 receiver active 69",
+                     "seq 12 slot 10 success", "slot 10 receiver active 8322", "slot 10 transmitter active 8193"}));
+  EXPECT_EQ(count_in_log("remove old"), removals) << srv().log();
+}
+
+TEST_F(ChannelSlots, BurstOfThreeThousandCommands) {
+  // Slot k: map with transmitter 8192 + k and receiver 8192 + 1024 + k,
+  // connected to slot k + 1; then all destroyed. One write.
+  Strings images;
+  int seq = 1;
+  for (int k = 0; k < 1024; ++k) images.push_back(map_image(seq++, k, 8192 + k, 8192 + 1024 + k));
+  for (int k = 0; k < 1024; ++k) images.push_back(connect_image(seq++, k, (k + 1) % 1024));
+  for (int k = 0; k < 1024; ++k) images.push_back(destroy(seq++, k));
+  const Strings got = ask(images, 3072 + 2048);
+  ASSERT_EQ(got.size(), 5120u);
+  int successes = 0, streams = 0, next_seq = 1;
+  for (const auto& f : got) {
+    if (f.find(" success") != std::string::npos) {
+      ++successes;
+      const int s = std::atoi(f.c_str() + 4);
+      EXPECT_EQ(s, next_seq) << f;
+      next_seq = s + 1;
+    } else if (f.find(" active ") != std::string::npos) {
+      ++streams;
+    }
+  }
+  EXPECT_EQ(successes, 3072);
+  EXPECT_EQ(streams, 2048);
+  EXPECT_EQ(hal("list"), "");
+  EXPECT_EQ(extra(), Strings{});
+}
+
+}  // namespace
