@@ -1,0 +1,321 @@
+// The network-side basic-rate manager against three user-side terminals on
+// a simulated bus, on the virtual clock.
+#include "lapd_harness.h"
+#include "signalling/lapd/hdlc_bus.h"
+#include "signalling/lapd/lapd_nt.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/vclock_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+using lapdtest::Owner;
+using ISDN::Side;
+using Strings = std::vector<std::string>;
+
+class LapdNt : public testsupport::VirtualClockTest {
+ protected:
+  void SetUp() override {
+    VirtualClockTest::SetUp();
+    bus.reset(new HdlcBus(3));
+    nt = new ISDN::LAPD_NT;
+    bus->add_protocol_tail(nt);
+    bus->upper([this](Packet& m) { up.push_back(lapdtest::hex(m)); });
+    bus->tap([this](int from, const Packet& f) {
+      frames.push_back((from < 0 ? std::string("N ") : "T" + std::to_string(from) + " ") + lapdtest::hex(f));
+    });
+    for (unsigned i = 0; i < 3; ++i) {
+      term.emplace_back(new Owner(Side::user, 0, true));
+      term[i]->link->hdlc(&bus->terminal(i));
+      bus->terminal(i).bind(term[i]->link);
+    }
+    // The terminals ask for their TEIs as the line comes up, so the check
+    // at activation finds them waiting (a new link's TEI 0 would answer it).
+    for (unsigned i = 0; i < 3; ++i) term[i]->link->BeginTeiAssignProcedure();
+    activated_at = now_ms();
+    nt->activate();
+  }
+  void TearDown() override {
+    term.clear();
+    bus.reset();
+    VirtualClockTest::TearDown();
+  }
+
+  // Terminal i asks for a TEI and the exchange runs its course.
+  void assign(unsigned i) {
+    term[i]->link->BeginTeiAssignProcedure();
+    run_for(20);
+  }
+  void assign_all() { run_for(20); }
+  // Network frames since the last call.
+  Strings network_frames() {
+    Strings v;
+    for (const std::string& f : frames)
+      if (f[0] == 'N') v.push_back(f.substr(2));
+    frames.clear();
+    return v;
+  }
+  void from_above(const std::string& hex) {
+    Packet p = lapdtest::frame(hex);
+    nt->message(p);
+  }
+  static std::string q931(unsigned callref, unsigned type) {
+    char b[32];
+    std::snprintf(b, sizeof b, "08 01 %02X %02X", callref, type);
+    return b;
+  }
+
+  std::unique_ptr<HdlcBus> bus;
+  ISDN::LAPD_NT* nt = nullptr;  // owned by the bus
+  std::vector<std::unique_ptr<Owner>> term;
+  Strings up;
+  Strings frames;
+  std::uint32_t activated_at = 0;
+};
+
+TEST_F(LapdNt, IdentitiesAreHandedOutAndSetUp) {
+  assign_all();
+  for (unsigned i = 0; i < 3; ++i) {
+    EXPECT_EQ(term[i]->st().ownTEI, 64 + int(i));
+    EXPECT_EQ(term[i]->state(), ISDN::Multiple_frame_established) << i;
+    EXPECT_EQ(term[i]->activated, 1);
+  }
+  // Each answer carries its request's Ri octets back, and SABME follows at once.
+  int answers = 0;
+  for (std::size_t k = 0; k + 1 < frames.size(); ++k) {
+    const std::string& f = frames[k];
+    if (f.compare(0, 14, "N FE FF 03 0F ") != 0 || f.substr(20, 2) != "02") continue;
+    unsigned tei = std::stoul(f.substr(23, 2), nullptr, 16) >> 1;
+    unsigned i = tei - 64;
+    ASSERT_LT(i, 3u);
+    char ri[8];
+    std::snprintf(ri, sizeof ri, "%02X %02X", term[i]->link->ri() & 0xFF, term[i]->link->ri() >> 8);
+    EXPECT_EQ(f.substr(14, 5), ri);
+    char sabme[16];
+    std::snprintf(sabme, sizeof sabme, "N 02 %02X 7F", (tei << 1) | 1);
+    EXPECT_EQ(frames[k + 1], sabme);
+    ++answers;
+  }
+  EXPECT_EQ(answers, 3);
+
+  // 64 released by its terminal: the next request gets 64 again.
+  term[0]->link->deactivate();
+  run_for(20);
+  EXPECT_EQ(nt->find(64), nullptr);
+  assign(0);
+  EXPECT_NE(nt->find(64), nullptr);
+  EXPECT_EQ(term[0]->st().ownTEI, 64);
+
+  // Non-automatic values: 70 is denied with 70, 10 gets no answer.
+  network_frames();
+  bus->inject(2, lapdtest::frame("FC FF 03 0F 34 12 01 8D"));
+  bus->inject(2, lapdtest::frame("FC FF 03 0F 35 12 01 15"));
+  run_for(20);
+  EXPECT_EQ(network_frames(), Strings({"FE FF 03 0F 34 12 03 8D"}));
+
+  // Five more requests fill the eight users; then a ninth is denied and a
+  // frame for an unknown TEI is told twice to go away.
+  testsupport::StreamCapture cap;
+  nt->set_log(1);
+  for (int k = 0; k < 5; ++k) bus->inject(2, lapdtest::frame("FC FF 03 0F 00 00 01 FF"));
+  run_for(20);
+  bus->inject(2, lapdtest::frame("FC FF 03 0F 77 00 01 FF"));
+  bus->inject(2, lapdtest::frame("02 C9 01 00"));  // TEI 100
+  run_for(20);
+  Strings sent = network_frames();
+  ASSERT_GE(sent.size(), 3u);
+  EXPECT_EQ(Strings(sent.end() - 3, sent.end()),
+            Strings({"FE FF 03 0F 77 00 03 FF", "FE FF 03 0F 00 00 06 C9", "FE FF 03 0F 00 00 06 C9"}));
+  EXPECT_TRUE(testsupport::StreamCapture::has(cap.log(), "LAPD(NT BRI): recieved identity request,TEI assigned:71"));
+  EXPECT_TRUE(
+      testsupport::StreamCapture::has(cap.log(), "LAPD(NT BRI): recieved identity request, but all TEI values is ussigned"));
+  EXPECT_TRUE(testsupport::StreamCapture::has(cap.log(), "LAPD(NT BRI): recieved packet with unassigned TEI=100,removed"));
+}
+
+TEST_F(LapdNt, PeriodicCheckKeepsAnsweringTerminals) {
+  assign_all();
+  network_frames();
+  testsupport::StreamCapture cap;
+  nt->set_log(2);
+  run_for(activated_at + 59990 - now_ms());
+  bus->cut(1);  // terminal 1 answers polls until the check, not the check
+  run_for(110);
+  Strings sent = network_frames();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "FE FF 03 0F 00 00 04 FF"), 1);
+  EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const std::string& f) { return f.substr(6, 2) == "7F"; }), 0);
+  run_for(2000);
+  EXPECT_NE(nt->find(64), nullptr);
+  EXPECT_EQ(nt->find(65), nullptr);  // no answer within 2000 ms
+  EXPECT_NE(nt->find(66), nullptr);
+  EXPECT_EQ(term[0]->activated, 1);  // kept its link: no new SABME
+  EXPECT_TRUE(testsupport::StreamCapture::has(cap.log(), "LAPD(NT BRI): TEI 64 checked"));
+  EXPECT_TRUE(testsupport::StreamCapture::has(cap.log(), "LAPD_user(NT BRI)[Tei=65,wait_answer,check] unassigned"));
+
+  // A repeated response is ignored; one with another Ri removes the TEI.
+  const ISDN::LAPD_NT_user* u = nt->find(64);
+  char again[64], other[64];
+  std::snprintf(again, sizeof again, "FC FF 03 0F %02X %02X 05 81", u->check_ref() & 0xFF, u->check_ref() >> 8);
+  std::snprintf(other, sizeof other, "FC FF 03 0F %02X %02X 05 81", (u->check_ref() + 1) & 0xFF, u->check_ref() >> 8);
+  network_frames();
+  bus->inject(2, lapdtest::frame(again));
+  run_for(10);
+  EXPECT_NE(nt->find(64), nullptr);
+  sent = network_frames();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "FE FF 03 0F 00 00 06 81"), 0);
+  bus->inject(2, lapdtest::frame(other));
+  run_for(1);
+  EXPECT_EQ(nt->find(64), nullptr);
+  run_for(10);
+  sent = network_frames();
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_EQ(Strings(sent.begin(), sent.begin() + 2), Strings({"FE FF 03 0F 00 00 06 81", "FE FF 03 0F 00 00 06 81"}));
+  // The terminal holding 64 is told too, and asks again.
+  EXPECT_EQ(term[0]->releases, Strings({"error (MDL-REMOVE received)"}));
+  EXPECT_TRUE(testsupport::StreamCapture::has(cap.log(), "LAPD(NT BRI): recieved check response with dublicated Ai=64,removed"));
+
+  // A verify request checks at once and restarts the period.
+  std::uint32_t at = now_ms();
+  bus->inject(2, lapdtest::frame("FC FF 03 0F 00 00 07 FF"));
+  run_for(10);
+  EXPECT_EQ(network_frames(), Strings({"FE FF 03 0F 00 00 04 FF"}));
+  run_for(59980);
+  sent = network_frames();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "FE FF 03 0F 00 00 04 FF"), 0) << now_ms() - at;
+  run_for(30);
+  sent = network_frames();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "FE FF 03 0F 00 00 04 FF"), 1);
+}
+
+TEST_F(LapdNt, MessagesAreRoutedByCallReference) {
+  assign_all();
+  for (unsigned i = 0; i < 3; ++i) term[i]->send(std::string("\x08\x01") + char(i + 1) + "\x7B");
+  term[0]->send("ab");  // shorter than a call reference: still passed up
+  run_for(50);
+  EXPECT_EQ(up, Strings({"08 01 01 7B", "08 01 02 7B", "08 01 03 7B", "61 62"}));
+  for (unsigned i = 0; i < 3; ++i) {
+    EXPECT_EQ(term[i]->link->unacknowledged(), 0u) << i;  // answered by RR, not by a poll
+    EXPECT_EQ(term[i]->link->stats().T200, 0u) << i;
+  }
+  EXPECT_EQ(nt->find(64)->callref(), 1);
+
+  frames.clear();
+  from_above(q931(0x05, 0x05));  // SETUP: once, to everyone
+  from_above(q931(0x82, 0x7D));  // terminal 1's call
+  from_above(q931(0x09, 0x7D));  // nobody's call: dropped
+  from_above("08 01");           // too short: dropped
+  run_for(50);
+  Strings sent = network_frames();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "02 FF 03 08 01 05 05"), 1);
+  for (unsigned i = 0; i < 3; ++i) {
+    ASSERT_GE(term[i]->received.size(), 1u);
+    EXPECT_EQ(term[i]->received[0], std::string("\x08\x01\x05\x05", 4));
+  }
+  EXPECT_EQ(term[1]->received.size(), 2u);
+  EXPECT_EQ(term[1]->received[1], std::string("\x08\x01\x82\x7D", 4));
+  EXPECT_EQ(term[0]->received.size(), 1u);
+  EXPECT_EQ(term[2]->received.size(), 1u);
+}
+
+TEST_F(LapdNt, BusyTerminalGetsHeldMessagesTogether) {
+  assign_all();
+  term[0]->send(std::string("\x08\x01\x01\x7B", 4));
+  run_for(50);
+  frames.clear();
+  bus->inject(0, lapdtest::frame("02 81 05 00"));  // RNR response, N(R) 0
+  run_for(10);
+  from_above(q931(0x01, 0x45));
+  from_above(q931(0x01, 0x4D));
+  run_for(50);
+  EXPECT_TRUE(network_frames().empty());
+  EXPECT_EQ(nt->find(64)->held(), 2u);
+  bus->inject(0, lapdtest::frame("02 81 01 00"));  // RR: not busy any more
+  run_for(50);
+  Strings sent = network_frames();
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_EQ(sent[0], "02 81 00 05 08 01 01 45");
+  EXPECT_EQ(sent[1], "02 81 02 05 08 01 01 4D");
+  EXPECT_EQ(term[0]->received, Strings({std::string("\x08\x01\x01\x45", 4), std::string("\x08\x01\x01\x4D", 4)}));
+}
+
+TEST_F(LapdNt, IdleTerminalIsPolledAndLostAfterFourExpiries) {
+  assign_all();
+  frames.clear();
+  std::uint32_t start = now_ms();
+  run_for(10000);
+  Strings sent = network_frames();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "02 81 01 01"), 1) << now_ms() - start;  // RR command P = 1
+  EXPECT_NE(nt->find(64), nullptr);
+
+  testsupport::StreamCapture cap;
+  nt->set_log(2);
+  bus->cut(0);
+  run_for(10000);
+  EXPECT_NE(nt->find(64), nullptr);
+  run_for(3000);  // three T200 expiries, each polling again
+  sent = network_frames();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "02 81 01 01"), 4);
+  EXPECT_NE(nt->find(64), nullptr);
+  run_for(1000);  // the fourth
+  EXPECT_EQ(nt->find(64), nullptr);
+  EXPECT_TRUE(testsupport::StreamCapture::has(cap.log(), "LAPD_user(NT BRI)[Tei=64,wait_answer] T200 expiried N200 times"));
+}
+
+TEST_F(LapdNt, OutOfSequenceFrameIsRejectedButItsAcknowledgementCounts) {
+  assign_all();
+  run_for(10);
+  frames.clear();
+  bus->inject(1, lapdtest::frame("00 83 0A 01 08 01 07 7B"));  // N(S) 5, P = 1, N(R) 0
+  run_for(10);
+  EXPECT_EQ(network_frames(), Strings({"00 83 09 01"}));  // REJ F = 1, V(R) 0
+  EXPECT_TRUE(up.empty());
+  EXPECT_NE(nt->find(65), nullptr);
+  bus->inject(1, lapdtest::frame("00 83 0A 28 08 01 07 7B"));  // N(R) 20: not sent yet
+  run_for(10);
+  EXPECT_EQ(nt->find(65), nullptr);
+}
+
+// Decided: a resent frame carries the current N(R). With the one it was
+// first sent with, the terminal (which has seen a later one meanwhile) takes
+// it for an N(R) error and sets the link up again.
+TEST_F(LapdNt, LostFrameIsResentWithTheCurrentAcknowledgement) {
+  assign_all();
+  term[0]->send(std::string("\x08\x01\x01\x7B", 4));
+  run_for(20);
+  bus->cut(0);
+  from_above(q931(0x01, 0x01));  // lost
+  run_for(1);
+  bus->cut(0, false);
+  term[0]->send(std::string("\x08\x01\x01\x02", 4));  // the manager's V(R) moves on
+  run_for(20);
+  from_above(q931(0x01, 0x07));  // out of sequence at the terminal: REJ
+  run_for(3000);
+  EXPECT_EQ(term[0]->received, Strings({std::string("\x08\x01\x01\x01", 4), std::string("\x08\x01\x01\x07", 4)}));
+  EXPECT_EQ(std::count(term[0]->statuses.begin(), term[0]->statuses.end(), "Other - N(R) error"), 0);
+  EXPECT_EQ(term[0]->activated, 1);
+}
+
+// Seven frames unacknowledged: the next messages wait in the out queue and go
+// as acknowledgements come, none lost.
+TEST_F(LapdNt, AckQueueFullHoldsMessages) {
+  assign_all();
+  term[0]->send(std::string("\x08\x01\x01\x7B", 4));
+  run_for(20);
+  bus->cut(0);
+  for (int k = 0; k < 9; ++k) from_above(q931(0x01, 0x10 + k));
+  EXPECT_EQ(nt->find(64)->unacknowledged(), 7u);
+  EXPECT_EQ(nt->find(64)->held(), 2u);
+  run_for(1);
+  bus->cut(0, false);
+  run_for(5000);
+  ASSERT_EQ(term[0]->received.size(), 9u);
+  for (int k = 0; k < 9; ++k) EXPECT_EQ(term[0]->received[k][3], char(0x10 + k));
+  EXPECT_EQ(nt->find(64)->held(), 0u);
+  EXPECT_EQ(term[0]->activated, 1);
+}
+
+}  // namespace
