@@ -237,8 +237,8 @@ TEST_F(LapdNt, BusyTerminalGetsHeldMessagesTogether) {
   run_for(50);
   Strings sent = network_frames();
   ASSERT_GE(sent.size(), 2u);
-  EXPECT_EQ(sent[0], "02 81 00 05 08 01 01 45");
-  EXPECT_EQ(sent[1], "02 81 02 05 08 01 01 4D");
+  EXPECT_EQ(sent[0], "02 81 00 03 08 01 01 45");
+  EXPECT_EQ(sent[1], "02 81 02 03 08 01 01 4D");
   EXPECT_EQ(term[0]->received, Strings({std::string("\x08\x01\x01\x45", 4), std::string("\x08\x01\x01\x4D", 4)}));
 }
 
