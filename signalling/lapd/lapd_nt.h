@@ -56,6 +56,8 @@ class LAPD_NT_user {
   std::uint32_t held() const { return out_.count(); }
   std::uint32_t unacknowledged() const { return ack_.count(); }
   int retries() const { return retry_; }
+  std::uint8_t va() const { return va_; }
+  std::uint8_t vs() const { return vs_; }
 
   std::ostream& PutHeader(std::ostream& os) const;
 

@@ -9,6 +9,15 @@
 //     when all of that happened. FILE receives every frame handed to the
 //     relay (libpcap, link type 177 seen from the network side).
 //
+//   lapdtool bus [--pcap FILE] [-v]
+//     The network-side basic-rate manager and three user-side terminals on a
+//     simulated bus, on the virtual clock: TEIs 64, 65 and 66 handed out,
+//     a message from each terminal, a SETUP to all, a message per call
+//     reference, a burst of ten for one, a busy terminal's held messages,
+//     then quiet time past two periodic TEI checks and the idle polls. Exit 0
+//     when every message arrived where it should, and only there. FILE
+//     receives every bus frame, seen from the network side.
+//
 //   lapdtool decode [--network] HEX
 //     Prints the trace text of one frame (blanks allowed in HEX).
 #include "control/protocols_list.h"
@@ -17,7 +26,9 @@
 #include "runtime/multiplexer.h"
 #include "runtime/mux_time.h"
 #include "runtime/timer.h"
+#include "signalling/lapd/hdlc_bus.h"
 #include "signalling/lapd/hdlc_relay.h"
+#include "signalling/lapd/lapd_nt.h"
 #include "signalling/lapd/lapd.h"
 #include "signalling/trace/dlogframe.h"
 
@@ -34,6 +45,7 @@ namespace {
 
 int usage() {
   std::cerr << "usage: lapdtool pair [--pcap FILE] [--messages N] [--drop K] [--capacity C] [-v] [--log L]\n"
+               "       lapdtool bus [--pcap FILE] [-v]\n"
                "       lapdtool decode [--network] HEX\n";
   return 2;
 }
@@ -359,6 +371,180 @@ int pair(int argc, char** argv) {
   return result;
 }
 
+
+// ---- bus -------------------------------------------------------------------
+
+std::string hex(const Packet& p) {
+  std::string s;
+  char b[4];
+  for (std::uint32_t i = 0; i < p.length(); ++i) {
+    std::snprintf(b, sizeof b, i ? " %02X" : "%02X", p[int(i)]);
+    s += b;
+  }
+  return s;
+}
+
+Packet octets(std::initializer_list<std::uint8_t> b) {
+  Packet p;
+  p.reserve_head(8);
+  for (std::uint8_t x : b) p.put8(x);
+  return p;
+}
+
+class Terminal : public ProtocolsFamily {
+ public:
+  Terminal() {
+    link = new ISDN::LAPD(ISDN::Side::user, 0);
+    link->change_to_bri();
+    add_protocol_tail(link);
+  }
+  void on_activated(Protocol*) override { ++activations; }
+  int on_message(Packet& p) override {
+    received.push_back(hex(p));
+    return 0;
+  }
+  ISDN::LAPD* link;
+  int activations = 0;
+  std::vector<std::string> received;
+};
+
+void run_ms(unsigned ms) {
+  Timer stop;
+  stop.set(ms, &Pair::stop);
+  multiplexer.run(false, true);
+}
+
+int bus(int argc, char** argv) {
+  std::string pcap;
+  bool verbose = false;
+  for (int i = 0; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--pcap" && i + 1 < argc)
+      pcap = argv[++i];
+    else if (a == "-v")
+      verbose = true;
+    else
+      return usage();
+  }
+  platform::vclock::enable();
+  Mux::g_tv_time = Mux::timeval(0, 0);
+  std::streambuf* saved_clog = std::clog.rdbuf();
+  std::ofstream null_sink;
+  if (!verbose) std::clog.rdbuf(null_sink.rdbuf());
+  PcapWriter writer;
+  if (!pcap.empty() && !writer.open(pcap)) {
+    std::clog.rdbuf(saved_clog);
+    std::cerr << "lapdtool: cannot write " << pcap << std::endl;
+    return 1;
+  }
+
+  std::vector<std::string> faults;
+  std::uint64_t frames = 0;
+  struct timeval t0, t1;
+  platform::gettimeofday(&t0);
+  {
+    HdlcBus line(3);
+    auto* nt = new ISDN::LAPD_NT;
+    line.add_protocol_tail(nt);
+    if (verbose) nt->set_log(2);
+    std::vector<std::string> up;
+    line.upper([&](Packet& m) { up.push_back(hex(m)); });
+    line.tap([&](int from, const Packet& f) {
+      ++frames;
+      writer.frame(from < 0, f);
+    });
+    Terminal term[3];
+    std::vector<std::string> want[3], want_up;
+    for (unsigned i = 0; i < 3; ++i) {
+      term[i].link->set_linkno(i + 1);
+      term[i].link->hdlc(&line.terminal(i));
+      line.terminal(i).bind(term[i].link);
+    }
+    auto from_above = [&](Packet m) { nt->message(m); };
+
+    // The terminals ask for identities as the line comes up.
+    for (Terminal& t : term) t.link->BeginTeiAssignProcedure();
+    nt->activate();
+    run_ms(100);
+    for (unsigned i = 0; i < 3; ++i)
+      if (term[i].link->full_state().ownTEI != int(64 + i) ||
+          term[i].link->full_state().state != ISDN::Multiple_frame_established)
+        faults.push_back("terminal " + std::to_string(i) + " not set up on TEI " + std::to_string(64 + i));
+
+    // A message from each terminal with its own call reference.
+    for (unsigned i = 0; i < 3; ++i) {
+      Packet m = octets({0x08, 0x01, std::uint8_t(i + 1), 0x7B});
+      term[i].link->message(m);
+      want_up.push_back(hex(m));
+    }
+    run_ms(100);
+
+    // From above: a SETUP to all, a message per call reference (answers
+    // carry the flag bit), one for nobody, and a burst for the first call.
+    Packet setup = octets({0x08, 0x01, 0x04, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA2});
+    from_above(setup);
+    for (auto& w : want) w.push_back(hex(setup));
+    for (unsigned i = 0; i < 3; ++i) {
+      Packet m = octets({0x08, 0x01, std::uint8_t(0x80 | (i + 1)), 0x7D});
+      from_above(m);
+      want[i].push_back(hex(m));
+    }
+    from_above(octets({0x08, 0x01, 0x89, 0x7D}));
+    for (std::uint8_t k = 0; k < 10; ++k) {
+      Packet m = octets({0x08, 0x01, 0x81, 0x7B, 0x28, 0x01, std::uint8_t('0' + k)});
+      from_above(m);
+      want[0].push_back(hex(m));
+    }
+    run_ms(200);
+
+    // Busy hold: terminal 2 reports busy, two messages wait for its RR.
+    const ISDN::LAPD_NT_user* u = nt->find(66);
+    if (!u) {
+      faults.push_back("terminal 2 lost its TEI");
+    } else {
+      std::uint8_t nr = static_cast<std::uint8_t>(u->va() << 1);
+      line.inject(2, octets({0x02, 0x85, 0x05, nr}));
+      run_ms(2);
+      for (std::uint8_t type : {0x45, 0x4D}) {
+        Packet m = octets({0x08, 0x01, 0x83, type});
+        from_above(m);
+        want[2].push_back(hex(m));
+      }
+      run_ms(2);
+      if (u->held() != 2) faults.push_back("busy terminal: " + std::to_string(u->held()) + " messages held, not 2");
+      line.inject(2, octets({0x02, 0x85, 0x01, nr}));
+      run_ms(100);
+    }
+
+    // Quiet time: idle polls and the checks at 60 s and 120 s.
+    run_ms(125000);
+
+    for (unsigned i = 0; i < 3; ++i) {
+      if (term[i].received != want[i])
+        faults.push_back("terminal " + std::to_string(i) + " received " + std::to_string(term[i].received.size()) +
+                         " messages, not the " + std::to_string(want[i].size()) + " expected");
+      if (term[i].activations != 1)
+        faults.push_back("terminal " + std::to_string(i) + " set up " + std::to_string(term[i].activations) + " times");
+      if (!nt->find(std::uint8_t(64 + i))) faults.push_back("TEI " + std::to_string(64 + i) + " lost");
+      if (term[i].link->stats().T200 != 0)
+        faults.push_back("terminal " + std::to_string(i) + " needed T200 " + std::to_string(term[i].link->stats().T200) +
+                         " times");
+    }
+    if (up != want_up) faults.push_back("the manager passed up " + std::to_string(up.size()) + " messages, not 3");
+    platform::gettimeofday(&t1);
+  }
+  std::clog.rdbuf(saved_clog);
+  long long ms = (t1.tv_sec - t0.tv_sec) * 1000LL + (t1.tv_usec - t0.tv_usec) / 1000;
+  std::printf("bus: 3 terminals; %llu frames; %lld ms virtual time\n", (unsigned long long)frames, ms);
+  for (const std::string& f : faults) std::printf("bus: %s\n", f.c_str());
+  std::printf("%s\n", faults.empty() ? "bus: ok" : "bus: FAILED");
+  if (!writer.close()) {
+    std::cerr << "lapdtool: cannot write " << pcap << std::endl;
+    return 1;
+  }
+  return faults.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -366,5 +552,6 @@ int main(int argc, char** argv) {
   std::string cmd = argv[1];
   if (cmd == "pair") return pair(argc - 2, argv + 2);
   if (cmd == "decode") return decode(argc - 2, argv + 2);
+  if (cmd == "bus") return bus(argc - 2, argv + 2);
   return usage();
 }
