@@ -1,0 +1,431 @@
+#include "slots/dsproc_receiver.h"
+
+#include "control/trace_ctl.h"
+#include "platform/device.h"
+#include "platform/dsp.h"
+#include "runtime/errno_text.h"
+#include "slots/device_names.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <poll.h>
+
+namespace Hardware {
+
+namespace {
+
+// Records are built field by field in the machine's byte order.
+void put32(std::uint8_t* rec, std::size_t off, std::uint32_t v) { std::memcpy(rec + off, &v, sizeof v); }
+void put16(std::uint8_t* rec, std::size_t off, std::uint16_t v) { std::memcpy(rec + off, &v, sizeof v); }
+std::uint32_t get32(const std::uint8_t* rec, std::size_t off) {
+  std::uint32_t v;
+  std::memcpy(&v, rec + off, sizeof v);
+  return v;
+}
+
+struct FailTail {
+  int err;
+};
+std::ostream& operator<<(std::ostream& os, FailTail t) { return os << " errno=\"" << Errno(t.err) << "\""; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- receiver
+
+Containers::CyclicList& DSProcReceiver::receivers() {
+  static Containers::CyclicList head;
+  return head;
+}
+
+DSProcReceiver::DSProcReceiver() : link(this) { receivers().AddToTail(&link); }
+
+DSProcReceiver::~DSProcReceiver() = default;
+
+bool DSProcReceiver::configureVAD(LGCP::VADParams const& params) {
+  return DSProcReceiverService::instance().configureVAD(*this, params);
+}
+bool DSProcReceiver::enableVAD(bool on) { return DSProcReceiverService::instance().enableVAD(*this, on); }
+bool DSProcReceiver::enableBSS(bool on) { return DSProcReceiverService::instance().enableBSS(*this, on); }
+bool DSProcReceiver::enableNG(bool on) { return DSProcReceiverService::instance().enableNG(*this, on); }
+bool DSProcReceiver::configureSD() { return DSProcReceiverService::instance().configureSD(*this); }
+bool DSProcReceiver::enableSD(bool on) { return DSProcReceiverService::instance().enableSD(*this, on); }
+bool DSProcReceiver::enableMute(bool a, bool b) { return DSProcReceiverService::instance().enableMute(*this, a, b); }
+
+bool DSProcReceiver::configureDelays(std::uint32_t rx, std::uint32_t tx) {
+  const bool ok = DSProcReceiverService::instance().configureDelays(*this, rx, tx);
+  // From what was asked, whatever the outcome: the clean-up sets them back.
+  delays_set = rx != 0 || tx != 0;
+  return ok;
+}
+
+bool DSProcReceiver::configureRxGain(std::int8_t gain_dB) {
+  const bool ok = DSProcReceiverService::instance().configureRxGain(*this, gain_dB);
+  gain_set = gain_dB != 0;
+  return ok;
+}
+
+bool DSProcReceiver::configureToneFilter(std::uint16_t freq, std::uint8_t enable, std::uint16_t dur_th_msec,
+                                         std::int8_t det_lvl_dB) {
+  return DSProcReceiverService::instance().configureToneFilter(*this, freq, enable, dur_th_msec, det_lvl_dB);
+}
+
+bool DSProcReceiver::disableToneAll() { return DSProcReceiverService::instance().disableToneAll(*this); }
+
+void DSProcReceiver::CleanBeforeDestroy() {
+  if (vad_state > 0) enableVAD(false);
+  if (bss_state > 0) disableBSS();
+  if (ng_state > 0) disableNG();
+  if (delays_set) configureDelays(0, 0);
+  if (gain_set) configureRxGain(0);
+  disableToneAll();
+}
+
+// ---------------------------------------------------------------- service
+
+DSProcReceiverService& DSProcReceiverService::instance() {
+  static DSProcReceiverService service;
+  return service;
+}
+
+DSProcReceiverService::DSProcReceiverService() { init(); }
+
+void DSProcReceiverService::init() {
+  const int raw = platform::dev_open(GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (raw < 0) {
+    const Errno e;
+    std::cerr << "open dsproc fail, VAD proceeding disabled: " << e << std::endl;
+    return;
+  }
+  fd = Fd(raw);
+  event.Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
+  event.Schedule(fd, POLLIN);
+}
+
+std::uint32_t DSProcReceiverService::next_id() {
+  if (++dsproc_request_counter == 0) dsproc_request_counter = 1;
+  return dsproc_request_counter;
+}
+
+bool DSProcReceiverService::ensure_open(const char* not_opened, std::uint32_t ts) {
+  if (!fd) init();
+  if (fd) return true;
+  std::cerr << not_opened << " timeslot=" << ts << std::endl;
+  return false;
+}
+
+bool DSProcReceiverService::enable(DSProcReceiver& r, std::int32_t& state, std::uint32_t& id, std::uint32_t code,
+                                   const char* word, bool on) {
+  if (state >= 0 && (state != 0) == on) return true;
+  const std::uint32_t ts = r.dsproc_timeslot();
+  std::uint8_t rec[dsp::ENABLE_SIZE];
+  put32(rec, 0, ts);
+  put32(rec, 8, code);
+  if (on) {
+    const std::uint32_t rid = next_id();
+    put32(rec, 4, rid);
+    if (platform::dev_ioctl(fd.lowlevel_fd(), dsp::DSPROC_ENABLE, rec) < 0) {
+      const int e = errno;
+      std::cerr << "DSPROC_ENABLE " << word << " fail:" << " timeslot=" << ts << " id=" << rid << FailTail{e}
+                << std::endl;
+      return false;
+    }
+    id = rid;
+    state = 1;
+    std::cerr << "DSPROC_ENABLE " << word << " done:" << " timeslot=" << ts << " id=" << rid << std::endl;
+    return true;
+  }
+  put32(rec, 4, 0);
+  if (platform::dev_ioctl(fd.lowlevel_fd(), dsp::DSPROC_DISABLE, rec) < 0) {
+    const int e = errno;
+    std::cerr << "DSPROC_DISABLE " << word << " fail:" << " timeslot=" << ts << FailTail{e} << std::endl;
+    return false;
+  }
+  state = 0;
+  std::cerr << "DSPROC_DISABLE " << word << " done:" << " timeslot=" << ts << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::enableVAD(DSProcReceiver& r, bool on) {
+  return enable(r, r.vad_state, r.vad_id, dsp::FUNC_VAD, "VAD", on);
+}
+bool DSProcReceiverService::enableSD(DSProcReceiver& r, bool on) {
+  return enable(r, r.sd_state, r.sd_id, dsp::FUNC_SD, "SD", on);
+}
+bool DSProcReceiverService::enableBSS(DSProcReceiver& r, bool on) {
+  return enable(r, r.bss_state, r.bss_id, dsp::FUNC_BSS, "BSS", on);
+}
+bool DSProcReceiverService::enableNG(DSProcReceiver& r, bool on) {
+  return enable(r, r.ng_state, r.ng_id, dsp::FUNC_NG, "NG", on);
+}
+
+bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool a, bool b) {
+  if (r.mute_a_state >= 0 && r.mute_b_state >= 0 && (r.mute_a_state != 0) == a && (r.mute_b_state != 0) == b)
+    return true;
+  const std::uint32_t ts = r.dsproc_timeslot();
+  std::uint8_t rec[dsp::ENABLE_SIZE];
+  put32(rec, 0, ts);
+  if (a || b) {
+    const std::uint32_t rid = next_id();
+    put32(rec, 4, rid);
+    put32(rec, 8, (a ? dsp::FUNC_MUTE_A : 0) | (b ? dsp::FUNC_MUTE_B : 0));
+    if (platform::dev_ioctl(fd.lowlevel_fd(), dsp::DSPROC_ENABLE, rec) < 0) {
+      const int e = errno;
+      std::cerr << "DSPROC_ENABLE MUTE fail:" << " timeslot=" << ts << " id=" << rid << FailTail{e} << std::endl;
+      return false;
+    }
+    r.mute_id = rid;
+    r.mute_a_state = a;
+    r.mute_b_state = b;
+    std::cerr << "DSPROC_ENABLE MUTE done:" << " timeslot=" << ts << " id=" << rid << std::endl;
+    return true;
+  }
+  put32(rec, 4, 0);
+  put32(rec, 8, dsp::FUNC_MUTE_A | dsp::FUNC_MUTE_B);
+  if (platform::dev_ioctl(fd.lowlevel_fd(), dsp::DSPROC_DISABLE, rec) < 0) {
+    const int e = errno;
+    std::cerr << "DSPROC_DISABLE MUTE fail:" << " timeslot=" << ts << FailTail{e} << std::endl;
+    return false;
+  }
+  r.mute_a_state = 0;
+  r.mute_b_state = 0;
+  std::cerr << "DSPROC_DISABLE MUTE done:" << " timeslot=" << ts << std::endl;
+  return true;
+}
+
+int DSProcReceiverService::configure(std::uint32_t ts, std::uint32_t code, const std::uint8_t* params) {
+  std::uint8_t rec[dsp::CONFIGURE_SIZE];
+  put32(rec, 0, ts);
+  put32(rec, 4, code);
+  std::memcpy(rec + dsp::PARAMS_OFFSET, params, dsp::PARAMS_SIZE);
+  return platform::dev_ioctl(fd.lowlevel_fd(), dsp::DSPROC_CONFIGURE, rec);
+}
+
+bool DSProcReceiverService::configureVAD(DSProcReceiver& r, LGCP::VADParams const& params) {
+  const std::uint32_t ts = r.dsproc_timeslot();
+  if (!ensure_open("configure VAD fail: (interface not opened)", ts)) return false;
+  const int version = platform::dev_ioctl(fd.lowlevel_fd(), dsp::DSPROC_GET_VERSION, nullptr);
+  if (version < 0) {
+    // Without the version the layout of the parameters is unknown.
+    const int e = errno;
+    std::cerr << "DSPROC_GET_VERSION fail:" << " timeslot=" << ts << FailTail{e} << std::endl;
+    return false;
+  }
+  std::uint8_t p[dsp::PARAMS_SIZE] = {};
+  if (version == 2) {
+    if (!params.v2_isSelected()) {
+      std::cerr << "DSPROC_CONFIGURE VAD: params not specified for v2: " << " timeslot=" << ts << std::endl;
+      return false;
+    }
+    const TERM::VADParamsV2& v2 = params.get_v2();
+    put16(p, 0, static_cast<std::uint16_t>(v2.get_voice_th_msec().getValue()));
+    put16(p, 2, static_cast<std::uint16_t>(v2.get_silence_th_msec().getValue()));
+    p[4] = static_cast<std::uint8_t>(v2.get_e_th_dB().getValue());
+  } else {
+    put32(p, 0, 3);
+    put32(p, 4, 127);
+    put32(p, 8, 0);
+  }
+  if (configure(ts, dsp::FUNC_VAD, p) < 0) {
+    const int e = errno;
+    std::cerr << "DSPROC_CONFIGURE VAD fail:" << " timeslot=" << ts << FailTail{e} << std::endl;
+    return false;
+  }
+  std::clog << "DSPROC_CONFIGURE VAD" << " ts=" << ts << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::configureSD(DSProcReceiver& r) {
+  const std::uint32_t ts = r.dsproc_timeslot();
+  if (!ensure_open("configure SD fail: (interface not opened)", ts)) return false;
+  const std::uint8_t p[dsp::PARAMS_SIZE] = {};
+  if (configure(ts, dsp::FUNC_SD, p) < 0) {
+    const int e = errno;
+    std::cerr << "DSPROC_CONFIGURE SD fail:" << " timeslot=" << ts << FailTail{e} << std::endl;
+    return false;
+  }
+  std::clog << "DSPROC_CONFIGURE SD" << " ts=" << ts << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::configureDelays(DSProcReceiver& r, std::uint32_t rx, std::uint32_t tx) {
+  const std::uint32_t ts = r.dsproc_timeslot();
+  if (!ensure_open("configure Delays fail: (interface not opened)", ts)) return false;
+  std::uint8_t p[dsp::PARAMS_SIZE] = {};
+  put32(p, 0, rx);
+  put32(p, 4, tx);
+  if (configure(ts, dsp::FUNC_DELAYS, p) < 0) {
+    const int e = errno;
+    std::cerr << "DSPROC_CONFIGURE DELAYS fail:" << " timeslot=" << ts << FailTail{e} << std::endl;
+    return false;
+  }
+  std::clog << "DSPROC_CONFIGURE DELAYS" << " ts=" << ts << " rx=" << rx << " tx=" << tx << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::configureRxGain(DSProcReceiver& r, std::int8_t gain_dB) {
+  const std::uint32_t ts = r.dsproc_timeslot();
+  if (!ensure_open("Configure Rx gain fail: (interface not opened)", ts)) return false;
+  std::uint8_t p[dsp::PARAMS_SIZE] = {};
+  p[0] = static_cast<std::uint8_t>(gain_dB);
+  if (configure(ts, dsp::FUNC_RX_GAIN, p) < 0) {
+    const int e = errno;
+    std::cerr << "DSPROC_CONFIGURE Rx Gain fail:" << " timeslot=" << ts << FailTail{e} << std::endl;
+    return false;
+  }
+  std::clog << "DSPROC_CONFIGURE RX GAIN" << " ts=" << ts << " gain_dB=" << int(gain_dB) << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::configureToneFilter(DSProcReceiver& r, std::uint16_t freq, std::uint8_t enable,
+                                                std::uint16_t dur_th_msec, std::int8_t det_lvl_dB) {
+  const std::uint32_t ts = r.dsproc_timeslot();
+  if (!ensure_open("Configure Tone Filter fail: (interface not opened)", ts)) return false;
+  std::uint8_t p[dsp::PARAMS_SIZE] = {};
+  put16(p, 0, freq);
+  p[2] = enable;
+  put16(p, 4, dur_th_msec);
+  p[6] = static_cast<std::uint8_t>(det_lvl_dB);
+  if (configure(ts, dsp::FUNC_TONE_FILTER, p) < 0) {
+    const int e = errno;
+    std::cerr << "DSPROC_CONFIGURE Tone Filter fail:" << " timeslot=" << ts << FailTail{e} << std::endl;
+    return false;
+  }
+  std::clog << "DSPROC_CONFIGURE TONE FILTER" << " ts=" << ts << " freq=" << freq << ", en=" << unsigned(enable)
+            << ", dur_th_msec=" << dur_th_msec << ", det_lvl_dB=" << int(det_lvl_dB) << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::disableToneAll(DSProcReceiver& r) {
+  const std::uint32_t ts = r.dsproc_timeslot();
+  if (!ensure_open("Disable All Tone fail: (interface not opened)", ts)) return false;
+  std::uint8_t rec[dsp::ENABLE_SIZE];
+  put32(rec, 0, ts);
+  put32(rec, 4, 0);
+  put32(rec, 8, dsp::FUNC_TONE_FILTER);
+  if (platform::dev_ioctl(fd.lowlevel_fd(), dsp::DSPROC_DISABLE, rec) < 0) {
+    const int e = errno;
+    std::cerr << "Disable All Tone fail:" << " timeslot=" << ts << FailTail{e} << std::endl;
+    return false;
+  }
+  std::clog << "DISABLE ALL TONE done: " << " ts=" << ts << std::endl;
+  return true;
+}
+
+void DSProcReceiverService::OnEvent(int rfd, short revents) {
+  if (!(revents & POLLIN)) return;
+  for (;;) {
+    std::uint8_t rec[dsp::EVENT_SIZE];
+    const ssize_t n = platform::dev_read(rfd, rec, sizeof rec);
+    if (n < 0) {
+      const int e = errno;
+      if (e != EAGAIN && e != EWOULDBLOCK) std::cerr << "fail to read from dsproc: " << Errno(e) << std::endl;
+      return;
+    }
+    // Not a whole record: the pass ends, or an empty read would loop here.
+    if (static_cast<std::size_t>(n) < sizeof rec) {
+      std::cerr << "short read from dsproc: " << n << " bytes" << std::endl;
+      return;
+    }
+    dispatch(rec);
+  }
+}
+
+void DSProcReceiverService::dispatch(const std::uint8_t* rec) {
+  const std::uint32_t ts = get32(rec, 0), id = get32(rec, 4), type = get32(rec, 8);
+  const std::uint32_t p1 = get32(rec, 12), p2 = get32(rec, 16), p3 = get32(rec, 20);
+  const bool trace = traces.signalling.events;
+  float score;
+  std::memcpy(&score, rec + 12, sizeof score);
+  auto fields = [&](std::ostream& os) -> std::ostream& {
+    return os << " timeslot=" << ts << " id=" << id << " type=" << type;
+  };
+  if (trace) {
+    fields(std::clog << "dsproc event: ") << std::endl;
+    switch (type) {
+      case dsp::FUNC_VAD:
+        std::clog << "dsproc vad event: " << " dir_mask=" << p1 << " vad_rx=" << p2 << " vad_tx=" << p3 << std::endl;
+        break;
+      case dsp::FUNC_SD:
+        std::clog << "dsproc sd event: " << " sd_rx=" << p1 << std::endl;
+        break;
+      case dsp::FUNC_BSS:
+        std::clog << "dsproc bss event: " << " score=" << score << std::endl;
+        break;
+      case dsp::FUNC_FLAGS:
+        std::clog << "dsproc flags event: " << std::hex << " flags=" << p1 << ", mask=" << p2 << std::dec
+                  << std::endl;
+        break;
+    }
+  }
+  DSProcReceiver* r = nullptr;
+  auto& list = DSProcReceiver::receivers();
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    auto* cand = static_cast<DSProcReceiver::Link*>(*it)->owner;
+    if (cand->dsproc_timeslot() == ts) {
+      r = cand;
+      break;
+    }
+  }
+  if (!r) {
+    if (trace) std::cerr << "receive dsproc event from unknown timeslot " << ts << std::endl;
+    return;
+  }
+  // A function never switched on (state -1 or 0) has no events of its own:
+  // a record for it is stale, whatever its id.
+  switch (type) {
+    case dsp::FUNC_VAD: {
+      if (r->vad_state <= 0) {
+        if (trace) fields(std::cerr << "ignore spurious dsproc vad event (dsproc disabled): ") << std::endl;
+        return;
+      }
+      if (id != r->vad_id) {
+        if (trace) fields(std::cerr << "ignore spurious dsproc vad event: ") << " rid=" << r->vad_id << std::endl;
+        return;
+      }
+      DSProcVADEvent ev;
+      ev.rx = (p1 & 1) ? static_cast<std::int32_t>(p2) : -1;
+      ev.tx = (p1 & 2) ? static_cast<std::int32_t>(p3) : -1;
+      r->dsproc_vad_event(ev);
+      return;
+    }
+    case dsp::FUNC_SD: {
+      if (r->sd_state <= 0) {
+        if (trace) fields(std::cerr << "ignore spurious dsproc sd event (dsproc disabled): ") << std::endl;
+        return;
+      }
+      if (id != r->sd_id) {
+        if (trace) fields(std::cerr << "ignore spurious dsproc sd event: ") << " rid=" << r->sd_id << std::endl;
+        return;
+      }
+      DSProcSDEvent ev;
+      ev.rx = static_cast<std::int32_t>(p1);
+      r->dsproc_sd_event(ev);
+      return;
+    }
+    case dsp::FUNC_BSS: {
+      if (r->bss_state <= 0) {
+        if (trace) fields(std::cerr << "ignore spurious dsproc bss event (dsproc disabled): ") << std::endl;
+        return;
+      }
+      const ::dsproc_bss_event ev{score};
+      r->dsproc_bss_event(&ev);
+      return;
+    }
+    case dsp::FUNC_TONE_FILTER: {
+      const ::dsproc_tone_event ev{static_cast<std::int32_t>(p1), static_cast<std::int32_t>(p2)};
+      r->dsproc_tone_flt_event(&ev);
+      return;
+    }
+    case dsp::FUNC_FLAGS: {
+      const ::dsproc_flags_event ev{p1, p2};
+      r->dsproc_flags_event(&ev);
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+}  // namespace Hardware

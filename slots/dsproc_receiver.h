@@ -1,0 +1,134 @@
+#pragma once
+// The board's DSP voice-processing unit ("/dev/dsp") per switch time slot:
+// voice activity detection (VAD), signal detection (SD), the BSS score, the
+// noise gate (NG), muting, receive and transmit delays, receive gain and
+// tone filters.
+//
+// DSProcReceiver is mixed (privately) into every slot with a time slot on
+// the unit; it keeps the state and request id of each function and gets the
+// events through the dsproc_* operations. DSProcReceiverService is the one
+// owner of the device: it issues the requests, hands out request ids and
+// dispatches the event records.
+#include "runtime/cyclic_list.h"
+#include "runtime/event.h"
+#include "runtime/fd.h"
+#include "schema/lgcp/LGCP.h"
+#include "slots/hw_events.h"
+
+#include <cstdint>
+
+namespace Hardware {
+
+class DSProcReceiverService;
+
+class DSProcReceiver {
+ public:
+  DSProcReceiver();
+  DSProcReceiver(const DSProcReceiver&) = delete;
+  DSProcReceiver& operator=(const DSProcReceiver&) = delete;
+  // Leaves the receiver list.
+  virtual ~DSProcReceiver();
+
+  virtual void dsproc_vad_event(DSProcVADEvent const& ev) = 0;
+  virtual void dsproc_bss_event(::dsproc_bss_event const* ev) = 0;
+  virtual void dsproc_sd_event(DSProcSDEvent const& ev) = 0;
+  virtual void dsproc_tone_flt_event(::dsproc_tone_event const* ev) = 0;
+  virtual void dsproc_flags_event(::dsproc_flags_event const* ev) = 0;
+  // The receiver's time slot on the unit.
+  virtual std::uint32_t dsproc_timeslot() const = 0;
+
+  // True when the request succeeded or was not needed.
+  bool configureVAD(LGCP::VADParams const& params);
+  bool enableVAD(bool on);
+  bool disableVAD() { return enableVAD(false); }
+  bool enableBSS(bool on);
+  bool disableBSS() { return enableBSS(false); }
+  bool enableNG(bool on);
+  bool disableNG() { return enableNG(false); }
+  bool configureSD();
+  bool enableSD(bool on);
+  bool disableSD() { return enableSD(false); }
+  bool enableMute(bool a, bool b);
+  bool disableMute() { return enableMute(false, false); }
+  bool configureDelays(std::uint32_t rx, std::uint32_t tx);
+  bool configureRxGain(std::int8_t gain_dB);
+  bool configureToneFilter(std::uint16_t freq, std::uint8_t enable, std::uint16_t dur_th_msec,
+                           std::int8_t det_lvl_dB);
+  bool disableToneAll();
+
+  // Switches off what this receiver switched on (SD and mute stay); the
+  // owning slot calls it before it goes.
+  void CleanBeforeDestroy();
+
+ private:
+  friend class DSProcReceiverService;
+
+  struct Link : Containers::CyclicList {
+    explicit Link(DSProcReceiver* r) : owner(r) {}
+    DSProcReceiver* owner;
+  };
+  static Containers::CyclicList& receivers();
+
+  // States: -1 undetermined, 0 off, positive on.
+  std::int32_t vad_state = -1;
+  std::uint32_t vad_id = 0;
+  std::int32_t bss_state = 0;
+  std::uint32_t bss_id = 0;
+  std::int32_t ng_state = 0;
+  std::uint32_t ng_id = 0;
+  std::int32_t sd_state = -1;
+  std::uint32_t sd_id = 0;
+  std::int32_t mute_a_state = -1;
+  std::int32_t mute_b_state = -1;
+  std::uint32_t mute_id = 0;
+  bool delays_set = false;
+  bool gain_set = false;
+  Link link;
+};
+
+class DSProcReceiverService {
+ public:
+  static DSProcReceiverService& instance();
+
+  // Opens the device and watches it for events; a failed open leaves it
+  // closed (the configure requests try again).
+  void init();
+
+  bool configureVAD(DSProcReceiver& r, LGCP::VADParams const& params);
+  bool enableVAD(DSProcReceiver& r, bool on);
+  bool enableBSS(DSProcReceiver& r, bool on);
+  bool enableNG(DSProcReceiver& r, bool on);
+  bool configureSD(DSProcReceiver& r);
+  bool enableSD(DSProcReceiver& r, bool on);
+  bool enableMute(DSProcReceiver& r, bool a, bool b);
+  bool configureDelays(DSProcReceiver& r, std::uint32_t rx, std::uint32_t tx);
+  bool configureRxGain(DSProcReceiver& r, std::int8_t gain_dB);
+  bool configureToneFilter(DSProcReceiver& r, std::uint16_t freq, std::uint8_t enable, std::uint16_t dur_th_msec,
+                           std::int8_t det_lvl_dB);
+  bool disableToneAll(DSProcReceiver& r);
+
+  void OnEvent(int fd, short revents);
+
+  bool is_open() const { return fd.is_valid(); }
+  std::uint32_t request_counter() const { return dsproc_request_counter; }
+  void set_request_counter(std::uint32_t v) { dsproc_request_counter = v; }
+
+ private:
+  DSProcReceiverService();
+  std::uint32_t next_id();
+  // Enable or disable of one function (VAD, SD, BSS, NG).
+  bool enable(DSProcReceiver& r, std::int32_t& state, std::uint32_t& id, std::uint32_t code, const char* word,
+              bool on);
+  // Opens the device again when closed; false (with the line) when it
+  // stays closed.
+  bool ensure_open(const char* not_opened, std::uint32_t ts);
+  // DSPROC_CONFIGURE with the function's 12 parameter bytes.
+  int configure(std::uint32_t ts, std::uint32_t code, const std::uint8_t* params);
+  void dispatch(const std::uint8_t* rec);
+
+  Fd fd;
+  Event event;
+  std::uint32_t dsproc_request_counter = 0;
+};
+
+}  // namespace Hardware

@@ -1,0 +1,149 @@
+#pragma once
+// The board's DSP tone unit ("/dev/dtmf") per switch time slot: DTMF and IVA
+// detection, DTMF rejection, echo cancelling, dual-tone generation and
+// SELCAL sequences.
+//
+// TonecReceiver is mixed (privately) into every slot with a time slot on the
+// unit; it keeps the per-slot detector state, runs the wait-tone cadence and
+// the DTMF digit sequence on its own timer, and gets the detections through
+// tonec_event. TonecReceiverService is the one owner of the device: it
+// issues the requests, hands out request ids and dispatches event records.
+#include "runtime/cyclic_list.h"
+#include "runtime/event.h"
+#include "runtime/fd.h"
+#include "runtime/timer.h"
+#include "schema/lgcp/LGCP.h"
+#include "schema/term/TERM.h"
+#include "slots/hw_events.h"
+
+#include <cstdint>
+
+namespace Hardware {
+
+class TonecReceiverService;
+
+class TonecReceiver {
+ public:
+  using Params = TonecEventParams;
+
+  TonecReceiver();
+  TonecReceiver(const TonecReceiver&) = delete;
+  TonecReceiver& operator=(const TonecReceiver&) = delete;
+  // Stops the timer and leaves the receiver list.
+  virtual ~TonecReceiver();
+
+  // A detection for this receiver.
+  virtual void tonec_event(Params const& p) = 0;
+  // The receiver's time slot on the tone unit.
+  virtual std::uint32_t tonec_timeslot() = 0;
+  // A DTMF digit sequence has been sent.
+  virtual void tone_gen_complete() {}
+
+  bool configureDTMF(LGCP::DTMFParams const& params);
+  bool enableDTMF(bool on);
+  bool disableDTMF();
+  bool enableDTMFReject(bool on);
+  bool echoCancel(bool on);
+  bool configureIVA(LGCP::IVAParams const& params);
+  bool enableIVA(bool on);
+
+  bool enableToneGenerator(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1, std::uint16_t amp2);
+  // The generator at 1000 Hz and 1000 Hz with both amplitudes 0.
+  bool enableSilence();
+  // Without `force` only a running digit sequence is stopped (false when
+  // none runs); the generator is then switched off.
+  bool disableToneGenerator(bool force);
+
+  // Sends a digit sequence; during a running one, replaces its remaining
+  // digits without restarting the current step.
+  void translateDTMF(LGCP::TranslateDtmfParams const& params);
+  bool is_inDTMFTransmit() const { return dtmf_transmit; }
+
+  // The wait tone: 1000 ms of 425 Hz, 3000 ms of silence, until cancelled.
+  void activateAudibleCall();
+  void cancelAudibleCall();
+
+  void translateSelcal(TERM::SelcalCommand const& cmd);
+
+  // Switches off what this receiver switched on; the owning slot calls it
+  // before it goes.
+  void CleanBeforeDestroy();
+
+  // Durations the controller may ask for; others fall back to the default
+  // (a wild value would move the loop clock's range check).
+  static constexpr int max_duration_ms = 7200000;
+  static constexpr int default_duration_ms = 70;
+  static constexpr std::uint16_t default_dtmf_amp = 16384;
+  static constexpr std::uint16_t audible_call_freq = 425;
+  static constexpr std::uint16_t audible_call_amp = 0x800;
+  static constexpr unsigned audible_call_on_ms = 1000;
+  static constexpr unsigned audible_call_off_ms = 3000;
+
+ private:
+  friend class TonecReceiverService;
+
+  // The receiver's node in the global list, with the way back to it.
+  struct Link : Containers::CyclicList {
+    explicit Link(TonecReceiver* r) : owner(r) {}
+    TonecReceiver* owner;
+  };
+  static Containers::CyclicList& receivers();
+
+  // Timer steps.
+  void OnPauseFinished();
+  void OnToneFinished();
+  void OnAudibleCallTone();
+  void OnAudibleCallSilence();
+
+  // The DTMF detector is on (kept by the service); DTMF events are
+  // delivered only while set and only with the id of its last enable.
+  bool tonec_state = false;
+  // The IVA detector is on (kept by the service); its events carry no id.
+  bool iva_state = false;
+  Timer timer;
+  bool dtmf_transmit = false;
+  std::uint32_t dtmf_id = 0;
+  LGCP::TranslateDtmfParams dtmf_digits;
+  Link link;
+  bool iva_enabled = false;
+  bool dtmf_enabled = false;
+  bool dtmf_reject_enabled = false;
+};
+
+class TonecReceiverService {
+ public:
+  static TonecReceiverService& instance();
+
+  // Opens the device and watches it for events; a failed open leaves it
+  // closed (the configure requests try again).
+  void init();
+
+  bool configureDTMF(std::uint32_t ts, LGCP::DTMFParams const& params);
+  bool enableDTMF(TonecReceiver& r, bool on);
+  bool echoCancel(std::uint32_t ts, bool on);
+  bool enableDTMFReject(std::uint32_t ts, bool on);
+  bool enableToneGenerator(std::uint32_t ts, std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1,
+                           std::uint16_t amp2);
+  bool configureIVA(TonecReceiver& r, LGCP::IVAParams const& params);
+  bool enableIVA(TonecReceiver& r, bool on);
+  void translateSelcal(TonecReceiver& r, TERM::SelcalCommand const& cmd);
+
+  void OnEvent(int fd, short revents);
+
+  bool is_open() const { return fd.is_valid(); }
+  std::uint32_t request_counter() const { return dtmf_request_counter; }
+  // Tests start the counter where they need it.
+  void set_request_counter(std::uint32_t v) { dtmf_request_counter = v; }
+
+ private:
+  TonecReceiverService();
+  // A by-value request (the time slot is the argument itself).
+  bool simple(std::uint32_t ts, unsigned long request, const char* name, const char* suffix);
+  void dispatch(std::uint32_t code, std::uint32_t ts, std::uint32_t stamp, std::uint32_t id);
+
+  Fd fd;
+  Event event;
+  std::uint32_t dtmf_request_counter = 0;
+};
+
+}  // namespace Hardware

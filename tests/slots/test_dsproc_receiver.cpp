@@ -1,0 +1,213 @@
+// The voice-processing receivers on the simulated "/dev/dsp", on the
+// virtual clock: the function states and ids, the configure records, event
+// dispatch and the clean-up.
+#include "control/trace_ctl.h"
+#include "platform/sim/control_words.h"
+#include "platform/sim/dsp.h"
+#include "slots/dsproc_receiver.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/vclock_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::sim::control_request;
+using platform::sim::dsp;
+using testsupport::StreamCapture;
+using Strings = std::vector<std::string>;
+
+class VoiceRx : public Hardware::DSProcReceiver {
+ public:
+  explicit VoiceRx(std::uint32_t ts) : ts_(ts) {}
+  void dsproc_vad_event(Hardware::DSProcVADEvent const& ev) override {
+    events.push_back("vad " + std::to_string(ev.rx) + " " + std::to_string(ev.tx));
+  }
+  void dsproc_bss_event(::dsproc_bss_event const* ev) override {
+    events.push_back("bss " + std::to_string(ev->score));
+  }
+  void dsproc_sd_event(Hardware::DSProcSDEvent const& ev) override { events.push_back("sd " + std::to_string(ev.rx)); }
+  void dsproc_tone_flt_event(::dsproc_tone_event const* ev) override {
+    events.push_back("tone " + std::to_string(ev->freq) + " " + std::to_string(ev->presence));
+  }
+  void dsproc_flags_event(::dsproc_flags_event const* ev) override {
+    events.push_back("flags " + std::to_string(ev->flags) + " " + std::to_string(ev->mask));
+  }
+  std::uint32_t dsproc_timeslot() const override { return ts_; }
+  Strings events;
+
+ private:
+  std::uint32_t ts_;
+};
+
+class DsprocTest : public testsupport::VirtualClockTest {
+ protected:
+  void SetUp() override {
+    VirtualClockTest::SetUp();
+    dsp().clear();
+    ASSERT_TRUE(Hardware::DSProcReceiverService::instance().is_open());
+    Hardware::DSProcReceiverService::instance().set_request_counter(0);
+  }
+  void TearDown() override {
+    run_for(1);
+    traces.signalling.events = false;
+    dsp().clear();
+    VirtualClockTest::TearDown();
+  }
+  static Strings requests() {
+    Strings out;
+    for (const auto& r : dsp().take_new()) out.push_back(r.text());
+    return out;
+  }
+  static void event(std::uint32_t ts, std::uint32_t id, std::uint32_t type, std::uint32_t p1, std::uint32_t p2 = 0,
+                    std::uint32_t p3 = 0) {
+    ASSERT_TRUE(dsp().event(ts, id, type, p1, p2, p3));
+  }
+  StreamCapture cap;
+};
+
+TEST_F(DsprocTest, FunctionStatesAndIds) {
+  VoiceRx a(9);
+  EXPECT_TRUE(a.enableVAD(true));
+  EXPECT_TRUE(a.enableVAD(true));  // on already
+  EXPECT_TRUE(a.disableBSS());     // BSS starts off: nothing to do
+  EXPECT_TRUE(a.disableSD());      // SD starts undetermined: asked
+  EXPECT_TRUE(a.enableBSS(true));
+  EXPECT_TRUE(a.enableNG(true));
+  EXPECT_TRUE(a.enableMute(true, false));
+  EXPECT_TRUE(a.enableMute(true, false));
+  EXPECT_TRUE(a.disableMute());
+  EXPECT_EQ(requests(), (Strings{"DSPROC_ENABLE 9 1 1", "DSPROC_DISABLE 9 0 2", "DSPROC_ENABLE 9 2 16",
+                                 "DSPROC_ENABLE 9 3 128", "DSPROC_ENABLE 9 4 4", "DSPROC_DISABLE 9 0 12"}));
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "DSPROC_ENABLE VAD done: timeslot=9 id=1")) << cap.all();
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "DSPROC_DISABLE SD done: timeslot=9")) << cap.all();
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "DSPROC_ENABLE MUTE done: timeslot=9 id=4")) << cap.all();
+
+  // A failed enable keeps the state and advances the counter.
+  EXPECT_EQ(control_request("dsp fail DSPROC_ENABLE 16 1"), "ok\n");
+  EXPECT_FALSE(a.enableSD(true));
+  EXPECT_TRUE(StreamCapture::has(cap.err(),
+                                 "DSPROC_ENABLE SD fail: timeslot=9 id=5 errno=\"Device or resource busy\""))
+      << cap.all();
+  EXPECT_TRUE(a.enableSD(true));
+  EXPECT_EQ(control_request("dsp fail DSPROC_DISABLE 16 1"), "ok\n");
+  EXPECT_FALSE(a.disableNG());
+  EXPECT_TRUE(
+      StreamCapture::has(cap.err(), "DSPROC_DISABLE NG fail: timeslot=9 errno=\"Device or resource busy\""));
+  EXPECT_EQ(requests(), (Strings{"DSPROC_ENABLE 9 5 2", "DSPROC_ENABLE 9 6 2", "DSPROC_DISABLE 9 0 128"}));
+
+  // The clean-up: VAD, BSS and NG off, delays and gain back to 0, every
+  // tone filter off; SD and mute stay.
+  EXPECT_TRUE(a.configureDelays(40, 0));
+  EXPECT_TRUE(a.configureRxGain(-3));
+  requests();
+  a.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), (Strings{"DSPROC_DISABLE 9 0 1", "DSPROC_DISABLE 9 0 16", "DSPROC_DISABLE 9 0 128",
+                                 "DSPROC_CONFIGURE 9 32 0 0", "DSPROC_CONFIGURE 9 64 0", "DSPROC_DISABLE 9 0 256"}));
+  EXPECT_TRUE(StreamCapture::has(cap.log(), "DISABLE ALL TONE done:  ts=9")) << cap.all();
+  // A receiver that switched nothing on only clears the tone filters.
+  VoiceRx b(10);
+  b.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), Strings{"DSPROC_DISABLE 10 0 256"});
+}
+
+TEST_F(DsprocTest, ConfigureRecordsAndVersions) {
+  VoiceRx a(9);
+  LGCP::VADParams v;
+  v.select_v1();
+  // A version-2 driver needs the v2 parameters: nothing is sent.
+  EXPECT_FALSE(a.configureVAD(v));
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=9"))
+      << cap.all();
+  TERM::VADParamsV2& p2 = v.select_v2();
+  p2.set_voice_th_msec(300);
+  p2.set_silence_th_msec(70000);  // low 16 bits
+  p2.set_e_th_dB(-40);
+  EXPECT_TRUE(a.configureVAD(v));
+  EXPECT_EQ(control_request("dsp version 1"), "ok\n");
+  EXPECT_TRUE(a.configureVAD(v));  // older drivers get fixed values
+  EXPECT_TRUE(a.configureSD());
+  EXPECT_TRUE(a.configureDelays(20, 30));
+  EXPECT_TRUE(a.configureRxGain(-6));
+  EXPECT_TRUE(a.configureToneFilter(2100, 1, 400, -35));
+  EXPECT_EQ(requests(), (Strings{"DSPROC_GET_VERSION 0", "DSPROC_GET_VERSION 0", "DSPROC_CONFIGURE 9 1 300 4464 -40",
+                                 "DSPROC_GET_VERSION 0", "DSPROC_CONFIGURE 9 1 3 127 0", "DSPROC_CONFIGURE 9 2",
+                                 "DSPROC_CONFIGURE 9 32 20 30", "DSPROC_CONFIGURE 9 64 -6",
+                                 "DSPROC_CONFIGURE 9 256 2100 1 400 -35"}));
+  for (const char* line :
+       {"DSPROC_CONFIGURE VAD ts=9", "DSPROC_CONFIGURE SD ts=9", "DSPROC_CONFIGURE DELAYS ts=9 rx=20 tx=30",
+        "DSPROC_CONFIGURE RX GAIN ts=9 gain_dB=-6",
+        "DSPROC_CONFIGURE TONE FILTER ts=9 freq=2100, en=1, dur_th_msec=400, det_lvl_dB=-35"})
+    EXPECT_TRUE(StreamCapture::has(cap.log(), line)) << line << "\n" << cap.all();
+
+  // Without the version the layout is unknown: nothing is configured.
+  EXPECT_EQ(control_request("dsp fail DSPROC_GET_VERSION 5 1"), "ok\n");
+  EXPECT_FALSE(a.configureVAD(v));
+  EXPECT_EQ(requests(), Strings{"DSPROC_GET_VERSION 0"});
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "DSPROC_GET_VERSION fail: timeslot=9 errno=\"Input/output error\""));
+  // Failed configure requests; delays and gain are still remembered for
+  // the clean-up.
+  EXPECT_EQ(control_request("dsp fail DSPROC_CONFIGURE 5 2"), "ok\n");
+  EXPECT_FALSE(a.configureDelays(0, 8));
+  EXPECT_FALSE(a.configureRxGain(0));
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "DSPROC_CONFIGURE DELAYS fail: timeslot=9 errno=\"Input/output error\""));
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "DSPROC_CONFIGURE Rx Gain fail: timeslot=9 errno=\"Input/output error\""));
+  requests();
+  a.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), (Strings{"DSPROC_CONFIGURE 9 32 0 0", "DSPROC_DISABLE 9 0 256"}));
+}
+
+TEST_F(DsprocTest, EventsReachTheirReceiverOrAreDropped) {
+  traces.signalling.events = true;
+  VoiceRx a(9), b(10);
+  ASSERT_TRUE(a.enableVAD(true));   // id 1
+  ASSERT_TRUE(a.enableSD(true));    // id 2
+  event(9, 1, 1, 2, 0, 1);          // only tx reported
+  event(9, 1, 1, 3, 1, 0);
+  event(9, 7, 1, 3, 1, 1);          // stale id
+  event(9, 2, 2, 1);
+  event(9, 9, 2, 1);                // stale id
+  event(9, 0, 16, 0x3F800000);      // BSS off
+  run_for(5);
+  ASSERT_TRUE(a.enableBSS(true));
+  float half = 0.5f;
+  std::uint32_t bits;
+  std::memcpy(&bits, &half, 4);
+  event(9, 12345, 16, bits);        // BSS has no id test
+  event(10, 0, 512, 0xA0000000u, 0xE0000000u);  // flags and tone filter go to anyone
+  event(10, 0, 256, 2100, 1);
+  event(10, 0, 1, 1, 1, 0);         // b's VAD is undetermined: stale
+  event(10, 0, 64, 1);              // no such event type
+  event(11, 0, 512, 1, 1);          // nobody's
+  run_for(5);
+  EXPECT_EQ(a.events, (Strings{"vad -1 1", "vad 1 0", "sd 1", "bss 0.500000"}));
+  EXPECT_EQ(b.events, (Strings{"flags 2684354560 3758096384", "tone 2100 1"}));
+  for (const char* line : {"dsproc event:  timeslot=9 id=1 type=1", "dsproc vad event:  dir_mask=2 vad_rx=0 vad_tx=1",
+                           "dsproc sd event:  sd_rx=1", "dsproc bss event:  score=0.5",
+                           "dsproc flags event:  flags=a0000000, mask=e0000000"})
+    EXPECT_TRUE(StreamCapture::has(cap.log(), line)) << line << "\n" << cap.all();
+  for (const char* line : {"ignore spurious dsproc vad event:  timeslot=9 id=7 type=1 rid=1",
+                           "ignore spurious dsproc sd event:  timeslot=9 id=9 type=2 rid=2",
+                           "ignore spurious dsproc bss event (dsproc disabled):  timeslot=9 id=0 type=16",
+                           "ignore spurious dsproc vad event (dsproc disabled):  timeslot=10 id=0 type=1",
+                           "receive dsproc event from unknown timeslot 11"})
+    EXPECT_TRUE(StreamCapture::has(cap.err(), line)) << line << "\n" << cap.all();
+
+  // Without the trace switch the drops are silent; a short record ends
+  // the pass and is logged.
+  traces.signalling.events = false;
+  cap.clear();
+  event(9, 7, 1, 3, 1, 1);
+  EXPECT_EQ(control_request("dsp raw 0900000001000000"), "ok\n");
+  event(9, 1, 1, 1, 0, 0);
+  run_for(20);
+  EXPECT_EQ(a.events.back(), "vad 0 -1");
+  EXPECT_EQ(cap.err().size(), 1u) << cap.all();
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "short read from dsproc: 8 bytes")) << cap.all();
+}
+
+}  // namespace
