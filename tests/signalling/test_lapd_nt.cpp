@@ -318,4 +318,23 @@ TEST_F(LapdNt, AckQueueFullHoldsMessages) {
   EXPECT_EQ(term[0]->activated, 1);
 }
 
+// An acknowledgement of part of what was sent keeps T200 running for the
+// rest: the unacknowledged frame is sent again within a second, not left to
+// the idle poll (whose answer would only acknowledge the same part again).
+TEST_F(LapdNt, PartialAcknowledgementKeepsRetransmitting) {
+  assign_all();
+  term[0]->send(std::string("\x08\x01\x01\x7B", 4));
+  run_for(20);
+  bus->cut(0);
+  from_above(q931(0x01, 0x01));
+  from_above(q931(0x01, 0x02));
+  run_for(5);
+  frames.clear();
+  bus->inject(1, lapdtest::frame("02 81 01 02"));  // as terminal 0: RR response N(R) 1
+  run_for(1100);
+  Strings sent = network_frames();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "02 81 02 03 08 01 01 02"), 1);
+  EXPECT_EQ(nt->find(64)->state(), ISDN::LAPD_NT_user::wait_answer);
+}
+
 }  // namespace
