@@ -3,6 +3,7 @@
 // implementation HDLC on a channel of the board's HDLC controller, and the
 // callbacks (HDLC::Notify) through which a channel hands its owner frames,
 // errors and transmit readiness. Everything runs on the loop's thread.
+#include "platform/mcc.h"
 #include "runtime/event.h"
 #include "runtime/packet.h"
 
@@ -19,14 +20,8 @@ class GenericHDLC {
   virtual bool is_ready() const = 0;
 };
 
-// The 20-byte argument of MCC_ALLOCATE: five 32-bit words in host order.
-struct mcc_allocate_params {
-  std::uint32_t mode;
-  std::uint32_t packet_size;
-  std::uint32_t reserved;
-  std::uint32_t rx_threshold;
-  std::uint32_t tx_threshold;
-};
+// mcc_allocate_params, the argument of MCC_ALLOCATE, comes with the
+// controller's request numbers from platform/mcc.h.
 
 class HDLC : public GenericHDLC {
  public:
@@ -80,7 +75,11 @@ class HDLC : public GenericHDLC {
   bool activate();
   void deactivate();
 
-  void PutHeader(std::ostream& os) const;
+  // "hdlc [trunk/timeslot]: ", the start of every line of the channel.
+  std::ostream& PutHeader(std::ostream& os) const;
+
+  // Received frames dropped because the packet pool was empty.
+  std::uint32_t pool_drops() const { return pool_drops_; }
 
  private:
   void on_event(int fd, short revents);
@@ -93,4 +92,8 @@ class HDLC : public GenericHDLC {
   std::uint32_t logLevel_ = 0;
   std::uint32_t trunk_ = 0;
   Notify* notify = nullptr;
+  std::uint32_t pool_drops_ = 0;
+  // Set while a read pass runs: an owner may destroy the channel from a
+  // callback, and the pass must then stop without touching it again.
+  bool* alive_ = nullptr;
 };

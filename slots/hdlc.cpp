@@ -1,0 +1,212 @@
+#include "slots/hdlc.h"
+
+#include "control/trace_ctl.h"
+#include "platform/device.h"
+#include "runtime/errno_text.h"
+#include "runtime/ext_output.h"
+#include "slots/hw_mux.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <iostream>
+#include <new>
+#include <poll.h>
+
+namespace {
+
+// Controller mode of each channel type; other types have none.
+bool mode_of(std::int32_t type, std::uint32_t& mode) {
+  switch (type) {
+    case 0:
+      mode = 3;
+      return true;
+    case 1:
+      mode = 0;
+      return true;
+    case 2:
+      mode = 1;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool tracing() { return traces.signalling.hdlc; }
+
+}  // namespace
+
+HDLC::HDLC() { unbind(); }
+
+HDLC::~HDLC() {
+  if (alive_) *alive_ = false;
+}
+
+void HDLC::bind(Notify* n) {
+  if (n)
+    notify = n;
+  else
+    unbind();
+}
+
+void HDLC::unbind() {
+  class Nobody : public Notify {
+   public:
+    void on_hdlc_receive(Packet&) override {}
+    void on_hdlc_error(Cause::Type) override {}
+    void on_hdlc_ready() override {}
+  };
+  static Nobody nobody;
+  notify = &nobody;
+}
+
+std::ostream& HDLC::PutHeader(std::ostream& os) const {
+  return os << "hdlc" << " [" << trunk_ << "/" << params_.timeslot << "]: ";
+}
+
+bool HDLC::activate() {
+  deactivate();
+  counters = LinkCounters();
+
+  std::uint32_t mode = 0;
+  if (!mode_of(params_.type, mode)) {
+    // No controller mode fits: allocating anything would be a guess.
+    std::cerr << ext::header(this) << "no controller mode for channel type " << params_.type << std::endl;
+    return false;
+  }
+
+  const int fd = platform::dev_open(platform::mcc::device_path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    Errno e;
+    std::cerr << ext::header(this) << "fail to open MCC device: " << e << std::endl;
+    return false;
+  }
+
+  mcc_allocate_params p;
+  p.mode = mode;
+  p.packet_size = 512;
+  p.reserved = 0;
+  p.rx_threshold = 1;
+  p.tx_threshold = 4;
+  if (platform::dev_ioctl(fd, platform::mcc::MCC_ALLOCATE, &p) == -1) {
+    Errno e;
+    std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << e << std::endl;
+    platform::dev_close(fd);
+    return false;
+  }
+
+  const int channel = platform::dev_ioctl(fd, platform::mcc::MCC_TIMESLOT, nullptr);
+  if (channel < 0) {
+    Errno e;
+    std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << e << std::endl;
+    platform::dev_close(fd);
+    return false;
+  }
+
+  // Transmit: the controller channel drives the line; receive: the line
+  // feeds the controller channel.
+  HwMux& mux = HwMux::instance();
+  mux.Connect(channel, params_.type == 2 ? params_.tdm2 : params_.tdm);
+  mux.Connect(params_.tdm, channel);
+
+  m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+  m_event.Schedule(Fd(fd), POLLIN | POLLOUT);
+  ready = false;
+  if (tracing()) std::clog << ext::header(this) << "activated" << std::endl;
+  return true;
+}
+
+void HDLC::deactivate() {
+  m_event.Release();
+  ready = false;
+  if (tracing()) std::clog << ext::header(this) << "deactivated" << std::endl;
+}
+
+void HDLC::on_event(int, short revents) {
+  // A hang-up or error is reported whatever the mask; the read finds out.
+  if (revents & (POLLIN | POLLHUP | POLLERR)) {
+    bool alive = true;
+    alive_ = &alive;
+    do_read();
+    if (!alive) return;
+    alive_ = nullptr;
+  }
+  if ((revents & POLLOUT) && !ready && m_event.IsActive()) {
+    ready = true;
+    m_event.SetEvents(POLLIN);
+    notify->on_hdlc_ready();
+  }
+}
+
+void HDLC::do_read() {
+  if (tracing()) std::clog << ext::header(this) << "do_read" << std::endl;
+  if (!m_event.IsActive()) {
+    std::clog << ext::header(this) << "do_read: !m_event.IsActive()" << std::endl;
+    return;
+  }
+  const bool* alive = alive_;
+  for (;;) {
+    Packet frame;
+    try {
+      frame.reserve_tail(packet_max_size);
+    } catch (const std::bad_alloc&) {
+      frame.clear();
+    }
+    ssize_t n;
+    if (frame.null()) {
+      // No buffer: take the frame off the channel anyway and count it, so
+      // one exhausted pool does not stall the link.
+      static unsigned char scratch[packet_max_size];
+      n = platform::dev_read(m_event.lowlevel_fd(), scratch, sizeof scratch);
+      if (n > 0) {
+        ++pool_drops_;
+        std::cerr << ext::header(this) << "no packet buffer, frame dropped" << std::endl;
+        continue;
+      }
+    } else {
+      n = platform::dev_read(m_event.lowlevel_fd(), frame.tail(), packet_max_size);
+    }
+    if (n > 0) {
+      frame.put(static_cast<std::uint32_t>(n));
+      if (tracing()) std::clog << "HDLC[" << trunk_ << "]: rx " << frame.text() << std::endl;
+      ++counters.received;
+      notify->on_hdlc_receive(frame);
+      if (alive && !*alive) return;
+      if (!m_event.IsActive()) return;
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n < 0 && errno == EINTR) continue;
+    // A failure, or a 0-byte read: the channel is of no more use.
+    Errno e(n == 0 ? 0 : errno);
+    std::cerr << ext::header(this) << "read error: " << e << std::endl;
+    deactivate();
+    notify->on_hdlc_error(Notify::Cause::read_failure);
+    return;
+  }
+}
+
+bool HDLC::hdlc_transmit(Packet& frame) {
+  const std::uint32_t len = frame.length();
+  if (len == 0) return true;
+  if (!m_event.IsActive()) {
+    ++counters.discarded;
+    return false;
+  }
+  if (tracing()) std::clog << "HDLC[" << trunk_ << "]: tx " << frame.text() << std::endl;
+  // Read-only access: a frame still shared with its sender is not copied.
+  const unsigned char* data = frame.get()->fdata;
+  for (;;) {
+    if (platform::dev_write(m_event.lowlevel_fd(), data, len) >= 0) {
+      ++counters.sent;
+      return true;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      ready = false;
+      m_event.SetEvents(POLLIN | POLLOUT);
+      return false;
+    }
+    ++counters.send_errors;
+    return false;
+  }
+}

@@ -1,0 +1,277 @@
+// The HDLC channel engine against the simulated controller, on the virtual
+// clock: allocation per channel type, frame transfer both ways, transmit
+// readiness after EAGAIN, read failures and the counters.
+#include "platform/sim/mcc.h"
+#include "slots/hdlc.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/vclock_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::sim::Mcc;
+using testsupport::StreamCapture;
+
+std::string hex(const unsigned char* p, std::size_t n) {
+  static const char d[] = "0123456789ABCDEF";
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i) s += ' ';
+    s += d[p[i] >> 4];
+    s += d[p[i] & 15];
+  }
+  return s;
+}
+
+std::string hex(const Mcc::Frame& f) { return hex(f.data(), f.size()); }
+
+Packet frame_of(std::initializer_list<unsigned char> bytes) {
+  Packet p;
+  p.reserve_tail(64);
+  for (unsigned char b : bytes) p.put8(b);
+  return p;
+}
+
+// Records what the channel tells its owner; `on_receive` may act on the
+// channel from inside the callback.
+struct Owner : HDLC::Notify {
+  std::vector<std::string> frames;
+  int errors = 0;
+  int readies = 0;
+  std::function<void()> on_receive;
+
+  void on_hdlc_receive(Packet& f) override {
+    frames.push_back(f.text());
+    if (on_receive) on_receive();
+  }
+  void on_hdlc_error(Cause::Type c) override {
+    EXPECT_EQ(c, Cause::read_failure);
+    ++errors;
+  }
+  void on_hdlc_ready() override { ++readies; }
+};
+
+class HdlcEngine : public testsupport::VirtualClockTest {
+ protected:
+  void SetUp() override {
+    VirtualClockTest::SetUp();
+    mcc().clear();
+    hdlc.bind(&owner);
+  }
+  void TearDown() override {
+    hdlc.deactivate();
+    mcc().clear();
+    VirtualClockTest::TearDown();
+  }
+
+  static Mcc& mcc() { return platform::sim::mcc(); }
+
+  // Opens a type-1 channel on line channel 5 and lets the loop report it
+  // writable; returns its switch channel.
+  int open_ready(std::int32_t type = 1) {
+    HDLC::Params p;
+    p.tdm = 5;
+    p.type = type;
+    hdlc.params(p);
+    EXPECT_TRUE(hdlc.activate());
+    run_for(10);
+    auto a = mcc().allocations();
+    EXPECT_EQ(a.size(), 1u);
+    return a.empty() ? -1 : a.back().timeslot;
+  }
+
+  Owner owner;
+  HDLC hdlc;
+};
+
+TEST_F(HdlcEngine, AllocationWordsFollowTheChannelType) {
+  struct Case {
+    std::int32_t type;
+    bool opens;
+    std::uint32_t mode;
+  } cases[] = {{0, true, 3}, {1, true, 0}, {2, true, 1}, {3, false, 0}, {-1, false, 0}};
+  for (const Case& c : cases) {
+    StreamCapture cap;
+    HDLC::Params p;
+    p.tdm = 7;
+    p.tdm2 = 9;
+    p.type = c.type;
+    hdlc.params(p);
+    EXPECT_EQ(hdlc.activate(), c.opens) << "type " << c.type;
+    EXPECT_EQ(hdlc.is_open(), c.opens);
+    auto a = mcc().allocations();
+    if (!c.opens) {
+      EXPECT_TRUE(a.empty()) << "type " << c.type << " allocated a channel";
+      continue;
+    }
+    ASSERT_EQ(a.size(), 1u) << "an activation replaces the earlier channel";
+    const mcc_allocate_params& w = a[0].params;
+    EXPECT_EQ(w.mode, c.mode) << "type " << c.type;
+    EXPECT_EQ(w.packet_size, 512u);
+    EXPECT_EQ(w.reserved, 0u);
+    EXPECT_EQ(w.rx_threshold, 1u);
+    EXPECT_EQ(w.tx_threshold, 4u);
+  }
+}
+
+TEST_F(HdlcEngine, ClosedChannelTakesNothing) {
+  Packet empty;
+  Packet f = frame_of({1, 2});
+  EXPECT_TRUE(hdlc.hdlc_transmit(empty));
+  EXPECT_EQ(hdlc.statistics().discarded, 0u) << "an empty frame counts nothing";
+  EXPECT_FALSE(hdlc.hdlc_transmit(f));
+  EXPECT_FALSE(hdlc.hdlc_transmit(f));
+  EXPECT_EQ(hdlc.statistics().discarded, 2u);
+  EXPECT_EQ(hdlc.statistics().sent, 0u);
+  EXPECT_FALSE(hdlc.is_ready());
+}
+
+TEST_F(HdlcEngine, FramesBothWaysAndCounters) {
+  int ts = open_ready();
+  EXPECT_TRUE(hdlc.is_ready());
+  EXPECT_EQ(owner.readies, 1);
+
+  Packet a = frame_of({0x00, 0x03, 0x00, 0x7E});
+  Packet b = frame_of({0xFF});
+  Packet keep = a;  // a frame still shared with its sender goes out unchanged
+  EXPECT_TRUE(hdlc.hdlc_transmit(a));
+  EXPECT_TRUE(hdlc.hdlc_transmit(b));
+  auto w = mcc().take_written(ts);
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_EQ(hex(w[0]), "00 03 00 7E");
+  EXPECT_EQ(hex(w[1]), "FF");
+  EXPECT_EQ(keep.text(), "00 03 00 7E");
+
+  // Every frame waiting in the driver is delivered in one pass, in order.
+  const unsigned char f1[] = {1}, f2[] = {2, 2}, f3[] = {3, 3, 3};
+  ASSERT_TRUE(mcc().inject(ts, f1, 1));
+  ASSERT_TRUE(mcc().inject(ts, f2, 2));
+  ASSERT_TRUE(mcc().inject(ts, f3, 3));
+  run_for(10);
+  EXPECT_EQ(owner.frames, (std::vector<std::string>{"01", "02 02", "03 03 03"}));
+  const HDLC::LinkCounters& c = hdlc.statistics();
+  EXPECT_EQ(c.sent, 2u);
+  EXPECT_EQ(c.received, 3u);
+  EXPECT_EQ(c.discarded + c.send_errors + c.overflow, 0u);
+  EXPECT_EQ(owner.readies, 1) << "readiness is told once per writable report after not-ready";
+}
+
+TEST_F(HdlcEngine, EagainWaitsForTheNextWritableReport) {
+  int ts = open_ready();
+  ASSERT_TRUE(mcc().eagain(ts, 1));
+  Packet f = frame_of({0xAA});
+  EXPECT_FALSE(hdlc.hdlc_transmit(f));
+  EXPECT_FALSE(hdlc.is_ready());
+  const HDLC::LinkCounters& c = hdlc.statistics();
+  EXPECT_EQ(c.sent + c.discarded + c.send_errors, 0u) << "EAGAIN counts nothing";
+  EXPECT_TRUE(mcc().take_written(ts).empty());
+
+  run_for(10);
+  EXPECT_TRUE(hdlc.is_ready());
+  EXPECT_EQ(owner.readies, 2);
+  EXPECT_TRUE(hdlc.hdlc_transmit(f));
+  run_for(10);
+  EXPECT_EQ(owner.readies, 2) << "POLLOUT is dropped once ready";
+  auto w = mcc().take_written(ts);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(hex(w[0]), "AA");
+  EXPECT_EQ(c.sent, 1u);
+}
+
+TEST_F(HdlcEngine, EmptyReadClosesTheChannelWithOneError) {
+  int ts = open_ready();
+  StreamCapture cap;
+  const unsigned char f[] = {9};
+  ASSERT_TRUE(mcc().inject(ts, f, 1));
+  ASSERT_TRUE(mcc().inject(ts, nullptr, 0));
+  ASSERT_TRUE(mcc().inject(ts, f, 1));
+  run_for(10);
+  EXPECT_EQ(owner.frames, std::vector<std::string>{"09"});
+  EXPECT_EQ(owner.errors, 1);
+  EXPECT_FALSE(hdlc.is_open());
+  EXPECT_FALSE(hdlc.is_ready());
+  EXPECT_EQ(StreamCapture::count(cap.err(), "hdlc [0/0]: read error: "), 1) << cap.all();
+  EXPECT_TRUE(mcc().allocations().empty()) << "the controller channel is freed";
+  Packet g = frame_of({1});
+  EXPECT_FALSE(hdlc.hdlc_transmit(g));
+  EXPECT_EQ(hdlc.statistics().discarded, 1u);
+}
+
+TEST_F(HdlcEngine, OwnerMayCloseOrDestroyFromTheCallback) {
+  int ts = open_ready();
+  owner.on_receive = [this] { hdlc.deactivate(); };
+  const unsigned char f[] = {1};
+  mcc().inject(ts, f, 1);
+  mcc().inject(ts, f, 1);
+  run_for(10);
+  EXPECT_EQ(owner.frames.size(), 1u);
+  EXPECT_EQ(owner.errors, 0);
+  EXPECT_FALSE(hdlc.is_open());
+
+  // A channel deleted by its owner inside the callback is not touched again
+  // (the address sanitizer watches).
+  Owner other;
+  auto* doomed = new HDLC;
+  doomed->bind(&other);
+  HDLC::Params p;
+  p.tdm = 3;
+  p.type = 1;
+  doomed->params(p);
+  ASSERT_TRUE(doomed->activate());
+  other.on_receive = [&doomed] {
+    delete doomed;
+    doomed = nullptr;
+  };
+  int ts2 = mcc().allocations().back().timeslot;
+  mcc().inject(ts2, f, 1);
+  mcc().inject(ts2, f, 1);
+  run_for(10);
+  EXPECT_EQ(doomed, nullptr);
+  EXPECT_EQ(other.frames.size(), 1u);
+}
+
+TEST_F(HdlcEngine, SecondActivationStartsAfresh) {
+  int ts = open_ready();
+  Packet f = frame_of({1});
+  hdlc.hdlc_transmit(f);
+  ASSERT_EQ(hdlc.statistics().sent, 1u);
+  EXPECT_TRUE(hdlc.activate());
+  EXPECT_EQ(hdlc.statistics().sent, 0u);
+  EXPECT_FALSE(hdlc.is_ready());
+  auto a = mcc().allocations();
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_NE(a[0].timeslot, ts) << "a fresh controller channel";
+}
+
+TEST_F(HdlcEngine, FailedStepsLeaveTheChannelClosed) {
+  struct Case {
+    Mcc::Step step;
+    const char* line;
+  } cases[] = {{Mcc::Step::open, "hdlc [4/2]: fail to open MCC device: "},
+               {Mcc::Step::allocate, "hdlc [4/2]: MCC_ALLOCATE fail: "},
+               {Mcc::Step::timeslot, "hdlc [4/2]: MCC_TIMESLOT fail: "}};
+  hdlc.trunk(4);
+  for (const Case& c : cases) {
+    StreamCapture cap;
+    HDLC::Params p;
+    p.timeslot = 2;
+    p.tdm = 5;
+    p.type = 1;
+    hdlc.params(p);
+    mcc().fail(c.step, EIO, 1);
+    EXPECT_FALSE(hdlc.activate());
+    EXPECT_FALSE(hdlc.is_open());
+    EXPECT_EQ(StreamCapture::count(cap.err(), c.line), 1) << cap.all();
+    EXPECT_TRUE(mcc().allocations().empty()) << "the descriptor is closed";
+    EXPECT_EQ(mcc().channels().size(), 0u);
+    EXPECT_TRUE(hdlc.activate()) << "a counted failure passes";
+    hdlc.deactivate();
+  }
+}
+
+}  // namespace
