@@ -6,6 +6,8 @@
 #include "control/heartbeat.h"
 #include "control/sim_control.h"
 #include "control/trace_ctl.h"
+#include "media/hdlc_slot.h"
+#include "media/mcc_slot.h"
 #include "platform/paths.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
@@ -180,14 +182,14 @@ int main(int argc, char** argv) {
   // modem factory
   // mixer factory
   ExtFactory::instance();
-  // data channel factory
+  MccFactory::instance();
   EchoFactory::instance();
   // prompt factory
   // T.38 factory
   // ISDN factory
   // Zarn radio factory
   // ED-137 radio factory
-  // HDLC package factory
+  HdlcSlotFactory::instance();
 
   HwMux::instance();
   // The monitoring service and its "snmpagent" sections come here.

@@ -1,6 +1,7 @@
 // The HDLC channel engine against the simulated controller, on the virtual
 // clock: allocation per channel type, frame transfer both ways, transmit
 // readiness after EAGAIN, read failures and the counters.
+#include "platform/sim/hal.h"
 #include "platform/sim/mcc.h"
 #include "slots/hdlc.h"
 #include "tests/support/stream_capture.h"
@@ -233,6 +234,31 @@ TEST_F(HdlcEngine, OwnerMayCloseOrDestroyFromTheCallback) {
   run_for(10);
   EXPECT_EQ(doomed, nullptr);
   EXPECT_EQ(other.frames.size(), 1u);
+}
+
+TEST_F(HdlcEngine, ChannelIsWiredToTheLine) {
+  auto& hal = platform::sim::hal();
+  auto fed_from = [&hal](int output) {
+    auto it = hal.outputs.find(output);
+    return it != hal.outputs.end() && it->second.state == platform::sim::Hal::Output::connected ? it->second.value
+                                                                                                : -1;
+  };
+  // Type 1: the controller channel drives the line and listens to it.
+  int ts = open_ready(1);
+  EXPECT_EQ(fed_from(5), ts);
+  EXPECT_EQ(fed_from(ts), 5);
+  // Type 2: it drives tdm2 and still listens to tdm.
+  HDLC::Params p = hdlc.params();
+  p.tdm = 20;
+  p.tdm2 = 21;
+  p.type = 2;
+  hdlc.params(p);
+  ASSERT_TRUE(hdlc.activate());
+  int ts2 = mcc().allocations().back().timeslot;
+  EXPECT_EQ(fed_from(21), ts2);
+  EXPECT_EQ(fed_from(ts2), 20);
+  EXPECT_EQ(fed_from(20), -1) << "tdm is not driven with type 2";
+  EXPECT_EQ(fed_from(5), ts) << "a new activation leaves the earlier wiring in place";
 }
 
 TEST_F(HdlcEngine, SecondActivationStartsAfresh) {

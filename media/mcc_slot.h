@@ -1,0 +1,51 @@
+#pragma once
+// Raw data channels: one channel of the board's HDLC controller given to the
+// controller as a slot. Its switch channel is connected like any other
+// slot's; each userData command is one frame sent on the channel, and each
+// frame the channel receives goes to the controller as a userData signal.
+#include "runtime/event.h"
+#include "runtime/fd.h"
+#include "schema/lgcp/LGCP.h"
+#include "slots/slot.h"
+#include "slots/slot_factory.h"
+
+#include <ostream>
+#include <vector>
+
+class MccSlot : private Slot {
+ public:
+  // Takes the channel descriptor (allocated, with its switch channel known).
+  static Slot* Create(Fd channel, int timeslot);
+  ~MccSlot() override;
+
+ private:
+  MccSlot(Fd channel, int timeslot);
+
+  // Slot
+  bool IUserData(const std::vector<char>& octets) override;
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override { return true; }
+  int IGetTransmitChannel() override { return timeslot; }
+  int IGetReceiveChannel() override { return timeslot; }
+  const char* GetName() const override { return "MCC"; }
+
+  void OnEvent(int fd, short revents);
+  void DoRead();
+
+  int timeslot;
+  Event event;
+};
+
+class MccFactory : public SlotFactory {
+ public:
+  static MccFactory& instance();
+
+  const char* GetName() const override { return "MCC"; }
+  Slot* INewSlot(const LGCP::CreateParams& params) override;
+  void Query(LGCP::Resources& resources) override;
+
+  std::ostream& PutHeader(std::ostream& os) const { return os << "mcc: "; }
+
+ private:
+  MccFactory() = default;
+};

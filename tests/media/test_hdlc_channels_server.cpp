@@ -1,0 +1,386 @@
+// HDLC package slots and raw data channels of the running server, driven by
+// a controller and watched through the simulated HDLC controller and
+// cross-connect. One server serves every case of the suite (it sleeps a
+// second whenever its controller leaves). These tests wait in real time,
+// each wait bounded and ended as soon as the awaited thing has happened.
+#include "tests/support/lgcp_text.h"
+#include "tests/support/per_image.h"
+#include "tests/support/server_process.h"
+
+#include "schema/lgcp/LGCP.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using testsupport::RunningServer;
+
+namespace {
+
+const int patience = testsupport::patience_ms;
+
+// Message images built from the schema classes.
+std::string command(int seq, int slot, const std::function<void(LGCP::Command&)>& fill) {
+  return testsupport::command_image(seq, slot, fill);
+}
+
+std::string success(int seq, int slot) {
+  LGCP::Message m;
+  m.set_seq(seq);
+  m.set_slot(static_cast<unsigned>(slot));
+  m.set_pdu().select_response().select_success();
+  return testsupport::per(m);
+}
+
+std::string error(int seq, int slot, LGCP::ErrorCause::NamedNumber cause) {
+  LGCP::Message m;
+  m.set_seq(seq);
+  m.set_slot(static_cast<unsigned>(slot));
+  m.set_pdu().select_response().select_error(cause);
+  return testsupport::per(m);
+}
+
+std::string link_info(int slot, int sent, int discarded, int errors, int received) {
+  LGCP::Message m;
+  m.set_slot(static_cast<unsigned>(slot));
+  LGCP::HdlcLinkInfo& l = m.set_pdu().select_signal().select_ioctl().select_hdlcLinkInfo();
+  l.set_txSU(sent);
+  l.set_txDiscard(discarded);
+  l.set_txError(errors);
+  l.set_txOverflow(0);
+  l.set_rxSU(received);
+  return testsupport::per(m);
+}
+
+std::string packages(int seq, int slot, const std::vector<std::string>& bodies) {
+  return command(seq, slot, [&](LGCP::Command& c) {
+    auto& list = c.select_ioctl().select_hdlcPackages();
+    for (const std::string& b : bodies) {
+      LGCP::HdlcPackage p;
+      p.set_body(testsupport::bytes(b));
+      list.push_back(p);
+    }
+  });
+}
+
+std::string create_mcc(int seq, int slot, LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode) {
+  return command(seq, slot, [&](LGCP::Command& c) {
+    LGCP::MccParams& p = c.select_create().select_mcc();
+    p.set_type(type);
+    p.set_mode(mode);
+  });
+}
+
+std::string simple(int seq, int slot, const char* what) {
+  return command(seq, slot, [&](LGCP::Command& c) {
+    const std::string w = what;
+    if (w == "destroy")
+      c.select_destroy();
+    else if (w == "activate")
+      c.select_activate().select_empty();
+    else if (w == "deactivate")
+      c.select_deactivate();
+  });
+}
+
+std::string user_data(int seq, int slot, const std::string& hex) {
+  return command(seq, slot, [&](LGCP::Command& c) { c.select_userData(testsupport::bytes(hex)); });
+}
+
+class HdlcChannelsServer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { srv = new RunningServer; }
+  static void TearDownTestSuite() {
+    delete srv;
+    srv = nullptr;
+  }
+  void SetUp() override { ASSERT_TRUE(srv->ready()) << srv->log(); }
+
+  // The next frame from the server that is not a periodic link report;
+  // reports are kept in `reports`.
+  static std::string next() {
+    for (;;) {
+      std::string f = srv->ctl.next(patience);
+      if (is_report(f)) {
+        reports.push_back({testsupport::real_ms(), f});
+        pending.push_back(reports.back());
+        continue;
+      }
+      return f;
+    }
+  }
+  // "40 SS SS 8C 60 ...": a signal of a slot, ioctl hdlcLinkInfo.
+  static bool is_report(const std::string& f) {
+    return f.size() >= 14 && f.compare(0, 2, "40") == 0 && f.compare(9, 5, "8C 60") == 0;
+  }
+
+  // Sends a command and returns the frames up to and including its answer
+  // (signals that come before it included).
+  static std::vector<std::string> exchange(const std::string& image) {
+    srv->ctl.send(image);
+    std::vector<std::string> got;
+    for (;;) {
+      std::string f = next();
+      got.push_back(f);
+      // Responses, unlike signals, carry a sequence number (first bit).
+      if (f.empty() || f[0] >= '8') return got;
+    }
+  }
+
+  static std::string ask(const std::string& line) { return srv->sim.ask(line); }
+
+  // Frames the channel wrote, collected until n came (or time is up).
+  static std::vector<std::string> written(int ts, std::size_t n) {
+    std::vector<std::string> got;
+    testsupport::eventually([&] {
+      std::istringstream in(ask("mcc read " + std::to_string(ts)));
+      for (std::string l; std::getline(in, l);)
+        if (!l.empty()) got.push_back(l);
+      return got.size() >= n;
+    });
+    return got;
+  }
+
+  // The next link report (one that came while waiting for other frames
+  // first); other frames are unexpected here.
+  static std::string next_report() {
+    if (!pending.empty()) {
+      std::string f = pending.front().image;
+      pending.erase(pending.begin());
+      return f;
+    }
+    for (;;) {
+      std::string f = srv->ctl.next(patience);
+      if (f.empty()) return f;
+      if (is_report(f)) {
+        reports.push_back({testsupport::real_ms(), f});
+        return f;
+      }
+      ADD_FAILURE() << "unexpected frame " << f;
+    }
+  }
+  // Reports until one equals `expected` (those sent before the last change
+  // may still be on their way); at most three.
+  static std::string report_like(const std::string& expected) {
+    std::string f;
+    for (int i = 0; i < 3 && f != expected; ++i) f = next_report();
+    return f;
+  }
+
+  // Switch channels of the allocated controller channels, oldest first.
+  static std::vector<std::string> channels() {
+    std::string all = ask("mcc channels");
+    std::vector<std::string> out;
+    std::istringstream in(all);
+    for (std::string l; std::getline(in, l);)
+      if (!l.empty()) out.push_back(l);
+    return out;
+  }
+  static int timeslot_of(const std::string& line) { return std::stoi(line.substr(0, line.find(':'))); }
+
+  struct Report {
+    std::int64_t ms;
+    std::string image;
+  };
+  static RunningServer* srv;
+  static std::vector<Report> reports;  // every report, with its arrival
+  static std::vector<Report> pending;  // reports next_report has not given
+};
+
+RunningServer* HdlcChannelsServer::srv = nullptr;
+std::vector<HdlcChannelsServer::Report> HdlcChannelsServer::reports;
+std::vector<HdlcChannelsServer::Report> HdlcChannelsServer::pending;
+
+TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
+  // create hdlcParams {trunk 1, log 0, address 3}
+  EXPECT_EQ(exchange("C0 01 01 00 28 08 78 01 01 01 00 01 03").back(), success(1, 40));
+  // Three packages (7E 01 02, empty, AA) while the channel is closed: queued,
+  // and the command is answered unsupported all the same.
+  EXPECT_EQ(exchange("C0 01 02 00 28 12 50 03 03 7E 01 02 00 01 AA").back(), error(2, 40, LGCP::ErrorCause::unsupported));
+  EXPECT_EQ(ask("mcc channels"), "");
+  // Link reports come open or not.
+  EXPECT_EQ(next_report(), "40 00 28 8C 60 01 00 01 00 01 00 01 00 01 00");
+
+  // A failed allocation: success, plus the slot reported deactivated.
+  EXPECT_EQ(ask("mcc fail allocate EIO 1"), "");
+  auto r = exchange(simple(3, 40, "activate"));
+  EXPECT_EQ(r.back(), success(3, 40));
+  EXPECT_EQ(r.front(), "40 00 28 86 00");
+  EXPECT_EQ(ask("mcc channels"), "");
+  EXPECT_TRUE(srv->wait_log("MCC_ALLOCATE fail: ")) << srv->log();
+
+  // Connected to the slot that carries the line (here a raw data channel,
+  // slot 39), the slot opens a channel and wires it both ways; the queued
+  // packages go out in order with consecutive sequence numbers.
+  EXPECT_EQ(exchange(create_mcc(4, 39, LGCP::MccType::transparent, LGCP::MccMode::standard)).back(), success(4, 39));
+  auto ch = channels();
+  ASSERT_EQ(ch.size(), 1u);
+  const std::string line = std::to_string(timeslot_of(ch[0]));
+  EXPECT_EQ(exchange(command(5, 40, [](LGCP::Command& c) { c.select_connect(39); })).back(), success(5, 40));
+  ch = channels();
+  ASSERT_EQ(ch.size(), 2u);
+  const int ts = timeslot_of(ch[1]);
+  EXPECT_EQ(ch[1], std::to_string(ts) + ":0,512,0,1,4");
+  EXPECT_EQ(ask("hal get " + line), "connected " + std::to_string(ts));
+  EXPECT_EQ(ask("hal get " + std::to_string(ts)), "connected " + line);
+  EXPECT_EQ(written(ts, 3), (std::vector<std::string>{"0003007E0102", "000320", "000340AA"}));
+
+  // An answer of the device becomes a signal, and its sequence number is
+  // acknowledged in the next package.
+  const std::string ts_s = std::to_string(ts);
+  EXPECT_EQ(ask("mcc inject " + ts_s + " 0003400102"), "");
+  EXPECT_EQ(next(), "40 00 28 8C 80 01 02 01 02");
+  EXPECT_EQ(exchange(packages(6, 40, {"55"})).back(), error(6, 40, LGCP::ErrorCause::unsupported));
+  EXPECT_EQ(written(ts, 1), std::vector<std::string>{"00036255"});
+
+  // A continued answer (bit 7 of the body's second byte) waits for the
+  // rest; alone it goes out after 100 ms.
+  EXPECT_EQ(ask("mcc inject " + ts_s + " 0003200180"), "");
+  EXPECT_EQ(ask("mcc inject " + ts_s + " 0003400300"), "");
+  EXPECT_EQ(next(), "40 00 28 8C 80 02 02 01 80 02 03 00");
+  const std::int64_t t0 = testsupport::real_ms();
+  EXPECT_EQ(ask("mcc inject " + ts_s + " 0003600580"), "");
+  EXPECT_EQ(next(), "40 00 28 8C 80 01 02 05 80");
+  EXPECT_GE(testsupport::real_ms() - t0, 90);
+  // A frame for another address is dropped and leaves the numbers alone.
+  EXPECT_EQ(ask("mcc inject " + ts_s + " 0004E00100"), "");
+  EXPECT_EQ(exchange(packages(7, 40, {"66"})).back(), error(7, 40, LGCP::ErrorCause::unsupported));
+  EXPECT_EQ(written(ts, 1), std::vector<std::string>{"00038366"});
+  // The ninth frame's sequence wraps to 0.
+  exchange(packages(8, 40, {"01", "02", "03", "04"}));
+  EXPECT_EQ(written(ts, 4), (std::vector<std::string>{"0003A301", "0003C302", "0003E303", "00030304"}));
+
+  // A write that meets EAGAIN: nothing lost, doubled or reordered.
+  EXPECT_EQ(ask("mcc eagain " + ts_s + " 1"), "");
+  exchange(packages(9, 40, {"AA", "BB"}));
+  EXPECT_EQ(written(ts, 2), (std::vector<std::string>{"000323AA", "000343BB"}));
+  EXPECT_EQ(ask("mcc read " + ts_s), "") << "nothing sent twice";
+  // 11 frames written, 5 read (the one for address 4 too).
+  const std::string counted = link_info(40, 11, 0, 0, 5);
+  EXPECT_EQ(report_like(counted), counted);
+
+  // deactivate reports at once; disconnecting the line closes the channel,
+  // and the reports go on, every 3000 ms.
+  pending.clear();
+  const std::size_t before = reports.size();
+  r = exchange(simple(10, 40, "deactivate"));
+  EXPECT_EQ(r.back(), success(10, 40));
+  ASSERT_GT(reports.size(), before) << "no report with the answer";
+  EXPECT_EQ(reports.back().image, counted);
+  pending.clear();
+  EXPECT_EQ(exchange(command(11, 39, [](LGCP::Command& c) { c.select_disconnect(); })).back(), success(11, 39));
+  EXPECT_EQ(channels().size(), 1u) << "the line's channel only";
+  pending.clear();
+  EXPECT_EQ(next_report(), counted);
+  const std::int64_t t1 = reports.back().ms;
+  EXPECT_EQ(next_report(), counted);
+  EXPECT_NEAR(static_cast<double>(reports.back().ms - t1), 3000.0, 600.0);
+
+  // activate alone opens a channel of the kind the slot uses.
+  EXPECT_EQ(exchange(simple(12, 40, "activate")).back(), success(12, 40));
+  ch = channels();
+  ASSERT_EQ(ch.size(), 2u);
+  EXPECT_EQ(ch[1].substr(ch[1].find(':')), ":0,512,0,1,4");
+  EXPECT_EQ(exchange(simple(13, 40, "destroy")).back(), success(13, 40));
+  EXPECT_EQ(channels().size(), 1u) << "destroy frees the channel";
+  EXPECT_EQ(exchange(simple(14, 39, "destroy")).back(), success(14, 39));
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
+TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
+  using T = LGCP::MccType;
+  using M = LGCP::MccMode;
+  EXPECT_EQ(exchange(create_mcc(1, 41, T::data, M::standard)).back(), success(1, 41));
+  EXPECT_EQ(exchange(create_mcc(2, 42, T::bri, M::standard)).back(), success(2, 42));
+  EXPECT_EQ(exchange(create_mcc(3, 43, T::transparent, M::standard)).back(), success(3, 43));
+  EXPECT_EQ(exchange(create_mcc(4, 44, T::bri, M::ss7)).back(), success(4, 44));
+  auto ch = channels();
+  ASSERT_EQ(ch.size(), 4u);
+  const char* modes[] = {":0,512,0,1,1", ":1,512,0,1,1", ":2,512,0,1,1", ":3,512,0,1,1"};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(ch[i].substr(ch[i].find(':')), modes[i]);
+  const int ts41 = timeslot_of(ch[0]), ts42 = timeslot_of(ch[1]);
+  const std::string t41 = std::to_string(ts41), t42 = std::to_string(ts42);
+  EXPECT_EQ(exchange(simple(5, 43, "destroy")).back(), success(5, 43));
+  EXPECT_EQ(exchange(simple(6, 44, "destroy")).back(), success(6, 44));
+  EXPECT_EQ(channels().size(), 2u);
+
+  // userData is one frame; each frame received is one signal, in order; an
+  // empty read does not hold the channel.
+  EXPECT_EQ(exchange(user_data(7, 41, "01 02 03")).back(), success(7, 41));
+  EXPECT_EQ(written(ts41, 1), std::vector<std::string>{"010203"});
+  EXPECT_EQ(ask("mcc inject " + t41 + " 0A0B"), "");
+  EXPECT_EQ(ask("mcc inject " + t41 + " -"), "");
+  EXPECT_EQ(ask("mcc inject " + t41 + " 0C"), "");
+  EXPECT_EQ(next(), "40 00 29 88 02 0A 0B");
+  EXPECT_EQ(next(), "40 00 29 88 01 0C");
+
+  // Cross-wired channels pass user data to each other.
+  EXPECT_EQ(ask("mcc wire " + t41 + " " + t42), "");
+  auto r = exchange(user_data(8, 41, "77"));
+  EXPECT_EQ(r.back(), success(8, 41));
+  if (r.size() == 1) r.push_back(next());
+  EXPECT_EQ(r.front() == "40 00 2A 88 01 77" || r.back() == "40 00 2A 88 01 77", true);
+
+  // The switch channel is connected like any other slot's.
+  r = exchange(command(10, 41, [](LGCP::Command& c) { c.select_connect(42); }));
+  EXPECT_EQ(r.back(), success(10, 41));
+  EXPECT_EQ(ask("hal get " + t42), "connected " + t41);
+
+  // A channel without a switch channel, or that cannot be opened or
+  // allocated, gives no slot and keeps nothing.
+  struct Case {
+    const char* fail;
+    const char* line;
+  } cases[] = {{"mcc fail timeslot EIO 1", "mcc: MCC_TIMESLOT fail: "},
+               {"mcc fail open ENOENT 1", "mcc: fail to open MCC device: "},
+               {"mcc fail allocate EBUSY 1", "mcc: MCC_ALLOCATE fail: "}};
+  int seq = 11;
+  for (const Case& c : cases) {
+    EXPECT_EQ(ask(c.fail), "");
+    EXPECT_EQ(exchange(create_mcc(seq, 45, T::data, M::standard)).back(),
+              error(seq, 45, LGCP::ErrorCause::insufficientResources));
+    ++seq;
+    EXPECT_TRUE(srv->wait_log(c.line)) << srv->log();
+    EXPECT_EQ(channels().size(), 2u);
+  }
+
+  // The channel counts of the controller, 0 when it cannot tell.
+  auto query = [&](int s) {
+    LGCP::Message m;
+    m.set_seq(s);
+    m.set_pdu().select_command().select_query();
+    srv->ctl.send(testsupport::per(m));
+    std::string answer = next();
+    LGCP::Message signal;
+    EXPECT_TRUE(testsupport::decode(next(), signal));
+    std::vector<int> counts;
+    if (signal.get_pdu().signal_isSelected() && signal.get_pdu().get_signal().query_isSelected()) {
+      const LGCP::Resources& res = signal.get_pdu().get_signal().get_query();
+      counts = {res.get_mcc_data().getValue(), res.get_mcc_bri().getValue(), res.get_mcc_trans().getValue()};
+    }
+    return counts;
+  };
+  EXPECT_EQ(ask("mcc resources 4 2 1"), "");
+  EXPECT_EQ(query(20), (std::vector<int>{4, 2, 1}));
+  EXPECT_EQ(ask("mcc fail resources EIO 1"), "");
+  EXPECT_EQ(query(21), (std::vector<int>{0, 0, 0}));
+
+  EXPECT_EQ(exchange(simple(22, 41, "destroy")).back(), success(22, 41));
+  ch = channels();
+  ASSERT_EQ(ch.size(), 1u);
+  EXPECT_EQ(timeslot_of(ch[0]), ts42) << "destroy frees the slot's channel only";
+
+  // Losing the controller frees every channel, of both kinds.
+  EXPECT_EQ(exchange("C0 01 17 00 28 08 78 01 01 01 00 01 03").back(), success(23, 40));
+  EXPECT_EQ(exchange(simple(24, 40, "activate")).back(), success(24, 40));
+  EXPECT_EQ(channels().size(), 2u);
+  srv->ctl.close();
+  EXPECT_TRUE(testsupport::eventually([&] { return ask("mcc channels").empty(); })) << ask("mcc channels");
+  ASSERT_TRUE(srv->reconnect());
+}
+
+}  // namespace
