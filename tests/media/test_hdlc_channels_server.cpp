@@ -242,6 +242,10 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   EXPECT_EQ(ask("mcc inject " + ts_s + " 0003200180"), "");
   EXPECT_EQ(ask("mcc inject " + ts_s + " 0003400300"), "");
   EXPECT_EQ(next(), "40 00 28 8C 80 02 02 01 80 02 03 00");
+  // A body too short to carry the mark ends the answer too.
+  EXPECT_EQ(ask("mcc inject " + ts_s + " 0003200180"), "");
+  EXPECT_EQ(ask("mcc inject " + ts_s + " 00034001"), "");
+  EXPECT_EQ(next(), "40 00 28 8C 80 02 02 01 80 01 01");
   const std::int64_t t0 = testsupport::real_ms();
   EXPECT_EQ(ask("mcc inject " + ts_s + " 0003600580"), "");
   EXPECT_EQ(next(), "40 00 28 8C 80 01 02 05 80");
@@ -259,8 +263,8 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   exchange(packages(9, 40, {"AA", "BB"}));
   EXPECT_EQ(written(ts, 2), (std::vector<std::string>{"000323AA", "000343BB"}));
   EXPECT_EQ(ask("mcc read " + ts_s), "") << "nothing sent twice";
-  // 11 frames written, 5 read (the one for address 4 too).
-  const std::string counted = link_info(40, 11, 0, 0, 5);
+  // 11 frames written, 7 read (the one for address 4 too).
+  const std::string counted = link_info(40, 11, 0, 0, 7);
   EXPECT_EQ(report_like(counted), counted);
 
   // deactivate reports at once; disconnecting the line closes the channel,
@@ -377,7 +381,9 @@ TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
   // Losing the controller frees every channel, of both kinds.
   EXPECT_EQ(exchange("C0 01 17 00 28 08 78 01 01 01 00 01 03").back(), success(23, 40));
   EXPECT_EQ(exchange(simple(24, 40, "activate")).back(), success(24, 40));
-  EXPECT_EQ(channels().size(), 2u);
+  ch = channels();
+  ASSERT_EQ(ch.size(), 2u);
+  EXPECT_EQ(ch[1].substr(ch[1].find(':')), ":0,512,0,1,4") << "activated before any connection: type 1";
   srv->ctl.close();
   EXPECT_TRUE(testsupport::eventually([&] { return ask("mcc channels").empty(); })) << ask("mcc channels");
   ASSERT_TRUE(srv->reconnect());

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -259,6 +260,31 @@ TEST_F(HdlcEngine, ChannelIsWiredToTheLine) {
   EXPECT_EQ(fed_from(ts2), 20);
   EXPECT_EQ(fed_from(20), -1) << "tdm is not driven with type 2";
   EXPECT_EQ(fed_from(5), ts) << "a new activation leaves the earlier wiring in place";
+}
+
+TEST_F(HdlcEngine, EmptyPoolDropsAndCountsTheFrame) {
+  int ts = open_ready();
+  std::vector<Packet> held;
+  for (;;) {
+    try {
+      Packet p;
+      p.reserve_tail(1);
+      held.push_back(p);
+    } catch (const std::bad_alloc&) {
+      break;
+    }
+  }
+  const unsigned char f[] = {7, 7};
+  StreamCapture cap;
+  mcc().inject(ts, f, 2);
+  run_for(10);
+  EXPECT_EQ(hdlc.pool_drops(), 1u);
+  EXPECT_TRUE(owner.frames.empty());
+  EXPECT_TRUE(hdlc.is_open()) << "the link survives an empty pool";
+  held.clear();
+  mcc().inject(ts, f, 2);
+  run_for(10);
+  EXPECT_EQ(owner.frames, std::vector<std::string>{"07 07"});
 }
 
 TEST_F(HdlcEngine, SecondActivationStartsAfresh) {
