@@ -213,20 +213,17 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   EXPECT_EQ(ask("mcc channels"), "");
   EXPECT_TRUE(srv->wait_log("MCC_ALLOCATE fail: ")) << srv->log();
 
-  // Connected to the slot that carries the line (here a raw data channel,
-  // slot 39), the slot opens a channel and wires it both ways; the queued
-  // packages go out in order with consecutive sequence numbers.
-  EXPECT_EQ(exchange(create_mcc(4, 39, LGCP::MccType::transparent, LGCP::MccMode::standard)).back(), success(4, 39));
+  // Connected to a trunk time slot (trunk 1, time slot 5: channel 37), the
+  // slot opens a channel and wires it both ways; the queued packages go out
+  // in order with consecutive sequence numbers.
+  EXPECT_EQ(exchange(testsupport::trunk_image(4, 1, 1, 5)).back(), success(4, 1));
+  EXPECT_EQ(exchange(command(5, 40, [](LGCP::Command& c) { c.select_connect(1); })).back(), success(5, 40));
   auto ch = channels();
   ASSERT_EQ(ch.size(), 1u);
-  const std::string line = std::to_string(timeslot_of(ch[0]));
-  EXPECT_EQ(exchange(command(5, 40, [](LGCP::Command& c) { c.select_connect(39); })).back(), success(5, 40));
-  ch = channels();
-  ASSERT_EQ(ch.size(), 2u);
-  const int ts = timeslot_of(ch[1]);
-  EXPECT_EQ(ch[1], std::to_string(ts) + ":0,512,0,1,4");
-  EXPECT_EQ(ask("hal get " + line), "connected " + std::to_string(ts));
-  EXPECT_EQ(ask("hal get " + std::to_string(ts)), "connected " + line);
+  const int ts = timeslot_of(ch[0]);
+  EXPECT_EQ(ch[0], std::to_string(ts) + ":0,512,0,1,4");
+  EXPECT_EQ(ask("hal get 37"), "connected " + std::to_string(ts));
+  EXPECT_EQ(ask("hal get " + std::to_string(ts)), "connected 37");
   EXPECT_EQ(written(ts, 3), (std::vector<std::string>{"0003007E0102", "000320", "000340AA"}));
 
   // An answer of the device becomes a signal, and its sequence number is
@@ -276,8 +273,8 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   ASSERT_GT(reports.size(), before) << "no report with the answer";
   EXPECT_EQ(reports.back().image, counted);
   pending.clear();
-  EXPECT_EQ(exchange(command(11, 39, [](LGCP::Command& c) { c.select_disconnect(); })).back(), success(11, 39));
-  EXPECT_EQ(channels().size(), 1u) << "the line's channel only";
+  EXPECT_EQ(exchange(command(11, 1, [](LGCP::Command& c) { c.select_disconnect(); })).back(), success(11, 1));
+  EXPECT_EQ(ask("mcc channels"), "");
   pending.clear();
   EXPECT_EQ(next_report(), counted);
   const std::int64_t t1 = reports.back().ms;
@@ -287,12 +284,11 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   // activate alone opens a channel of the kind the slot uses.
   EXPECT_EQ(exchange(simple(12, 40, "activate")).back(), success(12, 40));
   ch = channels();
-  ASSERT_EQ(ch.size(), 2u);
-  EXPECT_EQ(ch[1].substr(ch[1].find(':')), ":0,512,0,1,4");
+  ASSERT_EQ(ch.size(), 1u);
+  EXPECT_EQ(ch[0].substr(ch[0].find(':')), ":0,512,0,1,4");
   EXPECT_EQ(exchange(simple(13, 40, "destroy")).back(), success(13, 40));
-  EXPECT_EQ(channels().size(), 1u) << "destroy frees the channel";
-  EXPECT_EQ(exchange(simple(14, 39, "destroy")).back(), success(14, 39));
-  EXPECT_EQ(ask("mcc channels"), "");
+  EXPECT_EQ(ask("mcc channels"), "") << "destroy frees the channel";
+  EXPECT_EQ(exchange(simple(14, 1, "destroy")).back(), success(14, 1));
 }
 
 TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
