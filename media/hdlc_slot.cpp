@@ -13,6 +13,9 @@ bool tracing() { return traces.signalling.hdlc; }
 // Largest body that fits a frame behind the address and control bytes.
 constexpr std::uint32_t header_size = 3;
 constexpr std::uint32_t gather_ms = 100;
+// Gathered answers go out before they outgrow one control message (a TPKT
+// frame carries at most 65,531 octets).
+constexpr std::uint32_t gather_limit = 32768;
 
 }  // namespace
 
@@ -162,6 +165,11 @@ void HdlcSlot::on_hdlc_receive(Packet& frame) {
 
   if (addr == address) {
     rx_seq = static_cast<std::uint8_t>(control >> 5);
+    if (gathered_octets + body_len > gather_limit && !response.get_hdlcPackages().empty()) {
+      gather_timer.reset();
+      flushResponce();
+    }
+    gathered_octets += body_len + 4;
     LGCP::HdlcPackage package;
     package.set_body().assign(reinterpret_cast<const char*>(body), reinterpret_cast<const char*>(body) + body_len);
     response.ref_hdlcPackages().push_back(package);
@@ -186,6 +194,7 @@ void HdlcSlot::flushResponce() {
   if (tracing()) std::clog << ext::header(this) << "flushResponce: " << gathered << std::endl;
   if (gathered > 0) OnIoctlResponse(response);
   response.select_hdlcPackages();
+  gathered_octets = 0;
 }
 
 void HdlcSlot::OnUpdateTimer() {

@@ -68,6 +68,7 @@ class HdlcSlot : private Slot, public HDLC::Notify {
   std::uint16_t address = 0;
   std::uint8_t tx_seq = 0;
   std::uint8_t rx_seq = 0;
+  std::uint32_t gathered_octets = 0;  // size of `response`'s bodies, roughly
 };
 
 class HdlcSlotFactory : public SlotFactory {

@@ -286,6 +286,19 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   ch = channels();
   ASSERT_EQ(ch.size(), 1u);
   EXPECT_EQ(ch[0].substr(ch[0].find(':')), ":0,512,0,1,4");
+  // Continued answers too big for one message go out in more than one.
+  // 8000-byte bodies marked continued: address 3, control 0, AA 80 BB...
+  const std::string big = "000300AA80" + std::string(2 * 7998, 'B');
+  const std::string open_ts = std::to_string(timeslot_of(ch[0]));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(ask("mcc inject " + open_ts + " " + big), "");
+  std::vector<std::size_t> sizes;
+  for (int i = 0; i < 2; ++i) {
+    LGCP::Message m;
+    ASSERT_TRUE(testsupport::decode(next(), m));
+    ASSERT_TRUE(m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().ioctl_isSelected());
+    sizes.push_back(m.get_pdu().get_signal().get_ioctl().get_hdlcPackages().size());
+  }
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{4, 1}));
   EXPECT_EQ(exchange(simple(13, 40, "destroy")).back(), success(13, 40));
   EXPECT_EQ(ask("mcc channels"), "") << "destroy frees the channel";
   EXPECT_EQ(exchange(simple(14, 1, "destroy")).back(), success(14, 1));
