@@ -31,10 +31,15 @@ bool MccSlot::IUserData(const std::vector<char>& octets) {
 }
 
 void MccSlot::OnEvent(int, short revents) {
-  if (revents & POLLIN) DoRead();
+  if (!(revents & (POLLIN | POLLHUP | POLLERR))) return;
+  if (DoRead() || !(revents & (POLLHUP | POLLERR))) return;
+  // The driver dropped the channel: polling it would wake the loop for
+  // ever. The slot stays, without its channel.
+  std::cerr << static_cast<const Slot&>(*this) << ": channel hung up" << std::endl;
+  event.Release();
 }
 
-void MccSlot::DoRead() {
+bool MccSlot::DoRead() {
   char buf[1024];
   for (;;) {
     const ssize_t n = platform::dev_read(event.lowlevel_fd(), buf, sizeof buf);
@@ -43,9 +48,9 @@ void MccSlot::DoRead() {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    // Empty (EAGAIN), failed, or a 0-byte read: a hung-up channel keeps
-    // answering 0, and must not hold the loop.
-    return;
+    // Empty (EAGAIN) or failed; a 0-byte read ends the pass too, since a
+    // hung-up channel answers 0 for ever and must not hold the loop.
+    return n != 0;
   }
 }
 

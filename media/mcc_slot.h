@@ -30,7 +30,8 @@ class MccSlot : private Slot {
   const char* GetName() const override { return "MCC"; }
 
   void OnEvent(int fd, short revents);
-  void DoRead();
+  // False when the channel read end of file.
+  bool DoRead();
 
   int timeslot;
   Event event;

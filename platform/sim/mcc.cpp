@@ -217,6 +217,11 @@ bool Mcc::wire(int timeslot1, int timeslot2) {
   return true;
 }
 
+bool Mcc::hangup(int timeslot) {
+  Channel* ch = find(timeslot, nullptr);
+  return ch && ::shutdown(ch->driver_fd, SHUT_RDWR) == 0;
+}
+
 void Mcc::clear() {
   failures_.clear();
   fail_open = 0;
@@ -263,6 +268,8 @@ std::string Mcc::command(const std::vector<std::string>& w, std::ostream& out) {
     fail(step->second, err, static_cast<int>(count));
     return "";
   }
+  if (verb == "hangup" && w.size() == 2 && parse_int(w[1], ts))
+    return hangup(static_cast<int>(ts)) ? "" : no_channel;
   if (verb == "resources" && w.size() == 4) {
     long d = 0, b = 0, t = 0;
     if (!parse_int(w[1], d) || !parse_int(w[2], b) || !parse_int(w[3], t)) return "bad count";

@@ -55,6 +55,10 @@ class Mcc : public DeviceModel {
   // being kept for take_written. Both must be allocated now.
   bool wire(int timeslot1, int timeslot2);
 
+  // The driver drops the channel: its descriptor reads end of file and
+  // polls hung up.
+  bool hangup(int timeslot);
+
   // Forgets failures, resources and numbering (open channels stay).
   void clear();
 
@@ -70,6 +74,7 @@ class Mcc : public DeviceModel {
   //   fail K E [N]      -> step K (open, allocate, timeslot, resources) fails
   //                        with errno E: the next N, or all until "fail K 0"
   //   resources D B T   -> what MCC_RESOURCES reports
+  //   hangup TS         -> the driver drops the channel
   std::string command(const std::vector<std::string>& words, std::ostream& out);
 
   ssize_t on_write(Channel& ch, const void* buf, size_t len) override;

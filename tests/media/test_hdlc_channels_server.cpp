@@ -382,6 +382,15 @@ TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
   EXPECT_EQ(ask("mcc fail resources EIO 1"), "");
   EXPECT_EQ(query(21), (std::vector<int>{0, 0, 0}));
 
+  // A channel the driver drops does not hold the server: it goes on
+  // answering, and user data for that slot is refused.
+  EXPECT_EQ(exchange(create_mcc(18, 46, T::data, M::standard)).back(), success(18, 46));
+  ch = channels();
+  ASSERT_EQ(ch.size(), 3u);
+  EXPECT_EQ(ask("mcc hangup " + std::to_string(timeslot_of(ch[2]))), "");
+  EXPECT_TRUE(srv->wait_log("46:MCC: channel hung up")) << srv->log();
+  EXPECT_EQ(exchange(user_data(19, 46, "01")).back(), error(19, 46, LGCP::ErrorCause::unsupported));
+  EXPECT_EQ(exchange(simple(19, 46, "destroy")).back(), success(19, 46));
   EXPECT_EQ(exchange(simple(22, 41, "destroy")).back(), success(22, 41));
   ch = channels();
   ASSERT_EQ(ch.size(), 1u);
