@@ -8,6 +8,7 @@
 #include "control/trace_ctl.h"
 #include "media/hdlc_slot.h"
 #include "media/mcc_slot.h"
+#include "media/rtp_factory.h"
 #include "platform/paths.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
@@ -178,7 +179,7 @@ int main(int argc, char** argv) {
   // last. The kinds still to come keep their places below.
   MapFactory::instance();
   // PSTN signalling factory
-  // RTP factory
+  RtpFactory::instance();
   // modem factory
   // mixer factory
   ExtFactory::instance();

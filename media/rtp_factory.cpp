@@ -1,0 +1,127 @@
+#include "media/rtp_factory.h"
+
+#include "media/rtp_setup.h"
+#include "media/rtp_slot.h"
+#include "platform/device.h"
+#include "platform/voice.h"
+#include "runtime/errno_text.h"
+#include "runtime/ext_output.h"
+#include "slots/device_names.h"
+
+#include <fcntl.h>
+
+#include <iostream>
+
+RtpFactory& RtpFactory::instance() {
+  static RtpFactory factory;
+  return factory;
+}
+
+RtpFactory::RtpFactory() { IQuery(); }
+
+std::ostream& RtpFactory::PutHeader(std::ostream& os) const {
+  return os << "rtp[" << g723 << "," << g729 << "," << g711 << "," << universal << "]: ";
+}
+
+void RtpFactory::IQuery() {
+  g729 = g723 = g711 = 0;
+  const int fd = platform::dev_open(GetVoiceDevName(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const Errno err;
+    std::cerr << ext::header(this) << "device " << ext::quoted(GetVoiceDevName()) << " open fail: " << err
+              << std::endl;
+    return;
+  }
+  const struct {
+    std::int32_t codec;
+    std::uint32_t* count;
+  } asked[] = {{voice::CODEC_G729, &g729},
+               {voice::CODEC_G723, &g723},
+               {voice::CODEC_G711, &g711},
+               {voice::CODEC_G711MCC, &g711mcc},
+               {voice::CODEC_UNIVERSAL, &universal}};
+  for (const auto& a : asked) {
+    std::int32_t codec = a.codec;
+    const int n = platform::dev_ioctl(fd, voice::VOICE_CODEC_CAPACITY, &codec);
+    if (n > 0) *a.count = static_cast<std::uint32_t>(n);
+  }
+  platform::dev_close(fd);
+}
+
+void RtpFactory::Query(LGCP::Resources& res) {
+  IQuery();
+  res.set_rtp_g729(static_cast<int>(g729));
+  res.set_rtp_g723(static_cast<int>(g723));
+  res.set_rtp_g711(static_cast<int>(g711));
+  res.set_rtp_g711mcc(static_cast<int>(g711mcc));
+  res.set_universal(static_cast<int>(universal));
+}
+
+Slot* RtpFactory::INewSlot(LGCP::CreateParams const& params) {
+  if (!params.rtp_isSelected()) return nullptr;
+  const LGCP::CreateRtpParams& create = params.get_rtp();
+  const TERM::RtpParams& rtp = create.get_codecRTP();
+  if (rtp.radio_isPresent()) return nullptr;
+
+  std::clog << ext::header(this) << "do create rtp: " << rtp << std::endl;
+  std::uint16_t pt = 0;
+  if (!RtpSetup::PayloadType(rtp.get_payload(), pt)) {
+    std::clog << ext::header(this) << "rtp do not created: payload " << rtp.get_payload() << "not found" << std::endl;
+    return nullptr;
+  }
+
+  const std::uint16_t rtcpPort = static_cast<std::uint16_t>(RtpSetup::LocalPort(rtp) + 1);
+  Fd sock;
+  switch (RtpSetup::BindRtcpSocket(rtcpPort, true, sock)) {
+    case RtpSetup::SocketStep::socket: {
+      const Errno err;
+      std::clog << ext::header(this) << "rtp do not created: can not create socket [errno=" << err << "]"
+                << std::endl;
+      return nullptr;
+    }
+    case RtpSetup::SocketStep::bind: {
+      const Errno err;
+      std::clog << ext::header(this) << "rtp do not created: can not bind socket [errno=" << err
+                << ", port=" << rtcpPort << "]" << std::endl;
+      return nullptr;
+    }
+    case RtpSetup::SocketStep::done:
+      break;
+  }
+
+  rtp_connection_params session;
+  if (!RtpSetup::FillParams(rtp, create.get_txPayload(), create.get_rxPayload(), session)) {
+    // inet_addr would have made such text 255.255.255.255 (broadcast).
+    std::clog << ext::header(this) << "rtp do not created: address is not dotted text" << std::endl;
+    return nullptr;
+  }
+  rtp_channel_info info;
+  info.tdm = -1;
+  info.dev_no = -1;
+  info.chn = -1;
+  info.reserved = 0;
+  Fd dev;
+  switch (RtpSetup::BeginSession(session, info, dev)) {
+    case RtpSetup::SessionStep::open: {
+      const Errno err;
+      std::cerr << ext::header(this) << "device " << ext::quoted(GetRtpDevName()) << " open fail: " << err
+                << std::endl;
+      return nullptr;
+    }
+    case RtpSetup::SessionStep::begin:
+      std::cerr << ext::header(this) << "begin session fail !!! " << std::endl;
+      return nullptr;
+    case RtpSetup::SessionStep::add:
+      std::cerr << ext::header(this) << "add channel fail !!!" << std::endl;
+      return nullptr;
+    case RtpSetup::SessionStep::done:
+      break;
+  }
+
+  RtpSlot* slot = new RtpSlot(info.tdm, dev, session);
+  slot->startRTPC(sock, RtpSetup::RtcpPeer(session, rtp));
+  if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor()) {
+    // The echo canceller comes with the tone unit.
+  }
+  return slot;
+}

@@ -1,0 +1,82 @@
+#pragma once
+// RtpSlot: one RTP voice session of the board's RTP driver on a switch
+// channel. The driver packetises the channel's TDM signal towards the
+// remote address and plays what it receives into the same channel; the
+// slot owns the driver session, relays its PD events, sends while a source
+// is connected, restarts the session on a codec change, and sends RTCP SDES
+// at start and BYE at the end.
+//
+// The radio slots derive from it: they use `fd`, `transmitting`,
+// setTransmissionDependOnSQU and call IAfterCreate, IBeforeDestroy and Ioctl
+// from their own overrides.
+#include "media/rtcp.h"
+#include "runtime/event.h"
+#include "runtime/fd.h"
+#include "slots/rtp_records.h"
+#include "slots/slot.h"
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <iosfwd>
+
+class RtpSlot : public Slot {
+ public:
+  // Builds the slot on a session the caller has begun and whose channel
+  // (`timeslot`) it has added; `fd` is the session's descriptor.
+  RtpSlot(int timeslot, Fd fd, rtp_connection_params const& params);
+  // Sends the BYE and releases the DSP functions.
+  ~RtpSlot() override;
+
+  // Keeps a duplicate of the RTCP socket and the peer, and sends one SDES.
+  void startRTPC(Fd& sock, sockaddr_in const& peer);
+  // Encodes the message and sends it to the RTCP peer (result not looked at).
+  void send(RTPC::Msg const& msg);
+  void setTransmissionDependOnSQU(bool on) { transmissionDependOnSQU = on; }
+  // Begins the session again with the current `params` on the same channel.
+  // The new session is begun while the old one is open; only then does it
+  // take over (descriptor and event watch) and the old one is closed. On
+  // failure the old session stays.
+  bool restart();
+  // The payload type of a codec mode: alaw 8, ulaw 0, lbrc the receive
+  // payload type given at creation.
+  std::uint32_t translate_payload(LGCP::CodecMode const& mode) const;
+  bool enablePD(LGCP::PDParams const& pd);
+  bool disablePD();
+  // Reads the driver's event records while there are any.
+  void OnRtpEvent(int fd, short revents);
+
+  void IAfterCreate() override;
+  bool IBeforeDestroy() override;
+  bool Ioctl(LGCP::IoctlParams const& params) override;
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override;
+  void IOnOutputRelease() override {}
+  void IOnInputRelease() override;
+  int IGetTransmitChannel() override { return timeslot; }
+  int IGetReceiveChannel() override { return timeslot; }
+  const char* GetName() const override { return "rtp"; }
+
+  // "rtp[" the channel "]: ", the start of the slot's log lines.
+  std::ostream& PutHeader(std::ostream& os) const;
+
+  int GetTimeslot() const { return timeslot; }
+  const rtp_connection_params& GetParams() const { return params; }
+  bool IsTransmitting() const { return transmitting; }
+
+ protected:
+  int timeslot;
+  Fd fd;
+  Event event;
+  rtp_connection_params params;
+  sockaddr_in rtcpPeer;
+  Fd rtcpFd;
+  std::uint32_t defaultPt;
+  bool transmitting = false;
+  bool transmissionDependOnSQU = false;
+
+ private:
+  // A codec-mode request on the receive (`rx`) or transmit payload type.
+  bool ChangeCodec(bool rx, LGCP::CodecMode const& mode);
+  int Request(unsigned long request, void* arg = nullptr);
+};

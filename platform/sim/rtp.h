@@ -1,0 +1,91 @@
+#pragma once
+// Model of the board's RTP driver "/dev/rtp": every open is one session.
+// RTP_BEGIN_SESSION keeps the session record; RTP_ADD_CHANNEL with `tdm` -1
+// writes back the lowest switch channel (from `first_channel`) that no open
+// session holds, and given a channel takes that one over (as a session
+// restart does while the old session is still open). The other requests
+// are recorded as the session's operations; a request that fails records
+// nothing. Events are 36-byte records {type, value, timeout, 0...} queued on
+// the newest open session of a channel; a blocking read blocks.
+//
+// Control-socket words:
+//   rtp sessions          -> one line per session, oldest first:
+//     open|closed,tdm=T,remote=A:P,local=A:P,rx_pt=N,tx_pt=N,pfactor=N,
+//     vad=N,crate=N,ssrc=N,ttl=N,tos=N,ops=OP/...
+//     OP: begin, add:TDM (as passed), start_tx, stop_tx, pd_set:W0.....W8,
+//     pd_reset:W, r10, r3, r11
+//   rtp event TDM TYPE VALUE TIMEOUT -> queues one event record
+//   rtp raw TDM [HEX]     -> queues the bytes as one record (none: empty)
+//   rtp fail open|begin|add|pd_set ERRNO -> fails the next such step
+//                          (ERRNO a number or a name such as EIO)
+#include "platform/sim/device_model.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace platform {
+namespace sim {
+
+class Rtp : public DeviceModel {
+ public:
+  static constexpr int first_channel = 4096;
+
+  struct Session {
+    bool open = true;
+    int tdm = -1;
+    std::uint8_t record[44] = {};
+    std::vector<std::string> ops;
+
+    // The "rtp sessions" line; fields read at the record's offsets.
+    std::string describe() const;
+  };
+
+  // Every session since the last clear, oldest first.
+  std::vector<Session> sessions;
+
+  // The next step of that kind ("open", "begin", "add", "pd_set") fails
+  // with the errno; 0 clears.
+  void fail(const std::string& step, int err);
+  void clear();
+
+  // Queues a record on the newest open session of the channel; false when
+  // the channel has none.
+  bool deliver_to(int tdm, const void* buf, std::size_t len);
+  bool event(int tdm, std::uint32_t type, std::uint32_t value, std::uint32_t timeout);
+  // Refreshes the open/closed state of the sessions.
+  void refresh() { channels(); }
+
+  int open_error() override;
+  int on_ioctl(Channel& ch, unsigned long request, void* arg) override;
+  void on_open(Channel& ch) override;
+  void on_close(Channel& ch) override;
+
+ private:
+  int take_failure(const std::string& step);
+  std::map<const Channel*, std::size_t> of_channel_;
+  std::map<std::string, int> failures_;
+};
+
+// The model installed at "/dev/rtp" (installed on first call).
+Rtp& rtp();
+
+// Model of the voice device "/dev/voice": the capacity request answers the
+// count set for the codec number (0 when none was set).
+//
+// Control-socket words:
+//   voice CODEC COUNT -> sets the count of a codec number
+class Voice : public DeviceModel {
+ public:
+  std::map<long long, int> counts;
+  int on_ioctl(Channel& ch, unsigned long request, void* arg) override;
+};
+
+Voice& voice();
+
+// An errno given as a number or as its name ("EIO"); false when neither.
+bool parse_errno(const std::string& word, int& err);
+
+}  // namespace sim
+}  // namespace platform

@@ -1,0 +1,174 @@
+// The RTP factory in-process on the simulated board: the session record it
+// gives the driver, the payload table, what it declines, and the RTCP
+// packets of a slot's start and end.
+#include "media/rtp_factory.h"
+#include "media/rtp_setup.h"
+#include "media/rtp_slot.h"
+#include "platform/sim/rtp.h"
+#include "tests/media/rtp_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+using namespace rtptest;
+using platform::sim::rtp;
+using P = TERM::Payload;
+
+namespace {
+
+// Native-order images of record fields, as the driver reads them.
+template <class T>
+void put(std::vector<std::uint8_t>& rec, std::size_t off, T v) {
+  std::memcpy(rec.data() + off, &v, sizeof v);
+}
+
+struct Made {
+  RtpSlot* slot = nullptr;
+  std::size_t sessions_before = 0;
+};
+
+Made make(const LGCP::CreateParams& p) {
+  Made m;
+  rtp().refresh();
+  m.sessions_before = rtp().sessions.size();
+  m.slot = static_cast<RtpSlot*>(RtpFactory::instance().NewSlot(p));
+  return m;
+}
+
+void destroy(RtpSlot* s) {
+  ASSERT_TRUE(s->BeforeDestroy());
+  delete s;
+}
+
+bool all_closed() {
+  rtp().refresh();
+  for (const auto& s : rtp().sessions)
+    if (s.open) return false;
+  return true;
+}
+
+TEST(RtpFactory, SessionRecordAndRtcp) {
+  UdpPeer peer;
+  ASSERT_TRUE(peer.ok());
+  const std::uint16_t P = rtp_port_of(peer), Q = free_rtp_port();
+  Made m = make(rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Ulaw, P::ptG729, [&](TERM::RtpParams& r) {
+    r.set_shost().set_iaddr("127.0.0.1");
+    r.set_shost().set_port(Q);
+    r.set_pfactor(70000);
+    r.set_crate(0);
+    r.set_vad(true);
+    r.set_ssrc(305419896u);
+    r.set_ttl(64);
+    r.set_qos_dscp(TERM::IpQoSDSCP::ef);
+  }));
+  ASSERT_NE(m.slot, nullptr);
+  ASSERT_EQ(rtp().sessions.size(), m.sessions_before + 1);
+  const auto& s = rtp().sessions.back();
+
+  std::vector<std::uint8_t> want(44, 0);
+  const std::uint8_t loopback[4] = {127, 0, 0, 1};
+  std::memcpy(want.data(), loopback, 4);
+  put<std::uint16_t>(want, 4, P);
+  std::memcpy(want.data() + 8, loopback, 4);
+  put<std::uint16_t>(want, 12, Q);
+  put<std::uint16_t>(want, 14, 8);     // rx: G.729 asked, not a G.711 law: the session's A-law
+  put<std::uint16_t>(want, 16, 0);     // tx: the other law
+  put<std::uint16_t>(want, 18, 4464);  // 70000, low 16 bits
+  want[20] = 1;
+  want[21] = 0;
+  put<std::uint32_t>(want, 24, 305419896u);
+  put<std::uint32_t>(want, 36, 64);
+  put<std::int32_t>(want, 40, 184);  // ef (46) << 2
+  EXPECT_EQ(std::vector<std::uint8_t>(s.record, s.record + 44), want);
+  EXPECT_EQ(s.ops, (std::vector<std::string>{"begin", "add:-1"}));
+  EXPECT_EQ(m.slot->GetTimeslot(), s.tdm);
+
+  // SDES from Q + 1 to P + 1 at once.
+  std::uint16_t from = 0;
+  EXPECT_EQ(peer.receive(2000, &from), sdes_image("12 34 56 78"));
+  EXPECT_EQ(from, Q + 1);
+
+  destroy(m.slot);
+  EXPECT_EQ(peer.receive(2000), bye_image("12 34 56 78"));
+  EXPECT_TRUE(all_closed());
+  EXPECT_EQ(rtp().sessions[m.sessions_before].ops,
+            (std::vector<std::string>{"begin", "add:-1", "r10", "r3", "r11", "pd_reset:1"}));
+}
+
+TEST(RtpFactory, DefaultsWithoutOptionalFields) {
+  UdpPeer peer;
+  const std::uint16_t P = rtp_port_of(peer);
+  Made m = make(rtp_params(P::ptG723, "127.0.0.1", P, P::ptG723, P::ptG711_Ulaw));
+  ASSERT_NE(m.slot, nullptr);
+  const auto& s = rtp().sessions.back();
+  EXPECT_EQ(s.describe().substr(0, s.describe().find(",ssrc=")),
+            "open,tdm=" + std::to_string(s.tdm) + ",remote=127.0.0.1:" + std::to_string(P) +
+                ",local=0.0.0.0:" + std::to_string(P) + ",rx_pt=0,tx_pt=4,pfactor=0,vad=0,crate=0");
+  EXPECT_NE(s.describe().find(",ttl=0,tos=-1,"), std::string::npos) << s.describe();
+  // Without shost the RTCP socket takes the peer's own port + 1 locally.
+  std::uint16_t from = 0;
+  EXPECT_NE(peer.receive(2000, &from), "");
+  EXPECT_EQ(from, P + 1);
+  destroy(m.slot);
+}
+
+TEST(RtpFactory, PayloadTable) {
+  const struct {
+    P::NamedNumber p;
+    int pt;  // -1: not served
+  } table[] = {{P::ptG711_Alaw, 8},     {P::ptG711_Ulaw, 0},      {P::ptG723, 4},
+               {P::ptG729, 18},         {P::ptG711mcc_Alaw, 136}, {P::ptG711mcc_Ulaw, 128},
+               {P::ptG728, 15},         {P::reserv_1, -1},        {P::ptT38_UDP_TL, -1},
+               {P::ptT38_TCP_TPKT, -1}, {P::ptR2S, -1}};
+  for (const auto& t : table) {
+    P p;
+    p.setFromInt(t.p);
+    std::uint16_t pt = 0xFFFF;
+    EXPECT_EQ(RtpSetup::PayloadType(p, pt), t.pt >= 0) << t.p;
+    if (t.pt >= 0) {
+      EXPECT_EQ(pt, t.pt) << t.p;
+    }
+    EXPECT_EQ(RtpSetup::translateCodec(p), t.pt >= 0 ? t.pt : 0) << t.p;
+  }
+  // A direction follows its own payload only for the other G.711 law.
+  P alaw, ulaw, g729;
+  alaw.setFromInt(P::ptG711_Alaw);
+  ulaw.setFromInt(P::ptG711_Ulaw);
+  g729.setFromInt(P::ptG729);
+  EXPECT_EQ(RtpSetup::translateCodec(g729, alaw), 8);
+  EXPECT_EQ(RtpSetup::translateCodec(g729, ulaw), 0);
+  EXPECT_EQ(RtpSetup::translateCodec(alaw, g729), 8);
+  EXPECT_EQ(RtpSetup::translateCodec(g729, g729), 18);
+}
+
+TEST(RtpFactory, DeclinesAndLeavesNothingOpen) {
+  UdpPeer peer;
+  const std::uint16_t P = rtp_port_of(peer);
+  // Radio parameters are the radio factories'.
+  Made m = make(rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw,
+                           [](TERM::RtpParams& r) { r.set_radio(); }));
+  EXPECT_EQ(m.slot, nullptr);
+  // Addresses that are not dotted text: inet_addr would read them as
+  // 255.255.255.255 (or as something else than meant).
+  for (const char* bad : {"gateway", "127.1", "", "1.2.3.4.5"}) {
+    m = make(rtp_params(P::ptG711_Alaw, bad, P, P::ptG711_Alaw, P::ptG711_Alaw));
+    EXPECT_EQ(m.slot, nullptr) << bad;
+    m = make(rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw, [&](TERM::RtpParams& r) {
+      r.set_shost().set_iaddr(bad);
+      r.set_shost().set_port(P);
+    }));
+    EXPECT_EQ(m.slot, nullptr) << bad;
+  }
+  EXPECT_TRUE(all_closed());
+  EXPECT_EQ(peer.receive(100), "");
+
+  // Port 65535 wraps to RTCP port 0 (any port): the slot is made.
+  m = make(rtp_params(P::ptG711_Alaw, "127.0.0.1", 65535, P::ptG711_Alaw, P::ptG711_Alaw));
+  ASSERT_NE(m.slot, nullptr);
+  destroy(m.slot);
+  EXPECT_TRUE(all_closed());
+}
+
+}  // namespace

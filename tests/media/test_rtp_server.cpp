@@ -1,0 +1,311 @@
+// Black-box: RTP voice slots of the running server. A TCP controller
+// creates, switches, steers and destroys them; UDP peers on 127.0.0.1 get
+// their RTCP; the simulator's control socket reads the RTP driver's
+// sessions and the switch, and injects driver events and failures.
+#include "tests/media/rtp_fixture.h"
+#include "tests/slots/slots_server.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+using namespace slotstest;
+using namespace testsupport;
+using namespace rtptest;
+using P = TERM::Payload;
+
+namespace {
+
+class RtpSlots : public ServerSuite {
+ protected:
+  static std::string create(int seq, int slot, const LGCP::CreateParams& p) {
+    return create_image(seq, slot, [&](LGCP::CreateParams& c) { c = p; });
+  }
+  static std::string ioctl(int seq, int slot, const std::function<void(LGCP::IoctlParams&)>& fill) {
+    return command_image(seq, slot, [&](LGCP::Command& c) { fill(c.select_ioctl()); });
+  }
+  static std::string codec(int seq, int slot, bool decoder, LGCP::CodecMode::NamedNumber mode) {
+    return ioctl(seq, slot, [&](LGCP::IoctlParams& i) {
+      if (decoder)
+        i.select_decoder_mode(mode);
+      else
+        i.select_encoder_mode(mode);
+    });
+  }
+  static std::string destroy(int seq, int slot) { return null_command_image(seq, slot, "destroy"); }
+  static std::string sim(const std::string& request) { return srv().sim.ask(request); }
+  static Strings sessions() {
+    Strings out;
+    std::istringstream in(sim("rtp sessions"));
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+  }
+  static std::string last_session() {
+    const Strings s = sessions();
+    return s.empty() ? "" : s.back();
+  }
+  static bool none_open() {
+    for (const auto& s : sessions())
+      if (s.rfind("open,", 0) == 0) return false;
+    return true;
+  }
+  // The channel of a "slot N transmitter active T" line.
+  static int channel_of(const std::string& line) {
+    const auto at = line.rfind(' ');
+    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + 1);
+  }
+  // The ops of the newest session on a channel.
+  static std::string ops_of(int tdm) {
+    std::string found;
+    for (const auto& s : sessions())
+      if (s.find(",tdm=" + std::to_string(tdm) + ",") != std::string::npos) found = s.substr(s.find(",ops=") + 5);
+    return found;
+  }
+  static int count_in_log(const std::string& text) {
+    const std::string log = srv().log();
+    int n = 0;
+    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+  static std::string slot_hex(int slot) {
+    char b[4];
+    std::snprintf(b, sizeof b, "%02X", slot);
+    return b;
+  }
+};
+
+TEST_F(RtpSlots, CreateSwitchAndDestroy) {
+  UdpPeer peerA, peerB;
+  ASSERT_TRUE(peerA.ok() && peerB.ok());
+  const std::uint16_t P = rtp_port_of(peerA), Q = free_rtp_port();
+  const Strings made = ask(
+      create(1, 5,
+             rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Ulaw, P::ptG729,
+                        [&](TERM::RtpParams& r) {
+                          r.set_shost().set_iaddr("127.0.0.1");
+                          r.set_shost().set_port(Q);
+                          r.set_pfactor(70000);
+                          r.set_crate(0);
+                          r.set_vad(true);
+                          r.set_ssrc(305419896u);
+                          r.set_ttl(64);
+                          r.set_qos_dscp(TERM::IpQoSDSCP::ef);
+                        })),
+      3);
+  ASSERT_EQ(made.size(), 3u);
+  const int A = channel_of(made[1]);
+  EXPECT_EQ(made, (Strings{"seq 1 slot 5 success", "slot 5 transmitter active " + std::to_string(A),
+                           "slot 5 receiver active " + std::to_string(A)}));
+  EXPECT_EQ(last_session(), "open,tdm=" + std::to_string(A) + ",remote=127.0.0.1:" + std::to_string(P) +
+                                ",local=127.0.0.1:" + std::to_string(Q) +
+                                ",rx_pt=8,tx_pt=0,pfactor=4464,vad=1,crate=0,ssrc=305419896,ttl=64,tos=184,"
+                                "ops=begin/add:-1");
+  std::uint16_t from = 0;
+  EXPECT_EQ(peerA.receive(patience_ms, &from), sdes_image("12 34 56 78"));
+  EXPECT_EQ(from, Q + 1);
+
+  // Payload and dhost only.
+  const std::uint16_t PB = rtp_port_of(peerB);
+  const Strings madeB = ask(create(2, 6, rtp_params(P::ptG711_Alaw, "127.0.0.1", PB, P::ptG711_Alaw, P::ptG711_Alaw)), 3);
+  ASSERT_EQ(madeB.size(), 3u);
+  const int B = channel_of(madeB[1]);
+  EXPECT_NE(A, B);
+  const std::string sb = last_session();
+  EXPECT_EQ(sb.substr(0, sb.find(",ssrc=")), "open,tdm=" + std::to_string(B) + ",remote=127.0.0.1:" +
+                                                 std::to_string(PB) + ",local=0.0.0.0:" + std::to_string(PB) +
+                                                 ",rx_pt=8,tx_pt=8,pfactor=0,vad=0,crate=0");
+  EXPECT_EQ(sb.substr(sb.find(",ttl=")), ",ttl=0,tos=-1,ops=begin/add:-1");
+  // Without shost the RTCP socket binds the peer's own port.
+  EXPECT_NE(peerB.receive(patience_ms, &from), "");
+  EXPECT_EQ(from, PB + 1);
+
+  // A -> B: B receives A's channel and starts sending.
+  EXPECT_EQ(ask(connect_image(3, 5, 6)), Strings{"seq 3 slot 5 success"});
+  EXPECT_EQ(hal("get " + std::to_string(B)), "connected " + std::to_string(A));
+  EXPECT_EQ(ops_of(B), "begin/add:-1/start_tx");
+  EXPECT_EQ(ask(null_command_image(4, 6, "disconnect")), Strings{"seq 4 slot 6 success"});
+  EXPECT_EQ(ops_of(B), "begin/add:-1/start_tx/stop_tx");
+
+  // Every served payload type.
+  const struct {
+    P::NamedNumber p;
+    int pt;
+  } table[] = {{P::ptG711_Alaw, 8}, {P::ptG711_Ulaw, 0},      {P::ptG723, 4},        {P::ptG729, 18},
+               {P::ptG711mcc_Alaw, 136}, {P::ptG711mcc_Ulaw, 128}, {P::ptG728, 15}};
+  int seq = 10;
+  for (const auto& t : table) {
+    ASSERT_EQ(ask(create(seq++, 7, rtp_params(t.p, "127.0.0.1", PB, t.p, t.p)), 3).size(), 3u);
+    const std::string s = last_session();
+    EXPECT_NE(s.find(",rx_pt=" + std::to_string(t.pt) + ",tx_pt=" + std::to_string(t.pt) + ","), std::string::npos)
+        << s;
+    EXPECT_NE(peerB.receive(patience_ms), "");
+    EXPECT_EQ(ask(destroy(seq, 7)), Strings{"seq " + std::to_string(seq) + " slot 7 success"});
+    ++seq;
+    EXPECT_NE(peerB.receive(patience_ms), "");
+  }
+
+  // Destroy: the driver's teardown, the channel off, then the BYE.
+  EXPECT_EQ(ask(destroy(30, 5)), Strings{"seq 30 slot 5 success"});
+  EXPECT_EQ(ops_of(A), "begin/add:-1/r10/r3/r11/pd_reset:1");
+  EXPECT_EQ(hal("get " + std::to_string(A)), "disabled");
+  EXPECT_EQ(peerA.receive(patience_ms), bye_image("12 34 56 78"));
+  EXPECT_EQ(ask(destroy(31, 6)), Strings{"seq 31 slot 6 success"});
+  EXPECT_NE(peerB.receive(patience_ms).find("81 CB 00 04 "), std::string::npos);
+  EXPECT_TRUE(none_open());
+  EXPECT_EQ(extra(), Strings{});
+}
+
+TEST_F(RtpSlots, RefusedCreationsLeaveNothingOpen) {
+  UdpPeer peer;
+  const std::uint16_t P = rtp_port_of(peer);
+  const auto plain = [&](std::uint16_t local) {
+    return rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw, [&](TERM::RtpParams& r) {
+      r.set_shost().set_iaddr("127.0.0.1");
+      r.set_shost().set_port(local);
+    });
+  };
+  const std::uint16_t Q = free_rtp_port();
+  UdpPeer busy(static_cast<std::uint16_t>(Q + 1), false);
+  ASSERT_TRUE(busy.ok());
+  EXPECT_EQ(sim("rtp fail open ENODEV"), "");
+  EXPECT_EQ(ask({create(1, 3, rtp_params(P::ptT38_UDP_TL, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw)),
+                 create(2, 3, plain(Q)), create(3, 3, plain(Q + 2)),
+                 create(4, 3, rtp_params(P::ptG711_Alaw, "localhost", P, P::ptG711_Alaw, P::ptG711_Alaw))},
+                4),
+            (Strings{"seq 1 slot 3 error insufficientResources", "seq 2 slot 3 error insufficientResources",
+                     "seq 3 slot 3 error insufficientResources", "seq 4 slot 3 error insufficientResources"}));
+  EXPECT_TRUE(srv().wait_log("rtp do not created: payload ptT38-UDP-TLnot found\n")) << srv().log();
+  EXPECT_TRUE(srv().wait_log("rtp do not created: can not bind socket [errno=Address already in use, port=" +
+                             std::to_string(Q + 1) + "]\n"))
+      << srv().log();
+  EXPECT_TRUE(srv().wait_log("device \"/dev/rtp\" open fail: No such device\n")) << srv().log();
+  EXPECT_EQ(sim("rtp fail begin EIO"), "");
+  EXPECT_EQ(sim("rtp fail add EBUSY"), "");
+  EXPECT_EQ(ask({create(5, 3, plain(Q + 2)), create(6, 3, plain(Q + 2))}, 2),
+            (Strings{"seq 5 slot 3 error insufficientResources", "seq 6 slot 3 error insufficientResources"}));
+  EXPECT_TRUE(srv().wait_log("begin session fail !!! \n")) << srv().log();
+  EXPECT_TRUE(srv().wait_log("add channel fail !!!\n")) << srv().log();
+  EXPECT_TRUE(none_open());
+  // Nothing came to the peer, and the RTCP port of the refused slots is free.
+  EXPECT_EQ(peer.receive(100), "");
+  UdpPeer free_again(static_cast<std::uint16_t>(Q + 3), false);
+  EXPECT_TRUE(free_again.ok());
+  EXPECT_EQ(extra(), Strings{});
+}
+
+TEST_F(RtpSlots, PdEventsAndCodecRestarts) {
+  UdpPeer peer;
+  const std::uint16_t P = rtp_port_of(peer);
+  const Strings made = ask(create(1, 9, rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG729)), 3);
+  ASSERT_EQ(made.size(), 3u);
+  const int T = channel_of(made[1]);
+  const std::string t = std::to_string(T);
+
+  EXPECT_EQ(ask({ioctl(2, 9, [](LGCP::IoctlParams& i) { i.select_pd_enable().set_timeout(500); }),
+                 ioctl(3, 9, [](LGCP::IoctlParams& i) { i.select_mute_enable(); })},
+                2),
+            (Strings{"seq 2 slot 9 success", "seq 3 slot 9 error unsupported"}));
+  EXPECT_EQ(ops_of(T), "begin/add:-1/pd_set:1.0.500.0.0.500.0.0.0");
+  EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: RTP SET EVENT PD timeout=500\n")) << srv().log();
+  EXPECT_EQ(sim("rtp event " + t + " 1 3 500"), "");
+  EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 09 95 01 03 02 01 F4");
+  // Another type is logged and sends nothing; the loop goes on.
+  EXPECT_EQ(sim("rtp event " + t + " 2 7 7"), "");
+  EXPECT_EQ(ask(null_command_image(4, -1, "ping")), Strings{"seq 4 success"});
+  EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: rtp event:  type=2\n")) << srv().log();
+  // A short record and an empty one end their pass; records after them
+  // still arrive.
+  EXPECT_EQ(sim("rtp raw " + t + " 0100"), "");
+  EXPECT_EQ(sim("rtp raw " + t), "");
+  EXPECT_EQ(sim("rtp event " + t + " 1 4 600"), "");
+  EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 09 95 01 04 02 02 58");
+  EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: short rtp event record: 2 bytes\n")) << srv().log();
+
+  EXPECT_EQ(ask(ioctl(5, 9, [](LGCP::IoctlParams& i) { i.select_pd_disable(); })), Strings{"seq 5 slot 9 success"});
+  EXPECT_EQ(ops_of(T), "begin/add:-1/pd_set:1.0.500.0.0.500.0.0.0/pd_reset:1");
+
+  // Codec modes: alaw is the receive type in force (G.729 asked for the
+  // receive side is not a G.711 law: the session's A-law holds); ulaw
+  // restarts on the same channel; lbrc returns to the creation's type.
+  const std::size_t n = sessions().size();
+  EXPECT_EQ(ask(codec(6, 9, true, LGCP::CodecMode::alaw)), Strings{"seq 6 slot 9 success"});
+  EXPECT_EQ(sessions().size(), n);
+  EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: do restart RTP session (change rx payload):alaw - Nothing to do\n"))
+      << srv().log();
+  EXPECT_EQ(ask(codec(7, 9, true, LGCP::CodecMode::ulaw)), Strings{"seq 7 slot 9 success"});
+  Strings s = sessions();
+  ASSERT_EQ(s.size(), n + 1);
+  EXPECT_EQ(s[n - 1].substr(0, 7), "closed,") << s[n - 1];
+  EXPECT_EQ(s[n].substr(0, s[n].find(",remote=")), "open,tdm=" + t);
+  EXPECT_NE(s[n].find(",rx_pt=0,tx_pt=8,"), std::string::npos) << s[n];
+  EXPECT_EQ(s[n].substr(s[n].find(",ops=")), ",ops=begin/add:" + t);
+  EXPECT_EQ(sim("rtp event " + t + " 1 5 100"), "");
+  EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 09 95 01 05 01 64");
+
+  // A restart that fails keeps the session in force and its payload type.
+  EXPECT_EQ(sim("rtp fail begin EIO"), "");
+  EXPECT_EQ(ask(codec(8, 9, true, LGCP::CodecMode::lbrc)), Strings{"seq 8 slot 9 error unsupported"});
+  EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: fail to restart RTP session!\n")) << srv().log();
+  EXPECT_EQ(sim("rtp event " + t + " 1 6 100"), "");
+  EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 09 95 01 06 01 64");
+  EXPECT_EQ(ask(codec(9, 9, true, LGCP::CodecMode::ulaw)), Strings{"seq 9 slot 9 success"});
+  EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: do restart RTP session (change rx payload):ulaw - Nothing to do\n"))
+      << srv().log();
+  EXPECT_EQ(ask(codec(10, 9, true, LGCP::CodecMode::lbrc)), Strings{"seq 10 slot 9 success"});
+  EXPECT_NE(last_session().find(",rx_pt=8,tx_pt=8,"), std::string::npos) << last_session();
+  // The transmit side: ulaw for tx.
+  EXPECT_EQ(ask(codec(11, 9, false, LGCP::CodecMode::ulaw)), Strings{"seq 11 slot 9 success"});
+  EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: do restart RTP session (change tx payload):ulaw - OK\n"))
+      << srv().log();
+  EXPECT_NE(last_session().find(",rx_pt=8,tx_pt=0,"), std::string::npos) << last_session();
+  EXPECT_EQ(sim("rtp event " + t + " 1 7 100"), "");
+  EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 09 95 01 07 01 64");
+
+  EXPECT_EQ(ask(destroy(12, 9)), Strings{"seq 12 slot 9 success"});
+  EXPECT_TRUE(none_open());
+  EXPECT_EQ(extra(), Strings{});
+}
+
+TEST_F(RtpSlots, QueryReportsCodecCapacities) {
+  for (const char* w : {"voice 4 8", "voice 2 6", "voice 1 30", "voice 8 2", "voice 65 4"}) EXPECT_EQ(sim(w), "");
+  srv().ctl.send(null_command_image(1, -1, "query"));
+  EXPECT_EQ(describe(srv().ctl.next(patience_ms)), "seq 1 success");
+  LGCP::Message m;
+  ASSERT_TRUE(decode(srv().ctl.next(patience_ms), m));
+  ASSERT_TRUE(m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().query_isSelected());
+  const LGCP::Resources& r = m.get_pdu().get_signal().get_query();
+  EXPECT_EQ(r.get_rtp_g729().getValue(), 8);
+  EXPECT_EQ(r.get_rtp_g723().getValue(), 6);
+  EXPECT_EQ(r.get_rtp_g711().getValue(), 30);
+  EXPECT_EQ(r.get_rtp_g711mcc().getValue(), 2);
+  EXPECT_EQ(r.get_universal().getValue(), 4);
+}
+
+// Runs last in this suite: the controller goes and comes back.
+TEST_F(RtpSlots, LosingTheControllerSendsEveryBye) {
+  UdpPeer a, b;
+  ASSERT_EQ(ask(create(1, 20, rtp_params(P::ptG711_Alaw, "127.0.0.1", rtp_port_of(a), P::ptG711_Alaw,
+                                         P::ptG711_Alaw, [](TERM::RtpParams& r) { r.set_ssrc(1); })),
+                3)
+                .size(),
+            3u);
+  ASSERT_EQ(ask(create(2, 21, rtp_params(P::ptG729, "127.0.0.1", rtp_port_of(b), P::ptG711_Alaw, P::ptG711_Alaw,
+                                         [](TERM::RtpParams& r) { r.set_ssrc(2); })),
+                3)
+                .size(),
+            3u);
+  EXPECT_EQ(a.receive(patience_ms), sdes_image("00 00 00 01"));
+  EXPECT_EQ(b.receive(patience_ms), sdes_image("00 00 00 02"));
+  srv().ctl.close();
+  EXPECT_EQ(a.receive(patience_ms), bye_image("00 00 00 01"));
+  EXPECT_EQ(b.receive(patience_ms), bye_image("00 00 00 02"));
+  EXPECT_TRUE(eventually([&] { return none_open(); }));
+  EXPECT_TRUE(eventually([&] {
+    if (!srv().reconnect()) return false;
+    srv().ctl.send(null_command_image(3, -1, "ping"));
+    return frames(1) == Strings{"seq 3 success"};
+  }));
+}
+
+}  // namespace
