@@ -120,8 +120,6 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& params) {
 
   RtpSlot* slot = new RtpSlot(info.tdm, dev, session);
   slot->startRTPC(sock, RtpSetup::RtcpPeer(session, rtp));
-  if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor()) {
-    // The echo canceller comes with the tone unit.
-  }
+  if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor()) slot->echoCancel(rtp.get_echo().get_canceller());
   return slot;
 }

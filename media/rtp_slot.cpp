@@ -41,6 +41,8 @@ RtpSlot::RtpSlot(int timeslot, Fd fd, rtp_connection_params const& params)
 RtpSlot::~RtpSlot() {
   send(RTPC::BYE(params.ssrc, bye_reason));
   rtcpFd.close();
+  Hardware::TonecReceiver::CleanBeforeDestroy();
+  Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
 
 std::ostream& RtpSlot::PutHeader(std::ostream& os) const { return os << "rtp[" << timeslot << "]: "; }
@@ -198,9 +200,46 @@ void RtpSlot::OnRtpEvent(int, short revents) {
 }
 
 bool RtpSlot::Ioctl(LGCP::IoctlParams const& req) {
+  if (req.echoSuppressor_isSelected()) return echoCancel(req.get_echoSuppressor());
+  if (req.dtmf_enable_isSelected()) return enableDTMF(req.get_dtmf_enable());
+  if (req.dtmf_reject_enable_isSelected()) return enableDTMFReject(req.get_dtmf_reject_enable());
+  if (req.activateWaitTone_isSelected()) {
+    activateAudibleCall();
+    return true;
+  }
+  if (req.deactivateWaitTone_isSelected()) {
+    cancelAudibleCall();
+    return true;
+  }
+  if (req.translateDTMF_isSelected()) {
+    translateDTMF(req.get_translateDTMF());
+    return true;
+  }
+  if (req.dtmf_params_isSelected()) return configureDTMF(req.get_dtmf_params());
+  if (req.vad_enable_isSelected()) return enableVAD(req.get_vad_enable());
+  if (req.vad_disable_isSelected()) return disableVAD();
+  if (req.vad_params_isSelected()) return configureVAD(req.get_vad_params());
+  if (req.sd_enable_isSelected()) return enableSD(req.get_sd_enable());
+  if (req.sd_disable_isSelected()) return disableSD();
+  if (req.sd_params_isSelected()) return configureSD();
   if (req.pd_enable_isSelected()) return enablePD(req.get_pd_enable());
   if (req.pd_disable_isSelected()) return disablePD();
   if (req.encoder_mode_isSelected()) return ChangeCodec(false, req.get_encoder_mode());
   if (req.decoder_mode_isSelected()) return ChangeCodec(true, req.get_decoder_mode());
+  if (req.rx_gain_isSelected()) {
+    configureRxGain(static_cast<std::int8_t>(req.get_rx_gain().get_gainDB().getValue() & 0xFF));
+    return true;
+  }
+  if (req.tone_filter_isSelected()) {
+    const LGCP::ToneFilter& f = req.get_tone_filter();
+    configureToneFilter(static_cast<std::uint16_t>(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
+                        static_cast<std::uint16_t>(f.get_duration_th_msec().getValue()),
+                        static_cast<std::int8_t>(f.get_det_level_dB().getValue()));
+    return true;
+  }
+  if (req.selcal_isSelected()) {
+    translateSelcal(req.get_selcal());
+    return true;
+  }
   return false;
 }

@@ -6,21 +6,26 @@
 // is connected, restarts the session on a codec change, and sends RTCP SDES
 // at start and BYE at the end.
 //
+// The channel's tone and voice-processing functions of the DSP come with
+// it (private bases); their detections become the slot's signals.
+//
 // The radio slots derive from it: they use `fd`, `transmitting`,
 // setTransmissionDependOnSQU and call IAfterCreate, IBeforeDestroy and Ioctl
 // from their own overrides.
 #include "media/rtcp.h"
 #include "runtime/event.h"
 #include "runtime/fd.h"
+#include "slots/dsproc_receiver.h"
 #include "slots/rtp_records.h"
 #include "slots/slot.h"
+#include "slots/tonec_receiver.h"
 
 #include <netinet/in.h>
 
 #include <cstdint>
 #include <iosfwd>
 
-class RtpSlot : public Slot {
+class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
  public:
   // Builds the slot on a session the caller has begun and whose channel
   // (`timeslot`) it has added; `fd` is the session's descriptor.
@@ -57,6 +62,13 @@ class RtpSlot : public Slot {
   int IGetReceiveChannel() override { return timeslot; }
   const char* GetName() const override { return "rtp"; }
 
+  // The DSP functions the factories set up on a new slot (echo canceller;
+  // delays, BSS and noise gate of the radio channels).
+  using Hardware::TonecReceiver::echoCancel;
+  using Hardware::DSProcReceiver::configureDelays;
+  using Hardware::DSProcReceiver::enableBSS;
+  using Hardware::DSProcReceiver::enableNG;
+
   // "rtp[" the channel "]: ", the start of the slot's log lines.
   std::ostream& PutHeader(std::ostream& os) const;
 
@@ -76,6 +88,15 @@ class RtpSlot : public Slot {
   bool transmissionDependOnSQU = false;
 
  private:
+  void tonec_event(Hardware::TonecReceiver::Params const& p) override { processTonecEvent(p); }
+  std::uint32_t tonec_timeslot() override { return static_cast<std::uint32_t>(timeslot); }
+  void dsproc_vad_event(Hardware::DSProcVADEvent const& ev) override { processVADEvent(ev); }
+  void dsproc_bss_event(::dsproc_bss_event const* ev) override { processBSSEvent(*ev); }
+  void dsproc_sd_event(Hardware::DSProcSDEvent const& ev) override { processSDEvent(ev); }
+  void dsproc_tone_flt_event(::dsproc_tone_event const* ev) override { processToneFltEvent(*ev); }
+  void dsproc_flags_event(::dsproc_flags_event const* ev) override { processFlagsEvent(*ev); }
+  std::uint32_t dsproc_timeslot() const override { return static_cast<std::uint32_t>(timeslot); }
+
   // A codec-mode request on the receive (`rx`) or transmit payload type.
   bool ChangeCodec(bool rx, LGCP::CodecMode const& mode);
   int Request(unsigned long request, void* arg = nullptr);

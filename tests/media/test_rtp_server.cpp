@@ -282,6 +282,48 @@ TEST_F(RtpSlots, QueryReportsCodecCapacities) {
   EXPECT_EQ(r.get_universal().getValue(), 4);
 }
 
+TEST_F(RtpSlots, ToneDetectionAndEchoCanceller) {
+  UdpPeer peer;
+  const std::uint16_t P = rtp_port_of(peer);
+  sim("dtmf log");
+  sim("dsp log");
+  // An echo part turns the canceller on only with the suppressor.
+  const auto echo = [&](bool suppressor) {
+    return rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw, [&](TERM::RtpParams& r) {
+      r.set_echo().set_suppressor(suppressor);
+      r.set_echo().set_canceller(true);
+    });
+  };
+  Strings made = ask(create(1, 11, echo(false)), 3);
+  ASSERT_EQ(made.size(), 3u);
+  EXPECT_EQ(sim("dtmf log"), "");
+  EXPECT_EQ(ask(destroy(2, 11)), Strings{"seq 2 slot 11 success"});
+  made = ask(create(3, 11, echo(true)), 3);
+  ASSERT_EQ(made.size(), 3u);
+  const std::string t = std::to_string(channel_of(made[1]));
+  EXPECT_EQ(sim("dtmf log"), "CHANNEL_LMS_ON " + t);
+
+  EXPECT_EQ(ask(ioctl(4, 11, [](LGCP::IoctlParams& i) { i.select_dtmf_enable(true); })),
+            Strings{"seq 4 slot 11 success"});
+  const std::string log = sim("dtmf log");
+  ASSERT_EQ(log.rfind("DTMF_ENABLE_DETECTOR " + t + " ", 0), 0u) << log;
+  const std::string id = log.substr(log.rfind(' ') + 1);
+  EXPECT_EQ(sim("dtmf event 11 " + t + " 123456 " + id), "");
+  EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 0B 81 03 01 E2 40 01 60");
+  // The voice-processing unit answers for the same channel.
+  EXPECT_EQ(ask(ioctl(5, 11, [](LGCP::IoctlParams& i) { i.select_vad_enable(true); })),
+            Strings{"seq 5 slot 11 success"});
+  EXPECT_NE(sim("dsp log").find("DSPROC_ENABLE " + t + " "), std::string::npos);
+
+  // Destroyed: the detectors it switched on go off with it.
+  EXPECT_EQ(ask(destroy(6, 11)), Strings{"seq 6 slot 11 success"});
+  EXPECT_EQ(sim("dtmf log"), "DTMF_DISABLE_DETECTOR " + t);
+  const std::string dsp = sim("dsp log");
+  EXPECT_NE(dsp.find("DSPROC_DISABLE " + t + " 0 1"), std::string::npos) << dsp;
+  EXPECT_NE(dsp.find("DSPROC_DISABLE " + t + " 0 256"), std::string::npos) << dsp;
+  EXPECT_EQ(extra(), Strings{});
+}
+
 // Runs last in this suite: the controller goes and comes back.
 TEST_F(RtpSlots, LosingTheControllerSendsEveryBye) {
   UdpPeer a, b;
