@@ -171,4 +171,25 @@ TEST(RtpFactory, DeclinesAndLeavesNothingOpen) {
   EXPECT_TRUE(all_closed());
 }
 
+
+// Sending follows the input stream, unless a subclass drives it from the
+// radio squelch: then only the release stops it.
+TEST(RtpFactory, TransmissionFollowsTheInputStream) {
+  UdpPeer peer;
+  const std::uint16_t P = rtp_port_of(peer);
+  for (bool squelch : {false, true}) {
+    Made m = make(rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw));
+    ASSERT_NE(m.slot, nullptr);
+    m.slot->setTransmissionDependOnSQU(squelch);
+    EXPECT_TRUE(m.slot->IOnInputStream());
+    EXPECT_EQ(m.slot->IsTransmitting(), !squelch);
+    m.slot->IOnInputRelease();
+    EXPECT_FALSE(m.slot->IsTransmitting());
+    EXPECT_EQ(rtp().sessions.back().ops,
+              squelch ? (std::vector<std::string>{"begin", "add:-1", "stop_tx"})
+                      : (std::vector<std::string>{"begin", "add:-1", "start_tx", "stop_tx"}));
+    destroy(m.slot);
+  }
+}
+
 }  // namespace
