@@ -1,6 +1,7 @@
 // The server program: reads the configuration, parses the command line,
 // binds the control services to the control server, listens for the
 // controller and runs the event loop until SIGTERM or SIGINT.
+#include "board/monitoring/monitoring_ctl.h"
 #include "control/acceptor_net_check_connection.h"
 #include "control/ctrl_server.h"
 #include "control/heartbeat.h"
@@ -193,7 +194,9 @@ int main(int argc, char** argv) {
   HdlcSlotFactory::instance();
 
   HwMux::instance();
-  // The monitoring service and its "snmpagent" sections come here.
+  // The monitoring service starts watching the board now and reads its
+  // "snmpagent" sections (none without a configuration file).
+  MonitoringCtl::instance().Configure(config);
 
   if (daemon) RunDaemon();
 
@@ -210,6 +213,8 @@ int main(int argc, char** argv) {
   // control, SPI control, monitoring.
   ctrlServer.Bind(&HeartBeatCtl::instance());
   ctrlServer.Bind(&Slots::instance());
+  // The bus test, bus clock, E1 and SPI services come here.
+  ctrlServer.Bind(&MonitoringCtl::instance());
 
   ChildWait::Activate();
 

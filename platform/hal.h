@@ -1,5 +1,5 @@
 #pragma once
-// Requests of the board driver "/dev/hal" (request type 'M'). The numbers
+// Requests of the board driver "/dev/hal" (request types 'M' and 'B'). The numbers
 // are the board's own encodings, written out literally: the host's _IOW
 // macros put the direction bits elsewhere. Every argument is a record of
 // 32-bit signed ints in the machine's byte order.
@@ -16,6 +16,12 @@ constexpr unsigned long HAL_MUX_WRITE = 0xC0084D04UL;
 // Read the byte on a channel: {channel, value}; 255 goes in, the byte
 // comes back in `value`.
 constexpr unsigned long HAL_MUX_READ = 0xC0084D05UL;
+
+// Board state, one byte each way: read the DIP switches, read the power
+// supply, write the framer LEDs.
+constexpr unsigned long HAL_DIP_READ = 0xC0014205UL;
+constexpr unsigned long HAL_POWER_READ = 0xC0014206UL;
+constexpr unsigned long HAL_LED_WRITE = 0xC0014207UL;
 
 struct mux_connect_arg {
   std::int32_t output;

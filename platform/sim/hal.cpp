@@ -32,6 +32,7 @@ void Hal::clear() {
   outputs.clear();
   requests.clear();
   failures_.clear();
+  named_failures_.clear();
   record = false;
   fail_open = 0;
 }
@@ -43,6 +44,36 @@ int Hal::take_failure(Kind kind) {
   if (it->second.left > 0 && --it->second.left == 0) failures_.erase(it);
   return err;
 }
+
+void Hal::add_request(unsigned long request, RequestHandler handler) { extra_requests_[request] = std::move(handler); }
+
+void Hal::add_fail_kind(const std::string& name) { extra_kinds_.insert(name); }
+
+void Hal::fail(const std::string& kind, int err, long long count) {
+  if (err == 0 || count == 0)
+    named_failures_.erase(kind);
+  else
+    named_failures_[kind] = Failure{err, count};
+}
+
+int Hal::take_failure(const std::string& kind) {
+  auto it = named_failures_.find(kind);
+  if (it == named_failures_.end()) return 0;
+  const int err = it->second.err;
+  if (it->second.left > 0 && --it->second.left == 0) named_failures_.erase(it);
+  return err;
+}
+
+namespace {
+
+std::map<std::string, WordHandler>& extra_words() {
+  static std::map<std::string, WordHandler> words;
+  return words;
+}
+
+}  // namespace
+
+void Hal::add_words(const std::string& word, WordHandler handler) { extra_words()[word] = std::move(handler); }
 
 int Hal::open_error() {
   if (int e = take_failure(Kind::open)) return e;
@@ -78,9 +109,12 @@ int Hal::on_ioctl(Channel&, unsigned long request, void* arg) {
     case hal::HAL_MUX_READ:
       kind = Kind::read;
       break;
-    default:
+    default: {
+      auto extra = extra_requests_.find(request);
+      if (extra != extra_requests_.end()) return extra->second(arg);
       errno = ENOTTY;
       return -1;
+    }
   }
   if (!arg) {
     errno = EFAULT;
@@ -149,6 +183,14 @@ std::string hal_words(const Args& args, std::ostream& out) {
       if (o.second.state == Hal::Output::connected) out << o.first << " " << o.second.value << "\n";
     return "";
   }
+  if (args[0] == "fail" && args.size() >= 2 && h.has_fail_kind(args[1])) {
+    long long err = 0, count = -1;
+    if (args.size() < 3 || args.size() > 4 || !parse_int(args[2], err) || err < 0 ||
+        (args.size() == 4 && (!parse_int(args[3], count) || count < 1)))
+      return "usage: hal fail " + args[1] + " ERRNO [COUNT]";
+    h.fail(args[1], static_cast<int>(err), count);
+    return "";
+  }
   if (args[0] == "fail") {
     Hal::Kind kind;
     long long err = 0, count = -1;
@@ -158,6 +200,8 @@ std::string hal_words(const Args& args, std::ostream& out) {
     h.fail(kind, static_cast<int>(err), count);
     return "";
   }
+  auto extra = extra_words().find(args[0]);
+  if (extra != extra_words().end()) return extra->second(args, out);
   return "unknown hal request " + args[0];
 }
 

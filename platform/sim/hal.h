@@ -11,10 +11,15 @@
 //   hal fail K E [N] -> requests of kind K (open, connect, disable, write,
 //                       read) fail with errno E: the next N, or all until
 //                       "hal fail K 0"
+// Further request families of the driver live in their own files and add
+// their requests, words and failure kinds through the extension calls.
+#include "platform/sim/control_words.h"
 #include "platform/sim/device_model.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,6 +56,19 @@ class Hal : public DeviceModel {
   void fail(Kind kind, int err, long long count = -1);
   void clear();
 
+  // Extensions. A request handler gets the argument and returns 0, or -1
+  // with errno set; a word handler serves "hal WORD ..." (it gets the words
+  // from WORD on); a failure kind can then be named in "hal fail".
+  using RequestHandler = std::function<int(void* arg)>;
+  void add_request(unsigned long request, RequestHandler handler);
+  static void add_words(const std::string& word, WordHandler handler);
+  void add_fail_kind(const std::string& name);
+  bool has_fail_kind(const std::string& name) const { return extra_kinds_.count(name) != 0; }
+  void fail(const std::string& kind, int err, long long count = -1);
+  // errno for this request of the named kind (0: none), consuming a
+  // counted failure.
+  int take_failure(const std::string& kind);
+
   // The texts of "hal get" and of one line of "hal list".
   std::string describe(int channel) const;
   int open_error() override;
@@ -64,6 +82,9 @@ class Hal : public DeviceModel {
   // errno for this request of the kind, consuming a counted failure.
   int take_failure(Kind kind);
   std::map<Kind, Failure> failures_;
+  std::map<unsigned long, RequestHandler> extra_requests_;
+  std::set<std::string> extra_kinds_;
+  std::map<std::string, Failure> named_failures_;
 };
 
 // The model installed at "/dev/hal" (installed on first call).

@@ -167,7 +167,12 @@ std::string SimClient::ask(const std::string& line, int timeout_ms) {
   return joined;
 }
 
-RunningServer::RunningServer(const std::vector<std::string>& extra_args) : port(free_port()) {
+RunningServer::RunningServer(const std::vector<std::string>& extra_args) : RunningServer(extra_args, nullptr) {}
+
+RunningServer::RunningServer(const std::vector<std::string>& extra_args,
+                             const std::function<void(const std::string&)>& prepare)
+    : port(free_port()) {
+  if (prepare) prepare(root.path());
   std::vector<std::string> args = {"--port", std::to_string(port)};
   args.insert(args.end(), extra_args.begin(), extra_args.end());
   process = std::make_unique<ServerProcess>(root.path(), args);

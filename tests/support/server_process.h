@@ -102,6 +102,9 @@ class SimClient {
 class RunningServer {
  public:
   explicit RunningServer(const std::vector<std::string>& extra_args = {});
+  // `prepare` gets the board root before the server starts (configuration,
+  // version files, driver texts).
+  RunningServer(const std::vector<std::string>& extra_args, const std::function<void(const std::string&)>& prepare);
   ~RunningServer();
 
   // Whether the controller and the control-socket client got connected.

@@ -1,0 +1,403 @@
+#include "board/monitoring/monitoring_data_holder.h"
+
+#include "control/trace_ctl.h"
+#include "platform/netif.h"
+#include "platform/paths.h"
+#include "runtime/net.h"
+#include "runtime/proc.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <dirent.h>
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char mon_dir[] = "/var/monitoring/";
+const char term_cnts_dir[] = "/var/monitoring/term_cnts/";
+const char controller_dir[] = "/var/monitoring/controller/";
+const char framer_dir[] = "/proc/driver/hdlc/peb22554/";
+// The status tree must be readable by the board's other programs.
+const mode_t dir_mode = 0755;
+const int packet_protocol = 255;
+
+bool in_private_range(const INet4::Addr& a) {
+  const auto* sin = reinterpret_cast<const sockaddr_in*>(static_cast<const sockaddr*>(a));
+  const std::uint32_t ip = ntohl(sin->sin_addr.s_addr);
+  return (ip >> 24) == 10 || (ip >> 20) == ((172u << 4) | 1u) || (ip >> 16) == ((192u << 8) | 168u);
+}
+
+std::string octets(const ASN1::OCTET_STRING& o) { return std::string(o.begin(), o.end()); }
+
+}  // namespace
+
+std::string host2str(TERM::HostAddress const& host) { return host.get_iaddr(); }
+
+bool MonitoringDataHolder::IsPathComponent(const std::string& text) {
+  return !text.empty() && text != "." && text != ".." && text.find('/') == std::string::npos &&
+         text.find('\0') == std::string::npos;
+}
+
+bool MonitoringDataHolder::IsStorable(LGCP::DisplayParams const& p) {
+  if (p.controller_isSelected()) return IsPathComponent(host2str(p.get_controller().get_host()));
+  if (p.snmp_set_isSelected()) {
+    for (const auto& c : p.get_snmp_set().get_commands()) {
+      if (!c.get_id().name_isSelected()) continue;
+      const auto& n = c.get_id().get_name();
+      if (!IsPathComponent(n.get_section()) || !IsPathComponent(n.get_name())) return false;
+    }
+  }
+  return true;
+}
+
+MonitoringDataHolder::MonitoringDataHolder() {
+  ClearMonitorFiles();
+  power_ = LGCP::POWERStatus::unknown;
+  self_status_ = HSP::ControllerStatus::unknown;
+
+  std::list<INet4::Addr> addrs;
+  Net::ifconfig(addrs, Net::if_private);
+  self_addr_ = std::string("127.0.0.1");
+  for (const auto& a : addrs) {
+    if (in_private_range(a)) {
+      self_addr_ = a;
+      break;
+    }
+  }
+  self_addr_.port(0);
+
+  for (int n = 0; n < 4; ++n) {
+    const std::string path = framer_dir + std::to_string(n);
+    struct stat st;
+    if (::stat(platform::board_path(path).c_str(), &st) == 0) framers_.emplace_back(n + 1, path);
+  }
+
+  const int fd = platform::packet_socket(packet_protocol);
+  if (fd >= 1) {
+    for (int index = 0; index <= 15; ++index) {
+      struct ifreq req;
+      std::memset(&req, 0, sizeof req);
+      req.ifr_ifindex = index;
+      if (platform::netif_ioctl(fd, platform::NETIF_GET_NAME, &req) == 0) {
+        char name[IF_NAMESIZE + 1] = {0};
+        std::memcpy(name, req.ifr_name, IF_NAMESIZE);
+        netifs_.emplace_back(index, name);
+      }
+    }
+    platform::netif_close(fd);
+  }
+
+  CheckForMonDir(mon_dir);
+  CheckForMonDir(term_cnts_dir);
+}
+
+bool MonitoringDataHolder::setText(std::string& field, const std::string& v) {
+  if (field == v) return false;
+  field = v;
+  return true;
+}
+
+bool MonitoringDataHolder::setDipValue(int v) {
+  if (v == dip_) return false;
+  dip_ = v;
+  SaveStatusArg arg;
+  arg.count = v;
+  SaveStatusToFile(std::string(mon_dir) + "dip", &MonitoringDataHolder::DipStatusSaver, &arg, false);
+  return true;
+}
+
+bool MonitoringDataHolder::setPowerStatus(LGCP::POWERStatus const& s) {
+  if (s.asInt() == power_.asInt()) return false;
+  power_ = s;
+  SaveStatusArg arg;
+  arg.ptr = &power_;
+  SaveStatusToFile(std::string(mon_dir) + "powerstatus", &MonitoringDataHolder::PowerStatusSaver, &arg, false);
+  return true;
+}
+
+bool MonitoringDataHolder::setConfigVersion(unsigned long version, unsigned long long build) {
+  const auto v = static_cast<std::uint32_t>(version);
+  const auto b = static_cast<std::uint64_t>(build);
+  if (v == config_version_ && b == config_build_) return false;
+  config_version_ = v;
+  config_build_ = b;
+  SaveStatusToFile(std::string(mon_dir) + "config_version", &MonitoringDataHolder::ConfigVersionSaver, nullptr,
+                   false);
+  return true;
+}
+
+void MonitoringDataHolder::setDisplayStatus(LGCP::DisplayParams const& p) {
+  if (p.emPhone_isSelected())
+    setEmPhoneInfo(p.get_emPhone());
+  else if (p.board_isSelected())
+    setBoardStatus(p.get_board());
+  else if (p.snmpTrapReceivers_isSelected())
+    setSnmpTrapReceivers(p.get_snmpTrapReceivers());
+  else if (p.framer_isSelected())
+    setFramerStatusChanged(p.get_framer());
+  else if (p.controller_isSelected())
+    setControllerStatus(p.get_controller());
+  else if (p.termCounter_isSelected())
+    setTermCounter(p.get_termCounter());
+  else if (p.snmp_set_isSelected())
+    setSnmpCommands(p.get_snmp_set());
+}
+
+void MonitoringDataHolder::setBoardStatus(LGCP::BoardInfo const& b) {
+  if (!b.boardStatus_isSelected()) return;
+  const auto& p = b.get_boardStatus();
+  SaveStatusArg arg;
+  arg.ptr = &p;
+  SaveStatusToFile(std::string(mon_dir) + "board" + std::to_string(p.get_position().getValue()),
+                   &MonitoringDataHolder::BoardStatusSaver, &arg, false);
+}
+
+void MonitoringDataHolder::setEmPhoneInfo(LGCP::EmPhoneInfo const& e) {
+  if (!e.phoneStatus_isSelected()) return;
+  const auto& p = e.get_phoneStatus();
+  SaveStatusArg arg;
+  arg.ptr = &p;
+  SaveStatusToFile(std::string(mon_dir) + "emphone" + std::to_string(p.get_id().getValue()),
+                   &MonitoringDataHolder::PhoneStatusSaver, &arg, false);
+}
+
+void MonitoringDataHolder::setTermCounter(LGCP::TermCounter const& c) {
+  std::string path;
+  switch (c.get_owner().asInt()) {
+    case LGCP::TermCounterOwner::controller:
+      path = std::string(term_cnts_dir) + "controller";
+      break;
+    case LGCP::TermCounterOwner::router:
+      path = std::string(term_cnts_dir) + "router";
+      break;
+    case LGCP::TermCounterOwner::server:
+      path = std::string(term_cnts_dir) + "server";
+      break;
+    case LGCP::TermCounterOwner::extBoard:
+      if (c.ownerId_isPresent()) path = std::string(term_cnts_dir) + "board" + std::to_string(c.get_ownerId().getValue());
+      break;
+    default:
+      break;
+  }
+  if (!path.empty()) {
+    SaveStatusArg arg;
+    arg.count = c.get_cnt().getValue();
+    SaveStatusToFile(path, &MonitoringDataHolder::TermCounterSaver, &arg, false);
+  }
+  for (auto& stored : counters_) {
+    if (stored.get_owner().asInt() != c.get_owner().asInt()) continue;
+    const bool match = !stored.ownerId_isPresent() ||
+                       (c.ownerId_isPresent() && stored.get_ownerId().getValue() == c.get_ownerId().getValue());
+    if (!match) continue;
+    stored.set_cnt(c.get_cnt());
+    return;
+  }
+  counters_.push_back(c);
+}
+
+bool MonitoringDataHolder::setControllerStatus(LGCP::ControllerInfo const& info) {
+  const std::string addr = host2str(info.get_host());
+  const bool own = addr == self_addr_.GetStrAddr();
+  if (own) self_status_ = info.get_status();
+  bool changed = true;
+  bool found = false;
+  for (auto& c : controllers_) {
+    const auto& h = c.get_host();
+    if (std::string(h.get_iaddr()) == std::string(info.get_host().get_iaddr()) &&
+        h.get_port().getValue() == info.get_host().get_port().getValue()) {
+      changed = c.get_status().asInt() != info.get_status().asInt();
+      c.set_status(info.get_status());
+      found = true;
+      break;
+    }
+  }
+  if (!found) controllers_.push_back(info);
+  if (!changed) return false;
+  if (traces.monitoring.internal)
+    std::clog << "New controller " << addr << " status - " << info.get_status() << std::endl;
+  INet4::Addr a;
+  a.Assign(addr);
+  CheckForMonControllerDir(a);
+  SaveStatusArg arg;
+  arg.count = info.get_status().asInt();
+  SaveStatusToFile(std::string(controller_dir) + addr + "/status", &MonitoringDataHolder::ControllerStatusSaver,
+                   &arg, false);
+  return own;
+}
+
+void MonitoringDataHolder::setSnmpTrapReceivers(LGCP::DisplayParams::snmpTrapReceivers::value_type const& list) {
+  trap_hosts_.clear();
+  for (const auto& t : list) trap_hosts_.push_back(t);
+  if (traces.monitoring.internal) std::clog << "Trap receivers:" << list << std::endl;
+}
+
+void MonitoringDataHolder::setSnmpCommands(MON::SnmpSetCommands const& list) {
+  auto& stored = snmp_commands_.ref_commands();
+  for (const auto& c : list.get_commands()) {
+    const auto& id = c.get_id();
+    bool found = false;
+    for (auto& e : stored) {
+      const auto& eid = e.get_id();
+      bool same = false;
+      if (id.oid_isSelected() && eid.oid_isSelected())
+        same = std::string(id.get_oid()) == std::string(eid.get_oid());
+      else if (id.name_isSelected() && eid.name_isSelected())
+        same = std::string(id.get_name().get_section()) == std::string(eid.get_name().get_section()) &&
+               std::string(id.get_name().get_name()) == std::string(eid.get_name().get_name()) &&
+               id.get_name().get_index().getValue() == eid.get_name().get_index().getValue();
+      if (same) {
+        e.set_value(c.get_value());
+        found = true;
+        break;
+      }
+    }
+    if (!found) stored.push_back(c);
+    if (!id.name_isSelected()) continue;
+    const auto& n = id.get_name();
+    const std::string section = std::string(mon_dir) + std::string(n.get_section());
+    const std::string index = section + "/" + std::to_string(n.get_index().getValue());
+    CheckForMonDir(section.c_str());
+    CheckForMonDir(index.c_str());
+    last_value_ = c.get_value();
+    SaveStatusArg arg;
+    arg.ptr = &last_value_;
+    SaveStatusToFile(index + "/" + std::string(n.get_name()), &MonitoringDataHolder::StringParamSaver, &arg, false);
+  }
+}
+
+int MonitoringDataHolder::updateControllerPID() {
+  controller_pid_ = find_proc_by_name("controller", controller_pid_);
+  return controller_pid_;
+}
+
+void MonitoringDataHolder::ClearMonitorFiles() {
+  const std::string dir = platform::board_path(mon_dir);
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (struct dirent* e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    std::remove((dir + e->d_name).c_str());
+  }
+  ::closedir(d);
+}
+
+void MonitoringDataHolder::ClearControllerFiles() {
+  const std::string dir = platform::board_path(mon_dir);
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (struct dirent* e = ::readdir(d)) {
+    if (std::strncmp(e->d_name, "board", 5) != 0) continue;
+    if (traces.monitoring.internal) std::clog << "remove monitoring info: " << e->d_name << std::endl;
+    std::remove((dir + e->d_name).c_str());
+  }
+  ::closedir(d);
+  boards_.clear();
+}
+
+bool MonitoringDataHolder::CheckForMonDir(char const* path) {
+  const std::string p = platform::board_path(path);
+  if (DIR* d = ::opendir(p.c_str())) {
+    ::closedir(d);
+    return true;
+  }
+  if (::mkdir(p.c_str(), dir_mode) != 0) {
+    std::clog << "FAIL create monitoring catalog <" << path << "> with code=" << errno << std::endl;
+    return false;
+  }
+  return true;
+}
+
+void MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
+  if (!CheckForMonDir(controller_dir)) return;
+  std::string dir = std::string(controller_dir) + addr.GetStrAddr();
+  if (dir.size() > 254) dir.resize(254);
+  const std::string p = platform::board_path(dir);
+  if (DIR* d = ::opendir(p.c_str())) {
+    ::closedir(d);
+    return;
+  }
+  if (::mkdir(p.c_str(), dir_mode) != 0) {
+    std::clog << "FAIL create monitoring catalog <" << dir << "> with code=" << errno << std::endl;
+    return;
+  }
+  if (std::string(addr.GetStrAddr()) == self_addr_.GetStrAddr()) {
+    // The link names the board path; on the simulator the target is the
+    // directory under the board root, so readers there resolve it too.
+    if (::symlink(p.c_str(), platform::board_path(std::string(controller_dir) + "self").c_str()) != 0)
+      std::clog << "FAIL create symlink to monitoring catalog <" << dir << "> with code=" << errno << std::endl;
+  }
+}
+
+void MonitoringDataHolder::SaveStatusToFile(const std::string& path, Saver saver, SaveStatusArg const* arg,
+                                            bool temporary) {
+  const std::string p = platform::board_path(path);
+  std::string name = p;
+  if (temporary) {
+    std::remove((p + "_cmp").c_str());
+    name = p + "_tmp";
+  }
+  FILE* f = std::fopen(name.c_str(), "w");
+  if (!f) {
+    std::clog << "FAIL create temporary file <" << (temporary ? path + "_tmp" : path) << "> with code=" << errno
+              << std::endl;
+    return;
+  }
+  (this->*saver)(f, arg);
+  std::fclose(f);
+  // A reader never sees a half-written file under the path itself.
+  if (temporary) std::rename(name.c_str(), p.c_str());
+}
+
+void MonitoringDataHolder::DipStatusSaver(FILE* f, SaveStatusArg const* arg) { std::fprintf(f, "%ld", arg->count); }
+
+void MonitoringDataHolder::PowerStatusSaver(FILE* f, SaveStatusArg const* arg) {
+  std::fprintf(f, "%d", static_cast<const LGCP::POWERStatus*>(arg->ptr)->asInt());
+}
+
+void MonitoringDataHolder::ConfigVersionSaver(FILE* f, SaveStatusArg const*) {
+  std::fprintf(f, "%08" PRIx32 "-%016" PRIx64, config_version_, config_build_);
+}
+
+void MonitoringDataHolder::BoardStatusSaver(FILE* f, SaveStatusArg const* arg) {
+  const auto& p = *static_cast<const LGCP::BoardStatusParams*>(arg->ptr);
+  std::fprintf(f, "%d\n%s\n%d\n", p.get_status().asInt(), octets(p.get_version()).c_str(), p.get_type().asInt());
+  for (auto& b : boards_) {
+    if (b.get_position().getValue() == p.get_position().getValue()) {
+      b.set_type(p.get_type());
+      b.set_version(p.get_version());
+      b.set_status(p.get_status());
+      return;
+    }
+  }
+  boards_.push_back(p);
+}
+
+void MonitoringDataHolder::PhoneStatusSaver(FILE* f, SaveStatusArg const* arg) {
+  const auto& p = *static_cast<const LGCP::EmPhoneStatusParams*>(arg->ptr);
+  std::fprintf(f, "%s\n%s\n%s\n%d\n%d\n%d\n%d\n%d\n", octets(p.get_panelSV()).c_str(), octets(p.get_ctrlSV()).c_str(),
+               octets(p.get_fpgaSV()).c_str(), p.get_status().asInt(), p.get_powerStatus().asInt(),
+               p.get_mode().asInt(), p.get_hookStatus().asInt(), p.get_baseStatus().asInt());
+  for (auto& e : phones_) {
+    if (e.get_id().getValue() == p.get_id().getValue()) {
+      e = p;
+      return;
+    }
+  }
+  phones_.push_back(p);
+}
+
+void MonitoringDataHolder::TermCounterSaver(FILE* f, SaveStatusArg const* arg) { std::fprintf(f, "%ld", arg->count); }
+
+void MonitoringDataHolder::ControllerStatusSaver(FILE* f, SaveStatusArg const* arg) {
+  std::fprintf(f, "%ld", arg->count);
+}
+
+void MonitoringDataHolder::StringParamSaver(FILE* f, SaveStatusArg const* arg) {
+  const auto& s = *static_cast<const std::string*>(arg->ptr);
+  std::fwrite(s.data(), 1, s.size(), f);
+}
+
+void MonitoringDataHolder::BoardChannelStatusSaver(FILE*, SaveStatusArg const*) {}

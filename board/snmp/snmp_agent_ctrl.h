@@ -1,0 +1,65 @@
+#pragma once
+// SnmpAgentCtrl: the front of the SNMP agent links. It creates the links
+// from the "snmpagent" sections, keeps the table of monitoring items,
+// batches item values as MON snmp-set commands and flushes the batches at
+// the event loop's next deferred-call point, so everything queued in one
+// loop pass travels together.
+//
+// Batch keys 2 and 4 hold commands; an item goes into every batch its mask
+// shares a bit with. A flush sends every non-empty batch, key 2 then key 4,
+// to every link: an item of mask 6 reaches each link twice, under two
+// consecutive uniq numbers.
+#include "board/snmp/isnmp_agent_notify.h"
+#include "board/snmp/snmp_agent_instance.h"
+#include "runtime/dpc.h"
+#include "schema/mon/MON.h"
+
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace IniFile {
+class Section;
+}
+
+class SnmpAgentCtrl {
+ public:
+  typedef int MonitoringItemType;
+  struct MonitoringItem {
+    MonitoringItemType item;
+    int mask;
+    std::string section;
+    std::string name;
+  };
+
+  SnmpAgentCtrl();
+  SnmpAgentCtrl(const SnmpAgentCtrl&) = delete;
+  SnmpAgentCtrl& operator=(const SnmpAgentCtrl&) = delete;
+  virtual ~SnmpAgentCtrl();
+
+  void CreateInstances(IniFile::Section& section);
+  bool Bind(ISnmpAgentNotify* n);
+  void UnBind();
+
+  void Send(MonitoringItemType item, std::string& value) { Send(item, 0, value); }
+  void Send(MonitoringItemType item, int index, std::string& value);
+  void Send(MON::SnmpSetCommands const& list);
+  void SendTrapsink(const std::list<std::string>& hosts);
+  void OnDpcSend();
+
+  const std::list<std::unique_ptr<SnmpAgentInstance>>& links() const { return links_; }
+  const std::vector<MonitoringItem>& items() const { return items_; }
+  bool flush_pending() const { return flush_.IsActive(); }
+
+ private:
+  void SendCommand(MON::Command const& cmd);
+
+  std::list<std::unique_ptr<SnmpAgentInstance>> links_;
+  std::vector<MonitoringItem> items_;
+  Dpc flush_;
+  int uniq_ = 1;
+  ISnmpAgentNotify* notify_ = nullptr;
+  std::map<int, std::unique_ptr<MON::Command>> batches_;
+};

@@ -1,0 +1,188 @@
+// The monitoring state's parsers, smoothing and status files, and the SNMP
+// front's batching and silence limit on the virtual clock.
+#include "board/monitoring/framer_data_holder.h"
+#include "board/monitoring/monitoring_data_holder.h"
+#include "board/monitoring/net_if_data_holder.h"
+#include "board/snmp/snmp_agent_ctrl.h"
+#include "runtime/ini_file.h"
+#include "tests/board/snmp_test_agent.h"
+#include "tests/support/log_sink.h"
+#include "tests/support/vclock_loop.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::vector<unsigned char> bytes(const std::string& s) { return std::vector<unsigned char>(s.begin(), s.end()); }
+
+std::string read(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+}  // namespace
+
+TEST(FramerDataHolder, ParsesTheDriverText) {
+  FramerDataHolder f(1, "/proc/driver/hdlc/peb22554/0");
+  EXPECT_EQ(f.state(), "absent");
+  EXPECT_FALSE(f.connected());
+  auto text = bytes(
+      "x Current state           : No Carrier\n"
+      "Loss of Signal          : yes\n"
+      "Loss of Frame Alignment : no\n"
+      "Receive Slip Negative   : 12\n"
+      "unrelated line\n"
+      "Receive Slip Positive   : 7");
+  EXPECT_TRUE(f.setFramerStatus(text));
+  EXPECT_EQ(f.state(), "No Carrier");
+  EXPECT_FALSE(f.connected());
+  EXPECT_TRUE(f.lossOfSignal());
+  EXPECT_FALSE(f.lossOfFrameAlignment());
+  EXPECT_EQ(f.negativeSlips(), 12);
+  EXPECT_EQ(f.positiveSlips(), 7);
+  EXPECT_FALSE(f.setFramerStatus(text));
+  auto up = bytes("Current state           : Multiframe\n");
+  EXPECT_TRUE(f.setFramerStatus(up));
+  EXPECT_TRUE(f.connected());
+  auto nothing = bytes("Current state           : Multiframe\nLoss of Signal          : yes\n");
+  EXPECT_FALSE(f.setFramerStatus(nothing));
+}
+
+TEST(NetIfDataHolder, SmoothsOverThreeSamples) {
+  NetIfDataHolder n(2, "eth0");
+  EXPECT_EQ(n.operStatus(), 2);
+  struct Step {
+    int sample;
+    bool changed;
+    int oper;
+  } steps[] = {{1, true, 2}, {1, true, 1}, {0, false, 1}, {1, false, 1}, {0, true, 2}, {0, false, 2}, {1, false, 2}, {1, true, 1}};
+  int i = 0;
+  for (const auto& s : steps) {
+    EXPECT_EQ(n.setNetIfStatus(s.sample), s.changed) << "step " << i;
+    EXPECT_EQ(n.operStatus(), s.oper) << "step " << i;
+    EXPECT_EQ(n.adminStatus(), s.oper) << "step " << i;
+    ++i;
+  }
+}
+
+TEST(MonitoringDataHolder, StatusFilesAndRecords) {
+  testsupport::ScratchBoardRoot root;
+  const std::string mon = root.path() + "/var/monitoring/";
+  ASSERT_EQ(std::system(("mkdir -p " + mon + "term_cnts").c_str()), 0);
+  std::ofstream(mon + "dip") << "3";
+  std::ofstream(mon + "term_cnts/server") << "8";
+
+  MonitoringDataHolder h;
+  EXPECT_FALSE(exists(mon + "dip"));
+  EXPECT_EQ(read(mon + "term_cnts/server"), "8");
+  struct stat st;
+  ASSERT_EQ(::stat(mon.c_str(), &st), 0);
+
+  EXPECT_TRUE(h.setConfigVersion(0x2a, 0xff));
+  EXPECT_EQ(read(mon + "config_version"), "0000002a-00000000000000ff");
+  ::unlink((mon + "config_version").c_str());
+  EXPECT_FALSE(h.setConfigVersion(0x2a, 0xff));
+  EXPECT_FALSE(exists(mon + "config_version"));
+  EXPECT_TRUE(h.setDipValue(5));
+  EXPECT_EQ(read(mon + "dip"), "5");
+
+  // Counters: an extBoard counter without ownerId writes nothing and is an
+  // entry of its own.
+  LGCP::TermCounter c;
+  c.set_owner(LGCP::TermCounterOwner::extBoard);
+  c.set_cnt(4);
+  h.setTermCounter(c);
+  c.set_ownerId(2);
+  c.set_cnt(6);
+  h.setTermCounter(c);
+  EXPECT_EQ(read(mon + "term_cnts/board2"), "6");
+  EXPECT_EQ(h.GetTermCounters().size(), 1u);
+  EXPECT_EQ(h.GetTermCounters().front().get_cnt().getValue(), 6);
+
+  // Free-form values: one entry per {section, name, index}.
+  MON::SnmpSetCommands list;
+  MON::SnmpSetCommand v;
+  v.set_uniq(1);
+  v.set_id().select_name().set_section("s");
+  v.ref_id().ref_name().set_name("n");
+  v.ref_id().ref_name().set_index(1);
+  v.set_value("a");
+  list.ref_commands().push_back(v);
+  v.ref_id().ref_name().set_index(2);
+  v.set_value("b");
+  list.ref_commands().push_back(v);
+  h.setSnmpCommands(list);
+  list.ref_commands().clear();
+  v.set_value("c");
+  list.ref_commands().push_back(v);
+  h.setSnmpCommands(list);
+  EXPECT_EQ(h.GetSnmpCommands().get_commands().size(), 2u);
+  EXPECT_EQ(read(mon + "s/1/n"), "a");
+  EXPECT_EQ(read(mon + "s/2/n"), "c");
+  ASSERT_EQ(::stat((mon + "s/2").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+
+  // A new controller gets its file even with status unknown.
+  LGCP::ControllerInfo info;
+  info.set_host().set_iaddr("10.1.2.3");
+  info.set_status(HSP::ControllerStatus::unknown);
+  EXPECT_FALSE(h.setControllerStatus(info));
+  EXPECT_EQ(read(mon + "controller/10.1.2.3/status"), "0");
+
+  // Names that are not one plain path component.
+  for (const char* bad : {"", ".", "..", "a/b"}) EXPECT_FALSE(MonitoringDataHolder::IsPathComponent(bad)) << bad;
+  EXPECT_FALSE(MonitoringDataHolder::IsPathComponent(std::string("a\0b", 3)));
+  EXPECT_TRUE(MonitoringDataHolder::IsPathComponent("10.1.2.3"));
+}
+
+TEST(SnmpAgentCtrl, QueuesOnlyKnownItems) {
+  SnmpAgentCtrl ctrl;
+  ASSERT_EQ(ctrl.items().size(), 34u);
+  std::string v = "1";
+  ctrl.Send(34, v);
+  ctrl.Send(-1, v);
+  EXPECT_FALSE(ctrl.flush_pending());
+  ctrl.Send(2, v);
+  EXPECT_TRUE(ctrl.flush_pending());
+  ctrl.OnDpcSend();
+  EXPECT_FALSE(ctrl.flush_pending());
+}
+
+class SnmpAgentLink : public testsupport::VirtualClockTest {};
+
+// The silence limit is a signed difference of wrapping 32-bit stamps: a
+// link connected just before the millisecond count wraps is still dropped
+// after 30 s, and not before.
+TEST_F(SnmpAgentLink, SilentAgentDroppedAcrossTheWrap) {
+  // 4294967.296 s is 2^32 ms: start 10 s before the wrap.
+  platform::vclock::set(4294957, 0);
+  Mux::g_tv_time = Mux::timeval(0, 0);
+  testsupport::SnmpTestAgent agent(false);
+  IniFile::File config;
+  std::istringstream text("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = zarngw\n");
+  text >> config;
+  SnmpAgentCtrl ctrl;
+  ctrl.CreateInstances(config["snmpagent"]);
+  ASSERT_EQ(ctrl.links().size(), 1u);
+  SnmpAgentInstance& link = *ctrl.links().front();
+  run_for(100);
+  agent.pump(1000);
+  ASSERT_EQ(link.state(), SnmpAgentInstance::connected);
+  std::string v = "x";
+  ctrl.Send(27, v);
+  run_for(29000);
+  EXPECT_EQ(link.state(), SnmpAgentInstance::connected);
+  run_for(7000);
+  EXPECT_EQ(link.state(), SnmpAgentInstance::lost);
+  agent.pump(100);
+  EXPECT_GE(agent.count_commands(&MON::Command::ping_isSelected), 5);
+}
