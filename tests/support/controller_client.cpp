@@ -1,5 +1,7 @@
 #include "tests/support/controller_client.h"
 
+#include <algorithm>
+
 #include "tests/support/per_image.h"
 
 #include <poll.h>
@@ -64,7 +66,24 @@ void ControllerClient::pump(int timeout_ms) {
   }
 }
 
+namespace {
+
+// The board monitoring's power signal, sent on every connect and on every
+// change of the supply, outside any command: two octets, 24 then 40, 50, 60
+// or 70 (unknown, standby, main, both).
+bool is_power_signal(const std::string& payload) {
+  return payload.size() == 2 && payload[0] == '\x24' && (static_cast<unsigned char>(payload[1]) & 0xCF) == 0x40;
+}
+
+}  // namespace
+
 bool ControllerClient::take_frame(std::string& payload) {
+  while (take_any_frame(payload))
+    if (keep_power_signals || !is_power_signal(payload)) return true;
+  return false;
+}
+
+bool ControllerClient::take_any_frame(std::string& payload) {
   if (buf_.size() < 4) return false;
   const unsigned len = (unsigned(static_cast<unsigned char>(buf_[2])) << 8) | static_cast<unsigned char>(buf_[3]);
   if (buf_[0] != '\x03' || len < 4) {
@@ -92,12 +111,16 @@ std::string ControllerClient::next(int timeout_ms) {
 
 std::vector<std::string> ControllerClient::frames(int timeout_ms) {
   std::vector<std::string> out;
-  pump(timeout_ms);
-  pump(0);
+  const std::int64_t deadline = real_ms() + timeout_ms;
   std::string payload;
-  while (take_frame(payload)) out.push_back(hex_of(payload));
-  if (bad_) out.push_back("bad frame");
-  return out;
+  for (;;) {
+    pump(int(std::max<std::int64_t>(0, deadline - real_ms())));
+    pump(0);
+    while (take_frame(payload)) out.push_back(hex_of(payload));
+    if (bad_) out.push_back("bad frame");
+    // Frames skipped as power signals do not end the wait.
+    if (!out.empty() || eof_ || !peer_.connected() || real_ms() >= deadline) return out;
+  }
 }
 
 bool ControllerClient::closed(int timeout_ms) {
