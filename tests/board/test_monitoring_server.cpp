@@ -298,4 +298,10 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
       [&] { return ::access(srv.board("/var/monitoring/board3").c_str(), F_OK) != 0; }));
   EXPECT_EQ(testsupport::file_text(srv.board("/var/monitoring/emphone0")), "P\nC\nF\n2\n2\n1\n1\n2\n");
   EXPECT_EQ(zarngw.connections(), 1);
+
+  // A connect without a power change gets the power signal once.
+  ASSERT_TRUE(srv.reconnect());
+  srv.ctl.keep_power_signals = true;
+  EXPECT_EQ(srv.ctl.next(5000), "24 40");
+  EXPECT_EQ(srv.ctl.frames(1500), std::vector<std::string>{});
 }
