@@ -10,6 +10,8 @@
 #include "media/hdlc_slot.h"
 #include "media/mcc_slot.h"
 #include "media/rtp_factory.h"
+#include "media/t38_slot.h"
+#include "media/voice_slot.h"
 #include "platform/paths.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
@@ -186,8 +188,8 @@ int main(int argc, char** argv) {
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
-  // prompt factory
-  // T.38 factory
+  VoiceFactory::instance();
+  T38SoftFactory::instance();
   // ISDN factory
   // Zarn radio factory
   // ED-137 radio factory

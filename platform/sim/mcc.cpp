@@ -144,6 +144,18 @@ int Mcc::on_ioctl(Channel& ch, unsigned long request, void* arg) {
   }
 }
 
+void Mcc::drain(Channel& ch, State& s) {
+  // Plain writes on the caller's descriptor (a copier, a child process)
+  // wait in the model's end; each one is a frame. An empty record reads
+  // like the end of the channel, so draining stops there.
+  std::vector<unsigned char> buf(64 * 1024);
+  for (;;) {
+    const ssize_t n = ::recv(ch.driver_fd, buf.data(), buf.size(), MSG_DONTWAIT);
+    if (n <= 0) return;
+    s.written.emplace_back(buf.begin(), buf.begin() + n);
+  }
+}
+
 ssize_t Mcc::on_write(Channel& ch, const void* buf, size_t len) {
   auto it = state_.find(&ch);
   if (it == state_.end() || !it->second.allocated) {
@@ -151,6 +163,7 @@ ssize_t Mcc::on_write(Channel& ch, const void* buf, size_t len) {
     return -1;
   }
   State& s = it->second;
+  drain(ch, s);
   if (s.eagain > 0) {
     --s.eagain;
     errno = EAGAIN;
@@ -193,7 +206,9 @@ bool Mcc::inject(int timeslot, const void* data, std::size_t len) {
 
 std::vector<Mcc::Frame> Mcc::take_written(int timeslot) {
   State* s = nullptr;
-  if (!find(timeslot, &s)) return {};
+  Channel* ch = find(timeslot, &s);
+  if (!ch) return {};
+  drain(*ch, *s);
   std::vector<Frame> out;
   out.swap(s->written);
   return out;

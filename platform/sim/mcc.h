@@ -47,7 +47,8 @@ class Mcc : public DeviceModel {
   // Queues a frame for the channel to read (an empty one reads as 0 bytes).
   // False when no open channel has that switch channel.
   bool inject(int timeslot, const void* data, std::size_t len);
-  // Frames the channel has written since the last call, oldest first.
+  // Frames the channel has written since the last call, oldest first: one
+  // per dev_write, and one per plain write on the descriptor.
   std::vector<Frame> take_written(int timeslot);
   // The next n writes of the channel fail with EAGAIN and send nothing.
   bool eagain(int timeslot, int n);
@@ -97,6 +98,7 @@ class Mcc : public DeviceModel {
   };
 
   bool take_failure(Step step);
+  void drain(Channel& ch, State& s);
   Channel* find(int timeslot, State** state);
   int fresh_timeslot();
 

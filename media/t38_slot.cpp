@@ -1,0 +1,170 @@
+#include "media/t38_slot.h"
+
+#include "platform/device.h"
+#include "platform/mcc.h"
+#include "platform/paths.h"
+#include "runtime/ext_output.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* t38_program = "/usr/local/sbin/t38";
+// The vector holds at most this many entries before its closing null.
+constexpr std::size_t max_args = 31;
+// Exit code of a child whose exec failed (its wait status shows 237).
+constexpr int exec_failed = 1005;
+
+// The shell sees the path as one word, whatever it holds.
+std::string shell_quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+}  // namespace
+
+// ---- T38SoftSlot -----------------------------------------------------------
+
+T38SoftSlot::T38SoftSlot(int child, int ts) : pid(child), timeslot(ts) {
+  wait.Bind(this, &T38SoftSlot::OnT38Terminate);
+  wait.Attach(pid);
+}
+
+void T38SoftSlot::IAfterCreate() {
+  OnChangeOutputStream(true);
+  OnChangeInputStream(true);
+}
+
+bool T38SoftSlot::IBeforeDestroy() {
+  // The watcher goes with the slot: the process's end is not reported.
+  if (pid >= 1) ::kill(pid, SIGTERM);
+  return true;
+}
+
+std::ostream& T38SoftSlot::PutHeader(std::ostream& os) const {
+  Put(os);
+  return os << ": ";
+}
+
+void T38SoftSlot::OnT38Terminate(int status) {
+  if ((status & 0x7f) == 0)
+    std::clog << ext::header(this) << "t38 daemon terminated with code=" << ((status >> 8) & 0xff) << std::endl;
+  else if ((status & 0xff) != 0x7f)
+    std::clog << ext::header(this) << "t38 daemon terminated by signal=" << (status & 0x7f) << std::endl;
+  pid = -1;
+  OnAbort(status);
+}
+
+// ---- T38SoftFactory --------------------------------------------------------
+
+T38SoftFactory& T38SoftFactory::instance() {
+  static T38SoftFactory factory;
+  return factory;
+}
+
+Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
+  if (!params.t38soft_isSelected()) return nullptr;
+  const LGCP::T38Soft& t38 = params.get_t38soft();
+
+  // The remote argument first: a refused create must leave no channel.
+  char remote[64];
+  const std::string& iaddr = t38.get_dhost().get_iaddr();
+  const int len = std::snprintf(remote, sizeof remote, "%s/%d/%d", iaddr.c_str(),
+                                static_cast<int>(t38.get_dhost().get_port().getValue()),
+                                static_cast<int>(t38.get_shost().get_port().getValue()));
+  if (len < 0 || static_cast<std::size_t>(len) >= sizeof remote) {
+    std::cerr << ext::header(this) << "remote argument too long (" << len << " characters): " << iaddr << std::endl;
+    return nullptr;
+  }
+
+  const int fd = platform::dev_open(platform::mcc::device_path, O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    std::cerr << "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [" << errno << "]" << std::endl;
+    return nullptr;
+  }
+  mcc_allocate_params p;
+  p.mode = 2;
+  p.packet_size = static_cast<std::uint32_t>(t38.get_rx_packet_size().getValue());
+  p.reserved = 0;
+  p.rx_threshold = static_cast<std::uint32_t>(t38.get_rx_threshold().getValue());
+  p.tx_threshold = static_cast<std::uint32_t>(t38.get_tx_threshold().getValue());
+  if (platform::dev_ioctl(fd, platform::mcc::MCC_ALLOCATE, &p) < 0) {
+    std::cerr << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [" << errno << "]" << std::endl;
+    platform::dev_close(fd);
+    return nullptr;
+  }
+  const int timeslot = platform::dev_ioctl(fd, platform::mcc::MCC_TIMESLOT, nullptr);
+  if (timeslot < 0) {
+    std::cerr << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [" << errno << "]" << std::endl;
+    platform::dev_close(fd);
+    return nullptr;
+  }
+
+  std::vector<std::string> args = {t38_program, "--child", "--remote", remote};
+  const auto& extra = t38.get_args();
+  for (std::size_t i = 0; i < extra.size() && args.size() < max_args; ++i)
+    args.push_back(static_cast<const std::string&>(extra[i]));
+  std::clog << "args for run t38 daemon:" << std::endl;
+  for (std::size_t i = 0; i < args.size(); ++i) std::clog << "arg[" << i << "]=" << args[i] << std::endl;
+
+  // Everything the child needs is ready before fork: it only moves the
+  // channel to its standard input and runs the program.
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  const std::string path = platform::board_path(t38_program);
+
+  const pid_t child = ::fork();
+  if (child < 0) {
+    platform::dev_close(fd);
+    return nullptr;
+  }
+  if (child == 0) {
+    if (fd == 0) {
+      ::fcntl(0, F_SETFD, ::fcntl(0, F_GETFD) & ~FD_CLOEXEC);
+    } else {
+      ::dup2(fd, 0);  // the duplicate does not carry close-on-exec
+    }
+    ::execv(path.c_str(), argv.data());
+    ::_exit(exec_failed);
+  }
+  std::clog << "t38 daemon[" << child << "] successfully started" << std::endl;
+  Slot* slot = new T38SoftSlot(child, timeslot);
+  // The channel lives on in the child.
+  platform::dev_close(fd);
+  return slot;
+}
+
+void T38SoftFactory::Query(LGCP::Resources& resources) { resources.set_t38_instances(QueryNumOfInstances()); }
+
+int T38SoftFactory::QueryNumOfInstances() {
+  const std::string command = shell_quoted(platform::board_path(t38_program)) + " --num-of-instances";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) {
+    std::clog << "t38 daemon not found!" << std::endl;
+    return 0;
+  }
+  char line[32];
+  if (!std::fgets(line, sizeof line, pipe)) {
+    ::pclose(pipe);
+    std::clog << "t38: can't detect T38 resources" << std::endl;
+    return 0;
+  }
+  ::pclose(pipe);
+  return std::atoi(line);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// T.38 fax slots: the gateway does no T.38 work itself. Each slot allocates
+// an MCC data channel and runs one "/usr/local/sbin/t38" process with that
+// channel as its standard input and the remote address on its command line;
+// the process's end is reported to the controller as the slot's abort.
+#include "runtime/child_wait.h"
+#include "schema/lgcp/LGCP.h"
+#include "slots/slot.h"
+#include "slots/slot_factory.h"
+
+#include <cstdint>
+#include <ostream>
+
+class T38SoftSlot : public Slot {
+ public:
+  T38SoftSlot(int pid, int timeslot);
+
+  void IAfterCreate() override;
+  bool IBeforeDestroy() override;
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override { return true; }
+  int IGetTransmitChannel() override { return timeslot; }
+  int IGetReceiveChannel() override { return timeslot; }
+  const char* GetName() const override { return "t38 soft"; }
+  std::ostream& PutHeader(std::ostream& os) const;
+
+  void OnT38Terminate(int status);
+
+ private:
+  std::int32_t pid;
+  std::int32_t timeslot;
+  ChildWait wait;
+};
+
+class T38SoftFactory : public SlotFactory {
+ public:
+  static T38SoftFactory& instance();
+
+  const char* GetName() const override { return "T.38 soft"; }
+  Slot* INewSlot(const LGCP::CreateParams& params) override;
+  void Query(LGCP::Resources& resources) override;
+
+  // What "t38 --num-of-instances" prints; 0 when it cannot tell.
+  int QueryNumOfInstances();
+
+  std::ostream& PutHeader(std::ostream& os) const { return os << "t38soft: "; }
+
+ private:
+  T38SoftFactory() = default;
+};

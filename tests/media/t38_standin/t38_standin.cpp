@@ -1,0 +1,78 @@
+// Stand-in for the board's t38 program in black-box tests. A test copies it
+// to <board root>/usr/local/sbin/t38 and steers it with files beside it:
+//   t38.instances  printed as it is for --num-of-instances (nothing if absent)
+//   t38.exit       the exit code to end with at once (absent: run until SIGTERM)
+// Each run appends to t38.log: its pid, its argv, what its standard input
+// is, and the signal that ended it. It also writes "T38" to its standard
+// input, so a test can see which channel it got.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+int log_fd = -1;
+
+void on_term(int sig) {
+  char line[] = "signal 00\n";
+  line[7] = static_cast<char>('0' + sig / 10);
+  line[8] = static_cast<char>('0' + sig % 10);
+  (void)!::write(log_fd, line, sizeof line - 1);
+  ::_exit(0);
+}
+
+std::string dir_of_self() {
+  char buf[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string p(buf, static_cast<std::size_t>(n));
+  return p.substr(0, p.rfind('/'));
+}
+
+bool read_file(const std::string& path, std::string& out) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  out = s.str();
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string dir = dir_of_self();
+  std::string text;
+  if (argc == 2 && std::string(argv[1]) == "--num-of-instances") {
+    if (read_file(dir + "/t38.instances", text)) std::fputs(text.c_str(), stdout);
+    return 0;
+  }
+  log_fd = ::open((dir + "/t38.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  struct sigaction sa = {};
+  sa.sa_handler = on_term;
+  ::sigaction(SIGTERM, &sa, nullptr);
+
+  std::ostringstream out;
+  out << "pid=" << ::getpid() << "\n";
+  for (int i = 0; i < argc; ++i) out << "argv[" << i << "]=" << argv[i] << "\n";
+  struct stat st;
+  if (::fstat(0, &st) != 0)
+    out << "stdin=closed\n";
+  else
+    out << "stdin=" << (S_ISSOCK(st.st_mode) ? "socket" : "other") << "\n";
+  out << "stdin write=" << ::write(0, "T38", 3) << "\n";
+  int code = -1;
+  if (read_file(dir + "/t38.exit", text)) code = std::atoi(text.c_str());
+  out << "ready\n";
+  const std::string s = out.str();
+  (void)!::write(log_fd, s.data(), s.size());
+  if (code >= 0) return code;
+  for (;;) ::pause();
+}

@@ -1,0 +1,518 @@
+// Prompt players, recorders and T.38 fax slots of the running server, driven
+// by a controller, with TCP peers on loopback, the simulated MCC channels and
+// a stand-in t38 program under the board root. One server serves the suite.
+// These tests wait in real time, each wait bounded and ended as soon as the
+// awaited thing has happened.
+#include "tests/support/lgcp_text.h"
+#include "tests/support/per_image.h"
+#include "tests/support/server_process.h"
+
+#include "schema/lgcp/LGCP.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using testsupport::RunningServer;
+
+namespace {
+
+const int patience = testsupport::patience_ms;
+
+std::string command(int seq, int slot, const std::function<void(LGCP::Command&)>& fill) {
+  return testsupport::command_image(seq, slot, fill);
+}
+
+std::string player_file(int seq, int slot, const std::vector<std::string>& names, int repeat) {
+  return command(seq, slot, [&](LGCP::Command& c) {
+    auto& f = c.select_create().select_voice().select_player().select_file();
+    for (const std::string& n : names) f.set_name().push_back(n);
+    f.set_repeat(repeat);
+  });
+}
+
+std::string player_net(int seq, int slot, int port, int id) {
+  return command(seq, slot, [&](LGCP::Command& c) {
+    auto& n = c.select_create().select_voice().select_player().select_network();
+    n.set_host().set_iaddr(std::string("127.0.0.1"));
+    n.set_host().set_port(static_cast<unsigned>(port));
+    n.set_id(id);
+  });
+}
+
+std::string recorder(int seq, int slot, int port) {
+  return command(seq, slot, [&](LGCP::Command& c) {
+    auto& h = c.select_create().select_voice().select_record();
+    h.set_iaddr(std::string("127.0.0.1"));
+    h.set_port(static_cast<unsigned>(port));
+  });
+}
+
+std::string t38(int seq, int slot, const std::string& dhost, int nargs) {
+  return command(seq, slot, [&](LGCP::Command& c) {
+    auto& t = c.select_create().select_t38soft();
+    t.set_dhost().set_iaddr(dhost);
+    t.set_dhost().set_port(5000);
+    t.set_shost().set_iaddr(std::string("0.0.0.0"));
+    t.set_shost().set_port(6000);
+    t.set_rx_packet_size(256);
+    t.set_rx_threshold(3);
+    t.set_tx_threshold(4);
+    for (int i = 0; i < nargs; ++i) t.set_args().push_back("a" + std::to_string(i));
+  });
+}
+
+std::string simple(int seq, int slot, const char* what) { return testsupport::null_command_image(seq, slot, what); }
+
+// A frame as short text; aborts and ioctl answers with their values.
+std::string text(const std::string& frame) {
+  LGCP::Message m;
+  if (frame.empty() || !testsupport::decode(frame, m)) return testsupport::describe(frame);
+  const std::string slot = m.slot_isPresent() ? "slot " + std::to_string(m.get_slot().getValue()) + " " : "";
+  if (m.get_pdu().signal_isSelected()) {
+    const LGCP::Signal& s = m.get_pdu().get_signal();
+    if (s.abort_isSelected()) return slot + "abort " + std::to_string(s.get_abort().getValue());
+    if (s.ioctl_isSelected()) {
+      const LGCP::IoctlResponse& r = s.get_ioctl();
+      if (r.stopRecording_isSelected()) return slot + "stopRecording " + r.get_stopRecording().getName();
+      return slot + r.getSelectionName();
+    }
+  }
+  return testsupport::describe(frame);
+}
+
+std::string hex_of(const std::string& bytes) {
+  static const char d[] = "0123456789ABCDEF";
+  std::string s;
+  for (unsigned char c : bytes) {
+    s += d[c >> 4];
+    s += d[c & 15];
+  }
+  return s;
+}
+
+// A TCP listener on loopback, for the player's and recorder's peers.
+class Listener {
+ public:
+  Listener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd_, 4);
+    socklen_t len = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+  }
+  ~Listener() {
+    close_peer();
+    ::close(fd_);
+  }
+  int port() const { return port_; }
+  bool accept() {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, patience) != 1) return false;
+    peer_ = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    return peer_ >= 0;
+  }
+  // Reads until n bytes came, the peer closed or time is up.
+  std::string read(std::size_t n) {
+    std::string got;
+    const std::int64_t end = testsupport::real_ms() + patience;
+    while (got.size() < n && testsupport::real_ms() < end) {
+      pollfd p{peer_, POLLIN, 0};
+      if (::poll(&p, 1, 100) != 1) continue;
+      char buf[256];
+      const ssize_t r = ::read(peer_, buf, sizeof buf);
+      if (r <= 0) break;
+      got.append(buf, static_cast<std::size_t>(r));
+    }
+    return got;
+  }
+  // True when the peer has closed (end of stream within the wait).
+  bool at_end() {
+    pollfd p{peer_, POLLIN, 0};
+    if (::poll(&p, 1, patience) != 1) return false;
+    char c;
+    return ::read(peer_, &c, 1) == 0;
+  }
+  void send(const std::string& bytes) { ASSERT_EQ(::write(peer_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+  void close_peer() {
+    if (peer_ >= 0) ::close(peer_);
+    peer_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+  int peer_ = -1;
+  int port_ = 0;
+};
+
+void write_file(const std::string& path, const std::string& content, mode_t mode = 0644) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+  ::chmod(path.c_str(), mode);
+}
+
+class VoiceT38Server : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    srv = new RunningServer;
+    std::system(("mkdir -p '" + srv->board("/usr/local/voice") + "' '" + srv->board("/usr/local/sbin") + "'").c_str());
+  }
+  static void TearDownTestSuite() {
+    delete srv;
+    srv = nullptr;
+  }
+  void SetUp() override { ASSERT_TRUE(srv->ready()) << srv->log(); }
+
+  static std::string next() { return text(srv->ctl.next(patience)); }
+  // Sends a command; the frames up to and including its answer.
+  static std::vector<std::string> exchange(const std::string& image) {
+    srv->ctl.send(image);
+    std::vector<std::string> got;
+    for (;;) {
+      std::string f = srv->ctl.next(patience);
+      got.push_back(text(f));
+      if (f.empty() || f[0] >= '8') return got;
+    }
+  }
+  // A trunk slot (trunk 1, time slot 5) to connect voice slots with; what
+  // it reports after its creation is read and dropped.
+  static void helper(int slot) {
+    EXPECT_EQ(exchange(testsupport::trunk_image(1, slot, 1, 5)).back(), "seq 1 slot " + std::to_string(slot) + " success");
+    while (!srv->ctl.next(300).empty()) {
+    }
+  }
+  static std::string ask(const std::string& line) { return srv->sim.ask(line); }
+  static std::vector<std::string> lines(const std::string& all) {
+    std::vector<std::string> out;
+    std::istringstream in(all);
+    for (std::string l; std::getline(in, l);)
+      if (!l.empty()) out.push_back(l);
+    return out;
+  }
+  static std::vector<std::string> channels() { return lines(ask("mcc channels")); }
+  // The newest channel: its switch channel and its parameters.
+  static int newest(std::string* params = nullptr) {
+    auto ch = channels();
+    if (ch.empty()) return -1;
+    if (params) *params = ch.back().substr(ch.back().find(':'));
+    return std::stoi(ch.back());
+  }
+  // Frames the channel wrote, collected until their bytes reach n.
+  static std::vector<std::string> written(int ts, std::size_t hex_chars) {
+    std::vector<std::string> got;
+    std::size_t total = 0;
+    testsupport::eventually([&] {
+      for (const std::string& l : lines(ask("mcc read " + std::to_string(ts)))) {
+        got.push_back(l);
+        total += l.size();
+      }
+      return total >= hex_chars;
+    });
+    return got;
+  }
+
+  static RunningServer* srv;
+};
+
+RunningServer* VoiceT38Server::srv = nullptr;
+
+using V = std::vector<std::string>;
+
+TEST_F(VoiceT38Server, FilePlayerPlaysItsListAndEnds) {
+  std::string a(3000, '\0'), b = "prompt b";
+  for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<char>(i * 7);
+  write_file(srv->board("/usr/local/voice/a"), a);
+  write_file(srv->board("/usr/local/voice/b"), b);
+  write_file(srv->board("/usr/local/outside"), "secret");
+
+  // A trunk slot receives what the players send.
+  helper(10);
+
+  EXPECT_EQ(exchange(player_file(2, 11, {"missing", "a", "b"}, 1)), V{"seq 2 slot 11 success"});
+  std::string params;
+  const int ts = newest(&params);
+  EXPECT_EQ(params, ":2,1024,0,0,5") << "write-only voice channel";
+  const std::string t = std::to_string(ts);
+  EXPECT_EQ(exchange(testsupport::connect_image(3, 11, 10)), (V{"slot 11 transmitter active " + t, "seq 3 slot 11 success"}));
+  EXPECT_EQ(next(), "slot 11 transmitter inactive");
+  EXPECT_EQ(next(), "slot 11 abort 0");
+  EXPECT_EQ(written(ts, 2 * (a.size() + b.size())), (V{hex_of(a), hex_of(b)})) << "a then b, byte for byte";
+
+  // repeat 2: the list twice, then the end.
+  EXPECT_EQ(exchange(player_file(4, 12, {"b"}, 2)), V{"seq 4 slot 12 success"});
+  const int ts12 = newest();
+  EXPECT_EQ(exchange(testsupport::connect_image(5, 12, 10)).back(), "seq 5 slot 12 success");
+  EXPECT_EQ(next(), "slot 12 transmitter inactive");
+  EXPECT_EQ(next(), "slot 12 abort 0");
+  EXPECT_EQ(written(ts12, 4 * b.size()), (V{hex_of(b), hex_of(b)}));
+
+  // repeat 0: again and again until destroyed, and no abort then.
+  EXPECT_EQ(exchange(player_file(6, 13, {"b", "missing"}, 0)), V{"seq 6 slot 13 success"});
+  const int ts13 = newest();
+  EXPECT_EQ(exchange(testsupport::connect_image(7, 13, 10)).back(), "seq 7 slot 13 success");
+  EXPECT_GE(written(ts13, 10 * b.size()).size(), 5u);
+  EXPECT_EQ(exchange(simple(8, 13, "destroy")), V{"seq 8 slot 13 success"});
+
+  // No name opens: the connect fails, and one abort follows from the loop.
+  EXPECT_EQ(exchange(player_file(9, 14, {"missing", "nothing"}, 1)), V{"seq 9 slot 14 success"});
+  EXPECT_EQ(exchange(testsupport::connect_image(10, 14, 10)), V{"seq 10 slot 14 error connectFail"});
+  EXPECT_EQ(next(), "slot 14 abort 0");
+  EXPECT_EQ(exchange(simple(11, 14, "destroy")), V{"seq 11 slot 14 success"}) << "the abort comes once";
+
+  // Names that could leave the voice directory refuse the create; no
+  // channel is taken.
+  const std::size_t before = channels().size();
+  int seq = 12;
+  for (const char* bad : {"", ".", "..", "../outside", "sub/b"}) {
+    EXPECT_EQ(exchange(player_file(seq, 15, {"b", bad}, 1)), V{"seq " + std::to_string(seq) + " slot 15 error insufficientResources"}) << bad;
+    ++seq;
+  }
+  EXPECT_TRUE(srv->wait_log("bad prompt name \"../outside\"")) << srv->log();
+  EXPECT_EQ(channels().size(), before);
+
+  // Device failures at create: the step's line, and no slot.
+  struct Case {
+    const char* fail;
+    std::string make;
+    const char* line;
+  } cases[] = {
+      {"mcc fail open ENOENT 1", player_file(30, 16, {"b"}, 1), "voice/mcc[0]: fail to open /dev/mcc/ctl device for writing: "},
+      {"mcc fail open ENOENT 1", recorder(31, 16, 9), "voice/mcc[0]: fail to open /dev/mcc/ctl device for reading: "},
+      {"mcc fail allocate EBUSY 1", player_file(32, 16, {"b"}, 1), "voice/mcc[0]: MCC_ALLOCATE fail: "},
+      {"mcc fail timeslot EIO 1", recorder(33, 16, 9), "voice/mcc[0]: MCC_TIMESLOT request failed."},
+  };
+  seq = 30;
+  for (const Case& c : cases) {
+    EXPECT_EQ(ask(c.fail), "");
+    EXPECT_EQ(exchange(c.make), V{"seq " + std::to_string(seq) + " slot 16 error insufficientResources"}) << c.fail;
+    EXPECT_TRUE(srv->wait_log(c.line)) << c.line;
+    ++seq;
+  }
+  EXPECT_EQ(channels().size(), before);
+  EXPECT_EQ(exchange(simple(40, 11, "destroy")).back(), "seq 40 slot 11 success");
+  EXPECT_EQ(exchange(simple(41, 12, "destroy")).back(), "seq 41 slot 12 success");
+  EXPECT_EQ(exchange(simple(42, 10, "destroy")).back(), "seq 42 slot 10 success");
+}
+
+TEST_F(VoiceT38Server, NetworkPlayerStreamsFromItsPeer) {
+  helper(20);
+  Listener peer;
+  EXPECT_EQ(exchange(player_net(2, 21, peer.port(), 0x01A2B3C4)), V{"seq 2 slot 21 success"});
+  std::string params;
+  const int ts = newest(&params);
+  EXPECT_EQ(params, ":2,1024,0,0,5");
+  EXPECT_EQ(exchange(testsupport::connect_image(3, 21, 20)),
+            (V{"slot 21 transmitter active " + std::to_string(ts), "seq 3 slot 21 success"}));
+  ASSERT_TRUE(peer.accept());
+  EXPECT_EQ(hex_of(peer.read(4)), "01A2B3C4") << "the stream id first, big-endian";
+  EXPECT_EQ(next(), "slot 21 startPlaying");
+  peer.send("hello, ");
+  EXPECT_EQ(written(ts, 14), V{hex_of("hello, ")});
+  peer.send("world");
+  EXPECT_EQ(written(ts, 10), V{hex_of("world")});
+  peer.close_peer();
+  EXPECT_EQ(next(), "slot 21 transmitter inactive");
+  EXPECT_EQ(next(), "slot 21 abort 0");
+  EXPECT_TRUE(srv->wait_log("player[" + std::to_string(ts) + "]: connection to 127.0.0.1:" + std::to_string(peer.port()) + " closed."));
+
+  // Nobody listening: the connect fails, the player ends with abort 0.
+  const int closed_port = testsupport::free_port();
+  EXPECT_EQ(exchange(player_net(4, 22, closed_port, 7)), V{"seq 4 slot 22 success"});
+  auto r = exchange(testsupport::connect_image(5, 22, 20));
+  while (r.back().find("abort") == std::string::npos) r.push_back(next());
+  EXPECT_EQ(r.front(), "slot 22 transmitter active " + std::to_string(newest()));
+  EXPECT_NE(std::find(r.begin(), r.end(), "slot 22 transmitter inactive"), r.end());
+  EXPECT_EQ(r.back(), "slot 22 abort 0");
+  EXPECT_TRUE(srv->wait_log("connection to 127.0.0.1:" + std::to_string(closed_port) + " fail."));
+  for (int s : {21, 22, 20}) EXPECT_EQ(exchange(simple(6, s, "destroy")).back(), "seq 6 slot " + std::to_string(s) + " success");
+}
+
+TEST_F(VoiceT38Server, RecorderStreamsToItsPeer) {
+  helper(30);
+  Listener peer;
+  auto r = exchange(recorder(2, 31, peer.port()));
+  if (r.size() == 1) r.push_back(next());
+  std::string params;
+  const int ts = newest(&params);
+  const std::string t = std::to_string(ts);
+  EXPECT_EQ(params, ":2,1024,0,5,0") << "read-only voice channel";
+  EXPECT_EQ(r, (V{"seq 2 slot 31 success", "slot 31 receiver active " + t}));
+
+  EXPECT_EQ(exchange(testsupport::connect_image(3, 30, 31)).back(), "seq 3 slot 30 success");
+  ASSERT_TRUE(peer.accept());
+  EXPECT_TRUE(srv->wait_log("recorder[" + t + "]: connected to 127.0.0.1:" + std::to_string(peer.port()) + "."));
+  EXPECT_EQ(ask("mcc inject " + t + " 0102"), "");
+  EXPECT_EQ(ask("mcc inject " + t + " " + std::string(2048, 'A')), "");
+  EXPECT_EQ(hex_of(peer.read(1026)), "0102" + std::string(2048, 'A')) << "the audio alone, byte for byte";
+  // An empty frame ends the input: the peer sees the end.
+  EXPECT_EQ(ask("mcc inject " + t + " -"), "");
+  EXPECT_EQ(next(), "slot 31 stopRecording userRequest");
+  EXPECT_TRUE(peer.at_end());
+  EXPECT_TRUE(srv->wait_log("connection to 127.0.0.1:" + std::to_string(peer.port()) + " closed."));
+
+  // A peer that goes away: the next writes fail.
+  Listener gone;
+  EXPECT_EQ(exchange(recorder(4, 32, gone.port())).front(), "seq 4 slot 32 success");
+  EXPECT_EQ(next(), "slot 32 receiver active " + std::to_string(newest()));
+  const std::string t32 = std::to_string(newest());
+  EXPECT_EQ(exchange(testsupport::connect_image(5, 30, 32)).back(), "seq 5 slot 30 success");
+  ASSERT_TRUE(gone.accept());
+  EXPECT_TRUE(srv->wait_log("recorder[" + t32 + "]: connected to"));
+  gone.close_peer();
+  std::string f;
+  for (int i = 0; i < 50 && f.empty(); ++i) {
+    EXPECT_EQ(ask("mcc inject " + t32 + " 0102030405"), "");
+    f = srv->ctl.next(100);
+  }
+  EXPECT_EQ(text(f), "slot 32 stopRecording connectionAborted");
+  EXPECT_TRUE(srv->wait_log("recorder[" + t32 + "]: record aborted"));
+
+  // Nobody listening.
+  EXPECT_EQ(exchange(recorder(6, 33, testsupport::free_port())).front(), "seq 6 slot 33 success");
+  EXPECT_EQ(next().substr(0, 23), "slot 33 receiver active");
+  r = exchange(testsupport::connect_image(7, 30, 33));
+  if (r.size() == 1) r.push_back(next());
+  EXPECT_NE(std::find(r.begin(), r.end(), "slot 33 stopRecording connectionFail"), r.end());
+  for (int s : {31, 32, 33, 30}) EXPECT_EQ(exchange(simple(8, s, "destroy")).back(), "seq 8 slot " + std::to_string(s) + " success");
+}
+
+TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
+  const std::string dir = srv->board("/usr/local/sbin/");
+  const std::string log = dir + "t38.log";
+  ASSERT_EQ(std::system(("cp '" GW_T38_STANDIN "' '" + dir + "t38'").c_str()), 0);
+  ::chmod((dir + "t38").c_str(), 0755);
+  ::unlink((dir + "t38.exit").c_str());
+  write_file(log, "");
+  auto ran = [&](const std::string& what) {
+    return testsupport::eventually([&] { return testsupport::file_text(log).find(what) != std::string::npos; });
+  };
+
+  // 30 args: the vector takes the first 27.
+  auto r = exchange(t38(1, 50, "10.0.0.1", 30));
+  std::string params;
+  const int ts = newest(&params);
+  const std::string t = std::to_string(ts);
+  EXPECT_EQ(params, ":2,256,0,3,4");
+  while (r.size() < 3) r.push_back(next());
+  EXPECT_EQ(r, (V{"seq 1 slot 50 success", "slot 50 transmitter active " + t, "slot 50 receiver active " + t}));
+  ASSERT_TRUE(ran("ready\n")) << testsupport::file_text(log);
+  std::string expected = "argv[0]=/usr/local/sbin/t38\nargv[1]=--child\nargv[2]=--remote\nargv[3]=10.0.0.1/5000/6000\n";
+  for (int i = 0; i < 27; ++i) expected += "argv[" + std::to_string(i + 4) + "]=a" + std::to_string(i) + "\n";
+  expected += "stdin=socket\nstdin write=3\nready\n";
+  const std::string first = testsupport::file_text(log);
+  EXPECT_EQ(first.substr(first.find('\n') + 1), expected);
+  EXPECT_EQ(written(ts, 6), V{"543338"}) << "its standard input is the slot's channel";
+  EXPECT_TRUE(srv->wait_log("arg[3]=10.0.0.1/5000/6000\n"));
+  EXPECT_TRUE(srv->wait_log("] successfully started"));
+
+  // destroy: SIGTERM, success at once, no abort.
+  EXPECT_EQ(exchange(simple(2, 50, "destroy")), V{"seq 2 slot 50 success"});
+  EXPECT_TRUE(ran("signal 15\n")) << testsupport::file_text(log);
+  const int pid = std::stoi(first.substr(4));
+  EXPECT_TRUE(srv->wait_log("terminate child process, pid=" + std::to_string(pid)));
+  EXPECT_EQ(exchange(simple(3, 50, "destroy")), V{"seq 3 slot 50 error slotNotExists"}) << "no abort came";
+
+  // The program's end is the slot's abort, with the raw wait status.
+  struct End {
+    const char* exit_file;  // null: killed with SIGKILL
+    mode_t mode;
+    int abort;
+    const char* line;
+  } ends[] = {{"3", 0755, 768, "t38 daemon terminated with code=3"},
+              {nullptr, 0755, 9, "t38 daemon terminated by signal=9"},
+              {"", 0644, 60672, "t38 daemon terminated with code=237"}};
+  int seq = 4;
+  for (const End& e : ends) {
+    write_file(log, "");
+    if (e.exit_file)
+      write_file(dir + "t38.exit", e.exit_file);
+    else
+      ::unlink((dir + "t38.exit").c_str());
+    ::chmod((dir + "t38").c_str(), e.mode);
+    r = exchange(t38(seq, 51, "10.0.0.1", 0));
+    EXPECT_EQ(r.front(), "seq " + std::to_string(seq) + " slot 51 success") << e.line;
+    if (!e.exit_file) {
+      ASSERT_TRUE(ran("ready\n"));
+      ::kill(std::stoi(testsupport::file_text(log).substr(4)), SIGKILL);
+    }
+    // The stream reports come first.
+    std::string f;
+    for (int i = 0; i < 3 && f.find("abort") == std::string::npos; ++i) f = next();
+    EXPECT_EQ(f, "slot 51 abort " + std::to_string(e.abort)) << e.line;
+    EXPECT_TRUE(srv->wait_log(e.line)) << e.line;
+    EXPECT_EQ(exchange(simple(seq + 1, 51, "destroy")), V{"seq " + std::to_string(seq + 1) + " slot 51 success"});
+    seq += 2;
+  }
+  ::chmod((dir + "t38").c_str(), 0755);
+  ::unlink((dir + "t38.exit").c_str());
+
+  // A remote argument of 63 characters passes, 64 are refused with no
+  // process and no channel.
+  const std::string host53(53, '1');
+  write_file(log, "");
+  EXPECT_EQ(exchange(t38(20, 52, host53, 0)).front(), "seq 20 slot 52 success");
+  ASSERT_TRUE(ran("ready\n"));
+  EXPECT_NE(testsupport::file_text(log).find("argv[3]=" + host53 + "/5000/6000\n"), std::string::npos);
+  srv->ctl.frames(300);
+  const std::size_t before = channels().size();
+  write_file(log, "");
+  EXPECT_EQ(exchange(t38(21, 53, host53 + "1", 0)), V{"seq 21 slot 53 error insufficientResources"});
+  EXPECT_EQ(channels().size(), before);
+  EXPECT_EQ(exchange(simple(22, 52, "destroy")), V{"seq 22 slot 52 success"});
+  EXPECT_TRUE(ran("signal 15\n"));
+  EXPECT_EQ(testsupport::file_text(log), "signal 15\n") << "no process for the refused create";
+
+  // Device failures: the step's line with the errno value, no slot.
+  write_file(log, "");
+  struct Case {
+    const char* fail;
+    const char* line;
+  } cases[] = {{"mcc fail open ENOENT 1", "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [2]"},
+               {"mcc fail allocate EBUSY 1", "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [16]"},
+               {"mcc fail timeslot EIO 1", "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [5]"}};
+  seq = 23;
+  for (const Case& c : cases) {
+    EXPECT_EQ(ask(c.fail), "");
+    EXPECT_EQ(exchange(t38(seq, 54, "10.0.0.1", 0)), V{"seq " + std::to_string(seq) + " slot 54 error insufficientResources"});
+    EXPECT_TRUE(srv->wait_log(c.line)) << c.line;
+    ++seq;
+  }
+  EXPECT_EQ(testsupport::file_text(log), "");
+
+  // t38-instances: what the program prints, 0 when it prints nothing or
+  // cannot run.
+  auto instances = [&](int s) {
+    EXPECT_EQ(exchange(simple(s, -1, "query")).back(), "seq " + std::to_string(s) + " success");
+    LGCP::Message m;
+    EXPECT_TRUE(testsupport::decode(srv->ctl.next(patience), m));
+    if (!m.get_pdu().signal_isSelected() || !m.get_pdu().get_signal().query_isSelected()) return -1;
+    return static_cast<int>(m.get_pdu().get_signal().get_query().get_t38_instances().getValue());
+  };
+  write_file(dir + "t38.instances", "8\n");
+  EXPECT_EQ(instances(30), 8);
+  write_file(dir + "t38.instances", "");
+  EXPECT_EQ(instances(31), 0);
+  EXPECT_TRUE(srv->wait_log("t38: can't detect T38 resources"));
+  write_file(dir + "t38.instances", "8\n");
+  ::chmod((dir + "t38").c_str(), 0644);
+  EXPECT_EQ(instances(32), 0);
+  ::chmod((dir + "t38").c_str(), 0755);
+}
+
+}  // namespace
