@@ -129,6 +129,9 @@ bool PlaySlotFile::IOnOutputStream() {
       abort_call.Activate();
       return false;
     }
+    // A file that fails at its first read ends the player right here: it
+    // must not be reported active after its abort.
+    if (released) return false;
     started = true;
   }
   OnChangeOutputStream(true);
@@ -174,6 +177,7 @@ void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status) {
 }
 
 void PlaySlotFile::Release() {
+  released = true;
   OnChangeOutputStream(false);
   copier.reset();
   file.close();

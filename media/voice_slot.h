@@ -80,6 +80,7 @@ class PlaySlotFile : public PlaySlotGeneric {
   Fd file;
   std::int32_t repeat;
   bool started = false;
+  bool released = false;
   Dpc abort_call;
   std::vector<std::string> names;
   std::size_t position = 0;

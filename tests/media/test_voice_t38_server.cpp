@@ -275,6 +275,13 @@ TEST_F(VoiceT38Server, FilePlayerPlaysItsListAndEnds) {
   EXPECT_EQ(next(), "slot 14 abort 0");
   EXPECT_EQ(exchange(simple(11, 14, "destroy")), V{"seq 11 slot 14 success"}) << "the abort comes once";
 
+  // A name that opens but cannot be read (a directory) ends the player at
+  // its first read: the connect fails and the player is never active.
+  ASSERT_EQ(::mkdir(srv->board("/usr/local/voice/dir").c_str(), 0755), 0);
+  EXPECT_EQ(exchange(player_file(50, 17, {"dir", "b"}, 1)), V{"seq 50 slot 17 success"});
+  EXPECT_EQ(exchange(testsupport::connect_image(51, 17, 10)), (V{"slot 17 abort 0", "seq 51 slot 17 error connectFail"}));
+  EXPECT_EQ(exchange(simple(52, 17, "destroy")), V{"seq 52 slot 17 success"});
+
   // Names that could leave the voice directory refuse the create; no
   // channel is taken.
   const std::size_t before = channels().size();
