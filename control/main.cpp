@@ -21,6 +21,8 @@
 #include "runtime/linux_run.h"
 #include "runtime/multiplexer.h"
 #include "runtime/version.h"
+#include "signalling/isdn_slot.h"
+#include "signalling/pstn_slot.h"
 #include "slots/ext.h"
 #include "slots/hw_mux.h"
 #include "slots/map.h"
@@ -181,7 +183,7 @@ int main(int argc, char** argv) {
   // BRI trunk factories are static objects, built before main, and asked
   // last. The kinds still to come keep their places below.
   MapFactory::instance();
-  // PSTN signalling factory
+  PstnFactory::instance();
   RtpFactory::instance();
   // modem factory
   // mixer factory
@@ -190,7 +192,7 @@ int main(int argc, char** argv) {
   EchoFactory::instance();
   VoiceFactory::instance();
   T38SoftFactory::instance();
-  // ISDN factory
+  IsdnFactory::instance();
   // Zarn radio factory
   // ED-137 radio factory
   HdlcSlotFactory::instance();

@@ -179,6 +179,7 @@ ssize_t Mcc::on_write(Channel& ch, const void* buf, size_t len) {
   }
   const auto* p = static_cast<const unsigned char*>(buf);
   s.written.emplace_back(p, p + len);
+  if (s.params.mode == 3 && len >= 3 && len <= 5) s.last_unit.assign(p, p + len);
   return static_cast<ssize_t>(len);
 }
 
@@ -229,6 +230,13 @@ bool Mcc::wire(int timeslot1, int timeslot2) {
   if (!ca || !cb) return false;
   a->wired = cb;
   b->wired = ca;
+  const auto hand_over = [](State* from, Channel* to) {
+    if (from->params.mode != 3 || from->last_unit.empty()) return;
+    ::send(to->driver_fd, from->last_unit.data(), from->last_unit.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    from->last_unit.clear();
+  };
+  hand_over(a, cb);
+  hand_over(b, ca);
   return true;
 }
 

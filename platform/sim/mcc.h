@@ -53,7 +53,9 @@ class Mcc : public DeviceModel {
   // The next n writes of the channel fail with EAGAIN and send nothing.
   bool eagain(int timeslot, int n);
   // Frames written on either channel are received by the other instead of
-  // being kept for take_written. Both must be allocated now.
+  // being kept for take_written. Both must be allocated now. A channel in
+  // SS7 mode (3) hands the other the last 3 to 5 octet unit it wrote before,
+  // once, so links that started before the wire can still align.
   bool wire(int timeslot1, int timeslot2);
 
   // The driver drops the channel: its descriptor reads end of file and
@@ -91,6 +93,9 @@ class Mcc : public DeviceModel {
     int eagain = 0;
     Channel* wired = nullptr;  // cleared when that channel closes
     std::vector<Frame> written;
+    // SS7 mode (3): the last status-sized unit written while unwired; the
+    // wire hands it over once, as the line would have carried it.
+    Frame last_unit;
   };
   struct Failure {
     int err = 0;

@@ -1,0 +1,116 @@
+#pragma once
+// ISDN D channels that do not come from a trunk time slot's HDLC engine but
+// from a descriptor of their own: IsdnSlot on its own channel of the HDLC
+// controller, AtsQsigSlot on the ATS-QSIG signalling device (whose driver
+// also supplies up to three B channels, AtsQsigBSlot). The slot is itself
+// the data link's frame transport. As on trunk time slots, layer-3 octets
+// travel opaquely as userData.
+#include "control/protocols_list.h"
+#include "runtime/event.h"
+#include "runtime/fd.h"
+#include "schema/lgcp/LGCP.h"
+#include "signalling/lapd/lapd.h"
+#include "slots/hdlc.h"
+#include "slots/slot.h"
+#include "slots/slot_factory.h"
+
+#include <cstdint>
+
+class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify, public GenericHDLC {
+ public:
+  // `channel`: the slot's switch channel; the slot polls its own duplicate
+  // of the descriptor.
+  IsdnSlot(Fd fd, int channel, ISDN::LAPD* link);
+  ~IsdnSlot() override;
+
+  // Slot
+  bool IActivate(const TERM::TermActivateParams& params) override;
+  bool IDeactivate() override;
+  bool IUserData(std::vector<char> const& data) override;
+  bool Ioctl(const LGCP::IoctlParams&) override { return false; }
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override { return true; }
+  int IGetTransmitChannel() override { return channel_; }
+  int IGetReceiveChannel() override { return channel_; }
+  const char* GetName() const override { return "MCC"; }
+
+  // GenericHDLC
+  bool hdlc_transmit(Packet& frame) override;
+  bool is_open() const override { return event_.IsActive(); }
+  bool is_ready() const override { return ready_; }
+
+  // The stack's face.
+  void on_activated(Protocol* p) override;
+  void on_deactivated(Protocol* p, Smart_pointer<Internal_protocol_status> status) override;
+  int on_message(Packet& p) override;
+  int transmit(Packet&) override { return 0; }
+  const Protocol_name& name() const override { return name_; }
+
+  // ISDN::LAPD::Notify: flow changes are not reported for these slots.
+  void OnLAPD_FlowStatusChange(ISDN::LAPD*) override {}
+
+  ISDN::LAPD* link() const { return link_; }
+
+ protected:
+  void OnEvent(int fd, short revents);
+  void UpdateISDN_Statistics();
+  // Unregisters and closes the descriptor.
+  void close_channel() { event_.Release(); }
+  int descriptor() const { return event_.lowlevel_fd(); }
+
+ private:
+  int channel_;
+  Event event_;
+  ISDN::LAPD* link_;  // owned by the stack
+  bool ready_ = false;
+  Protocol_name_str name_{"ISDN/HDLC"};
+};
+
+class AtsQsigSlot : public IsdnSlot {
+ public:
+  AtsQsigSlot(Fd fd, int timeslot, ISDN::LAPD* link);
+
+  bool IBeforeDestroy() override;
+  const char* GetName() const override { return "ATS-QSIG"; }
+
+  int GetTimeslot() { return GetTransmitChannel(); }
+  // The driver's channel of a new B channel, -1 on failure.
+  int NewBChannel(unsigned index);
+  void DestroyBChannel(unsigned index);
+};
+
+class AtsQsigBSlot : public Slot {
+ public:
+  AtsQsigBSlot(unsigned qsig_slot, unsigned index, unsigned channel)
+      : qsig_slot_(qsig_slot), index_(index), channel_(channel) {}
+
+  bool IBeforeDestroy() override;
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override { return true; }
+  int IGetTransmitChannel() override { return static_cast<int>(channel_); }
+  int IGetReceiveChannel() override { return static_cast<int>(channel_); }
+  const char* GetName() const override { return "ATS-QSIG-B"; }
+
+ private:
+  unsigned qsig_slot_;
+  unsigned index_;
+  unsigned channel_;
+};
+
+class IsdnFactory : public SlotFactory {
+ public:
+  static IsdnFactory& instance();
+
+  const char* GetName() const override { return "ISDN"; }
+  Slot* INewSlot(const LGCP::CreateParams& params) override;
+  void Query(LGCP::Resources&) override {}
+
+  // The first slot of this factory, in creation order, with the number.
+  Slot* FindSlot(int id) const;
+
+ private:
+  IsdnFactory() = default;
+  Slot* NewIsdnSlot(const LGCP::IsdnParams& params);
+  Slot* NewAtsQsigSlot(const LGCP::AtsQsigParams& params);
+  Slot* NewAtsQsigBSlot(const LGCP::AtsQsigBParams& params);
+};

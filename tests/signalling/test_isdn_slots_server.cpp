@@ -1,0 +1,238 @@
+// ISDN slots on their own HDLC-controller channel and ATS-QSIG slots on the
+// simulated "/dev/dsp-data", driven by a controller of the running server;
+// the tests play the far end of each D channel through the simulator's
+// control socket. One server serves the suite. These tests wait in real
+// time, each wait bounded and ended as soon as the awaited frame has come.
+#include "tests/support/lgcp_text.h"
+#include "tests/support/per_image.h"
+#include "tests/support/server_process.h"
+
+#include "schema/lgcp/LGCP.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using testsupport::RunningServer;
+
+namespace {
+
+const int patience = testsupport::patience_ms;
+
+std::string tell(const std::string& frame) {
+  LGCP::Message m;
+  if (!testsupport::decode(frame, m)) return "undecodable " + frame;
+  const LGCP::PDU& pdu = m.get_pdu();
+  if (!pdu.signal_isSelected() || !m.slot_isPresent()) return testsupport::describe(frame);
+  const std::string slot = "slot " + std::to_string(m.get_slot().getValue()) + " ";
+  const LGCP::Signal& sig = pdu.get_signal();
+  if (sig.userData_isSelected()) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (char c : sig.get_userData()) {
+      s += digits[(static_cast<unsigned char>(c) >> 4) & 15];
+      s += digits[static_cast<unsigned char>(c) & 15];
+    }
+    return slot + "userData " + s;
+  }
+  if (sig.ioctl_isSelected()) return slot + "ioctl " + sig.get_ioctl().getSelectionName();
+  return testsupport::describe(frame);
+}
+
+std::string data(const std::string& hex_octets) {
+  std::vector<char> b = testsupport::bytes(hex_octets);
+  return std::string(b.begin(), b.end());
+}
+
+std::string qsig_b_image(int seq, int slot, int qsig, int subslot) {
+  return testsupport::create_image(seq, slot, [&](LGCP::CreateParams& p) {
+    LGCP::AtsQsigBParams& b = p.select_ats_qsig_b();
+    b.set_slot(static_cast<unsigned>(qsig));
+    b.set_subslot(static_cast<unsigned>(subslot));
+  });
+}
+
+std::string isdn_image(int seq, int slot) {
+  return testsupport::create_image(seq, slot, [&](LGCP::CreateParams& p) {
+    LGCP::IsdnParams& i = p.select_isdn();
+    i.set_type(LGCP::IsdnType::pri);
+    i.set_trunk(1);
+    i.set_log(0);
+    i.set_side().select_user();
+  });
+}
+
+class IsdnSlotsServer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { srv = new RunningServer; }
+  static void TearDownTestSuite() {
+    delete srv;
+    srv = nullptr;
+  }
+  void SetUp() override { ASSERT_TRUE(srv->ready()) << srv->log(); }
+
+  static std::vector<std::string> until(const std::string& wanted) {
+    std::vector<std::string> got;
+    for (;;) {
+      std::string f = srv->ctl.next(patience);
+      if (f.empty()) {
+        std::string all;
+        for (const std::string& g : got) all += "  " + g + "\n";
+        ADD_FAILURE() << "no \"" << wanted << "\"; came:\n" << all << srv->log();
+        return got;
+      }
+      got.push_back(tell(f));
+      if (got.back() == wanted) return got;
+    }
+  }
+  static std::vector<std::string> exchange(const std::string& image, const std::string& answer) {
+    srv->ctl.send(image);
+    return until(answer);
+  }
+  static std::string ask(const std::string& line) { return srv->sim.ask(line); }
+  static std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+      if (!l.empty()) out.push_back(l);
+    return out;
+  }
+  // What the device wrote ("mcc" or "dspdata" family) until `frame` came;
+  // every frame read is kept in `sent`.
+  static bool sent_until(const std::string& family, const std::string& ts, const std::string& frame) {
+    return testsupport::eventually([&] {
+      for (const std::string& l : lines(ask(family + " read " + ts))) sent.push_back(l);
+      return std::find(sent.begin(), sent.end(), frame) != sent.end();
+    });
+  }
+  static long count_sent(const std::string& frame) { return std::count(sent.begin(), sent.end(), frame); }
+
+  static RunningServer* srv;
+  static std::vector<std::string> sent;
+};
+
+RunningServer* IsdnSlotsServer::srv = nullptr;
+std::vector<std::string> IsdnSlotsServer::sent;
+
+TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
+  // isdn {pri, trunk 1, log 0, user}: a channel at once, thresholds 1.
+  exchange("C0 01 01 00 0A 08 72 01 01 01 00 00", "seq 1 slot 10 success");
+  const std::vector<std::string> ch = lines(ask("mcc channels"));
+  ASSERT_EQ(ch.size(), 1u);
+  const std::string ts = ch[0].substr(0, ch[0].find(':'));
+  EXPECT_EQ(ch[0], ts + ":0,512,0,1,1");
+
+  // Nothing starts before activate; then SABME, and the far end's UA
+  // brings the record and activated.
+  EXPECT_EQ(ask("mcc read " + ts), "");
+  exchange(testsupport::activate_image(2, 10), "seq 2 slot 10 success");
+  EXPECT_TRUE(sent_until("mcc", ts, "00017F"));
+  EXPECT_EQ(ask("mcc inject " + ts + " 000173"), "");
+  std::vector<std::string> got = until("slot 10 signal activated");
+  ASSERT_GE(got.size(), 2u);
+  EXPECT_EQ(got[got.size() - 2], "slot 10 ioctl isdnLinkInfo");
+
+  // Messages both ways; a received I frame is acknowledged.
+  exchange(testsupport::user_data_image(3, 10, data("08010505")), "seq 3 slot 10 success");
+  EXPECT_TRUE(sent_until("mcc", ts, "0001000008010505"));
+  EXPECT_EQ(ask("mcc inject " + ts + " 0201000208018507"), "");
+  until("slot 10 userData 08018507");
+  EXPECT_TRUE(sent_until("mcc", ts, "02010102"));
+
+  // A write that would block: the frame goes when the channel is ready
+  // again, once.
+  EXPECT_EQ(ask("mcc eagain " + ts + " 1"), "");
+  sent.clear();
+  exchange(testsupport::user_data_image(4, 10, data("08010506")), "seq 4 slot 10 success");
+  EXPECT_TRUE(sent_until("mcc", ts, "0001020208010506"));
+  EXPECT_EQ(ask("mcc inject " + ts + " 00010104"), "");
+  exchange(testsupport::user_data_image(5, 10, data("08010507")), "seq 5 slot 10 success");
+  EXPECT_TRUE(sent_until("mcc", ts, "0001040208010507"));
+  EXPECT_EQ(count_sent("0001020208010506"), 1);
+
+  // Requests are not for these slots.
+  exchange(testsupport::ioctl_image(6, 10), "seq 6 slot 10 error unsupported");
+
+  // Allocation refused, or a channel without a switch channel: no slot,
+  // and no controller channel left behind.
+  EXPECT_EQ(ask("mcc fail allocate EIO 1"), "");
+  exchange(isdn_image(7, 11), "seq 7 slot 11 error insufficientResources");
+  EXPECT_TRUE(srv->wait_log("mcc/isdn: MCC_ALLOCATE fail: ")) << srv->log();
+  EXPECT_EQ(ask("mcc fail timeslot EIO 1"), "");
+  exchange(isdn_image(8, 11), "seq 8 slot 11 error insufficientResources");
+  EXPECT_EQ(lines(ask("mcc channels")).size(), 1u);
+
+  exchange(testsupport::null_command_image(9, 10, "destroy"), "seq 9 slot 10 success");
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
+TEST_F(IsdnSlotsServer, AtsQsigDChannelAndItsBChannels) {
+  EXPECT_EQ(ask("dspdata timeslot 77"), "");
+  // ats-qsig {side network}.
+  exchange("C0 01 01 00 0A 08 8A", "seq 1 slot 10 success");
+  EXPECT_EQ(ask("dspdata channels"), "77 - - -");
+
+  exchange(testsupport::activate_image(2, 10), "seq 2 slot 10 success");
+  sent.clear();
+  EXPECT_TRUE(sent_until("dspdata", "77", "02017F"));
+  EXPECT_EQ(ask("dspdata inject 77 020173"), "");
+  std::vector<std::string> got = until("slot 10 signal activated");
+  ASSERT_GE(got.size(), 2u);
+  EXPECT_EQ(got[got.size() - 2], "slot 10 ioctl isdnLinkInfo");
+
+  exchange(testsupport::user_data_image(3, 10, data("08010505")), "seq 3 slot 10 success");
+  EXPECT_TRUE(sent_until("dspdata", "77", "0201000008010505"));
+  EXPECT_EQ(ask("dspdata inject 77 0001000208018507"), "");
+  until("slot 10 userData 08018507");
+  EXPECT_EQ(ask("dspdata eagain 77 1"), "");
+  sent.clear();
+  exchange(testsupport::user_data_image(4, 10, data("08010506")), "seq 4 slot 10 success");
+  EXPECT_TRUE(sent_until("dspdata", "77", "0201020208010506"));
+
+  // B channels 1..3 get B indexes 0..2; the driver chooses the channels.
+  exchange(qsig_b_image(5, 21, 10, 1), "seq 5 slot 21 success");
+  exchange(qsig_b_image(6, 22, 10, 2), "seq 6 slot 22 success");
+  exchange(qsig_b_image(7, 23, 10, 3), "seq 7 slot 23 success");
+  EXPECT_EQ(ask("dspdata channels"), "77 2048 2049 2050");
+  exchange(testsupport::null_command_image(8, 22, "destroy"), "seq 8 slot 22 success");
+  EXPECT_EQ(ask("dspdata channels"), "77 2048 - 2050");
+  // A failed add, a slot that is no ATS-QSIG slot, or none.
+  EXPECT_EQ(ask("dspdata fail add EIO 1"), "");
+  exchange(qsig_b_image(9, 22, 10, 2), "seq 9 slot 22 error insufficientResources");
+  EXPECT_TRUE(srv->wait_log("ats-qsig: add B channel fail !!!")) << srv->log();
+  exchange(testsupport::ext_image(10, 30, 100, 101), "seq 10 slot 30 success");
+  exchange(qsig_b_image(11, 22, 30, 2), "seq 11 slot 22 error insufficientResources");
+  exchange(qsig_b_image(12, 22, 31, 2), "seq 12 slot 22 error insufficientResources");
+  exchange(testsupport::ioctl_image(13, 10), "seq 13 slot 10 error unsupported");
+
+  // The D slot goes first: its descriptor closes (and with it the B
+  // channels); a B slot destroyed later finds no signalling slot.
+  exchange(testsupport::null_command_image(14, 10, "destroy"), "seq 14 slot 10 success");
+  EXPECT_EQ(ask("dspdata channels"), "");
+  exchange(testsupport::null_command_image(15, 21, "destroy"), "seq 15 slot 21 success");
+  EXPECT_TRUE(srv->wait_log("ats-qsig-b: Can't find signalling slot")) << srv->log();
+  exchange(testsupport::null_command_image(16, 23, "destroy"), "seq 16 slot 23 success");
+  exchange(testsupport::null_command_image(17, 30, "destroy"), "seq 17 slot 30 success");
+
+  // No D time slot: no slot, descriptor closed.
+  EXPECT_EQ(ask("dspdata fail timeslot EIO 1"), "");
+  exchange("C0 01 12 00 0A 08 8A", "seq 18 slot 10 error insufficientResources");
+  EXPECT_EQ(ask("dspdata channels"), "");
+}
+
+TEST_F(IsdnSlotsServer, ControllerLossFreesEveryChannel) {
+  EXPECT_EQ(ask("dspdata timeslot 90"), "");
+  exchange("C0 01 01 00 0A 08 8A", "seq 1 slot 10 success");
+  exchange(qsig_b_image(2, 11, 10, 1), "seq 2 slot 11 success");
+  exchange(isdn_image(3, 12), "seq 3 slot 12 success");
+  EXPECT_EQ(ask("dspdata channels"), "90 2048 - -");
+  EXPECT_EQ(lines(ask("mcc channels")).size(), 1u);
+  ASSERT_TRUE(srv->reconnect());
+  EXPECT_TRUE(testsupport::eventually([&] { return ask("dspdata channels").empty() && ask("mcc channels").empty(); }));
+}
+
+}  // namespace

@@ -1,0 +1,398 @@
+// PSTN signalling slots of the running server: two slots on trunk time slots
+// whose HDLC channels the simulated controller cross-wires, so the two links
+// meet each other. One server serves every case of the suite (it sleeps a
+// second whenever its controller leaves). These tests wait in real time,
+// each wait bounded and ended as soon as the awaited frames have come.
+#include "tests/support/lgcp_text.h"
+#include "tests/support/per_image.h"
+#include "tests/support/server_process.h"
+
+#include "schema/lgcp/LGCP.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using testsupport::RunningServer;
+
+namespace {
+
+const int patience = testsupport::patience_ms;
+
+std::string hex(const std::vector<char>& v) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string s;
+  for (char c : v) {
+    s += digits[(static_cast<unsigned char>(c) >> 4) & 15];
+    s += digits[static_cast<unsigned char>(c) & 15];
+  }
+  return s;
+}
+
+// A received frame as short text: link reports with the fields the cases
+// look at, userData with its octets in hex, the rest as the support tells.
+std::string tell(const std::string& frame) {
+  LGCP::Message m;
+  if (!testsupport::decode(frame, m)) return "undecodable " + frame;
+  const LGCP::PDU& pdu = m.get_pdu();
+  if (!pdu.signal_isSelected() || !m.slot_isPresent()) return testsupport::describe(frame);
+  const std::string slot = "slot " + std::to_string(m.get_slot().getValue()) + " ";
+  const LGCP::Signal& sig = pdu.get_signal();
+  if (sig.userData_isSelected()) return slot + "userData " + hex(sig.get_userData());
+  if (!sig.ioctl_isSelected()) return testsupport::describe(frame);
+  const LGCP::IoctlResponse& r = sig.get_ioctl();
+  if (r.isdnLinkInfo_isSelected()) {
+    const ACP::IsdnLinkInfo& i = r.get_isdnLinkInfo();
+    const char* n = i.get_lapdState().getName();
+    const std::string state = n ? n : "?";
+    return slot + "isdnLinkInfo " + (i.get_side().asInt() ? "network " : "user ") + state;
+  }
+  if (r.ss7LinkInfo_isSelected()) {
+    const char* n = r.get_ss7LinkInfo().get_ss7state().getName();
+    const std::string state = n ? n : "?";
+    return slot + "ss7LinkInfo " + state;
+  }
+  if (r.ss7BSN_isSelected()) return slot + "ss7BSN " + std::to_string(r.get_ss7BSN().getValue());
+  if (r.isdnLinkStatus_isSelected()) return slot + "isdnLinkStatus " + std::to_string(r.get_isdnLinkStatus().asInt());
+  if (r.hdlcLinkInfo_isSelected()) return slot + "hdlcLinkInfo";
+  return slot + "ioctl " + r.getSelectionName();
+}
+
+std::string isdn_image(int seq, int slot, bool bri, bool network) {
+  return testsupport::create_image(seq, slot, [&](LGCP::CreateParams& p) {
+    LGCP::IsdnParams& i = p.select_pstn().select_isdn();
+    i.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
+    i.set_trunk(1);
+    i.set_log(0);
+    if (network)
+      i.set_side().select_network();
+    else
+      i.set_side().select_user();
+  });
+}
+
+std::string ss7_image(int seq, int slot, int slc, int dpc, int opc) {
+  return testsupport::create_image(seq, slot, [&](LGCP::CreateParams& p) {
+    LGCP::SS7Params& s = p.select_pstn().select_ss7();
+    s.set_trunk(1);
+    s.set_slc(slc);
+    s.set_dpc(dpc);
+    s.set_opc(opc);
+    s.set_emergency(true);
+  });
+}
+
+std::string rq_bsn_image(int seq, int slot) {
+  return testsupport::command_image(seq, slot, [](LGCP::Command& c) { c.select_ioctl().select_ss7RqBSN(); });
+}
+
+std::string data(const std::string& hex_octets) {
+  std::vector<char> b = testsupport::bytes(hex_octets);
+  return std::string(b.begin(), b.end());
+}
+
+class PstnSlotsServer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { srv = new RunningServer; }
+  static void TearDownTestSuite() {
+    delete srv;
+    srv = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(srv->ready()) << srv->log();
+    seen.clear();
+  }
+
+  // Frames (told) until one equals `wanted`; all of them are kept in `seen`.
+  static std::vector<std::string> until(const std::string& wanted) {
+    std::vector<std::string> got;
+    for (;;) {
+      std::string f = srv->ctl.next(patience);
+      if (f.empty()) {
+        ADD_FAILURE() << "no \"" << wanted << "\"; came:\n" << join(got) << srv->log();
+        return got;
+      }
+      got.push_back(tell(f));
+      seen.push_back(got.back());
+      if (got.back() == wanted) return got;
+    }
+  }
+  // Sends a command; the frames up to its answer.
+  static std::vector<std::string> exchange(const std::string& image, const std::string& answer) {
+    srv->ctl.send(image);
+    return until(answer);
+  }
+  static std::string join(const std::vector<std::string>& v) {
+    std::string s;
+    for (const std::string& l : v) s += "  " + l + "\n";
+    return s;
+  }
+  // The frames of one slot in `frames`, link counters left out.
+  static std::vector<std::string> of_slot(const std::vector<std::string>& frames, int slot, bool counters = false) {
+    const std::string head = "slot " + std::to_string(slot) + " ";
+    std::vector<std::string> out;
+    for (const std::string& f : frames)
+      if (f.compare(0, head.size(), head) == 0 && (counters || f != head + "hdlcLinkInfo")) out.push_back(f);
+    return out;
+  }
+  static std::string ask(const std::string& line) { return srv->sim.ask(line); }
+  static std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+      if (!l.empty()) out.push_back(l);
+    return out;
+  }
+  static std::string ts_of(const std::string& channel_line) { return channel_line.substr(0, channel_line.find(':')); }
+  // Frames the channel wrote, until n came.
+  static std::vector<std::string> written(const std::string& ts, std::size_t n) {
+    std::vector<std::string> got;
+    testsupport::eventually([&] {
+      for (const std::string& l : lines(ask("mcc read " + ts))) got.push_back(l);
+      return got.size() >= n;
+    });
+    return got;
+  }
+
+  // Collects what the channel writes until `frame` comes; in last_written.
+  static bool written_until(const std::string& ts, const std::string& frame) {
+    last_written.clear();
+    return testsupport::eventually([&] {
+      for (const std::string& l : lines(ask("mcc read " + ts))) last_written.push_back(l);
+      return std::find(last_written.begin(), last_written.end(), frame) != last_written.end();
+    });
+  }
+
+  static RunningServer* srv;
+  static std::vector<std::string> seen;
+  static std::vector<std::string> last_written;
+};
+
+RunningServer* PstnSlotsServer::srv = nullptr;
+std::vector<std::string> PstnSlotsServer::seen;
+std::vector<std::string> PstnSlotsServer::last_written;
+
+TEST_F(PstnSlotsServer, IsdnPairEstablishesCarriesMessagesAndReleases) {
+  exchange(testsupport::trunk_image(1, 1, 1, 1), "seq 1 slot 1 success");
+  exchange(testsupport::trunk_image(2, 2, 1, 2), "seq 2 slot 2 success");
+  // pstn isdn {pri, trunk 1, log 0, user}, as the controller sends it.
+  exchange("C0 01 01 00 0A 08 32 80 01 01 01 00 00", "seq 1 slot 10 success");
+  exchange(isdn_image(3, 11, false, true), "seq 3 slot 11 success");
+  EXPECT_EQ(ask("mcc channels"), "");
+
+  // Fed by the trunk time slots, each opens a primary-rate channel and
+  // starts establishing.
+  exchange(testsupport::connect_image(4, 1, 10), "seq 4 slot 1 success");
+  exchange(testsupport::connect_image(5, 2, 11), "seq 5 slot 2 success");
+  const std::vector<std::string> ch = lines(ask("mcc channels"));
+  ASSERT_EQ(ch.size(), 2u);
+  const std::string user = ts_of(ch[0]), network = ts_of(ch[1]);
+  EXPECT_EQ(ch[0], user + ":0,512,0,1,4");
+  EXPECT_EQ(ch[1], network + ":0,512,0,1,4");
+  EXPECT_EQ(written(user, 1).front(), "00017F");
+  EXPECT_EQ(written(network, 1).front(), "02017F");
+
+  // On the wire the next SABME is answered: both links report their
+  // record, then activated.
+  EXPECT_EQ(ask("mcc wire " + user + " " + network), "");
+  until("slot 10 signal activated");
+  if (std::find(seen.begin(), seen.end(), "slot 11 signal activated") == seen.end()) until("slot 11 signal activated");
+  for (int slot : {10, 11}) {
+    const std::vector<std::string> mine = of_slot(seen, slot);
+    auto act = std::find(mine.begin(), mine.end(), "slot " + std::to_string(slot) + " signal activated");
+    ASSERT_NE(act, mine.begin()) << join(seen);
+    const std::string prefix =
+        "slot " + std::to_string(slot) + " isdnLinkInfo " + (slot == 11 ? "network " : "user ");
+    EXPECT_EQ((act - 1)->substr(0, prefix.size()), prefix) << join(seen);
+  }
+  // By the next period both records say multiple-frame-established.
+  until("slot 10 isdnLinkInfo user multiple-frame-established");
+  if (std::find(seen.begin(), seen.end(), "slot 11 isdnLinkInfo network multiple-frame-established") == seen.end())
+    until("slot 11 isdnLinkInfo network multiple-frame-established");
+
+  // Layer-3 messages both ways, once each and in order, also past two
+  // writes that would block.
+  exchange(testsupport::user_data_image(6, 10, data("08010505")), "seq 6 slot 10 success");
+  until("slot 11 userData 08010505");
+  exchange(testsupport::user_data_image(7, 11, data("08018507")), "seq 7 slot 11 success");
+  until("slot 10 userData 08018507");
+  EXPECT_EQ(ask("mcc eagain " + user + " 2"), "");
+  seen.clear();
+  exchange(testsupport::user_data_image(8, 10, data("0801057B01")), "seq 8 slot 10 success");
+  exchange(testsupport::user_data_image(9, 10, data("0801057B02")), "seq 9 slot 10 success");
+  until("slot 11 userData 0801057B02");
+  EXPECT_EQ(of_slot(seen, 11),
+            (std::vector<std::string>{"slot 11 userData 0801057B01", "slot 11 userData 0801057B02"}))
+      << join(seen);
+
+  // Released by the controller: the changed record, the counters, then
+  // deactivated; the far end goes down too.
+  seen.clear();
+  srv->ctl.send(testsupport::null_command_image(10, 10, "deactivate"));
+  until("slot 10 signal deactivated");
+  if (std::find(seen.begin(), seen.end(), "slot 11 signal deactivated") == seen.end()) until("slot 11 signal deactivated");
+  std::vector<std::string> mine = of_slot(seen, 10, true);
+  ASSERT_GE(mine.size(), 3u) << join(seen);
+  EXPECT_EQ(mine[mine.size() - 3].substr(0, 26), "slot 10 isdnLinkInfo user ") << join(seen);
+  EXPECT_EQ(mine[mine.size() - 2], "slot 10 hdlcLinkInfo");
+  // The signal's image.
+  EXPECT_EQ(testsupport::describe("40 00 0A 86 00"), "slot 10 signal deactivated");
+
+  // ISDN slots take no SS7 requests; a create with cas is a slot without a
+  // link.
+  exchange(rq_bsn_image(11, 10), "seq 11 slot 10 error unsupported");
+  exchange(testsupport::null_command_image(12, 10, "destroy"), "seq 12 slot 10 success");
+  exchange(testsupport::null_command_image(13, 11, "destroy"), "seq 13 slot 11 success");
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
+TEST_F(PstnSlotsServer, Ss7PairAlignsAfterTheWireAndCarriesMessageUnits) {
+  // pstn ss7 {trunk 1, slc 2, dpc 3, opc 4, emergency TRUE}.
+  exchange("C0 01 01 00 0A 08 30 01 01 01 02 01 03 01 04 80", "seq 1 slot 10 success");
+  exchange(ss7_image(2, 11, 2, 4, 3), "seq 2 slot 11 success");
+  exchange(testsupport::connect_image(3, 1, 10), "seq 3 slot 1 success");
+  exchange(testsupport::connect_image(4, 2, 11), "seq 4 slot 2 success");
+  const std::vector<std::string> ch = lines(ask("mcc channels"));
+  ASSERT_EQ(ch.size(), 2u);
+  const std::string a = ts_of(ch[0]), b = ts_of(ch[1]);
+  EXPECT_EQ(ch[0], a + ":3,512,0,1,4");
+  EXPECT_EQ(ch[1], b + ":3,512,0,1,4");
+  // Both links start out of alignment before the far end listens.
+  EXPECT_EQ(written(a, 1).front(), "FFFF0100");
+  EXPECT_EQ(written(b, 1).front(), "FFFF0100");
+
+  EXPECT_EQ(ask("mcc wire " + a + " " + b), "");
+  until("slot 10 signal activated");
+  if (std::find(seen.begin(), seen.end(), "slot 11 signal activated") == seen.end()) until("slot 11 signal activated");
+  for (int slot : {10, 11}) {
+    const std::vector<std::string> mine = of_slot(seen, slot);
+    auto act = std::find(mine.begin(), mine.end(), "slot " + std::to_string(slot) + " signal activated");
+    ASSERT_NE(act, mine.begin()) << join(seen);
+    EXPECT_EQ(*(act - 1), "slot " + std::to_string(slot) + " ss7LinkInfo worked") << join(seen);
+  }
+
+  // Nothing received yet: BSN 127; after one MSU in, 0.
+  exchange(rq_bsn_image(5, 10), "seq 5 slot 10 success");
+  EXPECT_EQ(of_slot(seen, 10).back(), "slot 10 ss7BSN 127");
+  exchange(testsupport::user_data_image(6, 11, data("830102")), "seq 6 slot 11 success");
+  until("slot 10 userData 830102");
+  exchange(rq_bsn_image(7, 10), "seq 7 slot 10 success");
+  EXPECT_EQ(of_slot(seen, 10).back(), "slot 10 ss7BSN 0");
+
+  // MSUs the other way, past a refused write.
+  EXPECT_EQ(ask("mcc eagain " + a + " 1"), "");
+  seen.clear();
+  exchange(testsupport::user_data_image(8, 10, data("83AA01")), "seq 8 slot 10 success");
+  exchange(testsupport::user_data_image(9, 10, data("83AA0203")), "seq 9 slot 10 success");
+  until("slot 11 userData 83AA0203");
+  EXPECT_EQ(of_slot(seen, 11), (std::vector<std::string>{"slot 11 userData 83AA01", "slot 11 userData 83AA0203"}))
+      << join(seen);
+
+  // Periodic reports every 3000 ms carry the SS7 record too.
+  until("slot 10 ss7LinkInfo worked");
+
+  // ss7Log with the state trace on, then the release is logged.
+  exchange("C0 01 01 00 0A 12 15 00", "seq 1 slot 10 success");
+  seen.clear();
+  srv->ctl.send(testsupport::null_command_image(10, 10, "deactivate"));
+  until("slot 10 signal deactivated");
+  if (std::find(seen.begin(), seen.end(), "slot 11 signal deactivated") == seen.end()) until("slot 11 signal deactivated");
+  EXPECT_TRUE(srv->wait_log("SS7/L2 [dpc=3, slc=2, trunk=1]: change state from \"worked\" to \"idle\"")) << srv->log();
+
+  exchange(testsupport::null_command_image(11, 10, "destroy"), "seq 11 slot 10 success");
+  exchange(testsupport::null_command_image(12, 11, "destroy"), "seq 12 slot 11 success");
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
+TEST_F(PstnSlotsServer, BasicRateSlotsNeedBothDirections) {
+  exchange(testsupport::trunk_image(1, 3, 1, 3, true), "seq 1 slot 3 success");
+  // User side: one direction allocates nothing, the second activates.
+  exchange(isdn_image(2, 10, true, false), "seq 2 slot 10 success");
+  exchange(testsupport::connect_image(3, 3, 10), "seq 3 slot 3 success");
+  EXPECT_EQ(ask("mcc channels"), "");
+  exchange(testsupport::connect_image(4, 10, 3), "seq 4 slot 10 success");
+  std::vector<std::string> ch = lines(ask("mcc channels"));
+  ASSERT_EQ(ch.size(), 1u);
+  std::string ts = ts_of(ch[0]);
+  EXPECT_EQ(ch[0], ts + ":1,512,0,1,4");
+  EXPECT_EQ(written(ts, 1).front(), "00017F");
+  EXPECT_EQ(ask("mcc inject " + ts + " 000173"), "");
+  std::vector<std::string> got = of_slot(until("slot 10 signal activated"), 10);
+  ASSERT_GE(got.size(), 2u);
+  EXPECT_EQ(got[got.size() - 2].substr(0, 26), "slot 10 isdnLinkInfo user ");
+  exchange(testsupport::null_command_image(5, 10, "destroy"), "seq 5 slot 10 success");
+  EXPECT_EQ(ask("mcc channels"), "");
+
+  // Network side, the terminal manager on the engine: activation checks
+  // every TEI; an identity request gets TEI 64; a terminal's message goes
+  // up, the controller's goes to the terminal by its call reference.
+  exchange(isdn_image(6, 11, true, true), "seq 6 slot 11 success");
+  exchange(testsupport::connect_image(7, 3, 11), "seq 7 slot 3 success");
+  exchange(testsupport::connect_image(8, 11, 3), "seq 8 slot 11 success");
+  ch = lines(ask("mcc channels"));
+  ASSERT_EQ(ch.size(), 1u);
+  ts = ts_of(ch[0]);
+  EXPECT_EQ(ch[0], ts + ":1,512,0,1,4");
+  if (std::find(seen.begin(), seen.end(), "slot 11 signal activated") == seen.end()) until("slot 11 signal activated");
+  EXPECT_EQ(written(ts, 1).front(), "FEFF030F000004FF");
+  EXPECT_EQ(ask("mcc inject " + ts + " FCFF030F123401FF"), "");
+  EXPECT_TRUE(written_until(ts, "02817F")) << join(last_written);
+  EXPECT_NE(std::find(last_written.begin(), last_written.end(), "FEFF030F12340281"), last_written.end());
+  EXPECT_EQ(ask("mcc inject " + ts + " 0081000008010505"), "");
+  until("slot 11 userData 08010505");
+  exchange(testsupport::user_data_image(9, 11, data("08018507")), "seq 9 slot 11 success");
+  EXPECT_TRUE(written_until(ts, "0281000308018507")) << join(last_written);
+  seen.clear();
+  exchange(testsupport::null_command_image(10, 11, "deactivate"), "seq 10 slot 11 success");
+  if (std::find(seen.begin(), seen.end(), "slot 11 signal deactivated") == seen.end()) until("slot 11 signal deactivated");
+  const std::vector<std::string> mine = of_slot(seen, 11, true);
+  ASSERT_GE(mine.size(), 2u) << join(seen);
+  EXPECT_EQ(mine[mine.size() - 2], "slot 11 hdlcLinkInfo") << join(seen);
+  EXPECT_EQ(mine.back(), "slot 11 signal deactivated") << join(seen);
+  exchange(testsupport::null_command_image(11, 11, "destroy"), "seq 11 slot 11 success");
+  exchange(testsupport::null_command_image(12, 3, "destroy"), "seq 12 slot 3 success");
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
+TEST_F(PstnSlotsServer, EdgeCases) {
+  // A slot without a trunk fed to a primary-rate slot: refused, logged.
+  exchange(testsupport::ext_image(1, 4, 100, 101), "seq 1 slot 4 success");
+  exchange(isdn_image(2, 12, false, false), "seq 2 slot 12 success");
+  exchange(testsupport::connect_image(3, 4, 12), "seq 3 slot 4 error connectFail");
+  EXPECT_TRUE(srv->wait_log("pstn-slot: invalid trunk number: 4294967295")) << srv->log();
+  EXPECT_EQ(ask("mcc channels"), "");
+
+  // 89 messages to a link that is not up: the queue reports congestion.
+  seen.clear();
+  for (int i = 0; i < 89; ++i) srv->ctl.send(testsupport::user_data_image(10 + i, 12, data("080101")));
+  until("seq 98 slot 12 success");
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "slot 12 isdnLinkStatus 1"), 1) << join(seen);
+  exchange(testsupport::null_command_image(100, 12, "destroy"), "seq 100 slot 12 success");
+
+  // cas: no link; userData accepted, a connect opens a type 0 channel and
+  // nothing activates; SS7 requests unsupported.
+  exchange(testsupport::create_image(101, 13, [](LGCP::CreateParams& p) { p.select_pstn().select_cas(); }),
+           "seq 101 slot 13 success");
+  exchange(testsupport::user_data_image(102, 13, data("01")), "seq 102 slot 13 success");
+  exchange(testsupport::trunk_image(103, 5, 1, 7), "seq 103 slot 5 success");
+  seen.clear();
+  exchange(testsupport::connect_image(104, 5, 13), "seq 104 slot 5 success");
+  const std::vector<std::string> ch = lines(ask("mcc channels"));
+  ASSERT_EQ(ch.size(), 1u);
+  EXPECT_EQ(ch[0], ts_of(ch[0]) + ":3,512,0,1,4");
+  exchange(rq_bsn_image(105, 13), "seq 105 slot 13 error unsupported");
+  exchange(testsupport::command_image(106, 13, [](LGCP::Command& c) { c.select_ioctl().select_ss7Log(); }),
+           "seq 106 slot 13 error unsupported");
+  until("slot 13 hdlcLinkInfo");
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "slot 13 signal activated"), 0) << join(seen);
+  exchange(testsupport::null_command_image(107, 13, "destroy"), "seq 107 slot 13 success");
+  exchange(testsupport::null_command_image(108, 5, "destroy"), "seq 108 slot 5 success");
+  exchange(testsupport::null_command_image(109, 4, "destroy"), "seq 109 slot 4 success");
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
+}  // namespace
