@@ -247,10 +247,14 @@ TEST_F(PstnSlotsServer, IsdnPairEstablishesCarriesMessagesAndReleases) {
   exchange(rq_bsn_image(11, 10), "seq 11 slot 10 error unsupported");
   exchange(testsupport::null_command_image(12, 10, "destroy"), "seq 12 slot 10 success");
   exchange(testsupport::null_command_image(13, 11, "destroy"), "seq 13 slot 11 success");
+  exchange(testsupport::null_command_image(14, 1, "destroy"), "seq 14 slot 1 success");
+  exchange(testsupport::null_command_image(15, 2, "destroy"), "seq 15 slot 2 success");
   EXPECT_EQ(ask("mcc channels"), "");
 }
 
 TEST_F(PstnSlotsServer, Ss7PairAlignsAfterTheWireAndCarriesMessageUnits) {
+  exchange(testsupport::trunk_image(20, 1, 1, 1), "seq 20 slot 1 success");
+  exchange(testsupport::trunk_image(21, 2, 1, 2), "seq 21 slot 2 success");
   // pstn ss7 {trunk 1, slc 2, dpc 3, opc 4, emergency TRUE}.
   exchange("C0 01 01 00 0A 08 30 01 01 01 02 01 03 01 04 80", "seq 1 slot 10 success");
   exchange(ss7_image(2, 11, 2, 4, 3), "seq 2 slot 11 success");
@@ -305,6 +309,8 @@ TEST_F(PstnSlotsServer, Ss7PairAlignsAfterTheWireAndCarriesMessageUnits) {
 
   exchange(testsupport::null_command_image(11, 10, "destroy"), "seq 11 slot 10 success");
   exchange(testsupport::null_command_image(12, 11, "destroy"), "seq 12 slot 11 success");
+  exchange(testsupport::null_command_image(13, 1, "destroy"), "seq 13 slot 1 success");
+  exchange(testsupport::null_command_image(14, 2, "destroy"), "seq 14 slot 2 success");
   EXPECT_EQ(ask("mcc channels"), "");
 }
 

@@ -1,0 +1,113 @@
+// PSTN signalling slots on the virtual clock: the Slots service bound to the
+// program's control server, a controller over loopback TCP, and the
+// simulated HDLC controller in process. Two SS7 slots cross-wired on the
+// controller align; trunk status reaches them through the Slots service's
+// signal walk.
+#include "platform/sim/mcc.h"
+#include "signalling/pstn_slot.h"
+#include "slots/slots.h"
+#include "tests/control/controller_fixture.h"
+#include "tests/support/lgcp_text.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using platform::sim::mcc;
+using testsupport::describe;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+std::string ss7_image(int seq, int slot, int trunk) {
+  return testsupport::create_image(seq, slot, [&](LGCP::CreateParams& p) {
+    LGCP::SS7Params& s = p.select_pstn().select_ss7();
+    s.set_trunk(trunk);
+    s.set_slc(2);
+    s.set_dpc(3);
+    s.set_opc(4);
+    s.set_emergency(true);
+  });
+}
+
+LGCP::Signal trunk_status(int trunk, ACP::TrunkState::NamedNumber state) {
+  LGCP::Signal s;
+  ACP::TrunkStatus& t = s.select_trunkStatus();
+  t.set_trunk(trunk);
+  t.set_state(state);
+  return s;
+}
+
+class PstnSlotTest : public controltest::ControllerTest {
+ protected:
+  void SetUp() override {
+    ControllerTest::SetUp();
+    static bool bound = false;
+    if (!bound) {
+      ctrlServer.Bind(&Slots::instance());
+      bound = true;
+    }
+    PstnFactory::instance();
+    connect(ctrlServer);
+  }
+  void TearDown() override {
+    ctrlServer.Deactivate();
+    run_for(1100);
+    ControllerTest::TearDown();
+  }
+  Strings say(const std::string& image, unsigned ms = 10) {
+    ctl.send(image);
+    return sent(ms);
+  }
+  Strings sent(unsigned ms = 10) {
+    run_for(ms);
+    Strings out;
+    for (const auto& f : ctl.frames()) out.push_back(describe(f));
+    return out;
+  }
+  static long count(const Strings& v, const std::string& s) { return std::count(v.begin(), v.end(), s); }
+};
+
+TEST_F(PstnSlotTest, PeriodicReportsAndTrunkStatusReachTheLinkOnChangeOnly) {
+  EXPECT_EQ(say(ss7_image(1, 10, 1)), Strings{"seq 1 slot 10 success"});
+  EXPECT_EQ(say(ss7_image(2, 11, 2)), Strings{"seq 2 slot 11 success"});
+  // Counters every 3000 ms from creation, link or not.
+  Strings got = sent(9000);
+  EXPECT_EQ(count(got, "slot 10 signal ioctl"), 6) << testing::PrintToString(got);  // hdlc + ss7, three times
+
+  // Activated by the controller, wired to each other: both align.
+  EXPECT_EQ(say(testsupport::activate_image(3, 10)), Strings{"seq 3 slot 10 success"});
+  EXPECT_EQ(say(testsupport::activate_image(4, 11)), Strings{"seq 4 slot 11 success"});
+  const auto channels = mcc().allocations();
+  ASSERT_EQ(channels.size(), 2u);
+  EXPECT_EQ(channels[0].params.mode, 3u);
+  ASSERT_TRUE(mcc().wire(channels[0].timeslot, channels[1].timeslot));
+  got = sent(5000);
+  EXPECT_EQ(count(got, "slot 10 signal activated"), 1) << testing::PrintToString(got);
+  EXPECT_EQ(count(got, "slot 11 signal activated"), 1) << testing::PrintToString(got);
+
+  // A status of trunk 1 (index 0) reaches slot 10's link: out of service.
+  // The same state again, or another trunk's, does not reach it.
+  Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::lossCarrier));
+  got = sent(10);
+  EXPECT_EQ(count(got, "slot 10 signal deactivated"), 1) << testing::PrintToString(got);
+  // Both start again (the far end may have left service too).
+  EXPECT_EQ(count(say(testsupport::activate_image(5, 10)), "seq 5 slot 10 success"), 1);
+  EXPECT_EQ(count(say(testsupport::activate_image(6, 11)), "seq 6 slot 11 success"), 1);
+  const auto again = mcc().allocations();
+  ASSERT_EQ(again.size(), 2u);
+  ASSERT_TRUE(mcc().wire(again[0].timeslot, again[1].timeslot));
+  got = sent(8000);
+  EXPECT_EQ(count(got, "slot 10 signal activated"), 1) << testing::PrintToString(got);
+  Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::lossCarrier));
+  Slots::instance().OnSignal(trunk_status(3, ACP::TrunkState::ais));
+  got = sent(10);
+  EXPECT_EQ(count(got, "slot 10 signal deactivated"), 0) << testing::PrintToString(got);
+  // A change does: normal keeps the link, then a loss ends it.
+  Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::normal));
+  EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 0);
+  Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::lossBF));
+  EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 1);
+}
+
+}  // namespace
