@@ -2,6 +2,10 @@
 // binds the control services to the control server, listens for the
 // controller and runs the event loop until SIGTERM or SIGINT.
 #include "board/monitoring/monitoring_ctl.h"
+#include "board/services/bus_ctl.h"
+#include "board/services/e1_ctl.h"
+#include "board/services/hw_tests.h"
+#include "board/services/spi_ctrl.h"
 #include "control/acceptor_net_check_connection.h"
 #include "control/ctrl_server.h"
 #include "control/heartbeat.h"
@@ -164,6 +168,7 @@ int main(int argc, char** argv) {
         }
         break;
       case option_disable_clock:
+        BusCtl::instance().DisableControl();
         break;
       case 'h':
         Usage(0);
@@ -217,7 +222,11 @@ int main(int argc, char** argv) {
   // control, SPI control, monitoring.
   ctrlServer.Bind(&HeartBeatCtl::instance());
   ctrlServer.Bind(&Slots::instance());
-  // The bus test, bus clock, E1 and SPI services come here.
+  ctrlServer.Bind(&HwTests::instance());
+  ctrlServer.Bind(&BusCtl::instance());
+  ctrlServer.Bind(&E1Ctl::instance());
+  // Built here, so the framers are set up before any controller comes.
+  ctrlServer.Bind(&spiCtrl::instance());
   ctrlServer.Bind(&MonitoringCtl::instance());
 
   ChildWait::Activate();

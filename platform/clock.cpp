@@ -38,6 +38,17 @@ int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms) {
   return 0;
 }
 
+void sleep_us(long us) {
+  if (us <= 0) return;
+  if (vclock::enabled()) {
+    vclock::advance_us(us);
+    return;
+  }
+  struct timespec ts = {us / 1000000, (us % 1000000) * 1000L};
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
 void sleep_ms(int ms) {
   if (ms <= 0) return;
   if (vclock::enabled()) {

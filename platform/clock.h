@@ -21,6 +21,8 @@ int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms);
 // Blocks the whole process for that long (the event loop does not run).
 // Under the virtual clock the clock moves on by that much at once.
 void sleep_ms(int ms);
+// The same in microseconds, for the short waits of hardware tests.
+void sleep_us(long us);
 
 namespace vclock {
 

@@ -23,6 +23,18 @@ constexpr unsigned long HAL_DIP_READ = 0xC0014205UL;
 constexpr unsigned long HAL_POWER_READ = 0xC0014206UL;
 constexpr unsigned long HAL_LED_WRITE = 0xC0014207UL;
 
+// Select the TDM clock source: the address of a 32-bit int holding the
+// source number ('C' 1, write, 4 bytes).
+constexpr unsigned long HW_CLOCK_SELECT = 0x80044301UL;
+
+// Registers of the basic-rate line framers on the SPI bus, through a 3-byte
+// record {framer, register, data} ('B' 3 and 'B' 4, read-write, 3 bytes).
+// A read returns the register's value in the low byte of the request's
+// result; both return -1 on failure, ENODEV when the board has no SPI bus.
+constexpr unsigned long HAL_SPI_READ = 0xC0034203UL;
+constexpr unsigned long HAL_SPI_WRITE = 0xC0034204UL;
+constexpr int spi_record_size = 3;
+
 struct mux_connect_arg {
   std::int32_t output;
   std::int32_t input;

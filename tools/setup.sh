@@ -2,6 +2,8 @@
 # Installs the Debian packages the build needs when they are missing.
 set -e
 pkgs="cmake g++ make python3 libboost-dev libloki-dev libgtest-dev libgmock-dev libbenchmark-dev openssl tshark"
+# snmptrapd reads the SNMP traps the board tests build.
+pkgs="$pkgs snmptrapd"
 # The cross compiler and qemu-user run the radio codec tests in the board's
 # byte order (tools/radio-be-test.sh).
 pkgs="$pkgs g++-powerpc-linux-gnu qemu-user"

@@ -30,6 +30,7 @@ void Hal::fail(Kind kind, int err, long long count) {
 
 void Hal::clear() {
   outputs.clear();
+  peer_bytes.clear();
   requests.clear();
   failures_.clear();
   named_failures_.clear();
@@ -145,8 +146,12 @@ int Hal::on_ioctl(Channel&, unsigned long request, void* arg) {
       outputs[channel] = Output{Output::byte, value};
       break;
     case Kind::read: {
+      auto peer = peer_bytes.find(channel);
       auto it = outputs.find(channel);
-      words[1] = (it != outputs.end() && it->second.state == Output::byte) ? it->second.value : 255;
+      if (peer != peer_bytes.end())
+        words[1] = peer->second;
+      else
+        words[1] = (it != outputs.end() && it->second.state == Output::byte) ? it->second.value : 255;
       break;
     }
     case Kind::open:
@@ -170,7 +175,7 @@ DefaultModel installed([] { hal(); });
 
 std::string hal_words(const Args& args, std::ostream& out) {
   Hal& h = hal();
-  if (args.empty()) return "usage: hal get C | hal list | hal fail K E [N]";
+  if (args.empty()) return "usage: hal get C | hal list | hal set C V|none | hal fail K E [N]";
   long long n = 0;
   if (args[0] == "get") {
     if (args.size() != 2 || !parse_int(args[1], n)) return "usage: hal get C";
@@ -181,6 +186,17 @@ std::string hal_words(const Args& args, std::ostream& out) {
     if (args.size() != 1) return "usage: hal list";
     for (const auto& o : h.outputs)
       if (o.second.state == Hal::Output::connected) out << o.first << " " << o.second.value << "\n";
+    return "";
+  }
+  if (args[0] == "set") {
+    long long v = 0;
+    if (args.size() != 3 || !parse_int(args[1], n) || n < 0 || n > Hal::max_channel ||
+        (args[2] != "none" && (!parse_int(args[2], v) || v < 0 || v > 255)))
+      return "usage: hal set C V|none";
+    if (args[2] == "none")
+      h.peer_bytes.erase(static_cast<int>(n));
+    else
+      h.peer_bytes[static_cast<int>(n)] = static_cast<int>(v);
     return "";
   }
   if (args[0] == "fail" && args.size() >= 2 && h.has_fail_kind(args[1])) {

@@ -8,6 +8,8 @@
 // Control-socket words:
 //   hal get C        -> "none" | "disabled" | "byte V" | "connected I"
 //   hal list         -> "O I" per output fed from an input, ascending
+//   hal set C V|none -> another party drives byte V on channel C (reads see
+//                       it); "none" lets reads see the board's byte again
 //   hal fail K E [N] -> requests of kind K (open, connect, disable, write,
 //                       read) fail with errno E: the next N, or all until
 //                       "hal fail K 0"
@@ -47,6 +49,8 @@ class Hal : public DeviceModel {
 
   // What each output was last told; a channel never addressed is absent.
   std::map<int, Output> outputs;
+  // Bytes another party drives, by channel (what reads see first).
+  std::map<int, int> peer_bytes;
   // Every request that reached the switch, while `record` is set.
   bool record = false;
   std::vector<Request> requests;

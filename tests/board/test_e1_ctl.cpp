@@ -1,0 +1,188 @@
+// The E1 trunk and CAS service against the simulated maintenance and CAS
+// drivers: the status reports, the transmit-clock mask and every CAS
+// command, with the signals the controller reads.
+#include "board/services/e1_ctl.h"
+#include "tests/board/board_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using boardtest::BoardTest;
+using boardtest::cas_image;
+using boardtest::command_image;
+using boardtest::sim;
+using boardtest::Strings;
+using boardtest::trunk_image;
+
+const char normal_status[] = " normal slips 0 bf 0 carrier 0 ais 0 rai 0";
+
+Strings all_normal() {
+  Strings s;
+  for (int t = 0; t < 4; ++t) s.push_back("e1 " + std::to_string(t) + normal_status);
+  return s;
+}
+
+class E1CtlTest : public BoardTest {
+ protected:
+  void make() {
+    e1 = std::make_unique<E1Ctl>();
+    start({e1.get()});
+  }
+  // The signals a command caused, then its answer.
+  Strings cas(int path, int ts, const std::string& what, int value = 0) {
+    return ask(cas_image(7, path, ts, what, value));
+  }
+  std::unique_ptr<E1Ctl> e1;
+};
+
+TEST_F(E1CtlTest, ConnectReportsEveryTrunkAtOnceThenEverySecond) {
+  e1 = std::make_unique<E1Ctl>();
+  sim("e1 status 2 3 7 1 2 3 4");
+  start({e1.get()});
+  Strings first = all_normal();
+  first[2] = "e1 2 ais slips 7 bf 1 carrier 2 ais 3 rai 4";
+  EXPECT_EQ(received(), first);
+  EXPECT_EQ(sim("e1 tclk"), "mask 0x0 writes 1");
+  EXPECT_TRUE(e1->cas_open());
+  EXPECT_TRUE(cap.has(cap.log(), "E1: cas interface opened!"));
+  EXPECT_TRUE(cap.has(cap.log(), "E1: TCLT = 0x0"));
+  EXPECT_EQ(received(970), Strings());
+  EXPECT_EQ(received(40), first);
+  // A trunk whose read fails is left out of the pass; the others report.
+  sim("e1 status 2 error 5");
+  EXPECT_EQ(received(1000), (Strings{"e1 0" + std::string(normal_status), "e1 1" + std::string(normal_status),
+                                     "e1 3" + std::string(normal_status)}));
+  EXPECT_TRUE(cap.has(cap.err(), "E1: synchronization status read fail, trunk = 2 cause = Input/output error"));
+  sim("e1 status 2 error 0");
+  sim("e1 status 2 0");
+  // The controller leaves: the trunk state keeps flowing to the other
+  // services. A new controller gets a pass at once and then one a second,
+  // not two.
+  ctl.close();
+  run_for(10);
+  EXPECT_TRUE(e1->timer_running());
+  run_for(500);
+  reconnect();
+  EXPECT_EQ(received(), all_normal());
+  EXPECT_EQ(received(970), Strings());
+  EXPECT_EQ(received(40), all_normal());
+  EXPECT_EQ(received(1000), all_normal());
+}
+
+TEST_F(E1CtlTest, WithoutTheMaintenanceDeviceNothingIsReportedOrWritten) {
+  sim("e1 fail open 2");
+  make();
+  EXPECT_EQ(ask(trunk_image(1, 2, true)), Strings{"success"});
+  EXPECT_EQ(received(2000), Strings());
+  EXPECT_EQ(sim("e1 tclk"), "mask 0x0 writes 0");
+  // Tried again on every use.
+  sim("e1 fail open 0");
+  EXPECT_EQ(received(1000), all_normal());
+}
+
+TEST_F(E1CtlTest, TrunkModesSetAndClearTheirBitInTheTransmitClockMask) {
+  make();
+  received();
+  struct Case {
+    int trunk;
+    bool slave;
+    const char* tclk;
+  } cases[] = {
+      {2, true, "mask 0x4 writes 2"},  {0, true, "mask 0x5 writes 3"},
+      {2, false, "mask 0x1 writes 4"},  {-1, true, "mask 0x1 writes 4"},  // no write
+      {40, true, "mask 0x1 writes 5"},  // no bit: written unchanged
+      {31, true, "mask 0x80000001 writes 6"}, {32, false, "mask 0x80000001 writes 7"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ask(trunk_image(1, c.trunk, c.slave)), Strings{"success"}) << c.trunk;
+    EXPECT_EQ(sim("e1 tclk"), c.tclk) << c.trunk;
+  }
+  EXPECT_TRUE(cap.has(cap.log(), "E1: TCLT = 0x4"));
+  EXPECT_TRUE(cap.has(cap.log(), "E1: TCLT = 0x80000001"));
+  sim("e1 fail tclk 5 1");
+  EXPECT_EQ(ask(trunk_image(1, 3, true)), Strings{"success"});
+  EXPECT_TRUE(cap.has(cap.err(), "E1: fail to set TCLK [cause=Input/output error]"));
+  // Every trunk is master again after a reconnect.
+  reconnect();
+  EXPECT_EQ(sim("e1 tclk"), "mask 0x0 writes 8");
+}
+
+TEST_F(E1CtlTest, CasCommandsAndTheSignalsTheyCause) {
+  make();
+  received();
+  // Open with a value above four bits sends the low four.
+  EXPECT_EQ(cas(1, 5, "open", 0x1F), (Strings{"cas 1 0 rx 0 tx 0", "cas 1 5 rx 0 tx 15", "success"}));
+  EXPECT_TRUE(e1->trunk_open(1));
+  EXPECT_EQ(sim("cas trunk 1"), "open");
+  EXPECT_TRUE(cap.has(cap.log(), "E1: open cas signalling on trunk(1) - ok"));
+  // The line changes the received bits: read from the device.
+  sim("cas rx 1 5 9");
+  EXPECT_EQ(received(), Strings{"cas 1 5 rx 9 tx 15"});
+  EXPECT_EQ(cas(1, 5, "set", 3), (Strings{"cas 1 5 rx 9 tx 3", "success"}));
+  EXPECT_EQ(sim("cas get 1 5"), "rx 9 tx 3");
+  EXPECT_EQ(cas(1, 5, "get"), (Strings{"cas 1 5 rx 9 tx 3", "success"}));
+  sim("cas fail get 5 1");
+  EXPECT_EQ(cas(1, 5, "get"), (Strings{"cas 1 5 rx -1 tx 0", "success"}));
+  sim("cas fail set 5 1");
+  EXPECT_EQ(cas(1, 5, "set", 1), (Strings{"cas 1 5 rx -1 tx 0", "success"}));
+  // A second open on an open trunk: trunk report 0, channel configured again.
+  EXPECT_EQ(cas(1, 6, "open", 2), (Strings{"cas 1 0 rx 0 tx 0", "cas 1 6 rx 0 tx 2", "success"}));
+  sim("cas fail config 5 1");
+  EXPECT_EQ(cas(1, 7, "open", 2), (Strings{"cas 1 0 rx 0 tx 0", "cas 1 7 rx -1 tx 0", "success"}));
+  // Closing a channel, then the trunk (a driver result of 0 reads as 1).
+  EXPECT_EQ(cas(1, 5, "close"), (Strings{"cas 1 5 rx -1 tx 1", "success"}));
+  EXPECT_EQ(sim("cas get 1 5"), "closed");
+  EXPECT_EQ(cas(1, 16, "close"), Strings{"success"});
+  EXPECT_EQ(cas(1, 0, "close"), (Strings{"cas 1 0 rx 1 tx 0", "success"}));
+  EXPECT_FALSE(e1->trunk_open(1));
+  EXPECT_EQ(sim("cas trunk 1"), "closed");
+  EXPECT_EQ(sim("cas get 1 6"), "closed");
+}
+
+TEST_F(E1CtlTest, CasCommandsThatSendNothing) {
+  make();
+  received();
+  // Trunks outside 0 to 3; and get, set, close on a trunk not open.
+  EXPECT_EQ(cas(4, 5, "open", 1), Strings{"success"});
+  EXPECT_EQ(cas(-1, 5, "open", 1), Strings{"success"});
+  EXPECT_EQ(cas(2, 5, "get"), Strings{"success"});
+  EXPECT_EQ(cas(2, 5, "set", 1), Strings{"success"});
+  EXPECT_EQ(cas(2, 0, "close"), Strings{"success"});
+  EXPECT_EQ(sim("cas trunk 2"), "closed");
+  // Time slots 0 and 16 open the trunk only.
+  EXPECT_EQ(cas(2, 16, "open", 1), (Strings{"cas 2 0 rx 0 tx 0", "success"}));
+  EXPECT_EQ(cas(3, 0, "open", 1), (Strings{"cas 3 0 rx 0 tx 0", "success"}));
+  EXPECT_EQ(sim("cas get 2 16"), "closed");
+  // A trunk that does not open: reported with the driver's result.
+  sim("cas fail trunk-open 5 1");
+  EXPECT_EQ(cas(0, 3, "open", 1), (Strings{"cas 0 0 rx -1 tx 0", "success"}));
+  EXPECT_TRUE(cap.has(cap.log(), "E1: open cas signalling on trunk(0) - fail(-1)"));
+  EXPECT_FALSE(e1->trunk_open(0));
+  sim("cas fail trunk-close 5 1");
+  EXPECT_EQ(cas(3, 0, "close"), (Strings{"cas 3 0 rx -1 tx 0", "success"}));
+  EXPECT_TRUE(e1->trunk_open(3));
+  // A short record from the device is dropped.
+  sim("cas raw 0000000100000002");
+  EXPECT_EQ(received(), Strings());
+  // Other slot-less requests have no server.
+  EXPECT_EQ(ask(command_image(9, [](LGCP::Command& c) { c.select_ioctl().select_deactivateTonec(); })),
+            Strings{"error unsupported"});
+}
+
+TEST_F(E1CtlTest, WithoutTheCasDeviceCommandsSucceedAndTheOpenIsRetried) {
+  sim("cas fail open 2");
+  make();
+  received();
+  EXPECT_FALSE(e1->cas_open());
+  EXPECT_EQ(cas(1, 5, "open", 1), Strings{"success"});
+  EXPECT_EQ(sim("cas trunk 1"), "closed");
+  sim("cas fail open 0");
+  received(1000);
+  EXPECT_TRUE(e1->cas_open());
+  EXPECT_EQ(cas(1, 5, "open", 1), (Strings{"cas 1 0 rx 0 tx 0", "cas 1 5 rx 0 tx 1", "success"}));
+}
+
+}  // namespace
