@@ -5,6 +5,7 @@
 #include "control/acceptor_net_check_connection.h"
 #include "control/ctrl_server.h"
 #include "platform/sim/control_words.h"
+#include "platform/sim/device_model.h"
 #include "platform/sim/e1_cas.h"
 #include "platform/sim/hal.h"
 #include "platform/sim/hal_framers.h"
@@ -22,6 +23,9 @@ namespace boardtest {
 using Strings = std::vector<std::string>;
 
 inline void reset_board() {
+  // Parts of the board (the framers of "/dev/hal") join their models when
+  // the devices are first installed: make sure that has happened.
+  platform::sim::install_default_models();
   platform::sim::hal().clear();
   platform::sim::hal_framers().clear();
   platform::sim::maintenance_model().clear();

@@ -7,6 +7,7 @@
 #include "tests/support/controller_client.h"
 #include "tests/support/log_sink.h"
 #include "tests/support/loopback.h"
+#include "tests/support/status_signals.h"
 
 #include <gtest/gtest.h>
 
@@ -169,7 +170,7 @@ TEST_F(ServerProcessTest, ServesAControllerAndStopsOnSigterm) {
 
   // The control server behind it answers (its answers are tested on their own).
   ctl.send("C0 01 01 00 05 18");  // ping
-  EXPECT_EQ(ctl.next(patience_ms), "C0 01 01 00 05 40");
+  EXPECT_EQ(testsupport::next_non_status(ctl, patience_ms), "C0 01 01 00 05 40");
 
   // Status dump on SIGUSR2, rewritten from the start each time.
   const std::string dump = board("/var/log/server-status");
@@ -207,11 +208,22 @@ TEST_F(ServerProcessTest, DaemonDetachesAndLogsToSyslog) {
   const std::uint16_t port = free_port();
   ServerProcess p(root.path(), {"--daemon", "--port", std::to_string(port)});
   EXPECT_EQ(p.wait(), 0);  // the parent leaves at once
-  ASSERT_TRUE(ctl.connect(port, patience_ms));
-  ctl.send("C0 01 01 00 05 18");
-  EXPECT_EQ(ctl.next(patience_ms), "C0 01 01 00 05 40");
-
+  // The log socket holds only a few datagrams: keep reading it, or the
+  // daemon waits in its start-up lines.
   std::string logged;
+  ASSERT_TRUE(eventually([&] {
+    logged += syslog.receive(10);
+    return ctl.connect(port, 0);
+  }));
+  ctl.send("C0 01 01 00 05 18");
+  std::string answer;
+  EXPECT_TRUE(eventually([&] {
+    logged += syslog.receive(10);
+    answer = testsupport::next_non_status(ctl, 10);
+    return !answer.empty();
+  }));
+  EXPECT_EQ(answer, "C0 01 01 00 05 40");
+
   const std::string starting = "Starting server [" + version() + "], port=" + std::to_string(port);
   EXPECT_TRUE(eventually([&] {
     logged += syslog.receive(10);
@@ -223,7 +235,10 @@ TEST_F(ServerProcessTest, DaemonDetachesAndLogsToSyslog) {
   ASSERT_TRUE(eventually([&] { return (daemon_pid = std::atoi(file_text(pid_file()).c_str())) > 0; }));
   EXPECT_NE(daemon_pid, p.pid());
   ::kill(daemon_pid, SIGTERM);
-  EXPECT_TRUE(eventually([&] { return !exists(pid_file()); }));
+  EXPECT_TRUE(eventually([&] {
+    logged += syslog.receive(10);
+    return !exists(pid_file());
+  }));
   EXPECT_TRUE(ctl.closed(patience_ms));
 }
 
