@@ -27,7 +27,11 @@ bool is_answer(const std::string& s) { return s == "success" || s.rfind("error "
 
 class BoardServer : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { srv = new RunningServer(); }
+  // These tests read the status reports too.
+  static void SetUpTestSuite() {
+    srv = new RunningServer();
+    srv->ctl.drop = nullptr;
+  }
   static void TearDownTestSuite() {
     delete srv;
     srv = nullptr;
@@ -187,6 +191,7 @@ TEST_F(BoardServer, ZDisconnectFreesTheClockAndAReconnectResetsTheMask) {
 TEST(BoardServerClockDisabled, NoClockRequestsAndClockCfgUnsupported) {
   RunningServer srv({"--disable-clock"});
   ASSERT_TRUE(srv.ready()) << srv.log();
+  srv.ctl.drop = nullptr;
   srv.ctl.send(clock_image(1, false, true, 2));
   std::string answer;
   testsupport::eventually([&] {

@@ -2,7 +2,6 @@
 // line, answered in order with data lines and ok/error, several clients at
 // once, a stale socket file replaced at start.
 #include "tests/support/server_process.h"
-#include "tests/support/status_signals.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +37,7 @@ TEST(SimControlSocket, ServedByTheRunningServer) {
 
   // The controller is served beside it.
   srv.ctl.send("C0 01 01 00 05 18");  // ping
-  EXPECT_EQ(testsupport::next_non_status(srv.ctl, testsupport::patience_ms), "C0 01 01 00 05 40");
+  EXPECT_EQ(srv.ctl.next(testsupport::patience_ms), "C0 01 01 00 05 40");
   EXPECT_EQ(srv.stop(), 0) << srv.log();
   EXPECT_FALSE(std::ifstream(srv.board("/var/run/sim.sock")).good()) << "removed at the end";
 }

@@ -2,11 +2,9 @@
 // A running server for the black-box tests of the slot commands, shared by
 // the cases of one suite (the server stalls a second whenever its controller
 // leaves), and helpers that send commands and read the answers as text
-// (tests/support/lgcp_text.h); the board's trunk status reports are passed
-// by.
+// (tests/support/lgcp_text.h).
 #include "tests/support/lgcp_text.h"
 #include "tests/support/server_process.h"
-#include "tests/support/status_signals.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +37,7 @@ class ServerSuite : public ::testing::Test {
   static Strings frames(std::size_t n) {
     Strings out;
     while (out.size() < n) {
-      const std::string f = testsupport::next_non_status(srv().ctl, testsupport::patience_ms);
+      const std::string f = srv().ctl.next(testsupport::patience_ms);
       if (f.empty()) break;
       out.push_back(testsupport::describe(f));
     }
@@ -49,7 +47,7 @@ class ServerSuite : public ::testing::Test {
   // not be there).
   static Strings extra(int ms = 100) {
     Strings out;
-    for (const auto& f : testsupport::non_status_frames(srv().ctl, ms)) out.push_back(testsupport::describe(f));
+    for (const auto& f : srv().ctl.frames(ms)) out.push_back(testsupport::describe(f));
     return out;
   }
   static std::string hal(const std::string& request) { return srv().sim.ask("hal " + request); }

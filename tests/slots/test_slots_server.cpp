@@ -30,8 +30,8 @@ TEST_F(SlotsServer, CrossConnectOpenedAtStartWithTheSharedBusesDisabled) {
 
 TEST_F(SlotsServer, QueryAnswersThenReportsTheResources) {
   srv().ctl.send("80 01 02 00");  // query, seq 2, no slot
-  EXPECT_EQ(testsupport::next_non_status(srv().ctl, testsupport::patience_ms), "80 01 02 40");
-  const std::string report = testsupport::next_non_status(srv().ctl, testsupport::patience_ms);
+  EXPECT_EQ(srv().ctl.next(testsupport::patience_ms), "80 01 02 40");
+  const std::string report = srv().ctl.next(testsupport::patience_ms);
   EXPECT_EQ(describe(report), "query");
   LGCP::Message m;
   ASSERT_TRUE(testsupport::decode(report, m));

@@ -79,7 +79,7 @@ bool is_power_signal(const std::string& payload) {
 
 bool ControllerClient::take_frame(std::string& payload) {
   while (take_any_frame(payload))
-    if (keep_power_signals || !is_power_signal(payload)) return true;
+    if ((keep_power_signals || !is_power_signal(payload)) && !(drop && drop(hex_of(payload)))) return true;
   return false;
 }
 

@@ -11,6 +11,7 @@
 #include "tests/support/loopback.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ class ControllerClient {
   // connect and on every change of the supply; tests of other services
   // never see those frames unless they ask for them here.
   bool keep_power_signals = false;
+  // Frames for which this holds are passed by as well (a RunningServer's
+  // controller passes the board's periodic trunk status reports by unless
+  // the test clears it).
+  std::function<bool(const std::string& hex_frame)> drop;
 
  private:
   // Reads what is queued, waiting at most timeout_ms for something.

@@ -2,6 +2,7 @@
 
 #include "platform/control_socket.h"
 #include "tests/support/loopback.h"
+#include "tests/support/status_signals.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -176,6 +177,9 @@ RunningServer::RunningServer(const std::vector<std::string>& extra_args,
   std::vector<std::string> args = {"--port", std::to_string(port)};
   args.insert(args.end(), extra_args.begin(), extra_args.end());
   process = std::make_unique<ServerProcess>(root.path(), args);
+  // Most tests wait for particular frames; the board's own trunk status
+  // reports (at the connect and every second) would come between.
+  ctl.drop = is_status_signal;
   ready_ = ctl.connect(port, patience_ms) && sim.connect(platform::control_socket::path());
 }
 
