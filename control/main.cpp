@@ -13,6 +13,7 @@
 #include "control/trace_ctl.h"
 #include "media/hdlc_slot.h"
 #include "media/mcc_slot.h"
+#include "media/mixer_factory.h"
 #include "media/rtp_factory.h"
 #include "media/t38_slot.h"
 #include "media/voice_slot.h"
@@ -191,7 +192,7 @@ int main(int argc, char** argv) {
   PstnFactory::instance();
   RtpFactory::instance();
   // modem factory
-  // mixer factory
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();

@@ -1,0 +1,157 @@
+#include "media/mixer_slots.h"
+
+#include "slots/hw_mux.h"
+
+namespace Mixer {
+
+namespace {
+
+// The tone-filter request as the controller gives it.
+void tone_filter(Hardware::DSProcReceiver& r, LGCP::ToneFilter const& f) {
+  r.configureToneFilter(static_cast<std::uint16_t>(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
+                        static_cast<std::uint16_t>(f.get_duration_th_msec().getValue()),
+                        static_cast<std::int8_t>(f.get_det_level_dB().getValue()));
+}
+
+void delays(Hardware::DSProcReceiver& r, LGCP::Delays const& d) {
+  const std::uint32_t rx = d.rx_isPresent() ? static_cast<std::uint32_t>(d.get_rx().getValue()) : 0;
+  const std::uint32_t tx = d.tx_isPresent() ? static_cast<std::uint32_t>(d.get_tx().getValue()) : 0;
+  r.configureDelays(rx, tx);
+}
+
+}  // namespace
+
+// --- input -----------------------------------------------------------------
+
+TdmInput::TdmInput(Mixer& mixer, int channel, int timeslot) : mixer(mixer), channel(channel), timeslot(timeslot) {}
+
+TdmInput::~TdmInput() {
+  Hardware::TonecReceiver::CleanBeforeDestroy();
+  Hardware::DSProcReceiver::CleanBeforeDestroy();
+}
+
+bool TdmInput::IBeforeDestroy() {
+  HwMux::instance().Disable(timeslot);
+  mixer.Release(*this);
+  return true;
+}
+
+void TdmInput::StopDTMF() {
+  if (!is_inDTMFTransmit()) return;
+  enableSilence();
+  disableToneGenerator(true);
+}
+
+bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
+  Hardware::DSProcReceiver& dsp = *this;
+  if (p.echoSuppressor_isSelected()) return echoCancel(p.get_echoSuppressor());
+  if (p.dtmf_enable_isSelected()) return enableDTMF(p.get_dtmf_enable());
+  if (p.dtmf_reject_enable_isSelected()) return enableDTMFReject(p.get_dtmf_reject_enable());
+  if (p.translateDTMF_isSelected()) {
+    translateDTMF(p.get_translateDTMF());
+    return true;
+  }
+  if (p.dtmf_params_isSelected()) return configureDTMF(p.get_dtmf_params());
+  if (p.vad_enable_isSelected()) return enableVAD(p.get_vad_enable());
+  if (p.vad_disable_isSelected()) return disableVAD();
+  if (p.vad_params_isSelected()) return configureVAD(p.get_vad_params());
+  if (p.sd_enable_isSelected()) return enableSD(p.get_sd_enable());
+  if (p.sd_disable_isSelected()) return disableSD();
+  if (p.sd_params_isSelected()) return configureSD();
+  if (p.iva_enable_isSelected()) return enableIVA(p.get_iva_enable());
+  if (p.iva_params_isSelected()) return configureIVA(p.get_iva_params());
+  if (p.rx_gain_isSelected()) {
+    configureRxGain(static_cast<std::int8_t>(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
+    return true;
+  }
+  if (p.tone_filter_isSelected()) {
+    tone_filter(dsp, p.get_tone_filter());
+    return true;
+  }
+  if (p.delays_isSelected()) {
+    delays(dsp, p.get_delays());
+    return true;
+  }
+  return false;
+}
+
+void TdmInput::tonec_event(Params const& p) { processTonecEvent(p); }
+std::uint32_t TdmInput::tonec_timeslot() { return static_cast<std::uint32_t>(timeslot); }
+void TdmInput::dsproc_vad_event(Hardware::DSProcVADEvent const& ev) { processVADEvent(ev); }
+void TdmInput::dsproc_bss_event(::dsproc_bss_event const* ev) { processBSSEvent(*ev); }
+void TdmInput::dsproc_sd_event(Hardware::DSProcSDEvent const& ev) { processSDEvent(ev); }
+std::uint32_t TdmInput::dsproc_timeslot() const { return static_cast<std::uint32_t>(timeslot); }
+void TdmInput::dsproc_tone_flt_event(::dsproc_tone_event const* ev) { processToneFltEvent(*ev); }
+void TdmInput::dsproc_flags_event(::dsproc_flags_event const* ev) { processFlagsEvent(*ev); }
+
+// --- output ----------------------------------------------------------------
+
+TdmOutput::TdmOutput(Mixer& mixer, int channel, int timeslot)
+    : mixer(mixer), channel(channel), timeslot(timeslot) {}
+
+TdmOutput::~TdmOutput() {
+  Hardware::TonecReceiver::CleanBeforeDestroy();
+  Hardware::DSProcReceiver::CleanBeforeDestroy();
+}
+
+bool TdmOutput::IBeforeDestroy() {
+  HwMux::instance().Disable(timeslot);
+  mixer.Release(*this);
+  return true;
+}
+
+void TdmOutput::StopDTMF() {
+  if (!is_inDTMFTransmit()) return;
+  enableSilence();
+  disableToneGenerator(true);
+}
+
+bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
+  Hardware::DSProcReceiver& dsp = *this;
+  if (p.translateDTMF_isSelected()) {
+    translateDTMF(p.get_translateDTMF());
+    return true;
+  }
+  if (p.dtmf_disable_isSelected()) return disableToneGenerator(false);
+  if (p.dtmf_params_isSelected()) return configureDTMF(p.get_dtmf_params());
+  if (p.vad_enable_isSelected()) return enableVAD(p.get_vad_enable());
+  if (p.vad_disable_isSelected()) return disableVAD();
+  if (p.vad_params_isSelected()) return configureVAD(p.get_vad_params());
+  if (p.sd_enable_isSelected()) return enableSD(p.get_sd_enable());
+  if (p.sd_disable_isSelected()) return disableSD();
+  if (p.sd_params_isSelected()) return configureSD();
+  if (p.dtmf_reject_disable_isSelected()) return enableDTMFReject(false);
+  if (p.iva_enable_isSelected()) return enableIVA(p.get_iva_enable());
+  if (p.tone_filter_isSelected()) {
+    tone_filter(dsp, p.get_tone_filter());
+    return true;
+  }
+  if (p.tone_gen_enable_isSelected()) {
+    LGCP::ToneGenerator const& g = p.get_tone_gen_enable();
+    disableToneGenerator(false);
+    enableToneGenerator(static_cast<std::uint16_t>(g.get_freq().getValue()), 0,
+                        static_cast<std::uint16_t>(g.get_amp().getValue()), 0);
+    return true;
+  }
+  if (p.tone_gen_disable_isSelected()) {
+    disableToneGenerator(true);
+    return true;
+  }
+  if (p.delays_isSelected()) {
+    delays(dsp, p.get_delays());
+    return true;
+  }
+  return false;
+}
+
+void TdmOutput::tonec_event(Params const&) {}
+std::uint32_t TdmOutput::tonec_timeslot() { return static_cast<std::uint32_t>(timeslot); }
+void TdmOutput::tone_gen_complete() { processToneGenEvent(); }
+void TdmOutput::dsproc_vad_event(Hardware::DSProcVADEvent const&) {}
+void TdmOutput::dsproc_bss_event(::dsproc_bss_event const*) {}
+void TdmOutput::dsproc_sd_event(Hardware::DSProcSDEvent const&) {}
+std::uint32_t TdmOutput::dsproc_timeslot() const { return static_cast<std::uint32_t>(timeslot); }
+void TdmOutput::dsproc_tone_flt_event(::dsproc_tone_event const* ev) { processToneFltEvent(*ev); }
+void TdmOutput::dsproc_flags_event(::dsproc_flags_event const* ev) { processFlagsEvent(*ev); }
+
+}  // namespace Mixer

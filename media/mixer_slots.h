@@ -1,0 +1,91 @@
+#pragma once
+// The two slot kinds of a mixer unit channel. An input's receive side is
+// the channel's switch channel: a source connected to it feeds the
+// conference, and it may be summed into one output's mix (its summator).
+// An output's transmit side is the channel's switch channel, carrying the
+// mix set when it was created. Both carry the DSP tone and voice-processing
+// receivers of their switch channel.
+#include "media/mixer.h"
+#include "slots/dsproc_receiver.h"
+#include "slots/tonec_receiver.h"
+
+namespace Mixer {
+
+class TdmInput : public MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
+ public:
+  TdmInput(Mixer& mixer, int channel, int timeslot);
+  ~TdmInput() override;
+
+  // Disables the switch channel and leaves the unit; always at once.
+  bool IBeforeDestroy() override;
+  bool Ioctl(LGCP::IoctlParams const& params) override;
+  // An input is never a source.
+  bool IOnInputStream() override { return true; }
+  int IGetReceiveChannel() override { return timeslot; }
+  const char* GetName() const override { return "mixer tdm input"; }
+
+  int GetChannel() const { return channel; }
+  int GetTimeslot() const { return timeslot; }
+  bool HasSummator() const { return summatorSet; }
+  int GetSummator() const { return summator; }
+
+ private:
+  friend class Mixer;
+
+  // Silences and stops a DTMF sequence being sent.
+  void StopDTMF();
+
+  void tonec_event(Params const& p) override;
+  std::uint32_t tonec_timeslot() override;
+  void dsproc_vad_event(Hardware::DSProcVADEvent const& ev) override;
+  void dsproc_bss_event(::dsproc_bss_event const* ev) override;
+  void dsproc_sd_event(Hardware::DSProcSDEvent const& ev) override;
+  std::uint32_t dsproc_timeslot() const override;
+  void dsproc_tone_flt_event(::dsproc_tone_event const* ev) override;
+  void dsproc_flags_event(::dsproc_flags_event const* ev) override;
+
+  Mixer& mixer;
+  int channel;
+  int timeslot;
+  bool summatorSet = false;
+  // The output whose mix this input was added to; -1 when none.
+  int summator = -1;
+};
+
+class TdmOutput : public MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
+ public:
+  TdmOutput(Mixer& mixer, int channel, int timeslot);
+  ~TdmOutput() override;
+
+  // Disables the switch channel and leaves the unit; always at once.
+  bool IBeforeDestroy() override;
+  bool Ioctl(LGCP::IoctlParams const& params) override;
+  // An output is never a receiver.
+  bool IOnOutputStream() override { return true; }
+  int IGetTransmitChannel() override { return timeslot; }
+  const char* GetName() const override { return "mixer tdm output"; }
+
+  int GetChannel() const { return channel; }
+  int GetTimeslot() const { return timeslot; }
+
+ private:
+  friend class Mixer;
+
+  void StopDTMF();
+
+  void tonec_event(Params const& p) override;
+  std::uint32_t tonec_timeslot() override;
+  void tone_gen_complete() override;
+  void dsproc_vad_event(Hardware::DSProcVADEvent const& ev) override;
+  void dsproc_bss_event(::dsproc_bss_event const* ev) override;
+  void dsproc_sd_event(Hardware::DSProcSDEvent const& ev) override;
+  std::uint32_t dsproc_timeslot() const override;
+  void dsproc_tone_flt_event(::dsproc_tone_event const* ev) override;
+  void dsproc_flags_event(::dsproc_flags_event const* ev) override;
+
+  Mixer& mixer;
+  int channel;
+  int timeslot;
+};
+
+}  // namespace Mixer

@@ -1,0 +1,261 @@
+// Black-box: mixer inputs and outputs made, mixed, switched and destroyed by
+// a controller of the running server, with the simulated mixer's units,
+// mixes and request log read and steered through the control socket.
+#include "tests/media/mixer_images.h"
+#include "tests/slots/slots_server.h"
+
+#include <sstream>
+
+using namespace mixertest;
+using namespace slotstest;
+using namespace testsupport;
+
+namespace {
+
+using Inputs = std::vector<std::pair<Channel, int>>;
+
+class MixerSlots : public ServerSuite {
+ protected:
+  void SetUp() override {
+    ServerSuite::SetUp();
+    // Whatever an earlier case of this run left on the board.
+    for (int u = 0; u < 130; ++u) srv().sim.request("mixer remove " + std::to_string(u));
+    mixer_log();
+  }
+  static std::string sim(const std::string& line) { return srv().sim.ask(line); }
+  static Strings lines(const std::string& text) {
+    Strings out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+  }
+  static Strings mixer_log() { return lines(sim("mixer log")); }
+  static Strings mix(int unit, int channel) {
+    return lines(sim("mixer mix " + std::to_string(unit) + " " + std::to_string(channel)));
+  }
+  // A query: its answer, then every frame up to and with the query signal,
+  // whose mixer list comes back in `units`.
+  static Strings query(int seq, Strings& units) {
+    srv().ctl.send(null_command_image(seq, -1, "query"));
+    Strings got;
+    for (;;) {
+      const std::string f = srv().ctl.next(patience_ms);
+      if (f.empty()) {
+        got.push_back("nothing more");
+        break;
+      }
+      if (describe(f) == "query") {
+        units = mixer_list(f);
+        break;
+      }
+      // Abort signals as their bytes, the rest as text.
+      got.push_back(describe(f).find("signal abort") != std::string::npos ? f : describe(f));
+    }
+    return got;
+  }
+  static int count_in_log(const std::string& text) {
+    const std::string log = srv().log();
+    int n = 0;
+    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+};
+
+Strings range_of(const std::string& prefix, int first, int end) {
+  Strings out;
+  for (int i = first; i < end; ++i) out.push_back(prefix + std::to_string(i));
+  return out;
+}
+
+Strings operator+(Strings a, const Strings& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST_F(MixerSlots, UnitsSlotsMixesAndReceivers) {
+  // No unit is known before the resources are queried.
+  ASSERT_EQ(sim("mixer add 0 32 64"), "");
+  EXPECT_EQ(ask(in_image(1, 4, 0, {4})), Strings{"seq 1 slot 4 error insufficientResources"});
+  EXPECT_EQ(mixer_log(), Strings{});
+
+  ASSERT_EQ(sim("mixer add 1 16 48"), "");
+  Strings units;
+  EXPECT_EQ(query(2, units), Strings{"seq 2 success"});
+  EXPECT_EQ(units, (Strings{"0:16/16/48/770/17/24", "1:16/16/48/770/17/24"}));
+  // Each new unit has its mixes emptied, as far as the channel count known
+  // when it is found.
+  EXPECT_EQ(mixer_log(), Strings{"info:-1"} + range_of("clear:0/", 0, 32) + Strings{"info:0"} +
+                             range_of("clear:1/", 0, 16) + Strings{"info:1"});
+
+  // An output without inputs carries its own channel.
+  EXPECT_EQ(ask(out_image(3, 3, 0, {3})), Strings{"seq 3 slot 3 success"});
+  EXPECT_EQ(mixer_log(), (Strings{"tdm:0/3", "clear:0/3", "add:0/3<0/3:32767"}));
+  EXPECT_EQ(mix(0, 3), Strings{"0/3:32767"});
+  // An input summed into it.
+  EXPECT_EQ(ask(in_image(4, 4, 0, {4}, {3})), Strings{"seq 4 slot 4 success"});
+  EXPECT_EQ(mixer_log(), (Strings{"tdm:0/4", "add:0/3<0/4:32767"}));
+  EXPECT_EQ(mix(0, 3), (Strings{"0/3:32767", "0/4:32767"}));
+  // An output with weighted inputs.
+  EXPECT_EQ(ask(out_image(5, 5, 0, {5}, Inputs{{{1}, -3}, {{2}, 100}})), Strings{"seq 5 slot 5 success"});
+  EXPECT_EQ(mix(0, 5), (Strings{"0/1:-3", "0/2:100"}));
+  mixer_log();
+
+  // Refused: channels at or above the smallest count, RTP channels, a
+  // negative channel, a unit the driver never reported. None reaches the
+  // driver's mixes.
+  EXPECT_EQ(ask({in_image(6, 6, 0, {16}), out_image(7, 6, 0, {16}), in_image(8, 6, 0, {2, true}),
+                 out_image(9, 6, 0, {2, true}), out_image(10, 6, 0, {-1}), in_image(11, 6, 7, {1}),
+                 out_image(12, 6, 7, {1})},
+                7),
+            (Strings{"seq 6 slot 6 error insufficientResources", "seq 7 slot 6 error insufficientResources",
+                     "seq 8 slot 6 error insufficientResources", "seq 9 slot 6 error insufficientResources",
+                     "seq 10 slot 6 error insufficientResources", "seq 11 slot 6 error insufficientResources",
+                     "seq 12 slot 6 error insufficientResources"}));
+  EXPECT_EQ(mixer_log(), Strings{});
+  EXPECT_EQ(mix(0, 16), Strings{});
+
+  // A failed addition refuses the output and leaves no mix behind.
+  ASSERT_EQ(sim("mixer fail add 2"), "");
+  EXPECT_EQ(ask(out_image(13, 6, 0, {6}, Inputs{{{1}, 7}, {{2}, 8}})),
+            Strings{"seq 13 slot 6 error insufficientResources"});
+  EXPECT_EQ(mixer_log(), (Strings{"tdm:0/6", "clear:0/6", "add:0/6<0/1:7", "add:0/6<0/2:8", "clear:0/6"}));
+  EXPECT_EQ(mix(0, 6), Strings{});
+  EXPECT_TRUE(srv().wait_log("mixer [0]: MIX_RX_ADD fail : Input/output error\n")) << srv().log();
+  // An RTP input in an output's mix is refused the same way.
+  EXPECT_EQ(ask(out_image(14, 6, 0, {6}, Inputs{{{1}, 7}, {{2, true}, 8}})),
+            Strings{"seq 14 slot 6 error insufficientResources"});
+  EXPECT_EQ(mixer_log(), (Strings{"tdm:0/6", "clear:0/6", "add:0/6<0/1:7", "clear:0/6"}));
+  EXPECT_TRUE(srv().wait_log("mixer [0]: SetTX error: translation fail [2]\n"));
+  EXPECT_EQ(mix(0, 6), Strings{});
+
+  // An RTP summator: the input is made, summed nowhere, and its release
+  // removes nothing.
+  EXPECT_EQ(ask(in_image(15, 7, 0, {7}, {3, true})), Strings{"seq 15 slot 7 success"});
+  EXPECT_TRUE(srv().wait_log("mixer [0]: wrong summator coding !\n"));
+  EXPECT_EQ(ask(destroy(16, 7)), Strings{"seq 16 slot 7 success"});
+  EXPECT_EQ(mixer_log(), Strings{"tdm:0/7"});
+  EXPECT_EQ(mix(0, 3), (Strings{"0/3:32767", "0/4:32767"}));
+
+  // Destroying undoes the mix state and disables the switch channel.
+  EXPECT_EQ(ask(destroy(17, 4)), Strings{"seq 17 slot 4 success"});
+  EXPECT_EQ(mixer_log(), Strings{"remove:0/3<0/4:0"});
+  EXPECT_EQ(mix(0, 3), Strings{"0/3:32767"});
+  EXPECT_EQ(hal("get 2052"), "disabled");
+  EXPECT_EQ(ask(destroy(18, 3)), Strings{"seq 18 slot 3 success"});
+  EXPECT_EQ(mixer_log(), Strings{"clear:0/3"});
+  EXPECT_EQ(mix(0, 3), Strings{});
+  EXPECT_EQ(hal("get 2051"), "disabled");
+  EXPECT_TRUE(srv().wait_log("mixer [0]: clear tdm output 3\n"));
+
+  // A trunk feeding an input, an output feeding the trunk.
+  EXPECT_EQ(ask({trunk_image(19, 10, 2, 5), in_image(20, 11, 0, {8}), out_image(21, 12, 0, {9})}, 5),
+            (Strings{"seq 19 slot 10 success", "slot 10 transmitter active 69", "slot 10 receiver active 69",
+                     "seq 20 slot 11 success", "seq 21 slot 12 success"}));
+  EXPECT_EQ(mixer_log(), (Strings{"tdm:0/8", "tdm:0/9", "clear:0/9", "add:0/9<0/9:32767"}));
+  EXPECT_EQ(ask(connect_image(22, 10, 11), 2), (Strings{"slot 11 receiver active 2056", "seq 22 slot 10 success"}));
+  EXPECT_EQ(ask(connect_image(23, 12, 10), 2), (Strings{"slot 12 transmitter active 2057", "seq 23 slot 12 success"}));
+  EXPECT_EQ(hal("get 2056"), "connected 69");
+  EXPECT_EQ(hal("get 69"), "connected 2057");
+  // Neither kind is the other way round.
+  EXPECT_EQ(ask({connect_image(24, 11, 10), connect_image(25, 10, 12)}, 2),
+            (Strings{"seq 24 slot 11 error connectFail", "seq 25 slot 10 error connectFail"}));
+
+  // The DSP receivers of the switch channels.
+  sim("dtmf log");
+  EXPECT_EQ(ask(ioctl(26, 11, [](LGCP::IoctlParams& p) { p.select_dtmf_enable(true); })),
+            Strings{"seq 26 slot 11 success"});
+  const Strings enable = lines(sim("dtmf log"));
+  ASSERT_EQ(enable.size(), 1u);
+  ASSERT_EQ(enable[0].rfind("DTMF_ENABLE_DETECTOR 2056 ", 0), 0u) << enable[0];
+  const std::string id = enable[0].substr(std::string("DTMF_ENABLE_DETECTOR 2056 ").size());
+  EXPECT_EQ(sim("dtmf event 5 2056 1234 " + id), "");
+  EXPECT_EQ(frames(1), Strings{"slot 11 signal tonec"});
+  EXPECT_EQ(ask(ioctl(27, 12,
+                      [](LGCP::IoctlParams& p) {
+                        LGCP::ToneGenerator& g = p.select_tone_gen_enable();
+                        g.set_freq(1000);
+                        g.set_amp(5000);
+                      })),
+            Strings{"seq 27 slot 12 success"});
+  EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2057 1000 0 5000 0");
+  EXPECT_EQ(ask({ioctl(28, 12, [](LGCP::IoctlParams& p) { p.select_iva_params().set_det_lvl_dB(-30); }),
+                 ioctl(29, 12, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(100); }),
+                 ioctl(30, 11, [](LGCP::IoctlParams& p) { p.select_pd_enable().set_timeout(100); }),
+                 ioctl(31, 11, [](LGCP::IoctlParams& p) { p.select_tone_gen_enable().set_freq(1); })},
+                4),
+            (Strings{"seq 28 slot 12 error unsupported", "seq 29 slot 12 error unsupported",
+                     "seq 30 slot 11 error unsupported", "seq 31 slot 11 error unsupported"}));
+
+  EXPECT_EQ(ask({destroy(32, 11), destroy(33, 12), destroy(34, 10), destroy(35, 5)}, 4),
+            (Strings{"seq 32 slot 11 success", "seq 33 slot 12 success", "seq 34 slot 10 success",
+                     "seq 35 slot 5 success"}));
+  EXPECT_EQ(hal("get 2056"), "disabled");
+  EXPECT_EQ(hal("get 2057"), "disabled");
+  EXPECT_EQ(mixer_log(), (Strings{"clear:0/9", "clear:0/5"}));
+  // The detector switched on for the input went off with it.
+  EXPECT_NE(sim("dtmf log").find("DTMF_DISABLE_DETECTOR 2056"), std::string::npos);
+  EXPECT_EQ(extra(), Strings{});
+}
+
+TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
+  ASSERT_EQ(sim("mixer add 0 32 64"), "");
+  ASSERT_EQ(sim("mixer add 1 16 48"), "");
+  Strings units;
+  EXPECT_EQ(query(1, units), Strings{"seq 1 success"});
+  EXPECT_EQ(units.size(), 2u);
+  EXPECT_EQ(ask({out_image(2, 20, 1, {2}), in_image(3, 21, 1, {3}, {2}), out_image(4, 22, 0, {2})}, 3),
+            (Strings{"seq 2 slot 20 success", "seq 3 slot 21 success", "seq 4 slot 22 success"}));
+  EXPECT_EQ(ask(connect_image(5, 20, 21), 3),
+            (Strings{"slot 20 transmitter active 2082", "slot 21 receiver active 2083", "seq 5 slot 20 success"}));
+  mixer_log();
+
+  ASSERT_EQ(sim("mixer remove 1"), "");
+  EXPECT_EQ(query(6, units), (Strings{"seq 6 success", "40 00 14 87 01 00", "40 00 15 87 01 00"}));
+  EXPECT_EQ(units, Strings{"0:32/32/64/770/17/24"});
+  EXPECT_EQ(mixer_log(), (Strings{"info:-1", "info:0"}));
+  EXPECT_EQ(ask({in_image(7, 23, 1, {4}), out_image(8, 23, 1, {4})}, 2),
+            (Strings{"seq 7 slot 23 error insufficientResources", "seq 8 slot 23 error insufficientResources"}));
+
+  // The unit comes back under the same number before the aborted slots are
+  // gone: their release must not touch the new unit's mixes.
+  ASSERT_EQ(sim("mixer add 1 16 48"), "");
+  EXPECT_EQ(query(9, units), Strings{"seq 9 success"});
+  EXPECT_EQ(units, (Strings{"0:16/16/48/770/17/24", "1:16/16/48/770/17/24"}));
+  EXPECT_EQ(ask({out_image(10, 24, 1, {2}), in_image(11, 25, 1, {3}, {2})}, 2),
+            (Strings{"seq 10 slot 24 success", "seq 11 slot 25 success"}));
+  EXPECT_EQ(mix(1, 2), (Strings{"1/2:32767", "1/3:32767"}));
+  mixer_log();
+  // The aborted slots destroy cleanly, sending nothing to the driver.
+  EXPECT_EQ(ask({destroy(12, 20), destroy(13, 21)}, 2),
+            (Strings{"seq 12 slot 20 success", "seq 13 slot 21 success"}));
+  EXPECT_EQ(mixer_log(), Strings{});
+  EXPECT_EQ(mix(1, 2), (Strings{"1/2:32767", "1/3:32767"}));
+  EXPECT_EQ(count_in_log("MIX_RX_REMOVE"), 0) << srv().log();
+
+  EXPECT_EQ(ask({destroy(14, 25), destroy(15, 24), destroy(16, 22)}, 3),
+            (Strings{"seq 14 slot 25 success", "seq 15 slot 24 success", "seq 16 slot 22 success"}));
+  EXPECT_EQ(mixer_log(), (Strings{"remove:1/2<1/3:0", "clear:1/2", "clear:0/2"}));
+  EXPECT_EQ(extra(), Strings{});
+}
+
+TEST_F(MixerSlots, AHundredUnitsAtMost) {
+  for (int u = 0; u < 130; ++u) ASSERT_EQ(sim("mixer add " + std::to_string(u) + " 16 32"), "");
+  Strings units;
+  EXPECT_EQ(query(1, units), Strings{"seq 1 success"});
+  Strings hundred;
+  for (int u = 0; u < 100; ++u) hundred.push_back(std::to_string(u) + ":16/16/32/770/17/24");
+  EXPECT_EQ(units, hundred);
+  EXPECT_EQ(ask({out_image(2, 30, 99, {1}), out_image(3, 31, 100, {1})}, 2),
+            (Strings{"seq 2 slot 30 success", "seq 3 slot 31 error insufficientResources"}));
+  mixer_log();
+
+  // Known units are confirmed, not dropped: no abort, the slot lives on.
+  EXPECT_EQ(query(4, units), Strings{"seq 4 success"});
+  EXPECT_EQ(units, hundred);
+  EXPECT_EQ(mixer_log(), Strings{"info:-1"} + range_of("info:", 0, 99));
+  EXPECT_EQ(ask(destroy(5, 30)), Strings{"seq 5 slot 30 success"});
+  EXPECT_EQ(mixer_log(), Strings{"clear:99/1"});
+  EXPECT_EQ(extra(), Strings{});
+}
+
+}  // namespace
