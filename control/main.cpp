@@ -13,6 +13,7 @@
 #include "control/trace_ctl.h"
 #include "media/hdlc_slot.h"
 #include "media/mcc_slot.h"
+#include "media/modem_factory.h"
 #include "media/rtp_factory.h"
 #include "media/t38_slot.h"
 #include "media/voice_slot.h"
@@ -190,7 +191,7 @@ int main(int argc, char** argv) {
   MapFactory::instance();
   PstnFactory::instance();
   RtpFactory::instance();
-  // modem factory
+  ModemFactory::instance();
   // mixer factory
   ExtFactory::instance();
   MccFactory::instance();
