@@ -51,13 +51,24 @@ Bytes auth_request(std::int32_t session, const std::string& user, const std::str
 // This test as the authentication program.
 class AuthPeer {
  public:
-  bool connect() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  bool connect(int timeout_ms = patience_ms) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(52000);
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return eventually([&] { return ::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0; });
+    return eventually(
+        [&] {
+          if (fd_ >= 0) ::close(fd_);
+          fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+          if (::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return false;
+          // 52000 is in the ephemeral range: a retried connect can pick it
+          // as its own port and meet itself, holding the port it waits for.
+          sockaddr_in me{};
+          socklen_t len = sizeof me;
+          ::getsockname(fd_, reinterpret_cast<sockaddr*>(&me), &len);
+          return ntohs(me.sin_port) != 52000;
+        },
+        timeout_ms);
   }
   ~AuthPeer() {
     if (fd_ >= 0) ::close(fd_);
@@ -494,6 +505,45 @@ TEST_F(ModemServer, DigitalDataCallOnAPointToPointInterface) {
   EXPECT_EQ(srv().sim.ask("net add hdlc1 0x11"), "");
   EXPECT_EQ(query().get_digital_modems().getValue(), 2);
   EXPECT_EQ(ask(destroy(11, 7)), Strings{"seq 11 slot 7 success"});
+}
+
+// The listener gets its port even when it is taken at start (tried again
+// on the control link's schedule) or held in TIME_WAIT by the connections
+// of a server that has just ended.
+TEST(ModemAuthLink, ListenerRetriesItsBindAndReusesTheAddress) {
+  // A listener holds the port even against SO_REUSEADDR; the blocker needs
+  // the option itself past the TIME_WAITs of earlier runs.
+  const int blocker = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // not the server's
+  const int on = 1;
+  ::setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(52000);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(blocker, 1), 0);
+  {
+    RunningServer srv;
+    ASSERT_TRUE(srv.ready()) << srv.log();
+    EXPECT_TRUE(srv.wait_log("fail to bind auth socket: Address already in use")) << srv.log();
+    ::close(blocker);
+    AuthPeer peer;
+    ASSERT_TRUE(peer.connect()) << srv.log();
+    EXPECT_TRUE(srv.wait_log("incoming auth connection from 127.0.0.1:")) << srv.log();
+    // The server closes first (bad length): its end stays in TIME_WAIT.
+    AuthPeer closing;
+    ASSERT_TRUE(closing.connect());
+    const std::uint32_t three = 3;
+    Bytes b(4);
+    std::memcpy(b.data(), &three, 4);
+    closing.send(b);
+    EXPECT_TRUE(closing.closed());
+  }
+  RunningServer again;
+  ASSERT_TRUE(again.ready()) << again.log();
+  AuthPeer peer;
+  EXPECT_TRUE(peer.connect(3000)) << again.log();
+  EXPECT_EQ(again.log().find("fail to bind auth socket"), std::string::npos) << again.log();
 }
 
 }  // namespace
