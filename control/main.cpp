@@ -14,6 +14,7 @@
 #include "media/hdlc_slot.h"
 #include "media/mcc_slot.h"
 #include "media/mixer_factory.h"
+#include "media/modem_factory.h"
 #include "media/rtp_factory.h"
 #include "media/t38_slot.h"
 #include "media/voice_slot.h"
@@ -191,7 +192,7 @@ int main(int argc, char** argv) {
   MapFactory::instance();
   PstnFactory::instance();
   RtpFactory::instance();
-  // modem factory
+  ModemFactory::instance();
   Mixer::MixerFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();

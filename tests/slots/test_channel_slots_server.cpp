@@ -140,7 +140,7 @@ TEST_F(ChannelSlots, QueryAndALostController) {
   srv().ctl.send("80 01 02 00");
   EXPECT_EQ(srv().ctl.next(patience_ms), "80 01 02 40");
   EXPECT_EQ(srv().ctl.next(patience_ms),
-            "20 00 01 00 01 00 01 00 01 00 01 00 01 00 01 00 00 80 01 00 01 00 01 00 00 01 00 01 00 01 00 01 00");
+            "20 00 01 00 01 00 01 00 01 00 01 00 01 00 01 04 00 80 01 00 01 00 01 00 00 01 00 01 02 01 00 01 00");
 
   ask({trunk_image(1, 3, 2, 5), map_image(2, 6, 8193, 8322), ext_image(3, 5, 5, 6), activate_image(4, 5),
        connect_image(5, 3, 6), connect_image(6, 6, 5)},

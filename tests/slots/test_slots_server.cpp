@@ -38,9 +38,10 @@ TEST_F(SlotsServer, QueryAnswersThenReportsTheResources) {
   const LGCP::Resources& r = m.get_pdu().get_signal().get_query();
   EXPECT_TRUE(static_cast<bool>(r.get_mux()));
   EXPECT_FALSE(r.drvVersion_isPresent());
-  // With the cross-connect alone: every count 0, no mixer, no echo bus.
+  // The simulated board's four DSP modems (`modem` 4) and two point-to-point
+  // interfaces (`digital-modems` 2); every other count 0, no mixer, no echo bus.
   EXPECT_EQ(report,
-            "20 00 01 00 01 00 01 00 01 00 01 00 01 00 01 00 00 80 01 00 01 00 01 00 00 01 00 01 00 01 00 01 00");
+            "20 00 01 00 01 00 01 00 01 00 01 00 01 00 01 04 00 80 01 00 01 00 01 00 00 01 00 01 02 01 00 01 00");
   // A query addressed to a slot is not for this service.
   EXPECT_EQ(ask(testsupport::null_command_image(3, 5, "query")), Strings{"seq 3 slot 5 error unexpectedMsgType"});
 }

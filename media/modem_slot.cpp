@@ -1,0 +1,490 @@
+#include "media/modem_slot.h"
+
+#include "media/modem_factory.h"
+#include "platform/device.h"
+#include "platform/mctl.h"
+#include "platform/hdlc_if.h"
+#include "platform/program.h"
+#include "runtime/errno_text.h"
+#include "slots/device_names.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/if.h>
+#include <linux/sockios.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <vector>
+
+namespace {
+
+// A text field of a record: up to its first NUL, at most the field's size.
+std::string field_text(const unsigned char* rec, std::size_t offset, std::size_t size) {
+  const char* p = reinterpret_cast<const char*>(rec + offset);
+  return std::string(p, strnlen(p, size));
+}
+
+BASE::INTEGER64Bits counter(std::int32_t high, std::int32_t low) {
+  BASE::INTEGER64Bits c;
+  c.set_low(low);
+  c.set_high(high);
+  return c;
+}
+
+// A dotted address as four bytes in network order; all ones when the text
+// is no address.
+std::uint32_t address(const std::string& text) {
+  in_addr a;
+  if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return 0xFFFFFFFFu;
+  return a.s_addr;
+}
+
+// Runs the program in a new process: argv keeps the board path of the
+// program, the file executed is the platform's. Returns the process id, or
+// -1 with errno set.
+pid_t start_child(const std::vector<std::string>& args, unsigned sleep_s, const char* banner) {
+  const std::string file = platform::program_file(args[0]);
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::fflush(nullptr);
+  // A hangup sent before the program runs must reach it, not the server's
+  // handlers that the child holds until exec: the signals wait, blocked,
+  // until the child has put back the default actions.
+  sigset_t block, old;
+  sigemptyset(&block);
+  for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGUSR2, SIGPIPE, SIGCHLD}) sigaddset(&block, sig);
+  ::sigprocmask(SIG_BLOCK, &block, &old);
+  const pid_t pid = ::fork();
+  if (pid != 0) {
+    const int e = errno;
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    errno = e;
+    return pid;
+  }
+  for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGUSR2, SIGPIPE, SIGCHLD}) ::signal(sig, SIG_DFL);
+  ::sigprocmask(SIG_SETMASK, &old, nullptr);
+  ::sleep(sleep_s);
+  if (banner) {
+    const std::string line = std::string(banner) + "\n";
+    (void)!::write(1, line.data(), line.size());
+  }
+  ::execv(file.c_str(), argv.data());
+  if (banner) (void)!::write(1, "fail to exec!\n", 14);
+  ::_exit(2);
+}
+
+}  // namespace
+
+// ModemSlot.
+
+ModemSlot::ModemSlot(TERM::ModemParams const& p) : params(p) { childWait.Bind(this, &ModemSlot::on_terminate); }
+
+ModemSlot::~ModemSlot() { pppd_kill(); }
+
+void ModemSlot::PutHeader(std::ostream& os) const {
+  Put(os);
+  os << ": ";
+}
+
+bool ModemSlot::IBeforeDestroy() {
+  if (!pppd_executing()) {
+    unbind();
+    return true;
+  }
+  std::cerr << "sent HUP to pppd." << std::endl;
+  ::kill(pid, SIGHUP);
+  terminateTimer.set(terminate_timeout_ms, &ModemSlot::on_terminate_timeout, this);
+  return false;
+}
+
+void ModemSlot::complete_release() {
+  terminateTimer.reset();
+  unbind();
+  on_release();
+}
+
+void ModemSlot::pppd_exec(const std::string& device, const char* options) {
+  if (pppd_executing()) return;
+  std::vector<std::string> args;
+  args.push_back(params.execfile_isPresent() ? std::string(params.get_execfile()) : "/usr/local/sbin/pppd");
+  if (params.execargs_isPresent()) {
+    std::size_t n = 0;
+    for (const auto& a : params.get_execargs()) {
+      if (n++ == max_execargs) break;
+      args.push_back(a);
+    }
+  } else {
+    args.push_back("file");
+    args.push_back(options);
+    args.push_back(device);
+    if (!params.get_cid().empty()) {
+      args.push_back("remotenumber");
+      args.push_back(params.get_cid());
+    }
+  }
+  const pid_t child = start_child(args, 0, nullptr);
+  if (child < 0) {
+    Errno e;
+    std::cerr << "vfork fail: " << e << std::endl;
+    OnAbort(e.value());
+    return;
+  }
+  pid = child;
+  childWait.Bind(this, &ModemSlot::on_terminate);
+  childWait.Attach(pid);
+  std::clog << "pppd executed" << " cid=\"" << std::string(params.get_cid()) << "\"" << " pid=" << pid << std::endl;
+}
+
+void ModemSlot::pppd_kill() {
+  if (pid == -1) return;
+  std::cerr << "pppd isn't terminated, killing ..." << std::endl;
+  ::kill(pid, SIGKILL);
+  childWait.Detach();
+  pid = -1;
+  ::sleep(0);
+}
+
+void ModemSlot::on_terminate(int status) {
+  std::clog << "pppd terminated with code " << status << std::endl;
+  pid = -1;
+  if (is_releasing()) {
+    complete_release();
+    return;
+  }
+  OnAbort(status);
+}
+
+void ModemSlot::on_fax_terminate(int status) {
+  std::clog << "fax terminated with code " << status << std::endl;
+  pid = -1;
+  if ((status & 0xFF) != 0) std::clog << "fax transfer failed" << std::endl;
+  const int pages = (status >> 8) & 0xFF;
+  std::clog << "pages received: " << pages << std::endl;
+  TERM::MdmAccounting acct;
+  acct.set_octetsOut(counter(0, 0));
+  acct.set_octetsIn(counter(0, pages));
+  acct.set_packetsOut(counter(0, 0));
+  acct.set_packetsIn(counter(0, 0));
+  acct.set_time(counter(0, 0));
+  OnModem(TERM::ModemProceeding(TERM::ModemProceeding::acct::index, acct));
+  if (is_releasing()) {
+    complete_release();
+    return;
+  }
+  OnAbort(status);
+}
+
+void ModemSlot::on_terminate_timeout() {
+  std::cerr << "pppd terminate timeout!" << std::endl;
+  pppd_kill();
+  if (is_releasing()) complete_release();
+}
+
+// The authentication link.
+
+void ModemSlot::OnAuth(const unsigned char* rec) {
+  const std::uint32_t length = static_cast<std::uint32_t>(auth_record::word(rec, 0));
+  const std::int32_t type = auth_record::word(rec, 4);
+  switch (type) {
+    case auth_record::voauth:
+      if (length == auth_record::voauth_length)
+        OnAuthRequest(rec);
+      else
+        std::cerr << "auth request, invalid size: " << length << std::endl;
+      break;
+    case auth_record::accept:
+      std::cerr << "auth accept, ignored." << std::endl;
+      break;
+    case auth_record::ip:
+      std::cerr << "auth ip, ignored." << std::endl;
+      break;
+    case auth_record::voacct:
+      if (length == auth_record::voacct_length)
+        OnAcctInformation(rec);
+      else
+        std::cerr << "auth accounting, invalid size: " << length << std::endl;
+      break;
+    default: {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(type));
+      std::cerr << "unknown request from portslave: " << hex << std::endl;
+    }
+  }
+}
+
+void ModemSlot::OnAuthRequest(const unsigned char* rec) {
+  TERM::MdmRequestUserAuth a;
+  a.set_username(field_text(rec, 12, 64));
+  a.set_password(field_text(rec, 76, 64));
+  OnModem(TERM::ModemProceeding(TERM::ModemProceeding::auth::index, a));
+}
+
+void ModemSlot::OnAcctInformation(const unsigned char* rec) {
+  using auth_record::word;
+  TERM::MdmAccounting acct;
+  acct.set_octetsOut(counter(word(rec, 24), word(rec, 28)));
+  acct.set_octetsIn(counter(word(rec, 32), word(rec, 36)));
+  acct.set_packetsOut(counter(word(rec, 40), word(rec, 44)));
+  acct.set_packetsIn(counter(word(rec, 48), word(rec, 52)));
+  acct.set_time(counter(0, word(rec, 56)));
+  OnModem(TERM::ModemProceeding(TERM::ModemProceeding::acct::index, acct));
+}
+
+bool ModemSlot::IActivate(TERM::TermActivateParams const& p) {
+  if (!p.modem_isSelected()) {
+    std::cerr << "modem's activation requests parameter." << std::endl;
+    return false;
+  }
+  const TERM::ModemUserParameters& u = p.get_modem();
+  unsigned char accept[auth_record::accept_length] = {};
+  auth_record::put_word(accept, 0, auth_record::accept_length);
+  auth_record::put_word(accept, 4, auth_record::accept);
+  auth_record::put_word(accept, 8, modem_id());
+  auth_record::put_word(accept, 12, 1);
+  ModemFactory::instance().SendAuth(accept);
+
+  unsigned char ip[auth_record::ip_length] = {};
+  auth_record::put_word(ip, 0, auth_record::ip_length);
+  auth_record::put_word(ip, 4, auth_record::ip);
+  auth_record::put_word(ip, 8, modem_id());
+  auth_record::put_word(ip, 12, 0);
+  const std::uint32_t addrs[4] = {address(u.get_remoteAddr()), address(u.get_netmask()), address(u.get_gateway()),
+                                  address(u.get_dns())};
+  std::memcpy(ip + 16, addrs, sizeof addrs);  // already in network order
+  auth_record::put_word(ip, 32, static_cast<std::int32_t>(u.get_mtu().getValue()));
+  ModemFactory::instance().SendAuth(ip);
+  return true;
+}
+
+// DspModemSlot.
+
+DspModemSlot::~DspModemSlot() {
+  pppd_kill();
+  unbind();
+}
+
+void DspModemSlot::unbind() { ModemFactory::instance().ReleaseModemSlot(this); }
+
+bool DspModemSlot::IOnOutputStream() {
+  InitModem();
+  return true;
+}
+
+bool DspModemSlot::IOnInputStream() {
+  InitModem();
+  return true;
+}
+
+void DspModemSlot::InitModem() {
+  if (modem >= 0) return;
+  const int raw = platform::dev_open(GetModemDevName(), O_RDONLY);
+  if (raw < 0) {
+    Errno e;
+    std::cerr << "fail to open device: " << e << std::endl;
+    OnAbort(e.value());
+    return;
+  }
+  Fd dev(raw);
+  auto fail = [&](const char* text) {
+    Errno e;
+    std::cerr << text << e << std::endl;
+    dev.close();
+    OnAbort(e.value());
+  };
+  const int number = platform::dev_ioctl(raw, mctl::MCTL_ALLOC, nullptr);
+  if (number < 0) return fail("insufficient resources : ");
+  const int ts = platform::dev_ioctl(raw, mctl::MCTL_GET_TIMESLOT, nullptr);
+  if (ts < 0) return fail("get timeslot fail : ");
+  if (params.ddm_isPresent()) {
+    std::int32_t mask = 0;
+    for (const auto& m : params.get_ddm()) {
+      if (m.is_ddmV110()) mask |= 1;
+      if (m.is_ddm8BIT()) mask |= 2;
+      if (m.is_ddm7BIT()) mask |= 4;
+    }
+    std::int32_t arg[2] = {number, mask};
+    if (platform::dev_ioctl(raw, mctl::MCTL_SET_DDM, arg) != 0) return fail("set DDM failed : ");
+  }
+  {
+    std::int32_t arg[2] = {number, -1};
+    if (platform::dev_ioctl(raw, mctl::MCTL_RESET_DMP, arg) != 0) {
+      Errno e;
+      std::cerr << "reset dmp parameters failed : " << e << std::endl;
+    }
+  }
+  if (params.dmp_isPresent()) {
+    for (const auto& d : params.get_dmp()) {
+      std::int32_t arg[3] = {number, static_cast<std::int32_t>(d.get_offset().getValue()),
+                             static_cast<std::int32_t>(d.get_value().getValue())};
+      if (platform::dev_ioctl(raw, mctl::MCTL_SET_DMP, arg) != 0) {
+        Errno e;
+        std::cerr << "set dmp parameter " << "index=" << arg[1] << " value=" << arg[2] << " failed : " << e
+                  << std::endl;
+      }
+    }
+  }
+  timeslot = ts;
+  modem = number;
+  device = dev;
+  dev.close();
+  OnChangeOutputStream(true);
+  OnChangeInputStream(true);
+
+  std::int32_t arg[2] = {modem, -1};
+  if (!params.fax_isPresent()) {
+    char tty[32];
+    std::snprintf(tty, sizeof tty, "/dev/mdm%d", modem);
+    if (!params.originate_isPresent()) {
+      if (platform::dev_ioctl(device.lowlevel_fd(), mctl::MCTL_ANSWER, arg) != 0) {
+        Errno e;
+        std::cerr << "answer failed : " << e << std::endl;
+        OnAbort(e.value());
+        return;
+      }
+      pppd_exec(tty, "/usr/local/etc/ppp/aoptions");
+    } else {
+      if (platform::dev_ioctl(device.lowlevel_fd(), mctl::MCTL_ORIGINATE, arg) != 0) {
+        Errno e;
+        std::cerr << "originate failed : " << e << std::endl;
+        OnAbort(e.value());
+        return;
+      }
+      pppd_exec(tty, "/usr/local/etc/ppp/coptions");
+    }
+    return;
+  }
+  if (params.execargs_isPresent()) {
+    RunFaxTransfer();
+  } else if (!params.originate_isPresent()) {
+    RunFaxReceiver();
+  } else if (platform::dev_ioctl(device.lowlevel_fd(), mctl::MCTL_FAX_ORIGINATE, arg) != 0) {
+    Errno e;
+    std::cerr << "originate failed : " << e << std::endl;
+    OnAbort(e.value());
+  }
+}
+
+void DspModemSlot::RunFaxTransfer() {
+  std::vector<std::string> args;
+  args.push_back(params.execfile_isPresent() ? std::string(params.get_execfile()) : "/usr/local/sbin/fax");
+  args.push_back("-m");
+  args.push_back(std::to_string(modem));
+  std::size_t n = 0;
+  for (const auto& a : params.get_execargs()) {
+    if (n++ == max_execargs) break;
+    args.push_back(a);
+  }
+  device.close();
+  const pid_t child = start_child(args, 0, "executing fax transfer");
+  if (child < 0) {
+    Errno e;
+    std::cerr << "vfork fail: " << e << std::endl;
+    OnAbort(e.value());
+    return;
+  }
+  pid = child;
+  childWait.Bind(static_cast<ModemSlot*>(this), &DspModemSlot::on_fax_terminate);
+  childWait.Attach(pid);
+  std::clog << "fax transfer executed" << " modem=" << modem << " ts=" << timeslot << std::endl;
+}
+
+void DspModemSlot::RunFaxReceiver() {
+  device.close();
+  char file[64];
+  const std::time_t now = std::time(nullptr);
+  std::tm tm;
+  ::localtime_r(&now, &tm);
+  std::strftime(file, sizeof file, "/var/fax-%H-%M-%S.g3", &tm);
+  const std::vector<std::string> args = {"/usr/local/bin/fax", "-m", std::to_string(modem), "receive", file};
+  const pid_t child = start_child(args, 1, "executing");
+  if (child < 0) {
+    Errno e;
+    std::cerr << "vfork fail: " << e << std::endl;
+    OnAbort(e.value());
+    return;
+  }
+  std::clog << "fax receiver executed" << " modem=" << modem << " ts=" << timeslot << std::endl;
+}
+
+// HdlcModemSlot.
+
+HdlcModemSlot::~HdlcModemSlot() {
+  pppd_kill();
+  set_idle();
+  unbind();
+}
+
+void HdlcModemSlot::unbind() { ModemFactory::instance().ReleaseModemSlot(this); }
+
+bool HdlcModemSlot::IOnOutputStream() {
+  if (!pppd_executing()) initModem();
+  return true;
+}
+
+bool HdlcModemSlot::IOnInputStream() {
+  if (!pppd_executing()) initModem();
+  return true;
+}
+
+void HdlcModemSlot::initModem() {
+  const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (sock < 0) return;
+  Fd s(sock);
+  ifreq r;
+  std::memset(&r, 0, sizeof r);
+  std::snprintf(r.ifr_name, IFNAMSIZ, "%s", name.c_str());
+  unsigned char settings[128] = {};
+  r.ifr_settings.type = IF_GET_IFACE;
+  r.ifr_settings.size = sizeof settings;
+  r.ifr_settings.ifs_ifsu.raw_hdlc = reinterpret_cast<raw_hdlc_proto*>(settings);
+  if (platform::hdlc_ioctl(sock, SIOCWANDEV, &r) != 0) {
+    std::cerr << "SIOCWANDEV/IF_GET_IFACE fail!" << std::endl;
+    return;
+  }
+  std::int32_t ch;
+  std::memcpy(&ch, settings + 12, sizeof ch);
+  channel = ch;
+  std::uint32_t zero = 0;
+  r.ifr_settings.type = IF_PROTO_PPP;
+  r.ifr_settings.size = sizeof zero;
+  r.ifr_settings.ifs_ifsu.raw_hdlc = reinterpret_cast<raw_hdlc_proto*>(&zero);
+  if (platform::hdlc_ioctl(sock, SIOCWANDEV, &r) != 0) {
+    std::cerr << "SIOCWANDEV/IF_PROTO_PPP fail!" << std::endl;
+    return;
+  }
+  pppd_exec(name, "/usr/local/etc/ppp/ioptions");
+}
+
+void HdlcModemSlot::set_idle() {
+  const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (sock < 0) return;
+  Fd s(sock);
+  ifreq r;
+  std::memset(&r, 0, sizeof r);
+  std::snprintf(r.ifr_name, IFNAMSIZ, "%s", name.c_str());
+  if (platform::hdlc_ioctl(sock, SIOCGIFFLAGS, &r) != 0) {
+    std::cerr << "SIOCGIFFLAGS fail!!!" << std::endl;
+    return;
+  }
+  r.ifr_flags = static_cast<short>(r.ifr_flags & ~IFF_UP);
+  if (platform::hdlc_ioctl(sock, SIOCSIFFLAGS, &r) != 0) {
+    std::cerr << "SIOCSIFFLAGS fail!!!" << std::endl;
+    return;
+  }
+  raw_hdlc_proto raw;
+  raw.encoding = 0;
+  raw.parity = 0;
+  r.ifr_settings.type = IF_PROTO_HDLC;
+  r.ifr_settings.size = sizeof raw;
+  r.ifr_settings.ifs_ifsu.raw_hdlc = &raw;
+  if (platform::hdlc_ioctl(sock, SIOCWANDEV, &r) != 0) std::cerr << "SIOCWANDEV/IF_PROTO_HDLC fail!" << std::endl;
+}

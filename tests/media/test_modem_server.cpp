@@ -1,0 +1,549 @@
+// Black-box: modem slots of the running server. DSP modems behind the
+// simulated "/dev/mctl", digital-data calls on the simulated "hdlc%d"
+// interfaces, pppd and the fax programs played by the stand-in program
+// (which records under var/standin/ of the board root), and this test as
+// the authentication program on 127.0.0.1:52000.
+#include "tests/support/lgcp_text.h"
+#include "tests/support/server_process.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using Bytes = std::vector<unsigned char>;
+
+// A record of the authentication link: words in host order.
+Bytes record(std::uint32_t length, std::int32_t type, std::int32_t session) {
+  Bytes r(length < 12 ? 12 : length, 0);
+  std::memcpy(&r[0], &length, 4);
+  std::memcpy(&r[4], &type, 4);
+  std::memcpy(&r[8], &session, 4);
+  r.resize(length);
+  return r;
+}
+void put(Bytes& r, std::size_t at, std::int32_t v) { std::memcpy(&r[at], &v, 4); }
+Bytes auth_request(std::int32_t session, const std::string& user, const std::string& pass, std::uint32_t len = 140) {
+  Bytes r = record(len, 1, session);
+  r.resize(len < 140 ? 140 : len, 0);
+  std::memcpy(&r[12], user.data(), user.size() > 64 ? 64 : user.size());
+  std::memcpy(&r[76], pass.data(), pass.size() > 64 ? 64 : pass.size());
+  r.resize(len);
+  return r;
+}
+
+// This test as the authentication program.
+class AuthPeer {
+ public:
+  bool connect(int timeout_ms = patience_ms) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(52000);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return eventually(
+        [&] {
+          if (fd_ >= 0) ::close(fd_);
+          fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+          if (::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return false;
+          // 52000 is in the ephemeral range: a retried connect can pick it
+          // as its own port and meet itself, holding the port it waits for.
+          sockaddr_in me{};
+          socklen_t len = sizeof me;
+          ::getsockname(fd_, reinterpret_cast<sockaddr*>(&me), &len);
+          return ntohs(me.sin_port) != 52000;
+        },
+        timeout_ms);
+  }
+  ~AuthPeer() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  void send(const Bytes& b) { ASSERT_EQ(::send(fd_, b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size())); }
+  // Reads exactly n bytes (empty when they do not come).
+  Bytes read(std::size_t n, int timeout_ms = patience_ms) {
+    Bytes out;
+    const auto deadline = real_ms() + timeout_ms;
+    while (out.size() < n) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(deadline - real_ms())) <= 0) return {};
+      unsigned char buf[600];
+      const ssize_t r = ::recv(fd_, buf, n - out.size(), 0);
+      if (r <= 0) return {};
+      out.insert(out.end(), buf, buf + r);
+    }
+    return out;
+  }
+  // True when the server closed the connection.
+  bool closed(int timeout_ms = patience_ms) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, timeout_ms) <= 0) return false;
+    char c;
+    return ::recv(fd_, &c, 1, 0) == 0;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+Strings sorted(Strings s) {
+  std::sort(s.begin(), s.end());
+  return s;
+}
+
+std::string hex(const Bytes& b) {
+  std::string s;
+  char x[4];
+  for (unsigned char c : b) {
+    std::snprintf(x, sizeof x, "%02X ", c);
+    s += x;
+  }
+  if (!s.empty()) s.pop_back();
+  return s;
+}
+
+// Frames told as text, with the contents of the modem signals and aborts.
+std::string tell(const std::string& frame) {
+  LGCP::Message m;
+  if (!decode(frame, m) || !m.get_pdu().signal_isSelected()) return describe(frame);
+  const LGCP::Signal& s = m.get_pdu().get_signal();
+  const std::string slot = m.slot_isPresent() ? "slot " + std::to_string(m.get_slot().getValue()) + " " : "";
+  if (s.abort_isSelected()) return slot + "abort " + std::to_string(s.get_abort().getValue());
+  if (!s.modemProceeding_isSelected()) return describe(frame);
+  const TERM::ModemProceeding& p = s.get_modemProceeding();
+  if (p.auth_isSelected())
+    return slot + "auth " + std::string(p.get_auth().get_username()) + " " + std::string(p.get_auth().get_password());
+  const TERM::MdmAccounting& a = p.get_acct();
+  auto c = [](const BASE::INTEGER64Bits& v) {
+    return std::to_string(v.get_high().getValue()) + "/" + std::to_string(v.get_low().getValue());
+  };
+  return slot + "acct " + c(a.get_octetsOut()) + " " + c(a.get_octetsIn()) + " " + c(a.get_packetsOut()) + " " +
+         c(a.get_packetsIn()) + " " + c(a.get_time());
+}
+
+std::string modem_image(int seq, int slot, const std::function<void(TERM::ModemParams&)>& fill) {
+  return create_image(seq, slot, [&](LGCP::CreateParams& p) {
+    TERM::ModemParams& m = p.select_modem();
+    m.set_cid("");
+    m.set_cdid("");
+    fill(m);
+  });
+}
+
+void add_ddm(TERM::ModemParams& m, const std::vector<int>& modes) {
+  auto& list = m.set_ddm();
+  for (int v : modes) {
+    TERM::DigitalDataModeEnum e;
+    e.setFromInt(v);
+    list.push_back(e);
+  }
+}
+
+class ModemServer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { server() = std::make_unique<RunningServer>(); }
+  static void TearDownTestSuite() { server().reset(); }
+  static std::unique_ptr<RunningServer>& server() {
+    static std::unique_ptr<RunningServer> s;
+    return s;
+  }
+  static RunningServer& srv() { return *server(); }
+  void SetUp() override {
+    ASSERT_TRUE(srv().ready()) << srv().log();
+    srv().sim.ask("mctl requests");  // forget what came before
+    ::unlink(srv().board("/var/standin/pppd.log").c_str());
+    ::unlink(srv().board("/var/standin/fax.log").c_str());
+    mode("pppd", "hup 0");
+    mode("fax", "hup 0");
+  }
+
+  static void mode(const std::string& program, const std::string& text) {
+    ::mkdir(srv().board("/var/standin").c_str(), 0755);
+    std::ofstream(srv().board("/var/standin/" + program + ".mode")) << text << "\n";
+  }
+  // The stand-in's record lines starting with `what` ("argv", "signal").
+  static Strings standin(const std::string& program, const std::string& what) {
+    std::ifstream in(srv().board("/var/standin/" + program + ".log"));
+    Strings out;
+    for (std::string l; std::getline(in, l);)
+      if (l.compare(0, what.size() + 1, what + " ") == 0) out.push_back(l.substr(what.size() + 1));
+    return out;
+  }
+  static bool standin_has(const std::string& program, const std::string& what, std::size_t n = 1) {
+    return eventually([&] { return standin(program, what).size() >= n; });
+  }
+  static Strings ask(const Strings& images, std::size_t n) {
+    srv().ctl.send_all(images);
+    return frames(n);
+  }
+  static Strings ask(const std::string& image, std::size_t n = 1) { return ask(Strings{image}, n); }
+  static Strings frames(std::size_t n) {
+    Strings out;
+    while (out.size() < n) {
+      const std::string f = srv().ctl.next(patience_ms);
+      if (f.empty()) break;
+      out.push_back(tell(f));
+    }
+    return out;
+  }
+  static Strings extra(int ms = 200) {
+    Strings out;
+    for (const auto& f : srv().ctl.frames(ms)) out.push_back(tell(f));
+    return out;
+  }
+  static Strings requests() {
+    const std::string a = srv().sim.ask("mctl requests");
+    Strings out;
+    std::size_t at = 0;
+    while (at < a.size()) {
+      auto nl = a.find('\n', at);
+      if (nl == std::string::npos) nl = a.size();
+      const std::string l = a.substr(at, nl - at);
+      if (l.rfind("0xBB0C", 0) != 0) out.push_back(l);  // the counting at queries
+      at = nl + 1;
+    }
+    return out;
+  }
+  static std::string destroy(int seq, int slot) { return null_command_image(seq, slot, "destroy"); }
+  static LGCP::Resources query() {
+    srv().ctl.send("80 01 02 00");
+    LGCP::Message m;
+    for (int i = 0; i < 20; ++i) {
+      const std::string f = srv().ctl.next(patience_ms);
+      if (decode(f, m) && m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().query_isSelected())
+        return m.get_pdu().get_signal().get_query();
+    }
+    ADD_FAILURE() << "no resources report";
+    return LGCP::Resources();
+  }
+  static std::string activate_modem(int seq, int slot, const std::string& addr) {
+    return command_image(seq, slot, [&](LGCP::Command& c) {
+      TERM::ModemUserParameters& u = c.select_activate().select_modem();
+      u.set_remoteAddr(addr);
+      u.set_netmask("255.255.255.0");
+      u.set_gateway("10.1.1.1");
+      u.set_dns("bad text");
+      u.set_mtu(1500);
+    });
+  }
+};
+
+TEST_F(ModemServer, ResourcesCountModemsAndPointToPointInterfaces) {
+  EXPECT_TRUE(srv().wait_log("found point-o-point devices: hdlc0 hdlc1\n")) << srv().log();
+  LGCP::Resources r = query();
+  EXPECT_EQ(r.get_modem().getValue(), 4);
+  EXPECT_EQ(r.get_digital_modems().getValue(), 2);
+  // Counting stops at the first missing name: hdlc2 behind a missing hdlc1.
+  EXPECT_EQ(srv().sim.ask("net del hdlc1"), "");
+  EXPECT_EQ(srv().sim.ask("net add hdlc2 0x11"), "");
+  EXPECT_EQ(srv().sim.ask("mctl pool 2"), "");
+  r = query();
+  EXPECT_EQ(r.get_modem().getValue(), 2);
+  EXPECT_EQ(r.get_digital_modems().getValue(), 1);
+  // A loopback interface is no digital modem, yet counting goes on past it.
+  EXPECT_EQ(srv().sim.ask("net add hdlc1 0x19"), "");
+  EXPECT_EQ(query().get_digital_modems().getValue(), 2);
+  EXPECT_EQ(srv().sim.ask("net del hdlc2"), "");
+  EXPECT_EQ(srv().sim.ask("net add hdlc1 0x11"), "");
+  EXPECT_EQ(srv().sim.ask("mctl pool 4"), "");
+  EXPECT_EQ(query().get_digital_modems().getValue(), 2);
+}
+
+TEST_F(ModemServer, AnsweredCallAuthenticatesAndAccountsOverTheLocalLink) {
+  ASSERT_EQ(ask({trunk_image(1, 3, 0, 1), modem_image(2, 10, [](TERM::ModemParams& m) { m.set_cid("5551234"); })},
+                4),
+            (Strings{"seq 1 slot 3 success", "slot 3 transmitter active 1", "slot 3 receiver active 1",
+                     "seq 2 slot 10 success"}));
+  EXPECT_EQ(ask(connect_image(3, 3, 10), 3),
+            (Strings{"slot 10 transmitter active 1792", "slot 10 receiver active 1792", "seq 3 slot 3 success"}));
+  EXPECT_EQ(requests(), (Strings{"0xBB0B", "0xBB15", "0xBB3A 0 -1", "0xBB03 0 -1"}));
+  ASSERT_TRUE(standin_has("pppd", "argv")) << srv().log();
+  EXPECT_EQ(standin("pppd", "argv"),
+            Strings{"/usr/local/sbin/pppd file /usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 5551234"});
+  // A second stream start takes no second modem and starts no second pppd.
+  EXPECT_EQ(ask(connect_image(4, 10, 3), 1), Strings{"seq 4 slot 10 success"});
+  EXPECT_EQ(requests(), Strings{});
+
+  AuthPeer peer;
+  ASSERT_TRUE(peer.connect());
+  // Before any record the connection has no session: an activate finds no
+  // client, still succeeds.
+  EXPECT_EQ(ask(activate_modem(5, 10, "10.1.1.2")), Strings{"seq 5 slot 10 success"});
+  EXPECT_TRUE(srv().wait_log("send error: unknown auth 0 session.")) << srv().log();
+
+  peer.send(auth_request(0, "alice", "secret"));
+  EXPECT_EQ(frames(1), Strings{"slot 10 auth alice secret"});
+  // Fields without NUL are cut at their 64 bytes.
+  peer.send(auth_request(0, std::string(70, 'u'), std::string(64, 'p')));
+  EXPECT_EQ(frames(1), Strings{"slot 10 auth " + std::string(64, 'u') + " " + std::string(64, 'p')});
+
+  Bytes acct = record(64, 4, 0);
+  put(acct, 24, 1), put(acct, 28, -1294967296), put(acct, 32, 0), put(acct, 36, 77);
+  put(acct, 40, 0), put(acct, 44, 5), put(acct, 48, 2), put(acct, 52, 6), put(acct, 56, 3600);
+  peer.send(acct);
+  EXPECT_EQ(frames(1), Strings{"slot 10 acct 1/-1294967296 0/77 0/5 2/6 0/3600"});
+
+  EXPECT_EQ(ask(activate_modem(6, 10, "10.1.1.2")), Strings{"seq 6 slot 10 success"});
+  EXPECT_EQ(hex(peer.read(16)), "10 00 00 00 02 00 00 00 00 00 00 00 01 00 00 00");
+  EXPECT_EQ(hex(peer.read(36)),
+            "24 00 00 00 03 00 00 00 00 00 00 00 00 00 00 00 0A 01 01 02 FF FF FF 00 0A 01 01 01 FF FF FF FF "
+            "DC 05 00 00");
+  EXPECT_EQ(ask(activate_image(7, 10)), Strings{"seq 7 slot 10 error unsupported"});
+
+  // Two records in one write; one record byte by byte; wrong sizes and
+  // kinds are logged and dropped; short records are read to their end.
+  Bytes two = auth_request(0, "bob", "b1");
+  const Bytes second = auth_request(0, "carol", "c2");
+  two.insert(two.end(), second.begin(), second.end());
+  peer.send(two);
+  EXPECT_EQ(frames(2), (Strings{"slot 10 auth bob b1", "slot 10 auth carol c2"}));
+  for (unsigned char b : auth_request(0, "dave", "d3")) {
+    peer.send(Bytes{b});
+    ::usleep(1000);
+  }
+  EXPECT_EQ(frames(1), Strings{"slot 10 auth dave d3"});
+  peer.send(auth_request(0, "x", "y", 139));
+  peer.send(auth_request(0, "x", "y", 141));
+  peer.send(record(16, 2, 0));
+  peer.send(record(20, 9, 0));
+  peer.send(record(7, 1, 0));
+  peer.send(record(63, 4, 0));
+  peer.send(auth_request(7, "nobody", "n"));
+  peer.send(auth_request(0, "erin", "e4"));
+  EXPECT_EQ(frames(1), Strings{"slot 10 auth erin e4"});
+  EXPECT_TRUE(srv().wait_log("auth request, invalid size: 139\nauth request, invalid size: 141\n"
+                             "auth accept, ignored.\nunknown request from portslave: 0x9\n"))
+      << srv().log();
+  EXPECT_TRUE(srv().wait_log("auth accounting, invalid size: 63\n")) << srv().log();
+  EXPECT_TRUE(srv().wait_log("receive auth request for unknown session 7\n")) << srv().log();
+
+  // Lengths outside 4..512 close the connection.
+  for (std::uint32_t bad : {3u, 513u}) {
+    AuthPeer p;
+    ASSERT_TRUE(p.connect());
+    Bytes b(4);
+    std::memcpy(b.data(), &bad, 4);
+    p.send(b);
+    EXPECT_TRUE(p.closed()) << bad;
+  }
+
+  // Destroy: pppd ends on SIGHUP and the destroy is answered then.
+  EXPECT_EQ(ask(destroy(8, 10)), Strings{"seq 8 slot 10 success"});
+  EXPECT_EQ(standin("pppd", "signal"), Strings{"1"});
+  EXPECT_TRUE(srv().wait_log("sent HUP to pppd.\n")) << srv().log();
+  EXPECT_EQ(extra(), Strings{}) << "no abort under a destroy";
+  EXPECT_EQ(ask(destroy(9, 3), 1), Strings{"seq 9 slot 3 success"});
+}
+
+TEST_F(ModemServer, OriginateModesAndAllocationFailure) {
+  ASSERT_EQ(ask(trunk_image(1, 4, 0, 2), 3).size(), 3u);
+  // Originate, no cid: four arguments.
+  EXPECT_EQ(ask(modem_image(2, 11, [](TERM::ModemParams& m) { m.set_originate(); })), Strings{"seq 2 slot 11 success"});
+  EXPECT_EQ(ask(connect_image(3, 4, 11), 3),
+            (Strings{"slot 11 transmitter active 1792", "slot 11 receiver active 1792", "seq 3 slot 4 success"}));
+  EXPECT_EQ(requests(), (Strings{"0xBB0B", "0xBB15", "0xBB3A 0 -1", "0xBB04 0 -1"}));
+  ASSERT_TRUE(standin_has("pppd", "argv"));
+  EXPECT_EQ(standin("pppd", "argv"), Strings{"/usr/local/sbin/pppd file /usr/local/etc/ppp/coptions /dev/mdm0"});
+
+  // ddm on a DSP modem (no free interface): V110 and V120 give mask 1; the
+  // DSP parameters follow the reset, a failing one only logged.
+  srv().sim.ask("net del hdlc0");
+  srv().sim.ask("net del hdlc1");
+  EXPECT_EQ(query().get_digital_modems().getValue(), 0);
+  srv().sim.ask("mctl requests");
+  srv().sim.ask("mctl fail 0xBB38 22 1");
+  EXPECT_EQ(ask(modem_image(4, 12,
+                            [](TERM::ModemParams& m) {
+                              add_ddm(m, {0, 3});
+                              for (int i : {1, 2}) {
+                                TERM::DDModemParam d;
+                                d.set_offset(i);
+                                d.set_value(10 * i);
+                                m.set_dmp().push_back(d);
+                              }
+                            })),
+            Strings{"seq 4 slot 12 success"});
+  EXPECT_EQ(ask(connect_image(5, 12, 4), 3),
+            (Strings{"slot 12 transmitter active 1793", "slot 12 receiver active 1793", "seq 5 slot 12 success"}));
+  EXPECT_EQ(requests(), (Strings{"0xBB0B", "0xBB15", "0xBB16 1 1", "0xBB3A 1 -1", "0xBB38 1 1 10", "0xBB38 1 2 20",
+                                 "0xBB03 1 -1"}));
+  EXPECT_TRUE(srv().wait_log("set dmp parameter index=1 value=10 failed : ")) << srv().log();
+  ASSERT_TRUE(standin_has("pppd", "argv", 2)) << "the mode file is read at start";
+  srv().sim.ask("net add hdlc0 0x11");
+  srv().sim.ask("net add hdlc1 0x11");
+
+  // Allocation fails: abort with its errno, no streams; a later start
+  // tries again.
+  srv().sim.ask("mctl fail 0xBB0B 16 1");
+  EXPECT_EQ(ask(modem_image(6, 13, [](TERM::ModemParams&) {})), Strings{"seq 6 slot 13 success"});
+  EXPECT_EQ(ask(connect_image(7, 4, 13), 3),
+            (Strings{"slot 13 abort 16", "slot 13 receiver active -1", "seq 7 slot 4 error connectFail"}));
+  EXPECT_TRUE(srv().wait_log("insufficient resources : ")) << srv().log();
+
+  // pppd ending by itself: abort with the wait status.
+  mode("pppd", "exit 3");
+  ::unlink(srv().board("/var/standin/pppd.log").c_str());
+  EXPECT_EQ(ask(modem_image(8, 14, [](TERM::ModemParams&) {})), Strings{"seq 8 slot 14 success"});
+  EXPECT_EQ(ask(connect_image(9, 4, 14), 4),
+            (Strings{"slot 14 transmitter active 1794", "slot 14 receiver active 1794", "seq 9 slot 4 success",
+                     "slot 14 abort 768"}));
+  // Slots whose pppd still runs answer when it has ended.
+  EXPECT_EQ(sorted(ask({destroy(10, 11), destroy(11, 12), destroy(12, 13), destroy(13, 14), destroy(14, 4)}, 5)),
+            sorted(Strings{"seq 10 slot 11 success", "seq 11 slot 12 success", "seq 12 slot 13 success",
+                     "seq 13 slot 14 success", "seq 14 slot 4 success"}));
+}
+
+TEST_F(ModemServer, PppdIgnoringHangupIsKilledAfterFiveSeconds) {
+  mode("pppd", "never");
+  EXPECT_EQ(ask(modem_image(1, 15, [](TERM::ModemParams&) {})), Strings{"seq 1 slot 15 success"});
+  EXPECT_EQ(ask(trunk_image(2, 5, 0, 3), 3).size(), 3u);
+  EXPECT_EQ(ask(connect_image(3, 5, 15), 3).size(), 3u);
+  ASSERT_TRUE(standin_has("pppd", "pid"));
+  const auto t0 = real_ms();
+  srv().ctl.send(destroy(4, 15));
+  EXPECT_EQ(frames(1), Strings{"seq 4 slot 15 success"});
+  const auto took = real_ms() - t0;
+  EXPECT_GE(took, 4900);
+  EXPECT_LT(took, 9000);
+  EXPECT_TRUE(srv().wait_log("pppd terminate timeout!\npppd isn't terminated, killing ...\n")) << srv().log();
+  EXPECT_EQ(standin("pppd", "signal"), Strings{"1"});
+  const int pid = std::stoi(standin("pppd", "pid").at(0));
+  EXPECT_TRUE(eventually([&] { return ::kill(pid, 0) != 0; })) << "killed and reaped";
+  EXPECT_EQ(ask(destroy(5, 5)), Strings{"seq 5 slot 5 success"});
+}
+
+TEST_F(ModemServer, FaxTransferReceiverAndOriginate) {
+  EXPECT_EQ(ask(trunk_image(1, 6, 1, 1), 3).size(), 3u);
+  // Transfer with arguments: the page count comes back as octetsIn.
+  mode("fax", "exit 3");
+  EXPECT_EQ(ask(modem_image(2, 16,
+                            [](TERM::ModemParams& m) {
+                              m.set_fax();
+                              m.set_execargs().push_back(ASN1::IA5String("send"));
+                              m.set_execargs().push_back(ASN1::IA5String("/var/f.g3"));
+                            })),
+            Strings{"seq 2 slot 16 success"});
+  EXPECT_EQ(ask(connect_image(3, 6, 16), 5),
+            (Strings{"slot 16 transmitter active 1792", "slot 16 receiver active 1792", "seq 3 slot 6 success",
+                     "slot 16 acct 0/0 0/3 0/0 0/0 0/0", "slot 16 abort 768"}));
+  EXPECT_EQ(standin("fax", "argv"), Strings{"/usr/local/sbin/fax -m 0 send /var/f.g3"});
+  EXPECT_EQ(requests(), (Strings{"0xBB0B", "0xBB15", "0xBB3A 0 -1"}));
+
+  // Receiver: after a second, unsupervised. The transfer handed its modem
+  // back when it closed the device for the child.
+  ::unlink(srv().board("/var/standin/fax.log").c_str());
+  mode("fax", "exit 0");
+  EXPECT_EQ(ask(modem_image(4, 17, [](TERM::ModemParams& m) { m.set_fax(); })), Strings{"seq 4 slot 17 success"});
+  const auto t0 = real_ms();
+  EXPECT_EQ(ask(connect_image(5, 6, 17), 3).size(), 3u);
+  ASSERT_TRUE(standin_has("fax", "argv"));
+  EXPECT_GE(real_ms() - t0, 900);
+  const Strings argv = standin("fax", "argv");
+  ASSERT_EQ(argv.size(), 1u);
+  EXPECT_EQ(argv[0].substr(0, 39), "/usr/local/bin/fax -m 0 receive /var/fa");
+  EXPECT_EQ(argv[0].size(), std::string("/usr/local/bin/fax -m 1 receive /var/fax-HH-MM-SS.g3").size());
+  EXPECT_EQ(extra(300), Strings{}) << "the receiver's end is not reported";
+
+  // Originate: the fax originate request alone.
+  srv().sim.ask("mctl requests");
+  EXPECT_EQ(ask(modem_image(6, 18,
+                            [](TERM::ModemParams& m) {
+                              m.set_fax();
+                              m.set_originate();
+                            })),
+            Strings{"seq 6 slot 18 success"});
+  EXPECT_EQ(ask(connect_image(7, 6, 18), 3).size(), 3u);
+  EXPECT_EQ(requests(), (Strings{"0xBB0B", "0xBB15", "0xBB3A 0 -1", "0xBB40 0 -1"}));
+  EXPECT_EQ(ask({destroy(8, 16), destroy(9, 17), destroy(10, 18), destroy(11, 6)}, 4),
+            (Strings{"seq 8 slot 16 success", "seq 9 slot 17 success", "seq 10 slot 18 success",
+                     "seq 11 slot 6 success"}));
+}
+
+TEST_F(ModemServer, DigitalDataCallOnAPointToPointInterface) {
+  EXPECT_EQ(query().get_digital_modems().getValue(), 2);  // the free list is rebuilt at a query
+  EXPECT_EQ(ask(trunk_image(1, 7, 2, 1), 3).size(), 3u);
+  EXPECT_EQ(ask(modem_image(2, 20, [](TERM::ModemParams& m) { add_ddm(m, {0}); })), Strings{"seq 2 slot 20 success"});
+  EXPECT_EQ(ask(connect_image(3, 7, 20), 2), (Strings{"slot 20 receiver active 1824", "seq 3 slot 7 success"}));
+  ASSERT_TRUE(standin_has("pppd", "argv"));
+  EXPECT_EQ(standin("pppd", "argv"), Strings{"/usr/local/sbin/pppd file /usr/local/etc/ppp/ioptions hdlc0"});
+  EXPECT_EQ(srv().sim.ask("net get hdlc0"), "flags 0x11 protocol 0x2001");
+  EXPECT_EQ(requests(), Strings{}) << "no DSP modem";
+
+  // A query does not offer the held interface again.
+  EXPECT_EQ(query().get_digital_modems().getValue(), 1);
+  // An empty ddm is a DSP modem call.
+  EXPECT_EQ(ask(modem_image(4, 21, [](TERM::ModemParams& m) { add_ddm(m, {}); })), Strings{"seq 4 slot 21 success"});
+  EXPECT_EQ(ask(modem_image(5, 22, [](TERM::ModemParams& m) { add_ddm(m, {1}); })), Strings{"seq 5 slot 22 success"});
+  EXPECT_EQ(ask(connect_image(6, 7, 21), 3),
+            (Strings{"slot 21 transmitter active 1792", "slot 21 receiver active 1792", "seq 6 slot 7 success"}));
+  EXPECT_EQ(ask(connect_image(7, 7, 22), 2), (Strings{"slot 22 receiver active 1825", "seq 7 slot 7 success"}));
+
+  // Destroy: the interface goes down and back to raw HDLC, and is free
+  // once.
+  EXPECT_EQ(ask(destroy(8, 20)), Strings{"seq 8 slot 20 success"});
+  EXPECT_EQ(srv().sim.ask("net get hdlc0"), "flags 0x10 protocol 0x2000");
+  // Slot 22's pppd has only just been started: the hangup still ends it.
+  const auto t0 = real_ms();
+  EXPECT_EQ(sorted(ask({destroy(9, 21), destroy(10, 22)}, 2)),
+            sorted(Strings{"seq 9 slot 21 success", "seq 10 slot 22 success"}));
+  EXPECT_LT(real_ms() - t0, 4000);
+  EXPECT_EQ(srv().sim.ask("net add hdlc0 0x11"), "");
+  EXPECT_EQ(srv().sim.ask("net add hdlc1 0x11"), "");
+  EXPECT_EQ(query().get_digital_modems().getValue(), 2);
+  EXPECT_EQ(ask(destroy(11, 7)), Strings{"seq 11 slot 7 success"});
+}
+
+// The listener gets its port even when it is taken at start (tried again
+// on the control link's schedule) or held in TIME_WAIT by the connections
+// of a server that has just ended.
+TEST(ModemAuthLink, ListenerRetriesItsBindAndReusesTheAddress) {
+  // A listener holds the port even against SO_REUSEADDR; the blocker needs
+  // the option itself past the TIME_WAITs of earlier runs.
+  const int blocker = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // not the server's
+  const int on = 1;
+  ::setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(52000);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(blocker, 1), 0);
+  {
+    RunningServer srv;
+    ASSERT_TRUE(srv.ready()) << srv.log();
+    EXPECT_TRUE(srv.wait_log("fail to bind auth socket: Address already in use")) << srv.log();
+    ::close(blocker);
+    AuthPeer peer;
+    ASSERT_TRUE(peer.connect()) << srv.log();
+    EXPECT_TRUE(srv.wait_log("incoming auth connection from 127.0.0.1:")) << srv.log();
+    // The server closes first (bad length): its end stays in TIME_WAIT.
+    AuthPeer closing;
+    ASSERT_TRUE(closing.connect());
+    const std::uint32_t three = 3;
+    Bytes b(4);
+    std::memcpy(b.data(), &three, 4);
+    closing.send(b);
+    EXPECT_TRUE(closing.closed());
+  }
+  RunningServer again;
+  ASSERT_TRUE(again.ready()) << again.log();
+  AuthPeer peer;
+  EXPECT_TRUE(peer.connect(3000)) << again.log();
+  EXPECT_EQ(again.log().find("fail to bind auth socket"), std::string::npos) << again.log();
+}
+
+}  // namespace
