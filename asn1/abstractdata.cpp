@@ -47,16 +47,6 @@ bool ConstrainedObject::sizeValidUnlessExtendable(unsigned size) const
     return extendable() || size <= getUpperLimit();
 }
 
-unsigned CountBits(unsigned n)
-{
-    if (n == 0 || n > 0x80000000u)
-        return 32;
-    unsigned b = 0;
-    while ((1u << b) < n)
-        ++b;
-    return b;
-}
-
 int lexicographic_compare_bytes(char const* b1, char const* e1, char const* b2, char const* e2)
 {
     for (; b1 != e1 && b2 != e2; ++b1, ++b2) {

@@ -28,14 +28,24 @@ bool CoderEnv::encode(AbstractData const& value, OutputIterator out)
     }
 }
 
+namespace {
+// The vector behind a back-insert iterator (its protected member, reached
+// the one way the language allows), so that the encoder can write into the
+// caller's vector and cut its own octets off again when it fails.
+struct OutputAccess : CoderEnv::OutputIterator {
+    static std::vector<char>& of(CoderEnv::OutputIterator& it) { return *(it.*(&OutputAccess::container)); }
+};
+} // namespace
+
 bool CoderEnv::encodePER(AbstractData const& value, OutputIterator out)
 {
-    // Built aside first, so a failed encode writes nothing.
-    std::vector<char> octets;
-    PEREncoder encoder(octets, true);
-    if (!value.accept(encoder))
+    std::vector<char>& target = OutputAccess::of(out);
+    std::size_t const before = target.size();
+    PEREncoder encoder(target, true, PEREncoder::append);
+    if (!value.accept(encoder)) {
+        target.resize(before);  // a failed encode writes nothing
         return false;
-    std::copy(octets.begin(), octets.end(), out);
+    }
     return true;
 }
 

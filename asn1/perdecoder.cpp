@@ -1,5 +1,6 @@
 #include "asn1/perdecoder.h"
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -25,13 +26,6 @@ PERDecoder::PERDecoder(char const* begin, char const* end, CoderEnv* env, bool a
     : Visitor(env), position_(begin), end_(end < begin ? begin : end), bitsLeft_(8),
       aligned_(aligned)
 {
-}
-
-unsigned PERDecoder::getBitsLeft() const
-{
-    if (position_ >= end_)
-        return 0;
-    return static_cast<unsigned>(end_ - position_) * 8 - (8 - bitsLeft_);
 }
 
 void PERDecoder::byteAlign()
@@ -67,53 +61,26 @@ char const* PERDecoder::ahead(unsigned n) const
     return n > remaining() ? end_ : position_ + n;
 }
 
-unsigned PERDecoder::decodeSingleBit()
-{
-    if (atEnd())
-        return 0;
-    unsigned const bit = (static_cast<unsigned char>(*position_) >> (bitsLeft_ - 1)) & 1u;
-    if (--bitsLeft_ == 0) {
-        bitsLeft_ = 8;
-        ++position_;
-    }
-    return bit;
-}
-
-bool PERDecoder::decodeMultiBit(unsigned nbits, unsigned& value)
-{
-    if (nbits > 32 || getBitsLeft() < nbits)
-        return false;
-    unsigned v = 0;
-    while (nbits > 0) {
-        unsigned const take = nbits < bitsLeft_ ? nbits : bitsLeft_;
-        unsigned const octet = static_cast<unsigned char>(*position_);
-        unsigned const chunk = (octet >> (bitsLeft_ - take)) & ((1u << take) - 1);
-        v = (v << take) | chunk;
-        bitsLeft_ = static_cast<unsigned short>(bitsLeft_ - take);
-        nbits -= take;
-        if (bitsLeft_ == 0) {
-            bitsLeft_ = 8;
-            ++position_;
-        }
-    }
-    value = v;
-    return true;
-}
-
 bool PERDecoder::decodeBitMap(std::vector<char>& bitmap, unsigned nbits)
 {
-    if (getBitsLeft() < nbits || bitmap.size() < (static_cast<unsigned long>(nbits) + 7) / 8)
+    return decodeBitMap(reinterpret_cast<unsigned char*>(bitmap.data()),
+                        static_cast<unsigned>(bitmap.size()), nbits);
+}
+
+bool PERDecoder::decodeBitMap(unsigned char* bitmap, unsigned bytes, unsigned nbits)
+{
+    if (getBitsLeft() < nbits || bytes < (static_cast<unsigned long>(nbits) + 7) / 8)
         return false;
-    unsigned const whole = nbits / 8;
-    unsigned const rest = nbits % 8;
-    unsigned v = 0;
-    for (unsigned i = 0; i < whole; ++i) {
-        decodeMultiBit(8, v);
-        bitmap[i] = static_cast<char>(v);
-    }
-    if (rest) {
-        decodeMultiBit(rest, v);
-        bitmap[whole] = static_cast<char>(v << (8 - rest));
+    // Up to four octets per read.
+    unsigned i = 0;
+    while (nbits > 0) {
+        unsigned const take = nbits < 32 ? nbits : 32;
+        unsigned word = 0;
+        decodeMultiBit(take, word);
+        word <<= 32 - take;
+        for (unsigned k = 0; k < (take + 7) / 8; ++k, ++i)
+            bitmap[i] = static_cast<unsigned char>(word >> (24 - 8 * k));
+        nbits -= take;
     }
     return true;
 }
@@ -505,7 +472,7 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& v)
         extension = decodeSingleBit() != 0;
     }
     SEQUENCE::BitMap& optional = v.optionalMap();
-    if (optional.size() > 0 && !decodeBitMap(optional.bytes(), optional.size()))
+    if (optional.size() > 0 && !decodeBitMap(optional.data(), optional.byteCount(), optional.size()))
         return Fail;
     if (!extension)
         v.extensionMap().resize(0);  // none on the wire
@@ -529,7 +496,7 @@ int PERDecoder::preVisitExtensions(SEQUENCE& v)
         return Fail;
     SEQUENCE::BitMap& map = v.extensionMap();
     map.resize(n + 1);
-    if (!decodeBitMap(map.bytes(), n + 1))
+    if (!decodeBitMap(map.data(), map.byteCount(), n + 1))
         return Fail;
     return ContinueWithExt;
 }

@@ -37,16 +37,53 @@ public:
 
     bool atEnd() const { return position_ >= end_; }
     bool aligned() const { return aligned_; }
-    unsigned getBitsLeft() const;
+    unsigned getBitsLeft() const
+    {
+        if (position_ >= end_)
+            return 0;
+        return static_cast<unsigned>(end_ - position_) * 8 - (8 - bitsLeft_);
+    }
     void byteAlign();
     void setPosition(char const* p);
     void rollback(memento_type const& m);
     char const* getPosition() const { return position_; }
 
     // 0 when no bit is left.
-    unsigned decodeSingleBit();
-    bool decodeMultiBit(unsigned nbits, unsigned& value);
+    unsigned decodeSingleBit()
+    {
+        if (atEnd())
+            return 0;
+        unsigned const bit = (static_cast<unsigned char>(*position_) >> (bitsLeft_ - 1)) & 1u;
+        if (--bitsLeft_ == 0) {
+            bitsLeft_ = 8;
+            ++position_;
+        }
+        return bit;
+    }
+    bool decodeMultiBit(unsigned nbits, unsigned& value)
+    {
+        if (nbits > 32 || getBitsLeft() < nbits)
+            return false;
+        if (nbits == 0) {
+            value = 0;
+            return true;
+        }
+        // The octets that hold the bits (at most five, all present), read
+        // as one number.
+        unsigned const total = (8u - bitsLeft_) + nbits;
+        unsigned const octets = (total + 7) / 8;
+        unsigned long long acc = 0;
+        for (unsigned i = 0; i < octets; ++i)
+            acc = (acc << 8) | static_cast<unsigned char>(position_[i]);
+        acc >>= octets * 8 - total;
+        value = static_cast<unsigned>(acc & ((1ull << nbits) - 1));
+        position_ += total / 8;
+        bitsLeft_ = static_cast<unsigned short>(8 - total % 8);
+        return true;
+    }
     bool decodeBitMap(std::vector<char>& bitmap, unsigned nbits);
+    // Into `bytes` octets, which must hold nbits.
+    bool decodeBitMap(unsigned char* bitmap, unsigned bytes, unsigned nbits);
     // Copies up to n octets (aligned first) and returns how many.
     unsigned decodeBlock(char* data, unsigned n);
     // 0 on success, -1 on failure.

@@ -1,5 +1,6 @@
 #include "asn1/perencoder.h"
 
+#include <cstdint>
 #include <string>
 
 #include "asn1/asn1.h"
@@ -17,32 +18,12 @@ PEREncoder::PEREncoder(std::vector<char>& out, bool aligned)
     out_.reserve(256);
 }
 
-void PEREncoder::encodeSingleBit(bool value)
+PEREncoder::PEREncoder(std::vector<char>& out, bool aligned, AppendTag)
+    : out_(out), bitsFree_(8), aligned_(aligned)
 {
-    if (bitsFree_ == 8)
-        out_.push_back(0);
-    --bitsFree_;
-    if (value)
-        out_.back() = static_cast<char>(out_.back() | (1u << bitsFree_));
-    if (bitsFree_ == 0)
-        bitsFree_ = 8;
-}
-
-void PEREncoder::encodeMultiBit(unsigned value, unsigned nbits)
-{
-    if (nbits > 32)
-        nbits = 32;
-    while (nbits > 0) {
-        if (bitsFree_ == 8)
-            out_.push_back(0);
-        unsigned const take = nbits < bitsFree_ ? nbits : bitsFree_;
-        unsigned const chunk = (value >> (nbits - take)) & ((1u << take) - 1);
-        out_.back() = static_cast<char>(out_.back() | (chunk << (bitsFree_ - take)));
-        bitsFree_ = static_cast<unsigned short>(bitsFree_ - take);
-        nbits -= take;
-        if (bitsFree_ == 0)
-            bitsFree_ = 8;
-    }
+    // A caller that reserved room keeps its choice.
+    if (out_.capacity() == 0)
+        out_.reserve(256);
 }
 
 void PEREncoder::encodeByte(unsigned value)
@@ -61,13 +42,21 @@ void PEREncoder::encodeBlock(char const* data, unsigned n)
 
 void PEREncoder::encodeBitMap(std::vector<char> const& bitmap, unsigned nbits)
 {
-    unsigned const whole = nbits / 8;
-    unsigned const rest = nbits % 8;
-    for (unsigned i = 0; i < whole; ++i)
-        encodeMultiBit(i < bitmap.size() ? static_cast<unsigned char>(bitmap[i]) : 0u, 8);
-    if (rest) {
-        unsigned const last = whole < bitmap.size() ? static_cast<unsigned char>(bitmap[whole]) : 0u;
-        encodeMultiBit(last >> (8 - rest), rest);
+    encodeBitMap(reinterpret_cast<unsigned char const*>(bitmap.data()),
+                 static_cast<unsigned>(bitmap.size()), nbits);
+}
+
+void PEREncoder::encodeBitMap(unsigned char const* bitmap, unsigned bytes, unsigned nbits)
+{
+    // Up to four octets per write.
+    unsigned i = 0;
+    while (nbits > 0) {
+        unsigned const take = nbits < 32 ? nbits : 32;
+        unsigned word = 0;
+        for (unsigned k = 0; k < (take + 7) / 8; ++k, ++i)
+            word |= static_cast<unsigned>(i < bytes ? bitmap[i] : 0u) << (24 - 8 * k);
+        encodeMultiBit(word >> (32 - take), take);
+        nbits -= take;
     }
 }
 
@@ -155,15 +144,35 @@ bool PEREncoder::encodeConstrainedLength(ConstrainedObject const& obj, unsigned 
 
 bool PEREncoder::encodeAnyType(AbstractData const* value)
 {
-    std::vector<char> inner;
+    // The value is written in place and its length put in front of it
+    // afterwards; the length is aligned, and so are the octets.
+    byteAlign();
+    std::size_t const start = out_.size();
     if (value) {
-        PEREncoder encoder(inner, aligned_);
-        if (!value->accept(encoder))
+        PEREncoder encoder(out_, aligned_, append);
+        if (!value->accept(encoder)) {
+            out_.resize(start);
             return false;
+        }
     }
-    if (inner.empty())
-        inner.push_back(0);
-    return encodeOpenOctets(inner.data(), static_cast<unsigned>(inner.size()));
+    std::size_t const n = out_.size() - start;
+    if (n == 0) {
+        out_.push_back(0);
+        out_.insert(out_.begin() + static_cast<std::ptrdiff_t>(start), 1);
+        return true;
+    }
+    if (n > 16383) {
+        out_.resize(start);
+        return false;  // the fragmented form is not produced
+    }
+    std::vector<char>::iterator at = out_.begin() + static_cast<std::ptrdiff_t>(start);
+    if (n <= 127) {
+        out_.insert(at, static_cast<char>(n));
+    } else {
+        char const length[2] = {static_cast<char>(0x80 | (n >> 8)), static_cast<char>(n & 0xFF)};
+        out_.insert(at, length, length + 2);
+    }
+    return true;
 }
 
 bool PEREncoder::encodeOpenOctets(char const* data, unsigned n)
@@ -357,7 +366,8 @@ bool PEREncoder::preVisitExtensionRoots(SEQUENCE const& v)
 {
     if (v.extendable())
         encodeSingleBit(v.extensionMap().any());
-    encodeBitMap(v.optionalMap().bytes(), v.optionalMap().size());
+    SEQUENCE::BitMap const& map = v.optionalMap();
+    encodeBitMap(map.data(), map.byteCount(), map.size());
     return true;
 }
 
@@ -382,7 +392,7 @@ bool PEREncoder::preVisitExtensions(SEQUENCE const& v)
             return false;
     }
     encodeSmallUnsigned(map.size() - 1);
-    encodeBitMap(map.bytes(), map.size());
+    encodeBitMap(map.data(), map.byteCount(), map.size());
     return true;
 }
 

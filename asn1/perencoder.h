@@ -15,14 +15,53 @@ class PEREncoder : public ConstVisitor {
 public:
     // Clears `out` and writes into it.
     PEREncoder(std::vector<char>& out, bool aligned = true);
+    // Writes after what `out` holds, from a fresh octet.
+    enum AppendTag { append };
+    PEREncoder(std::vector<char>& out, bool aligned, AppendTag);
 
-    void encodeSingleBit(bool value);
-    void encodeMultiBit(unsigned value, unsigned nbits);
+    void encodeSingleBit(bool value)
+    {
+        if (bitsFree_ == 8)
+            out_.push_back(0);
+        --bitsFree_;
+        if (value)
+            out_.back() = static_cast<char>(out_.back() | (1u << bitsFree_));
+        if (bitsFree_ == 0)
+            bitsFree_ = 8;
+    }
+    // The low nbits of value (at most 32), most significant first.
+    void encodeMultiBit(unsigned value, unsigned nbits)
+    {
+        if (nbits == 0)
+            return;
+        if (nbits > 32)
+            nbits = 32;
+        // The bits already in the last octet and the new ones, as one number
+        // of at most 39 bits, written out as whole octets.
+        unsigned const used = 8u - bitsFree_;
+        unsigned const total = used + nbits;
+        unsigned const octets = (total + 7) / 8;
+        unsigned long long acc = nbits == 32 ? value : value & ((1u << nbits) - 1);
+        if (used)
+            acc |= static_cast<unsigned long long>(static_cast<unsigned char>(out_.back()) >> bitsFree_)
+                   << nbits;
+        unsigned const pad = octets * 8 - total;
+        acc <<= pad;
+        unsigned i = octets;
+        if (used) {
+            out_.back() = static_cast<char>(acc >> (8 * --i));
+        }
+        while (i-- > 0)
+            out_.push_back(static_cast<char>(acc >> (8 * i)));
+        bitsFree_ = static_cast<unsigned short>(pad ? pad : 8);
+    }
     void byteAlign() { bitsFree_ = 8; }
     bool aligned() const { return aligned_; }
     void encodeByte(unsigned value);
     void encodeBlock(char const* data, unsigned n);
     void encodeBitMap(std::vector<char> const& bitmap, unsigned nbits);
+    // The first nbits of `bytes` octets (missing octets count as zero).
+    void encodeBitMap(unsigned char const* bitmap, unsigned bytes, unsigned nbits);
     bool encodeUnsigned(unsigned value, unsigned lower, unsigned upper);
     // upper 0x7FFFFFFF: no upper bound.
     bool encodeLength(unsigned len, unsigned lower, unsigned upper);

@@ -1,5 +1,8 @@
 #include "asn1/sequence.h"
 
+#include <cstring>
+#include <utility>
+
 #include <boost/polymorphic_cast.hpp>
 
 #include "asn1/visitor.h"
@@ -8,7 +11,7 @@ namespace ASN1 {
 
 unsigned const SEQUENCE::defaultTag[1] = {0};
 
-SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : std::vector<AbstractData*>()
+SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : Base()
 {
     reserve(other.size());
     for (AbstractData const* f : other)
@@ -22,50 +25,75 @@ SEQUENCE::FieldVector::~FieldVector()
     clear();
 }
 
-void SEQUENCE::BitMap::resize(unsigned n)
+SEQUENCE::BitMap::BitMap(BitMap const& other) : size_(0), capacity_(InlineBytes)
 {
-    bytes_.resize((static_cast<unsigned long long>(n) + 7) / 8, 0);
+    bits_.word = 0;
+    resize(other.size_);
+    unsigned const n = byteCount();
+    if (n)
+        std::memcpy(data(), other.data(), n);
+}
+
+SEQUENCE::BitMap& SEQUENCE::BitMap::operator=(BitMap const& other)
+{
+    if (this != &other) {
+        BitMap copy(other);
+        swap(copy);
+    }
+    return *this;
+}
+
+void SEQUENCE::BitMap::release()
+{
+    if (onHeap())
+        detail::PoolAllocator<unsigned char>().deallocate(bits_.heap, capacity_);
+    capacity_ = InlineBytes;
+    bits_.word = 0;
+}
+
+void SEQUENCE::BitMap::resizeSlow(unsigned n)
+{
+    unsigned const old = byteCount();
+    unsigned const bytes = static_cast<unsigned>((n + 7ull) / 8);
+    if (bytes > capacity_) {
+        unsigned char* fresh = detail::PoolAllocator<unsigned char>().allocate(bytes);
+        std::memcpy(fresh, data(), old);
+        std::memset(fresh + old, 0, bytes - old);
+        release();
+        bits_.heap = fresh;
+        capacity_ = bytes;
+    } else if (bytes < old) {
+        // Octets beyond the map stay zero, so growing again adds zeros.
+        std::memset(data() + bytes, 0, old - bytes);
+    }
     size_ = n;
-}
-
-int SEQUENCE::BitMap::operator[](unsigned i) const
-{
-    if (i >= size_)
-        return 0;
-    return (static_cast<unsigned char>(bytes_[i / 8]) & (0x80u >> (i % 8))) ? 1 : 0;
-}
-
-void SEQUENCE::BitMap::set(unsigned i)
-{
-    if (i < size_)
-        bytes_[i / 8] = static_cast<char>(bytes_[i / 8] | (0x80u >> (i % 8)));
-}
-
-void SEQUENCE::BitMap::clear(unsigned i)
-{
-    if (i < size_)
-        bytes_[i / 8] = static_cast<char>(bytes_[i / 8] & ~(0x80u >> (i % 8)));
 }
 
 bool SEQUENCE::BitMap::any() const
 {
-    for (unsigned i = 0; i < size_; ++i) {
-        if ((*this)[i])
+    unsigned char const* d = data();
+    unsigned const whole = size_ / 8;
+    for (unsigned i = 0; i < whole; ++i) {
+        if (d[i])
             return true;
     }
-    return false;
+    unsigned const rest = size_ % 8;
+    return rest && (d[whole] & (0xFF00u >> rest) & 0xFFu) != 0;
 }
 
 void SEQUENCE::BitMap::swap(BitMap& other)
 {
     std::swap(size_, other.size_);
-    bytes_.swap(other.bytes_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(bits_.word, other.bits_.word);
 }
 
-SEQUENCE::SEQUENCE(void const* info) : AbstractData(info)
+SEQUENCE::SEQUENCE(void const* info)
+    : AbstractData(info),
+      fields_(static_cast<SequenceInfo const*>(info)->numFields +
+              static_cast<SequenceInfo const*>(info)->knownExtensions)
 {
     InfoType const* i = this->info();
-    fields_.resize(i->numFields + i->knownExtensions, 0);
     optionalMap_.resize(i->numOptional);
     for (unsigned n = 0; n < i->numFields; ++n) {
         if (i->fieldIds[n] == MandatoryField)
@@ -73,8 +101,8 @@ SEQUENCE::SEQUENCE(void const* info) : AbstractData(info)
     }
     if (i->extensionPreset) {
         extensionMap_.resize(i->knownExtensions);
-        for (unsigned k = 0; k < extensionMap_.bytes().size(); ++k)
-            extensionMap_.bytes()[k] = static_cast<char>(i->extensionPreset[k]);
+        for (unsigned k = 0; k < extensionMap_.byteCount(); ++k)
+            extensionMap_.data()[k] = static_cast<unsigned char>(i->extensionPreset[k]);
         for (unsigned k = 0; k < i->knownExtensions; ++k) {
             if (extensionMap_[k])
                 fields_[i->numFields + k] = AbstractData::create(i->fieldInfos[i->numFields + k]);
@@ -117,18 +145,10 @@ AbstractData* SEQUENCE::create(void const* info)
     return info ? new SEQUENCE(info) : 0;
 }
 
-AbstractData* SEQUENCE::makeField(unsigned index)
+AbstractData* SEQUENCE::createField(unsigned index)
 {
-    if (!fields_[index])
-        fields_[index] = AbstractData::create(info()->fieldInfos[index]);
+    fields_[index] = AbstractData::create(info()->fieldInfos[index]);
     return fields_[index];
-}
-
-bool SEQUENCE::hasOptionalField(unsigned id) const
-{
-    if (id < optionalMap_.size())
-        return optionalMap_[id] != 0;
-    return extensionMap_[id - optionalMap_.size()] != 0;
 }
 
 AbstractData* SEQUENCE::includeOptionalField(unsigned id, unsigned index)

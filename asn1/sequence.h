@@ -18,34 +18,78 @@ public:
     typedef SequenceInfo InfoType;
 
     // Owned field values, root fields then known extensions; null = not made.
-    class FieldVector : public std::vector<AbstractData*> {
+    // The pointer array comes from the value pool.
+    class FieldVector : public std::vector<AbstractData*, detail::PoolAllocator<AbstractData*> > {
+        typedef std::vector<AbstractData*, detail::PoolAllocator<AbstractData*> > Base;
+
     public:
         FieldVector() {}
+        explicit FieldVector(size_type n) : Base(n, static_cast<AbstractData*>(0)) {}
         FieldVector(FieldVector const& other);
         ~FieldVector();
-        void swap(FieldVector& other) { std::vector<AbstractData*>::swap(other); }
+        void swap(FieldVector& other) { Base::swap(other); }
 
     private:
         FieldVector& operator=(FieldVector const&);
     };
 
     // Presence bits; bit i is in byte i / 8 under the mask 0x80 >> (i % 8).
+    // Up to 64 bits live in the object itself; a longer map (only an
+    // extension map can be) takes its octets from the value pool.
     class BitMap {
     public:
-        BitMap() : size_(0) {}
-        void resize(unsigned n);
+        BitMap() : size_(0), capacity_(InlineBytes) { bits_.word = 0; }
+        BitMap(BitMap const& other);
+        BitMap& operator=(BitMap const& other);
+        ~BitMap() { release(); }
+
+        // Octets added are zero; octets cut off are gone.
+        void resize(unsigned n)
+        {
+            if (n <= InlineBytes * 8 && size_ == 0 && !onHeap()) {
+                size_ = n;  // the local octets are all zero
+                return;
+            }
+            resizeSlow(n);
+        }
         unsigned size() const { return size_; }
-        int operator[](unsigned i) const;
-        void set(unsigned i);
-        void clear(unsigned i);
+        int operator[](unsigned i) const
+        {
+            if (i >= size_)
+                return 0;
+            return (data()[i / 8] >> (7 - i % 8)) & 1;
+        }
+        void set(unsigned i)
+        {
+            if (i < size_)
+                data()[i / 8] = static_cast<unsigned char>(data()[i / 8] | (0x80u >> (i % 8)));
+        }
+        void clear(unsigned i)
+        {
+            if (i < size_)
+                data()[i / 8] = static_cast<unsigned char>(data()[i / 8] & ~(0x80u >> (i % 8)));
+        }
         bool any() const;
         void swap(BitMap& other);
-        std::vector<char> const& bytes() const { return bytes_; }
-        std::vector<char>& bytes() { return bytes_; }
+
+        // The octets of the map, (size() + 7) / 8 of them.
+        unsigned char* data() { return onHeap() ? bits_.heap : bits_.local; }
+        unsigned char const* data() const { return onHeap() ? bits_.heap : bits_.local; }
+        unsigned byteCount() const { return static_cast<unsigned>((size_ + 7ull) / 8); }
 
     private:
+        static unsigned const InlineBytes = 8;
+        bool onHeap() const { return capacity_ > InlineBytes; }
+        void release();
+        void resizeSlow(unsigned n);
+
         unsigned size_;
-        std::vector<char> bytes_;
+        unsigned capacity_;  // octets of storage; InlineBytes: the local ones
+        union {
+            unsigned char local[InlineBytes];
+            unsigned char* heap;
+            unsigned long long word;
+        } bits_;
     };
 
     explicit SEQUENCE(void const* info);
@@ -68,10 +112,18 @@ public:
     AbstractData const* getField(unsigned index) const { return fields_[index]; }
     // The field in the slot, made from its record when missing (null when the
     // record cannot make one). For the decoders.
-    AbstractData* makeField(unsigned index);
+    AbstractData* makeField(unsigned index)
+    {
+        AbstractData* f = fields_[index];
+        return f ? f : createField(index);
+    }
     char const* getFieldName(int index) const { return info()->fieldNames[index]; }
 
-    bool hasOptionalField(unsigned id) const;
+    bool hasOptionalField(unsigned id) const
+    {
+        unsigned const p = optionalMap_.size();
+        return id < p ? optionalMap_[id] != 0 : extensionMap_[id - p] != 0;
+    }
     // Marks the field present and makes it when missing; an existing value
     // stays. Returns the field.
     AbstractData* includeOptionalField(unsigned id, unsigned index);
@@ -90,6 +142,8 @@ public:
     unsigned getFieldTag(int index) const;
 
 private:
+    AbstractData* createField(unsigned index);
+
     int do_compare(AbstractData const& other) const override;
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;

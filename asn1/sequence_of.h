@@ -11,7 +11,8 @@ namespace ASN1 {
 
 // The value of every SEQUENCE OF / SET OF type: owned elements of one type.
 class SEQUENCE_OF_Base : public ConstrainedObject, public detail::Allocator<SEQUENCE_OF_Base> {
-    typedef std::vector<AbstractData*> Container;
+    // The pointer array comes from the value pool.
+    typedef std::vector<AbstractData*, detail::PoolAllocator<AbstractData*> > Container;
 
 public:
     typedef SequenceOfInfo InfoType;

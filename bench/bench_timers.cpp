@@ -50,4 +50,21 @@ void ReArmRunning(benchmark::State& state) {
 }
 BENCHMARK(ReArmRunning)->Arg(10000);
 
+// Cancelling a pending timer wherever its event sits in the list, then
+// re-arming it (a long delay: it goes back to the tail with one comparison).
+// The cost must not grow with the number pending.
+void CancelAnywhere(benchmark::State& state) {
+  Pending pending(static_cast<int>(state.range(0)));
+  const std::size_t n = pending.timers.size();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    i = (i + 7919) % n;  // a prime stride: every position, in scattered order
+    Timer& t = *pending.timers[i];
+    t.reset();
+    t.set(3600000, &Owner::fire, &pending.owner);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(CancelAnywhere)->Arg(100)->Arg(1000)->Arg(10000);
+
 }  // namespace

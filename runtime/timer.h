@@ -10,8 +10,13 @@
 // or destroy the timer that fired, and its owner.
 #include "runtime/f_dual_list.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+
+#ifndef GW_POOL_ALLOC
+#define GW_POOL_ALLOC 1
+#endif
 
 class Multiplexer;
 class Timer;
@@ -21,9 +26,22 @@ class TimerEvent : public F_dual_list_item<TimerEvent> {
   TimerEvent() = default;
   TimerEvent(const TimerEvent&) = delete;
   TimerEvent& operator=(const TimerEvent&) = delete;
-  // Destroying a pending event cancels it.
+  // Destroying a pending event cancels it: it unlinks itself through its own
+  // links, whatever its place in the list.
   virtual ~TimerEvent();
   virtual void fire() = 0;
+
+#if GW_POOL_ALLOC
+  // Every arming makes an event and every expiry or cancellation frees one
+  // (the heartbeat re-arms on every command): events come from free lists
+  // per size, kept for reuse. n is the size of the most derived class.
+  static void* operator new(std::size_t n);
+  static void operator delete(void* p, std::size_t n);
+  static void* operator new(std::size_t, void* where) noexcept { return where; }
+  static void operator delete(void*, void*) noexcept {}
+#endif
+  // Events handed out by the pool and not yet freed.
+  static unsigned long pooled_in_use();
 
   // deadline := now + delay (mod 2^32); enters the loop's list.
   void schedule(unsigned int delay_ms);

@@ -6,6 +6,7 @@
 #include "runtime/timer.h"
 #include "tests/support/vclock_loop.h"
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -261,6 +262,51 @@ TEST_F(TimerTest, PluginsAreAskedInHookOrderAndTheLeastWaitWins) {
   EXPECT_EQ(asks, 2);
   EXPECT_EQ(platform::vclock::last_timeout(), 0);
   EXPECT_EQ(elapsed(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// Many timers, cancelled in scattered order from every place in the list:
+// each event unlinks itself, the others keep their order (equal deadlines in
+// the order armed), and every event goes back to the pool.
+class TimerCancelTest : public testsupport::VirtualClockTest {
+ protected:
+  struct Owner {
+    std::vector<int>* fired = nullptr;
+    int id = 0;
+    Timer timer;
+    void fire() { fired->push_back(id); }
+  };
+};
+
+TEST_F(TimerCancelTest, CancellingAnywhereKeepsTheOrderOfTheRest) {
+  const unsigned long events_before = TimerEvent::pooled_in_use();
+  const int n = 600;
+  std::vector<int> fired;
+  std::vector<Owner> owners(n);
+  for (int i = 0; i < n; ++i) {
+    owners[i].fired = &fired;
+    owners[i].id = i;
+    owners[i].timer.set(100 + static_cast<unsigned>(i % 7) * 10, &Owner::fire, &owners[i]);
+  }
+  std::vector<bool> cancelled(n, false);
+  for (int k = 0, i = 0; k < n / 3; ++k) {
+    i = (i + 257) % n;  // scattered over the whole list
+    owners[i].timer.reset();
+    cancelled[i] = true;
+  }
+  EXPECT_EQ(multiplexer.timer_list().count(),
+            static_cast<std::uint32_t>(std::count(cancelled.begin(), cancelled.end(), false)));
+  run_for(1000);
+
+  std::vector<int> expected;
+  for (int slot = 0; slot < 7; ++slot)
+    for (int i = slot; i < n; i += 7)
+      if (!cancelled[i]) expected.push_back(i);
+  EXPECT_EQ(fired, expected);
+  EXPECT_EQ(TimerEvent::pooled_in_use(), events_before) << "an event was not given back";
 }
 
 }  // namespace
