@@ -1,6 +1,8 @@
 #include "asn1/choice.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <iostream>
 
 #include <boost/polymorphic_cast.hpp>
 
@@ -61,6 +63,22 @@ bool CHOICE::select(int id)
         return true;
     choiceID_ = id;
     return createSelection();
+}
+
+void CHOICE::selectionFailed(int id) const
+{
+    InfoType const* i = info();
+    auto name = [i](int index) -> std::string {
+        if (index == NoSelection)
+            return "nothing";
+        if (index >= 0 && static_cast<unsigned>(index) < i->totalChoices && i->selectionNames)
+            return i->selectionNames[index];
+        return "an unknown alternative";
+    };
+    std::cerr << "CHOICE ASSERTION FAILED!" << std::endl
+              << "alternative " << name(id) << " read while " << name(choiceID_) << " is selected"
+              << std::endl;
+    std::abort();
 }
 
 bool CHOICE::createSelection()

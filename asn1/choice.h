@@ -30,6 +30,24 @@ public:
     bool select(int id);
     bool createSelection();
 
+    // The alternative of index `id`, for the generated get_ and ref_
+    // accessors. Any other selection (none, an unknown one, another index)
+    // ends the process with "CHOICE ASSERTION FAILED!": read as `id`'s type
+    // it would be a null dereference or a type confusion. Checked in every
+    // build, since the controller chooses the alternatives.
+    AbstractData const& selectedAs(int id) const
+    {
+        if (choiceID_ != id || !choice_)
+            selectionFailed(id);
+        return *choice_;
+    }
+    AbstractData& selectedAs(int id)
+    {
+        if (choiceID_ != id || !choice_)
+            selectionFailed(id);
+        return *choice_;
+    }
+
     int currentSelection() const { return choiceID_; }
     AbstractData* getSelection() { return choice_; }
     AbstractData const* getSelection() const { return choice_; }
@@ -45,6 +63,7 @@ public:
 private:
     // Index -2 and no alternative; false.
     bool failSelection();
+    [[noreturn]] void selectionFailed(int id) const;
 
     int do_compare(AbstractData const& other) const override;
     AbstractData* do_clone() const override;

@@ -198,13 +198,17 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m)
         if (!decodeSmallUnsigned(n) || !decodeOpenLength(len))
             return false;
         m = memento_type(ahead(len), 8);
-        unsigned long const index = static_cast<unsigned long>(n) + roots;
-        if (index >= v.getTotalChoices()) {
+        // n is compared with the number of known extensions, never added to
+        // the root count first: on a 32-bit target that sum wraps onto a
+        // root alternative.
+        unsigned const total = v.getTotalChoices();
+        unsigned const extensions = total > roots ? total - roots : 0;
+        if (n >= extensions) {
             // An alternative this side does not know: skipped.
             v.setSelection(CHOICE::UnknownSelection, 0);
             return true;
         }
-        return v.select(static_cast<int>(index));
+        return v.select(static_cast<int>(roots + n));
     }
     if (roots == 0)
         return false;

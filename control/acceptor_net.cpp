@@ -2,6 +2,7 @@
 
 #include "runtime/errno_text.h"
 
+#include <cerrno>
 #include <iostream>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,7 +10,7 @@
 
 namespace Control {
 
-AcceptorNet::AcceptorNet(int port, bool log) : port(static_cast<unsigned short>(port)) {
+AcceptorNet::AcceptorNet(int port, bool log) : port(static_cast<unsigned short>(port)), guard(accept_event) {
   set_log(log);
   accept_event.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
 }
@@ -48,6 +49,7 @@ int AcceptorNet::ImplActivate() {
 
 void AcceptorNet::ImplDeactivate() {
   bind_timer.reset();
+  guard.Reset();
   accept_event.Release();
   sock.close();
 }
@@ -75,7 +77,7 @@ void AcceptorNet::BindSocket() {
     RetryLater();
     return;
   }
-  Listen(sock, accept_event);
+  if (!Listen(sock, accept_event)) RetryLater();
 }
 
 void AcceptorNet::OnSocketEvent(int fd, short revents) {
@@ -84,7 +86,12 @@ void AcceptorNet::OnSocketEvent(int fd, short revents) {
     sockaddr_in sa = {};
     socklen_t len = sizeof sa;
     Fd conn(::accept4(fd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC));
-    if (!conn) break;
+    if (!conn) {
+      const int err = errno;
+      guard.OnAcceptFailure(fd, err, log_enabled());
+      break;
+    }
+    guard.Accepted();
     const INet4::Addr peer(sa);
     const Admission a = Admit(conn, peer.GetString());
     if (a == Admission::Refuse) ImplRefuseConnection();

@@ -3,7 +3,9 @@
 // local address, SO_REUSEADDR, backlog 1) and serves one peer at a time; a
 // client that knocks while a peer is connected is accepted, logged with
 // "refuse connection from " and closed at once. A port that cannot be bound
-// is retried every 5000 ms until it frees.
+// is retried every 5000 ms until it frees, and so is a socket that cannot
+// listen. Out of descriptors, pending connections are dropped (AcceptGuard).
+#include "control/accept_guard.h"
 #include "control/control_service.h"
 #include "runtime/event.h"
 #include "runtime/fd.h"
@@ -49,6 +51,7 @@ class AcceptorNet : public ServiceNet {
   Fd sock;
   Timer bind_timer;
   Event accept_event;
+  AcceptGuard guard;
 };
 
 }  // namespace Control

@@ -2,6 +2,7 @@
 // Control::AcceptorUnix: a control connection listening on a Unix-domain
 // socket path (backlog 1), serving one peer at a time like AcceptorNet. Any
 // file already at the path is removed first; paths are cut to 107 octets.
+#include "control/accept_guard.h"
 #include "control/control_service.h"
 #include "runtime/event.h"
 #include "runtime/fd.h"
@@ -33,10 +34,14 @@ class AcceptorUnix : public ServiceUnix {
   virtual void ImplConnected(Fd fd);
 
  private:
+  bool OpenSocket();
+  void RetryLater();
+
   std::string path;
   Fd sock;
   Timer bind_timer;
   Event accept_event;
+  AcceptGuard guard;
 };
 
 }  // namespace Control

@@ -81,8 +81,20 @@ void Service::Disconnect() {
 void Service::Connect(Fd fd, const std::string& peer_name) {
   peer = peer_name;
   state = State::Connected;
+  announced = false;
+  activating = true;
+  failure.clear();
   strm->attach(fd);
   activate();
+  activating = false;
+  // A stack that could not start (no descriptor left for the socket's
+  // duplicate, say) has already been reported down: the owner never hears
+  // of this peer, neither its connect nor its disconnect.
+  if (state != State::Connected) {
+    if (log) std::cerr << "control connection " << peer << " not activated: " << failure << std::endl;
+    return;
+  }
+  announced = true;
   if (owner) owner->OnConnect();
 }
 
@@ -123,7 +135,8 @@ int Service::on_message(Packet& p) {
 
 void Service::on_activated(Protocol*) {}
 
-void Service::on_deactivated(Protocol*, Smart_pointer<Internal_protocol_status>) {
+void Service::on_deactivated(Protocol*, Smart_pointer<Internal_protocol_status> status) {
+  if (activating && !status.null()) failure = status->message();
   if (log) std::cerr << "control connection " << peer << " closed." << std::endl;
   state = State::Deactivating;
   disconnect_call.Activate();
@@ -133,23 +146,27 @@ void Service::OnDeactivateDPC() {
   disconnect_call.Deactivate();
   state = State::Connecting;
   ImplOnDisconnect();
-  if (owner) owner->OnDisconnect();
+  const bool was_announced = announced;
+  announced = false;
+  if (owner && was_announced) owner->OnDisconnect();
 }
 
-void Service::Listen(Fd& sock, Event& accept_event) {
+bool Service::Listen(Fd& sock, Event& accept_event) {
   if (::listen(sock.lowlevel_fd(), 1) != 0) {
     Errno err;
     if (log) std::cerr << "can't listen socket: " << err << std::endl;
-    Deactivate();
-    return;
+    // A bound socket cannot be bound again: the retry starts from a new one.
+    sock.close();
+    return false;
   }
   if (!sock.NonBlock()) {
     Errno err;
     if (log) std::cerr << "can't set socket to non block mode: " << err << std::endl;
     Deactivate();
-    return;
+    return true;
   }
   accept_event.Schedule(sock, POLLIN);
+  return true;
 }
 
 Service::Admission Service::Admit(Fd& conn, const std::string& peer) {

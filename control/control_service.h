@@ -83,9 +83,11 @@ class Service : private ProtocolsFamily {
   void set_log(bool on) { log = on; }
 
   // For the acceptors. Listens on a bound socket (backlog 1), non-blocking,
-  // and arms the accept event on it; a failure is logged and stops the
-  // connection (Deactivate).
-  void Listen(Fd& sock, Event& accept_event);
+  // and arms the accept event on it. A failed listen is logged, closes the
+  // socket and returns false: the caller retries on its bind-retry
+  // schedule. A socket that cannot be made non-blocking is logged and stops
+  // the connection (Deactivate).
+  bool Listen(Fd& sock, Event& accept_event);
   // For the acceptors: what becomes of a socket just accepted from `peer`
   // (logged): taken as the new peer, refused because a peer is connected,
   // or dropped because it cannot be made non-blocking.
@@ -103,6 +105,12 @@ class Service : private ProtocolsFamily {
   Notify* owner = nullptr;
   StrmProtocol* strm;
   Dpc disconnect_call;
+  // The owner was told OnConnect of the current peer (and so is owed an
+  // OnDisconnect).
+  bool announced = false;
+  // Inside Connect's activation of the stack, and why it went down there.
+  bool activating = false;
+  std::string failure;
 };
 
 const char* GetTextNotation(Service::State::Type state);

@@ -22,6 +22,7 @@
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
+#include "runtime/fd.h"
 #include "runtime/ini_file.h"
 #include "runtime/ipc_signal.h"
 #include "runtime/linux_run.h"
@@ -133,6 +134,10 @@ int main(int argc, char** argv) {
   int port = default_port;
   bool daemon = false;
   opterr = 1;
+  RaiseDescriptorLimit();
+  // The board root is fixed (made absolute) before anything can change the
+  // working directory.
+  platform::board_root();
 
   IniFile::File config;
   if (config.Open(platform::board_path(config_file))) {

@@ -103,6 +103,12 @@ void StrmProtocol::local_activate() {
     return;
   }
   read_event.Schedule(sock, POLLIN);
+  if (!read_event.IsActive()) {
+    // No descriptor left for the event's own duplicate: a link nobody reads.
+    Errno err;
+    on_error(std::string("can't watch socket: ") + std::strerror(err.value()));
+    return;
+  }
   on_activate();
 }
 
@@ -125,9 +131,14 @@ void StrmProtocol::on_event(int, short revents) {
 
 void StrmProtocol::do_read() {
   Packet p;
-  p.reserve_head(0);
+  // With the pool empty the bytes are still read, into scratch room, and
+  // dropped: left in the socket they would wake the loop again at once.
+  static unsigned char scratch[packet_max_size];
+  const bool have = drops.Take(p);
+  unsigned char* into = have ? p.tail() : scratch;
+  const std::size_t room = have ? p.tailroom() : sizeof scratch;
   read_measure.begin();
-  const ssize_t n = ::recv(sock.lowlevel_fd(), p.tail(), p.tailroom(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  const ssize_t n = ::recv(sock.lowlevel_fd(), into, room, MSG_DONTWAIT | MSG_NOSIGNAL);
   Errno err;
   read_measure.end();
   if (n < 0) {
@@ -138,6 +149,13 @@ void StrmProtocol::do_read() {
   if (n == 0) {
     // The peer closed; the text is whatever errno holds, as on every read error.
     on_error(std::string("read error: ") + std::strerror(err.value()));
+    return;
+  }
+  if (!have) {
+    drops.Count();
+    if (drops.ShouldLog())
+      std::cerr << ext::header(this) << "packet pool empty, received data dropped (" << drops.count()
+                << " reads dropped)" << std::endl;
     return;
   }
   if (verbose_) diagnostic(std::clog, "receive success");

@@ -11,6 +11,7 @@
 #include "runtime/event.h"
 #include "runtime/fd.h"
 #include "runtime/measure.h"
+#include "runtime/packet_drops.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -48,6 +49,8 @@ class StrmProtocol : public Protocol {
   const Measure& get_read_measure() const { return read_measure; }
   const Measure& get_write_measure() const { return write_measure; }
   std::uint32_t GetOverflowCounter() const { return overflow; }
+  // Reads dropped because the packet pool was empty.
+  std::uint32_t GetDropCounter() const { return drops.count(); }
 
   bool verbose() const { return verbose_; }
   void verbose(bool on) { verbose_ = on; }
@@ -82,4 +85,5 @@ class StrmProtocol : public Protocol {
   Measure read_measure;
   Measure write_measure;
   std::uint32_t overflow = 0;
+  PacketDrops drops;
 };

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <climits>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -19,6 +21,12 @@ void make_dirs(const std::string& path) {
 std::string compute_root() {
   const char* env = std::getenv("GW_BOARD_ROOT");
   std::string root = (env && *env) ? env : GW_DEFAULT_BOARD_ROOT;
+  // Made absolute now: the daemon changes directory to "/" later, and every
+  // board path must still name the same file.
+  if (root[0] != '/') {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd)) root = std::string(cwd) + "/" + root;
+  }
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   for (const char* sub : {"/dev", "/var/run", "/var/log", "/var/monitoring", "/usr/local/etc",
                           "/usr/local/voice", "/proc"})

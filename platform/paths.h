@@ -15,7 +15,8 @@ const std::string& board_root();
 // Maps an absolute board path ("/var/run/server.pid") to the path to open.
 std::string board_path(const std::string& path);
 
-// Re-reads GW_BOARD_ROOT; for tests that switch roots within one process.
+// Re-reads GW_BOARD_ROOT; for tests that switch roots within one process. A
+// relative root is taken from the working directory at the time of reading.
 void reset_board_root();
 
 }  // namespace platform

@@ -29,8 +29,7 @@ void Connect::Start(const std::string& address, unsigned int timeout_ms) {
   timer_.reset();
   status_ = Status::InProgress;
 
-  const int raw = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  socket_ = Fd(raw);  // a close-on-exec duplicate; the first descriptor closes
+  socket_ = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!socket_.is_valid()) {
     Complete(Status::Failed);
     return;

@@ -61,7 +61,7 @@ ChildWaitService::~ChildWaitService() {
 void ChildWaitService::Activate() {
   if (event_.IsActive()) return;
   int pair[2];
-  if (::socketpair(AF_UNIX, SOCK_DGRAM, 0, pair) != 0) {
+  if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0) {
     std::cerr << "ChildWaitService: initialize fails" << std::endl;
     return;
   }

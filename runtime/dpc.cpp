@@ -11,7 +11,9 @@ void DpcHandler1::Invoke() {
 Dpc::~Dpc() { Deactivate(); }
 
 void Dpc::Bind(DpcHandler* h) {
-  // The old handler may be the one running; it goes when the new one is in.
+  // Bound from inside its own call, the old handler is the one running: it
+  // is destroyed here, before its Invoke returns. That is safe only because
+  // no Invoke touches its handler again after the call it makes.
   std::unique_ptr<DpcHandler> old(handler.release());
   handler.reset(h);
 }

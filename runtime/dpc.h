@@ -2,7 +2,8 @@
 // A deferred call: while active, the loop runs it at both call points of
 // every pass (after the due timers have fired, and right before poll).
 // Active calls run in ascending order of the Dpc objects' addresses. A call
-// may deactivate, rebind or destroy its own Dpc (and its owner), and
+// may deactivate, rebind or destroy its own Dpc (and its owner; rebinding
+// destroys the handler that is running, see Dpc::Bind), and
 // activate or deactivate others: one deactivated before its turn at a call
 // point does not run there; one activated joins at the next call point.
 #include <memory>

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 const Fd::BoolResult Fd::valid_{};
@@ -64,4 +65,15 @@ bool SetCloexec(int fd, bool on) {
   int fl = ::fcntl(fd, F_GETFD);
   if (fl < 0) return false;
   return ::fcntl(fd, F_SETFD, on ? (fl | FD_CLOEXEC) : (fl & ~FD_CLOEXEC)) == 0;
+}
+
+long RaiseDescriptorLimit() {
+  rlimit lim;
+  if (::getrlimit(RLIMIT_NOFILE, &lim) != 0) return -1;
+  if (lim.rlim_cur != lim.rlim_max) {
+    rlimit raised = lim;
+    raised.rlim_cur = lim.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) lim = raised;
+  }
+  return lim.rlim_cur == RLIM_INFINITY ? -1 : static_cast<long>(lim.rlim_cur);
 }

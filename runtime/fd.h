@@ -36,3 +36,7 @@ bool NonBlockMode(int fd);
 bool BlockMode(int fd);
 // Sets or clears FD_CLOEXEC, keeping the other descriptor flags.
 bool SetCloexec(int fd, bool on);
+// Raises the soft limit of open descriptors to the hard limit: every Event
+// keeps its own duplicate, so a slot holds three or more descriptors. The
+// soft limit in force afterwards, or -1 when it cannot be read.
+long RaiseDescriptorLimit();

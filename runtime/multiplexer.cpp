@@ -95,7 +95,9 @@ void Multiplexer::resetWD() {
 }
 
 void Multiplexer::open_watchdog() {
-  wd_fd = platform::dev_open(watchdog_path, O_WRONLY);
+  // A child (pppd, a fax program) must not keep the watchdog open: one that
+  // outlived the server would hold it alive.
+  wd_fd = platform::dev_open(watchdog_path, O_WRONLY | O_CLOEXEC);
   if (wd_fd < 0) {
     Errno err;
     std::cerr << "Mux: fail to open watchdog: " << err << std::endl;

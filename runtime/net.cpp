@@ -38,7 +38,7 @@ bool selected(const char* name, std::uint32_t host_addr, ifconfig_mode_t mode) {
 // whose address query succeeds; -1 when the list cannot be obtained.
 template <class F>
 int for_each_selected(ifconfig_mode_t mode, F f) {
-  Fd sock(::socket(AF_INET, SOCK_DGRAM, 0));
+  Fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!sock.is_valid()) return -1;
   struct ifreq records[16];
   std::memset(records, 0, sizeof records);

@@ -252,6 +252,15 @@ void Packet::reserve_head(std::uint32_t len) {
   move_window(len);
 }
 
+bool Packet::try_reserve_head(std::uint32_t len) {
+  try {
+    reserve_head(len);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 void Packet::reserve_tail(std::uint32_t len) {
   passert(len <= packet_max_size, "len>packet_max_size");
   if (null()) {

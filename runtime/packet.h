@@ -110,6 +110,9 @@ class Packet : public Smart_pointer<_Packet> {
   // (reserve_head) or the start (reserve_tail) of the buffer.
   void reserve_head(std::uint32_t len);
   void reserve_tail(std::uint32_t len);
+  // reserve_head for receive paths: false instead of std::bad_alloc when the
+  // pool is empty (the handle is then unchanged).
+  bool try_reserve_head(std::uint32_t len);
 
   void clear() { clean(); }
 

@@ -7,7 +7,7 @@ secs=${1:-60}
 [ $# -gt 0 ] && shift
 command -v clang++ >/dev/null || { echo "fuzz: clang++ is needed (Debian: clang libclang-rt-14-dev)"; exit 2; }
 jobs=$(nproc 2>/dev/null || echo 2)
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -DGW_SANITIZE=ON -DGW_BENCH=OFF >/dev/null
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -DGW_FUZZ=ON -DGW_SANITIZE=ON -DGW_BENCH=OFF >/dev/null
 targets=${*:-$(cd tests && ls */fuzz_*.cpp | sed 's,.*/,,; s,\.cpp$,,')}
 cmake --build build/fuzz -j "$jobs" --target $targets
 for t in $targets; do

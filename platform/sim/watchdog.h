@@ -5,9 +5,9 @@
 #include "platform/sim/device_model.h"
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
-#include <vector>
 
 namespace platform {
 namespace sim {
@@ -19,7 +19,11 @@ class Watchdog : public DeviceModel {
     std::uint32_t ms;  // millisecond count of the process clock
   };
 
-  std::vector<Write> writes;
+  // A server on the simulated board pings for as long as it runs: only the
+  // latest writes are kept, oldest first; `total` counts them all.
+  static constexpr std::size_t max_kept = 1024;
+  std::deque<Write> writes;
+  std::uint64_t total = 0;
   std::map<std::string, int> fail_write;  // text -> errno to fail it with
 
   ssize_t on_write(Channel& ch, const void* buf, size_t len) override;

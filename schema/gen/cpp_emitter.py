@@ -378,9 +378,9 @@ class ModuleEmitter:
                   "    %s& ref_%s();" % (V, a),
                   "    %s& select_%s();" % (V, a)]
             bodies += [
-                "inline %s const& %s::get_%s() const { return static_cast<%s const&>(*getSelection()); }"
-                % (QV, cls, a, V),
-                "inline %s& %s::ref_%s() { return static_cast<%s&>(*getSelection()); }" % (QV, cls, a, V),
+                "inline %s const& %s::get_%s() const { return static_cast<%s const&>(selectedAs(%d)); }"
+                % (QV, cls, a, V, i),
+                "inline %s& %s::ref_%s() { return static_cast<%s&>(selectedAs(%d)); }" % (QV, cls, a, V, i),
                 "inline %s& %s::select_%s()" % (QV, cls, a),
                 "{",
                 "    return static_cast<%s&>(*setSelection(%d, ::ASN1::AbstractData::create(%s)));"

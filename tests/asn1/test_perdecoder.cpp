@@ -43,6 +43,16 @@ TEST(PerDecoder, ExtraOctetsAndUnknownAlternatives)
     // them, even though an extension alternative has that number.
     rec::Alt a;
     EXPECT_FALSE(decoded("60 00", a));
+
+    // Extension numbers near 2^32 (a 4-octet normally small number) must
+    // not wrap onto a root alternative when the root count is added, on a
+    // 32-bit target either: 2^32 - 3 + 3 roots would be x, 2^32 - 2 y.
+    for (const char* n : {"FF FF FF FD", "FF FF FF FE", "FF FF FF FF"}) {
+        rec::Alt far;
+        ASSERT_TRUE(decoded(std::string("C0 04 ") + n + " 01 00", far)) << n;
+        EXPECT_EQ(-2, far.currentSelection()) << n;
+        EXPECT_EQ(nullptr, far.getSelection()) << n;
+    }
 }
 
 TEST(PerDecoder, Integers)

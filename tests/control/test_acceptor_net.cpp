@@ -9,16 +9,34 @@
 
 #include <cerrno>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace {
 // While set, socket() fails with this error number. Exhausting the
 // descriptors instead would also starve UBSan, whose vptr checks probe
 // memory through a pipe.
 int fail_socket_errno = 0;
+// While set, listen() fails with this error number.
+int fail_listen_errno = 0;
 }  // namespace
+
+extern "C" int listen(int fd, int backlog) {
+  if (fail_listen_errno) {
+    errno = fail_listen_errno;
+    return -1;
+  }
+  using Fn = int (*)(int, int);
+  static const Fn real = reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, "listen"));
+  return real(fd, backlog);
+}
 
 extern "C" int socket(int domain, int type, int protocol) {
   if (fail_socket_errno) {
@@ -190,6 +208,52 @@ TEST_F(AcceptorTest, SocketThatCannotBeCreatedIsRetriedNotReportedAsListening) {
   EXPECT_EQ(owner.connects, 1);
 }
 
+TEST_F(AcceptorTest, ListenThatFailsIsRetriedOnTheBindSchedule) {
+  Control::AcceptorNetCheckConnection acc;
+  acc.Bind(&owner);
+  const std::int64_t t0 = now_ms();
+  fail_listen_errno = EADDRINUSE;
+  acc.Activate();
+  run_for(5000);
+  fail_listen_errno = 0;
+  const auto lines = StreamCapture::matching(cap.err(), "can't listen socket: ");
+  ASSERT_EQ(lines.size(), 2u) << cap.all();
+  EXPECT_EQ(lines[0].text, "can't listen socket: Address already in use");
+  EXPECT_EQ(lines[1].ms - t0, 5000);
+  EXPECT_EQ(acc.GetState(), Control::Service::State::Connecting) << "still on its way up";
+  EXPECT_EQ(acc.GetBoundPort(), 0);
+
+  run_for(5000);
+  ASSERT_NE(acc.GetBoundPort(), 0);
+  EXPECT_EQ(StreamCapture::count(cap.err(), "can't bind to socket: "), 0) << "a fresh socket each time";
+  LoopbackPeer c1;
+  ASSERT_TRUE(c1.connect(acc.GetBoundPort()));
+  run_for(10);
+  EXPECT_EQ(owner.connects, 1);
+}
+
+TEST_F(AcceptorTest, ConnectionWhoseStackCannotStartIsLoggedAndNeverAnnounced) {
+  Control::AcceptorNetCheckConnection acc;
+  start(acc);
+  // A socket that did not survive the hand-over (no descriptor left for the
+  // duplicate) reaches the stack as no socket at all.
+  acc.Connected(Fd(), INet4::Addr("127.0.0.1:4000"));
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "control connection 127.0.0.1:4000 not activated: fd not attached"))
+      << cap.all();
+  run_for(10);
+  EXPECT_EQ(owner.connects, 0);
+  EXPECT_EQ(owner.disconnects, 0) << "no disconnect of a peer the owner never heard of";
+  EXPECT_EQ(acc.GetState(), Control::Service::State::Connecting);
+
+  LoopbackPeer c1;
+  ASSERT_TRUE(c1.connect(port));
+  run_for(10);
+  EXPECT_EQ(owner.connects, 1);
+  c1.close();
+  run_for(10);
+  EXPECT_EQ(owner.disconnects, 1);
+}
+
 // Feeds a controller that has stopped reading until its link is dropped;
 // notes how long the failing message took and how often the watchdog was
 // pinged meanwhile.
@@ -202,10 +266,10 @@ struct Flooder {
     const std::string big(60000, 'x');
     for (int i = 0; i < 1000 && svc->IsConnected(); ++i) {
       const std::uint32_t t = static_cast<std::uint32_t>(Mux::milliseconds());
-      const std::size_t p = wd.writes.size();
+      const std::uint64_t p = wd.total;
       svc->Send(big.data(), static_cast<int>(big.size()));
       took = static_cast<std::uint32_t>(Mux::milliseconds()) - t;
-      pings = wd.writes.size() - p;
+      pings = static_cast<std::size_t>(wd.total - p);
     }
   }
 };
@@ -233,3 +297,126 @@ TEST_F(AcceptorTest, BlockedWriteGivesUpAfter1000msAndTheLinkIsDropped) {
 }
 
 }  // namespace
+
+namespace {
+
+// The child of the out-of-descriptors test: an acceptor on the real clock
+// that reports to the parent over `ctl`: its port, 'C' at each connect, 'E'
+// once its descriptors are exhausted, 'F' with the CPU milliseconds it spent
+// while exhausted once it has freed them. The exit status says whether the
+// drop was logged exactly once.
+void stop_loop() { multiplexer.terminate(); }
+
+int exhausted_acceptor(int ctl) {
+  StreamCapture cap;
+  Control::AcceptorNetCheckConnection acc;
+  Owner owner;
+  acc.Bind(&owner);
+  acc.Activate();
+  const std::uint16_t port = acc.GetBoundPort();
+  if (::write(ctl, &port, sizeof port) != sizeof port) return 10;
+  int reported = 0;
+  auto run_ms = [&](unsigned int ms) {
+    Timer stop;
+    stop.set(ms, &stop_loop);
+    multiplexer.run(false, true);
+    for (; reported < owner.connects; ++reported)
+      if (::write(ctl, "C", 1) != 1) return false;
+    return true;
+  };
+  // One controller comes and goes first, and every timer of the loop fires
+  // once, so nothing runs for the first time while descriptors are short.
+  while (owner.disconnects == 0) {
+    if (!run_ms(100)) return 11;
+  }
+  if (!run_ms(1200)) return 12;
+
+  rlimit lim;
+  ::getrlimit(RLIMIT_NOFILE, &lim);
+  lim.rlim_cur = 64;
+  ::setrlimit(RLIMIT_NOFILE, &lim);
+  std::vector<int> fillers;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+  if (errno != EMFILE) return 13;
+  if (::write(ctl, "E", 1) != 1) return 14;
+
+  rusage before, after;
+  ::getrusage(RUSAGE_SELF, &before);
+  if (!run_ms(1500)) return 15;
+  ::getrusage(RUSAGE_SELF, &after);
+  for (int fd : fillers) ::close(fd);
+  auto cpu_ms = [](const rusage& r) {
+    return std::int64_t(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000 +
+           (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000;
+  };
+  const std::int32_t spent = static_cast<std::int32_t>(cpu_ms(after) - cpu_ms(before));
+  if (::write(ctl, "F", 1) != 1 || ::write(ctl, &spent, sizeof spent) != sizeof spent) return 16;
+
+  for (int i = 0; i < 50 && owner.connects < 2; ++i) {
+    if (!run_ms(100)) return 17;
+  }
+  acc.Deactivate();
+  return StreamCapture::count(cap.err(), "can't accept connection: Too many open files, connection dropped.") == 1
+             ? 0
+             : 18;
+}
+
+bool read_exact(int fd, void* buf, std::size_t n) {
+  char* p = static_cast<char*>(buf);
+  while (n > 0) {
+    const ssize_t r = ::read(fd, p, n);
+    if (r <= 0) return false;
+    p += r;
+    n -= static_cast<std::size_t>(r);
+  }
+  return true;
+}
+
+char read_report(int fd) {
+  char c = 0;
+  return read_exact(fd, &c, 1) ? c : 0;
+}
+
+}  // namespace
+
+// Out of descriptors, accept fails and leaves the connection in the backlog,
+// where poll finds it again at once. The acceptor must neither spin nor
+// stall: it drops what it cannot take and serves the next controller once
+// descriptors are free again. Runs in a child (its own descriptor limit) on
+// the real clock, for about three seconds.
+TEST(AcceptorOutOfDescriptors, DropsPendingConnectionsWithoutSpinningAndServesOnceFreed) {
+  int sv[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(sv[0]);
+    ::_exit(exhausted_acceptor(sv[1]));
+  }
+  ::close(sv[1]);
+  const int ctl = sv[0];
+  std::uint16_t port = 0;
+  ASSERT_TRUE(read_exact(ctl, &port, sizeof port));
+  {
+    LoopbackPeer first;
+    ASSERT_TRUE(first.connect(port));
+    EXPECT_EQ(read_report(ctl), 'C');
+  }
+  EXPECT_EQ(read_report(ctl), 'E');
+  LoopbackPeer dropped;
+  ASSERT_TRUE(dropped.connect(port)) << "the kernel completes it in the backlog";
+  EXPECT_TRUE(dropped.peer_closed(1000)) << "accepted and closed at once";
+  EXPECT_EQ(read_report(ctl), 'F');
+  std::int32_t cpu_ms = -1;
+  ASSERT_TRUE(read_exact(ctl, &cpu_ms, sizeof cpu_ms));
+  EXPECT_LT(cpu_ms, 500) << "1500 ms out of descriptors must not be spent spinning";
+
+  LoopbackPeer next;
+  ASSERT_TRUE(next.connect(port));
+  EXPECT_EQ(read_report(ctl), 'C') << "the next controller is served";
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ::close(ctl);
+}

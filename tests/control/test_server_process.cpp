@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -67,6 +68,30 @@ std::string file_text(const std::string& path) {
 
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
+// The descriptors of a process above 2 that would survive an exec.
+std::vector<std::string> inheritable_descriptors(pid_t pid) {
+  std::vector<std::string> found;
+  const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return {"cannot read " + dir};
+  while (dirent* e = ::readdir(d)) {
+    const int fd = std::atoi(e->d_name);
+    if (e->d_name[0] == '.' || fd <= 2) continue;
+    std::istringstream info(file_text("/proc/" + std::to_string(pid) + "/fdinfo/" + e->d_name));
+    std::string key;
+    unsigned long flags = 0;
+    while (info >> key)
+      if (key == "flags:") info >> std::oct >> flags;
+    if (!(flags & O_CLOEXEC)) {
+      char target[512] = {};
+      ::readlink((dir + "/" + e->d_name).c_str(), target, sizeof target - 1);
+      found.push_back(std::string(e->d_name) + " -> " + target);
+    }
+  }
+  ::closedir(d);
+  return found;
+}
+
 std::string version() {
   std::ostringstream s;
   s << Version::current;
@@ -80,14 +105,24 @@ std::uint16_t free_port() { return testsupport::LoopbackListener().port(); }
 // beside the board root's directories.
 class ServerProcess {
  public:
-  ServerProcess(const std::string& root, const std::vector<std::string>& args)
+  // With `relative_root`, the program starts in the root's parent directory
+  // and is given the root by its relative name.
+  ServerProcess(const std::string& root, const std::vector<std::string>& args, bool relative_root = false)
       : out_path_(root + "/server.out"), err_path_(root + "/server.err") {
     pid_ = ::fork();
     if (pid_ == 0) {
-      const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       ::dup2(out, 1);
       ::dup2(err, 2);
+      // The program starts with its standard streams only, as from a
+      // start-up script: what this test process holds is not its own.
+      for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+      if (relative_root) {
+        const std::string::size_type slash = root.rfind('/');
+        if (::chdir(root.substr(0, slash).c_str()) != 0) ::_exit(126);
+        ::setenv("GW_BOARD_ROOT", root.substr(slash + 1).c_str(), 1);
+      }
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>(GW_SERVER_PROGRAM));
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -147,10 +182,12 @@ TEST_F(ServerProcessTest, CommandLineOptionsThatEndAtOnce) {
     EXPECT_EQ(p.wait(), 2) << args[0];
     EXPECT_EQ(p.out(), usage) << args[0];
   }
-  // "--disable-clock" is an option of its own, not an unknown one.
+  // "--disable-clock" is an option of its own, not an unknown one, and says
+  // so at once, also with "--version".
   ServerProcess v(root.path(), {"--disable-clock", "--version"});
   EXPECT_EQ(v.wait(), 2);
   EXPECT_EQ(v.out(), "server version: " + version() + "\n");
+  EXPECT_EQ(v.err(), "clock control disabled.\n");
   EXPECT_FALSE(exists(pid_file()));
 }
 
@@ -171,6 +208,10 @@ TEST_F(ServerProcessTest, ServesAControllerAndStopsOnSigterm) {
   // The control server behind it answers (its answers are tested on their own).
   ctl.send("C0 01 01 00 05 18");  // ping
   EXPECT_EQ(testsupport::next_non_status(ctl, patience_ms), "C0 01 01 00 05 40");
+
+  // No descriptor of the running server, the controller's included, would
+  // reach a child program.
+  EXPECT_EQ(inheritable_descriptors(p.pid()), std::vector<std::string>{});
 
   // Status dump on SIGUSR2, rewritten from the start each time.
   const std::string dump = board("/var/log/server-status");
@@ -203,10 +244,12 @@ TEST_F(ServerProcessTest, ShortPortOptionAndSigint) {
   EXPECT_FALSE(exists(pid_file()));
 }
 
+// The board root is given by a relative name: the daemon, which changes
+// directory to "/", still writes its pid file and logs under that root.
 TEST_F(ServerProcessTest, DaemonDetachesAndLogsToSyslog) {
   LogSink syslog;
   const std::uint16_t port = free_port();
-  ServerProcess p(root.path(), {"--daemon", "--port", std::to_string(port)});
+  ServerProcess p(root.path(), {"--daemon", "--port", std::to_string(port)}, true);
   EXPECT_EQ(p.wait(), 0);  // the parent leaves at once
   // The log socket holds only a few datagrams: keep reading it, or the
   // daemon waits in its start-up lines.

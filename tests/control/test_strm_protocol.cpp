@@ -113,3 +113,37 @@ TEST_F(StrmProtocolTest, WriteErrorEndsTheLinkOnceAndEmptyPacketsCostNothing) {
 }
 
 }  // namespace
+
+// A flood the peer controls can empty the packet pool: each read is then
+// dropped and counted, a line is written at most once per second, and the
+// link carries on once buffers are back.
+TEST_F(StrmProtocolTest, EmptyPoolDropsReadsCountsThemAndLogsOncePerSecond) {
+  start();
+  std::vector<Packet> hoard;
+  while (PacketPool::available() > 0) {
+    hoard.emplace_back();
+    hoard.back().reserve_head(0);
+  }
+  const std::string line = "SockStream[test]: packet pool empty, received data dropped (";
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(::write(sv[1], "lost", 4), 4);
+    strm->on_event(0, POLLIN);
+  }
+  EXPECT_EQ(strm->GetDropCounter(), 3u);
+  EXPECT_EQ(StreamCapture::count(cap.err(), line), 1) << cap.all();
+  EXPECT_TRUE(owner.received.empty());
+  EXPECT_TRUE(owner.downs.empty()) << "the link stays up";
+  strm->on_event(0, POLLIN);
+  EXPECT_EQ(strm->GetDropCounter(), 3u) << "nothing left unread: no drop";
+
+  run_for(1000);
+  ASSERT_EQ(::write(sv[1], "lost", 4), 4);
+  strm->on_event(0, POLLIN);
+  EXPECT_EQ(StreamCapture::count(cap.err(), line), 2);
+  EXPECT_TRUE(StreamCapture::has(cap.err(), line + "4 reads dropped)"));
+
+  hoard.clear();
+  ASSERT_EQ(::write(sv[1], "kept", 4), 4);
+  strm->on_event(0, POLLIN);
+  EXPECT_EQ(owner.received, "kept");
+}

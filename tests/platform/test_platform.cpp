@@ -20,6 +20,29 @@ TEST(BoardPaths, ResolveUnderTheBoardRoot) {
   EXPECT_EQ(::access((root + "/var/run").c_str(), W_OK), 0);
 }
 
+// A relative root is fixed against the working directory when it is read:
+// a daemon that changes directory to "/" later must still find its files.
+TEST(BoardPaths, RelativeRootBecomesAbsolute) {
+  const std::string saved = platform::board_root();
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(::chdir(saved.c_str()), 0);
+  char here[4096];
+  ASSERT_NE(::getcwd(here, sizeof here), nullptr);
+  const std::string base = here;
+  ::setenv("GW_BOARD_ROOT", "rel-root/", 1);
+  platform::reset_board_root();
+  const std::string root = platform::board_root();
+  ASSERT_EQ(::chdir("/"), 0);
+  EXPECT_EQ(root, base + "/rel-root");
+  EXPECT_EQ(platform::board_path("/var/run"), base + "/rel-root/var/run");
+  EXPECT_EQ(::access(platform::board_path("/var/run").c_str(), W_OK), 0) << "still found from /";
+  ::setenv("GW_BOARD_ROOT", saved.c_str(), 1);
+  platform::reset_board_root();
+  ASSERT_EQ(::chdir(cwd), 0);
+  EXPECT_EQ(platform::board_root(), saved);
+}
+
 TEST(Device, PlainFilesOpenUnderTheBoardRoot) {
   std::ofstream(platform::board_path("/usr/local/etc/probe.txt")) << "x";
   int fd = platform::dev_open("/usr/local/etc/probe.txt", O_RDONLY);
@@ -47,6 +70,23 @@ TEST(Watchdog, RecordsWritesAlsoThroughDuplicates) {
   EXPECT_EQ(wd.channels().size(), 1u) << "a duplicate still holds the device open";
   platform::dev_close(dup);
   EXPECT_EQ(wd.channels().size(), 0u);
+}
+
+TEST(Watchdog, KeepsOnlyTheLatestWritesAndCountsAll) {
+  auto& wd = platform::sim::watchdog();
+  wd.clear();
+  int fd = platform::dev_open("/dev/misc/gw-wd", O_WRONLY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(platform::dev_write(fd, "START", 5), 5);
+  const std::size_t pings = platform::sim::Watchdog::max_kept + 10;
+  for (std::size_t i = 0; i < pings; ++i) ASSERT_EQ(platform::dev_write(fd, "PING", 4), 4);
+  EXPECT_EQ(platform::dev_write(fd, "STOP", 4), 4);
+  EXPECT_EQ(wd.total, pings + 2);
+  ASSERT_EQ(wd.writes.size(), platform::sim::Watchdog::max_kept);
+  EXPECT_EQ(wd.writes.front().data, "PING");
+  EXPECT_EQ(wd.writes.back().data, "STOP");
+  platform::dev_close(fd);
+  wd.clear();
 }
 
 TEST(Watchdog, InjectedFailures) {

@@ -14,8 +14,18 @@
 #include <string>
 #include <vector>
 
+#include "runtime/event.h"
+#include "runtime/fd.h"
+#include "runtime/linux_run.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <fstream>
 
 namespace {
 
@@ -233,4 +243,89 @@ TEST_F(ChildWaitTest, ManyChildrenEndingAtOnceAreAllReported) {
   ASSERT_TRUE(run_until(n)) << reported << " of " << n << " exits reported";
   for (int i = 0; i < n; ++i) EXPECT_EQ(watched[i]->exit_code(), i % 100) << i;
   EXPECT_TRUE(service()->watchers().empty());
+}
+
+namespace {
+
+std::vector<int> open_descriptors(const std::string& proc_dir) {
+  std::vector<int> fds;
+  if (DIR* d = ::opendir(proc_dir.c_str())) {
+    while (dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') fds.push_back(std::atoi(e->d_name));
+    ::closedir(d);
+  }
+  std::sort(fds.begin(), fds.end());
+  return fds;
+}
+
+std::string command_of(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
+}
+
+// What the loop's timer does: starts `cat` reading a pipe, hands it one more
+// descriptor, notes the child's descriptors once it runs, then lets it end.
+struct Starter {
+  Watched watched;
+  int given = -1;
+  std::vector<int> child_fds;
+  std::string command;
+
+  void start() {
+    int feed[2];
+    ASSERT_EQ(::pipe2(feed, O_CLOEXEC), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(feed[0], 0);
+      ::execl("/bin/cat", "cat", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    watched.wait.Attach(pid);
+    ::close(feed[0]);
+    for (int i = 0; i < 500 && command_of(pid) != "cat"; ++i) ::usleep(10000);
+    command = command_of(pid);
+    child_fds = open_descriptors("/proc/" + std::to_string(pid) + "/fd");
+    ::close(feed[1]);  // end of input: cat ends
+  }
+};
+
+}  // namespace
+
+// A child started from the running loop (as pppd, fax and t38 programs will
+// be) holds its standard streams and what it was given, nothing else: not
+// the watchdog, not the pid file, not the loop's own sockets.
+TEST_F(ChildWaitTest, ChildHoldsOnlyItsStandardStreamsAndWhatItWasGiven) {
+  // Descriptors the test process came with are not under test.
+  for (int fd : open_descriptors("/proc/self/fd"))
+    if (fd > 2) SetCloexec(fd, true);
+
+  Linux::Run pid_file("child-fds");
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  Fd kept(pair[0]);
+  Event watched_socket;
+  watched_socket.Schedule(kept, 1);
+  Fd config;
+  ASSERT_TRUE(config.open("/proc/self/stat", O_RDONLY));
+
+  Starter s;
+  s.given = pair[1];
+  SetCloexec(s.given, false);  // handed to the program on purpose
+  s.watched.then = [](Watched&) {};
+  Timer go;
+  go.set(0, &Starter::start, &s);
+  expected = 1;
+  guard_fired = false;
+  Timer guard;
+  guard.set(20000, &on_guard);
+  multiplexer.run(true, true);  // with the watchdog, as the server runs
+  ASSERT_FALSE(guard_fired);
+  watched_socket.Release();
+  ::close(pair[1]);
+
+  EXPECT_EQ(s.command, "cat");
+  EXPECT_EQ(s.child_fds, (std::vector<int>{0, 1, 2, s.given}));
+  EXPECT_EQ(s.watched.exit_code(), 0);
 }

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <unistd.h>
@@ -79,3 +81,23 @@ TEST(Errno, CapturesAtConstructionAndStreamsTheText) {
 }
 
 }  // namespace
+
+// Every slot holds several descriptors (each Event its own duplicate): the
+// server takes all the hard limit allows.
+TEST(Fd, DescriptorLimitIsRaisedToTheHardLimit) {
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    rlimit lim;
+    ::getrlimit(RLIMIT_NOFILE, &lim);
+    if (lim.rlim_max > 512) lim.rlim_max = 512;
+    lim.rlim_cur = 32;
+    if (::setrlimit(RLIMIT_NOFILE, &lim) != 0) ::_exit(2);
+    const long raised = RaiseDescriptorLimit();
+    ::getrlimit(RLIMIT_NOFILE, &lim);
+    ::_exit(raised == long(lim.rlim_max) && lim.rlim_cur == lim.rlim_max ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}

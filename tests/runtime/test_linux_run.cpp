@@ -39,7 +39,7 @@ TEST(LinuxRun, PidFileHoldsOnlyTheDigitsAndGoesAway) {
     std::stringstream text;
     text << std::ifstream(path).rdbuf();
     EXPECT_EQ(text.str(), std::to_string(::getpid()));
-    EXPECT_EQ(descriptor_flags_of(path), 0) << "kept open with the flags asked for, no others";
+    EXPECT_EQ(descriptor_flags_of(path), FD_CLOEXEC) << "kept open, closed on exec so no child inherits it";
   }
   EXPECT_NE(::access(path.c_str(), F_OK), 0) << "removed when the run ends";
 

@@ -260,7 +260,7 @@ TEST_F(MultiplexerTest, WatchdogIsStartedPingedAtMostOncePerSecondAndStopped) {
   run_for(5200, true);
   fast.reset();
 
-  EXPECT_EQ(open_flags, O_WRONLY) << "opened write-only, no other flags";
+  EXPECT_EQ(open_flags, O_WRONLY | O_CLOEXEC) << "opened write-only, closed on exec";
   Strings texts = watchdog_texts();
   ASSERT_GE(texts.size(), 7u);
   EXPECT_EQ(texts.front(), "START");

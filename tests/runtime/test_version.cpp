@@ -35,6 +35,19 @@ TEST(Version, PrintingARecordWritesOnlyItsTag) {
   EXPECT_STRNE("", Version::current.tag()) << "the build fills the current record";
 }
 
+// The tag names the build: a letter, yymmdd, "-", hhmm, the same moment as
+// the build date ("2026-12-07 09:15" gives "T261207-0915").
+TEST(Version, CurrentTagHasTheFormOfTheBuildTime) {
+  const std::string tag = Version::current.tag();
+  const std::string date = Version::current.date();
+  ASSERT_EQ(tag.size(), 12u) << tag;
+  ASSERT_EQ(date.size(), 16u) << date;
+  EXPECT_TRUE(tag[0] >= 'A' && tag[0] <= 'Z') << tag;
+  const std::string expected = date.substr(2, 2) + date.substr(5, 2) + date.substr(8, 2) + "-" +
+                               date.substr(11, 2) + date.substr(14, 2);
+  EXPECT_EQ(tag.substr(1), expected) << tag << " / " << date;
+}
+
 TEST(TraceBlock, WritesEnterAndLeaveOnlyWhenEnabled) {
   std::ostringstream os;
   {

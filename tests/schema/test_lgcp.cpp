@@ -49,6 +49,23 @@ TEST(LgcpMessage, ReselectingReplacesTheAlternativeWithAFreshValue)
     EXPECT_EQ(0u, c.get_connect().getValue());
 }
 
+// The controller chooses the alternatives: an accessor of one that is not
+// selected (nothing, another one, an unknown extension) would read a null
+// or foreign value, and ends the process instead, in every build.
+TEST(LgcpMessageDeathTest, AccessorOfAnAlternativeNotSelectedEndsTheProcess)
+{
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    LGCP::Command none;
+    EXPECT_DEATH(none.get_ping(), "CHOICE ASSERTION FAILED!\nalternative ping read while nothing is selected");
+    LGCP::Command other(LGCP::Command::connect::index, 7u);
+    EXPECT_DEATH(other.get_create(), "alternative create read while connect is selected");
+    EXPECT_DEATH(other.ref_ping(), "alternative ping read while connect is selected");
+    LGCP::Command unknown;
+    unknown.setSelection(ASN1::CHOICE::UnknownSelection, 0);
+    EXPECT_DEATH(unknown.get_ioctl(), "alternative ioctl read while an unknown alternative is selected");
+    EXPECT_EQ(7u, other.get_connect().getValue());
+}
+
 TEST(LgcpMessage, CopiesAreDeepAndOfTheGeneratedClass)
 {
     LGCP::Message a = ping(1, 5);
