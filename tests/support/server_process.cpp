@@ -50,10 +50,13 @@ ServerProcess::ServerProcess(const std::string& root, const std::vector<std::str
     : out_path_(root + "/server.out"), err_path_(root + "/server.err") {
   pid_ = ::fork();
   if (pid_ == 0) {
-    const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    // The program starts with its standard streams only, as from a start-up
+    // script: what this test process holds is not the server's.
+    for (int fd = 3; fd < 1024; ++fd) ::close(fd);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(server_program()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
