@@ -54,7 +54,6 @@ TEST(LgcpMessage, ReselectingReplacesTheAlternativeWithAFreshValue)
 // or foreign value, and ends the process instead, in every build.
 TEST(LgcpMessageDeathTest, AccessorOfAnAlternativeNotSelectedEndsTheProcess)
 {
-    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
     LGCP::Command none;
     EXPECT_DEATH(none.get_ping(), "CHOICE ASSERTION FAILED!\nalternative ping read while nothing is selected");
     LGCP::Command other(LGCP::Command::connect::index, 7u);
