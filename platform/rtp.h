@@ -23,6 +23,9 @@ constexpr unsigned long RTP_TEARDOWN_11 = 0x2000520BUL;
 constexpr unsigned long RTP_SET_EVENT_PD = 0xC024520CUL;
 // Stop PD events: a pointer to a 32-bit 1.
 constexpr unsigned long RTP_RESET_EVENT_PD = 0x8004520DUL;
+// Attach a header-extension user to an existing session of a process:
+// {fd_rtp, pid_rtp}, 8 bytes, read and write.
+constexpr unsigned long RTP_ATTACH_SESSION = 0xC0085209UL;
 
 // Words of the PD request and of an event record.
 constexpr int PD_REQUEST_WORDS = 9;

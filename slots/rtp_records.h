@@ -55,3 +55,19 @@ struct rtp_ext_init_params {
   std::uint32_t param[4];
 };
 static_assert(sizeof(rtp_ext_init_params) == 20, "RTP extension set-up record is 20 bytes");
+
+// Source of the oldest payload queued on the header-extension device.
+struct rtp_ext_source_info {
+  std::uint32_t ssrc;
+  std::uint32_t addr;  // IPv4, network byte order
+  std::uint32_t unused;
+};
+static_assert(sizeof(rtp_ext_source_info) == 12, "RTP extension source record is 12 bytes");
+
+// Source filter of the header-extension device: one IPv4 address (network
+// byte order) and a zero word.
+struct rtp_ext_filter {
+  std::uint32_t addr;
+  std::uint32_t zero;
+};
+static_assert(sizeof(rtp_ext_filter) == 8, "RTP extension filter record is 8 bytes");

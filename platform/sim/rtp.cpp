@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <sys/stat.h>
 #include <sstream>
 
 namespace platform {
@@ -86,6 +87,24 @@ int Rtp::open_error() {
 void Rtp::on_open(Channel& ch) {
   of_channel_[&ch] = sessions.size();
   sessions.emplace_back();
+  sessions.back().serial = next_serial_++;
+}
+
+int Rtp::session_of_fd(int fd) {
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) return -1;
+  for (Channel* c : channels()) {
+    if (c->ino != st.st_ino) continue;
+    auto it = of_channel_.find(c);
+    return it == of_channel_.end() ? -1 : static_cast<int>(it->second);
+  }
+  return -1;
+}
+
+int Rtp::index_of(unsigned serial) const {
+  for (std::size_t i = 0; i < sessions.size(); ++i)
+    if (sessions[i].serial == serial) return static_cast<int>(i);
+  return -1;
 }
 
 void Rtp::on_close(Channel& ch) {
@@ -103,7 +122,8 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
   }
   Session& s = sessions[it->second];
   const bool needs_arg = request == rtp::RTP_BEGIN_SESSION || request == rtp::RTP_ADD_CHANNEL ||
-                         request == rtp::RTP_SET_EVENT_PD || request == rtp::RTP_RESET_EVENT_PD;
+                         request == rtp::RTP_SET_EVENT_PD || request == rtp::RTP_RESET_EVENT_PD ||
+                         request == rtp::RTP_ATTACH_SESSION;
   if (needs_arg && !arg) {
     errno = EFAULT;
     return -1;
@@ -154,6 +174,9 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
     }
     case rtp::RTP_RESET_EVENT_PD:
       s.ops.push_back("pd_reset:" + std::to_string(words[0]));
+      return 0;
+    case rtp::RTP_ATTACH_SESSION:
+      s.ops.push_back("attach:" + std::to_string(words[0]) + "." + std::to_string(words[1]));
       return 0;
     case rtp::RTP_TEARDOWN_10:
       s.ops.push_back("r10");

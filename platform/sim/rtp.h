@@ -13,7 +13,7 @@
 //     open|closed,tdm=T,remote=A:P,local=A:P,rx_pt=N,tx_pt=N,pfactor=N,
 //     vad=N,crate=N,ssrc=N,ttl=N,tos=N,ops=OP/...
 //     OP: begin, add:TDM (as passed), start_tx, stop_tx, pd_set:W0.....W8,
-//     pd_reset:W, r10, r3, r11
+//     pd_reset:W, r10, r3, r11, attach:FD.PID (RTP_ATTACH_SESSION as passed)
 //   rtp event TDM TYPE VALUE TIMEOUT -> queues one event record
 //   rtp raw TDM [HEX]     -> queues the bytes as one record (none: empty)
 //   rtp fail open|begin|add|pd_set ERRNO -> fails the next such step
@@ -35,6 +35,9 @@ class Rtp : public DeviceModel {
   struct Session {
     bool open = true;
     int tdm = -1;
+    // Names the session for other models (the header-extension device)
+    // whatever `clear` does to the list.
+    unsigned serial = 0;
     std::uint8_t record[44] = {};
     std::vector<std::string> ops;
 
@@ -57,6 +60,12 @@ class Rtp : public DeviceModel {
   // Refreshes the open/closed state of the sessions.
   void refresh() { channels(); }
 
+  // The index in `sessions` of the open session that a descriptor of this
+  // process (or a duplicate of it) belongs to; -1 when it is none.
+  int session_of_fd(int fd);
+  // The index of the session with that serial; -1 when it was forgotten.
+  int index_of(unsigned serial) const;
+
   int open_error() override;
   int on_ioctl(Channel& ch, unsigned long request, void* arg) override;
   void on_open(Channel& ch) override;
@@ -66,6 +75,7 @@ class Rtp : public DeviceModel {
   int take_failure(const std::string& step);
   std::map<const Channel*, std::size_t> of_channel_;
   std::map<std::string, int> failures_;
+  unsigned next_serial_ = 1;
 };
 
 // The model installed at "/dev/rtp" (installed on first call).
