@@ -18,6 +18,7 @@
 #include "media/rtp_factory.h"
 #include "media/t38_slot.h"
 #include "media/voice_slot.h"
+#include "radio/ed137/ed137_factory.h"
 #include "platform/paths.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
@@ -205,8 +206,9 @@ int main(int argc, char** argv) {
   VoiceFactory::instance();
   T38SoftFactory::instance();
   IsdnFactory::instance();
-  // Zarn radio factory
-  // ED-137 radio factory
+  // Zarn radio factory: RtpZARNFactory::instance() goes here, before the
+  // ED-137 one.
+  RtpED137Factory::instance();
   HdlcSlotFactory::instance();
 
   HwMux::instance();
