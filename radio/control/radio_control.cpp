@@ -97,6 +97,11 @@ bool RadioControl::RtpExtStart(bool initial) {
   return false;
 }
 
+void RadioControl::SetRtpSession(int fd) {
+  ext_attach.fd_rtp = fd;
+  if (type == rtp_session) rtpFd = Fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+}
+
 bool RadioControl::RtpExtStop() {
   if (type != own_session) return true;
   if (extFd && platform::dev_ioctl(extFd.lowlevel_fd(), rtp_ext::RTP_EXT_DETACH_SESSION, nullptr) == -1)

@@ -88,9 +88,10 @@ class RadioControl : public IRadioController, public IRadioIntController {
   bool RtpExtStart(bool initial);
   // Type 0: detaches and closes the session. Always true.
   bool RtpExtStop();
-  // The RTP session descriptor that a type-0 session attaches to from now
-  // on (the owner's current session, after a codec restart a new one).
-  void SetRtpSession(int fd) { ext_attach.fd_rtp = fd; }
+  // The owner's RTP session from now on (after a codec restart a new one):
+  // a type-0 session attaches to it, a type-1 control attaches through it
+  // (keeping a duplicate, so the old session is let go).
+  void SetRtpSession(int fd);
 
   // "rtp_ext[ID] TIME:", or "rtp_ext TIME:" for type 2.
   const std::string& GetPrefix();

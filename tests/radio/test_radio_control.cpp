@@ -196,6 +196,16 @@ TEST_F(RadioControlTest, SessionSetUpByType) {
     EXPECT_TRUE(c.RtpExtStop());
     EXPECT_EQ(instance_count(), n);
     EXPECT_FALSE(c.HasSession());
+    // After a restart of the owner's session the attach goes through the
+    // new one, and the control no longer holds the old one open.
+    RtpSession next = begin_session(5004);
+    c.SetRtpSession(next.fd.lowlevel_fd());
+    EXPECT_TRUE(c.RtpExtStart(false));
+    EXPECT_EQ(rtp_ops(next.tdm), "begin/add:-1/attach:7.1200");
+    const int old_line = s.line;
+    s.fd.close();
+    platform::sim::rtp().refresh();
+    EXPECT_FALSE(platform::sim::rtp().sessions[static_cast<std::size_t>(old_line - 1)].open);
   }
   EXPECT_EQ(cap.err().size(), 0u) << cap.all();
 }
