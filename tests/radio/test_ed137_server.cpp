@@ -294,7 +294,7 @@ TEST_F(Ed137Server, KeepAliveSupervision) {
   const int T = made(create(1, 30, ground.port(), Q), 1, 30);
   ASSERT_GE(T, 0);
   // No ground payload: abort 151 about 2 s after the create, then each second.
-  EXPECT_EQ(srv().ctl.next(patience_ms), kAbort30);
+  EXPECT_EQ(srv().ctl.next(patience_ms), kAbort30) << srv().log();
   const std::int64_t t1 = real_ms();
   EXPECT_EQ(srv().ctl.next(patience_ms), kAbort30);
   const std::int64_t t2 = real_ms();
