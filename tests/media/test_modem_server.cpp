@@ -298,10 +298,15 @@ TEST_F(ModemServer, AnsweredCallAuthenticatesAndAccountsOverTheLocalLink) {
   EXPECT_EQ(frames(1), Strings{"slot 10 acct 1/-1294967296 0/77 0/5 2/6 0/3600"});
 
   EXPECT_EQ(ask(activate_modem(6, 10, "10.1.1.2")), Strings{"seq 6 slot 10 success"});
-  EXPECT_EQ(hex(peer.read(16)), "10 00 00 00 02 00 00 00 00 00 00 00 01 00 00 00");
-  EXPECT_EQ(hex(peer.read(36)),
-            "24 00 00 00 03 00 00 00 00 00 00 00 00 00 00 00 0A 01 01 02 FF FF FF 00 0A 01 01 01 FF FF FF FF "
-            "DC 05 00 00");
+  // Words in host order (the board is big-endian), addresses in network order.
+  Bytes accepted = record(16, 2, 0);
+  put(accepted, 12, 1);
+  EXPECT_EQ(hex(peer.read(16)), hex(accepted));
+  Bytes ip = record(36, 3, 0);
+  const unsigned char addresses[16] = {10, 1, 1, 2, 255, 255, 255, 0, 10, 1, 1, 1, 255, 255, 255, 255};
+  std::memcpy(&ip[16], addresses, sizeof addresses);
+  put(ip, 32, 1500);
+  EXPECT_EQ(hex(peer.read(36)), hex(ip));
   EXPECT_EQ(ask(activate_image(7, 10)), Strings{"seq 7 slot 10 error unsupported"});
 
   // Two records in one write; one record byte by byte; wrong sizes and
