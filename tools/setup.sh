@@ -4,8 +4,8 @@ set -e
 pkgs="cmake g++ make python3 libboost-dev libloki-dev libgtest-dev libgmock-dev libbenchmark-dev openssl tshark"
 # snmptrapd reads the SNMP traps the board tests build.
 pkgs="$pkgs snmptrapd"
-# The cross compiler and qemu-user run the radio codec tests in the board's
-# byte order (tools/radio-be-test.sh).
+# The cross compiler and qemu-user run the tests on the board's processor
+# (tools/cross-test.sh, tools/radio-be-test.sh).
 pkgs="$pkgs g++-powerpc-linux-gnu qemu-user"
 missing=""
 for p in $pkgs; do
