@@ -7,14 +7,6 @@
 
 namespace ASN1 {
 
-AbstractData* AbstractData::create(void const* info)
-{
-    if (!info)
-        return 0;
-    CreateFun fn = static_cast<CommonInfo const*>(info)->create;
-    return fn ? fn(info) : 0;
-}
-
 std::string AbstractData::asValueNotation() const
 {
     std::ostringstream os;

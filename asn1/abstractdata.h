@@ -23,8 +23,15 @@ public:
     virtual ~AbstractData() {}
 
     // A new default value of the record's type, or null for a null record
-    // (or a record without a create function). Owned by the caller.
-    static AbstractData* create(void const* info);
+    // (or a record without a create function). Owned by the caller. Inline:
+    // the decoders make every field through it.
+    static AbstractData* create(void const* info)
+    {
+        if (!info)
+            return 0;
+        CreateFun const fn = static_cast<CommonInfo const*>(info)->create;
+        return fn ? fn(info) : 0;
+    }
 
     int compare(AbstractData const& other) const { return do_compare(other); }
     bool operator==(AbstractData const& other) const { return compare(other) == 0; }
@@ -118,13 +125,18 @@ protected:
     bool sizeValidUnlessExtendable(unsigned size) const;
 };
 
-// Least b in 0..31 with 2^b >= n; 32 for 0 and for n above 2^31.
-// Counting leading zeros is one instruction on the board (cntlzw) and here.
+// Least b in 0..31 with 2^b >= n; 32 for 0 and for n above 2^31. The bits
+// below the top bit of n - 1 are filled in and counted: n - 1 wraps to all
+// ones for 0, and has its top bit set above 2^31, so both count 32.
 inline unsigned CountBits(unsigned n)
 {
-    if (n - 1 >= 0x80000000u)  // 0, and above 2^31
-        return 32;
-    return n == 1 ? 0 : 32 - static_cast<unsigned>(__builtin_clz(n - 1));
+    unsigned x = n - 1;
+    x |= x >> 1;
+    x |= x >> 2;
+    x |= x >> 4;
+    x |= x >> 8;
+    x |= x >> 16;
+    return static_cast<unsigned>(__builtin_popcount(x));
 }
 
 // Byte-wise three-way comparison of two ranges (octets unsigned).

@@ -93,15 +93,4 @@ bool IntegerWithNamedNumber::do_accept(ConstVisitor& v) const
     return v.visit(*this);
 }
 
-int getIntegerDataLength(int value)
-{
-    if ((value >> 23) != 0 && (value >> 23) != -1)
-        return 4;
-    if ((value >> 15) != 0 && (value >> 15) != -1)
-        return 3;
-    if ((value >> 7) != 0 && (value >> 7) != -1)
-        return 2;
-    return 1;
-}
-
 } // namespace ASN1

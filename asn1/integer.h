@@ -125,7 +125,19 @@ private:
 };
 
 // Octets (1 to 4) of the shortest two's complement form of the value.
-int getIntegerDataLength(int value);
+inline int getIntegerDataLength(int value)
+{
+    // Sign bits above the top significant bit: value ^ (value >> 31) has
+    // them cleared.
+    unsigned const magnitude = static_cast<unsigned>(value ^ (value >> 31));
+    if (magnitude >> 23)
+        return 4;
+    if (magnitude >> 15)
+        return 3;
+    if (magnitude >> 7)
+        return 2;
+    return 1;
+}
 
 } // namespace ASN1
 

@@ -97,27 +97,18 @@ unsigned PERDecoder::decodeBlock(char* data, unsigned n)
     return count;
 }
 
-int PERDecoder::decodeUnsigned(unsigned lower, unsigned upper, unsigned& value)
+int PERDecoder::decodeWideUnsigned(unsigned lower, unsigned range, unsigned& value)
 {
-    if (lower == upper) {
-        value = lower;
-        return 0;
-    }
-    if (atEnd())
-        return -1;
-    unsigned const range = upper - lower + 1;  // 0: the full 2^32 range
     unsigned bits = CountBits(range);
-    if (range == 0 || range > 255) {
-        if (bits > 16) {
-            unsigned octets = 0;
-            if (decodeLength(1, (bits + 7) / 8, octets) != 0)
-                return -1;
-            bits = octets * 8;
-        } else if (bits > 8) {
-            bits = 16;
-        }
-        byteAlign();
+    if (bits > 16) {
+        unsigned octets = 0;
+        if (decodeLength(1, (bits + 7) / 8, octets) != 0)
+            return -1;
+        bits = octets * 8;
+    } else if (bits > 8) {
+        bits = 16;
     }
+    byteAlign();
     unsigned n = 0;
     if (!decodeMultiBit(bits, n))
         return -1;
@@ -149,6 +140,12 @@ int PERDecoder::decodeLength(unsigned lower, unsigned upper, unsigned& len)
 
 bool PERDecoder::decodeOpenLength(unsigned& len)
 {
+    // The one-octet form (0..127) is nearly every length on the links.
+    byteAlign();
+    if (position_ < end_ && (*position_ & 0x80) == 0) {
+        len = static_cast<unsigned char>(*position_++);
+        return true;
+    }
     return decodeLength(0, NoUpperBound, len) == 0;
 }
 

@@ -1,8 +1,11 @@
 #ifndef ASN1_PERDECODER_H
 #define ASN1_PERDECODER_H
 
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
+#include "asn1/abstractdata.h"
 #include "asn1/visitor.h"
 
 namespace ASN1 {
@@ -16,6 +19,17 @@ extern unsigned const MaximumStringSize;  // bits, octets, characters
 namespace detail {
 // Upper bound of a length that has none (the unbounded length form).
 unsigned const NoUpperBound = 0x7FFFFFFFu;
+
+// Eight octets as one number, the first on top, on either byte order.
+inline std::uint64_t bigEndian64(char const* p)
+{
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    w = __builtin_bswap64(w);
+#endif
+    return w;
+}
 
 // A string counts as short and fixed, and goes without alignment, when ub
 // characters of b bits fit in 16 bits; computed wide so that a huge bound
@@ -68,15 +82,20 @@ public:
             value = 0;
             return true;
         }
-        // The octets that hold the bits (at most five, all present), read
-        // as one number.
-        unsigned const total = (8u - bitsLeft_) + nbits;
-        unsigned const octets = (total + 7) / 8;
-        unsigned long long acc = 0;
-        for (unsigned i = 0; i < octets; ++i)
-            acc = (acc << 8) | static_cast<unsigned char>(position_[i]);
-        acc >>= octets * 8 - total;
-        value = static_cast<unsigned>(acc & ((1ull << nbits) - 1));
+        // The eight octets from the position as one number (near the end:
+        // the octets that hold the bits, zeros behind them), the bits
+        // already read shifted out at the top; the field is the top nbits.
+        unsigned const used = 8u - bitsLeft_;
+        unsigned const total = used + nbits;
+        std::uint64_t word;
+        if (end_ - position_ >= 8) {
+            word = detail::bigEndian64(position_);
+        } else {
+            word = 0;
+            for (unsigned i = 0, n = (total + 7) / 8; i < n; ++i)
+                word |= static_cast<std::uint64_t>(static_cast<unsigned char>(position_[i])) << (56 - 8 * i);
+        }
+        value = static_cast<unsigned>((word << used) >> (64 - nbits));
         position_ += total / 8;
         bitsLeft_ = static_cast<unsigned short>(8 - total % 8);
         return true;
@@ -86,8 +105,25 @@ public:
     bool decodeBitMap(unsigned char* bitmap, unsigned bytes, unsigned nbits);
     // Copies up to n octets (aligned first) and returns how many.
     unsigned decodeBlock(char* data, unsigned n);
-    // 0 on success, -1 on failure.
-    int decodeUnsigned(unsigned lower, unsigned upper, unsigned& value);
+    // 0 on success, -1 on failure. A range of up to 255 values (a bit field,
+    // the common case) is read here, the others out of line.
+    int decodeUnsigned(unsigned lower, unsigned upper, unsigned& value)
+    {
+        if (lower == upper) {
+            value = lower;
+            return 0;
+        }
+        if (atEnd())
+            return -1;
+        unsigned const range = upper - lower + 1;  // 0: the full 2^32 range
+        if (range - 1 >= 255u)
+            return decodeWideUnsigned(lower, range, value);
+        unsigned n = 0;
+        if (!decodeMultiBit(CountBits(range), n))
+            return -1;
+        value = n + lower;
+        return 0;
+    }
     int decodeLength(unsigned lower, unsigned upper, unsigned& len);
     bool decodeSmallUnsigned(unsigned& value);
     int decodeConstrainedLength(ConstrainedObject const& obj, unsigned& len);
@@ -118,6 +154,8 @@ protected:
     int visitUnknownExtensions(SEQUENCE& v) override;
 
 private:
+    // decodeUnsigned of a range of 256 values or more (0: 2^32).
+    int decodeWideUnsigned(unsigned lower, unsigned range, unsigned& value);
     // A length with no bound; false when missing.
     bool decodeOpenLength(unsigned& len);
     // A length with no bound and that many octets, all of which must be

@@ -60,25 +60,16 @@ void PEREncoder::encodeBitMap(unsigned char const* bitmap, unsigned bytes, unsig
     }
 }
 
-bool PEREncoder::encodeUnsigned(unsigned value, unsigned lower, unsigned upper)
+bool PEREncoder::encodeWideUnsigned(unsigned offset, unsigned range)
 {
-    unsigned const offset = value - lower;
-    if (offset > upper - lower)
-        return false;
-    if (lower == upper)
-        return true;
-    unsigned const range = upper - lower + 1;  // 0: the full 2^32 range
-    unsigned const bits = CountBits(range);
-    if (range != 0 && range <= 255) {
-        encodeMultiBit(offset, bits);
-    } else if (range == 256) {
+    if (range == 256) {
         encodeByte(offset);
     } else if (range != 0 && range <= 65536) {
         byteAlign();
         encodeMultiBit(offset, 16);
     } else {
         unsigned const octets = offset == 0 ? 1 : (CountBits(offset + 1) + 7) / 8;
-        if (!encodeUnsigned(octets, 1, (bits + 7) / 8))
+        if (!encodeUnsigned(octets, 1, (CountBits(range) + 7) / 8))
             return false;
         byteAlign();
         encodeMultiBit(offset, octets * 8);
@@ -199,8 +190,7 @@ bool PEREncoder::do_visit(INTEGER const& v)
     unsigned const value = static_cast<unsigned>(v.getValue());
     if (encodeConstraint(v, value)) {
         unsigned const octets = static_cast<unsigned>(getIntegerDataLength(v.getValue()));
-        encodeLength(octets, 0, NoUpperBound);
-        byteAlign();
+        encodeByte(octets);  // its length with no bound: one aligned octet
         encodeMultiBit(value, octets * 8);
         return true;
     }

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "asn1/abstractdata.h"
 #include "asn1/visitor.h"
 
 namespace ASN1 {
@@ -62,7 +63,21 @@ public:
     void encodeBitMap(std::vector<char> const& bitmap, unsigned nbits);
     // The first nbits of `bytes` octets (missing octets count as zero).
     void encodeBitMap(unsigned char const* bitmap, unsigned bytes, unsigned nbits);
-    bool encodeUnsigned(unsigned value, unsigned lower, unsigned upper);
+    // A range of up to 255 values (a bit field, the common case) is written
+    // here, the others out of line.
+    bool encodeUnsigned(unsigned value, unsigned lower, unsigned upper)
+    {
+        unsigned const offset = value - lower;
+        if (offset > upper - lower)
+            return false;
+        if (lower == upper)
+            return true;
+        unsigned const range = upper - lower + 1;  // 0: the full 2^32 range
+        if (range - 1 >= 255u)
+            return encodeWideUnsigned(offset, range);
+        encodeMultiBit(offset, CountBits(range));
+        return true;
+    }
     // upper 0x7FFFFFFF: no upper bound.
     bool encodeLength(unsigned len, unsigned lower, unsigned upper);
     void encodeSmallUnsigned(unsigned value);
@@ -94,6 +109,8 @@ protected:
     bool visitKnownExtension(SEQUENCE const& v, int index) override;
 
 private:
+    // encodeUnsigned of a range of 256 values or more (0: 2^32).
+    bool encodeWideUnsigned(unsigned offset, unsigned range);
     // A length with no bound, then the octets as an aligned block.
     bool encodeOpenOctets(char const* data, unsigned n);
 

@@ -20,8 +20,8 @@ SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : Base()
 
 SEQUENCE::FieldVector::~FieldVector()
 {
-    for (AbstractData* f : *this)
-        delete f;
+    for (AbstractData** f = data(), **end = f + size(); f != end; ++f)
+        delete *f;
     clear();
 }
 
@@ -95,9 +95,15 @@ SEQUENCE::SEQUENCE(void const* info)
 {
     InfoType const* i = this->info();
     optionalMap_.resize(i->numOptional);
-    for (unsigned n = 0; n < i->numFields; ++n) {
-        if (i->fieldIds[n] == MandatoryField)
-            fields_[n] = AbstractData::create(i->fieldInfos[n]);
+    // Locals: the create calls could write anywhere, as far as the compiler
+    // knows, so it would load the record's words again for every field.
+    unsigned const roots = i->numFields;
+    unsigned const* const ids = i->fieldIds;
+    void const* const* const infos = i->fieldInfos;
+    AbstractData** const slots = fields_.data();
+    for (unsigned n = 0; n < roots; ++n) {
+        if (ids[n] == MandatoryField)
+            slots[n] = AbstractData::create(infos[n]);
     }
     if (i->extensionPreset) {
         extensionMap_.resize(i->knownExtensions);

@@ -9,6 +9,8 @@ bool Visitor::do_visit(IntegerWithNamedNumber& v)
     return visit(static_cast<INTEGER&>(v));
 }
 
+// The record is read into locals once: the hooks are virtual calls, after
+// which the compiler would otherwise load every word again per field.
 bool Visitor::visit(SEQUENCE& v)
 {
     SEQUENCE::InfoType const* info = v.info();
@@ -16,9 +18,10 @@ bool Visitor::visit(SEQUENCE& v)
     if (s0 == Fail || s0 == Stop)
         return s0 == Stop;
 
-    for (unsigned i = 0; i < info->numFields; ++i) {
-        int const id = static_cast<int>(info->fieldIds[i]);  // -1 when mandatory
-        int const s = visitExtensionRoot(v, static_cast<int>(i), id);
+    unsigned const roots = info->numFields;
+    unsigned const* const ids = info->fieldIds;
+    for (unsigned i = 0; i < roots; ++i) {
+        int const s = visitExtensionRoot(v, static_cast<int>(i), static_cast<int>(ids[i]));  // -1: mandatory
         if (s == Fail || s == Stop)
             return s == Stop;
     }
@@ -28,8 +31,9 @@ bool Visitor::visit(SEQUENCE& v)
     int s = preVisitExtensions(v);
     if (s != ContinueWithExt)
         return s != Fail;
-    for (unsigned i = info->numFields; i < v.fieldCount(); ++i) {
-        int const id = static_cast<int>(info->numOptional + (i - info->numFields));
+    unsigned const fields = v.fieldCount();
+    int id = static_cast<int>(info->numOptional);
+    for (unsigned i = roots; i < fields; ++i, ++id) {
         s = visitKnownExtension(v, static_cast<int>(i), id);
         if (s != ContinueWithExt)
             return s != Fail;
@@ -42,8 +46,10 @@ bool ConstVisitor::visit(SEQUENCE const& v)
     SEQUENCE::InfoType const* info = v.info();
     if (!preVisitExtensionRoots(v))
         return false;
-    for (unsigned i = 0; i < info->numFields; ++i) {
-        unsigned const id = info->fieldIds[i];
+    unsigned const roots = info->numFields;
+    unsigned const* const ids = info->fieldIds;
+    for (unsigned i = 0; i < roots; ++i) {
+        unsigned const id = ids[i];
         if (id == MandatoryField || v.hasOptionalField(id)) {
             if (!visitExtensionRoot(v, static_cast<int>(i)))
                 return false;
@@ -52,8 +58,10 @@ bool ConstVisitor::visit(SEQUENCE const& v)
     if (v.extensionMap().size() > 0) {
         if (!preVisitExtensions(v))
             return false;
-        for (unsigned i = info->numFields; i < v.fieldCount(); ++i) {
-            if (v.hasOptionalField(info->numOptional + (i - info->numFields))) {
+        unsigned const fields = v.fieldCount();
+        unsigned id = info->numOptional;
+        for (unsigned i = roots; i < fields; ++i, ++id) {
+            if (v.hasOptionalField(id)) {
                 if (!visitKnownExtension(v, static_cast<int>(i)))
                     return false;
             }

@@ -14,6 +14,16 @@ TEST(AbstractData, CountBitsAtTheEdges)
                                  {0x80000001u, 32}, {0xFFFFFFFFu, 32}};
     for (auto const& c : cases)
         EXPECT_EQ(c[1], CountBits(c[0])) << c[0];
+    // Either side of every power of two: a bit lost in the counting shows
+    // up at one of them.
+    for (unsigned b = 1; b < 32; ++b) {
+        unsigned const p = 1u << b;
+        EXPECT_EQ(b, CountBits(p)) << p;
+        EXPECT_EQ(b + 1, CountBits(p + 1)) << p + 1;
+        if (b > 1) {
+            EXPECT_EQ(b, CountBits(p - 1)) << p - 1;
+        }
+    }
 }
 
 TEST(AbstractData, LexicographicCompareTakesOctetsUnsigned)

@@ -88,6 +88,25 @@ TEST(PerEncoder, Integers)
     EXPECT_EQ("FAIL", encoded(Three(4u)));
 }
 
+TEST(PerEncoder, IntegersEitherSideOfEveryOctetCount)
+{
+    // The shortest two's complement form: the count octet says how many
+    // follow, and the decoder (which reads a word at a time, also at the
+    // very end of its input) gives the number back.
+    int const cases[][2] = {{127, 1},          {128, 2},         {-128, 1},       {-129, 2},
+                            {32767, 2},        {32768, 3},       {-32768, 2},     {-32769, 3},
+                            {8388607, 3},      {8388608, 4},     {-8388608, 3},   {-8388609, 4},
+                            {2147483647, 4},   {-2147483647 - 1, 4}};
+    for (auto const& c : cases) {
+        std::vector<char> const octets = per::bytes(encoded(INTEGER(c[0])));
+        ASSERT_EQ(static_cast<std::size_t>(c[1]) + 1, octets.size()) << c[0];
+        EXPECT_EQ(c[1], octets[0]) << c[0];
+        INTEGER back(5);
+        ASSERT_TRUE(per::decoded(octets, back)) << c[0];
+        EXPECT_EQ(c[0], back.getValue());
+    }
+}
+
 TEST(PerEncoder, Primitives)
 {
     auto number = [](bool lead, unsigned v, unsigned ub) {
