@@ -2,8 +2,6 @@
 
 #include <ostream>
 
-#include <boost/polymorphic_cast.hpp>
-
 #include "asn1/visitor.h"
 
 namespace ASN1 {
@@ -110,12 +108,6 @@ bool AbstractString::isStrictlyValid() const
 bool AbstractString::isValid() const
 {
     return sizeValidUnlessExtendable(static_cast<unsigned>(size())) && find_first_invalid() == npos;
-}
-
-int AbstractString::do_compare(AbstractData const& other) const
-{
-    AbstractString const& o = *boost::polymorphic_downcast<AbstractString const*>(&other);
-    return std::string::compare(o);
 }
 
 AbstractData* AbstractString::do_clone() const

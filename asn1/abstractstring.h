@@ -4,7 +4,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "asn1/abstractdata.h"
+#include "asn1/stringvalue.h"
 
 namespace ASN1 {
 
@@ -16,29 +16,16 @@ extern char const IA5StringSet[128];
 extern char const GeneralStringSet[256];
 
 // The restricted character strings: one class, the type is in the record.
-class AbstractString : public ConstrainedObject,
-                       public std::string,
+class AbstractString : public detail::StringValue<std::string>,
                        public detail::Allocator<AbstractString> {
+    typedef detail::StringValue<std::string> Base;
+
 public:
     typedef StringInfo InfoType;
 
-    explicit AbstractString(void const* info) : ConstrainedObject(info) {}
-    AbstractString(void const* info, std::string const& text)
-        : ConstrainedObject(info), std::string(text) {}
-    AbstractString(void const* info, char const* text)
-        : ConstrainedObject(info), std::string(text) {}
-    AbstractString(AbstractString const& other)
-        : ConstrainedObject(other), std::string(other) {}
-    AbstractString& operator=(AbstractString const& other)
-    {
-        std::string::operator=(other);
-        return *this;
-    }
-
-    using ConstrainedObject::operator==;
-    using ConstrainedObject::operator!=;
-    // The value comparison, not the string's own.
-    using ConstrainedObject::compare;
+    // From a record: empty, or with a text. Copies copy the characters; an
+    // assignment keeps the record.
+    using Base::Base;
 
     static AbstractData* create(void const* info);
 
@@ -69,7 +56,6 @@ public:
     bool isValid() const;
 
 private:
-    int do_compare(AbstractData const& other) const override;
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

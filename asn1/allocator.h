@@ -26,13 +26,7 @@
 #define GW_POOL_ALLOC 1
 #endif
 
-#if defined(__SANITIZE_ADDRESS__)
-#define GW_POOL_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define GW_POOL_CHECKED 1
-#endif
-#endif
+// GW_POOL_CHECKED: set by the build with the sanitizers.
 #ifndef GW_POOL_CHECKED
 #define GW_POOL_CHECKED 0
 #endif

@@ -310,18 +310,11 @@ int AVNDecoder::preVisitExtensionRoots(SEQUENCE&)
 
 int AVNDecoder::visitExtensionRoot(SEQUENCE& v, int index, int optId)
 {
-    bool const mandatory = optId < 0;
     if (names_.empty())
         return Fail;
-    if (names_.back() != v.getFieldName(index)) {
-        if (mandatory)
-            return Fail;
-        v.removeOptionalField(static_cast<unsigned>(optId));
-        return ContinueWithExt;
-    }
-    AbstractData* field = mandatory ? v.makeField(static_cast<unsigned>(index))
-                                    : v.includeOptionalField(static_cast<unsigned>(optId),
-                                                             static_cast<unsigned>(index));
+    if (names_.back() != v.getFieldName(index))
+        return absentField(v, optId);
+    AbstractData* field = presentField(v, index, optId);
     if (!field || !field->accept(*this))
         return Fail;
     char c;

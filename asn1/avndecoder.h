@@ -18,22 +18,8 @@ public:
 
 protected:
     using Visitor::do_visit;
-    bool do_visit(Null& v) override;
-    bool do_visit(BOOLEAN& v) override;
-    bool do_visit(INTEGER& v) override;
+    ASN1_VISITOR_TYPE_OPERATIONS;
     bool do_visit(IntegerWithNamedNumber& v) override;
-    bool do_visit(ENUMERATED& v) override;
-    bool do_visit(OBJECT_IDENTIFIER& v) override;
-    bool do_visit(OCTET_STRING& v) override;
-    bool do_visit(BIT_STRING& v) override;
-    bool do_visit(AbstractString& v) override;
-    bool do_visit(BMPString& v) override;
-    bool do_visit(CHOICE& v) override;
-    bool do_visit(SEQUENCE_OF_Base& v) override;
-    bool do_visit(OpenData& v) override;
-    bool do_revisit(OpenData& v) override;
-    bool do_visit(TypeConstrainedOpenData& v) override;
-    bool do_visit(GeneralizedTime& v) override;
 
     int preVisitExtensionRoots(SEQUENCE& v) override;
     int visitExtensionRoot(SEQUENCE& v, int index, int optId) override;

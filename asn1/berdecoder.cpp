@@ -351,13 +351,8 @@ int BERDecoder::preVisitExtensionRoots(SEQUENCE& v)
 int BERDecoder::visitExtensionRoot(SEQUENCE& v, int index, int optId)
 {
     bool const mandatory = optId < 0;
-    char const* const end = limit();
-    if (position_ >= end) {
-        if (mandatory)
-            return Fail;
-        v.removeOptionalField(static_cast<unsigned>(optId));
-        return ContinueWithExt;
-    }
+    if (position_ >= limit())
+        return absentField(v, optId);
     char const* const start = position_;
     unsigned tag, length;
     bool primitive;
@@ -366,16 +361,10 @@ int BERDecoder::visitExtensionRoot(SEQUENCE& v, int index, int optId)
     if (!ok)
         return Fail;
     unsigned const fieldTag = v.getFieldTag(index);
-    if (fieldTag != 0 && tag != fieldTag) {
-        // Fields come in order: a mandatory one cannot be missing.
-        if (mandatory)
-            return Fail;
-        v.removeOptionalField(static_cast<unsigned>(optId));
-        return ContinueWithExt;
-    }
-    AbstractData* field = mandatory ? v.makeField(static_cast<unsigned>(index))
-                                    : v.includeOptionalField(static_cast<unsigned>(optId),
-                                                             static_cast<unsigned>(index));
+    // Fields come in order: a mandatory one cannot be missing.
+    if (fieldTag != 0 && tag != fieldTag)
+        return absentField(v, optId);
+    AbstractData* field = presentField(v, index, optId);
     if (!field)
         return Fail;
     if (v.tagMode() != 2)

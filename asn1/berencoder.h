@@ -36,19 +36,7 @@ public:
 
 protected:
     using ConstVisitor::do_visit;
-    bool do_visit(Null const& v) override;
-    bool do_visit(BOOLEAN const& v) override;
-    bool do_visit(INTEGER const& v) override;
-    bool do_visit(ENUMERATED const& v) override;
-    bool do_visit(OBJECT_IDENTIFIER const& v) override;
-    bool do_visit(BIT_STRING const& v) override;
-    bool do_visit(OCTET_STRING const& v) override;
-    bool do_visit(AbstractString const& v) override;
-    bool do_visit(BMPString const& v) override;
-    bool do_visit(CHOICE const& v) override;
-    bool do_visit(OpenData const& v) override;
-    bool do_visit(GeneralizedTime const& v) override;
-    bool do_visit(SEQUENCE_OF_Base const& v) override;
+    ASN1_CONST_VISITOR_TYPE_OPERATIONS;
 
     bool preVisitExtensionRoots(SEQUENCE const& v) override;
     bool visitExtensionRoot(SEQUENCE const& v, int index) override;
@@ -85,19 +73,7 @@ public:
 
 protected:
     using ConstVisitor::do_visit;
-    bool do_visit(Null const& v) override;
-    bool do_visit(BOOLEAN const& v) override;
-    bool do_visit(INTEGER const& v) override;
-    bool do_visit(ENUMERATED const& v) override;
-    bool do_visit(OBJECT_IDENTIFIER const& v) override;
-    bool do_visit(BIT_STRING const& v) override;
-    bool do_visit(OCTET_STRING const& v) override;
-    bool do_visit(AbstractString const& v) override;
-    bool do_visit(BMPString const& v) override;
-    bool do_visit(CHOICE const& v) override;
-    bool do_visit(OpenData const& v) override;
-    bool do_visit(GeneralizedTime const& v) override;
-    bool do_visit(SEQUENCE_OF_Base const& v) override;
+    ASN1_CONST_VISITOR_TYPE_OPERATIONS;
 
     bool preVisitExtensionRoots(SEQUENCE const& v) override;
     bool visitExtensionRoot(SEQUENCE const& v, int index) override;

@@ -1,7 +1,5 @@
 #include "asn1/bmpstring.h"
 
-#include <boost/polymorphic_cast.hpp>
-
 #include "asn1/visitor.h"
 
 namespace ASN1 {
@@ -37,12 +35,6 @@ bool BMPString::isStrictlyValid() const
 bool BMPString::isValid() const
 {
     return sizeValidUnlessExtendable(static_cast<unsigned>(size())) && first_illegal_at() == size();
-}
-
-int BMPString::do_compare(AbstractData const& other) const
-{
-    BMPString const& o = *boost::polymorphic_downcast<BMPString const*>(&other);
-    return std::wstring::compare(o);
 }
 
 AbstractData* BMPString::do_clone() const

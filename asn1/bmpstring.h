@@ -3,32 +3,27 @@
 
 #include <string>
 
-#include "asn1/abstractdata.h"
+#include "asn1/stringvalue.h"
 
 namespace ASN1 {
 
-class BMPString : public ConstrainedObject, public std::wstring {
+class BMPString : public detail::StringValue<std::wstring> {
+    typedef detail::StringValue<std::wstring> Base;
+
 public:
     typedef BMPStringInfo InfoType;
     static InfoType const theInfo;
 
-    BMPString() : ConstrainedObject(&theInfo) {}
-    explicit BMPString(void const* info) : ConstrainedObject(info) {}
-    BMPString(std::wstring const& text, void const* info = &theInfo)
-        : ConstrainedObject(info), std::wstring(text) {}
-    BMPString(wchar_t const* text, void const* info = &theInfo)
-        : ConstrainedObject(info), std::wstring(text) {}
-    BMPString(BMPString const& other) : ConstrainedObject(other), std::wstring(other) {}
+    BMPString() : Base(&theInfo) {}
+    explicit BMPString(void const* info) : Base(info) {}
+    BMPString(std::wstring const& text, void const* info = &theInfo) : Base(info, text) {}
+    BMPString(wchar_t const* text, void const* info = &theInfo) : Base(info, text) {}
+    BMPString(BMPString const& other) : Base(other) {}
     BMPString& operator=(BMPString const& other)
     {
-        std::wstring::operator=(other);
+        Base::operator=(other);
         return *this;
     }
-
-    using ConstrainedObject::operator==;
-    using ConstrainedObject::operator!=;
-    // The value comparison, not the string's own.
-    using ConstrainedObject::compare;
 
     static AbstractData* create(void const* info);
 
@@ -54,7 +49,6 @@ public:
     bool isValid() const;
 
 private:
-    int do_compare(AbstractData const& other) const override;
     AbstractData* do_clone() const override;
     bool do_accept(Visitor& v) override;
     bool do_accept(ConstVisitor& v) const override;

@@ -8,21 +8,6 @@ namespace ASN1 {
 
 namespace {
 
-// Counts of a list against its size constraint.
-bool listValid(SEQUENCE_OF_Base const& v)
-{
-    unsigned const n = static_cast<unsigned>(v.size());
-    if (n < static_cast<unsigned>(v.getLowerLimit()))
-        return false;
-    return v.extendable() || n <= v.getUpperLimit();
-}
-
-bool listStrictlyValid(SEQUENCE_OF_Base const& v)
-{
-    unsigned const n = static_cast<unsigned>(v.size());
-    return static_cast<unsigned>(v.getLowerLimit()) <= n && n <= v.getUpperLimit();
-}
-
 // The selected alternative, when the index names one the value holds.
 AbstractData const* alternative(CHOICE const& v)
 {
@@ -32,39 +17,68 @@ AbstractData const* alternative(CHOICE const& v)
     return v.getSelection();
 }
 
+// The test of one value, strict or not.
+template <bool Strict, class T>
+bool valid(T const& v)
+{
+    return Strict ? v.isStrictlyValid() : v.isValid();
+}
+template <bool Strict>
+bool valid(INTEGER const& v)
+{
+    return Strict ? v.isStrictValid() : v.isValid();
+}
+
+// Counts of a list against its size constraint: strictly within the bounds,
+// or above the upper one only when the constraint is extendable.
+template <bool Strict>
+bool countValid(SEQUENCE_OF_Base const& v)
+{
+    unsigned const n = static_cast<unsigned>(v.size());
+    if (n < static_cast<unsigned>(v.getLowerLimit()))
+        return false;
+    return (!Strict && v.extendable()) || n <= v.getUpperLimit();
+}
+
 } // namespace
 
-// ---------------------------------------------------------------- valid
+// ---------------------------------------------------------------- valid, strictly valid
 
-bool ValidChecker::do_visit(Null const&) { return true; }
-bool ValidChecker::do_visit(BOOLEAN const&) { return true; }
-bool ValidChecker::do_visit(INTEGER const& v) { return v.isValid(); }
-bool ValidChecker::do_visit(ENUMERATED const& v) { return v.isValid(); }
-bool ValidChecker::do_visit(OBJECT_IDENTIFIER const& v) { return v.isValid(); }
-bool ValidChecker::do_visit(BIT_STRING const& v) { return v.isValid(); }
-bool ValidChecker::do_visit(OCTET_STRING const& v) { return v.isValid(); }
-bool ValidChecker::do_visit(AbstractString const& v) { return v.isValid(); }
-bool ValidChecker::do_visit(BMPString const& v) { return v.isValid(); }
-bool ValidChecker::do_visit(GeneralizedTime const& v) { return v.isValid(); }
+namespace detail {
 
-bool ValidChecker::do_visit(CHOICE const& v)
+template <bool S> bool ValidityChecker<S>::do_visit(Null const&) { return true; }
+template <bool S> bool ValidityChecker<S>::do_visit(BOOLEAN const&) { return true; }
+template <bool S> bool ValidityChecker<S>::do_visit(INTEGER const& v) { return valid<S>(v); }
+template <bool S> bool ValidityChecker<S>::do_visit(ENUMERATED const& v) { return valid<S>(v); }
+template <bool S> bool ValidityChecker<S>::do_visit(OBJECT_IDENTIFIER const& v) { return valid<S>(v); }
+template <bool S> bool ValidityChecker<S>::do_visit(BIT_STRING const& v) { return valid<S>(v); }
+template <bool S> bool ValidityChecker<S>::do_visit(OCTET_STRING const& v) { return valid<S>(v); }
+template <bool S> bool ValidityChecker<S>::do_visit(AbstractString const& v) { return valid<S>(v); }
+template <bool S> bool ValidityChecker<S>::do_visit(BMPString const& v) { return valid<S>(v); }
+template <bool S> bool ValidityChecker<S>::do_visit(GeneralizedTime const& v) { return valid<S>(v); }
+
+template <bool S>
+bool ValidityChecker<S>::do_visit(CHOICE const& v)
 {
     AbstractData const* alt = alternative(v);
     if (!alt)
         return false;
-    if (static_cast<unsigned>(v.currentSelection()) >= v.getNumChoices() && !v.extendable())
+    // Beyond the root: never strictly valid, valid in an extensible type.
+    if (static_cast<unsigned>(v.currentSelection()) >= v.getNumChoices() && (S || !v.extendable()))
         return false;
     return alt->accept(*this);
 }
 
-bool ValidChecker::do_visit(OpenData const& v)
+template <bool S>
+bool ValidityChecker<S>::do_visit(OpenData const& v)
 {
     return v.has_data() ? v.get_data().accept(*this) : v.has_buf();
 }
 
-bool ValidChecker::do_visit(SEQUENCE_OF_Base const& v)
+template <bool S>
+bool ValidityChecker<S>::do_visit(SEQUENCE_OF_Base const& v)
 {
-    if (!listValid(v))
+    if (!countValid<S>(v))
         return false;
     for (AbstractData const* e : v) {
         if (!e->accept(*this))
@@ -73,64 +87,23 @@ bool ValidChecker::do_visit(SEQUENCE_OF_Base const& v)
     return true;
 }
 
-bool ValidChecker::visitExtensionRoot(SEQUENCE const& v, int index)
+template <bool S>
+bool ValidityChecker<S>::visitExtensionRoot(SEQUENCE const& v, int index)
 {
     AbstractData const* field = v.getField(static_cast<unsigned>(index));
     return field && field->accept(*this);
 }
 
-bool ValidChecker::visitKnownExtension(SEQUENCE const& v, int index)
+template <bool S>
+bool ValidityChecker<S>::visitKnownExtension(SEQUENCE const& v, int index)
 {
     return visitExtensionRoot(v, index);
 }
 
-// ---------------------------------------------------------------- strictly valid
+template class ValidityChecker<false>;
+template class ValidityChecker<true>;
 
-bool StrictlyValidChecker::do_visit(Null const&) { return true; }
-bool StrictlyValidChecker::do_visit(BOOLEAN const&) { return true; }
-bool StrictlyValidChecker::do_visit(INTEGER const& v) { return v.isStrictValid(); }
-bool StrictlyValidChecker::do_visit(ENUMERATED const& v) { return v.isStrictlyValid(); }
-bool StrictlyValidChecker::do_visit(OBJECT_IDENTIFIER const& v) { return v.isStrictlyValid(); }
-bool StrictlyValidChecker::do_visit(BIT_STRING const& v) { return v.isStrictlyValid(); }
-bool StrictlyValidChecker::do_visit(OCTET_STRING const& v) { return v.isStrictlyValid(); }
-bool StrictlyValidChecker::do_visit(AbstractString const& v) { return v.isStrictlyValid(); }
-bool StrictlyValidChecker::do_visit(BMPString const& v) { return v.isStrictlyValid(); }
-bool StrictlyValidChecker::do_visit(GeneralizedTime const& v) { return v.isStrictlyValid(); }
-
-bool StrictlyValidChecker::do_visit(CHOICE const& v)
-{
-    AbstractData const* alt = alternative(v);
-    if (!alt || static_cast<unsigned>(v.currentSelection()) >= v.getNumChoices())
-        return false;
-    return alt->accept(*this);
-}
-
-bool StrictlyValidChecker::do_visit(OpenData const& v)
-{
-    return v.has_data() ? v.get_data().accept(*this) : v.has_buf();
-}
-
-bool StrictlyValidChecker::do_visit(SEQUENCE_OF_Base const& v)
-{
-    if (!listStrictlyValid(v))
-        return false;
-    for (AbstractData const* e : v) {
-        if (!e->accept(*this))
-            return false;
-    }
-    return true;
-}
-
-bool StrictlyValidChecker::visitExtensionRoot(SEQUENCE const& v, int index)
-{
-    AbstractData const* field = v.getField(static_cast<unsigned>(index));
-    return field && field->accept(*this);
-}
-
-bool StrictlyValidChecker::visitKnownExtension(SEQUENCE const& v, int index)
-{
-    return visitExtensionRoot(v, index);
-}
+} // namespace detail
 
 // ---------------------------------------------------------------- tracer
 

@@ -12,45 +12,23 @@
 
 namespace ASN1 {
 
-class ValidChecker : public ConstVisitor {
+namespace detail {
+// The two checkers walk alike; they differ in the test each value applies
+// and in what a CHOICE may select beyond its root.
+template <bool Strict>
+class ValidityChecker : public ConstVisitor {
 protected:
     using ConstVisitor::do_visit;
-    bool do_visit(Null const& v) override;
-    bool do_visit(BOOLEAN const& v) override;
-    bool do_visit(INTEGER const& v) override;
-    bool do_visit(ENUMERATED const& v) override;
-    bool do_visit(OBJECT_IDENTIFIER const& v) override;
-    bool do_visit(BIT_STRING const& v) override;
-    bool do_visit(OCTET_STRING const& v) override;
-    bool do_visit(AbstractString const& v) override;
-    bool do_visit(BMPString const& v) override;
-    bool do_visit(CHOICE const& v) override;
-    bool do_visit(OpenData const& v) override;
-    bool do_visit(GeneralizedTime const& v) override;
-    bool do_visit(SEQUENCE_OF_Base const& v) override;
+    ASN1_CONST_VISITOR_TYPE_OPERATIONS;
     bool visitExtensionRoot(SEQUENCE const& v, int index) override;
     bool visitKnownExtension(SEQUENCE const& v, int index) override;
 };
+extern template class ValidityChecker<false>;
+extern template class ValidityChecker<true>;
+} // namespace detail
 
-class StrictlyValidChecker : public ConstVisitor {
-protected:
-    using ConstVisitor::do_visit;
-    bool do_visit(Null const& v) override;
-    bool do_visit(BOOLEAN const& v) override;
-    bool do_visit(INTEGER const& v) override;
-    bool do_visit(ENUMERATED const& v) override;
-    bool do_visit(OBJECT_IDENTIFIER const& v) override;
-    bool do_visit(BIT_STRING const& v) override;
-    bool do_visit(OCTET_STRING const& v) override;
-    bool do_visit(AbstractString const& v) override;
-    bool do_visit(BMPString const& v) override;
-    bool do_visit(CHOICE const& v) override;
-    bool do_visit(OpenData const& v) override;
-    bool do_visit(GeneralizedTime const& v) override;
-    bool do_visit(SEQUENCE_OF_Base const& v) override;
-    bool visitExtensionRoot(SEQUENCE const& v, int index) override;
-    bool visitKnownExtension(SEQUENCE const& v, int index) override;
-};
+class ValidChecker : public detail::ValidityChecker<false> {};
+class StrictlyValidChecker : public detail::ValidityChecker<true> {};
 
 // Collects the reason a value is not valid: the path to the offending part
 // (".field", "[index]", ".alternative") and then what is wrong with it.
@@ -61,19 +39,7 @@ public:
 
 protected:
     using ConstVisitor::do_visit;
-    bool do_visit(Null const& v) override;
-    bool do_visit(BOOLEAN const& v) override;
-    bool do_visit(INTEGER const& v) override;
-    bool do_visit(ENUMERATED const& v) override;
-    bool do_visit(OBJECT_IDENTIFIER const& v) override;
-    bool do_visit(BIT_STRING const& v) override;
-    bool do_visit(OCTET_STRING const& v) override;
-    bool do_visit(AbstractString const& v) override;
-    bool do_visit(BMPString const& v) override;
-    bool do_visit(CHOICE const& v) override;
-    bool do_visit(OpenData const& v) override;
-    bool do_visit(GeneralizedTime const& v) override;
-    bool do_visit(SEQUENCE_OF_Base const& v) override;
+    ASN1_CONST_VISITOR_TYPE_OPERATIONS;
     bool visitExtensionRoot(SEQUENCE const& v, int index) override;
     bool visitKnownExtension(SEQUENCE const& v, int index) override;
 

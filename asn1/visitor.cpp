@@ -41,6 +41,20 @@ bool Visitor::visit(SEQUENCE& v)
     return visitUnknownExtensions(v) != Fail;
 }
 
+int Visitor::absentField(SEQUENCE& v, int optId)
+{
+    if (optId < 0)
+        return Fail;
+    v.removeOptionalField(static_cast<unsigned>(optId));
+    return ContinueWithExt;
+}
+
+AbstractData* Visitor::presentField(SEQUENCE& v, int index, int optId)
+{
+    return optId < 0 ? v.makeField(static_cast<unsigned>(index))
+                     : v.includeOptionalField(static_cast<unsigned>(optId), static_cast<unsigned>(index));
+}
+
 bool ConstVisitor::visit(SEQUENCE const& v)
 {
     SEQUENCE::InfoType const* info = v.info();

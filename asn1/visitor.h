@@ -85,9 +85,36 @@ protected:
     virtual int visitKnownExtension(SEQUENCE&, int /*index*/, int /*optId*/) { return Fail; }
     virtual int visitUnknownExtensions(SEQUENCE&) { return Stop; }
 
+    // For decoders that find out field by field whether a root field is in
+    // the input. absentField: the status for a field that is not there (a
+    // mandatory one fails, an optional one is marked absent). presentField:
+    // the value to fill for one that is (made when missing, an optional one
+    // marked present); null when the record makes none.
+    static int absentField(SEQUENCE& v, int optId);
+    static AbstractData* presentField(SEQUENCE& v, int index, int optId);
+
 private:
     CoderEnv* env_;
 };
+
+// The type operations of a decoder that reads every value class itself, for
+// its class body.
+#define ASN1_VISITOR_TYPE_OPERATIONS                                                   \
+    bool do_visit(Null& v) override;                                                   \
+    bool do_visit(BOOLEAN& v) override;                                                \
+    bool do_visit(INTEGER& v) override;                                                \
+    bool do_visit(ENUMERATED& v) override;                                             \
+    bool do_visit(OBJECT_IDENTIFIER& v) override;                                      \
+    bool do_visit(OCTET_STRING& v) override;                                           \
+    bool do_visit(BIT_STRING& v) override;                                             \
+    bool do_visit(AbstractString& v) override;                                         \
+    bool do_visit(BMPString& v) override;                                              \
+    bool do_visit(CHOICE& v) override;                                                 \
+    bool do_visit(SEQUENCE_OF_Base& v) override;                                       \
+    bool do_visit(OpenData& v) override;                                               \
+    bool do_revisit(OpenData& v) override;                                             \
+    bool do_visit(TypeConstrainedOpenData& v) override;                                \
+    bool do_visit(GeneralizedTime& v) override
 
 // Read-only visitor (encoders, printer, checkers). Hooks answer go on (true)
 // or fail (false).
@@ -136,6 +163,23 @@ protected:
     virtual bool visitKnownExtension(SEQUENCE const&, int /*index*/) { return false; }
     virtual bool afterVisitSequence(SEQUENCE const&) { return true; }
 };
+
+// The type operations of a read-only visitor that treats every value class
+// itself, for its class body.
+#define ASN1_CONST_VISITOR_TYPE_OPERATIONS                                             \
+    bool do_visit(Null const& v) override;                                             \
+    bool do_visit(BOOLEAN const& v) override;                                          \
+    bool do_visit(INTEGER const& v) override;                                          \
+    bool do_visit(ENUMERATED const& v) override;                                       \
+    bool do_visit(OBJECT_IDENTIFIER const& v) override;                                \
+    bool do_visit(BIT_STRING const& v) override;                                       \
+    bool do_visit(OCTET_STRING const& v) override;                                     \
+    bool do_visit(AbstractString const& v) override;                                   \
+    bool do_visit(BMPString const& v) override;                                        \
+    bool do_visit(CHOICE const& v) override;                                           \
+    bool do_visit(OpenData const& v) override;                                         \
+    bool do_visit(GeneralizedTime const& v) override;                                  \
+    bool do_visit(SEQUENCE_OF_Base const& v) override
 
 } // namespace ASN1
 
