@@ -18,8 +18,9 @@
 #include "media/rtp_factory.h"
 #include "media/t38_slot.h"
 #include "media/voice_slot.h"
-#include "radio/ed137/ed137_factory.h"
 #include "platform/paths.h"
+#include "radio/ed137/ed137_factory.h"
+#include "radio/zarn/rtp_zarn_factory.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
@@ -206,8 +207,7 @@ int main(int argc, char** argv) {
   VoiceFactory::instance();
   T38SoftFactory::instance();
   IsdnFactory::instance();
-  // Zarn radio factory: RtpZARNFactory::instance() goes here, before the
-  // ED-137 one.
+  RtpZARNFactory::instance();
   RtpED137Factory::instance();
   HdlcSlotFactory::instance();
 

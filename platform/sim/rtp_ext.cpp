@@ -355,7 +355,8 @@ bool parse_hex(const std::string& text, std::vector<std::uint8_t>& out) {
 std::string rtp_ext_words(const Args& args, std::ostream& out) {
   RtpExt& m = rtp_ext();
   const char* usage =
-      "usage: rtpext sessions | rtpext inject TDM ADDR SSRC HEX | rtpext sent TDM | rtpext fail STEP ERRNO";
+      "usage: rtpext sessions | rtpext inject TDM ADDR SSRC HEX [ADDR SSRC HEX ...] | rtpext sent TDM | "
+      "rtpext fail STEP ERRNO";
   if (args.empty()) return usage;
   long long n = 0;
   if (args[0] == "sessions") {
@@ -366,14 +367,24 @@ std::string rtp_ext_words(const Args& args, std::ostream& out) {
     return "";
   }
   if (args[0] == "inject") {
-    long long ssrc = 0;
-    in_addr a;
-    std::vector<std::uint8_t> bytes;
-    if (args.size() != 5 || !parse_int(args[1], n) || ::inet_pton(AF_INET, args[2].c_str(), &a) != 1 ||
-        !parse_int(args[3], ssrc) || ssrc < 0 || ssrc > 0xFFFFFFFFLL || !parse_hex(args[4], bytes))
-      return "usage: rtpext inject TDM ADDR SSRC HEX";
-    if (!m.inject(static_cast<int>(n), a.s_addr, static_cast<std::uint32_t>(ssrc), bytes))
-      return "no rtp_ext instance on channel " + args[1];
+    // Several payloads in one request queue up in one step: the server
+    // reads them as one batch.
+    const char* inject_usage = "usage: rtpext inject TDM ADDR SSRC HEX [ADDR SSRC HEX ...]";
+    if (args.size() < 5 || (args.size() - 2) % 3 != 0 || !parse_int(args[1], n)) return inject_usage;
+    std::vector<RtpExt::Payload> batch;
+    for (std::size_t i = 2; i < args.size(); i += 3) {
+      long long ssrc = 0;
+      in_addr a;
+      RtpExt::Payload p;
+      if (::inet_pton(AF_INET, args[i].c_str(), &a) != 1 || !parse_int(args[i + 1], ssrc) || ssrc < 0 ||
+          ssrc > 0xFFFFFFFFLL || !parse_hex(args[i + 2], p.bytes))
+        return inject_usage;
+      p.addr = a.s_addr;
+      p.ssrc = static_cast<std::uint32_t>(ssrc);
+      batch.push_back(std::move(p));
+    }
+    for (const auto& p : batch)
+      if (!m.inject(static_cast<int>(n), p.addr, p.ssrc, p.bytes)) return "no rtp_ext instance on channel " + args[1];
     return "";
   }
   if (args[0] == "sent") {

@@ -21,8 +21,10 @@
 //     N counts the instances from 1; K is the line (from 1) of the attached
 //     session in "rtp sessions"; P is the pid of the last attach.
 //     OP: init, attach:K, detach, filter:A, reset
-//   rtpext inject TDM ADDR SSRC HEX -> queues a payload from ADDR/SSRC on
-//     the instance attached to the open RTP session on channel TDM
+//   rtpext inject TDM ADDR SSRC HEX [ADDR SSRC HEX ...] -> queues payloads
+//     from ADDR/SSRC on the instance attached to the open RTP session on
+//     channel TDM, all in one step (the reader finds them as one batch);
+//     nothing is queued when any of them is malformed
 //   rtpext sent TDM  -> "MS HEX" per payload written to the sessions of the
 //     channel since the last ask (MS: the process clock in milliseconds)
 //   rtpext fail open|init|attach|detach|source|filter|reset|read|write ERRNO

@@ -86,8 +86,9 @@ TEST(ZarnRadioState, EveryRequestAlternativeComesBackUnchanged) {
   const Case cases[] = {
       {1, [](P& p) { p.select_gw_set_flags().set_flags(flags(3, true, 1)); }},
       {2, [](P& p) {
-         p.select_gw_set_freq().set_freq().set_channel(12);
-         p.select_gw_set_freq().set_freq().set_frequency(std::string("121.125000"));
+         TERM::RadioFrequency& f = p.select_gw_set_freq().set_freq();
+         f.set_channel(12);
+         f.set_frequency(std::string("121.125000"));
        }},
       {3, [](P& p) { p.select_gw_set_ptt().set_flags(flags(4, true, 2)); }},
       {4, [](P& p) { p.select_gw_set_bss().set_flags(flags(5, false, 3)); }},
@@ -103,8 +104,9 @@ TEST(ZarnRadioState, EveryRequestAlternativeComesBackUnchanged) {
          c.set_cid(std::string("CALLER-42"));
        }},
       {10, [](P& p) {
-         p.select_gw_set_remote().set_remote().set_no(4u);
-         p.select_gw_set_remote().set_remote().set_ch(200u);
+         TERM::RadioRemote& r = p.select_gw_set_remote().set_remote();
+         r.set_no(4u);
+         r.set_ch(200u);
        }},
       {11, [](P& p) { p.select_gw_set_squelshe().set_squelshe(TERM::RadioSquelshe::off); }},
       {12, [](P& p) { p.select_gw_set_rte().set_rte(TERM::RadioRTE::j3e); }},
@@ -132,8 +134,9 @@ TEST(ZarnRadioState, EveryRequestAlternativeComesBackUnchanged) {
          c.set_cid(std::string("X"));
        }},
       {134, [](P& p) {
-         p.select_wm_remote().set_remote().set_no(255u);
-         p.select_wm_remote().set_remote().set_ch(0u);
+         TERM::RadioRemote& r = p.select_wm_remote().set_remote();
+         r.set_no(255u);
+         r.set_ch(7u);
        }},
       {135, [](P& p) {
          TERM::RadioCommandWMStandby& c = p.select_wm_standby();
@@ -150,6 +153,8 @@ TEST(ZarnRadioState, EveryRequestAlternativeComesBackUnchanged) {
     EXPECT_EQ(s.type, c.type);
     EXPECT_EQ(s.source_addr.s_addr, addr("172.16.0.5").s_addr);
     EXPECT_EQ(s.source_ssrc, 99u);
+    if (c.type == 2) EXPECT_EQ(s.channel, 12);
+    if (c.type == 10) EXPECT_EQ(s.remote_ch, 200);
 
     TERM::RtpRadioRequest req;
     EncodeASN(ZarnRadioState(), s, req);

@@ -1,0 +1,299 @@
+// The Zarn radio control on the simulated header-extension device and the
+// virtual clock: the periodic status groups and their timeline, what the
+// controller's requests write and keep, refused requests, and the
+// workstation kind's mirror image.
+#include "platform/sim/rtp_ext.h"
+#include "radio/zarn/zarn_radio_control.h"
+#include "tests/radio/radio_bytes.h"
+#include "tests/radio/radio_sim.h"
+#include "tests/support/vclock_loop.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace radio_test;
+using namespace RTPSignalling;
+
+namespace {
+
+class Reports : public IRadioControlNotify {
+ public:
+  void RadioControlNotify(TERM::RtpRadioRequest const& r) override { got.push_back(r); }
+  std::vector<TERM::RtpRadioRequest> got;
+};
+
+TERM::RadioFlags zflags(int prio, bool ptt, bool bss = false, bool sql = false) {
+  TERM::RadioFlags f;
+  f.set_prio(prio);
+  f.set_ptt(ptt);
+  f.set_bss(bss);
+  f.set_vad_rx(false);
+  f.set_vad_tx(false);
+  f.set_sql(sql);
+  f.set_sh(false);
+  f.set_pwr(false);
+  f.set_rv(false);
+  f.set_resv(false);
+  f.set_selcall(0u);
+  f.set_li(0u);
+  return f;
+}
+
+// Priority 5, channel 3 at 118.5, remote {1, 2}, squelch on, RTE a1b,
+// standby active / 7 / standby; `edit` changes it.
+TERM::RadioStatus status(const std::function<void(TERM::ZarnRadioStatus&)>& edit = nullptr) {
+  TERM::ZarnRadioStatus st;
+  st.set_flags(zflags(5, false));
+  st.set_freq().set_channel(3);
+  st.set_freq().set_frequency(std::string("118.500000"));
+  st.set_remote().set_no(1u);
+  st.set_remote().set_ch(2u);
+  st.set_squelshe(TERM::RadioSquelshe::on);
+  st.set_rte(TERM::RadioRTE::a1b);
+  st.set_standby_state_channel(TERM::RadioStandby::active);
+  st.set_standby_group(7u);
+  st.set_standby_state_receiver(TERM::RadioStandby::standby);
+  if (edit) edit(st);
+  return TERM::RadioStatus(TERM::RadioStatus::zarn::index, st);
+}
+
+using Params = TERM::ZarnRadioModifierParams;
+TERM::RadioModifier request(const std::function<void(Params&)>& fill, const char* from = "10.0.0.1") {
+  TERM::ZarnRadioModifier m;
+  m.set_addr().set_session_addr(std::string(from));
+  m.set_addr().set_session_ssrc(0u);
+  fill(m.set_params());
+  return TERM::RadioModifier(TERM::RadioModifier::zarn::index, m);
+}
+
+std::function<void(Params&)> wm_flags(bool ptt) {
+  return [=](Params& p) { p.select_wm_flags().set_flags(zflags(5, ptt)); };
+}
+std::function<void(Params&)> wm_trans(const char* ip) {
+  return [=](Params& p) {
+    TERM::RadioCommandWMTrans& c = p.select_wm_trans();
+    c.set_flags(zflags(5, true));
+    c.set_ip(std::string(ip));
+    c.set_ssrc(153u);
+  };
+}
+
+rtp_ext_init_params zarn_init() {
+  rtp_ext_init_params p;
+  std::memset(&p, 0, sizeof p);
+  p.etype = 0x1337;
+  return p;
+}
+
+class ZarnControlTest : public testsupport::VirtualClockTest {
+ protected:
+  void SetUp() override {
+    VirtualClockTest::SetUp();
+    session = begin_session(5004);
+    ASSERT_GE(session.tdm, 0);
+    platform::sim::rtp_ext().take_sent(session.tdm);
+    t0 = now_ms();
+  }
+  template <class Control>
+  std::unique_ptr<Control> make() {
+    auto c = std::make_unique<Control>(session.tdm, rtp_ext_attach_session_params{session.fd.lowlevel_fd(), -1},
+                                       zarn_init());
+    c->Bind(&reports);
+    return c;
+  }
+  // What was written since the last call: "+MS TYPE" per payload, MS from
+  // the test's start, TYPE the first byte.
+  std::vector<std::string> written() {
+    std::vector<std::string> out;
+    for (const auto& w : platform::sim::rtp_ext().take_sent(session.tdm))
+      out.push_back("+" + std::to_string(static_cast<std::uint32_t>(w.ms) - t0) + " " + hex(w.bytes.data(), 1));
+    return out;
+  }
+  std::vector<std::string> written_bytes() {
+    std::vector<std::string> out;
+    for (const auto& w : platform::sim::rtp_ext().take_sent(session.tdm)) out.push_back(hex(w.bytes));
+    return out;
+  }
+  std::string filter_ops() {
+    const std::string l = last_instance();
+    return l.substr(l.find(",ops=") + 5);
+  }
+
+  RtpSession session;
+  std::uint32_t t0 = 0;
+  Reports reports;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(ZarnControlTest, PeriodicStatusTimeline) {
+  auto c = make<ZarnRadioGWControl>();
+  // The creation status is kept, not sent.
+  EXPECT_TRUE(c->SendASNToChan(status()));
+  EXPECT_EQ(written(), Lines{});
+  c->SetTimerEnable(true);
+  run_for(2300);
+  EXPECT_EQ(written(), (Lines{"+1000 81", "+1000 84", "+1000 86", "+1000 87", "+2000 81", "+2000 84", "+2000 86",
+                              "+2000 87"}));
+  // A request of the flag group goes out at once and moves that group only:
+  // the tick after the others is 10 ms after the flag group falls due.
+  EXPECT_TRUE(c->SendASNToChan(request(wm_flags(false))));
+  run_for(2100);
+  EXPECT_EQ(written(), (Lines{"+2300 81", "+3000 84", "+3000 86", "+3000 87", "+3310 81", "+4010 84", "+4010 86",
+                              "+4010 87", "+4320 81"}));
+  c->SetTimerEnable(false);
+  c->RtpExtStop();
+}
+
+TEST_F(ZarnControlTest, DueGroupsAndTheNextDelay) {
+  auto c = make<ZarnRadioGWControl>();
+  c->SendASNToChan(status());
+  // Stamps 300 ms old: nothing due, the next tick 10 ms after they are.
+  run_for(300);
+  EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 710u);
+  EXPECT_EQ(written(), Lines{});
+  run_for(700);
+  EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 1000u);
+  EXPECT_EQ(written(), (Lines{"+1000 81", "+1000 84", "+1000 86", "+1000 87"}));
+  // A group whose values are not set (below 0) sends nothing.
+  const struct {
+    const char* what;
+    std::function<void(TERM::ZarnRadioStatus&)> edit;
+    Lines types;
+  } unset[] = {
+      {"channel -1", [](TERM::ZarnRadioStatus& s) { s.ref_freq().set_channel(-1); }, {"81", "86", "87"}},
+      {"frequency below 0", [](TERM::ZarnRadioStatus& s) { s.ref_freq().set_frequency(std::string("-2.5")); },
+       {"81", "86", "87"}},
+      {"standby channel -1", [](TERM::ZarnRadioStatus& s) { s.ref_standby_state_channel().setFromInt(-1); },
+       {"81", "84", "86"}},
+      {"standby receiver -1", [](TERM::ZarnRadioStatus& s) { s.ref_standby_state_receiver().setFromInt(-1); },
+       {"81", "84", "86"}},
+  };
+  for (const auto& u : unset) {
+    SCOPED_TRACE(u.what);
+    auto d = make<ZarnRadioGWControl>();
+    d->SendASNToChan(status(u.edit));
+    run_for(1000);
+    d->ProcessRadioStatus(now_ms(), 1000);
+    Lines types;
+    for (const std::string& w : written()) types.push_back(w.substr(w.size() - 2));
+    EXPECT_EQ(types, u.types);
+    d->RtpExtStop();
+  }
+  // The default state: no standby group (-1), every other group.
+  auto d = make<ZarnRadioGWControl>();
+  run_for(1000);
+  d->ProcessRadioStatus(now_ms(), 1000);
+  EXPECT_EQ(written_bytes(),
+            (Lines{"81 F0 00 00", "84 F0 00 00 00 00 00 00 00 00 00 00 FF FF 00 00", "86 F0 00 00 00 00 00 00"}));
+  d->RtpExtStop();
+  c->RtpExtStop();
+}
+
+TEST_F(ZarnControlTest, RequestsWriteKeepAndRefuse) {
+  auto c = make<ZarnRadioGWControl>();
+  c->SendASNToChan(status());
+  const std::string K = std::to_string(session.line);
+
+  EXPECT_TRUE(c->SendASNToChan(request(wm_trans("10.0.0.9"))));
+  written_bytes();
+
+  // Requests naming something that is no dotted quad, of the other
+  // protocol, or of an alternative this side does not know: refused,
+  // nothing written, state and filter as they were.
+  const ZarnRadioState before = c->GetRadioState();
+  EXPECT_FALSE(c->SendASNToChan(request(wm_trans("radio-9"))));
+  EXPECT_FALSE(c->SendASNToChan(request(wm_flags(false), "10.0.0")));
+  EXPECT_FALSE(c->SendASNToChan(TERM::RadioModifier(TERM::RadioModifier::ed_137::index, TERM::ED137RadioModifier())));
+  EXPECT_FALSE(c->SendASNToChan(request([](Params&) {})));
+  EXPECT_FALSE(c->SendASNToChan(TERM::RadioStatus()));
+  EXPECT_EQ(written_bytes(), Lines{});
+  EXPECT_EQ(filter_ops(), "init/attach:" + K + "/filter:10.0.0.9");
+  EXPECT_EQ(std::memcmp(&before, &c->GetRadioState(), sizeof before), 0);
+
+  // A GW_* command only updates the flags: nothing goes out.
+  EXPECT_TRUE(c->SendASNToChan(request([](Params& p) { p.select_gw_set_flags().set_flags(zflags(2, true)); })));
+  EXPECT_EQ(written_bytes(), Lines{});
+  EXPECT_EQ(c->GetRadioState().priority, 2);
+
+  // The full status stores flags and groups, not the holder.
+  EXPECT_TRUE(c->SendASNToChan(status([](TERM::ZarnRadioStatus& s) {
+    s.set_flags(zflags(4, true, true, false));
+    s.ref_freq().set_channel(9);
+  })));
+  EXPECT_EQ(written_bytes(), Lines{});
+  EXPECT_EQ(c->GetRadioState().channel, 9);
+  EXPECT_EQ(c->GetRadioState().session_addr.s_addr, ip("10.0.0.9").s_addr);
+  // Squelch follows sql, not bss.
+  EXPECT_FALSE(c->GetSQU());
+  c->SendASNToChan(status([](TERM::ZarnRadioStatus& s) { s.set_flags(zflags(4, true, false, true)); }));
+  EXPECT_TRUE(c->GetSQU());
+  c->RtpExtStop();
+}
+
+// A selective call's caller identity stays with it while it holds
+// push-to-talk, so the periodic status repeats WM_SEL_CALL_TRANS; a plain
+// transmission or the release drops it.
+TEST_F(ZarnControlTest, SelectiveCallInThePeriodicStatus) {
+  auto c = make<ZarnRadioGWControl>();
+  c->SendASNToChan(status());
+  const auto selcall = [](Params& p) {
+    TERM::RadioCommandWMSelCall& s = p.select_wm_selcall();
+    s.set_flags(zflags(5, true));
+    s.set_ip(std::string("10.0.0.9"));
+    s.set_ssrc(153u);
+    s.set_cid(std::string("AB"));
+  };
+  const std::string sel = "85 54 00 00 09 00 00 0A 00 00 00 99 02 41 42 00";
+  const auto flag_group = [&] {
+    run_for(1000);
+    c->ProcessRadioStatus(now_ms(), 1000);
+    return written_bytes().at(0);
+  };
+  EXPECT_TRUE(c->SendASNToChan(request(selcall)));
+  EXPECT_EQ(written_bytes(), Lines{sel});
+  EXPECT_EQ(flag_group(), sel);
+  EXPECT_TRUE(c->SendASNToChan(request(wm_trans("10.0.0.9"))));
+  written_bytes();
+  EXPECT_EQ(flag_group(), "82 54 00 00 09 00 00 0A 00 00 00 99");
+  EXPECT_TRUE(c->SendASNToChan(request(selcall)));
+  written_bytes();
+  EXPECT_TRUE(c->SendASNToChan(request(wm_flags(false))));
+  written_bytes();
+  EXPECT_EQ(flag_group(), "81 50 00 00");
+  EXPECT_STREQ(c->GetRadioState().text, "");
+  c->RtpExtStop();
+}
+
+// The workstation kind sends GW_* commands, takes every received packet
+// and keeps what WM_* status says.
+TEST_F(ZarnControlTest, WorkstationKindIsTheMirrorImage) {
+  auto c = make<ZarnRadioWSControl>();
+  c->SetRadioControlMode(RadioControl::workstation);
+  EXPECT_TRUE(c->SendASNToChan(request([](Params& p) {
+    TERM::RadioFrequency& f = p.select_gw_set_freq().set_freq();
+    f.set_channel(3);
+    f.set_frequency(std::string("118.5"));
+  })));
+  EXPECT_TRUE(c->SendASNToChan(request(wm_trans("10.0.0.9"))));
+  EXPECT_EQ(written_bytes(), Lines{"02 F0 00 00 00 00 00 03 42 ED 00 00"});
+  EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 1000u);
+  EXPECT_EQ(written_bytes(), Lines{});
+
+  const std::string T = std::to_string(session.tdm);
+  words("rtpext inject " + T + " 10.0.0.8 1 845000000000000742ED000002020000 10.0.0.7 4660 823400000900000A00000099");
+  run_for(10);
+  ASSERT_EQ(reports.got.size(), 2u);
+  EXPECT_TRUE(reports.got[0].get_request().get_zarn().get_params().wm_chan_isSelected());
+  EXPECT_TRUE(reports.got[1].get_request().get_zarn().get_params().wm_trans_isSelected());
+  EXPECT_EQ(c->GetReceivedState().session_addr.s_addr, ip("10.0.0.9").s_addr);
+  EXPECT_EQ(c->GetReceivedState().channel, 7);
+  EXPECT_EQ(c->GetReceivedState().squelshe, 2);
+  c->RtpExtStop();
+}
+
+}  // namespace
