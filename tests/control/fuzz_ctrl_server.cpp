@@ -1,28 +1,98 @@
 // Hostile messages through the control server as the controller would send
-// them: decoded as an LGCP::Message and offered, command by command, to the
-// services the server binds, whose answers are encoded again. A service that
-// reads a CHOICE alternative without testing its selection ends here with
-// "CHOICE ASSERTION FAILED!", so every service bound below is fuzzed in its
-// dispatch on the parameters the controller chooses (CreateParams,
-// IoctlParams, ...): bind each new service here as the server binds it.
+// them: decoded as LGCP::Messages and offered, command by command, to the
+// services the server binds, in its bind order and with its slot factories,
+// on the simulated board; answers are encoded again. A service that reads a
+// CHOICE alternative without testing its selection ends here with "CHOICE
+// ASSERTION FAILED!", so every service's dispatch on the parameters the
+// controller chooses (CreateParams, IoctlParams, ...) is fuzzed: set up each
+// new factory and service here as control/main.cpp does.
+//
+// One input is one controller session: a sequence of messages, each a length
+// octet and that many bytes, so that a create can be followed by commands on
+// its slot; the controller then leaves, and every slot goes with it.
+#include "board/monitoring/monitoring_ctl.h"
+#include "board/services/bus_ctl.h"
+#include "board/services/e1_ctl.h"
+#include "board/services/hw_tests.h"
+#include "board/services/spi_ctrl.h"
 #include "control/ctrl_server.h"
 #include "control/heartbeat.h"
+#include "media/hdlc_slot.h"
+#include "media/mcc_slot.h"
+#include "media/mixer_factory.h"
+#include "media/modem_factory.h"
+#include "media/rtp_factory.h"
+#include "media/t38_slot.h"
+#include "media/voice_slot.h"
+#include "platform/clock.h"
+#include "radio/ed137/ed137_factory.h"
+#include "signalling/isdn_slot.h"
+#include "signalling/pstn_slot.h"
+#include "slots/ext.h"
+#include "slots/hw_mux.h"
+#include "slots/map.h"
+#include "slots/slots.h"
+
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
+#include <string>
+
+namespace {
+
+bool SetUp() {
+  static std::ostringstream sink;
+  std::cout.rdbuf(sink.rdbuf());
+  std::cerr.rdbuf(sink.rdbuf());
+  std::clog.rdbuf(sink.rdbuf());
+  // A board of its own, and no program a slot would start does anything.
+  const std::string root = "/tmp/fuzz-ctrl-server-board-" + std::to_string(::getpid());
+  ::setenv("GW_BOARD_ROOT", root.c_str(), 0);
+  ::setenv("GW_STANDIN_PROGRAM", "/bin/true", 1);
+  // The second a leaving controller gives pending releases passes at once.
+  platform::vclock::enable();
+
+  MapFactory::instance();
+  PstnFactory::instance();
+  RtpFactory::instance();
+  ModemFactory::instance();
+  Mixer::MixerFactory::instance();
+  ExtFactory::instance();
+  MccFactory::instance();
+  EchoFactory::instance();
+  VoiceFactory::instance();
+  T38SoftFactory::instance();
+  IsdnFactory::instance();
+  RtpED137Factory::instance();
+  HdlcSlotFactory::instance();
+  HwMux::instance();
+
+  ctrlServer.Bind(&HeartBeatCtl::instance());
+  ctrlServer.Bind(&Slots::instance());
+  ctrlServer.Bind(&HwTests::instance());
+  ctrlServer.Bind(&BusCtl::instance());
+  ctrlServer.Bind(&E1Ctl::instance());
+  ctrlServer.Bind(&spiCtrl::instance());
+  ctrlServer.Bind(&MonitoringCtl::instance());
+  return true;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static std::ostringstream sink;
-  static const bool bound = [] {
-    std::cout.rdbuf(sink.rdbuf());
-    std::cerr.rdbuf(sink.rdbuf());
-    std::clog.rdbuf(sink.rdbuf());
-    ctrlServer.Bind(&HeartBeatCtl::instance());
-    return true;
-  }();
-  (void)bound;
-  sink.str("");
-  ctrlServer.OnMessage(reinterpret_cast<const char*>(data), static_cast<int>(size));
+  static const bool ready = SetUp();
+  (void)ready;
+  ctrlServer.OnConnect();
+  std::size_t at = 0;
+  while (at < size) {
+    const std::size_t len = data[at++];
+    const std::size_t n = len < size - at ? len : size - at;
+    ctrlServer.OnMessage(reinterpret_cast<const char*>(data + at), static_cast<int>(n));
+    at += n;
+  }
+  ctrlServer.OnDisconnect();
   return 0;
 }
