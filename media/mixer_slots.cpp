@@ -21,25 +21,30 @@ void delays(Hardware::DSProcReceiver& r, LGCP::Delays const& d) {
 
 }  // namespace
 
-// --- input -----------------------------------------------------------------
+// --- both ------------------------------------------------------------------
 
-TdmInput::TdmInput(Mixer& mixer, int channel, int timeslot) : mixer(mixer), channel(channel), timeslot(timeslot) {}
-
-TdmInput::~TdmInput() {
+TdmChannel::~TdmChannel() {
   Hardware::TonecReceiver::CleanBeforeDestroy();
   Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
+
+void TdmChannel::StopDTMF() {
+  if (!is_inDTMFTransmit()) return;
+  enableSilence();
+  disableToneGenerator(true);
+}
+
+std::uint32_t TdmChannel::tonec_timeslot() { return static_cast<std::uint32_t>(timeslot); }
+std::uint32_t TdmChannel::dsproc_timeslot() const { return static_cast<std::uint32_t>(timeslot); }
+void TdmChannel::dsproc_tone_flt_event(::dsproc_tone_event const* ev) { processToneFltEvent(*ev); }
+void TdmChannel::dsproc_flags_event(::dsproc_flags_event const* ev) { processFlagsEvent(*ev); }
+
+// --- input -----------------------------------------------------------------
 
 bool TdmInput::IBeforeDestroy() {
   HwMux::instance().Disable(timeslot);
   mixer.Release(*this);
   return true;
-}
-
-void TdmInput::StopDTMF() {
-  if (!is_inDTMFTransmit()) return;
-  enableSilence();
-  disableToneGenerator(true);
 }
 
 bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
@@ -76,34 +81,16 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
 }
 
 void TdmInput::tonec_event(Params const& p) { processTonecEvent(p); }
-std::uint32_t TdmInput::tonec_timeslot() { return static_cast<std::uint32_t>(timeslot); }
 void TdmInput::dsproc_vad_event(Hardware::DSProcVADEvent const& ev) { processVADEvent(ev); }
 void TdmInput::dsproc_bss_event(::dsproc_bss_event const* ev) { processBSSEvent(*ev); }
 void TdmInput::dsproc_sd_event(Hardware::DSProcSDEvent const& ev) { processSDEvent(ev); }
-std::uint32_t TdmInput::dsproc_timeslot() const { return static_cast<std::uint32_t>(timeslot); }
-void TdmInput::dsproc_tone_flt_event(::dsproc_tone_event const* ev) { processToneFltEvent(*ev); }
-void TdmInput::dsproc_flags_event(::dsproc_flags_event const* ev) { processFlagsEvent(*ev); }
 
 // --- output ----------------------------------------------------------------
-
-TdmOutput::TdmOutput(Mixer& mixer, int channel, int timeslot)
-    : mixer(mixer), channel(channel), timeslot(timeslot) {}
-
-TdmOutput::~TdmOutput() {
-  Hardware::TonecReceiver::CleanBeforeDestroy();
-  Hardware::DSProcReceiver::CleanBeforeDestroy();
-}
 
 bool TdmOutput::IBeforeDestroy() {
   HwMux::instance().Disable(timeslot);
   mixer.Release(*this);
   return true;
-}
-
-void TdmOutput::StopDTMF() {
-  if (!is_inDTMFTransmit()) return;
-  enableSilence();
-  disableToneGenerator(true);
 }
 
 bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
@@ -145,13 +132,9 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
 }
 
 void TdmOutput::tonec_event(Params const&) {}
-std::uint32_t TdmOutput::tonec_timeslot() { return static_cast<std::uint32_t>(timeslot); }
 void TdmOutput::tone_gen_complete() { processToneGenEvent(); }
 void TdmOutput::dsproc_vad_event(Hardware::DSProcVADEvent const&) {}
 void TdmOutput::dsproc_bss_event(::dsproc_bss_event const*) {}
 void TdmOutput::dsproc_sd_event(Hardware::DSProcSDEvent const&) {}
-std::uint32_t TdmOutput::dsproc_timeslot() const { return static_cast<std::uint32_t>(timeslot); }
-void TdmOutput::dsproc_tone_flt_event(::dsproc_tone_event const* ev) { processToneFltEvent(*ev); }
-void TdmOutput::dsproc_flags_event(::dsproc_flags_event const* ev) { processFlagsEvent(*ev); }
 
 }  // namespace Mixer
