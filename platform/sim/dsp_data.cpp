@@ -151,14 +151,7 @@ std::string DspData::command(const std::vector<std::string>& w, std::ostream& ou
   return "unknown words";
 }
 
-DspData& dsp_data() {
-  static std::shared_ptr<DspData> m = [] {
-    auto p = std::make_shared<DspData>();
-    install(dsp_data::device_path, p);
-    return p;
-  }();
-  return *m;
-}
+DspData& dsp_data() { return installed_model<DspData>(dsp_data::device_path); }
 
 namespace {
 

@@ -104,14 +104,7 @@ int E1Cas::on_ioctl(DeviceModel::Channel&, unsigned long request, void* arg) {
   }
 }
 
-E1Cas& e1_cas_model() {
-  static std::shared_ptr<E1Cas> model = [] {
-    auto m = std::make_shared<E1Cas>();
-    install("/dev/e1-cas", m);
-    return m;
-  }();
-  return *model;
-}
+E1Cas& e1_cas_model() { return installed_model<E1Cas>("/dev/e1-cas"); }
 
 namespace {
 

@@ -134,14 +134,7 @@ int Hal::on_ioctl(Channel&, unsigned long request, void* arg) {
   return 0;
 }
 
-Hal& hal() {
-  static std::shared_ptr<Hal> model = [] {
-    auto m = std::make_shared<Hal>();
-    install("/dev/hal", m);
-    return m;
-  }();
-  return *model;
-}
+Hal& hal() { return installed_model<Hal>("/dev/hal"); }
 
 namespace {
 

@@ -68,14 +68,7 @@ int Maintenance::on_ioctl(Channel&, unsigned long request, void* arg) {
   }
 }
 
-Maintenance& maintenance_model() {
-  static std::shared_ptr<Maintenance> model = [] {
-    auto m = std::make_shared<Maintenance>();
-    install("/dev/maintenance", m);
-    return m;
-  }();
-  return *model;
-}
+Maintenance& maintenance_model() { return installed_model<Maintenance>("/dev/maintenance"); }
 
 namespace {
 

@@ -260,14 +260,7 @@ std::string Mcc::command(const std::vector<std::string>& w, std::ostream& out) {
   return "unknown words";
 }
 
-Mcc& mcc() {
-  static std::shared_ptr<Mcc> m = [] {
-    auto p = std::make_shared<Mcc>();
-    install(mcc::device_path, p);
-    return p;
-  }();
-  return *m;
-}
+Mcc& mcc() { return installed_model<Mcc>(mcc::device_path); }
 
 namespace {
 

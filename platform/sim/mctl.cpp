@@ -101,14 +101,7 @@ int Mctl::on_ioctl(Channel& ch, unsigned long request, void* arg) {
   }
 }
 
-Mctl& mctl_model() {
-  static std::shared_ptr<Mctl> model = [] {
-    auto m = std::make_shared<Mctl>();
-    install("/dev/mctl", m);
-    return m;
-  }();
-  return *model;
-}
+Mctl& mctl_model() { return installed_model<Mctl>("/dev/mctl"); }
 
 namespace {
 

@@ -200,14 +200,7 @@ bool Rtp::event(int tdm, std::uint32_t type, std::uint32_t value, std::uint32_t 
   return deliver_to(tdm, words, sizeof words);
 }
 
-Rtp& rtp() {
-  static std::shared_ptr<Rtp> model = [] {
-    auto m = std::make_shared<Rtp>();
-    install("/dev/rtp", m);
-    return m;
-  }();
-  return *model;
-}
+Rtp& rtp() { return installed_model<Rtp>("/dev/rtp"); }
 
 int Voice::on_ioctl(Channel&, unsigned long request, void* arg) {
   if (request != voice::VOICE_CODEC_CAPACITY) {
@@ -224,14 +217,7 @@ int Voice::on_ioctl(Channel&, unsigned long request, void* arg) {
   return it == counts.end() ? 0 : it->second;
 }
 
-Voice& voice() {
-  static std::shared_ptr<Voice> model = [] {
-    auto m = std::make_shared<Voice>();
-    install("/dev/voice", m);
-    return m;
-  }();
-  return *model;
-}
+Voice& voice() { return installed_model<Voice>("/dev/voice"); }
 
 namespace {
 
