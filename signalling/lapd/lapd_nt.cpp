@@ -412,13 +412,16 @@ void LAPD_NT_user::settle() {
   }
 }
 
+bool LAPD_NT_user::acknowledged(bool command, bool pf, std::uint8_t nr) {
+  if (command && pf) tx_S(RR, false, true);
+  if (ack_queue(nr)) return true;
+  unassign();
+  return false;
+}
+
 void LAPD_NT_user::on_RR(bool command, bool pf, std::uint8_t nr) {
   if (log_ > 1) log() << "received RR frame" << std::endl;
-  if (command && pf) tx_S(RR, false, true);
-  if (!ack_queue(nr)) {
-    unassign();
-    return;
-  }
+  if (!acknowledged(command, pf, nr)) return;
   set_unbusy();
   settle();
 }
@@ -426,22 +429,14 @@ void LAPD_NT_user::on_RR(bool command, bool pf, std::uint8_t nr) {
 void LAPD_NT_user::on_RNR(bool command, bool pf, std::uint8_t nr) {
   if (log_ > 1) log() << "received RNR frame" << std::endl;
   set_busy();
-  if (command && pf) tx_S(RR, false, true);
-  if (!ack_queue(nr)) {
-    unassign();
-    return;
-  }
+  if (!acknowledged(command, pf, nr)) return;
   state_ = assigned;
   start_T203();
 }
 
 void LAPD_NT_user::on_REJ(bool command, bool pf, std::uint8_t nr) {
   if (log_ > 1) log() << "received REJ frame" << std::endl;
-  if (command && pf) tx_S(RR, false, true);
-  if (!ack_queue(nr)) {
-    unassign();
-    return;
-  }
+  if (!acknowledged(command, pf, nr)) return;
   retransmit();
   set_unbusy();
   state_ = wait_answer;
