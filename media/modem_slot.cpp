@@ -414,13 +414,19 @@ bool HdlcModemSlot::IOnInputStream() {
   return true;
 }
 
-void HdlcModemSlot::initModem() {
-  const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
-  if (sock < 0) return;
-  Fd s(sock);
-  ifreq r;
+// A socket for the interface requests and a request record naming the
+// interface; -1 when no socket is to be had.
+int HdlcModemSlot::interface_request(ifreq& r) const {
   std::memset(&r, 0, sizeof r);
   std::snprintf(r.ifr_name, IFNAMSIZ, "%s", name.c_str());
+  return ::socket(AF_INET, SOCK_DGRAM, 0);
+}
+
+void HdlcModemSlot::initModem() {
+  ifreq r;
+  const int sock = interface_request(r);
+  if (sock < 0) return;
+  Fd s(sock);
   unsigned char settings[128] = {};
   r.ifr_settings.type = IF_GET_IFACE;
   r.ifr_settings.size = sizeof settings;
@@ -444,12 +450,10 @@ void HdlcModemSlot::initModem() {
 }
 
 void HdlcModemSlot::set_idle() {
-  const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ifreq r;
+  const int sock = interface_request(r);
   if (sock < 0) return;
   Fd s(sock);
-  ifreq r;
-  std::memset(&r, 0, sizeof r);
-  std::snprintf(r.ifr_name, IFNAMSIZ, "%s", name.c_str());
   if (platform::hdlc_ioctl(sock, SIOCGIFFLAGS, &r) != 0) {
     std::cerr << "SIOCGIFFLAGS fail!!!" << std::endl;
     return;

@@ -14,6 +14,8 @@
 #include <sys/types.h>
 #include <vector>
 
+struct ifreq;
+
 class ModemSlot : public Slot {
  public:
   // pppd gets at most this many texts of `execargs`.
@@ -103,6 +105,7 @@ class HdlcModemSlot : public ModemSlot {
   void initModem();
   // Interface down, back to raw HDLC.
   void set_idle();
+  int interface_request(ifreq& r) const;
 
   std::int32_t channel = -1;
   std::string name;
