@@ -23,16 +23,6 @@ namespace {
 
 const int patience = testsupport::patience_ms;
 
-std::string hex(const std::vector<char>& v) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string s;
-  for (char c : v) {
-    s += digits[(static_cast<unsigned char>(c) >> 4) & 15];
-    s += digits[static_cast<unsigned char>(c) & 15];
-  }
-  return s;
-}
-
 // A received frame as short text: link reports with the fields the cases
 // look at, userData with its octets in hex, the rest as the support tells.
 std::string tell(const std::string& frame) {
@@ -42,7 +32,10 @@ std::string tell(const std::string& frame) {
   if (!pdu.signal_isSelected() || !m.slot_isPresent()) return testsupport::describe(frame);
   const std::string slot = "slot " + std::to_string(m.get_slot().getValue()) + " ";
   const LGCP::Signal& sig = pdu.get_signal();
-  if (sig.userData_isSelected()) return slot + "userData " + hex(sig.get_userData());
+  if (sig.userData_isSelected()) {
+    const std::vector<char>& d = sig.get_userData();
+    return slot + "userData " + testsupport::hex_word(d.data(), d.size());
+  }
   if (!sig.ioctl_isSelected()) return testsupport::describe(frame);
   const LGCP::IoctlResponse& r = sig.get_ioctl();
   if (r.isdnLinkInfo_isSelected()) {
