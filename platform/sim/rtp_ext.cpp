@@ -316,14 +316,7 @@ std::vector<RtpExt::Written> RtpExt::take_sent(int tdm) {
   return out;
 }
 
-RtpExt& rtp_ext() {
-  static std::shared_ptr<RtpExt> model = [] {
-    auto m = std::make_shared<RtpExt>();
-    install("/dev/rtp_ext", m);
-    return m;
-  }();
-  return *model;
-}
+RtpExt& rtp_ext() { return installed_model<RtpExt>("/dev/rtp_ext"); }
 
 namespace {
 
