@@ -6,13 +6,6 @@ namespace Mixer {
 
 namespace {
 
-// The tone-filter request as the controller gives it.
-void tone_filter(Hardware::DSProcReceiver& r, LGCP::ToneFilter const& f) {
-  r.configureToneFilter(static_cast<std::uint16_t>(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
-                        static_cast<std::uint16_t>(f.get_duration_th_msec().getValue()),
-                        static_cast<std::int8_t>(f.get_det_level_dB().getValue()));
-}
-
 void delays(Hardware::DSProcReceiver& r, LGCP::Delays const& d) {
   const std::uint32_t rx = d.rx_isPresent() ? static_cast<std::uint32_t>(d.get_rx().getValue()) : 0;
   const std::uint32_t tx = d.tx_isPresent() ? static_cast<std::uint32_t>(d.get_tx().getValue()) : 0;
@@ -70,7 +63,7 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
     return true;
   }
   if (p.tone_filter_isSelected()) {
-    tone_filter(dsp, p.get_tone_filter());
+    configureToneFilter(p.get_tone_filter());
     return true;
   }
   if (p.delays_isSelected()) {
@@ -110,7 +103,7 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
   if (p.dtmf_reject_disable_isSelected()) return enableDTMFReject(false);
   if (p.iva_enable_isSelected()) return enableIVA(p.get_iva_enable());
   if (p.tone_filter_isSelected()) {
-    tone_filter(dsp, p.get_tone_filter());
+    configureToneFilter(p.get_tone_filter());
     return true;
   }
   if (p.tone_gen_enable_isSelected()) {

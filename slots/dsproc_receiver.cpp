@@ -50,6 +50,12 @@ bool DSProcReceiver::configureToneFilter(std::uint16_t freq, std::uint8_t enable
   return DSProcReceiverService::instance().configureToneFilter(*this, freq, enable, dur_th_msec, det_lvl_dB);
 }
 
+bool DSProcReceiver::configureToneFilter(LGCP::ToneFilter const& f) {
+  return configureToneFilter(static_cast<std::uint16_t>(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
+                             static_cast<std::uint16_t>(f.get_duration_th_msec().getValue()),
+                             static_cast<std::int8_t>(f.get_det_level_dB().getValue()));
+}
+
 bool DSProcReceiver::disableToneAll() { return DSProcReceiverService::instance().disableToneAll(*this); }
 
 void DSProcReceiver::CleanBeforeDestroy() {

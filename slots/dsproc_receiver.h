@@ -52,6 +52,8 @@ class DSProcReceiver {
   bool configureRxGain(std::int8_t gain_dB);
   bool configureToneFilter(std::uint16_t freq, std::uint8_t enable, std::uint16_t dur_th_msec,
                            std::int8_t det_lvl_dB);
+  // The tone filter as the controller gives it.
+  bool configureToneFilter(LGCP::ToneFilter const& f);
   bool disableToneAll();
 
   // Switches off what this receiver switched on (SD and mute stay); the
