@@ -6,13 +6,6 @@ namespace Mixer {
 
 namespace {
 
-// The tone-filter request as the controller gives it.
-void tone_filter(Hardware::DSProcReceiver& r, LGCP::ToneFilter const& f) {
-  r.configureToneFilter(static_cast<std::uint16_t>(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
-                        static_cast<std::uint16_t>(f.get_duration_th_msec().getValue()),
-                        static_cast<std::int8_t>(f.get_det_level_dB().getValue()));
-}
-
 void delays(Hardware::DSProcReceiver& r, LGCP::Delays const& d) {
   const std::uint32_t rx = d.rx_isPresent() ? static_cast<std::uint32_t>(d.get_rx().getValue()) : 0;
   const std::uint32_t tx = d.tx_isPresent() ? static_cast<std::uint32_t>(d.get_tx().getValue()) : 0;
@@ -21,25 +14,30 @@ void delays(Hardware::DSProcReceiver& r, LGCP::Delays const& d) {
 
 }  // namespace
 
-// --- input -----------------------------------------------------------------
+// --- both ------------------------------------------------------------------
 
-TdmInput::TdmInput(Mixer& mixer, int channel, int timeslot) : mixer(mixer), channel(channel), timeslot(timeslot) {}
-
-TdmInput::~TdmInput() {
+TdmChannel::~TdmChannel() {
   Hardware::TonecReceiver::CleanBeforeDestroy();
   Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
+
+void TdmChannel::StopDTMF() {
+  if (!is_inDTMFTransmit()) return;
+  enableSilence();
+  disableToneGenerator(true);
+}
+
+std::uint32_t TdmChannel::tonec_timeslot() { return static_cast<std::uint32_t>(timeslot); }
+std::uint32_t TdmChannel::dsproc_timeslot() const { return static_cast<std::uint32_t>(timeslot); }
+void TdmChannel::dsproc_tone_flt_event(::dsproc_tone_event const* ev) { processToneFltEvent(*ev); }
+void TdmChannel::dsproc_flags_event(::dsproc_flags_event const* ev) { processFlagsEvent(*ev); }
+
+// --- input -----------------------------------------------------------------
 
 bool TdmInput::IBeforeDestroy() {
   HwMux::instance().Disable(timeslot);
   mixer.Release(*this);
   return true;
-}
-
-void TdmInput::StopDTMF() {
-  if (!is_inDTMFTransmit()) return;
-  enableSilence();
-  disableToneGenerator(true);
 }
 
 bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
@@ -65,7 +63,7 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
     return true;
   }
   if (p.tone_filter_isSelected()) {
-    tone_filter(dsp, p.get_tone_filter());
+    configureToneFilter(p.get_tone_filter());
     return true;
   }
   if (p.delays_isSelected()) {
@@ -76,34 +74,16 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
 }
 
 void TdmInput::tonec_event(Params const& p) { processTonecEvent(p); }
-std::uint32_t TdmInput::tonec_timeslot() { return static_cast<std::uint32_t>(timeslot); }
 void TdmInput::dsproc_vad_event(Hardware::DSProcVADEvent const& ev) { processVADEvent(ev); }
 void TdmInput::dsproc_bss_event(::dsproc_bss_event const* ev) { processBSSEvent(*ev); }
 void TdmInput::dsproc_sd_event(Hardware::DSProcSDEvent const& ev) { processSDEvent(ev); }
-std::uint32_t TdmInput::dsproc_timeslot() const { return static_cast<std::uint32_t>(timeslot); }
-void TdmInput::dsproc_tone_flt_event(::dsproc_tone_event const* ev) { processToneFltEvent(*ev); }
-void TdmInput::dsproc_flags_event(::dsproc_flags_event const* ev) { processFlagsEvent(*ev); }
 
 // --- output ----------------------------------------------------------------
-
-TdmOutput::TdmOutput(Mixer& mixer, int channel, int timeslot)
-    : mixer(mixer), channel(channel), timeslot(timeslot) {}
-
-TdmOutput::~TdmOutput() {
-  Hardware::TonecReceiver::CleanBeforeDestroy();
-  Hardware::DSProcReceiver::CleanBeforeDestroy();
-}
 
 bool TdmOutput::IBeforeDestroy() {
   HwMux::instance().Disable(timeslot);
   mixer.Release(*this);
   return true;
-}
-
-void TdmOutput::StopDTMF() {
-  if (!is_inDTMFTransmit()) return;
-  enableSilence();
-  disableToneGenerator(true);
 }
 
 bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
@@ -123,7 +103,7 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
   if (p.dtmf_reject_disable_isSelected()) return enableDTMFReject(false);
   if (p.iva_enable_isSelected()) return enableIVA(p.get_iva_enable());
   if (p.tone_filter_isSelected()) {
-    tone_filter(dsp, p.get_tone_filter());
+    configureToneFilter(p.get_tone_filter());
     return true;
   }
   if (p.tone_gen_enable_isSelected()) {
@@ -145,13 +125,9 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
 }
 
 void TdmOutput::tonec_event(Params const&) {}
-std::uint32_t TdmOutput::tonec_timeslot() { return static_cast<std::uint32_t>(timeslot); }
 void TdmOutput::tone_gen_complete() { processToneGenEvent(); }
 void TdmOutput::dsproc_vad_event(Hardware::DSProcVADEvent const&) {}
 void TdmOutput::dsproc_bss_event(::dsproc_bss_event const*) {}
 void TdmOutput::dsproc_sd_event(Hardware::DSProcSDEvent const&) {}
-std::uint32_t TdmOutput::dsproc_timeslot() const { return static_cast<std::uint32_t>(timeslot); }
-void TdmOutput::dsproc_tone_flt_event(::dsproc_tone_event const* ev) { processToneFltEvent(*ev); }
-void TdmOutput::dsproc_flags_event(::dsproc_flags_event const* ev) { processFlagsEvent(*ev); }
 
 }  // namespace Mixer

@@ -11,10 +11,35 @@
 
 namespace Mixer {
 
-class TdmInput : public MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
+// What an input and an output share: the unit channel, its switch channel
+// with both DSP receivers on it, and the events both pass on.
+class TdmChannel : public MixerSlot, protected Hardware::TonecReceiver, protected Hardware::DSProcReceiver {
  public:
-  TdmInput(Mixer& mixer, int channel, int timeslot);
-  ~TdmInput() override;
+  TdmChannel(Mixer& mixer, int channel, int timeslot) : mixer(mixer), channel(channel), timeslot(timeslot) {}
+  ~TdmChannel() override;
+
+  int GetChannel() const { return channel; }
+  int GetTimeslot() const { return timeslot; }
+
+ protected:
+  friend class Mixer;
+
+  // Silences and stops a DTMF sequence being sent.
+  void StopDTMF();
+
+  std::uint32_t tonec_timeslot() override;
+  std::uint32_t dsproc_timeslot() const override;
+  void dsproc_tone_flt_event(::dsproc_tone_event const* ev) override;
+  void dsproc_flags_event(::dsproc_flags_event const* ev) override;
+
+  Mixer& mixer;
+  int channel;
+  int timeslot;
+};
+
+class TdmInput : public TdmChannel {
+ public:
+  using TdmChannel::TdmChannel;
 
   // Disables the switch channel and leaves the unit; always at once.
   bool IBeforeDestroy() override;
@@ -24,38 +49,25 @@ class TdmInput : public MixerSlot, private Hardware::TonecReceiver, private Hard
   int IGetReceiveChannel() override { return timeslot; }
   const char* GetName() const override { return "mixer tdm input"; }
 
-  int GetChannel() const { return channel; }
-  int GetTimeslot() const { return timeslot; }
   bool HasSummator() const { return summatorSet; }
   int GetSummator() const { return summator; }
 
  private:
   friend class Mixer;
 
-  // Silences and stops a DTMF sequence being sent.
-  void StopDTMF();
-
   void tonec_event(Params const& p) override;
-  std::uint32_t tonec_timeslot() override;
   void dsproc_vad_event(Hardware::DSProcVADEvent const& ev) override;
   void dsproc_bss_event(::dsproc_bss_event const* ev) override;
   void dsproc_sd_event(Hardware::DSProcSDEvent const& ev) override;
-  std::uint32_t dsproc_timeslot() const override;
-  void dsproc_tone_flt_event(::dsproc_tone_event const* ev) override;
-  void dsproc_flags_event(::dsproc_flags_event const* ev) override;
 
-  Mixer& mixer;
-  int channel;
-  int timeslot;
   bool summatorSet = false;
   // The output whose mix this input was added to; -1 when none.
   int summator = -1;
 };
 
-class TdmOutput : public MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
+class TdmOutput : public TdmChannel {
  public:
-  TdmOutput(Mixer& mixer, int channel, int timeslot);
-  ~TdmOutput() override;
+  using TdmChannel::TdmChannel;
 
   // Disables the switch channel and leaves the unit; always at once.
   bool IBeforeDestroy() override;
@@ -65,27 +77,12 @@ class TdmOutput : public MixerSlot, private Hardware::TonecReceiver, private Har
   int IGetTransmitChannel() override { return timeslot; }
   const char* GetName() const override { return "mixer tdm output"; }
 
-  int GetChannel() const { return channel; }
-  int GetTimeslot() const { return timeslot; }
-
  private:
-  friend class Mixer;
-
-  void StopDTMF();
-
   void tonec_event(Params const& p) override;
-  std::uint32_t tonec_timeslot() override;
   void tone_gen_complete() override;
   void dsproc_vad_event(Hardware::DSProcVADEvent const& ev) override;
   void dsproc_bss_event(::dsproc_bss_event const* ev) override;
   void dsproc_sd_event(Hardware::DSProcSDEvent const& ev) override;
-  std::uint32_t dsproc_timeslot() const override;
-  void dsproc_tone_flt_event(::dsproc_tone_event const* ev) override;
-  void dsproc_flags_event(::dsproc_flags_event const* ev) override;
-
-  Mixer& mixer;
-  int channel;
-  int timeslot;
 };
 
 }  // namespace Mixer

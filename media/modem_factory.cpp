@@ -202,14 +202,10 @@ Slot* ModemFactory::INewSlot(LGCP::CreateParams const& params) {
   }
   auto* s = new DspModemSlot(p);
   allSlots.push_back(s);
-  dspSlots.push_back(s);
   return s;
 }
 
-void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
-  allSlots.remove(slot);
-  dspSlots.remove(slot);
-}
+void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) { allSlots.remove(slot); }
 
 void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {
   auto it = std::find(hdlcSlots.begin(), hdlcSlots.end(), slot);

@@ -111,8 +111,9 @@ class ModemFactory : public SlotFactory {
   bool Init();
   void RetryInit();
 
-  std::list<DspModemSlot*> dspSlots;
   std::list<HdlcModemSlot*> hdlcSlots;
+  // Every live slot, oldest first (authentication records go to the first
+  // with their session).
   std::list<ModemSlot*> allSlots;
   std::int32_t modemDevices = 0;
   Fd listener;

@@ -112,16 +112,31 @@ void ModemSlot::complete_release() {
   on_release();
 }
 
+void ModemSlot::append_execargs(std::vector<std::string>& args) const {
+  std::size_t n = 0;
+  for (const auto& a : params.get_execargs()) {
+    if (n++ == max_execargs) break;
+    args.push_back(a);
+  }
+}
+
+void ModemSlot::abort_on(const char* text, const Errno& e) {
+  std::cerr << text << e << std::endl;
+  OnAbort(e.value());
+}
+
+pid_t ModemSlot::spawn(const std::vector<std::string>& args, unsigned sleep_s, const char* banner) {
+  const pid_t child = start_child(args, sleep_s, banner);
+  if (child < 0) abort_on("vfork fail: ", Errno());
+  return child;
+}
+
 void ModemSlot::pppd_exec(const std::string& device, const char* options) {
   if (pppd_executing()) return;
   std::vector<std::string> args;
   args.push_back(params.execfile_isPresent() ? std::string(params.get_execfile()) : "/usr/local/sbin/pppd");
   if (params.execargs_isPresent()) {
-    std::size_t n = 0;
-    for (const auto& a : params.get_execargs()) {
-      if (n++ == max_execargs) break;
-      args.push_back(a);
-    }
+    append_execargs(args);
   } else {
     args.push_back("file");
     args.push_back(options);
@@ -131,13 +146,8 @@ void ModemSlot::pppd_exec(const std::string& device, const char* options) {
       args.push_back(params.get_cid());
     }
   }
-  const pid_t child = start_child(args, 0, nullptr);
-  if (child < 0) {
-    Errno e;
-    std::cerr << "vfork fail: " << e << std::endl;
-    OnAbort(e.value());
-    return;
-  }
+  const pid_t child = spawn(args, 0, nullptr);
+  if (child < 0) return;
   pid = child;
   childWait.Bind(this, &ModemSlot::on_terminate);
   childWait.Attach(pid);
@@ -287,18 +297,12 @@ bool DspModemSlot::IOnInputStream() {
 void DspModemSlot::InitModem() {
   if (modem >= 0) return;
   const int raw = platform::dev_open(GetModemDevName(), O_RDONLY);
-  if (raw < 0) {
-    Errno e;
-    std::cerr << "fail to open device: " << e << std::endl;
-    OnAbort(e.value());
-    return;
-  }
+  if (raw < 0) return abort_on("fail to open device: ", Errno());
   Fd dev(raw);
   auto fail = [&](const char* text) {
-    Errno e;
-    std::cerr << text << e << std::endl;
+    const Errno e;
     dev.close();
-    OnAbort(e.value());
+    abort_on(text, e);
   };
   const int number = platform::dev_ioctl(raw, mctl::MCTL_ALLOC, nullptr);
   if (number < 0) return fail("insufficient resources : ");
@@ -344,20 +348,12 @@ void DspModemSlot::InitModem() {
     char tty[32];
     std::snprintf(tty, sizeof tty, "/dev/mdm%d", modem);
     if (!params.originate_isPresent()) {
-      if (platform::dev_ioctl(device.lowlevel_fd(), mctl::MCTL_ANSWER, arg) != 0) {
-        Errno e;
-        std::cerr << "answer failed : " << e << std::endl;
-        OnAbort(e.value());
-        return;
-      }
+      if (platform::dev_ioctl(device.lowlevel_fd(), mctl::MCTL_ANSWER, arg) != 0)
+        return abort_on("answer failed : ", Errno());
       pppd_exec(tty, "/usr/local/etc/ppp/aoptions");
     } else {
-      if (platform::dev_ioctl(device.lowlevel_fd(), mctl::MCTL_ORIGINATE, arg) != 0) {
-        Errno e;
-        std::cerr << "originate failed : " << e << std::endl;
-        OnAbort(e.value());
-        return;
-      }
+      if (platform::dev_ioctl(device.lowlevel_fd(), mctl::MCTL_ORIGINATE, arg) != 0)
+        return abort_on("originate failed : ", Errno());
       pppd_exec(tty, "/usr/local/etc/ppp/coptions");
     }
     return;
@@ -367,9 +363,7 @@ void DspModemSlot::InitModem() {
   } else if (!params.originate_isPresent()) {
     RunFaxReceiver();
   } else if (platform::dev_ioctl(device.lowlevel_fd(), mctl::MCTL_FAX_ORIGINATE, arg) != 0) {
-    Errno e;
-    std::cerr << "originate failed : " << e << std::endl;
-    OnAbort(e.value());
+    abort_on("originate failed : ", Errno());
   }
 }
 
@@ -378,19 +372,10 @@ void DspModemSlot::RunFaxTransfer() {
   args.push_back(params.execfile_isPresent() ? std::string(params.get_execfile()) : "/usr/local/sbin/fax");
   args.push_back("-m");
   args.push_back(std::to_string(modem));
-  std::size_t n = 0;
-  for (const auto& a : params.get_execargs()) {
-    if (n++ == max_execargs) break;
-    args.push_back(a);
-  }
+  append_execargs(args);
   device.close();
-  const pid_t child = start_child(args, 0, "executing fax transfer");
-  if (child < 0) {
-    Errno e;
-    std::cerr << "vfork fail: " << e << std::endl;
-    OnAbort(e.value());
-    return;
-  }
+  const pid_t child = spawn(args, 0, "executing fax transfer");
+  if (child < 0) return;
   pid = child;
   childWait.Bind(static_cast<ModemSlot*>(this), &DspModemSlot::on_fax_terminate);
   childWait.Attach(pid);
@@ -405,13 +390,7 @@ void DspModemSlot::RunFaxReceiver() {
   ::localtime_r(&now, &tm);
   std::strftime(file, sizeof file, "/var/fax-%H-%M-%S.g3", &tm);
   const std::vector<std::string> args = {"/usr/local/bin/fax", "-m", std::to_string(modem), "receive", file};
-  const pid_t child = start_child(args, 1, "executing");
-  if (child < 0) {
-    Errno e;
-    std::cerr << "vfork fail: " << e << std::endl;
-    OnAbort(e.value());
-    return;
-  }
+  if (spawn(args, 1, "executing") < 0) return;
   std::clog << "fax receiver executed" << " modem=" << modem << " ts=" << timeslot << std::endl;
 }
 
@@ -435,13 +414,19 @@ bool HdlcModemSlot::IOnInputStream() {
   return true;
 }
 
-void HdlcModemSlot::initModem() {
-  const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
-  if (sock < 0) return;
-  Fd s(sock);
-  ifreq r;
+// A socket for the interface requests and a request record naming the
+// interface; -1 when no socket is to be had.
+int HdlcModemSlot::interface_request(ifreq& r) const {
   std::memset(&r, 0, sizeof r);
   std::snprintf(r.ifr_name, IFNAMSIZ, "%s", name.c_str());
+  return ::socket(AF_INET, SOCK_DGRAM, 0);
+}
+
+void HdlcModemSlot::initModem() {
+  ifreq r;
+  const int sock = interface_request(r);
+  if (sock < 0) return;
+  Fd s(sock);
   unsigned char settings[128] = {};
   r.ifr_settings.type = IF_GET_IFACE;
   r.ifr_settings.size = sizeof settings;
@@ -465,12 +450,10 @@ void HdlcModemSlot::initModem() {
 }
 
 void HdlcModemSlot::set_idle() {
-  const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ifreq r;
+  const int sock = interface_request(r);
   if (sock < 0) return;
   Fd s(sock);
-  ifreq r;
-  std::memset(&r, 0, sizeof r);
-  std::snprintf(r.ifr_name, IFNAMSIZ, "%s", name.c_str());
   if (platform::hdlc_ioctl(sock, SIOCGIFFLAGS, &r) != 0) {
     std::cerr << "SIOCGIFFLAGS fail!!!" << std::endl;
     return;

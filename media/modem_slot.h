@@ -4,12 +4,17 @@
 // DspModemSlot runs the call on a DSP modem of "/dev/mctl" and its tty
 // "/dev/mdm%d"; HdlcModemSlot on a point-to-point "hdlc%d" interface.
 #include "runtime/child_wait.h"
+#include "runtime/errno_text.h"
 #include "runtime/fd.h"
 #include "runtime/timer.h"
 #include "slots/slot.h"
 
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct ifreq;
 
 class ModemSlot : public Slot {
  public:
@@ -36,6 +41,13 @@ class ModemSlot : public Slot {
 
  protected:
   void pppd_exec(const std::string& device, const char* options);
+  // The controller's program arguments, as many as a program takes.
+  void append_execargs(std::vector<std::string>& args) const;
+  // Starts the program (see start_child); on failure the call is aborted
+  // and -1 returned.
+  pid_t spawn(const std::vector<std::string>& args, unsigned sleep_s, const char* banner);
+  // The line with the error text, and the call aborted with it.
+  void abort_on(const char* text, const Errno& e);
   void pppd_kill();
   void on_terminate(int status);
   void on_fax_terminate(int status);
@@ -93,6 +105,7 @@ class HdlcModemSlot : public ModemSlot {
   void initModem();
   // Interface down, back to raw HDLC.
   void set_idle();
+  int interface_request(ifreq& r) const;
 
   std::int32_t channel = -1;
   std::string name;

@@ -231,10 +231,7 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& req) {
     return true;
   }
   if (req.tone_filter_isSelected()) {
-    const LGCP::ToneFilter& f = req.get_tone_filter();
-    configureToneFilter(static_cast<std::uint16_t>(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
-                        static_cast<std::uint16_t>(f.get_duration_th_msec().getValue()),
-                        static_cast<std::int8_t>(f.get_det_level_dB().getValue()));
+    configureToneFilter(req.get_tone_filter());
     return true;
   }
   if (req.selcal_isSelected()) {

@@ -14,32 +14,11 @@
 
 namespace Hardware {
 
-namespace {
-
-// Records are built field by field in the machine's byte order.
-void put32(std::uint8_t* rec, std::size_t off, std::uint32_t v) { std::memcpy(rec + off, &v, sizeof v); }
-void put16(std::uint8_t* rec, std::size_t off, std::uint16_t v) { std::memcpy(rec + off, &v, sizeof v); }
-std::uint32_t get32(const std::uint8_t* rec, std::size_t off) {
-  std::uint32_t v;
-  std::memcpy(&v, rec + off, sizeof v);
-  return v;
-}
-
-struct FailTail {
-  int err;
-};
-std::ostream& operator<<(std::ostream& os, FailTail t) { return os << " errno=\"" << Errno(t.err) << "\""; }
-
-}  // namespace
+using namespace unit_record;
 
 // ---------------------------------------------------------------- receiver
 
-Containers::CyclicList& DSProcReceiver::receivers() {
-  static Containers::CyclicList head;
-  return head;
-}
-
-DSProcReceiver::DSProcReceiver() : link(this) { receivers().AddToTail(&link); }
+DSProcReceiver::DSProcReceiver() : link(this) {}
 
 DSProcReceiver::~DSProcReceiver() = default;
 
@@ -71,6 +50,12 @@ bool DSProcReceiver::configureToneFilter(std::uint16_t freq, std::uint8_t enable
   return DSProcReceiverService::instance().configureToneFilter(*this, freq, enable, dur_th_msec, det_lvl_dB);
 }
 
+bool DSProcReceiver::configureToneFilter(LGCP::ToneFilter const& f) {
+  return configureToneFilter(static_cast<std::uint16_t>(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
+                             static_cast<std::uint16_t>(f.get_duration_th_msec().getValue()),
+                             static_cast<std::int8_t>(f.get_det_level_dB().getValue()));
+}
+
 bool DSProcReceiver::disableToneAll() { return DSProcReceiverService::instance().disableToneAll(*this); }
 
 void DSProcReceiver::CleanBeforeDestroy() {
@@ -89,31 +74,19 @@ DSProcReceiverService& DSProcReceiverService::instance() {
   return service;
 }
 
-DSProcReceiverService::DSProcReceiverService() { init(); }
+namespace {
+const UnitService::Device dsproc_device{
+    GetDSPDevName,
+    O_RDWR | O_NONBLOCK | O_CLOEXEC,
+    "open dsproc fail, VAD proceeding disabled: ",
+    "dsproc",
+    "DSProcReceiverService::OnEvent",
+    dsp::EVENT_SIZE,
+};
+static_assert(dsp::EVENT_SIZE <= UnitService::max_record_size, "dsproc event record");
+}  // namespace
 
-void DSProcReceiverService::init() {
-  const int raw = platform::dev_open(GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (raw < 0) {
-    const Errno e;
-    std::cerr << "open dsproc fail, VAD proceeding disabled: " << e << std::endl;
-    return;
-  }
-  fd = Fd(raw);
-  event.Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
-  event.Schedule(fd, POLLIN);
-}
-
-std::uint32_t DSProcReceiverService::next_id() {
-  if (++dsproc_request_counter == 0) dsproc_request_counter = 1;
-  return dsproc_request_counter;
-}
-
-bool DSProcReceiverService::ensure_open(const char* not_opened, std::uint32_t ts) {
-  if (!fd) init();
-  if (fd) return true;
-  std::cerr << not_opened << " timeslot=" << ts << std::endl;
-  return false;
-}
+DSProcReceiverService::DSProcReceiverService() : UnitService(dsproc_device) {}
 
 bool DSProcReceiverService::enable(DSProcReceiver& r, std::int32_t& state, std::uint32_t& id, std::uint32_t code,
                                    const char* word, bool on) {
@@ -313,25 +286,6 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& r) {
   return true;
 }
 
-void DSProcReceiverService::OnEvent(int rfd, short revents) {
-  if (!(revents & POLLIN)) return;
-  for (;;) {
-    std::uint8_t rec[dsp::EVENT_SIZE];
-    const ssize_t n = platform::dev_read(rfd, rec, sizeof rec);
-    if (n < 0) {
-      const int e = errno;
-      if (e != EAGAIN && e != EWOULDBLOCK) std::cerr << "fail to read from dsproc: " << Errno(e) << std::endl;
-      return;
-    }
-    // Not a whole record: the pass ends, or an empty read would loop here.
-    if (static_cast<std::size_t>(n) < sizeof rec) {
-      std::cerr << "short read from dsproc: " << n << " bytes" << std::endl;
-      return;
-    }
-    dispatch(rec);
-  }
-}
-
 void DSProcReceiverService::dispatch(const std::uint8_t* rec) {
   const std::uint32_t ts = get32(rec, 0), id = get32(rec, 4), type = get32(rec, 8);
   const std::uint32_t p1 = get32(rec, 12), p2 = get32(rec, 16), p3 = get32(rec, 20);
@@ -359,15 +313,8 @@ void DSProcReceiverService::dispatch(const std::uint8_t* rec) {
         break;
     }
   }
-  DSProcReceiver* r = nullptr;
-  auto& list = DSProcReceiver::receivers();
-  for (auto it = list.begin(); it != list.end(); ++it) {
-    auto* cand = static_cast<DSProcReceiver::Link*>(*it)->owner;
-    if (cand->dsproc_timeslot() == ts) {
-      r = cand;
-      break;
-    }
-  }
+  DSProcReceiver* r =
+      UnitReceiverLink<DSProcReceiver>::find(ts, [](const DSProcReceiver& c) { return c.dsproc_timeslot(); });
   if (!r) {
     if (trace) std::cerr << "receive dsproc event from unknown timeslot " << ts << std::endl;
     return;

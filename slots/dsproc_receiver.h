@@ -9,11 +9,9 @@
 // events through the dsproc_* operations. DSProcReceiverService is the one
 // owner of the device: it issues the requests, hands out request ids and
 // dispatches the event records.
-#include "runtime/cyclic_list.h"
-#include "runtime/event.h"
-#include "runtime/fd.h"
 #include "schema/lgcp/LGCP.h"
 #include "slots/hw_events.h"
+#include "slots/unit_service.h"
 
 #include <cstdint>
 
@@ -54,6 +52,8 @@ class DSProcReceiver {
   bool configureRxGain(std::int8_t gain_dB);
   bool configureToneFilter(std::uint16_t freq, std::uint8_t enable, std::uint16_t dur_th_msec,
                            std::int8_t det_lvl_dB);
+  // The tone filter as the controller gives it.
+  bool configureToneFilter(LGCP::ToneFilter const& f);
   bool disableToneAll();
 
   // Switches off what this receiver switched on (SD and mute stay); the
@@ -62,12 +62,6 @@ class DSProcReceiver {
 
  private:
   friend class DSProcReceiverService;
-
-  struct Link : Containers::CyclicList {
-    explicit Link(DSProcReceiver* r) : owner(r) {}
-    DSProcReceiver* owner;
-  };
-  static Containers::CyclicList& receivers();
 
   // States: -1 undetermined, 0 off, positive on.
   std::int32_t vad_state = -1;
@@ -83,16 +77,12 @@ class DSProcReceiver {
   std::uint32_t mute_id = 0;
   bool delays_set = false;
   bool gain_set = false;
-  Link link;
+  UnitReceiverLink<DSProcReceiver> link;
 };
 
-class DSProcReceiverService {
+class DSProcReceiverService : public UnitService {
  public:
   static DSProcReceiverService& instance();
-
-  // Opens the device and watches it for events; a failed open leaves it
-  // closed (the configure requests try again).
-  void init();
 
   bool configureVAD(DSProcReceiver& r, LGCP::VADParams const& params);
   bool enableVAD(DSProcReceiver& r, bool on);
@@ -107,28 +97,14 @@ class DSProcReceiverService {
                            std::int8_t det_lvl_dB);
   bool disableToneAll(DSProcReceiver& r);
 
-  void OnEvent(int fd, short revents);
-
-  bool is_open() const { return fd.is_valid(); }
-  std::uint32_t request_counter() const { return dsproc_request_counter; }
-  void set_request_counter(std::uint32_t v) { dsproc_request_counter = v; }
-
  private:
   DSProcReceiverService();
-  std::uint32_t next_id();
   // Enable or disable of one function (VAD, SD, BSS, NG).
   bool enable(DSProcReceiver& r, std::int32_t& state, std::uint32_t& id, std::uint32_t code, const char* word,
               bool on);
-  // Opens the device again when closed; false (with the line) when it
-  // stays closed.
-  bool ensure_open(const char* not_opened, std::uint32_t ts);
   // DSPROC_CONFIGURE with the function's 12 parameter bytes.
   int configure(std::uint32_t ts, std::uint32_t code, const std::uint8_t* params);
-  void dispatch(const std::uint8_t* rec);
-
-  Fd fd;
-  Event event;
-  std::uint32_t dsproc_request_counter = 0;
+  void dispatch(const std::uint8_t* rec) override;
 };
 
 }  // namespace Hardware

@@ -13,24 +13,11 @@
 
 namespace Hardware {
 
+using namespace unit_record;
+
 namespace {
 
-// Records are built field by field in the machine's byte order.
-void put32(std::uint8_t* rec, std::size_t off, std::uint32_t v) { std::memcpy(rec + off, &v, sizeof v); }
-void put16(std::uint8_t* rec, std::size_t off, std::uint16_t v) { std::memcpy(rec + off, &v, sizeof v); }
-std::uint32_t get32(const std::uint8_t* rec, std::size_t off) {
-  std::uint32_t v;
-  std::memcpy(&v, rec + off, sizeof v);
-  return v;
-}
-
 void* by_value(std::uint32_t ts) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(ts)); }
-
-// The tail of a fail line.
-struct FailTail {
-  int err;
-};
-std::ostream& operator<<(std::ostream& os, FailTail t) { return os << " errno=\"" << Errno(t.err) << "\""; }
 
 std::uint16_t low16(int v) { return static_cast<std::uint16_t>(v); }
 
@@ -51,12 +38,7 @@ bool is_iva_code(std::uint32_t code) {
 
 // ---------------------------------------------------------------- receiver
 
-Containers::CyclicList& TonecReceiver::receivers() {
-  static Containers::CyclicList head;
-  return head;
-}
-
-TonecReceiver::TonecReceiver() : link(this) { receivers().AddToTail(&link); }
+TonecReceiver::TonecReceiver() : link(this) {}
 
 TonecReceiver::~TonecReceiver() { timer.reset(); }
 
@@ -180,26 +162,22 @@ TonecReceiverService& TonecReceiverService::instance() {
   return service;
 }
 
-TonecReceiverService::TonecReceiverService() { init(); }
+namespace {
+const UnitService::Device tonec_device{
+    GetDTMFDevName,
+    O_RDONLY | O_NONBLOCK | O_CLOEXEC,
+    "open tonec fail, DTMF proceeding disabled: ",
+    "tonec",
+    "TonecReceiverService::OnEvent",
+    dtmf::EVENT_SIZE,
+};
+static_assert(dtmf::EVENT_SIZE <= UnitService::max_record_size, "tonec event record");
+}  // namespace
 
-void TonecReceiverService::init() {
-  const int raw = platform::dev_open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (raw < 0) {
-    const Errno e;
-    std::cerr << "open tonec fail, DTMF proceeding disabled: " << e << std::endl;
-    return;
-  }
-  fd = Fd(raw);
-  event.Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
-  event.Schedule(fd, POLLIN);
-}
+TonecReceiverService::TonecReceiverService() : UnitService(tonec_device) {}
 
 bool TonecReceiverService::configureDTMF(std::uint32_t ts, LGCP::DTMFParams const& params) {
-  if (!fd) init();
-  if (!fd) {
-    std::cerr << "configure DTMF fail: (interface not opened)" << " timeslot=" << ts << std::endl;
-    return false;
-  }
+  if (!ensure_open("configure DTMF fail: (interface not opened)", ts)) return false;
   const unsigned twist = params.get_threshold().get_twist().getValue();
   const unsigned ratio = params.get_threshold().get_ratio().getValue();
   const unsigned noise = params.get_threshold().get_noise().getValue();
@@ -224,8 +202,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& r, bool on) {
   if (r.tonec_state == on) return true;
   const std::uint32_t ts = r.tonec_timeslot();
   if (on) {
-    if (++dtmf_request_counter == 0) dtmf_request_counter = 1;
-    const std::uint32_t id = dtmf_request_counter;
+    const std::uint32_t id = next_id();
     std::uint8_t rec[dtmf::ENABLE_SIZE];
     put32(rec, 0, ts);
     put32(rec, 4, id);
@@ -293,11 +270,7 @@ bool TonecReceiverService::enableToneGenerator(std::uint32_t ts, std::uint16_t f
 
 bool TonecReceiverService::configureIVA(TonecReceiver& r, LGCP::IVAParams const& params) {
   const std::uint32_t ts = r.tonec_timeslot();
-  if (!fd) init();
-  if (!fd) {
-    std::cerr << "configure IVA fail: (interface not opened)" << " timeslot=" << ts << std::endl;
-    return false;
-  }
+  if (!ensure_open("configure IVA fail: (interface not opened)", ts)) return false;
   const int level = params.get_det_lvl_dB().getValue();
   std::uint8_t rec[dtmf::IVA_CONFIGURE_SIZE];
   put32(rec, 0, ts);
@@ -328,39 +301,13 @@ void TonecReceiverService::translateSelcal(TonecReceiver& r, TERM::SelcalCommand
   }
 }
 
-void TonecReceiverService::OnEvent(int rfd, short revents) {
-  if (!(revents & POLLIN)) return;
-  for (;;) {
-    std::uint8_t rec[dtmf::EVENT_SIZE];
-    const ssize_t n = platform::dev_read(rfd, rec, sizeof rec);
-    if (n < 0) {
-      const int e = errno;
-      if (e != EAGAIN && e != EWOULDBLOCK) std::cerr << "fail to read from tonec: " << Errno(e) << std::endl;
-      return;
-    }
-    // Not a whole record: the pass ends, or an empty read would loop here.
-    if (static_cast<std::size_t>(n) < sizeof rec) {
-      std::cerr << "short read from tonec: " << n << " bytes" << std::endl;
-      return;
-    }
-    dispatch(get32(rec, 0), get32(rec, 4), get32(rec, 8), get32(rec, 12));
-  }
-}
-
-void TonecReceiverService::dispatch(std::uint32_t code, std::uint32_t ts, std::uint32_t stamp, std::uint32_t id) {
+void TonecReceiverService::dispatch(const std::uint8_t* rec) {
+  const std::uint32_t code = get32(rec, 0), ts = get32(rec, 4), stamp = get32(rec, 8), id = get32(rec, 12);
   auto fields = [&](std::ostream& os) -> std::ostream& {
     return os << " timestamp=" << stamp << " timeslot=" << ts << " code=" << code << " id=" << id;
   };
   fields(std::clog << "dtmf event: ") << std::endl;
-  TonecReceiver* r = nullptr;
-  auto& list = TonecReceiver::receivers();
-  for (auto it = list.begin(); it != list.end(); ++it) {
-    auto* cand = static_cast<TonecReceiver::Link*>(*it)->owner;
-    if (cand->tonec_timeslot() == ts) {
-      r = cand;
-      break;
-    }
-  }
+  TonecReceiver* r = UnitReceiverLink<TonecReceiver>::find(ts, [](TonecReceiver& c) { return c.tonec_timeslot(); });
   if (!r) {
     std::cerr << "receive tonec event from unknown timeslot " << ts << std::endl;
     return;

@@ -8,13 +8,11 @@
 // the DTMF digit sequence on its own timer, and gets the detections through
 // tonec_event. TonecReceiverService is the one owner of the device: it
 // issues the requests, hands out request ids and dispatches event records.
-#include "runtime/cyclic_list.h"
-#include "runtime/event.h"
-#include "runtime/fd.h"
 #include "runtime/timer.h"
 #include "schema/lgcp/LGCP.h"
 #include "schema/term/TERM.h"
 #include "slots/hw_events.h"
+#include "slots/unit_service.h"
 
 #include <cstdint>
 
@@ -82,13 +80,6 @@ class TonecReceiver {
  private:
   friend class TonecReceiverService;
 
-  // The receiver's node in the global list, with the way back to it.
-  struct Link : Containers::CyclicList {
-    explicit Link(TonecReceiver* r) : owner(r) {}
-    TonecReceiver* owner;
-  };
-  static Containers::CyclicList& receivers();
-
   // Timer steps.
   void OnPauseFinished();
   void OnToneFinished();
@@ -104,19 +95,15 @@ class TonecReceiver {
   bool dtmf_transmit = false;
   std::uint32_t dtmf_id = 0;
   LGCP::TranslateDtmfParams dtmf_digits;
-  Link link;
+  UnitReceiverLink<TonecReceiver> link;
   bool iva_enabled = false;
   bool dtmf_enabled = false;
   bool dtmf_reject_enabled = false;
 };
 
-class TonecReceiverService {
+class TonecReceiverService : public UnitService {
  public:
   static TonecReceiverService& instance();
-
-  // Opens the device and watches it for events; a failed open leaves it
-  // closed (the configure requests try again).
-  void init();
 
   bool configureDTMF(std::uint32_t ts, LGCP::DTMFParams const& params);
   bool enableDTMF(TonecReceiver& r, bool on);
@@ -128,22 +115,11 @@ class TonecReceiverService {
   bool enableIVA(TonecReceiver& r, bool on);
   void translateSelcal(TonecReceiver& r, TERM::SelcalCommand const& cmd);
 
-  void OnEvent(int fd, short revents);
-
-  bool is_open() const { return fd.is_valid(); }
-  std::uint32_t request_counter() const { return dtmf_request_counter; }
-  // Tests start the counter where they need it.
-  void set_request_counter(std::uint32_t v) { dtmf_request_counter = v; }
-
  private:
   TonecReceiverService();
   // A by-value request (the time slot is the argument itself).
   bool simple(std::uint32_t ts, unsigned long request, const char* name, const char* suffix);
-  void dispatch(std::uint32_t code, std::uint32_t ts, std::uint32_t stamp, std::uint32_t id);
-
-  Fd fd;
-  Event event;
-  std::uint32_t dtmf_request_counter = 0;
+  void dispatch(const std::uint8_t* rec) override;
 };
 
 }  // namespace Hardware

@@ -38,6 +38,49 @@ bool parse_int(const std::string& word, long long& value) {
   return true;
 }
 
+bool parse_errno(const std::string& word, int& err) {
+  static const std::map<std::string, int> names = {
+      {"EPERM", EPERM},   {"ENOENT", ENOENT}, {"EIO", EIO},       {"ENXIO", ENXIO},   {"EBADF", EBADF},
+      {"EAGAIN", EAGAIN}, {"ENOMEM", ENOMEM}, {"EACCES", EACCES}, {"EFAULT", EFAULT}, {"EBUSY", EBUSY},
+      {"ENODEV", ENODEV}, {"EINVAL", EINVAL}, {"ENFILE", ENFILE}, {"EMFILE", EMFILE}, {"ENOSPC", ENOSPC}};
+  auto it = names.find(word);
+  if (it != names.end()) {
+    err = it->second;
+    return true;
+  }
+  long long v = 0;
+  if (!parse_int(word, v) || v < 0 || v > 4095) return false;
+  err = static_cast<int>(v);
+  return true;
+}
+
+bool parse_hex(const std::string& word, std::vector<std::uint8_t>& out) {
+  if (word.size() % 2) return false;
+  auto digit = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  for (std::size_t i = 0; i < word.size(); i += 2) {
+    const int hi = digit(word[i]), lo = digit(word[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+  }
+  return true;
+}
+
+std::string hex_word(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.empty()) return "-";
+  static const char digits[] = "0123456789ABCDEF";
+  std::string s;
+  for (std::uint8_t c : bytes) {
+    s += digits[c >> 4];
+    s += digits[c & 15];
+  }
+  return s;
+}
+
 std::string control_request(const std::string& line) {
   Args words = split_words(line);
   if (words.empty()) return "error empty request\n";

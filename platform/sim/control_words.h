@@ -11,6 +11,7 @@
 //   static platform::sim::Words hal_words("hal", [](const Args& a, std::ostream& out) {
 //     ...; return std::string();   // "" answers ok, anything else is the error reason
 //   });
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -40,6 +41,13 @@ std::string control_request(const std::string& line);
 // words of a line.
 bool parse_int(const std::string& word, long long& value);
 Args split_words(const std::string& line);
+// An errno by its usual name (EIO, EAGAIN, ...) or as a number 0 to 4095.
+bool parse_errno(const std::string& word, int& err);
+// Appends the bytes of a word of hex digit pairs; false for anything else
+// (an empty word is no bytes).
+bool parse_hex(const std::string& word, std::vector<std::uint8_t>& out);
+// Bytes as one word of upper-case hex pairs; "-" for none.
+std::string hex_word(const std::vector<std::uint8_t>& bytes);
 
 }  // namespace sim
 }  // namespace platform

@@ -68,5 +68,16 @@ struct DefaultModel {
 void install(const std::string& path, std::shared_ptr<DeviceModel> model);
 std::shared_ptr<DeviceModel> model(const std::string& path);
 
+// The one model of type M, made and installed at the path on the first call.
+template <class M>
+M& installed_model(const std::string& path) {
+  static std::shared_ptr<M> m = [&path] {
+    auto made = std::make_shared<M>();
+    install(path, made);
+    return made;
+  }();
+  return *m;
+}
+
 }  // namespace sim
 }  // namespace platform

@@ -84,14 +84,7 @@ bool Dsp::event(std::uint32_t timeslot, std::uint32_t id, std::uint32_t type, st
   return deliver_record(rec);
 }
 
-Dsp& dsp() {
-  static std::shared_ptr<Dsp> model = [] {
-    auto m = std::make_shared<Dsp>();
-    install("/dev/dsp", m);
-    return m;
-  }();
-  return *model;
-}
+Dsp& dsp() { return installed_model<Dsp>("/dev/dsp"); }
 
 namespace {
 

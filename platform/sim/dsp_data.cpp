@@ -11,55 +11,10 @@
 namespace platform {
 namespace sim {
 
-namespace {
-
-bool parse_errno(const std::string& text, int& err) {
-  static const std::map<std::string, int> names = {
-      {"EIO", EIO},       {"EAGAIN", EAGAIN}, {"ENOMEM", ENOMEM}, {"EBUSY", EBUSY}, {"ENODEV", ENODEV},
-      {"ENOENT", ENOENT}, {"EINVAL", EINVAL}, {"EACCES", EACCES}, {"ENOSPC", ENOSPC}, {"EPERM", EPERM},
-  };
-  auto it = names.find(text);
-  if (it != names.end()) {
-    err = it->second;
-    return true;
-  }
-  long long v = 0;
-  if (!parse_int(text, v) || v < 0 || v > 4095) return false;
-  err = static_cast<int>(v);
-  return true;
-}
-
-bool parse_hex(const std::string& text, DspData::Frame& out) {
-  out.clear();
-  if (text.empty() || text.size() % 2) return false;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    if (!std::isxdigit(static_cast<unsigned char>(text[i])) || !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
-      return false;
-    char pair[3] = {text[i], text[i + 1], 0};
-    out.push_back(static_cast<unsigned char>(std::strtoul(pair, nullptr, 16)));
-  }
-  return true;
-}
-
-std::string hex(const DspData::Frame& f) {
-  if (f.empty()) return "-";
-  static const char digits[] = "0123456789ABCDEF";
-  std::string s;
-  for (unsigned char c : f) {
-    s += digits[c >> 4];
-    s += digits[c & 15];
-  }
-  return s;
-}
-
-}  // namespace
-
 bool DspData::take_failure(Step step) {
-  Failure& f = failures_[step];
-  if (!f.err || f.count == 0) return false;
-  if (f.count > 0) --f.count;
-  errno = f.err;
-  return true;
+  const int err = failures_.take(step);
+  if (err) errno = err;
+  return err != 0;
 }
 
 int DspData::open_error() {
@@ -166,13 +121,13 @@ std::string DspData::command(const std::vector<std::string>& w, std::ostream& ou
   State* s = nullptr;
   if (verb == "read" && w.size() == 2 && parse_int(w[1], ts)) {
     if (!find(static_cast<int>(ts), &s)) return no_channel;
-    for (const Frame& f : s->written) out << hex(f) << '\n';
+    for (const Frame& f : s->written) out << hex_word(f) << '\n';
     s->written.clear();
     return "";
   }
   if (verb == "inject" && w.size() == 3 && parse_int(w[1], ts)) {
     Frame f;
-    if (!parse_hex(w[2], f)) return "bad frame";
+    if (w[2].empty() || !parse_hex(w[2], f)) return "bad frame";
     Channel* ch = find(static_cast<int>(ts), nullptr);
     if (!ch) return no_channel;
     return deliver(f.data(), f.size(), ch) ? "" : no_channel;
@@ -190,20 +145,13 @@ std::string DspData::command(const std::vector<std::string>& w, std::ostream& ou
     long long count = -1;
     if (step == steps.end() || !parse_errno(w[2], err) || (w.size() == 4 && !parse_int(w[3], count)))
       return "usage: fail open|timeslot|add|remove ERRNO [COUNT]";
-    failures_[step->second] = Failure{err, err ? static_cast<int>(count) : 0};
+    failures_.set(step->second, err, count);
     return "";
   }
   return "unknown words";
 }
 
-DspData& dsp_data() {
-  static std::shared_ptr<DspData> m = [] {
-    auto p = std::make_shared<DspData>();
-    install(dsp_data::device_path, p);
-    return p;
-  }();
-  return *m;
-}
+DspData& dsp_data() { return installed_model<DspData>(dsp_data::device_path); }
 
 namespace {
 

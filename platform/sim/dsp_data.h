@@ -7,6 +7,7 @@
 // what was sent, inject frames, make writes meet EAGAIN and fail any step.
 #include "platform/dsp_data.h"
 #include "platform/sim/device_model.h"
+#include "platform/sim/failures.h"
 
 #include <map>
 #include <ostream>
@@ -46,17 +47,12 @@ class DspData : public DeviceModel {
     int eagain = 0;
     std::vector<Frame> written;
   };
-  struct Failure {
-    int err = 0;
-    int count = 0;
-  };
-
   bool take_failure(Step step);
   Channel* find(int timeslot, State** state);
   int free_b_channel() const;
 
   std::map<const Channel*, State> state_;
-  std::map<Step, Failure> failures_;
+  Failures<Step> failures_;
   int next_timeslot_ = 1000;
 };
 

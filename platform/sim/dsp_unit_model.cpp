@@ -25,12 +25,7 @@ std::vector<DspUnitModel::Request> DspUnitModel::take_new() {
   return out;
 }
 
-void DspUnitModel::fail(const std::string& name, int err, long long count) {
-  if (err == 0 || count == 0)
-    failures_.erase(name);
-  else
-    failures_[name] = Failure{err, count};
-}
+void DspUnitModel::fail(const std::string& name, int err, long long count) { failures_.set(name, err, count); }
 
 void DspUnitModel::clear() {
   requests.clear();
@@ -39,16 +34,8 @@ void DspUnitModel::clear() {
   fail_open = 0;
 }
 
-int DspUnitModel::take_failure(const std::string& name) {
-  auto it = failures_.find(name);
-  if (it == failures_.end()) return 0;
-  const int err = it->second.err;
-  if (it->second.left > 0 && --it->second.left == 0) failures_.erase(it);
-  return err;
-}
-
 int DspUnitModel::open_error() {
-  if (int e = take_failure("open")) return e;
+  if (int e = failures_.take("open")) return e;
   return fail_open;
 }
 
@@ -57,38 +44,12 @@ int DspUnitModel::record(const std::string& name, std::vector<long long> fields)
   platform::gettimeofday(&tv);
   const auto ms = static_cast<std::uint32_t>(static_cast<std::int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000);
   requests.push_back(Request{name, std::move(fields), ms});
-  return take_failure(name);
+  return failures_.take(name);
 }
 
 bool DspUnitModel::deliver_record(const std::vector<std::uint8_t>& bytes) {
   return deliver(bytes.data(), bytes.size());
 }
-
-namespace {
-
-bool parse_hex(const std::string& text, std::vector<std::uint8_t>& out) {
-  if (text.size() % 2) return false;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    unsigned v = 0;
-    for (int k = 0; k < 2; ++k) {
-      const char c = text[i + k];
-      unsigned d;
-      if (c >= '0' && c <= '9')
-        d = c - '0';
-      else if (c >= 'a' && c <= 'f')
-        d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F')
-        d = c - 'A' + 10;
-      else
-        return false;
-      v = v * 16 + d;
-    }
-    out.push_back(static_cast<std::uint8_t>(v));
-  }
-  return true;
-}
-
-}  // namespace
 
 std::string DspUnitModel::shared_words(const char* family, const Args& args, std::ostream& out, bool& handled) {
   handled = true;

@@ -13,6 +13,7 @@
 //                          the next N, or all until "FAMILY fail NAME 0"
 #include "platform/sim/control_words.h"
 #include "platform/sim/device_model.h"
+#include "platform/sim/failures.h"
 
 #include <cstdint>
 #include <map>
@@ -60,12 +61,7 @@ class DspUnitModel : public DeviceModel {
   int record(const std::string& name, std::vector<long long> fields);
 
  private:
-  struct Failure {
-    int err = 0;
-    long long left = 0;  // negative: until cleared
-  };
-  int take_failure(const std::string& name);
-  std::map<std::string, Failure> failures_;
+  Failures<std::string> failures_;
   std::size_t taken_ = 0;
 };
 

@@ -98,14 +98,7 @@ bool Dtmf::event(std::uint32_t code, std::uint32_t timeslot, std::uint32_t times
   return deliver_record(rec);
 }
 
-Dtmf& dtmf() {
-  static std::shared_ptr<Dtmf> model = [] {
-    auto m = std::make_shared<Dtmf>();
-    install("/dev/dtmf", m);
-    return m;
-  }();
-  return *model;
-}
+Dtmf& dtmf() { return installed_model<Dtmf>("/dev/dtmf"); }
 
 namespace {
 

@@ -9,12 +9,7 @@
 namespace platform {
 namespace sim {
 
-void E1Cas::fail(const std::string& kind, int err, long long count) {
-  if (err == 0 || count == 0)
-    failures_.erase(kind);
-  else
-    failures_[kind] = Failure{err, count};
-}
+void E1Cas::fail(const std::string& kind, int err, long long count) { failures_.set(kind, err, count); }
 
 void E1Cas::clear() {
   for (bool& t : trunk_open) t = false;
@@ -23,16 +18,8 @@ void E1Cas::clear() {
   fail_open = 0;
 }
 
-int E1Cas::take_failure(const std::string& kind) {
-  auto it = failures_.find(kind);
-  if (it == failures_.end()) return 0;
-  const int err = it->second.err;
-  if (it->second.left > 0 && --it->second.left == 0) failures_.erase(it);
-  return err;
-}
-
 int E1Cas::open_error() {
-  if (int e = take_failure("open")) return e;
+  if (int e = failures_.take("open")) return e;
   return fail_open;
 }
 
@@ -49,7 +36,7 @@ void E1Cas::line_bits(int path, int timeslot, int bits) {
 
 int E1Cas::on_ioctl(DeviceModel::Channel&, unsigned long request, void* arg) {
   auto fails = [this](const char* kind) {
-    if (int e = take_failure(kind)) {
+    if (int e = failures_.take(kind)) {
       errno = e;
       return true;
     }
@@ -117,14 +104,7 @@ int E1Cas::on_ioctl(DeviceModel::Channel&, unsigned long request, void* arg) {
   }
 }
 
-E1Cas& e1_cas_model() {
-  static std::shared_ptr<E1Cas> model = [] {
-    auto m = std::make_shared<E1Cas>();
-    install("/dev/e1-cas", m);
-    return m;
-  }();
-  return *model;
-}
+E1Cas& e1_cas_model() { return installed_model<E1Cas>("/dev/e1-cas"); }
 
 namespace {
 

@@ -16,6 +16,7 @@
 //                          or all until "cas fail K 0"
 #include "platform/e1_cas.h"
 #include "platform/sim/device_model.h"
+#include "platform/sim/failures.h"
 
 #include <map>
 #include <string>
@@ -42,12 +43,7 @@ class E1Cas : public DeviceModel {
   int on_ioctl(DeviceModel::Channel& ch, unsigned long request, void* arg) override;
 
  private:
-  struct Failure {
-    int err;
-    long long left;  // negative: until cleared
-  };
-  int take_failure(const std::string& kind);
-  std::map<std::string, Failure> failures_;
+  Failures<std::string> failures_;
 };
 
 // The model installed at "/dev/e1-cas" (installed on first call).

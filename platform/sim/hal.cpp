@@ -21,12 +21,7 @@ bool Hal::kind_of(const std::string& name, Kind& kind) {
   return true;
 }
 
-void Hal::fail(Kind kind, int err, long long count) {
-  if (err == 0 || count == 0)
-    failures_.erase(kind);
-  else
-    failures_[kind] = Failure{err, count};
-}
+void Hal::fail(Kind kind, int err, long long count) { failures_.set(kind, err, count); }
 
 void Hal::clear() {
   outputs.clear();
@@ -38,32 +33,11 @@ void Hal::clear() {
   fail_open = 0;
 }
 
-int Hal::take_failure(Kind kind) {
-  auto it = failures_.find(kind);
-  if (it == failures_.end()) return 0;
-  const int err = it->second.err;
-  if (it->second.left > 0 && --it->second.left == 0) failures_.erase(it);
-  return err;
-}
-
 void Hal::add_request(unsigned long request, RequestHandler handler) { extra_requests_[request] = std::move(handler); }
 
 void Hal::add_fail_kind(const std::string& name) { extra_kinds_.insert(name); }
 
-void Hal::fail(const std::string& kind, int err, long long count) {
-  if (err == 0 || count == 0)
-    named_failures_.erase(kind);
-  else
-    named_failures_[kind] = Failure{err, count};
-}
-
-int Hal::take_failure(const std::string& kind) {
-  auto it = named_failures_.find(kind);
-  if (it == named_failures_.end()) return 0;
-  const int err = it->second.err;
-  if (it->second.left > 0 && --it->second.left == 0) named_failures_.erase(it);
-  return err;
-}
+void Hal::fail(const std::string& kind, int err, long long count) { named_failures_.set(kind, err, count); }
 
 namespace {
 
@@ -77,7 +51,7 @@ std::map<std::string, WordHandler>& extra_words() {
 void Hal::add_words(const std::string& word, WordHandler handler) { extra_words()[word] = std::move(handler); }
 
 int Hal::open_error() {
-  if (int e = take_failure(Kind::open)) return e;
+  if (int e = failures_.take(Kind::open)) return e;
   return fail_open;
 }
 
@@ -126,7 +100,7 @@ int Hal::on_ioctl(Channel&, unsigned long request, void* arg) {
   const int channel = words[0];
   const int value = kind == Kind::disable ? 0 : words[1];
   if (record) requests.push_back(Request{kind, channel, value});
-  if (int e = take_failure(kind)) {
+  if (int e = failures_.take(kind)) {
     errno = e;
     return -1;
   }
@@ -160,14 +134,7 @@ int Hal::on_ioctl(Channel&, unsigned long request, void* arg) {
   return 0;
 }
 
-Hal& hal() {
-  static std::shared_ptr<Hal> model = [] {
-    auto m = std::make_shared<Hal>();
-    install("/dev/hal", m);
-    return m;
-  }();
-  return *model;
-}
+Hal& hal() { return installed_model<Hal>("/dev/hal"); }
 
 namespace {
 

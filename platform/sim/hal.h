@@ -17,6 +17,7 @@
 // their requests, words and failure kinds through the extension calls.
 #include "platform/sim/control_words.h"
 #include "platform/sim/device_model.h"
+#include "platform/sim/failures.h"
 
 #include <cstdint>
 #include <functional>
@@ -71,7 +72,7 @@ class Hal : public DeviceModel {
   void fail(const std::string& kind, int err, long long count = -1);
   // errno for this request of the named kind (0: none), consuming a
   // counted failure.
-  int take_failure(const std::string& kind);
+  int take_failure(const std::string& kind) { return named_failures_.take(kind); }
 
   // The texts of "hal get" and of one line of "hal list".
   std::string describe(int channel) const;
@@ -79,16 +80,10 @@ class Hal : public DeviceModel {
   int on_ioctl(Channel& ch, unsigned long request, void* arg) override;
 
  private:
-  struct Failure {
-    int err = 0;
-    long long left = 0;  // negative: until cleared
-  };
-  // errno for this request of the kind, consuming a counted failure.
-  int take_failure(Kind kind);
-  std::map<Kind, Failure> failures_;
+  Failures<Kind> failures_;
   std::map<unsigned long, RequestHandler> extra_requests_;
   std::set<std::string> extra_kinds_;
-  std::map<std::string, Failure> named_failures_;
+  Failures<std::string> named_failures_;
 };
 
 // The model installed at "/dev/hal" (installed on first call).

@@ -10,12 +10,7 @@
 namespace platform {
 namespace sim {
 
-void Maintenance::fail(const std::string& kind, int err, long long count) {
-  if (err == 0 || count == 0)
-    failures_.erase(kind);
-  else
-    failures_[kind] = Failure{err, count};
-}
+void Maintenance::fail(const std::string& kind, int err, long long count) { failures_.set(kind, err, count); }
 
 void Maintenance::clear() {
   for (auto& t : trunks) t = Trunk();
@@ -26,16 +21,8 @@ void Maintenance::clear() {
   fail_open = 0;
 }
 
-int Maintenance::take_failure(const std::string& kind) {
-  auto it = failures_.find(kind);
-  if (it == failures_.end()) return 0;
-  const int err = it->second.err;
-  if (it->second.left > 0 && --it->second.left == 0) failures_.erase(it);
-  return err;
-}
-
 int Maintenance::open_error() {
-  if (int e = take_failure("open")) return e;
+  if (int e = failures_.take("open")) return e;
   return fail_open;
 }
 
@@ -68,7 +55,7 @@ int Maintenance::on_ioctl(Channel&, unsigned long request, void* arg) {
       clock_source = static_cast<int>(reinterpret_cast<std::intptr_t>(arg));
       return 0;
     case maintenance::E1_TCLK_MASK:
-      if (int e = take_failure("tclk")) {
+      if (int e = failures_.take("tclk")) {
         errno = e;
         return -1;
       }
@@ -81,14 +68,7 @@ int Maintenance::on_ioctl(Channel&, unsigned long request, void* arg) {
   }
 }
 
-Maintenance& maintenance_model() {
-  static std::shared_ptr<Maintenance> model = [] {
-    auto m = std::make_shared<Maintenance>();
-    install("/dev/maintenance", m);
-    return m;
-  }();
-  return *model;
-}
+Maintenance& maintenance_model() { return installed_model<Maintenance>("/dev/maintenance"); }
 
 namespace {
 

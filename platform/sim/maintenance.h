@@ -12,6 +12,7 @@
 //                              next N, or all until "e1 fail K 0"
 #include "platform/maintenance.h"
 #include "platform/sim/device_model.h"
+#include "platform/sim/failures.h"
 
 #include <cstdint>
 #include <map>
@@ -39,12 +40,7 @@ class Maintenance : public DeviceModel {
   int on_ioctl(Channel& ch, unsigned long request, void* arg) override;
 
  private:
-  struct Failure {
-    int err;
-    long long left;  // negative: until cleared
-  };
-  int take_failure(const std::string& kind);
-  std::map<std::string, Failure> failures_;
+  Failures<std::string> failures_;
 };
 
 // The model installed at "/dev/maintenance" (installed on first call).

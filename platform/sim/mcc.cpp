@@ -21,58 +21,14 @@ bool parse_int(const std::string& text, long& value) {
   return errno == 0 && *end == '\0';
 }
 
-// An errno as a number or by its usual name.
-bool parse_errno(const std::string& text, int& err) {
-  static const std::map<std::string, int> names = {
-      {"EIO", EIO},       {"EAGAIN", EAGAIN}, {"ENOMEM", ENOMEM}, {"EBUSY", EBUSY}, {"ENODEV", ENODEV},
-      {"ENOENT", ENOENT}, {"EINVAL", EINVAL}, {"EACCES", EACCES}, {"ENOSPC", ENOSPC}, {"EPERM", EPERM},
-  };
-  auto it = names.find(text);
-  if (it != names.end()) {
-    err = it->second;
-    return true;
-  }
-  long v = 0;
-  if (!parse_int(text, v) || v < 0 || v > 4095) return false;
-  err = static_cast<int>(v);
-  return true;
-}
-
-bool parse_hex(const std::string& text, Mcc::Frame& out) {
-  out.clear();
-  if (text == "-") return true;
-  if (text.empty() || text.size() % 2) return false;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    char pair[3] = {text[i], text[i + 1], 0};
-    char* end = nullptr;
-    unsigned long v = std::strtoul(pair, &end, 16);
-    if (*end != '\0' || !std::isxdigit(static_cast<unsigned char>(pair[0]))) return false;
-    out.push_back(static_cast<unsigned char>(v));
-  }
-  return true;
-}
-
-std::string hex(const Mcc::Frame& f) {
-  if (f.empty()) return "-";
-  static const char digits[] = "0123456789ABCDEF";
-  std::string s;
-  for (unsigned char c : f) {
-    s += digits[c >> 4];
-    s += digits[c & 15];
-  }
-  return s;
-}
-
 }  // namespace
 
-void Mcc::fail(Step step, int err, int count) { failures_[step] = Failure{err, err ? count : 0}; }
+void Mcc::fail(Step step, int err, int count) { failures_.set(step, err, count); }
 
 bool Mcc::take_failure(Step step) {
-  Failure& f = failures_[step];
-  if (!f.err || f.count == 0) return false;
-  if (f.count > 0) --f.count;
-  errno = f.err;
-  return true;
+  const int err = failures_.take(step);
+  if (err) errno = err;
+  return err != 0;
 }
 
 int Mcc::open_error() {
@@ -267,12 +223,12 @@ std::string Mcc::command(const std::vector<std::string>& w, std::ostream& out) {
   }
   if (verb == "read" && w.size() == 2 && parse_int(w[1], ts)) {
     if (!find(static_cast<int>(ts), nullptr)) return no_channel;
-    for (const Frame& f : take_written(static_cast<int>(ts))) out << hex(f) << '\n';
+    for (const Frame& f : take_written(static_cast<int>(ts))) out << hex_word(f) << '\n';
     return "";
   }
   if (verb == "inject" && w.size() == 3 && parse_int(w[1], ts)) {
     Frame f;
-    if (!parse_hex(w[2], f)) return "bad frame";
+    if (w[2] != "-" && (w[2].empty() || !parse_hex(w[2], f))) return "bad frame";
     return inject(static_cast<int>(ts), f.data(), f.size()) ? "" : no_channel;
   }
   if (verb == "eagain" && w.size() == 3 && parse_int(w[1], ts) && parse_int(w[2], n) && n >= 0)
@@ -304,14 +260,7 @@ std::string Mcc::command(const std::vector<std::string>& w, std::ostream& out) {
   return "unknown words";
 }
 
-Mcc& mcc() {
-  static std::shared_ptr<Mcc> m = [] {
-    auto p = std::make_shared<Mcc>();
-    install(mcc::device_path, p);
-    return p;
-  }();
-  return *m;
-}
+Mcc& mcc() { return installed_model<Mcc>(mcc::device_path); }
 
 namespace {
 

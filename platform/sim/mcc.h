@@ -8,6 +8,7 @@
 // channels and fails any step.
 #include "platform/mcc.h"
 #include "platform/sim/device_model.h"
+#include "platform/sim/failures.h"
 
 #include <cstdint>
 #include <map>
@@ -97,18 +98,13 @@ class Mcc : public DeviceModel {
     // wire hands it over once, as the line would have carried it.
     Frame last_unit;
   };
-  struct Failure {
-    int err = 0;
-    int count = 0;
-  };
-
   bool take_failure(Step step);
   void drain(Channel& ch, State& s);
   Channel* find(int timeslot, State** state);
   int fresh_timeslot();
 
   std::map<const Channel*, State> state_;
-  std::map<Step, Failure> failures_;
+  Failures<Step> failures_;
   int next_ = 0;
 };
 

@@ -12,26 +12,13 @@
 namespace platform {
 namespace sim {
 
-void Mctl::fail(unsigned long request, int err, long long count) {
-  if (err == 0 || count == 0)
-    failures_.erase(request);
-  else
-    failures_[request] = Failure{err, count};
-}
+void Mctl::fail(unsigned long request, int err, long long count) { failures_.set(request, err, count); }
 
 void Mctl::clear() {
   pool = 4;
   requests.clear();
   failures_.clear();
   fail_open = 0;
-}
-
-int Mctl::take_failure(unsigned long request) {
-  auto it = failures_.find(request);
-  if (it == failures_.end()) return 0;
-  const int err = it->second.err;
-  if (it->second.left > 0 && --it->second.left == 0) failures_.erase(it);
-  return err;
 }
 
 void Mctl::on_close(Channel& ch) {
@@ -77,7 +64,7 @@ int Mctl::on_ioctl(Channel& ch, unsigned long request, void* arg) {
   for (int i = 0; i < nwords; ++i) line << " " << words[i];
   if (request == mctl::MCTL_ENUM) line << " " << static_cast<int>(reinterpret_cast<std::intptr_t>(arg));
   requests.push_back(line.str());
-  if (int e = take_failure(request)) {
+  if (int e = failures_.take(request)) {
     errno = e;
     return -1;
   }
@@ -114,14 +101,7 @@ int Mctl::on_ioctl(Channel& ch, unsigned long request, void* arg) {
   }
 }
 
-Mctl& mctl_model() {
-  static std::shared_ptr<Mctl> model = [] {
-    auto m = std::make_shared<Mctl>();
-    install("/dev/mctl", m);
-    return m;
-  }();
-  return *model;
-}
+Mctl& mctl_model() { return installed_model<Mctl>("/dev/mctl"); }
 
 namespace {
 

@@ -13,6 +13,7 @@
 //   mctl fail 0xBBnn E [N]    -> that request fails with errno E: the next N,
 //                                or all until "mctl fail 0xBBnn 0"
 #include "platform/sim/device_model.h"
+#include "platform/sim/failures.h"
 
 #include <map>
 #include <string>
@@ -35,12 +36,7 @@ class Mctl : public DeviceModel {
   void on_close(Channel& ch) override;
 
  private:
-  struct Failure {
-    int err = 0;
-    long long left = 0;
-  };
-  int take_failure(unsigned long request);
-  std::map<unsigned long, Failure> failures_;
+  Failures<unsigned long> failures_;
   std::map<int, ino_t> owner_;  // allocated modem -> channel
 };
 

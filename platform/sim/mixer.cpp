@@ -254,14 +254,7 @@ int MixerDevice::on_ioctl(Channel&, unsigned long request, void* arg) {
   return 0;
 }
 
-MixerDevice& mixer() {
-  static std::shared_ptr<MixerDevice> model = [] {
-    auto m = std::make_shared<MixerDevice>();
-    install("/dev/mixer", m);
-    return m;
-  }();
-  return *model;
-}
+MixerDevice& mixer() { return installed_model<MixerDevice>("/dev/mixer"); }
 
 namespace {
 

@@ -53,20 +53,7 @@ bool NetIfs::set_running(int index, bool running) {
   return true;
 }
 
-void NetIfs::fail(Kind kind, int err, long long count) {
-  if (err == 0 || count == 0)
-    failures_.erase(kind);
-  else
-    failures_[kind] = Failure{err, count};
-}
-
-int NetIfs::take_failure(Kind kind) {
-  auto it = failures_.find(kind);
-  if (it == failures_.end()) return 0;
-  const int err = it->second.err;
-  if (it->second.left > 0 && --it->second.left == 0) failures_.erase(it);
-  return err;
-}
+void NetIfs::fail(Kind kind, int err, long long count) { failures_.set(kind, err, count); }
 
 void NetIfs::reset() {
   loaded_ = false;

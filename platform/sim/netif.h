@@ -10,6 +10,8 @@
 //   netif fail socket|name|flags E [N]
 //                                 -> fail with errno E: the next N, or all
 //                                    until "netif fail K 0"
+#include "platform/sim/failures.h"
+
 #include <map>
 #include <string>
 
@@ -29,18 +31,14 @@ class NetIfs {
   bool set_running(int index, bool running);
   void fail(Kind kind, int err, long long count = -1);
   // errno for this request (0: none), consuming a counted failure.
-  int take_failure(Kind kind);
+  int take_failure(Kind kind) { return failures_.take(kind); }
   // Copies the host's table again and clears the failures.
   void reset();
 
  private:
-  struct Failure {
-    int err = 0;
-    long long left = 0;
-  };
   bool loaded_ = false;
   std::map<int, Interface> table_;
-  std::map<Kind, Failure> failures_;
+  Failures<Kind> failures_;
 };
 
 NetIfs& netifs();

@@ -49,12 +49,7 @@ std::string Rtp::Session::describe() const {
   return os.str();
 }
 
-void Rtp::fail(const std::string& step, int err) {
-  if (err == 0)
-    failures_.erase(step);
-  else
-    failures_[step] = err;
-}
+void Rtp::fail(const std::string& step, int err) { failures_.set(step, err, 1); }
 
 void Rtp::clear() {
   refresh();
@@ -71,16 +66,8 @@ void Rtp::clear() {
   of_channel_ = std::move(index);
 }
 
-int Rtp::take_failure(const std::string& step) {
-  auto it = failures_.find(step);
-  if (it == failures_.end()) return 0;
-  const int err = it->second;
-  failures_.erase(it);
-  return err;
-}
-
 int Rtp::open_error() {
-  if (int e = take_failure("open")) return e;
+  if (int e = failures_.take("open")) return e;
   return fail_open;
 }
 
@@ -131,7 +118,7 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
   auto* words = static_cast<std::int32_t*>(arg);
   switch (request) {
     case rtp::RTP_BEGIN_SESSION:
-      if (int e = take_failure("begin")) {
+      if (int e = failures_.take("begin")) {
         errno = e;
         return -1;
       }
@@ -139,7 +126,7 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       s.ops.push_back("begin");
       return 0;
     case rtp::RTP_ADD_CHANNEL: {
-      if (int e = take_failure("add")) {
+      if (int e = failures_.take("add")) {
         errno = e;
         return -1;
       }
@@ -163,7 +150,7 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       s.ops.push_back("stop_tx");
       return 0;
     case rtp::RTP_SET_EVENT_PD: {
-      if (int e = take_failure("pd_set")) {
+      if (int e = failures_.take("pd_set")) {
         errno = e;
         return -1;
       }
@@ -213,14 +200,7 @@ bool Rtp::event(int tdm, std::uint32_t type, std::uint32_t value, std::uint32_t 
   return deliver_to(tdm, words, sizeof words);
 }
 
-Rtp& rtp() {
-  static std::shared_ptr<Rtp> model = [] {
-    auto m = std::make_shared<Rtp>();
-    install("/dev/rtp", m);
-    return m;
-  }();
-  return *model;
-}
+Rtp& rtp() { return installed_model<Rtp>("/dev/rtp"); }
 
 int Voice::on_ioctl(Channel&, unsigned long request, void* arg) {
   if (request != voice::VOICE_CODEC_CAPACITY) {
@@ -237,47 +217,12 @@ int Voice::on_ioctl(Channel&, unsigned long request, void* arg) {
   return it == counts.end() ? 0 : it->second;
 }
 
-Voice& voice() {
-  static std::shared_ptr<Voice> model = [] {
-    auto m = std::make_shared<Voice>();
-    install("/dev/voice", m);
-    return m;
-  }();
-  return *model;
-}
-
-bool parse_errno(const std::string& word, int& err) {
-  static const std::map<std::string, int> names = {
-      {"EPERM", EPERM},   {"ENOENT", ENOENT}, {"EIO", EIO},       {"ENXIO", ENXIO},   {"EBADF", EBADF},
-      {"EAGAIN", EAGAIN}, {"ENOMEM", ENOMEM}, {"EACCES", EACCES}, {"EFAULT", EFAULT}, {"EBUSY", EBUSY},
-      {"ENODEV", ENODEV}, {"EINVAL", EINVAL}, {"ENFILE", ENFILE}, {"EMFILE", EMFILE}, {"ENOSPC", ENOSPC}};
-  auto it = names.find(word);
-  if (it != names.end()) {
-    err = it->second;
-    return true;
-  }
-  long long v = 0;
-  if (!parse_int(word, v) || v < 0 || v > 4095) return false;
-  err = static_cast<int>(v);
-  return true;
-}
+Voice& voice() { return installed_model<Voice>("/dev/voice"); }
 
 namespace {
 
 DefaultModel installed_rtp([] { rtp(); });
 DefaultModel installed_voice([] { voice(); });
-
-bool parse_hex(const std::string& text, std::vector<std::uint8_t>& out) {
-  if (text.size() % 2) return false;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    const std::string byte = text.substr(i, 2);
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(byte.c_str(), &end, 16);
-    if (!end || *end != '\0' || !std::isxdigit(static_cast<unsigned char>(byte[0]))) return false;
-    out.push_back(static_cast<std::uint8_t>(v));
-  }
-  return true;
-}
 
 std::string rtp_words(const Args& args, std::ostream& out) {
   Rtp& m = rtp();

@@ -19,6 +19,7 @@
 //   rtp fail open|begin|add|pd_set ERRNO -> fails the next such step
 //                          (ERRNO a number or a name such as EIO)
 #include "platform/sim/device_model.h"
+#include "platform/sim/failures.h"
 
 #include <cstdint>
 #include <map>
@@ -72,9 +73,8 @@ class Rtp : public DeviceModel {
   void on_close(Channel& ch) override;
 
  private:
-  int take_failure(const std::string& step);
   std::map<const Channel*, std::size_t> of_channel_;
-  std::map<std::string, int> failures_;
+  Failures<std::string> failures_;
   unsigned next_serial_ = 1;
 };
 
@@ -93,9 +93,6 @@ class Voice : public DeviceModel {
 };
 
 Voice& voice();
-
-// An errno given as a number or as its name ("EIO"); false when neither.
-bool parse_errno(const std::string& word, int& err);
 
 }  // namespace sim
 }  // namespace platform

@@ -70,23 +70,10 @@ std::string RtpExt::Instance::describe() const {
   return os.str();
 }
 
-void RtpExt::fail(const std::string& step, int err) {
-  if (err == 0)
-    failures_.erase(step);
-  else
-    failures_[step] = err;
-}
-
-int RtpExt::take_failure(const std::string& step) {
-  auto it = failures_.find(step);
-  if (it == failures_.end()) return 0;
-  const int err = it->second;
-  failures_.erase(it);
-  return err;
-}
+void RtpExt::fail(const std::string& step, int err) { failures_.set(step, err, 1); }
 
 int RtpExt::open_error() {
-  if (int e = take_failure("open")) return e;
+  if (int e = failures_.take("open")) return e;
   return fail_open;
 }
 
@@ -135,7 +122,7 @@ int RtpExt::on_ioctl(Channel& ch, unsigned long request, void* arg) {
   };
   switch (request) {
     case rtp_ext::RTP_EXT_INIT_SESSION: {
-      if (int e = take_failure("init")) return failed(e);
+      if (int e = failures_.take("init")) return failed(e);
       std::uint16_t etype;
       std::memcpy(&etype, arg, sizeof etype);
       in->etype = etype;
@@ -145,7 +132,7 @@ int RtpExt::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       return 0;
     }
     case rtp_ext::RTP_EXT_ATTACH_SESSION: {
-      if (int e = take_failure("attach")) return failed(e);
+      if (int e = failures_.take("attach")) return failed(e);
       if (!in->initialised) return failed(EINVAL);
       const std::int32_t fd = static_cast<std::int32_t>(word(arg, 0));
       const std::int32_t pid = static_cast<std::int32_t>(word(arg, 4));
@@ -158,14 +145,14 @@ int RtpExt::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       return 0;
     }
     case rtp_ext::RTP_EXT_DETACH_SESSION:
-      if (int e = take_failure("detach")) return failed(e);
+      if (int e = failures_.take("detach")) return failed(e);
       if (!in->rtp_serial) return failed(EINVAL);
       in->rtp_serial = 0;
       in->queue.clear();
       in->ops.push_back("detach");
       return 0;
     case rtp_ext::RTP_EXT_GET_SOURCE: {
-      if (int e = take_failure("source")) return failed(e);
+      if (int e = failures_.take("source")) return failed(e);
       if (in->queue.empty()) return 0;
       put_word(arg, 0, in->queue.front().ssrc);
       put_word(arg, 4, in->queue.front().addr);
@@ -173,7 +160,7 @@ int RtpExt::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       return static_cast<int>(in->queue.size());
     }
     case rtp_ext::RTP_EXT_SET_FILTER: {
-      if (int e = take_failure("filter")) return failed(e);
+      if (int e = failures_.take("filter")) return failed(e);
       in->filter = true;
       in->filter_addr = word(arg, 0);
       for (auto it = in->queue.begin(); it != in->queue.end();) {
@@ -188,7 +175,7 @@ int RtpExt::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       return 0;
     }
     case rtp_ext::RTP_EXT_RESET_FILTER:
-      if (int e = take_failure("reset")) return failed(e);
+      if (int e = failures_.take("reset")) return failed(e);
       in->filter = false;
       in->filter_addr = 0;
       in->ops.push_back("reset");
@@ -204,7 +191,7 @@ ssize_t RtpExt::on_read(Channel& ch, int fd, void* buf, size_t len) {
     errno = EBADF;
     return -1;
   }
-  if (int e = take_failure("read")) {
+  if (int e = failures_.take("read")) {
     errno = e;
     return -1;
   }
@@ -231,7 +218,7 @@ ssize_t RtpExt::on_write(Channel& ch, const void* buf, size_t len) {
     errno = EBADF;
     return -1;
   }
-  if (int e = take_failure("write")) {
+  if (int e = failures_.take("write")) {
     errno = e;
     return -1;
   }
@@ -329,28 +316,11 @@ std::vector<RtpExt::Written> RtpExt::take_sent(int tdm) {
   return out;
 }
 
-RtpExt& rtp_ext() {
-  static std::shared_ptr<RtpExt> model = [] {
-    auto m = std::make_shared<RtpExt>();
-    install("/dev/rtp_ext", m);
-    return m;
-  }();
-  return *model;
-}
+RtpExt& rtp_ext() { return installed_model<RtpExt>("/dev/rtp_ext"); }
 
 namespace {
 
 DefaultModel installed_rtp_ext([] { rtp_ext(); });
-
-bool parse_hex(const std::string& text, std::vector<std::uint8_t>& out) {
-  if (text.size() % 2) return false;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    if (!std::isxdigit(static_cast<unsigned char>(text[i])) || !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
-      return false;
-    out.push_back(static_cast<std::uint8_t>(std::strtoul(text.substr(i, 2).c_str(), nullptr, 16)));
-  }
-  return true;
-}
 
 std::string rtp_ext_words(const Args& args, std::ostream& out) {
   RtpExt& m = rtp_ext();

@@ -30,6 +30,7 @@
 //   rtpext fail open|init|attach|detach|source|filter|reset|read|write ERRNO
 //     -> fails the next such step (ERRNO a number or a name such as EIO)
 #include "platform/sim/device_model.h"
+#include "platform/sim/failures.h"
 
 #include <cstdint>
 #include <deque>
@@ -100,7 +101,6 @@ class RtpExt : public DeviceModel {
   void on_close(Channel& ch) override;
 
  private:
-  int take_failure(const std::string& step);
   Instance* of(const Channel& ch);
   // Puts or takes the wake-up record so the descriptor is readable exactly
   // while payloads wait (as far as the model can take one back).
@@ -108,7 +108,7 @@ class RtpExt : public DeviceModel {
   void send_rtp(Instance& in, const std::uint8_t* session_record, const void* buf, std::size_t len);
 
   std::map<const Channel*, std::size_t> of_channel_;
-  std::map<std::string, int> failures_;
+  Failures<std::string> failures_;
   int udp_ = -1;
 };
 

@@ -30,14 +30,7 @@ void Watchdog::clear() {
   fail_open = 0;
 }
 
-Watchdog& watchdog() {
-  static std::shared_ptr<Watchdog> wd = [] {
-    auto w = std::make_shared<Watchdog>();
-    install("/dev/misc/gw-wd", w);
-    return w;
-  }();
-  return *wd;
-}
+Watchdog& watchdog() { return installed_model<Watchdog>("/dev/misc/gw-wd"); }
 
 }  // namespace sim
 }  // namespace platform

@@ -7,6 +7,8 @@
 
 namespace ISDN {
 
+using namespace lapd_frame;
+
 char logbuf[logbuf_size];
 
 LAPD::Notify::~Notify() = default;
@@ -147,9 +149,9 @@ int LAPD::receive(Packet& p) {
     Seq nr(c2 >> 1);
     int pf = c2 & 1;
     switch (c) {
-      case RR: on_RR(cmd, pf, nr); break;
-      case RNR: on_RNR(cmd, pf, nr); break;
-      case REJ: on_REJ(cmd, pf, nr); break;
+      case RR:
+      case RNR:
+      case REJ: on_supervisory(static_cast<Supervisory>(c), cmd, pf, nr); break;
       default: break;
     }
   } else if ((c & 3) == 3) {

@@ -13,6 +13,7 @@
 #include "runtime/clean_queue.h"
 #include "runtime/timer.h"
 #include "schema/acp/ACP.h"
+#include "signalling/lapd/lapd_frame.h"
 #include "signalling/lapd/lapd_state.h"
 #include "signalling/trace/dlogframe.h"
 #include "slots/hdlc.h"
@@ -146,12 +147,6 @@ class LAPD : public Protocol, public HDLC::Notify, private LAPDFullState {
   static const LinkTimer timers_[3];
 
   // Frames.
-  enum Unnumbered : std::uint8_t {
-    SABME = 0x6F, DM = 0x0F, UI = 0x03, DISC = 0x43, UA = 0x63, FRMR = 0x87,
-  };
-  enum Supervisory : std::uint8_t { RR = 0x01, RNR = 0x05, REJ = 0x09 };
-  static constexpr std::uint8_t PF_U = 0x10;
-
   std::uint8_t address1(bool command) const;
   std::uint8_t address2() const { return static_cast<std::uint8_t>(((ownTEI & 0x7F) << 1) | 1); }
   bool tx_cmd_resp(bool command, std::uint8_t control, int pf, bool supervisory);
@@ -212,9 +207,9 @@ class LAPD : public Protocol, public HDLC::Notify, private LAPDFullState {
   void on_UA(bool cmd, int f);
   void on_DM(bool cmd, int f);
   void on_FRMR(bool cmd, int f);
-  void on_RR(bool cmd, int pf, Seq nr);
-  void on_REJ(bool cmd, int pf, Seq nr);
-  void on_RNR(bool cmd, int pf, Seq nr);
+  void on_supervisory(lapd_frame::Supervisory type, bool cmd, int pf, Seq nr);
+  void established_supervisory(lapd_frame::Supervisory type, bool cmd, int pf, Seq nr);
+  void recovery_supervisory(lapd_frame::Supervisory type, bool cmd, int pf, Seq nr);
   void on_ICOM(Packet& p, int pf, Seq ns, Seq nr);
   void on_UI(Packet& p);
   void on_tei_management(Packet& p);

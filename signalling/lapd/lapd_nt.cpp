@@ -1,25 +1,15 @@
 #include "signalling/lapd/lapd_nt.h"
 
+#include "signalling/lapd/lapd_frame.h"
+
 #include <iostream>
 #include <new>
 
 namespace ISDN {
 
+using namespace lapd_frame;
+
 namespace {
-
-enum TeiMessage : std::uint8_t {
-  identity_request = 1,
-  identity_assigned = 2,
-  identity_denied = 3,
-  identity_check_request = 4,
-  identity_check_response = 5,
-  identity_remove = 6,
-  identity_verify = 7,
-};
-
-constexpr std::uint8_t SABME = 0x6F, UA = 0x63, DISC = 0x43, DM = 0x0F, FRMR = 0x87, XID = 0xAF;
-constexpr std::uint8_t RR = 0x01, RNR = 0x05, REJ = 0x09;
-constexpr std::uint8_t broadcast_tei = 127;
 
 std::uint8_t mod128(int v) { return static_cast<std::uint8_t>(v & 127); }
 
@@ -126,7 +116,7 @@ int LAPD_NT::receive(Packet& p) {
   bool command = (a1 & 2) == 0;
   try {
     if (tei == broadcast_tei) {
-      if (f[2] != 0x03) return 0;
+      if (f[2] != UI) return 0;
       p.pull(3);
       if (sapi == 63)
         on_tei_procedure(p);
@@ -158,8 +148,8 @@ void LAPD_NT::tx_identity(std::uint16_t ri, std::uint8_t ai, std::uint8_t type) 
   if (!new_frame(f)) return;
   f.put8(0xFE);
   f.put8(0xFF);
-  f.put8(0x03);
-  f.put8(0x0F);
+  f.put8(UI);
+  f.put8(management_entity);
   f.put16(ri);  // the order Ri is read in, so a received one goes back unchanged
   f.put8(type);
   f.put8(static_cast<std::uint8_t>((ai << 1) | 1));
@@ -174,7 +164,7 @@ void LAPD_NT::remove_twice(std::uint8_t ai) {
 void LAPD_NT::on_tei_procedure(Packet& p) {
   if (p.length() <= 4) return;
   const Packet& m = p;
-  if (m[0] != 0x0F) return;
+  if (m[0] != management_entity) return;
   std::uint16_t ri = static_cast<std::uint16_t>(m[1] | (m[2] << 8));
   std::uint8_t type = m[3];
   std::uint8_t ai = static_cast<std::uint8_t>(m[4] >> 1);
@@ -271,7 +261,7 @@ void LAPD_NT_user::tx_U(std::uint8_t control, bool command, bool pf) {
   if (log_ > 1) log() << "transmit U frame" << std::endl;
   f.put8(command ? 0x02 : 0x00);
   f.put8(static_cast<std::uint8_t>((tei_ << 1) | 1));
-  f.put8(static_cast<std::uint8_t>(control | (pf ? 0x10 : 0)));
+  f.put8(static_cast<std::uint8_t>(control | (pf ? PF_U : 0)));
   send(f);
 }
 
@@ -351,8 +341,8 @@ void LAPD_NT_user::receive(Packet& p, bool command) {
   const Packet& f = p;
   std::uint8_t c = f[0];
   if ((c & 3) == 3) {
-    bool pf = (c & 0x10) != 0;
-    switch (static_cast<std::uint8_t>(c & ~0x10)) {
+    bool pf = (c & PF_U) != 0;
+    switch (static_cast<std::uint8_t>(c & ~PF_U)) {
       case SABME: if (command) on_SABME(pf); break;
       case DISC: if (command) on_DISC(pf); break;
       case DM: if (!command) on_DM(); break;
@@ -422,13 +412,16 @@ void LAPD_NT_user::settle() {
   }
 }
 
+bool LAPD_NT_user::acknowledged(bool command, bool pf, std::uint8_t nr) {
+  if (command && pf) tx_S(RR, false, true);
+  if (ack_queue(nr)) return true;
+  unassign();
+  return false;
+}
+
 void LAPD_NT_user::on_RR(bool command, bool pf, std::uint8_t nr) {
   if (log_ > 1) log() << "received RR frame" << std::endl;
-  if (command && pf) tx_S(RR, false, true);
-  if (!ack_queue(nr)) {
-    unassign();
-    return;
-  }
+  if (!acknowledged(command, pf, nr)) return;
   set_unbusy();
   settle();
 }
@@ -436,22 +429,14 @@ void LAPD_NT_user::on_RR(bool command, bool pf, std::uint8_t nr) {
 void LAPD_NT_user::on_RNR(bool command, bool pf, std::uint8_t nr) {
   if (log_ > 1) log() << "received RNR frame" << std::endl;
   set_busy();
-  if (command && pf) tx_S(RR, false, true);
-  if (!ack_queue(nr)) {
-    unassign();
-    return;
-  }
+  if (!acknowledged(command, pf, nr)) return;
   state_ = assigned;
   start_T203();
 }
 
 void LAPD_NT_user::on_REJ(bool command, bool pf, std::uint8_t nr) {
   if (log_ > 1) log() << "received REJ frame" << std::endl;
-  if (command && pf) tx_S(RR, false, true);
-  if (!ack_queue(nr)) {
-    unassign();
-    return;
-  }
+  if (!acknowledged(command, pf, nr)) return;
   retransmit();
   set_unbusy();
   state_ = wait_answer;

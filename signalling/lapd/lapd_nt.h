@@ -76,6 +76,9 @@ class LAPD_NT_user {
   void on_RR(bool command, bool pf, std::uint8_t nr);
   void on_RNR(bool command, bool pf, std::uint8_t nr);
   void on_REJ(bool command, bool pf, std::uint8_t nr);
+  // What every supervisory frame does first: a poll is answered, then N(R)
+  // acknowledges; false when it is out of range (the terminal is dropped).
+  bool acknowledged(bool command, bool pf, std::uint8_t nr);
   void on_I(Packet& p, bool pf, std::uint8_t ns, std::uint8_t nr);
 
   bool ack_queue(std::uint8_t nr);

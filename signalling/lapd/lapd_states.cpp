@@ -5,6 +5,8 @@
 
 namespace ISDN {
 
+using namespace lapd_frame;
+
 namespace {
 const char* kind(bool cmd) { return cmd ? "command" : "response"; }
 const char* const T200_exhausted = "link error (T200 expired N200 times)";
@@ -193,17 +195,10 @@ void LAPD::on_DM(bool cmd, int f) {
       }
       break;
     case Awaiting_establishment:
-      if (final_response) {
-        Smart_pointer<Internal_protocol_status> s(new Status(*this, "error (DM received)"));
-        discard_queue();
-        stop_T200();
-        change_state(TEI_assigned);
-        down(s);
-      }
-      break;
     case Awaiting_release:
       if (final_response) {
         Smart_pointer<Internal_protocol_status> s(new Status(*this, "error (DM received)"));
+        if (state == Awaiting_establishment) discard_queue();
         stop_T200();
         change_state(TEI_assigned);
         down(s);
@@ -242,110 +237,81 @@ void LAPD::on_FRMR(bool cmd, int f) {
 
 // ---- supervisory frames ----------------------------------------------------
 
-void LAPD::on_RR(bool cmd, int pf, Seq nr) {
-  if (log_ > 3) trace() << "RR " << kind(cmd) << " pf=" << pf << std::endl;
-  if (state == Multiple_frame_established) {
-    peerBusy = false;
-    if (cmd && pf) tx_enquiry_response();
-    if (!cmd && pf && log_ > 3) trace() << "receive RR (solicited response) in MFE_EST" << std::endl;
-    if (!nr_valid(nr)) {
-      nr_error();
-    } else if (nr == VS) {
-      VA = nr;
-      stop_T200();
-      start_T203();
-    } else if (nr != VA) {
-      VA = nr;
-      start_T200();
-    }
-  } else if (state == Timer_recovery) {
-    peerBusy = false;
-    if (!cmd && pf) {
-      if (!nr_valid(nr)) {
-        nr_error();
-        return;
+// The three supervisory frames share one procedure per state; they differ
+// in what the peer's busy condition becomes and in how N(R) moves the
+// timers.
+void LAPD::on_supervisory(Supervisory type, bool cmd, int pf, Seq nr) {
+  const char* name = type == RR ? "RR " : type == RNR ? "RNR " : "REJ ";
+  if (log_ > 3) trace() << name << kind(cmd) << " pf=" << pf << std::endl;
+  if (state == Multiple_frame_established)
+    established_supervisory(type, cmd, pf, nr);
+  else if (state == Timer_recovery)
+    recovery_supervisory(type, cmd, pf, nr);
+}
+
+void LAPD::established_supervisory(Supervisory type, bool cmd, int pf, Seq nr) {
+  peerBusy = type == RNR;
+  if (cmd && pf) tx_enquiry_response();
+  if (!cmd && pf) {
+    if (type != RR)
+      on_error(1);
+    else if (log_ > 3)
+      trace() << "receive RR (solicited response) in MFE_EST" << std::endl;
+  }
+  if (!nr_valid(nr)) {
+    nr_error();
+    return;
+  }
+  switch (type) {
+    case RR:
+      if (nr == VS) {
+        VA = nr;
+        stop_T200();
+        start_T203();
+      } else if (nr != VA) {
+        VA = nr;
+        start_T200();
       }
+      break;
+    case REJ:
       stop_T200();
       start_T203();
       retransmission(nr);
-      change_state(Multiple_frame_established);
+      break;
+    case RNR:
+      VA = nr;
+      stop_T203();
+      start_T200();
+      break;
+  }
+}
+
+// A final response answers the enquiry and ends the recovery: sending
+// resumes from its N(R). Anything else only acknowledges.
+void LAPD::recovery_supervisory(Supervisory type, bool cmd, int pf, Seq nr) {
+  peerBusy = type == RNR;
+  if (!cmd && pf) {
+    if (!nr_valid(nr)) {
+      nr_error();
       return;
     }
-    if (cmd && pf) tx_enquiry_response();
-    if (nr_valid(nr)) {
-      VA = nr;
+    if (peerBusy) {
+      start_T200();
     } else {
-      if (log_ > 3) trace() << "receive RR with out of order N(R)" << std::endl;
-      nr_error();
-    }
-  }
-}
-
-void LAPD::on_REJ(bool cmd, int pf, Seq nr) {
-  if (log_ > 3) trace() << "REJ " << kind(cmd) << " pf=" << pf << std::endl;
-  if (state == Multiple_frame_established) {
-    peerBusy = false;
-    if (cmd && pf) tx_enquiry_response();
-    if (!cmd && pf) on_error(1);
-    if (!nr_valid(nr)) {
-      nr_error();
-      return;
-    }
-    stop_T200();
-    start_T203();
-    retransmission(nr);
-  } else if (state == Timer_recovery) {
-    peerBusy = false;
-    if (!cmd && pf) {
-      if (!nr_valid(nr)) {
-        nr_error();
-        return;
-      }
       stop_T200();
       start_T203();
-      retransmission(nr);
-      change_state(Multiple_frame_established);
-      return;
     }
-    if (cmd && pf) tx_enquiry_response();
-    if (nr_valid(nr))
-      VA = nr;
-    else
-      nr_error();
+    retransmission(nr);
+    change_state(Multiple_frame_established);
+    return;
   }
-}
-
-void LAPD::on_RNR(bool cmd, int pf, Seq nr) {
-  if (log_ > 3) trace() << "RNR " << kind(cmd) << " pf=" << pf << std::endl;
-  if (state == Multiple_frame_established) {
-    peerBusy = true;
-    if (cmd && pf) tx_enquiry_response();
-    if (!cmd && pf) on_error(1);
-    if (!nr_valid(nr)) {
-      nr_error();
-      return;
-    }
+  if (cmd && pf) tx_enquiry_response();
+  if (nr_valid(nr)) {
     VA = nr;
-    stop_T203();
-    start_T200();
-  } else if (state == Timer_recovery) {
-    peerBusy = true;
-    if (!cmd && pf) {
-      if (!nr_valid(nr)) {
-        nr_error();
-        return;
-      }
-      start_T200();
-      retransmission(nr);
-      change_state(Multiple_frame_established);
-      return;
-    }
-    if (cmd && pf) tx_enquiry_response();
-    if (nr_valid(nr))
-      VA = nr;
-    else
-      nr_error();
+    return;
   }
+  if (type == RR && log_ > 3) trace() << "receive RR with out of order N(R)" << std::endl;
+  nr_error();
 }
 
 // ---- information frames ----------------------------------------------------
@@ -421,30 +387,22 @@ void LAPD::on_UI(Packet& p) {
 void LAPD::on_T200A() {
   switch (state) {
     case Awaiting_establishment:
+    case Awaiting_release: {
+      // SABME or DISC unanswered: sent again, N200 times at most.
+      bool establishing = state == Awaiting_establishment;
       if (RC == N200) {
         Smart_pointer<Internal_protocol_status> s(new Status(*this, T200_exhausted));
-        discard_queue();
-        on_error(64);
+        if (establishing) discard_queue();
+        on_error(establishing ? 64 : 128);
         change_state(TEI_assigned);
         down(s);
       } else {
         ++RC;
-        tx_cmd(SABME, 1);
+        tx_cmd(establishing ? SABME : DISC, 1);
         start_T200();
       }
       break;
-    case Awaiting_release:
-      if (RC == N200) {
-        Smart_pointer<Internal_protocol_status> s(new Status(*this, T200_exhausted));
-        on_error(128);
-        change_state(TEI_assigned);
-        down(s);
-      } else {
-        ++RC;
-        tx_cmd(DISC, 1);
-        start_T200();
-      }
-      break;
+    }
     case Multiple_frame_established:
       RC = 0;
       tx_enquiry();

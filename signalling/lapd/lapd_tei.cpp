@@ -7,20 +7,9 @@
 
 namespace ISDN {
 
+using namespace lapd_frame;
+
 namespace {
-
-enum TeiMessage : std::uint8_t {
-  identity_request = 1,
-  identity_assigned = 2,
-  identity_denied = 3,
-  identity_check_request = 4,
-  identity_check_response = 5,
-  identity_remove = 6,
-  identity_verify = 7,
-};
-
-constexpr std::uint8_t management_entity = 0x0F;
-constexpr int broadcast_tei = 127;
 
 std::uint16_t new_ri() { return static_cast<std::uint16_t>(std::rand() & 0xFFFF); }
 

@@ -94,15 +94,7 @@ std::string text(const std::string& frame) {
   return testsupport::describe(frame);
 }
 
-std::string hex_of(const std::string& bytes) {
-  static const char d[] = "0123456789ABCDEF";
-  std::string s;
-  for (unsigned char c : bytes) {
-    s += d[c >> 4];
-    s += d[c & 15];
-  }
-  return s;
-}
+std::string hex_of(const std::string& bytes) { return testsupport::hex_word(bytes.data(), bytes.size()); }
 
 // A TCP listener on loopback, for the player's and recorder's peers.
 class Listener {

@@ -31,13 +31,8 @@ std::string tell(const std::string& frame) {
   const std::string slot = "slot " + std::to_string(m.get_slot().getValue()) + " ";
   const LGCP::Signal& sig = pdu.get_signal();
   if (sig.userData_isSelected()) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (char c : sig.get_userData()) {
-      s += digits[(static_cast<unsigned char>(c) >> 4) & 15];
-      s += digits[static_cast<unsigned char>(c) & 15];
-    }
-    return slot + "userData " + s;
+    const std::vector<char>& d = sig.get_userData();
+    return slot + "userData " + testsupport::hex_word(d.data(), d.size());
   }
   if (sig.ioctl_isSelected()) return slot + "ioctl " + sig.get_ioctl().getSelectionName();
   return testsupport::describe(frame);

@@ -260,4 +260,66 @@ TEST_F(LapdStates, StartReplacesTheOtherTimer) {
   EXPECT_EQ(o.statuses.size(), 1u);
 }
 
+// RR, RNR and REJ from the network side in both states of an established
+// link, each acknowledging the one I frame outstanding (N(R) = 1) or
+// naming one never sent (N(R) = 5). The link is on the user side: the
+// peer's commands carry C/R 1, its responses C/R 0, and the link's
+// enquiry response goes out as "02 01 01 01". A new establishment clears
+// the peer's busy condition.
+TEST_F(LapdStates, SupervisoryFramesInBothStates) {
+  using ISDN::Awaiting_establishment;
+  using ISDN::Multiple_frame_established;
+  using ISDN::Timer_recovery;
+  const std::string supervisory_f1 = "Supervisory (F = 1)", nr_error = "Other - N(R) error";
+  struct Case {
+    bool recovery;  // in "Timer recovery" after an unanswered T200
+    const char* frame;
+    bool peer_busy;
+    ISDN::State state;
+    bool t200, t203;
+    Strings sent, statuses;
+  };
+  const Strings enquiry_response = {"02 01 01 01"}, sabme = {"00 01 7F"};
+  const Case cases[] = {
+      // Established.
+      {false, "02 01 01 03", false, Multiple_frame_established, false, true, enquiry_response, {}},    // RR P = 1
+      {false, "00 01 01 03", false, Multiple_frame_established, false, true, {}, {}},                  // RR F = 1
+      {false, "02 01 05 03", true, Multiple_frame_established, true, false, enquiry_response, {}},     // RNR P = 1
+      {false, "00 01 05 03", true, Multiple_frame_established, true, false, {}, {supervisory_f1}},     // RNR F = 1
+      {false, "02 01 09 03", false, Multiple_frame_established, false, true, enquiry_response, {}},    // REJ P = 1
+      {false, "00 01 09 03", false, Multiple_frame_established, false, true, {}, {supervisory_f1}},    // REJ F = 1
+      {false, "02 01 01 0A", false, Awaiting_establishment, true, false, sabme, {nr_error}},           // RR N(R) 5
+      {false, "02 01 05 0A", false, Awaiting_establishment, true, false, sabme, {nr_error}},           // RNR N(R) 5
+      {false, "00 01 09 0B", false, Awaiting_establishment, true, false, sabme, {supervisory_f1, nr_error}},
+      // Timer recovery: a final response ends it, anything else only
+      // acknowledges.
+      {true, "00 01 01 03", false, Multiple_frame_established, false, true, {}, {}},                   // RR F = 1
+      {true, "00 01 05 03", true, Multiple_frame_established, true, false, {}, {}},                    // RNR F = 1
+      {true, "00 01 09 03", false, Multiple_frame_established, false, true, {}, {}},                   // REJ F = 1
+      {true, "02 01 01 03", false, Timer_recovery, true, false, enquiry_response, {}},                 // RR P = 1
+      {true, "02 01 05 02", true, Timer_recovery, true, false, {}, {}},                                // RNR P = 0
+      {true, "02 01 09 03", false, Timer_recovery, true, false, enquiry_response, {}},                 // REJ P = 1
+      {true, "00 01 01 0B", false, Awaiting_establishment, true, false, sabme, {nr_error}},            // RR F = 1 N(R) 5
+      {true, "02 01 05 0A", false, Awaiting_establishment, true, false, sabme, {nr_error}},            // RNR N(R) 5
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.recovery ? "recovery, " : "established, ") + c.frame);
+    Owner o(Side::user);
+    lapdtest::establish(o);
+    o.send("a");
+    if (c.recovery) run_for(1000);
+    o.line.take();
+    ASSERT_EQ(o.state(), c.recovery ? Timer_recovery : Multiple_frame_established);
+    o.rx(c.frame);
+    EXPECT_EQ(o.st().peerBusy, c.peer_busy);
+    EXPECT_EQ(o.state(), c.state);
+    EXPECT_EQ(o.st().T200run, c.t200);
+    EXPECT_EQ(o.st().T203run, c.t203);
+    EXPECT_EQ(o.line.take(), c.sent);
+    EXPECT_EQ(o.statuses, c.statuses);
+    // A valid N(R) acknowledges the frame; nothing is sent again.
+    if (c.state != Awaiting_establishment) EXPECT_EQ(o.link->unacknowledged(), 0u);
+  }
+}
+
 }  // namespace

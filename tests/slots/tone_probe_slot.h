@@ -55,10 +55,7 @@ class ToneProbeSlot : public Slot, private Hardware::TonecReceiver, private Hard
       return true;
     }
     if (p.tone_filter_isSelected()) {
-      const LGCP::ToneFilter& f = p.get_tone_filter();
-      configureToneFilter(static_cast<std::uint16_t>(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
-                          static_cast<std::uint16_t>(f.get_duration_th_msec().getValue()),
-                          static_cast<std::int8_t>(f.get_det_level_dB().getValue()));
+      configureToneFilter(p.get_tone_filter());
       return true;
     }
     if (p.selcal_isSelected()) {

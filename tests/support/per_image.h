@@ -5,6 +5,7 @@
 // for tests that compare what goes on the wire with the images the protocol
 // documents.
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,6 +21,19 @@ inline std::string hex(std::vector<char> const& bytes)
     for (char c : bytes) {
         std::snprintf(buf, sizeof buf, "%s%02X", s.empty() ? "" : " ", static_cast<unsigned char>(c));
         s += buf;
+    }
+    return s;
+}
+
+// The same without blanks ("C00105"), as the simulator's words write frames.
+inline std::string hex_word(char const* data, std::size_t n)
+{
+    static char const digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char const c = static_cast<unsigned char>(data[i]);
+        s += digits[c >> 4];
+        s += digits[c & 15];
     }
     return s;
 }

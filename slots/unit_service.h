@@ -1,0 +1,107 @@
+#pragma once
+// What the owners of the board's DSP units share: the device, opened again
+// when a request finds it closed and watched for event records that are
+// read whole; request ids that never come out 0; the records, built field
+// by field in the machine's byte order; and each unit's receivers, found by
+// their time slot.
+#include "runtime/cyclic_list.h"
+#include "runtime/event.h"
+#include "runtime/fd.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iosfwd>
+
+namespace Hardware {
+
+namespace unit_record {
+
+inline void put32(std::uint8_t* rec, std::size_t off, std::uint32_t v) { std::memcpy(rec + off, &v, sizeof v); }
+inline void put16(std::uint8_t* rec, std::size_t off, std::uint16_t v) { std::memcpy(rec + off, &v, sizeof v); }
+inline std::uint32_t get32(const std::uint8_t* rec, std::size_t off) {
+  std::uint32_t v;
+  std::memcpy(&v, rec + off, sizeof v);
+  return v;
+}
+
+// The tail of a fail line: the text of the saved errno.
+struct FailTail {
+  int err;
+};
+std::ostream& operator<<(std::ostream& os, FailTail t);
+
+}  // namespace unit_record
+
+// A receiver's node in the list of its kind, with the way back to it.
+template <class R>
+class UnitReceiverLink : public Containers::CyclicList {
+ public:
+  explicit UnitReceiverLink(R* r) : owner_(r) { head().AddToTail(this); }
+
+  // The first receiver for which timeslot_of gives ts; null when none.
+  template <class Timeslot>
+  static R* find(std::uint32_t ts, Timeslot timeslot_of) {
+    Containers::CyclicList& list = head();
+    for (auto it = list.begin(); it != list.end(); ++it) {
+      R* r = static_cast<UnitReceiverLink*>(*it)->owner_;
+      if (timeslot_of(*r) == ts) return r;
+    }
+    return nullptr;
+  }
+
+ private:
+  static Containers::CyclicList& head() {
+    static Containers::CyclicList list;
+    return list;
+  }
+  R* owner_;
+};
+
+class UnitService {
+ public:
+  // The unit's device and its event records.
+  struct Device {
+    const char* (*path)();
+    int open_flags;
+    const char* open_fail;   // the line of a failed open, before the error
+    const char* word;        // the unit in the lines of a failed read
+    const char* event_name;  // the watcher in the status dump
+    std::size_t record_size;
+  };
+  static constexpr std::size_t max_record_size = 32;
+
+  UnitService(const UnitService&) = delete;
+  UnitService& operator=(const UnitService&) = delete;
+
+  // Opens the device and watches it for events; a failed open leaves it
+  // closed (the configure requests try again).
+  void init();
+
+  void OnEvent(int fd, short revents);
+
+  bool is_open() const { return fd.is_valid(); }
+  std::uint32_t request_counter() const { return request_counter_; }
+  // Tests start the counter where they need it.
+  void set_request_counter(std::uint32_t v) { request_counter_ = v; }
+
+ protected:
+  explicit UnitService(const Device& device);
+  virtual ~UnitService();
+
+  std::uint32_t next_id();
+  // Opens the device again when closed; false (with the line) when it
+  // stays closed.
+  bool ensure_open(const char* not_opened, std::uint32_t ts);
+  // One whole event record.
+  virtual void dispatch(const std::uint8_t* rec) = 0;
+
+  Fd fd;
+
+ private:
+  const Device& device_;
+  Event event;
+  std::uint32_t request_counter_ = 0;
+};
+
+}  // namespace Hardware
