@@ -78,6 +78,10 @@ bool RadioControl::OpenSession(bool attachIt) {
   }
   extFd = fd;
   event.Schedule(extFd, POLLIN);
+  // A session opened again after a codec restart starts without a filter:
+  // give it the push-to-talk holder's, or the driver would pass every source.
+  if (filterActive && platform::dev_ioctl(extFd.lowlevel_fd(), rtp_ext::RTP_EXT_SET_FILTER, &filter) == -1)
+    LogError("set filer rtp_ext session fail !!!");
   return true;
 }
 

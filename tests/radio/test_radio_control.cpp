@@ -245,6 +245,14 @@ TEST_F(RadioControlTest, PushToTalkFilter) {
   c.UpdateAccess(false, ip("10.0.0.9"));
   c.UpdateAccess(false, ip("10.0.0.9"));
   EXPECT_EQ(StreamCapture::count(cap.err(), ":reset filer rtp_ext session fail !!!"), 1) << cap.all();
+  // The session opened on the owner's new RTP session after a codec restart
+  // keeps filtering for the holder.
+  c.UpdateAccess(true, ip("10.0.0.5"));
+  RtpSession next = begin_session(5006);
+  c.RtpExtStop();
+  c.SetRtpSession(next.fd.lowlevel_fd());
+  EXPECT_TRUE(c.RtpExtStart(false));
+  EXPECT_EQ(ops(), "init/attach:" + std::to_string(next.line) + "/filter:10.0.0.5");
   c.RtpExtStop();
 }
 
