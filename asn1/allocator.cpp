@@ -17,10 +17,7 @@ unsigned long ValuePool::reserved_ = 0;
 
 namespace {
 
-std::size_t blockSize(std::size_t cls)
-{
-    return cls ? cls * ValuePool::Granule : ValuePool::Granule;
-}
+std::size_t blockSize(std::size_t cls) { return cls ? cls * ValuePool::Granule : ValuePool::Granule; }
 
 #if GW_POOL_CHECKED
 
@@ -29,36 +26,31 @@ std::size_t blockSize(std::size_t cls)
 // blocks: the leak checker does not look into poisoned memory, so links kept
 // in the free blocks would make them look lost.
 struct Ring {
-    void** slots;
-    std::size_t capacity;
-    std::size_t head;
-    std::size_t count;
+  void** slots;
+  std::size_t capacity;
+  std::size_t head;
+  std::size_t count;
 
-    void push(void* p)
-    {
-        if (count == capacity) {
-            std::size_t const grown = capacity ? 2 * capacity : 64;
-            void** fresh = static_cast<void**>(std::malloc(grown * sizeof(void*)));
-            if (!fresh)
-                throw std::bad_alloc();
-            for (std::size_t i = 0; i < count; ++i)
-                fresh[i] = slots[(head + i) % capacity];
-            std::free(slots);
-            slots = fresh;
-            capacity = grown;
-            head = 0;
-        }
-        slots[(head + count++) % capacity] = p;
+  void push(void* p) {
+    if (count == capacity) {
+      std::size_t const grown = capacity ? 2 * capacity : 64;
+      void** fresh = static_cast<void**>(std::malloc(grown * sizeof(void*)));
+      if (!fresh) throw std::bad_alloc();
+      for (std::size_t i = 0; i < count; ++i) fresh[i] = slots[(head + i) % capacity];
+      std::free(slots);
+      slots = fresh;
+      capacity = grown;
+      head = 0;
     }
-    void* pop()
-    {
-        if (count == 0)
-            return nullptr;
-        void* p = slots[head];
-        head = (head + 1) % capacity;
-        --count;
-        return p;
-    }
+    slots[(head + count++) % capacity] = p;
+  }
+  void* pop() {
+    if (count == 0) return nullptr;
+    void* p = slots[head];
+    head = (head + 1) % capacity;
+    --count;
+    return p;
+  }
 };
 Ring freed[ValuePool::Classes];
 
@@ -72,76 +64,68 @@ std::size_t chunkLeft = 0;
 
 #endif
 
-} // namespace
+}  // namespace
 
 #if GW_POOL_CHECKED
 
-void* ValuePool::allocateSlow(std::size_t n)
-{
-    if (n > Largest)
-        return ::operator new(n);
-    std::size_t const c = sizeClass(n);
-    std::size_t const size = blockSize(c);
-    void* b = freed[c].pop();
-    if (b) {
-        ASAN_UNPOISON_MEMORY_REGION(b, size);
-    } else {
-        b = ::operator new(size);
-        reserved_ += size;
-    }
-    ++inUse_;
-    return b;
+void* ValuePool::allocateSlow(std::size_t n) {
+  if (n > Largest) return ::operator new(n);
+  std::size_t const c = sizeClass(n);
+  std::size_t const size = blockSize(c);
+  void* b = freed[c].pop();
+  if (b) {
+    ASAN_UNPOISON_MEMORY_REGION(b, size);
+  } else {
+    b = ::operator new(size);
+    reserved_ += size;
+  }
+  ++inUse_;
+  return b;
 }
 
-void ValuePool::deallocateSlow(void* p, std::size_t n)
-{
-    if (n > Largest) {
-        ::operator delete(p);
-        return;
-    }
-    if (__asan_address_is_poisoned(p)) {
-        std::cerr << "ASN1 value pool: block " << p << " freed twice" << std::endl;
-        std::abort();
-    }
-    std::size_t const c = sizeClass(n);
-    freed[c].push(p);
-    ASAN_POISON_MEMORY_REGION(p, blockSize(c));
-    --inUse_;
+void ValuePool::deallocateSlow(void* p, std::size_t n) {
+  if (n > Largest) {
+    ::operator delete(p);
+    return;
+  }
+  if (__asan_address_is_poisoned(p)) {
+    std::cerr << "ASN1 value pool: block " << p << " freed twice" << std::endl;
+    std::abort();
+  }
+  std::size_t const c = sizeClass(n);
+  freed[c].push(p);
+  ASAN_POISON_MEMORY_REGION(p, blockSize(c));
+  --inUse_;
 }
 
 #else
 
-void* ValuePool::allocateSlow(std::size_t n)
-{
-    if (n > Largest)
-        return ::operator new(n);
-    std::size_t const size = blockSize(sizeClass(n));
-    if (chunkLeft < size) {
-        char* fresh = static_cast<char*>(::operator new(ChunkSize));
-        reserved_ += ChunkSize;
-        // What is left of the old chunk is a free block of its own size.
-        if (chunkLeft >= Granule) {
-            Block* rest = reinterpret_cast<Block*>(chunk);
-            std::size_t const c = chunkLeft / Granule;
-            rest->next = free_[c];
-            free_[c] = rest;
-        }
-        chunk = fresh;
-        chunkLeft = ChunkSize;
+void* ValuePool::allocateSlow(std::size_t n) {
+  if (n > Largest) return ::operator new(n);
+  std::size_t const size = blockSize(sizeClass(n));
+  if (chunkLeft < size) {
+    char* fresh = static_cast<char*>(::operator new(ChunkSize));
+    reserved_ += ChunkSize;
+    // What is left of the old chunk is a free block of its own size.
+    if (chunkLeft >= Granule) {
+      Block* rest = reinterpret_cast<Block*>(chunk);
+      std::size_t const c = chunkLeft / Granule;
+      rest->next = free_[c];
+      free_[c] = rest;
     }
-    void* b = chunk;
-    chunk += size;
-    chunkLeft -= size;
-    ++inUse_;
-    return b;
+    chunk = fresh;
+    chunkLeft = ChunkSize;
+  }
+  void* b = chunk;
+  chunk += size;
+  chunkLeft -= size;
+  ++inUse_;
+  return b;
 }
 
-void ValuePool::deallocateSlow(void* p, std::size_t)
-{
-    ::operator delete(p);
-}
+void ValuePool::deallocateSlow(void* p, std::size_t) { ::operator delete(p); }
 
 #endif
 
-} // namespace detail
-} // namespace ASN1
+}  // namespace detail
+}  // namespace ASN1

@@ -35,133 +35,123 @@ namespace ASN1 {
 namespace detail {
 
 class ValuePool {
-public:
-    // Sizes are rounded up to the granule; blocks above the largest class go
-    // to the global allocator and back to it when freed.
-    static std::size_t const Granule = 8;
-    static std::size_t const Largest = 512;
-    static std::size_t const Classes = Largest / Granule + 1;
+ public:
+  // Sizes are rounded up to the granule; blocks above the largest class go
+  // to the global allocator and back to it when freed.
+  static std::size_t const Granule = 8;
+  static std::size_t const Largest = 512;
+  static std::size_t const Classes = Largest / Granule + 1;
 
-    static void* allocate(std::size_t n)
-    {
+  static void* allocate(std::size_t n) {
 #if !GW_POOL_CHECKED
-        if (n <= Largest) {
-            std::size_t const c = sizeClass(n);
-            if (Block* b = free_[c]) {
-                free_[c] = b->next;
-                ++inUse_;
-                return b;
-            }
-        }
-#endif
-        return allocateSlow(n);
+    if (n <= Largest) {
+      std::size_t const c = sizeClass(n);
+      if (Block* b = free_[c]) {
+        free_[c] = b->next;
+        ++inUse_;
+        return b;
+      }
     }
+#endif
+    return allocateSlow(n);
+  }
 
-    // n: the size given to allocate.
-    static void deallocate(void* p, std::size_t n)
-    {
-        if (!p)
-            return;
+  // n: the size given to allocate.
+  static void deallocate(void* p, std::size_t n) {
+    if (!p) return;
 #if !GW_POOL_CHECKED
-        if (n <= Largest) {
-            Block* b = static_cast<Block*>(p);
-            std::size_t const c = sizeClass(n);
-            b->next = free_[c];
-            free_[c] = b;
-            --inUse_;
-            return;
-        }
-#endif
-        deallocateSlow(p, n);
+    if (n <= Largest) {
+      Block* b = static_cast<Block*>(p);
+      std::size_t const c = sizeClass(n);
+      b->next = free_[c];
+      free_[c] = b;
+      --inUse_;
+      return;
     }
+#endif
+    deallocateSlow(p, n);
+  }
 
-    // Blocks handed out and not yet freed (pooled sizes only).
-    static unsigned long inUse() { return inUse_; }
-    // Octets taken from the global allocator for pooled blocks so far.
-    static unsigned long reserved() { return reserved_; }
+  // Blocks handed out and not yet freed (pooled sizes only).
+  static unsigned long inUse() { return inUse_; }
+  // Octets taken from the global allocator for pooled blocks so far.
+  static unsigned long reserved() { return reserved_; }
 
-private:
-    struct Block {
-        Block* next;
-    };
+ private:
+  struct Block {
+    Block* next;
+  };
 
-    static std::size_t sizeClass(std::size_t n) { return (n + Granule - 1) / Granule; }
+  static std::size_t sizeClass(std::size_t n) { return (n + Granule - 1) / Granule; }
 
-    static void* allocateSlow(std::size_t n);
-    static void deallocateSlow(void* p, std::size_t n);
+  static void* allocateSlow(std::size_t n);
+  static void deallocateSlow(void* p, std::size_t n);
 
-    // Constant-initialised, so values made and freed during static
-    // initialisation or at exit find the pool ready.
-    static Block* free_[Classes];
-    static unsigned long inUse_;
-    static unsigned long reserved_;
+  // Constant-initialised, so values made and freed during static
+  // initialisation or at exit find the pool ready.
+  static Block* free_[Classes];
+  static unsigned long inUse_;
+  static unsigned long reserved_;
 };
 
 // Standard allocator over the pool, for the containers of the values.
 template <class T>
 class PoolAllocator {
-public:
-    typedef T value_type;
+ public:
+  typedef T value_type;
 
-    PoolAllocator() noexcept {}
-    template <class U>
-    PoolAllocator(PoolAllocator<U> const&) noexcept
-    {
-    }
+  PoolAllocator() noexcept {}
+  template <class U>
+  PoolAllocator(PoolAllocator<U> const&) noexcept {}
 
-    T* allocate(std::size_t n)
-    {
+  T* allocate(std::size_t n) {
 #if GW_POOL_ALLOC
-        return static_cast<T*>(ValuePool::allocate(n * sizeof(T)));
+    return static_cast<T*>(ValuePool::allocate(n * sizeof(T)));
 #else
-        return static_cast<T*>(::operator new(n * sizeof(T)));
+    return static_cast<T*>(::operator new(n * sizeof(T)));
 #endif
-    }
-    void deallocate(T* p, std::size_t n) noexcept
-    {
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
 #if GW_POOL_ALLOC
-        ValuePool::deallocate(p, n * sizeof(T));
+    ValuePool::deallocate(p, n * sizeof(T));
 #else
-        ::operator delete(p);
-        (void)n;
+    ::operator delete(p);
+    (void)n;
 #endif
-    }
+  }
 
-    template <class U>
-    bool operator==(PoolAllocator<U> const&) const noexcept
-    {
-        return true;
-    }
-    template <class U>
-    bool operator!=(PoolAllocator<U> const&) const noexcept
-    {
-        return false;
-    }
+  template <class U>
+  bool operator==(PoolAllocator<U> const&) const noexcept {
+    return true;
+  }
+  template <class U>
+  bool operator!=(PoolAllocator<U> const&) const noexcept {
+    return false;
+  }
 };
 
 // The allocation mixin of a value class T: objects of T and of the classes
 // derived from it come from the pool. It adds no data.
 template <class T>
 class Allocator {
-public:
-    Allocator() {}
+ public:
+  Allocator() {}
 
 #if GW_POOL_ALLOC
-    static void* operator new(std::size_t n)
-    {
-        static_assert(alignof(T) <= ValuePool::Granule, "pool blocks are aligned to the granule");
-        return ValuePool::allocate(n);
-    }
-    // n: the size of the most derived class (the destructors are virtual).
-    static void operator delete(void* p, std::size_t n) { ValuePool::deallocate(p, n); }
+  static void* operator new(std::size_t n) {
+    static_assert(alignof(T) <= ValuePool::Granule, "pool blocks are aligned to the granule");
+    return ValuePool::allocate(n);
+  }
+  // n: the size of the most derived class (the destructors are virtual).
+  static void operator delete(void* p, std::size_t n) { ValuePool::deallocate(p, n); }
 
-    // Placement new keeps its usual meaning.
-    static void* operator new(std::size_t, void* where) noexcept { return where; }
-    static void operator delete(void*, void*) noexcept {}
+  // Placement new keeps its usual meaning.
+  static void* operator new(std::size_t, void* where) noexcept { return where; }
+  static void operator delete(void*, void*) noexcept {}
 #endif
 };
 
-} // namespace detail
-} // namespace ASN1
+}  // namespace detail
+}  // namespace ASN1
 
 #endif

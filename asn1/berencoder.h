@@ -24,37 +24,37 @@ unsigned const OwnTag = 0xFFFFFFFFu;
 bool codedUnsigned(INTEGER const& v);
 // Octets of the contents of an INTEGER.
 unsigned integerLength(INTEGER const& v);
-} // namespace ber
+}  // namespace ber
 
 // Contents length of a value; the whole object length of a value under a tag.
 class DataLengthCounter : public ConstVisitor {
-public:
-    DataLengthCounter() : len_(0) {}
-    unsigned getDataLen() const { return len_; }
-    // Identifier and length octets plus the contents.
-    unsigned getObjectLen(unsigned tag) const;
+ public:
+  DataLengthCounter() : len_(0) {}
+  unsigned getDataLen() const { return len_; }
+  // Identifier and length octets plus the contents.
+  unsigned getObjectLen(unsigned tag) const;
 
-protected:
-    using ConstVisitor::do_visit;
-    ASN1_CONST_VISITOR_TYPE_OPERATIONS;
+ protected:
+  using ConstVisitor::do_visit;
+  ASN1_CONST_VISITOR_TYPE_OPERATIONS;
 
-    bool preVisitExtensionRoots(SEQUENCE const& v) override;
-    bool visitExtensionRoot(SEQUENCE const& v, int index) override;
-    bool visitKnownExtension(SEQUENCE const& v, int index) override;
+  bool preVisitExtensionRoots(SEQUENCE const& v) override;
+  bool visitExtensionRoot(SEQUENCE const& v, int index) override;
+  bool visitKnownExtension(SEQUENCE const& v, int index) override;
 
-private:
-    unsigned len_;
+ private:
+  unsigned len_;
 };
 
 // Tells a primitive encoding (true) from a constructed one (false).
 class PrimitiveChecker : public ConstVisitor {
-protected:
-    using ConstVisitor::do_visit;
-    bool do_visit(AbstractData const&) override { return true; }
-    bool do_visit(CHOICE const& v) override;
-    bool do_visit(OpenData const& v) override;
-    bool do_visit(SEQUENCE_OF_Base const& v) override;
-    bool preVisitExtensionRoots(SEQUENCE const& v) override;
+ protected:
+  using ConstVisitor::do_visit;
+  bool do_visit(AbstractData const&) override { return true; }
+  bool do_visit(CHOICE const& v) override;
+  bool do_visit(OpenData const& v) override;
+  bool do_visit(SEQUENCE_OF_Base const& v) override;
+  bool preVisitExtensionRoots(SEQUENCE const& v) override;
 };
 
 // Octets of the identifier and of the length field.
@@ -62,31 +62,31 @@ unsigned berTagLength(unsigned tag);
 unsigned berLengthLength(unsigned length);
 
 class BEREncoder : public ConstVisitor {
-public:
-    // Clears the vector and reserves room.
-    explicit BEREncoder(std::vector<char>& out);
+ public:
+  // Clears the vector and reserves room.
+  explicit BEREncoder(std::vector<char>& out);
 
-    void encodeByte(unsigned octet) { out_.push_back(static_cast<char>(octet)); }
-    void encodeBlock(char const* data, unsigned n) { out_.insert(out_.end(), data, data + n); }
-    // Identifier and length octets of the value under the pending tag.
-    void encodeHeader(AbstractData const& v);
+  void encodeByte(unsigned octet) { out_.push_back(static_cast<char>(octet)); }
+  void encodeBlock(char const* data, unsigned n) { out_.insert(out_.end(), data, data + n); }
+  // Identifier and length octets of the value under the pending tag.
+  void encodeHeader(AbstractData const& v);
 
-protected:
-    using ConstVisitor::do_visit;
-    ASN1_CONST_VISITOR_TYPE_OPERATIONS;
+ protected:
+  using ConstVisitor::do_visit;
+  ASN1_CONST_VISITOR_TYPE_OPERATIONS;
 
-    bool preVisitExtensionRoots(SEQUENCE const& v) override;
-    bool visitExtensionRoot(SEQUENCE const& v, int index) override;
-    bool visitKnownExtension(SEQUENCE const& v, int index) override;
+  bool preVisitExtensionRoots(SEQUENCE const& v) override;
+  bool visitExtensionRoot(SEQUENCE const& v, int index) override;
+  bool visitKnownExtension(SEQUENCE const& v, int index) override;
 
-private:
-    void encodeHeader(unsigned tag, bool constructed, unsigned length);
-    void encodeSigned(long long value, unsigned octets);
+ private:
+  void encodeHeader(unsigned tag, bool constructed, unsigned length);
+  void encodeSigned(long long value, unsigned octets);
 
-    std::vector<char>& out_;
-    unsigned tag_;  // pending: OwnTag, 0 for no header, or a tag
+  std::vector<char>& out_;
+  unsigned tag_;  // pending: OwnTag, 0 for no header, or a tag
 };
 
-} // namespace ASN1
+}  // namespace ASN1
 
 #endif

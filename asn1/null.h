@@ -6,22 +6,22 @@
 namespace ASN1 {
 
 class Null : public AbstractData, public detail::Allocator<Null> {
-public:
-    static InfoType const theInfo;
+ public:
+  static InfoType const theInfo;
 
-    explicit Null(void const* info = &theInfo) : AbstractData(info) {}
-    Null(Null const& other) : AbstractData(other) {}
-    Null& operator=(Null const&) { return *this; }
+  explicit Null(void const* info = &theInfo) : AbstractData(info) {}
+  Null(Null const& other) : AbstractData(other) {}
+  Null& operator=(Null const&) { return *this; }
 
-    static AbstractData* create(void const* info);
+  static AbstractData* create(void const* info);
 
-private:
-    int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& v) override;
-    bool do_accept(ConstVisitor& v) const override;
+ private:
+  int do_compare(AbstractData const& other) const override;
+  AbstractData* do_clone() const override;
+  bool do_accept(Visitor& v) override;
+  bool do_accept(ConstVisitor& v) const override;
 };
 
-} // namespace ASN1
+}  // namespace ASN1
 
 #endif

@@ -14,35 +14,30 @@ namespace detail {
 // value's, not the string's.
 template <class Str>
 class StringValue : public ConstrainedObject, public Str {
-public:
-    using ConstrainedObject::operator==;
-    using ConstrainedObject::operator!=;
-    using ConstrainedObject::compare;
+ public:
+  using ConstrainedObject::operator==;
+  using ConstrainedObject::operator!=;
+  using ConstrainedObject::compare;
 
-    explicit StringValue(void const* info) : ConstrainedObject(info) {}
-    StringValue(void const* info, Str const& text) : ConstrainedObject(info), Str(text) {}
-    StringValue(void const* info, typename Str::value_type const* text)
-        : ConstrainedObject(info), Str(text)
-    {
-    }
-    StringValue(StringValue const& other) : ConstrainedObject(other), Str(other) {}
+  explicit StringValue(void const* info) : ConstrainedObject(info) {}
+  StringValue(void const* info, Str const& text) : ConstrainedObject(info), Str(text) {}
+  StringValue(void const* info, typename Str::value_type const* text) : ConstrainedObject(info), Str(text) {}
+  StringValue(StringValue const& other) : ConstrainedObject(other), Str(other) {}
 
-protected:
-    // The characters; the record stays.
-    StringValue& operator=(StringValue const& other)
-    {
-        Str::operator=(other);
-        return *this;
-    }
+ protected:
+  // The characters; the record stays.
+  StringValue& operator=(StringValue const& other) {
+    Str::operator=(other);
+    return *this;
+  }
 
-private:
-    int do_compare(AbstractData const& other) const override
-    {
-        return Str::compare(*boost::polymorphic_downcast<StringValue const*>(&other));
-    }
+ private:
+  int do_compare(AbstractData const& other) const override {
+    return Str::compare(*boost::polymorphic_downcast<StringValue const*>(&other));
+  }
 };
 
-} // namespace detail
-} // namespace ASN1
+}  // namespace detail
+}  // namespace ASN1
 
 #endif

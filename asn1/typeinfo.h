@@ -74,10 +74,10 @@ class AbstractData;
 typedef AbstractData* (*CreateFun)(void const* info);
 
 enum ConstraintType {
-    Unconstrained = 0,
-    PartiallyConstrained = 1,  // lower bound only
-    FixedConstraint = 2,       // lower and upper bound
-    ExtendableConstraint = 3   // bounds with an extension marker
+  Unconstrained = 0,
+  PartiallyConstrained = 1,  // lower bound only
+  FixedConstraint = 2,       // lower and upper bound
+  ExtendableConstraint = 3   // bounds with an extension marker
 };
 
 // fieldIds entry of a mandatory SEQUENCE field.
@@ -85,84 +85,84 @@ unsigned const MandatoryField = 0xFFFFFFFFu;
 
 // Fields common to every record.
 struct CommonInfo {
-    CreateFun create;
-    unsigned tag;
+  CreateFun create;
+  unsigned tag;
 };
 
 // INTEGER, BIT STRING, OCTET STRING, character strings, SEQUENCE OF: for a
 // value type the bounds limit the value, for the others the size.
 // Unconstrained: Unconstrained, 0, 0xFFFFFFFF.
 struct ConstrainedInfo : CommonInfo {
-    ConstraintType type;
-    int lowerLimit;
-    unsigned upperLimit;
+  ConstraintType type;
+  int lowerLimit;
+  unsigned upperLimit;
 };
 
 struct NameEntry {
-    int value;
-    char const* name;
+  int value;
+  char const* name;
 };
 
 // INTEGER with named numbers; entries sorted by value.
 struct NamedNumberInfo : ConstrainedInfo {
-    NameEntry const* entries;
-    unsigned numEntries;
+  NameEntry const* entries;
+  unsigned numEntries;
 };
 
 struct EnumeratedInfo : CommonInfo {
-    bool extendableFlag;
-    int maximum;
-    char const* const* names;
-    unsigned numNames;
+  bool extendableFlag;
+  int maximum;
+  char const* const* names;
+  unsigned numNames;
 };
 
 // Restricted character strings (IA5String, NumericString, ...).
 struct StringInfo : ConstrainedInfo {
-    char const* characterSet;  // permitted characters in ascending order
-    unsigned characterSetSize;
-    unsigned canonicalSetBits;  // CountBits(characterSetSize)
-    unsigned unalignedBits;     // bits per character, unaligned variant
-    unsigned alignedBits;       // bits per character, aligned variant
+  char const* characterSet;  // permitted characters in ascending order
+  unsigned characterSetSize;
+  unsigned canonicalSetBits;  // CountBits(characterSetSize)
+  unsigned unalignedBits;     // bits per character, unaligned variant
+  unsigned alignedBits;       // bits per character, aligned variant
 };
 
 struct BMPStringInfo : ConstrainedInfo {
-    unsigned firstChar;
-    unsigned lastChar;
-    unsigned unalignedBits;
-    unsigned alignedBits;
+  unsigned firstChar;
+  unsigned lastChar;
+  unsigned unalignedBits;
+  unsigned alignedBits;
 };
 
 struct SequenceInfo : CommonInfo {
-    bool extendableFlag;
-    void const* const* fieldInfos;
-    unsigned const* fieldIds;
-    unsigned numFields;          // root fields
-    unsigned knownExtensions;    // extension additions known to the type
-    unsigned numOptional;        // OPTIONAL root fields
-    unsigned char const* extensionPreset;  // null in every record
-    unsigned const* tags;        // null: context tags by field index
-    char const* const* fieldNames;
+  bool extendableFlag;
+  void const* const* fieldInfos;
+  unsigned const* fieldIds;
+  unsigned numFields;                    // root fields
+  unsigned knownExtensions;              // extension additions known to the type
+  unsigned numOptional;                  // OPTIONAL root fields
+  unsigned char const* extensionPreset;  // null in every record
+  unsigned const* tags;                  // null: context tags by field index
+  char const* const* fieldNames;
 };
 
 struct ChoiceInfo : CommonInfo {
-    bool extendableFlag;
-    void const* const* selectionInfos;
-    unsigned numChoices;    // root alternatives
-    unsigned totalChoices;  // root and known extension alternatives
-    unsigned const* tags;   // null: context tags by index
-    char const* const* selectionNames;
+  bool extendableFlag;
+  void const* const* selectionInfos;
+  unsigned numChoices;    // root alternatives
+  unsigned totalChoices;  // root and known extension alternatives
+  unsigned const* tags;   // null: context tags by index
+  char const* const* selectionNames;
 };
 
 // SEQUENCE OF / SET OF: the size constraint limits the element count.
 struct SequenceOfInfo : ConstrainedInfo {
-    void const* elementInfo;
+  void const* elementInfo;
 };
 
 // Open type constrained to one type.
 struct TypeConstrainedOpenInfo : CommonInfo {
-    void const* typeInfo;
+  void const* typeInfo;
 };
 
-} // namespace ASN1
+}  // namespace ASN1
 
 #endif
