@@ -304,7 +304,8 @@ TEST_F(ZarnRadio, SlotLifeFromCreationToDestroy) {
   EXPECT_EQ(more_frames(), Strings{});
 
   // A codec change: the header-extension session follows to the new RTP
-  // session, and payloads still arrive.
+  // session, filters for the push-to-talk holder again, and payloads still
+  // arrive.
   EXPECT_EQ(ask(command_image(6, 30, [](LGCP::Command& c) { c.select_ioctl().select_decoder_mode(LGCP::CodecMode::ulaw); })),
             Strings{"seq 6 slot 30 success"});
   const int K2 = rtp_lines();
@@ -317,7 +318,7 @@ TEST_F(ZarnRadio, SlotLifeFromCreationToDestroy) {
   const std::string now = instance(N + 1);
   EXPECT_EQ(now.substr(0, now.find(",filter=")), "open,etype=0x1337,init=0.0.0.0,rtp=" + k2 + ",pid=" +
                                                      std::to_string(srv().process->pid()));
-  EXPECT_EQ(now.substr(now.find(",ops=")), ",ops=init/attach:" + k2);
+  EXPECT_EQ(now.substr(now.find(",ops=")), ",ops=init/attach:" + k2 + "/filter:10.0.0.9");
   EXPECT_EQ(inject(T, marker), "");
   EXPECT_EQ(next_frame(), marked);
 
@@ -364,7 +365,7 @@ TEST_F(ZarnRadio, SlotLifeFromCreationToDestroy) {
   EXPECT_EQ(ask(null_command_image(9, 30, "destroy")), Strings{"seq 9 slot 30 success"});
   const std::string gone = instance(N + 1);
   EXPECT_EQ(gone.substr(0, 7), "closed,") << gone;
-  EXPECT_EQ(gone.substr(gone.find(",ops=")), ",ops=init/attach:" + k2 + "/detach");
+  EXPECT_EQ(gone.substr(gone.find(",ops=")), ",ops=init/attach:" + k2 + "/filter:10.0.0.9/detach");
   EXPECT_EQ(ask({null_command_image(10, 31, "destroy"), null_command_image(11, 32, "destroy")}, 2),
             (Strings{"seq 10 slot 31 success", "seq 11 slot 32 success"}));
   sent(T);
