@@ -2,6 +2,7 @@
 
 #include "platform/device.h"
 #include "platform/rtp.h"
+#include "platform/voice.h"
 #include "slots/device_names.h"
 
 #include <arpa/inet.h>
@@ -118,6 +119,27 @@ SessionStep BeginSession(rtp_connection_params& params, rtp_channel_info& info, 
   if (platform::dev_ioctl(d.lowlevel_fd(), rtp::RTP_ADD_CHANNEL, &info) == -1) return SessionStep::add;
   dev = d;
   return SessionStep::done;
+}
+
+bool CodecCapacity(std::uint32_t& g729, std::uint32_t& g723, std::uint32_t& g711, std::uint32_t& g711mcc,
+                   std::uint32_t& universal) {
+  const int fd = platform::dev_open(GetVoiceDevName(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const struct {
+    std::int32_t codec;
+    std::uint32_t* count;
+  } asked[] = {{voice::CODEC_G729, &g729},
+               {voice::CODEC_G723, &g723},
+               {voice::CODEC_G711, &g711},
+               {voice::CODEC_G711MCC, &g711mcc},
+               {voice::CODEC_UNIVERSAL, &universal}};
+  for (const auto& a : asked) {
+    std::int32_t codec = a.codec;
+    const int n = platform::dev_ioctl(fd, voice::VOICE_CODEC_CAPACITY, &codec);
+    if (n > 0) *a.count = static_cast<std::uint32_t>(n);
+  }
+  platform::dev_close(fd);
+  return true;
 }
 
 }  // namespace RtpSetup

@@ -35,6 +35,12 @@ bool DottedAddress(std::string const& text, std::uint32_t& addr);
 bool FillParams(TERM::RtpParams const& rtp, TERM::Payload const& tx, TERM::Payload const& rx,
                 rtp_connection_params& out);
 
+// Asks the voice device how many channels of each codec it can run; a count
+// the device does not give keeps its value. False, with errno from the open,
+// when the device cannot be opened.
+bool CodecCapacity(std::uint32_t& g729, std::uint32_t& g723, std::uint32_t& g711, std::uint32_t& g711mcc,
+                   std::uint32_t& universal);
+
 // The peer's RTCP address: the remote address and the `dhost` port + 1.
 sockaddr_in RtcpPeer(rtp_connection_params const& params, TERM::RtpParams const& rtp);
 

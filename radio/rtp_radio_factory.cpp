@@ -19,27 +19,11 @@ std::ostream& RtpRadioFactory::PutHeader(std::ostream& os) const {
 
 void RtpRadioFactory::IQuery() {
   g729 = g723 = g711 = g711mcc = universal = 0;
-  const int fd = platform::dev_open(GetVoiceDevName(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  if (!RtpSetup::CodecCapacity(g729, g723, g711, g711mcc, universal)) {
     const Errno err;
     std::cerr << ext::header(this) << "device " << ext::quoted(GetVoiceDevName()) << " open fail: " << err
               << std::endl;
-    return;
   }
-  const struct {
-    std::int32_t codec;
-    std::uint32_t* count;
-  } asked[] = {{voice::CODEC_G729, &g729},
-               {voice::CODEC_G723, &g723},
-               {voice::CODEC_G711, &g711},
-               {voice::CODEC_G711MCC, &g711mcc},
-               {voice::CODEC_UNIVERSAL, &universal}};
-  for (const auto& a : asked) {
-    std::int32_t codec = a.codec;
-    const int n = platform::dev_ioctl(fd, voice::VOICE_CODEC_CAPACITY, &codec);
-    if (n > 0) *a.count = static_cast<std::uint32_t>(n);
-  }
-  platform::dev_close(fd);
 }
 
 void RtpRadioFactory::Query(LGCP::Resources& res) {
