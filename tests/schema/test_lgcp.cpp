@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include <set>
+#include <string>
+#include <vector>
 
 #include "lgcp_samples.h"
 #include "schema/lgcp/LGCP.h"
@@ -269,4 +271,86 @@ TEST(LgcpRoundTrip, RadioStatusWithNotUseStandbyCannotBeSent)
     req.set_status().ref_zarn().set_standby_state_receiver(TERM::RadioStandby::not_use);
     m.set_pdu().select_signal(LGCP::Signal(LGCP::Signal::rtpExt::index, req));
     EXPECT_EQ("encode failed", per(m));
+}
+
+// ------------------------------------------------------------------ wire indices
+
+namespace {
+
+std::vector<std::string> alternatives(ASN1::ChoiceInfo const& info)
+{
+    return std::vector<std::string>(info.selectionNames, info.selectionNames + info.totalChoices);
+}
+
+} // namespace
+
+// The controller and the gateway agree on the alternatives by their index
+// alone: a field moved in the module text would silently change the meaning
+// of every later alternative. The names below, in wire order, are the
+// protocol's; every list is extensible with no known additions.
+TEST(LgcpWireIndices, AlternativesAndCausesKeepTheirNumbers)
+{
+    struct Row {
+        char const* type;
+        ASN1::ChoiceInfo const& info;
+        std::vector<std::string> names;
+    };
+    Row const rows[] = {
+        {"Command", LGCP::Command::theInfo,
+         {"query", "testBpc", "connect", "disconnect", "create", "destroy", "activate", "deactivate", "userData",
+          "ioctl", "trunkCfg", "clockCfg", "ping", "display", "protoZarn"}},
+        {"CreateParams", LGCP::CreateParams::theInfo,
+         {"mixerOut", "mixerIn", "rtpOnMixer", "voice", "rtp", "modem", "pstn", "trunk", "trunk_bri", "map", "ext",
+          "mcc", "echo", "t38soft", "isdn", "hdlcParams", "spi-tdm", "ats-qsig", "ats-qsig-b"}},
+        {"IoctlParams", LGCP::IoctlParams::theInfo,
+         {"activateRecord", "deactivateRecord", "activateTonec", "deactivateTonec", "ss7RqBSN", "ss7Log",
+          "echoSuppressor", "activateWaitTone", "deactivateWaitTone", "translateDTMF", "dtmf-params", "dtmf-enable",
+          "encoder-mode", "decoder-mode", "dtmf-disable", "cas", "rtpExt", "vad-params", "vad-enable", "vad-disable",
+          "hdlcPackages", "dtmf-reject-enable", "dtmf-reject-disable", "sd-params", "sd-enable", "sd-disable",
+          "mute-enable", "mute-disable", "iva-enable", "iva-params", "pd-enable", "pd-disable", "rx-gain", "delays",
+          "tone-filter", "tone-gen-enable", "tone-gen-disable", "selcal"}},
+        {"Signal", LGCP::Signal::theInfo,
+         {"query", "tonec", "number", "modemProceeding", "modemInformation", "activated", "deactivated", "abort",
+          "userData", "receiver", "transmitter", "trunkStatus", "ioctl", "loadAvg", "cas", "rtpExt", "vad", "power",
+          "protoZarn", "sd", "bss", "rtp", "selcal"}},
+        {"DisplayParams", LGCP::DisplayParams::theInfo,
+         {"board", "snmpTrapReceivers", "framer", "emPhone", "controller", "termCounter", "snmp-set"}},
+    };
+    for (Row const& r : rows) {
+        EXPECT_EQ(r.names, alternatives(r.info)) << r.type;
+        EXPECT_TRUE(r.info.extendableFlag) << r.type;
+        EXPECT_EQ(r.info.numChoices, r.info.totalChoices) << r.type;
+    }
+
+    // Not extensible: a bare index after the two presence bits of Message.
+    EXPECT_EQ((std::vector<std::string>{"startRecording", "stopRecording", "startPlaying", "ss7BSN", "ss7LinkInfo",
+                                        "isdnLinkInfo", "hdlcLinkInfo", "isdnLinkStatus", "hdlcPackages"}),
+              alternatives(LGCP::IoctlResponse::theInfo));
+    EXPECT_FALSE(LGCP::IoctlResponse::theInfo.extendableFlag);
+
+    ASN1::EnumeratedInfo const& causes = LGCP::ErrorCause::theInfo;
+    EXPECT_EQ((std::vector<std::string>{"invalidParams", "insufficientResources", "invalidSlot", "slotNotExists",
+                                        "unexpectedMsgType", "internal", "unsupported", "reconnectionFail",
+                                        "disconnectFail", "connectFail", "busError", "slotIdBusy",
+                                        "destroyInProgress"}),
+              std::vector<std::string>(causes.names, causes.names + causes.numNames));
+    EXPECT_EQ(12, causes.maximum);
+    EXPECT_TRUE(causes.extendableFlag);
+}
+
+// An ioctl that no slot class acts on (mute-enable, index 26 of 38) still
+// decodes, so the slot can answer it instead of the link dropping it.
+TEST(LgcpWireIndices, MuteEnableDecodes)
+{
+    // presence 01, slot 5; command 0, index 9; ioctl index 26; rx present, true.
+    LGCP::Message m;
+    ASSERT_TRUE(testsupport::decode("40 00 05 12 6A 80", m));
+    ASSERT_TRUE(m.get_pdu().command_isSelected());
+    ASSERT_TRUE(m.get_pdu().get_command().ioctl_isSelected());
+    LGCP::IoctlParams const& io = m.get_pdu().get_command().get_ioctl();
+    ASSERT_TRUE(io.mute_enable_isSelected());
+    EXPECT_EQ(26, io.currentSelection());
+    ASSERT_TRUE(io.get_mute_enable().rx_isPresent());
+    EXPECT_TRUE(io.get_mute_enable().get_rx());
+    EXPECT_FALSE(io.get_mute_enable().tx_isPresent());
 }
