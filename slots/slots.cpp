@@ -36,6 +36,10 @@ void Slots::OnDisconnect() {
   // else of the process runs meanwhile.
   platform::sleep_ms(1000);
   for (Slot* s : pending) {
+    // Connected again while releasing, or still listed by its factory: no
+    // slot and no factory may keep a pointer to it once it is deleted.
+    Unlink(s);
+    if (s->factory) s->factory->Remove(s);
     if (s->id >= 0 && s->id < table_size && table[s->id] == s) table[s->id] = nullptr;
     delete s;
   }
@@ -191,7 +195,7 @@ void Slots::CmdDestroy(int number) {
   s->releaseAwaited = true;
 }
 
-bool Slots::Destroy(Slot* slot) {
+void Slots::Unlink(Slot* slot) {
   Disconnect(slot);
   const std::size_t n = slot->receivers.size();
   for (std::size_t i = 0; i < n; ++i) {
@@ -202,6 +206,10 @@ bool Slots::Destroy(Slot* slot) {
     Disconnect(slot->receivers.front());
   }
   if (!slot->receivers.empty()) std::cerr << "mux internal error: unexpected slots exists." << std::endl;
+}
+
+bool Slots::Destroy(Slot* slot) {
+  Unlink(slot);
   slot->releasing = true;
   if (!slot->BeforeDestroy()) return false;
   int_destroy(slot);
@@ -212,6 +220,8 @@ void Slots::on_release(Slot* slot) {
   // Only a destroy command waits for an answer; the release of an old slot
   // behind a slotIdBusy answers nothing.
   if (slot->releaseAwaited && slot->id >= 0) delayedSuccess(static_cast<unsigned>(slot->id), slot->releaseSeq);
+  // A releasing slot still takes connections; they go before the slot does.
+  Unlink(slot);
   int_destroy(slot);
 }
 

@@ -48,6 +48,8 @@ class Slots : public CtrlSrv::Service {
   void CmdDisconnect(int number);
   void CmdDestroy(int number);
   void Answer(bool ok, LGCP::ErrorCause::NamedNumber cause);
+  // Disconnects the slot from its source and from every receiver.
+  void Unlink(Slot* slot);
   // Removes the slot from the live list and the table and deletes it.
   void int_destroy(Slot* slot);
 

@@ -191,6 +191,39 @@ TEST_F(SlotsTest, DestroyAnswersOnceAtOnceOrWhenThePendingReleaseEnds) {
   EXPECT_EQ(slot(3)->GetTransmitChannel(), 8213);
 }
 
+// A releasing slot can still be connected; when its release ends it must
+// not leave its source or its receivers pointing at it.
+TEST_F(SlotsTest, AReleaseThatEndsUnlinksTheSlotFirst) {
+  say({probe(1, 60, 1, 8260), probe(2, 61, 0, 8261), probe(3, 62, 0, 8262), probe(4, 63, 1, 8263)});
+  EXPECT_EQ(say({testsupport::null_command_image(5, 60, "destroy"), testsupport::connect_image(6, 60, 61),
+                 testsupport::connect_image(7, 62, 60)}),
+            (Strings{"slot 60 transmitter active 8260", "slot 61 receiver active 8261", "seq 6 slot 60 success",
+                     "slot 62 transmitter active 8262", "slot 60 receiver active 8260", "seq 7 slot 62 success"}));
+  take_journal();
+  slot(60)->on_release();
+  EXPECT_EQ(sent(), Strings{"seq 5 slot 60 success"});
+  EXPECT_EQ(slot(60), nullptr);
+  EXPECT_EQ(slot(61)->GetSource(), nullptr);
+  EXPECT_TRUE(slot(62)->GetReceivers().empty());
+  EXPECT_EQ(take_journal(), (Strings{"62:probe hw-disconnect-transmitter", "60:probe in-release",
+                                     "62:probe out-release", "60:probe hw-disconnect-transmitter",
+                                     "61:probe in-release", "60:probe out-release"}));
+  EXPECT_EQ(hal().describe(8261), "byte 213");
+  EXPECT_EQ(hal().describe(8260), "byte 213");
+  // The slots it was linked with go on as usual.
+  EXPECT_EQ(say({testsupport::null_command_image(8, 61, "destroy"), testsupport::null_command_image(9, 62, "destroy")}),
+            (Strings{"seq 8 slot 61 success", "seq 9 slot 62 success"}));
+
+  // The same when the controller goes with the release still pending: the
+  // slot leaves its factory's list as well.
+  say({testsupport::null_command_image(10, 63, "destroy"), probe(11, 64, 0, 8264),
+       testsupport::connect_image(12, 63, 64)});
+  ctl.close();
+  run_for(10);
+  EXPECT_EQ(Slots::instance().Count(), 0u);
+  EXPECT_TRUE(ProbeFactory::instance().GetSlots().empty());
+}
+
 TEST_F(SlotsTest, ALostControllerDeletesEverySlotPendingOnesASecondLater) {
   say({probe(1, 1, 0, 8201), probe(2, 2, 1, 8202), probe(3, 3, 0, 8203), probe(4, 4, 1, 8204),
        testsupport::connect_image(5, 1, 2), testsupport::connect_image(6, 2, 3)});
