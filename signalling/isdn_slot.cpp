@@ -25,13 +25,15 @@ ISDN::Side::type side_of(const LGCP::IsdnSide& side) {
 
 // IsdnSlot.
 
-IsdnSlot::IsdnSlot(Fd fd, int channel, ISDN::LAPD* link) : channel_(channel), link_(link) {
+IsdnSlot::IsdnSlot(Fd fd, int channel, ISDN::LAPD* link) : IsdnSlot("IsdnSlot::OnEvent", fd, channel, link) {}
+
+IsdnSlot::IsdnSlot(const char* event_name, Fd fd, int channel, ISDN::LAPD* link) : channel_(channel), link_(link) {
   if (link_) {
     link_->BindNotify(this);
     link_->hdlc(this);
     add_protocol_tail(link_);
   }
-  event_.Bind("IsdnSlot::OnEvent", &IsdnSlot::OnEvent, this);
+  event_.Bind(event_name, &IsdnSlot::OnEvent, this);
   event_.Schedule(fd, POLLIN | POLLOUT);
 }
 
@@ -145,7 +147,8 @@ int IsdnSlot::on_message(Packet& p) {
 
 // AtsQsigSlot.
 
-AtsQsigSlot::AtsQsigSlot(Fd fd, int timeslot, ISDN::LAPD* link) : IsdnSlot(fd, timeslot, link) {}
+AtsQsigSlot::AtsQsigSlot(Fd fd, int timeslot, ISDN::LAPD* link)
+    : IsdnSlot("AtsQsigSlot::OnEvent", fd, timeslot, link) {}
 
 bool AtsQsigSlot::IBeforeDestroy() {
   close_channel();

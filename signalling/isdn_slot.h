@@ -52,6 +52,8 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   ISDN::LAPD* link() const { return link_; }
 
  protected:
+  // The same under its own name in the status dump.
+  IsdnSlot(const char* event_name, Fd fd, int channel, ISDN::LAPD* link);
   void OnEvent(int fd, short revents);
   void UpdateISDN_Statistics();
   // Unregisters and closes the descriptor.

@@ -12,10 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 using testsupport::RunningServer;
 
@@ -226,6 +229,16 @@ TEST_F(IsdnSlotsServer, ControllerLossFreesEveryChannel) {
   exchange(isdn_image(3, 12), "seq 3 slot 12 success");
   EXPECT_EQ(ask("dspdata channels"), "90 2048 - -");
   EXPECT_EQ(lines(ask("mcc channels")).size(), 1u);
+
+  // The status dump tells the two kinds of D channel apart by their events.
+  const std::string dump = srv->board("/var/log/server-status");
+  ::unlink(dump.c_str());
+  srv->process->signal(SIGUSR2);
+  EXPECT_TRUE(testsupport::eventually([&] {
+    const std::string t = testsupport::file_text(dump);
+    return t.find("AtsQsigSlot::OnEvent") != std::string::npos && t.find("IsdnSlot::OnEvent") != std::string::npos;
+  })) << testsupport::file_text(dump);
+
   ASSERT_TRUE(srv->reconnect());
   EXPECT_TRUE(testsupport::eventually([&] { return ask("dspdata channels").empty() && ask("mcc channels").empty(); }));
 }
