@@ -92,7 +92,11 @@ void E1Ctl::SendStatus() {
       continue;
     }
     ts.set_trunk(t);
-    ts.ref_state().setFromInt(rec.state);
+    // A state number outside the named ones would make the signal
+    // unencodable, and the other services would see it too: it reads as
+    // unknown.
+    const bool named = rec.state >= ACP::TrunkState::normal && rec.state <= ACP::TrunkState::disabled;
+    ts.ref_state().setFromInt(named ? rec.state : static_cast<int>(ACP::TrunkState::unknown));
     ts.set_slips(rec.slips);
     ts.set_lossBF(rec.lossBF);
     ts.set_lossCarrier(rec.lossCarrier);

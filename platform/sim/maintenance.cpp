@@ -91,7 +91,8 @@ std::string e1_words(const Args& args, std::ostream& out) {
     if (args.size() != 3 && args.size() != 8) return "usage: e1 status T S [SLIPS BF CARRIER AIS RAI]";
     for (size_t i = 2; i < args.size(); ++i)
       if (!parse_int(args[i], n[i - 2])) return "usage: e1 status T S [SLIPS BF CARRIER AIS RAI]";
-    if (n[0] < 0 || n[0] > 6) return "usage: e1 status T S: S is 0 to 6";
+    // A driver may give any state word; the service names 0 to 6.
+    if (n[0] < INT32_MIN || n[0] > INT32_MAX) return "usage: e1 status T S: S is a 32-bit number";
     trunk.state = static_cast<int>(n[0]);
     trunk.slips = static_cast<int>(n[1]);
     trunk.lossBF = static_cast<int>(n[2]);

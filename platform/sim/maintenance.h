@@ -4,7 +4,7 @@
 // fresh board), the transmit-clock mask and the E1 clock source.
 //
 // Control-socket words:
-//   e1 status T S [SLIPS BF CARRIER AIS RAI] -> trunk T reports state S (0-6)
+//   e1 status T S [SLIPS BF CARRIER AIS RAI] -> trunk T reports state S (0-6 named)
 //                                               and those counters
 //   e1 status T error E   -> status reads of trunk T fail with errno E (0 ends)
 //   e1 tclk               -> "mask 0xM writes K"

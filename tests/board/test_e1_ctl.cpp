@@ -58,6 +58,13 @@ TEST_F(E1CtlTest, ConnectReportsEveryTrunkAtOnceThenEverySecond) {
   EXPECT_TRUE(cap.has(cap.err(), "E1: synchronization status read fail, trunk = 2 cause = Input/output error"));
   sim("e1 status 2 error 0");
   sim("e1 status 2 0");
+  // A state word outside the named ones reads as unknown: the trunk still
+  // reports, and nobody sees a state the protocol cannot carry.
+  sim("e1 status 1 9");
+  Strings odd = all_normal();
+  odd[1] = "e1 1 unknown slips 0 bf 0 carrier 0 ais 0 rai 0";
+  EXPECT_EQ(received(1000), odd);
+  sim("e1 status 1 0");
   // The controller leaves: the trunk state keeps flowing to the other
   // services. A new controller gets a pass at once and then one a second,
   // not two.
