@@ -275,19 +275,29 @@ struct Starter {
 
   void start() {
     int feed[2];
+    int echo[2];
     ASSERT_EQ(::pipe2(feed, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(echo, O_CLOEXEC), 0);
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::dup2(feed[0], 0);
+      ::dup2(echo[1], 1);
       ::execl("/bin/cat", "cat", static_cast<char*>(nullptr));
       ::_exit(127);
     }
     watched.wait.Attach(pid);
     ::close(feed[0]);
-    for (int i = 0; i < 500 && command_of(pid) != "cat"; ++i) ::usleep(10000);
+    ::close(echo[1]);
+    // The name changes before the kernel closes the close-on-exec
+    // descriptors, and the loader then opens libraries of its own: only a
+    // byte echoed back shows that cat is up and waiting in its read loop.
+    char byte = 'x';
+    ASSERT_EQ(::write(feed[1], &byte, 1), 1);
+    ASSERT_EQ(::read(echo[0], &byte, 1), 1);
     command = command_of(pid);
     child_fds = open_descriptors("/proc/" + std::to_string(pid) + "/fd");
     ::close(feed[1]);  // end of input: cat ends
+    ::close(echo[0]);
   }
 };
 
