@@ -18,9 +18,8 @@ ConnectorNet::ConnectorNet(const std::string& text) : ConnectorNet(std::string()
   host = a.GetStrAddr();
 }
 
-ConnectorNet::ConnectorNet(const std::string& host, unsigned short port) : port(port), host(host) {
-  connect_event.Bind("ConnectorNet::OnSocketEvent", &ConnectorNet::OnSocketEvent, this);
-}
+ConnectorNet::ConnectorNet(const std::string& host, unsigned short port)
+    : Connector("ConnectorNet::OnSocketEvent"), port(port), host(host) {}
 
 ConnectorNet::~ConnectorNet() = default;
 
@@ -29,29 +28,6 @@ INet4::Addr ConnectorNet::PeerAddr() const {
   a.port(port);
   a.Assign(host);  // a port in the text overrides; bad text leaves 0.0.0.0
   return a;
-}
-
-int ConnectorNet::ImplActivate() {
-  schedule.Restart();
-  TryConnect();
-  return 1;
-}
-
-void ConnectorNet::ImplDeactivate() {
-  Release();
-  connecting.close();
-  retry_timer.reset();
-  connect_event.Release();
-}
-
-void ConnectorNet::ImplOnDisconnect() {
-  retry_timer.set(ConnectorRetry::reconnect_ms, &ConnectorNet::OnTimeout, this);
-}
-
-void ConnectorNet::OnTimeout(Timer*) { TryConnect(); }
-
-void ConnectorNet::Retry(unsigned int long_delay_ms) {
-  retry_timer.set(schedule.Next(long_delay_ms), &ConnectorNet::OnTimeout, this);
 }
 
 void ConnectorNet::TryConnect() {

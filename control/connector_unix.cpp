@@ -10,34 +10,9 @@
 namespace Control {
 
 ConnectorUnix::ConnectorUnix(const std::string& peer_path, const std::string& local_path)
-    : peer_path(peer_path), local_path(local_path) {
-  connect_event.Bind("ConnectorUnix::OnSocketEvent", &ConnectorUnix::OnSocketEvent, this);
-}
+    : Connector("ConnectorUnix::OnSocketEvent"), peer_path(peer_path), local_path(local_path) {}
 
 ConnectorUnix::~ConnectorUnix() = default;
-
-int ConnectorUnix::ImplActivate() {
-  schedule.Restart();
-  TryConnect();
-  return 1;
-}
-
-void ConnectorUnix::ImplDeactivate() {
-  Release();
-  connecting.close();
-  retry_timer.reset();
-  connect_event.Release();
-}
-
-void ConnectorUnix::ImplOnDisconnect() {
-  retry_timer.set(ConnectorRetry::reconnect_ms, &ConnectorUnix::OnTimeout, this);
-}
-
-void ConnectorUnix::OnTimeout(Timer*) { TryConnect(); }
-
-void ConnectorUnix::Retry(unsigned int long_delay_ms) {
-  retry_timer.set(schedule.Next(long_delay_ms), &ConnectorUnix::OnTimeout, this);
-}
 
 void ConnectorUnix::TryConnect() {
   const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

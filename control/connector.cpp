@@ -1,0 +1,46 @@
+#include "control/connector.h"
+
+namespace Control {
+
+template <class Base>
+Connector<Base>::Connector(const char* event_name) {
+  connect_event.Bind(event_name, &Connector::OnSocketEvent, this);
+}
+
+template <class Base>
+Connector<Base>::~Connector() = default;
+
+template <class Base>
+int Connector<Base>::ImplActivate() {
+  schedule.Restart();
+  TryConnect();
+  return 1;
+}
+
+template <class Base>
+void Connector<Base>::ImplDeactivate() {
+  this->Release();
+  connecting.close();
+  retry_timer.reset();
+  connect_event.Release();
+}
+
+template <class Base>
+void Connector<Base>::ImplOnDisconnect() {
+  retry_timer.set(ConnectorRetry::reconnect_ms, &Connector::OnTimeout, this);
+}
+
+template <class Base>
+void Connector<Base>::OnTimeout(Timer*) {
+  TryConnect();
+}
+
+template <class Base>
+void Connector<Base>::Retry(unsigned int long_delay_ms) {
+  retry_timer.set(schedule.Next(long_delay_ms), &Connector::OnTimeout, this);
+}
+
+template class Connector<ServiceNet>;
+template class Connector<ServiceUnix>;
+
+}  // namespace Control
