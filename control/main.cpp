@@ -2,25 +2,13 @@
 // binds the control services to the control server, listens for the
 // controller and runs the event loop until SIGTERM or SIGINT.
 #include "board/monitoring/monitoring_ctl.h"
+#include "board/server_setup.h"
 #include "board/services/bus_ctl.h"
-#include "board/services/e1_ctl.h"
-#include "board/services/hw_tests.h"
-#include "board/services/spi_ctrl.h"
 #include "control/acceptor_net_check_connection.h"
 #include "control/ctrl_server.h"
-#include "control/heartbeat.h"
 #include "control/sim_control.h"
 #include "control/trace_ctl.h"
-#include "media/hdlc_slot.h"
-#include "media/mcc_slot.h"
-#include "media/mixer_factory.h"
-#include "media/modem_factory.h"
-#include "media/rtp_factory.h"
-#include "media/t38_slot.h"
-#include "media/voice_slot.h"
 #include "platform/paths.h"
-#include "radio/ed137/ed137_factory.h"
-#include "radio/zarn/rtp_zarn_factory.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
@@ -30,11 +18,6 @@
 #include "runtime/linux_run.h"
 #include "runtime/multiplexer.h"
 #include "runtime/version.h"
-#include "signalling/isdn_slot.h"
-#include "signalling/pstn_slot.h"
-#include "slots/ext.h"
-#include "slots/hw_mux.h"
-#include "slots/map.h"
 #include "slots/slots.h"
 
 #include <getopt.h>
@@ -192,26 +175,7 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
 
-  // Slot factories, one line each in this order. Each one built goes to the
-  // head of the factory list, so they are asked newest first; the E1 and
-  // BRI trunk factories are static objects, built before main, and asked
-  // last. The kinds still to come keep their places below.
-  MapFactory::instance();
-  PstnFactory::instance();
-  RtpFactory::instance();
-  ModemFactory::instance();
-  Mixer::MixerFactory::instance();
-  ExtFactory::instance();
-  MccFactory::instance();
-  EchoFactory::instance();
-  VoiceFactory::instance();
-  T38SoftFactory::instance();
-  IsdnFactory::instance();
-  RtpZARNFactory::instance();
-  RtpED137Factory::instance();
-  HdlcSlotFactory::instance();
-
-  HwMux::instance();
+  ServerSetup::CreateSlotFactories();
   // The monitoring service starts watching the board now and reads its
   // "snmpagent" sections (none without a configuration file).
   MonitoringCtl::instance().Configure(config);
@@ -226,17 +190,7 @@ int main(int argc, char** argv) {
 
   std::cout << "Starting server [" << Version::current << "], port=" << port << std::endl;
 
-  // Bind order is the order in which commands are offered and connects and
-  // disconnects announced: heartbeat, slots, bus test, bus clock, E1
-  // control, SPI control, monitoring.
-  ctrlServer.Bind(&HeartBeatCtl::instance());
-  ctrlServer.Bind(&Slots::instance());
-  ctrlServer.Bind(&HwTests::instance());
-  ctrlServer.Bind(&BusCtl::instance());
-  ctrlServer.Bind(&E1Ctl::instance());
-  // Built here, so the framers are set up before any controller comes.
-  ctrlServer.Bind(&spiCtrl::instance());
-  ctrlServer.Bind(&MonitoringCtl::instance());
+  ServerSetup::BindControlServices();
 
   ChildWait::Activate();
 

@@ -4,34 +4,16 @@
 // on the simulated board; answers are encoded again. A service that reads a
 // CHOICE alternative without testing its selection ends here with "CHOICE
 // ASSERTION FAILED!", so every service's dispatch on the parameters the
-// controller chooses (CreateParams, IoctlParams, ...) is fuzzed: set up each
-// new factory and service here as control/main.cpp does.
+// controller chooses (CreateParams, IoctlParams, ...) is fuzzed. The
+// factories and services are those of the server's own start-up
+// (board/server_setup.h).
 //
 // One input is one controller session: a sequence of messages, each a length
 // octet and that many bytes, so that a create can be followed by commands on
 // its slot; the controller then leaves, and every slot goes with it.
-#include "board/monitoring/monitoring_ctl.h"
-#include "board/services/bus_ctl.h"
-#include "board/services/e1_ctl.h"
-#include "board/services/hw_tests.h"
-#include "board/services/spi_ctrl.h"
+#include "board/server_setup.h"
 #include "control/ctrl_server.h"
-#include "control/heartbeat.h"
-#include "media/hdlc_slot.h"
-#include "media/mcc_slot.h"
-#include "media/mixer_factory.h"
-#include "media/modem_factory.h"
-#include "media/rtp_factory.h"
-#include "media/t38_slot.h"
-#include "media/voice_slot.h"
 #include "platform/clock.h"
-#include "radio/ed137/ed137_factory.h"
-#include "signalling/isdn_slot.h"
-#include "signalling/pstn_slot.h"
-#include "slots/ext.h"
-#include "slots/hw_mux.h"
-#include "slots/map.h"
-#include "slots/slots.h"
 
 #include <unistd.h>
 
@@ -55,28 +37,8 @@ bool SetUp() {
   // The second a leaving controller gives pending releases passes at once.
   platform::vclock::enable();
 
-  MapFactory::instance();
-  PstnFactory::instance();
-  RtpFactory::instance();
-  ModemFactory::instance();
-  Mixer::MixerFactory::instance();
-  ExtFactory::instance();
-  MccFactory::instance();
-  EchoFactory::instance();
-  VoiceFactory::instance();
-  T38SoftFactory::instance();
-  IsdnFactory::instance();
-  RtpED137Factory::instance();
-  HdlcSlotFactory::instance();
-  HwMux::instance();
-
-  ctrlServer.Bind(&HeartBeatCtl::instance());
-  ctrlServer.Bind(&Slots::instance());
-  ctrlServer.Bind(&HwTests::instance());
-  ctrlServer.Bind(&BusCtl::instance());
-  ctrlServer.Bind(&E1Ctl::instance());
-  ctrlServer.Bind(&spiCtrl::instance());
-  ctrlServer.Bind(&MonitoringCtl::instance());
+  ServerSetup::CreateSlotFactories();
+  ServerSetup::BindControlServices();
   return true;
 }
 
