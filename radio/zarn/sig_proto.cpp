@@ -279,9 +279,8 @@ bool is_little_endian() {
   return first == 0x67;
 }
 
-bool sig_proto_is_ptt_command(const sig_proto* p) {
-  if (!p) return false;
-  switch (p->type) {
+bool sig_proto_is_ptt_type(std::uint32_t type) {
+  switch (type) {
     case GW_FLAG:
     case GW_FLAG_PTT:
     case GW_SEL_CALL:
@@ -293,6 +292,8 @@ bool sig_proto_is_ptt_command(const sig_proto* p) {
       return false;
   }
 }
+
+bool sig_proto_is_ptt_command(const sig_proto* p) { return p && sig_proto_is_ptt_type(p->type); }
 
 int cmp_sig_proto_header(const sig_proto* a, const sig_proto* b) {
   if (!a || !b) return -1;

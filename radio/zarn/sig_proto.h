@@ -141,6 +141,9 @@ int sig_proto_pack(const sig_proto* p, std::uint8_t* buf, int size);
 int sig_proto_unpack(sig_proto* p, const std::uint8_t* data, int len);
 
 bool is_little_endian();
+// Packet types that claim push-to-talk.
+bool sig_proto_is_ptt_type(std::uint32_t type);
+// A packet of such a type; a null record claims nothing.
 bool sig_proto_is_ptt_command(const sig_proto* p);
 
 // Comparisons: -1 when either record is null, else 0 for equal, otherwise

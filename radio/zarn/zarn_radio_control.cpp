@@ -26,19 +26,7 @@ std::uint32_t Elapsed(std::uint32_t now, std::uint32_t stamp) { return stamp < n
 
 }  // namespace
 
-bool isPTTCommand(int type) {
-  switch (type) {
-    case GW_FLAG:
-    case GW_FLAG_PTT:
-    case GW_SEL_CALL:
-    case WM_FLAG:
-    case WM_TRANS:
-    case WM_SEL_CALL_TRANS:
-      return true;
-    default:
-      return false;
-  }
-}
+bool isPTTCommand(int type) { return sig_proto_is_ptt_type(static_cast<std::uint32_t>(type)); }
 
 bool isDefaultInitCommand(int type) { return type <= 0; }
 
