@@ -11,16 +11,7 @@
 
 namespace ASync {
 
-Connect::~Connect() {
-  delete handler_;
-  handler_ = nullptr;
-}
-
-void Connect::Bind(Handler* handler) {
-  Handler* old = handler_;
-  handler_ = handler;
-  if (old != handler) delete old;
-}
+Connect::~Connect() = default;
 
 void Connect::Start(const std::string& address, unsigned int timeout_ms) {
   // Whatever was pending is dropped without a report.
@@ -88,7 +79,7 @@ void Connect::Complete(Status::Type status) {
   timer_.reset();
   // Last step: the handler may destroy this Connect. Only the local result
   // is closed afterwards; the handler's copy is the connection.
-  if (handler_) handler_->Invoke(status, result);
+  handler_.Invoke(status, result);
 }
 
 }  // namespace ASync

@@ -10,6 +10,7 @@
 // The handler is called as the last step: it may destroy the Connect.
 #include <string>
 
+#include "runtime/async_handler.h"
 #include "runtime/event.h"
 #include "runtime/fd.h"
 #include "runtime/timer.h"
@@ -28,25 +29,9 @@ class Connect {
     };
   };
 
-  class Handler {
-   public:
-    virtual ~Handler() = default;
-    virtual void Invoke(Status::Type status, Fd socket) = 0;
-  };
-
+  using Handler = HandlerOf<Status::Type, Fd>;
   template <class T>
-  class THandler : public Handler {
-   public:
-    typedef void (T::*Action)(Status::Type, Fd);
-    THandler(Action action, T* obj) : action_(action), obj_(obj) {}
-    void Invoke(Status::Type status, Fd socket) override {
-      if (action_) (obj_->*action_)(status, socket);
-    }
-
-   private:
-    Action action_;
-    T* obj_;
-  };
+  using THandler = THandlerOf<T, Status::Type, Fd>;
 
   Connect() = default;
   // Deletes the handler without calling it; a pending connect just ends.
@@ -62,7 +47,7 @@ class Connect {
   void Stop();
 
   // Takes ownership; deletes the handler bound before.
-  void Bind(Handler* handler);
+  void Bind(Handler* handler) { handler_.Bind(handler); }
   template <class T>
   void Bind(typename THandler<T>::Action action, T* obj) {
     Bind(new THandler<T>(action, obj));
@@ -80,7 +65,7 @@ class Connect {
   Status::Type status_ = Status::Idle;
   Fd socket_;
   Event event_;
-  Handler* handler_ = nullptr;
+  HandlerHolder<Status::Type, Fd> handler_;
   Timer timer_;
 };
 

@@ -19,16 +19,7 @@ const unsigned int defaultBufSize = 1024;
 const int errorBits = POLLERR | POLLHUP | POLLNVAL;
 }  // namespace
 
-Copy::~Copy() {
-  delete[] buffer_;
-  delete handler_;
-}
-
-void Copy::Bind(Handler* handler) {
-  Handler* old = handler_;
-  handler_ = handler;
-  if (old != handler) delete old;
-}
+Copy::~Copy() { delete[] buffer_; }
 
 void Copy::Start(const Fd& src, const Fd& dst) {
   status_ = Status::Copying;
@@ -184,7 +175,7 @@ void Copy::Complete(Status::Type status) {
   dst_.close();
   next_ = &Copy::NotReady;
   // Last step: the handler may destroy this Copy or start the next one.
-  if (handler_) handler_->Invoke(status);
+  handler_.Invoke(status);
 }
 
 }  // namespace ASync

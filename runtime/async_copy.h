@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+#include "runtime/async_handler.h"
 #include "runtime/event.h"
 #include "runtime/fd.h"
 
@@ -42,25 +43,9 @@ class Copy {
     int flush = POLLWRNORM;  // 0: complete as soon as everything is written
   };
 
-  class Handler {
-   public:
-    virtual ~Handler() = default;
-    virtual void Invoke(Status::Type status) = 0;
-  };
-
+  using Handler = HandlerOf<Status::Type>;
   template <class T>
-  class THandler : public Handler {
-   public:
-    typedef void (T::*Action)(Status::Type);
-    THandler(Action action, T* obj) : action_(action), obj_(obj) {}
-    void Invoke(Status::Type status) override {
-      if (action_) (obj_->*action_)(status);
-    }
-
-   private:
-    Action action_;
-    T* obj_;
-  };
+  using THandler = THandlerOf<T, Status::Type>;
 
   Copy() = default;
   // Deletes the handler without calling it; a running copy just ends.
@@ -79,7 +64,7 @@ class Copy {
   void set_bufsize(unsigned int size);
 
   // Takes ownership; deletes the handler bound before.
-  void Bind(Handler* handler);
+  void Bind(Handler* handler) { handler_.Bind(handler); }
   template <class T>
   void Bind(typename THandler<T>::Action action, T* obj) {
     Bind(new THandler<T>(action, obj));
@@ -114,7 +99,7 @@ class Copy {
   EventsParams events_;
   unsigned int bufsize_ = 0;
   Step next_ = &Copy::NotReady;
-  Handler* handler_ = nullptr;
+  HandlerHolder<Status::Type> handler_;
   Event src_event_;
   Event dst_event_;
   std::uint32_t written_ = 0;
