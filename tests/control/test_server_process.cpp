@@ -6,7 +6,7 @@
 #include "runtime/version.h"
 #include "tests/support/controller_client.h"
 #include "tests/support/log_sink.h"
-#include "tests/support/loopback.h"
+#include "tests/support/server_process.h"
 #include "tests/support/status_signals.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +14,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -25,13 +23,15 @@
 #include <vector>
 
 using testsupport::ControllerClient;
+using testsupport::eventually;
+using testsupport::file_text;
+using testsupport::free_port;
 using testsupport::LogSink;
+using testsupport::patience_ms;
 using testsupport::ScratchBoardRoot;
+using testsupport::ServerProcess;
 
 namespace {
-
-// Generous for a loaded machine running sanitized builds.
-const int patience_ms = 15000;
 
 const char usage[] =
     "Usage:\n"
@@ -42,29 +42,6 @@ const char usage[] =
     "     --version                     print version\n"
     "  -h --help                        display this information\n"
     "\n";
-
-std::int64_t real_ms() {
-  timespec ts;
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Polls the condition until it holds or the time is up.
-bool eventually(const std::function<bool()>& cond, int timeout_ms = patience_ms) {
-  const std::int64_t deadline = real_ms() + timeout_ms;
-  for (;;) {
-    if (cond()) return true;
-    if (real_ms() >= deadline) return false;
-    ::usleep(10000);
-  }
-}
-
-std::string file_text(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
@@ -97,68 +74,6 @@ std::string version() {
   s << Version::current;
   return s.str();
 }
-
-// A port nobody listens on now (the kernel's pick, released again).
-std::uint16_t free_port() { return testsupport::LoopbackListener().port(); }
-
-// One run of the server program; its standard output and error go to files
-// beside the board root's directories.
-class ServerProcess {
- public:
-  // With `relative_root`, the program starts in the root's parent directory
-  // and is given the root by its relative name.
-  ServerProcess(const std::string& root, const std::vector<std::string>& args, bool relative_root = false)
-      : out_path_(root + "/server.out"), err_path_(root + "/server.err") {
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      ::dup2(out, 1);
-      ::dup2(err, 2);
-      // The program starts with its standard streams only, as from a
-      // start-up script: what this test process holds is not its own.
-      for (int fd = 3; fd < 1024; ++fd) ::close(fd);
-      if (relative_root) {
-        const std::string::size_type slash = root.rfind('/');
-        if (::chdir(root.substr(0, slash).c_str()) != 0) ::_exit(126);
-        ::setenv("GW_BOARD_ROOT", root.substr(slash + 1).c_str(), 1);
-      }
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(GW_SERVER_PROGRAM));
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(GW_SERVER_PROGRAM, argv.data());
-      ::_exit(127);
-    }
-  }
-  ~ServerProcess() {
-    if (pid_ > 0 && status_ < 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  pid_t pid() const { return pid_; }
-  void signal(int sig) { ::kill(pid_, sig); }
-  // The exit status, -1 when the program has not ended in time (or ended
-  // by a signal).
-  int wait() {
-    eventually([&] {
-      int st = 0;
-      if (::waitpid(pid_, &st, WNOHANG) != pid_) return false;
-      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
-      return true;
-    });
-    return status_ >= 1000 ? -1 : status_;
-  }
-  std::string out() const { return file_text(out_path_); }
-  std::string err() const { return file_text(err_path_); }
-
- private:
-  std::string out_path_, err_path_;
-  pid_t pid_ = -1;
-  int status_ = -1;
-};
 
 class ServerProcessTest : public ::testing::Test {
  protected:

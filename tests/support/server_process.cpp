@@ -46,7 +46,7 @@ std::uint16_t free_port() { return LoopbackListener().port(); }
 
 const char* server_program() { return GW_SERVER_PROGRAM; }
 
-ServerProcess::ServerProcess(const std::string& root, const std::vector<std::string>& args)
+ServerProcess::ServerProcess(const std::string& root, const std::vector<std::string>& args, bool relative_root)
     : out_path_(root + "/server.out"), err_path_(root + "/server.err") {
   pid_ = ::fork();
   if (pid_ == 0) {
@@ -57,6 +57,11 @@ ServerProcess::ServerProcess(const std::string& root, const std::vector<std::str
     // The program starts with its standard streams only, as from a start-up
     // script: what this test process holds is not the server's.
     for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+    if (relative_root) {
+      const std::string::size_type slash = root.rfind('/');
+      if (::chdir(root.substr(0, slash).c_str()) != 0) ::_exit(126);
+      ::setenv("GW_BOARD_ROOT", root.substr(slash + 1).c_str(), 1);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(server_program()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

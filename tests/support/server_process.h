@@ -44,7 +44,9 @@ const char* server_program();
 // still alive at destruction is killed.
 class ServerProcess {
  public:
-  ServerProcess(const std::string& root, const std::vector<std::string>& args);
+  // With `relative_root`, the program starts in the root's parent directory
+  // and is given the root by its relative name.
+  ServerProcess(const std::string& root, const std::vector<std::string>& args, bool relative_root = false);
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
