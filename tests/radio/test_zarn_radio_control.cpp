@@ -6,6 +6,7 @@
 #include "radio/zarn/zarn_radio_control.h"
 #include "tests/radio/radio_bytes.h"
 #include "tests/radio/radio_sim.h"
+#include "tests/radio/zarn_values.h"
 #include "tests/support/vclock_loop.h"
 
 #include <unistd.h>
@@ -27,47 +28,23 @@ class Reports : public IRadioControlNotify {
 };
 
 TERM::RadioFlags zflags(int prio, bool ptt, bool bss = false, bool sql = false) {
-  TERM::RadioFlags f;
-  f.set_prio(prio);
-  f.set_ptt(ptt);
+  TERM::RadioFlags f = zarn_flags(prio, ptt);
   f.set_bss(bss);
-  f.set_vad_rx(false);
-  f.set_vad_tx(false);
   f.set_sql(sql);
-  f.set_sh(false);
-  f.set_pwr(false);
-  f.set_rv(false);
-  f.set_resv(false);
-  f.set_selcall(0u);
-  f.set_li(0u);
   return f;
 }
 
 // Priority 5, channel 3 at 118.5, remote {1, 2}, squelch on, RTE a1b,
 // standby active / 7 / standby; `edit` changes it.
 TERM::RadioStatus status(const std::function<void(TERM::ZarnRadioStatus&)>& edit = nullptr) {
-  TERM::ZarnRadioStatus st;
-  st.set_flags(zflags(5, false));
-  st.set_freq().set_channel(3);
-  st.set_freq().set_frequency(std::string("118.500000"));
-  st.set_remote().set_no(1u);
-  st.set_remote().set_ch(2u);
-  st.set_squelshe(TERM::RadioSquelshe::on);
-  st.set_rte(TERM::RadioRTE::a1b);
-  st.set_standby_state_channel(TERM::RadioStandby::active);
-  st.set_standby_group(7u);
-  st.set_standby_state_receiver(TERM::RadioStandby::standby);
+  TERM::ZarnRadioStatus st = zarn_status_s(zflags(5, false));
   if (edit) edit(st);
   return TERM::RadioStatus(TERM::RadioStatus::zarn::index, st);
 }
 
 using Params = TERM::ZarnRadioModifierParams;
 TERM::RadioModifier request(const std::function<void(Params&)>& fill, const char* from = "10.0.0.1") {
-  TERM::ZarnRadioModifier m;
-  m.set_addr().set_session_addr(std::string(from));
-  m.set_addr().set_session_ssrc(0u);
-  fill(m.set_params());
-  return TERM::RadioModifier(TERM::RadioModifier::zarn::index, m);
+  return TERM::RadioModifier(TERM::RadioModifier::zarn::index, zarn_modifier(std::string(from), 0, fill));
 }
 
 std::function<void(Params&)> wm_flags(bool ptt) {

@@ -3,6 +3,7 @@
 // alternative, and the values the TERM types cannot carry.
 #include "radio/zarn/zarn_radio_state.h"
 #include "tests/radio/radio_bytes.h"
+#include "tests/radio/zarn_values.h"
 #include "tests/support/per_image.h"
 
 #include <arpa/inet.h>
@@ -14,6 +15,9 @@
 
 using namespace RTPSignalling;
 using radio_test::hex;
+using radio_test::zarn_flags;
+using radio_test::zarn_modifier;
+using radio_test::zarn_status_s;
 using testsupport::per;
 
 namespace {
@@ -24,17 +28,13 @@ in_addr addr(const char* dotted) {
   return a;
 }
 
+// S's flags here: receive VAD, squelch, power and reserve on, selective
+// call 2.
 TERM::RadioFlags flags(int prio, bool ptt, int li = 0) {
-  TERM::RadioFlags f;
-  f.set_prio(prio);
-  f.set_ptt(ptt);
-  f.set_bss(false);
+  TERM::RadioFlags f = zarn_flags(prio, ptt);
   f.set_vad_rx(true);
-  f.set_vad_tx(false);
   f.set_sql(true);
-  f.set_sh(false);
   f.set_pwr(true);
-  f.set_rv(false);
   f.set_resv(true);
   f.set_selcall(2u);
   f.set_li(static_cast<unsigned>(li));
@@ -43,27 +43,10 @@ TERM::RadioFlags flags(int prio, bool ptt, int li = 0) {
 
 TERM::ZarnRadioModifier modifier(const char* from, unsigned ssrc,
                                  const std::function<void(TERM::ZarnRadioModifierParams&)>& fill) {
-  TERM::ZarnRadioModifier m;
-  m.set_addr().set_session_addr(std::string(from));
-  m.set_addr().set_session_ssrc(ssrc);
-  fill(m.set_params());
-  return m;
+  return zarn_modifier(std::string(from), ssrc, fill);
 }
 
-TERM::ZarnRadioStatus status_s() {
-  TERM::ZarnRadioStatus st;
-  st.set_flags(flags(5, false));
-  st.set_freq().set_channel(3);
-  st.set_freq().set_frequency(std::string("118.500000"));
-  st.set_remote().set_no(1u);
-  st.set_remote().set_ch(2u);
-  st.set_squelshe(TERM::RadioSquelshe::on);
-  st.set_rte(TERM::RadioRTE::a1b);
-  st.set_standby_state_channel(TERM::RadioStandby::active);
-  st.set_standby_group(7u);
-  st.set_standby_state_receiver(TERM::RadioStandby::standby);
-  return st;
-}
+TERM::ZarnRadioStatus status_s() { return zarn_status_s(flags(5, false)); }
 
 // The PER image of a request that a state and a received state give.
 std::string report(ZarnRadioState const& radio, ZarnRadioState const& r) {

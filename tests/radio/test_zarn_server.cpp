@@ -4,6 +4,7 @@
 // control socket reads the header-extension device's sessions and writes,
 // and injects received payloads (several in one batch where runs matter).
 #include "tests/media/rtp_fixture.h"
+#include "tests/radio/zarn_values.h"
 #include "tests/slots/slots_server.h"
 #include "tests/support/per_image.h"
 
@@ -19,47 +20,19 @@ using P = TERM::Payload;
 namespace {
 
 TERM::RadioFlags zflags(int prio, bool ptt, unsigned li = 0) {
-  TERM::RadioFlags f;
-  f.set_prio(prio);
-  f.set_ptt(ptt);
-  f.set_bss(false);
-  f.set_vad_rx(false);
-  f.set_vad_tx(false);
-  f.set_sql(false);
-  f.set_sh(false);
-  f.set_pwr(false);
-  f.set_rv(false);
-  f.set_resv(false);
-  f.set_selcall(0u);
+  TERM::RadioFlags f = radio_test::zarn_flags(prio, ptt);
   f.set_li(li);
   return f;
 }
 
 // The creation status S: priority 5, channel 3 at 118.5, remote {1, 2},
 // squelch on, RTE a1b, standby active / group 7 / receiver standby.
-TERM::ZarnRadioStatus status_s(bool ptt = false) {
-  TERM::ZarnRadioStatus st;
-  st.set_flags(zflags(5, ptt));
-  st.set_freq().set_channel(3);
-  st.set_freq().set_frequency(std::string("118.500000"));
-  st.set_remote().set_no(1u);
-  st.set_remote().set_ch(2u);
-  st.set_squelshe(TERM::RadioSquelshe::on);
-  st.set_rte(TERM::RadioRTE::a1b);
-  st.set_standby_state_channel(TERM::RadioStandby::active);
-  st.set_standby_group(7u);
-  st.set_standby_state_receiver(TERM::RadioStandby::standby);
-  return st;
-}
+TERM::ZarnRadioStatus status_s(bool ptt = false) { return radio_test::zarn_status_s(zflags(5, ptt)); }
 
 using Params = TERM::ZarnRadioModifierParams;
 
 TERM::ZarnRadioModifier zmod(const std::string& from, unsigned ssrc, const std::function<void(Params&)>& fill) {
-  TERM::ZarnRadioModifier m;
-  m.set_addr().set_session_addr(from);
-  m.set_addr().set_session_ssrc(ssrc);
-  fill(m.set_params());
-  return m;
+  return radio_test::zarn_modifier(from, ssrc, fill);
 }
 
 std::function<void(Params&)> wm_trans(int prio, bool ptt, const std::string& ip, unsigned ssrc) {

@@ -1,0 +1,58 @@
+#pragma once
+// The controller's Zarn values the radio tests build again and again: the
+// radio flags, the creation status S and a modifier from a session.
+#include "schema/term/TERM.h"
+
+#include <functional>
+#include <string>
+
+namespace radio_test {
+
+// Priority and push-to-talk; every other flag off, selective call and link
+// index 0.
+inline TERM::RadioFlags zarn_flags(int prio, bool ptt) {
+  TERM::RadioFlags f;
+  f.set_prio(prio);
+  f.set_ptt(ptt);
+  f.set_bss(false);
+  f.set_vad_rx(false);
+  f.set_vad_tx(false);
+  f.set_sql(false);
+  f.set_sh(false);
+  f.set_pwr(false);
+  f.set_rv(false);
+  f.set_resv(false);
+  f.set_selcall(0u);
+  f.set_li(0u);
+  return f;
+}
+
+// The creation status S with the flags: channel 3 at 118.5, remote {1, 2},
+// squelch on, RTE a1b, standby active / group 7 / receiver standby.
+inline TERM::ZarnRadioStatus zarn_status_s(const TERM::RadioFlags& flags) {
+  TERM::ZarnRadioStatus st;
+  st.set_flags(flags);
+  st.set_freq().set_channel(3);
+  st.set_freq().set_frequency(std::string("118.500000"));
+  st.set_remote().set_no(1u);
+  st.set_remote().set_ch(2u);
+  st.set_squelshe(TERM::RadioSquelshe::on);
+  st.set_rte(TERM::RadioRTE::a1b);
+  st.set_standby_state_channel(TERM::RadioStandby::active);
+  st.set_standby_group(7u);
+  st.set_standby_state_receiver(TERM::RadioStandby::standby);
+  return st;
+}
+
+// A modifier from the session at `from` with the SSRC; `fill` picks the
+// request.
+inline TERM::ZarnRadioModifier zarn_modifier(const std::string& from, unsigned ssrc,
+                                             const std::function<void(TERM::ZarnRadioModifierParams&)>& fill) {
+  TERM::ZarnRadioModifier m;
+  m.set_addr().set_session_addr(from);
+  m.set_addr().set_session_ssrc(ssrc);
+  fill(m.set_params());
+  return m;
+}
+
+}  // namespace radio_test
