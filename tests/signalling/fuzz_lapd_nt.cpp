@@ -4,16 +4,11 @@
 // from above for the call reference of the next octet), 0xF2 (a SETUP from
 // above), 0xF3 (deactivate and activate again). Frames it sends must be
 // whole frames of a known shape.
-#include "control/protocols_list.h"
-#include "platform/clock.h"
-#include "runtime/multiplexer.h"
-#include "runtime/mux_time.h"
 #include "signalling/lapd/lapd_nt.h"
+#include "tests/signalling/lapd_fuzz_input.h"
 
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
-#include <sstream>
 
 namespace {
 
@@ -29,25 +24,10 @@ class Stack : public ProtocolsFamily {
   int on_message(Packet&) override { return 0; }
 };
 
-Packet bytes(const std::uint8_t* d, std::size_t n) {
-  Packet p;
-  p.reserve_head(8);
-  for (std::size_t i = 0; i < n; ++i) p.put8(d[i]);
-  return p;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static std::ostringstream sink;
-  static bool once = [] {
-    platform::vclock::enable();
-    Mux::g_tv_time = Mux::timeval(0, 0);
-    return true;
-  }();
-  (void)once;
-  std::clog.rdbuf(sink.rdbuf());
-  sink.str("");
+  lapdfuzz::start_input();
   if (size == 0) return 0;
   Stack stack;
   auto* nt = new ISDN::LAPD_NT;
@@ -58,19 +38,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint8_t len = data[at++];
     switch (len) {
       case 0xF0:
-        platform::vclock::advance_ms(1000);
-        multiplexer.timers_schedule();
+        lapdfuzz::expire();
         continue;
       case 0xF1: {
         std::uint8_t cr = at < size ? data[at++] : 0;
         std::uint8_t m[] = {0x08, 0x01, cr, 0x7B};
-        Packet p = bytes(m, sizeof m);
+        Packet p = lapdfuzz::bytes(m, sizeof m);
         nt->message(p);
         continue;
       }
       case 0xF2: {
         std::uint8_t m[] = {0x08, 0x01, 0x01, 0x05};
-        Packet p = bytes(m, sizeof m);
+        Packet p = lapdfuzz::bytes(m, sizeof m);
         nt->message(p);
         continue;
       }
@@ -82,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
     if (len > size - at) len = static_cast<std::uint8_t>(size - at);
-    Packet p = bytes(data + at, len);
+    Packet p = lapdfuzz::bytes(data + at, len);
     nt->receive(p);
     at += len;
     for (unsigned i = 0; i < ISDN::LAPD_NT::users; ++i) {

@@ -5,16 +5,12 @@
 // T203 expires: the clock moves one second), 0xF1 (a message from above),
 // 0xF2 (the transport refuses from now on), 0xF3 (it takes frames again and
 // says so), 0xF4 (DL-ESTABLISH), 0xF5 (DL-RELEASE).
-#include "control/protocols_list.h"
-#include "platform/clock.h"
-#include "runtime/multiplexer.h"
-#include "runtime/mux_time.h"
 #include "signalling/lapd/lapd.h"
+#include "tests/signalling/lapd_fuzz_input.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
-#include <sstream>
 
 namespace {
 
@@ -34,23 +30,11 @@ class Owner : public ProtocolsFamily {
   }
 };
 
-Packet bytes(const std::uint8_t* d, std::size_t n) {
-  Packet p;
-  p.reserve_head(8);
-  for (std::size_t i = 0; i < n; ++i) p.put8(d[i]);
-  return p;
-}
-
 Packet frame(std::initializer_list<std::uint8_t> b) {
   Packet p;
   p.reserve_head(8);
   for (std::uint8_t x : b) p.put8(x);
   return p;
-}
-
-void expire() {
-  platform::vclock::advance_ms(1000);
-  multiplexer.timers_schedule();
 }
 
 void message(ISDN::LAPD* l) {
@@ -61,16 +45,7 @@ void message(ISDN::LAPD* l) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static std::ostringstream sink;
-  static bool once = [] {
-    platform::vclock::enable();
-    Mux::g_tv_time = Mux::timeval(0, 0);
-    return true;
-  }();
-  (void)once;
-  std::clog.rdbuf(sink.rdbuf());
-  std::cout.rdbuf(sink.rdbuf());
-  sink.str("");
+  std::cout.rdbuf(lapdfuzz::start_input().rdbuf());
   if (size == 0) return 0;
 
   const std::uint8_t sel = data[0];
@@ -100,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (target == 5) link->deactivate();
       if (target == 7) {
         message(link);
-        expire();
+        lapdfuzz::expire();
       }
       break;
     }
@@ -114,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t at = 1; at < size;) {
     std::uint8_t len = data[at++];
     switch (len) {
-      case 0xF0: expire(); continue;
+      case 0xF0: lapdfuzz::expire(); continue;
       case 0xF1: message(link); continue;
       case 0xF2: line.accept = false; continue;
       case 0xF3: line.accept = true; link->on_hdlc_ready(); continue;
@@ -123,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       default: break;
     }
     if (len > size - at) len = static_cast<std::uint8_t>(size - at);
-    Packet p = bytes(data + at, len);
+    Packet p = lapdfuzz::bytes(data + at, len);
     link->receive(p);
     at += len;
     // The link's own bookkeeping stays within its bounds.
