@@ -136,6 +136,42 @@ class PcapWriter {
   std::ofstream out_;
 };
 
+// What a run of the pair or the bus sets up: the virtual clock from 0, the
+// links' own lines ("tx full", "T203.") only when verbose, and the capture
+// file when one is asked for.
+class Run {
+ public:
+  Run(bool verbose, const std::string& pcap) : pcap_(pcap), saved_clog_(std::clog.rdbuf()) {
+    platform::vclock::enable();
+    Mux::g_tv_time = Mux::timeval(0, 0);
+    if (!verbose) std::clog.rdbuf(null_sink_.rdbuf());
+  }
+  ~Run() { restore_log(); }
+
+  // Opens the capture file; false, said, when it cannot be written.
+  bool open() {
+    if (pcap_.empty() || writer.open(pcap_)) return true;
+    restore_log();
+    std::cerr << "lapdtool: cannot write " << pcap_ << std::endl;
+    return false;
+  }
+  // Closes the capture file; false, said, when it could not be written.
+  bool close() {
+    if (writer.close()) return true;
+    std::cerr << "lapdtool: cannot write " << pcap_ << std::endl;
+    return false;
+  }
+  // The links' lines go to the log again.
+  void restore_log() { std::clog.rdbuf(saved_clog_); }
+
+  PcapWriter writer;
+
+ private:
+  std::string pcap_;
+  std::streambuf* saved_clog_;
+  std::ofstream null_sink_;
+};
+
 // ---- pair ------------------------------------------------------------------
 
 // A Q.931 INFORMATION message whose display carries the side and number, so
@@ -313,19 +349,8 @@ int pair(int argc, char** argv) {
     }
   }
 
-  platform::vclock::enable();
-  Mux::g_tv_time = Mux::timeval(0, 0);
-  // The links' own lines ("tx full", "T203.") only with -v.
-  std::streambuf* saved_clog = std::clog.rdbuf();
-  std::ofstream null_sink;
-  if (!verbose) std::clog.rdbuf(null_sink.rdbuf());
-
-  PcapWriter writer;
-  if (!pcap.empty() && !writer.open(pcap)) {
-    std::clog.rdbuf(saved_clog);
-    std::cerr << "lapdtool: cannot write " << pcap << std::endl;
-    return 1;
-  }
+  Run run(verbose, pcap);
+  if (!run.open()) return 1;
   int result = 1;
   {
     Pair p(messages, log);
@@ -337,7 +362,7 @@ int pair(int argc, char** argv) {
     // DISC to be answered by DM: still a completed release.
     bool ua_lost = false;
     p.relay.tap([&](int from, const Packet& f, bool lost) {
-      writer.frame(from == 1, f);
+      run.writer.frame(from == 1, f);
       if (lost && from == 1 && f.length() == 3 && (f[2] & 0xEF) == 0x63) ua_lost = true;
     });
     struct timeval t0, t1;
@@ -352,7 +377,7 @@ int pair(int argc, char** argv) {
               p.net.released && p.net.release_text == "remote error (DISC received)" &&
               p.user.received == messages && p.net.received == messages && p.user.faults == 0 &&
               p.net.faults == 0 && p.user.activations == 1 && p.net.activations == 1;
-    std::clog.rdbuf(saved_clog);
+    run.restore_log();
     std::printf("pair: %u messages each way; user received %u, network received %u; "
                 "%llu frames, %llu lost, %llu refused; %lld ms virtual time\n",
                 messages, p.user.received, p.net.received, (unsigned long long)p.relay.taken(),
@@ -364,10 +389,7 @@ int pair(int argc, char** argv) {
     std::printf("%s\n", ok ? "pair: ok" : "pair: FAILED");
     result = ok ? 0 : 1;
   }
-  if (!writer.close()) {
-    std::cerr << "lapdtool: cannot write " << pcap << std::endl;
-    return 1;
-  }
+  if (!run.close()) return 1;
   return result;
 }
 
@@ -426,17 +448,8 @@ int bus(int argc, char** argv) {
     else
       return usage();
   }
-  platform::vclock::enable();
-  Mux::g_tv_time = Mux::timeval(0, 0);
-  std::streambuf* saved_clog = std::clog.rdbuf();
-  std::ofstream null_sink;
-  if (!verbose) std::clog.rdbuf(null_sink.rdbuf());
-  PcapWriter writer;
-  if (!pcap.empty() && !writer.open(pcap)) {
-    std::clog.rdbuf(saved_clog);
-    std::cerr << "lapdtool: cannot write " << pcap << std::endl;
-    return 1;
-  }
+  Run run(verbose, pcap);
+  if (!run.open()) return 1;
 
   std::vector<std::string> faults;
   std::uint64_t frames = 0;
@@ -451,7 +464,7 @@ int bus(int argc, char** argv) {
     line.upper([&](Packet& m) { up.push_back(hex(m)); });
     line.tap([&](int from, const Packet& f) {
       ++frames;
-      writer.frame(from < 0, f);
+      run.writer.frame(from < 0, f);
     });
     Terminal term[3];
     std::vector<std::string> want[3], want_up;
@@ -533,15 +546,12 @@ int bus(int argc, char** argv) {
     if (up != want_up) faults.push_back("the manager passed up " + std::to_string(up.size()) + " messages, not 3");
     platform::gettimeofday(&t1);
   }
-  std::clog.rdbuf(saved_clog);
+  run.restore_log();
   long long ms = (t1.tv_sec - t0.tv_sec) * 1000LL + (t1.tv_usec - t0.tv_usec) / 1000;
   std::printf("bus: 3 terminals; %llu frames; %lld ms virtual time\n", (unsigned long long)frames, ms);
   for (const std::string& f : faults) std::printf("bus: %s\n", f.c_str());
   std::printf("%s\n", faults.empty() ? "bus: ok" : "bus: FAILED");
-  if (!writer.close()) {
-    std::cerr << "lapdtool: cannot write " << pcap << std::endl;
-    return 1;
-  }
+  if (!run.close()) return 1;
   return faults.empty() ? 0 : 1;
 }
 
