@@ -3,47 +3,24 @@
 // the tests play the far end of each D channel through the simulator's
 // control socket. One server serves the suite. These tests wait in real
 // time, each wait bounded and ended as soon as the awaited frame has come.
-#include "tests/support/lgcp_text.h"
-#include "tests/support/per_image.h"
-#include "tests/support/server_process.h"
-
-#include "schema/lgcp/LGCP.h"
-
-#include <gtest/gtest.h>
+#include "tests/signalling/link_slots_server.h"
 
 #include <algorithm>
 #include <csignal>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
-using testsupport::RunningServer;
+using sigtest::data;
 
 namespace {
 
-const int patience = testsupport::patience_ms;
-
 std::string tell(const std::string& frame) {
-  LGCP::Message m;
-  if (!testsupport::decode(frame, m)) return "undecodable " + frame;
-  const LGCP::PDU& pdu = m.get_pdu();
-  if (!pdu.signal_isSelected() || !m.slot_isPresent()) return testsupport::describe(frame);
-  const std::string slot = "slot " + std::to_string(m.get_slot().getValue()) + " ";
-  const LGCP::Signal& sig = pdu.get_signal();
-  if (sig.userData_isSelected()) {
-    const std::vector<char>& d = sig.get_userData();
-    return slot + "userData " + testsupport::hex_word(d.data(), d.size());
-  }
-  if (sig.ioctl_isSelected()) return slot + "ioctl " + sig.get_ioctl().getSelectionName();
-  return testsupport::describe(frame);
-}
-
-std::string data(const std::string& hex_octets) {
-  std::vector<char> b = testsupport::bytes(hex_octets);
-  return std::string(b.begin(), b.end());
+  return sigtest::tell_frame(frame, [](const std::string& slot, const LGCP::IoctlResponse& r) {
+    return slot + "ioctl " + r.getSelectionName();
+  });
 }
 
 std::string qsig_b_image(int seq, int slot, int qsig, int subslot) {
@@ -64,41 +41,8 @@ std::string isdn_image(int seq, int slot) {
   });
 }
 
-class IsdnSlotsServer : public ::testing::Test {
+class IsdnSlotsServer : public sigtest::SlotsServerSuite<tell> {
  protected:
-  static void SetUpTestSuite() { srv = new RunningServer; }
-  static void TearDownTestSuite() {
-    delete srv;
-    srv = nullptr;
-  }
-  void SetUp() override { ASSERT_TRUE(srv->ready()) << srv->log(); }
-
-  static std::vector<std::string> until(const std::string& wanted) {
-    std::vector<std::string> got;
-    for (;;) {
-      std::string f = srv->ctl.next(patience);
-      if (f.empty()) {
-        std::string all;
-        for (const std::string& g : got) all += "  " + g + "\n";
-        ADD_FAILURE() << "no \"" << wanted << "\"; came:\n" << all << srv->log();
-        return got;
-      }
-      got.push_back(tell(f));
-      if (got.back() == wanted) return got;
-    }
-  }
-  static std::vector<std::string> exchange(const std::string& image, const std::string& answer) {
-    srv->ctl.send(image);
-    return until(answer);
-  }
-  static std::string ask(const std::string& line) { return srv->sim.ask(line); }
-  static std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);)
-      if (!l.empty()) out.push_back(l);
-    return out;
-  }
   // What the device wrote ("mcc" or "dspdata" family) until `frame` came;
   // every frame read is kept in `sent`.
   static bool sent_until(const std::string& family, const std::string& ts, const std::string& frame) {
@@ -109,12 +53,8 @@ class IsdnSlotsServer : public ::testing::Test {
   }
   static long count_sent(const std::string& frame) { return std::count(sent.begin(), sent.end(), frame); }
 
-  static RunningServer* srv;
-  static std::vector<std::string> sent;
+  static inline std::vector<std::string> sent;
 };
-
-RunningServer* IsdnSlotsServer::srv = nullptr;
-std::vector<std::string> IsdnSlotsServer::sent;
 
 TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
   // isdn {pri, trunk 1, log 0, user}: a channel at once, thresholds 1.

@@ -3,41 +3,20 @@
 // meet each other. One server serves every case of the suite (it sleeps a
 // second whenever its controller leaves). These tests wait in real time,
 // each wait bounded and ended as soon as the awaited frames have come.
-#include "tests/support/lgcp_text.h"
-#include "tests/support/per_image.h"
-#include "tests/support/server_process.h"
-
-#include "schema/lgcp/LGCP.h"
-
-#include <gtest/gtest.h>
+#include "tests/signalling/link_slots_server.h"
 
 #include <algorithm>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
-using testsupport::RunningServer;
+using sigtest::data;
 
 namespace {
 
-const int patience = testsupport::patience_ms;
-
-// A received frame as short text: link reports with the fields the cases
-// look at, userData with its octets in hex, the rest as the support tells.
-std::string tell(const std::string& frame) {
-  LGCP::Message m;
-  if (!testsupport::decode(frame, m)) return "undecodable " + frame;
-  const LGCP::PDU& pdu = m.get_pdu();
-  if (!pdu.signal_isSelected() || !m.slot_isPresent()) return testsupport::describe(frame);
-  const std::string slot = "slot " + std::to_string(m.get_slot().getValue()) + " ";
-  const LGCP::Signal& sig = pdu.get_signal();
-  if (sig.userData_isSelected()) {
-    const std::vector<char>& d = sig.get_userData();
-    return slot + "userData " + testsupport::hex_word(d.data(), d.size());
-  }
-  if (!sig.ioctl_isSelected()) return testsupport::describe(frame);
-  const LGCP::IoctlResponse& r = sig.get_ioctl();
+// A slot's ioctl answer as short text: link reports with the fields the
+// cases look at.
+std::string tell_ioctl(const std::string& slot, const LGCP::IoctlResponse& r) {
   if (r.isdnLinkInfo_isSelected()) {
     const ACP::IsdnLinkInfo& i = r.get_isdnLinkInfo();
     const char* n = i.get_lapdState().getName();
@@ -54,6 +33,10 @@ std::string tell(const std::string& frame) {
   if (r.hdlcLinkInfo_isSelected()) return slot + "hdlcLinkInfo";
   return slot + "ioctl " + r.getSelectionName();
 }
+
+// A received frame as short text: link reports as above, userData with its
+// octets in hex, the rest as the support tells.
+std::string tell(const std::string& frame) { return sigtest::tell_frame(frame, tell_ioctl); }
 
 std::string isdn_image(int seq, int slot, bool bri, bool network) {
   return testsupport::create_image(seq, slot, [&](LGCP::CreateParams& p) {
@@ -83,37 +66,8 @@ std::string rq_bsn_image(int seq, int slot) {
   return testsupport::command_image(seq, slot, [](LGCP::Command& c) { c.select_ioctl().select_ss7RqBSN(); });
 }
 
-std::string data(const std::string& hex_octets) {
-  std::vector<char> b = testsupport::bytes(hex_octets);
-  return std::string(b.begin(), b.end());
-}
-
-class PstnSlotsServer : public ::testing::Test {
+class PstnSlotsServer : public sigtest::SlotsServerSuite<tell> {
  protected:
-  static void SetUpTestSuite() { srv = new RunningServer; }
-  static void TearDownTestSuite() {
-    delete srv;
-    srv = nullptr;
-  }
-  void SetUp() override {
-    ASSERT_TRUE(srv->ready()) << srv->log();
-    seen.clear();
-  }
-
-  // Frames (told) until one equals `wanted`; all of them are kept in `seen`.
-  static std::vector<std::string> until(const std::string& wanted) {
-    std::vector<std::string> got;
-    for (;;) {
-      std::string f = srv->ctl.next(patience);
-      if (f.empty()) {
-        ADD_FAILURE() << "no \"" << wanted << "\"; came:\n" << join(got) << srv->log();
-        return got;
-      }
-      got.push_back(tell(f));
-      seen.push_back(got.back());
-      if (got.back() == wanted) return got;
-    }
-  }
   // The frame, unless it has come already.
   static void until_seen(const std::string& wanted) {
     if (std::find(seen.begin(), seen.end(), wanted) == seen.end()) until(wanted);
@@ -129,30 +83,12 @@ class PstnSlotsServer : public ::testing::Test {
     auto act = std::find(mine.begin(), mine.end(), "slot " + std::to_string(slot) + " signal activated");
     return act == mine.begin() || act == mine.end() ? "" : *(act - 1);
   }
-  // Sends a command; the frames up to its answer.
-  static std::vector<std::string> exchange(const std::string& image, const std::string& answer) {
-    srv->ctl.send(image);
-    return until(answer);
-  }
-  static std::string join(const std::vector<std::string>& v) {
-    std::string s;
-    for (const std::string& l : v) s += "  " + l + "\n";
-    return s;
-  }
   // The frames of one slot in `frames`, link counters left out.
   static std::vector<std::string> of_slot(const std::vector<std::string>& frames, int slot, bool counters = false) {
     const std::string head = "slot " + std::to_string(slot) + " ";
     std::vector<std::string> out;
     for (const std::string& f : frames)
       if (f.compare(0, head.size(), head) == 0 && (counters || f != head + "hdlcLinkInfo")) out.push_back(f);
-    return out;
-  }
-  static std::string ask(const std::string& line) { return srv->sim.ask(line); }
-  static std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);)
-      if (!l.empty()) out.push_back(l);
     return out;
   }
   static std::string ts_of(const std::string& channel_line) { return channel_line.substr(0, channel_line.find(':')); }
@@ -175,14 +111,8 @@ class PstnSlotsServer : public ::testing::Test {
     });
   }
 
-  static RunningServer* srv;
-  static std::vector<std::string> seen;
-  static std::vector<std::string> last_written;
+  static inline std::vector<std::string> last_written;
 };
-
-RunningServer* PstnSlotsServer::srv = nullptr;
-std::vector<std::string> PstnSlotsServer::seen;
-std::vector<std::string> PstnSlotsServer::last_written;
 
 TEST_F(PstnSlotsServer, IsdnPairEstablishesCarriesMessagesAndReleases) {
   exchange(testsupport::trunk_image(1, 1, 1, 1), "seq 1 slot 1 success");
