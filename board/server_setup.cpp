@@ -26,8 +26,7 @@
 namespace ServerSetup {
 
 void CreateSlotFactories() {
-  // One line each in this order; the kinds still to come keep their places
-  // below.
+  // One line each, in this order.
   MapFactory::instance();
   PstnFactory::instance();
   RtpFactory::instance();
