@@ -12,7 +12,9 @@ targets=${*:-$(cd tests && ls */fuzz_*.cpp | sed 's,.*/,,; s,\.cpp$,,')}
 cmake --build build/fuzz -j "$jobs" --target $targets
 for t in $targets; do
   exe=$(find build/fuzz/tests -maxdepth 1 -name "$t" -type f | head -1)
-  mkdir -p "build/fuzz/corpus/$t"
+  corpus="$PWD/build/fuzz/corpus/$t"  # absolute: a target may change directory
+  mkdir -p "$corpus"
+  dict=$(ls tests/*/"$t.dict" 2>/dev/null | head -1)
   echo "== $t ($secs s)"
-  "$exe" -max_total_time="$secs" -print_final_stats=1 "build/fuzz/corpus/$t" 2>&1 | tail -4
+  "$exe" -max_total_time="$secs" -print_final_stats=1 ${dict:+-dict="$dict"} "$corpus" 2>&1 | tail -4
 done
