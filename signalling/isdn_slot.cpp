@@ -148,7 +148,10 @@ int IsdnSlot::on_message(Packet& p) {
 // AtsQsigSlot.
 
 AtsQsigSlot::AtsQsigSlot(Fd fd, int timeslot, ISDN::LAPD* link)
-    : IsdnSlot("AtsQsigSlot::OnEvent", fd, timeslot, link) {}
+    : IsdnSlot("AtsQsigSlot::OnEvent", fd, timeslot, link) {
+  static unsigned made = 0;
+  serial_ = ++made;
+}
 
 bool AtsQsigSlot::IBeforeDestroy() {
   close_channel();
@@ -172,7 +175,10 @@ void AtsQsigSlot::DestroyBChannel(unsigned index) {
 
 bool AtsQsigBSlot::IBeforeDestroy() {
   Slot* s = IsdnFactory::instance().FindSlot(static_cast<int>(qsig_slot_));
-  if (auto* q = dynamic_cast<AtsQsigSlot*>(s))
+  // A signalling slot made later under the same number has B channels of
+  // its own; the driver took this one with the old slot's descriptor.
+  auto* q = dynamic_cast<AtsQsigSlot*>(s);
+  if (q && q->serial() == qsig_serial_)
     q->DestroyBChannel(index_);
   else
     std::clog << qsig_b_header << "Can't find signalling slot" << std::endl;
@@ -271,5 +277,6 @@ Slot* IsdnFactory::NewAtsQsigBSlot(const LGCP::AtsQsigBParams& params) {
     std::cerr << qsig_header << "add B channel fail !!!" << std::endl;
     return nullptr;
   }
-  return new AtsQsigBSlot(static_cast<unsigned>(qsig->GetId()), subslot - 1, static_cast<unsigned>(channel));
+  return new AtsQsigBSlot(static_cast<unsigned>(qsig->GetId()), qsig->serial(), subslot - 1,
+                          static_cast<unsigned>(channel));
 }

@@ -79,12 +79,17 @@ class AtsQsigSlot : public IsdnSlot {
   // The driver's channel of a new B channel, -1 on failure.
   int NewBChannel(unsigned index);
   void DestroyBChannel(unsigned index);
+  // Tells this slot from a later one under the same slot number.
+  unsigned serial() const { return serial_; }
+
+ private:
+  unsigned serial_;
 };
 
 class AtsQsigBSlot : public Slot {
  public:
-  AtsQsigBSlot(unsigned qsig_slot, unsigned index, unsigned channel)
-      : qsig_slot_(qsig_slot), index_(index), channel_(channel) {}
+  AtsQsigBSlot(unsigned qsig_slot, unsigned qsig_serial, unsigned index, unsigned channel)
+      : qsig_slot_(qsig_slot), qsig_serial_(qsig_serial), index_(index), channel_(channel) {}
 
   bool IBeforeDestroy() override;
   bool IOnOutputStream() override { return true; }
@@ -95,6 +100,7 @@ class AtsQsigBSlot : public Slot {
 
  private:
   unsigned qsig_slot_;
+  unsigned qsig_serial_;
   unsigned index_;
   unsigned channel_;
 };

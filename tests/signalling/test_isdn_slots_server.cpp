@@ -153,7 +153,17 @@ TEST_F(IsdnSlotsServer, AtsQsigDChannelAndItsBChannels) {
   EXPECT_EQ(ask("dspdata channels"), "");
   exchange(testsupport::null_command_image(15, 21, "destroy"), "seq 15 slot 21 success");
   EXPECT_TRUE(srv->wait_log("ats-qsig-b: Can't find signalling slot")) << srv->log();
+  // A new D slot under the old number is not the old B slots' signalling
+  // slot: destroying one leaves the new slot's B channel of that index.
+  EXPECT_EQ(ask("dspdata timeslot 80"), "");
+  exchange("C0 01 13 00 0A 08 8A", "seq 19 slot 10 success");
+  exchange(qsig_b_image(20, 24, 10, 3), "seq 20 slot 24 success");
+  EXPECT_EQ(ask("dspdata channels"), "80 - - 2048");
   exchange(testsupport::null_command_image(16, 23, "destroy"), "seq 16 slot 23 success");
+  EXPECT_EQ(ask("dspdata channels"), "80 - - 2048");
+  exchange(testsupport::null_command_image(21, 24, "destroy"), "seq 21 slot 24 success");
+  EXPECT_EQ(ask("dspdata channels"), "80 - - -");
+  exchange(testsupport::null_command_image(22, 10, "destroy"), "seq 22 slot 10 success");
   exchange(testsupport::null_command_image(17, 30, "destroy"), "seq 17 slot 30 success");
 
   // No D time slot: no slot, descriptor closed.
