@@ -30,6 +30,72 @@ bool isPTTCommand(int type) { return sig_proto_is_ptt_type(static_cast<std::uint
 
 bool isDefaultInitCommand(int type) { return type <= 0; }
 
+namespace {
+
+// What a gateway command of type s.type carries, copied into d; -1 for a
+// default-init command (everything), else 0.
+int applyGatewayCommand(ZarnRadioState& d, ZarnRadioState const& s) {
+  const int t = s.type;
+  const bool all = isDefaultInitCommand(t);
+  if (all || t == GW_FLAG || t == GW_FLAG_PTT) d.ptt = s.ptt;
+  if (all || t == GW_FLAG || t == GW_FLAG_BSS) d.bss = s.bss;
+  if (all || t == GW_FLAG || t == GW_FLAG_SH) d.sh = s.sh;
+  if (all || t == GW_FLAG || t == GW_FLAG_RV) d.rv = s.rv;
+  if (all || t == GW_FLAG || t == GW_FLAG_PW) d.pwr = s.pwr;
+  if (all || t == GW_FLAG || t == GW_FLAG_RS) d.resv = s.resv;
+  if (all || t == GW_ADJUST_CHAN) {
+    d.channel = s.channel;
+    d.frequency = s.frequency;
+  }
+  if (all || t == GW_SEL_CALL) std::memcpy(d.text, s.text, sizeof d.text);
+  if (all || t == GW_SELECT_RC_CHAN) {
+    d.remote_no = s.remote_no;
+    d.remote_ch = s.remote_ch;
+  }
+  if (all || t == GW_ADJUST_SQUELSHE) d.squelshe = s.squelshe;
+  if (all || t == GW_ADJUST_RTE) d.rte = s.rte;
+  if (all || t == GW_ADJUST_STANDBY) d.standby_state_channel = s.standby_state_channel;
+  return all ? -1 : 0;
+}
+
+// What a workstation report of type s.type carries, copied into d, except
+// the transmission holder, which the two kinds take differently. True for a
+// default-init report (everything).
+bool applyWorkstationReport(ZarnRadioState& d, ZarnRadioState const& s) {
+  d.li = s.li;
+  d.ptt = s.ptt;
+  d.bss = s.bss;
+  d.vad_rx = s.vad_rx;
+  d.vad_tx = s.vad_tx;
+  d.sql = s.sql;
+  d.sh = s.sh;
+  d.pwr = s.pwr;
+  d.rv = s.rv;
+  d.resv = s.resv;
+  d.selcall = s.selcall;
+  const int t = s.type;
+  const bool all = isDefaultInitCommand(t);
+  if (all || t == WM_CHAN) {
+    d.channel = s.channel;
+    d.frequency = s.frequency;
+    d.rte = s.rte;
+    d.squelshe = s.squelshe;
+  }
+  if (all || t == WM_SELECT_RC_CHAN) {
+    d.remote_no = s.remote_no;
+    d.remote_ch = s.remote_ch;
+  }
+  if (all || t == WM_RADIO_QUALITY) d.quality = s.quality;
+  if (all || t == WM_STANDBY) {
+    d.standby_state_channel = s.standby_state_channel;
+    d.standby_group = s.standby_group;
+    d.standby_state_receiver = s.standby_state_receiver;
+  }
+  return all;
+}
+
+}  // namespace
+
 ZarnRadioControl::ZarnRadioControl(int id, rtp_ext_attach_session_params const& attach,
                                    rtp_ext_init_params const& init)
     : RadioControl(id, attach, init) {
@@ -206,65 +272,18 @@ int ZarnRadioGWControl::PutProtoFromChanToRadio(ZarnRadioState const& r) {
   d.session_ssrc = r.source_ssrc;
   d.type = r.type;
   d.priority = r.priority;
-  const int t = r.type;
-  const bool all = isDefaultInitCommand(t);
-  if (all || t == GW_FLAG || t == GW_FLAG_PTT) d.ptt = r.ptt;
-  if (all || t == GW_FLAG || t == GW_FLAG_BSS) d.bss = r.bss;
-  if (all || t == GW_FLAG || t == GW_FLAG_SH) d.sh = r.sh;
-  if (all || t == GW_FLAG || t == GW_FLAG_RV) d.rv = r.rv;
-  if (all || t == GW_FLAG || t == GW_FLAG_PW) d.pwr = r.pwr;
-  if (all || t == GW_FLAG || t == GW_FLAG_RS) d.resv = r.resv;
-  if (all || t == GW_ADJUST_CHAN) {
-    d.channel = r.channel;
-    d.frequency = r.frequency;
-  }
-  if (all || t == GW_SEL_CALL) std::memcpy(d.text, r.text, sizeof d.text);
-  if (all || t == GW_SELECT_RC_CHAN) {
-    d.remote_no = r.remote_no;
-    d.remote_ch = r.remote_ch;
-  }
-  if (all || t == GW_ADJUST_SQUELSHE) d.squelshe = r.squelshe;
-  if (all || t == GW_ADJUST_RTE) d.rte = r.rte;
-  if (all || t == GW_ADJUST_STANDBY) d.standby_state_channel = r.standby_state_channel;
-  return all ? -1 : 0;
+  return applyGatewayCommand(d, r);
 }
 
 int ZarnRadioGWControl::PutProtoFromRadioToChan(ZarnRadioState const& s) {
   ZarnRadioState& d = radioState;
   d.type = s.type;
   d.priority = s.priority;
-  d.li = s.li;
-  d.ptt = s.ptt;
-  d.bss = s.bss;
-  d.vad_rx = s.vad_rx;
-  d.vad_tx = s.vad_tx;
-  d.sql = s.sql;
-  d.sh = s.sh;
-  d.pwr = s.pwr;
-  d.rv = s.rv;
-  d.resv = s.resv;
-  d.selcall = s.selcall;
   const int t = s.type;
-  const bool all = isDefaultInitCommand(t);
-  if (all || t == WM_CHAN) {
-    d.channel = s.channel;
-    d.frequency = s.frequency;
-    d.rte = s.rte;
-    d.squelshe = s.squelshe;
-  }
-  if (all || t == WM_SELECT_RC_CHAN) {
-    d.remote_no = s.remote_no;
-    d.remote_ch = s.remote_ch;
-  }
+  const bool all = applyWorkstationReport(d, s);
   if (all || t == WM_TRANS || t == WM_SEL_CALL_TRANS) {
     d.session_addr = s.session_addr;
     d.session_ssrc = s.session_ssrc;
-  }
-  if (all || t == WM_RADIO_QUALITY) d.quality = s.quality;
-  if (all || t == WM_STANDBY) {
-    d.standby_state_channel = s.standby_state_channel;
-    d.standby_group = s.standby_group;
-    d.standby_state_receiver = s.standby_state_receiver;
   }
   // The caller identity of a selective call is kept while that call holds
   // push-to-talk, so the periodic status repeats it (WM_SEL_CALL_TRANS); a
@@ -317,27 +336,7 @@ int ZarnRadioWSControl::PutProtoFromRadioToChan(ZarnRadioState const& s) {
   ZarnRadioState& d = radioState;
   d.type = s.type;
   d.priority = s.priority;
-  const int t = s.type;
-  const bool all = isDefaultInitCommand(t);
-  if (all || t == GW_FLAG || t == GW_FLAG_PTT) d.ptt = s.ptt;
-  if (all || t == GW_FLAG || t == GW_FLAG_BSS) d.bss = s.bss;
-  if (all || t == GW_FLAG || t == GW_FLAG_SH) d.sh = s.sh;
-  if (all || t == GW_FLAG || t == GW_FLAG_RV) d.rv = s.rv;
-  if (all || t == GW_FLAG || t == GW_FLAG_PW) d.pwr = s.pwr;
-  if (all || t == GW_FLAG || t == GW_FLAG_RS) d.resv = s.resv;
-  if (all || t == GW_ADJUST_CHAN) {
-    d.channel = s.channel;
-    d.frequency = s.frequency;
-  }
-  if (all || t == GW_SEL_CALL) std::memcpy(d.text, s.text, sizeof d.text);
-  if (all || t == GW_SELECT_RC_CHAN) {
-    d.remote_no = s.remote_no;
-    d.remote_ch = s.remote_ch;
-  }
-  if (all || t == GW_ADJUST_SQUELSHE) d.squelshe = s.squelshe;
-  if (all || t == GW_ADJUST_RTE) d.rte = s.rte;
-  if (all || t == GW_ADJUST_STANDBY) d.standby_state_channel = s.standby_state_channel;
-  return all ? -1 : 0;
+  return applyGatewayCommand(d, s);
 }
 
 int ZarnRadioWSControl::PutProtoFromChanToRadio(ZarnRadioState const& r) {
@@ -346,39 +345,12 @@ int ZarnRadioWSControl::PutProtoFromChanToRadio(ZarnRadioState const& r) {
   d.session_ssrc = r.source_ssrc;
   d.type = r.type;
   d.priority = r.priority;
-  d.li = r.li;
-  d.ptt = r.ptt;
-  d.bss = r.bss;
-  d.vad_rx = r.vad_rx;
-  d.vad_tx = r.vad_tx;
-  d.sql = r.sql;
-  d.sh = r.sh;
-  d.pwr = r.pwr;
-  d.rv = r.rv;
-  d.resv = r.resv;
-  d.selcall = r.selcall;
   const int t = r.type;
-  const bool all = isDefaultInitCommand(t);
-  if (all || t == WM_CHAN) {
-    d.channel = r.channel;
-    d.frequency = r.frequency;
-    d.rte = r.rte;
-    d.squelshe = r.squelshe;
-  }
-  if (all || t == WM_SELECT_RC_CHAN) {
-    d.remote_no = r.remote_no;
-    d.remote_ch = r.remote_ch;
-  }
+  const bool all = applyWorkstationReport(d, r);
   // The holder a transmission report names, not the sender.
   if (t == WM_TRANS || t == WM_SEL_CALL_TRANS) {
     d.session_addr = r.session_addr;
     d.session_ssrc = r.session_ssrc;
-  }
-  if (all || t == WM_RADIO_QUALITY) d.quality = r.quality;
-  if (all || t == WM_STANDBY) {
-    d.standby_state_channel = r.standby_state_channel;
-    d.standby_group = r.standby_group;
-    d.standby_state_receiver = r.standby_state_receiver;
   }
   return all ? -1 : 0;
 }
