@@ -50,9 +50,10 @@ struct Element {
   int length() const { return id[1]; }
   const unsigned char* contents() const { return id + 2; }
   // The end of the contents the element claims, cut at the frame's end.
+  // Compared as a count: a claimed end past the frame is never formed, as
+  // it could wrap past the top of a 32-bit address space.
   const unsigned char* end() const {
-    const unsigned char* e = id + 2 + length();
-    return e < frame_end ? e : frame_end;
+    return frame_end - contents() > length() ? contents() + length() : frame_end;
   }
   bool has(const unsigned char* p) const { return p < frame_end; }
 };
@@ -488,7 +489,9 @@ void dlogframe(const unsigned char* frame, int length, int direction, char* buf,
     out.printf(")\n");
   } else {
     out.printf("IFrame tei = %d\n", tei);
-    l3 = frame + 4;
+    // A three-octet frame has no fourth: its end stands for the missing
+    // layer 3 rather than a pointer past it.
+    l3 = length > 4 ? frame + 4 : end;
     l3size = length - 4;
   }
   if (l3 && l3 >= end) {

@@ -47,6 +47,7 @@ TEST(DLogFrame, FramesAndAddresses) {
       {"00 81 01 05", 0, " 00 81 01 05\nframe user->network SFrame tei = 64 (01 05 )\n"},
       {"02 01 7F", 0, " 02 01 7F\nframe user->network SFrame tei = 0 (7F )\n"},
       {"00 01 00 00", 1, " 00 01 00 00\nframe network->user IFrame tei = 0\nframe too short\n"},
+      {"00 01 00", 0, " 00 01 00\nframe user->network IFrame tei = 0\nframe too short\n"},
       {"02 FF 03", 0, " 02 FF 03\nframe user->network broadcast\nframe too short\n"},
       {"10 FF 03 08", 0, " 10 FF 03 08\nframe user->network unknown sapi 4 broadcast\n"},
       {"00 FF 13 08 01", 0, " 00 FF 13 08 01\nframe user->network no UI broadcast\n"},
