@@ -29,7 +29,9 @@ HdlcSlot::HdlcSlot(const LGCP::HdlcParams& params) : hdlc(new HDLC) {
   const int given_trunk = params.get_trunk().getValue();
   address = static_cast<std::uint16_t>(params.get_address().getValue() & 0xFFFF);
   hdlc->trunk(static_cast<std::uint32_t>(given_trunk));
-  trunk = static_cast<std::uint32_t>(given_trunk - 1);
+  // Unsigned: the lowest int the controller may send has no signed
+  // predecessor.
+  trunk = static_cast<std::uint32_t>(given_trunk) - 1u;
   hdlc->logLevel(static_cast<std::uint32_t>(params.get_log().getValue()));
   // Type 1 from the start: an activation before any connection must find a
   // channel kind the controller knows.

@@ -22,7 +22,9 @@ PstnSlot::PstnSlot(const LGCP::PstnParams& params) : hdlc_(new HDLC) {
     slc_->set_emergency(static_cast<bool>(p.get_emergency()));
     add_protocol_tail(slc_);
     hdlc_->trunk(static_cast<std::uint32_t>(trunk));
-    trunk_ = static_cast<std::uint32_t>(trunk - 1);
+    // Unsigned: the lowest int the controller may send has no signed
+    // predecessor.
+    trunk_ = static_cast<std::uint32_t>(trunk) - 1u;
     kind_ = ss7;
   } else if (params.isdn_isSelected()) {
     const LGCP::IsdnParams& p = params.get_isdn();
@@ -48,7 +50,7 @@ PstnSlot::PstnSlot(const LGCP::PstnParams& params) : hdlc_(new HDLC) {
       lapd_->BindNotify(this);
       hdlc_->logLevel(log);
       hdlc_->trunk(static_cast<std::uint32_t>(trunk));
-      trunk_ = static_cast<std::uint32_t>(trunk - 1);
+      trunk_ = static_cast<std::uint32_t>(trunk) - 1u;
       if (bri) {
         lapd_->change_to_bri();
         kind_ = isdn_bri;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -302,6 +303,17 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   EXPECT_EQ(exchange(simple(13, 40, "destroy")).back(), success(13, 40));
   EXPECT_EQ(ask("mcc channels"), "") << "destroy frees the channel";
   EXPECT_EQ(exchange(simple(14, 1, "destroy")).back(), success(14, 1));
+
+  // The lowest trunk number the controller can send is taken without
+  // overflow.
+  EXPECT_EQ(exchange(command(15, 40, [](LGCP::Command& c) {
+              LGCP::HdlcParams& h = c.select_create().select_hdlcParams();
+              h.set_trunk(INT_MIN);
+              h.set_log(0);
+              h.set_address(3);
+            })).back(),
+            success(15, 40));
+  EXPECT_EQ(exchange(simple(16, 40, "destroy")).back(), success(16, 40));
 }
 
 TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {

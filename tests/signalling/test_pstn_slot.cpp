@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 
 using platform::sim::mcc;
 using testsupport::describe;
@@ -108,6 +109,20 @@ TEST_F(PstnSlotTest, PeriodicReportsAndTrunkStatusReachTheLinkOnChangeOnly) {
   EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 0);
   Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::lossBF));
   EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 1);
+
+  // The lowest trunk number the controller can send (for an ISDN link too)
+  // is taken without overflow.
+  EXPECT_EQ(say(ss7_image(7, 12, INT_MIN)), Strings{"seq 7 slot 12 success"});
+  EXPECT_EQ(say(testsupport::create_image(8, 13, [](LGCP::CreateParams& p) {
+              LGCP::IsdnParams& i = p.select_pstn().select_isdn();
+              i.set_type(LGCP::IsdnType::pri);
+              i.set_trunk(INT_MIN);
+              i.set_log(0);
+              i.set_side().select_user();
+            })),
+            Strings{"seq 8 slot 13 success"});
+  EXPECT_EQ(say(testsupport::null_command_image(9, 12, "destroy")), Strings{"seq 9 slot 12 success"});
+  EXPECT_EQ(say(testsupport::null_command_image(10, 13, "destroy")), Strings{"seq 10 slot 13 success"});
 }
 
 }  // namespace
