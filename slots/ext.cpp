@@ -58,8 +58,11 @@ void EchoFactory::Scan() {
 Slot* EchoFactory::INewSlot(LGCP::CreateParams const& params) {
   if (!params.echo_isSelected()) return nullptr;
   const unsigned bus = static_cast<unsigned>(params.get_echo().get_bus().getValue());
-  if (bus >= buses || !bus_present[bus]) return nullptr;
-  return new EchoSlot(static_cast<int>(bus) * 32 + params.get_echo().get_channel().getValue());
+  const int channel = params.get_echo().get_channel().getValue();
+  // A bus has 32 channels: any other number would name a channel of the
+  // next bus, or overflow the sum.
+  if (bus >= buses || !bus_present[bus] || channel < 0 || channel >= 32) return nullptr;
+  return new EchoSlot(static_cast<int>(bus) * 32 + channel);
 }
 
 void EchoFactory::Query(LGCP::Resources& res) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,17 @@ TEST(EchoFactory, DetectedBusesAreReportedAndServed) {
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->GetTransmitChannel(), 34);
   EXPECT_STREQ(s->GetName(), "echo");
+  // Channels outside the bus's 32: none, and no overflow of the sum.
+  for (int channel : {32, -1, INT_MAX, INT_MIN}) {
+    e.set_channel(channel);
+    EXPECT_EQ(echo.NewSlot(p), nullptr) << channel;
+  }
+  e.set_channel(31);
+  Slot* last = echo.NewSlot(p);
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(last->GetTransmitChannel(), 63);
+  last->BeforeDestroy();
+  delete last;
   e.set_bus(-1);
   EXPECT_EQ(echo.NewSlot(p), nullptr) << "bus compared unsigned";
   s->BeforeDestroy();
