@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iostream>
+#include <limits>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -403,7 +404,10 @@ void MonitoringCtl::sendSnmpBoardStatuses() {
 }
 
 void MonitoringCtl::sendSnmpEmPhoneStatus(LGCP::EmPhoneStatusParams const& p) {
-  const int index = p.get_id().getValue() + 1;
+  const int id = p.get_id().getValue();
+  // The row is one past the id: the largest id has no row to go to.
+  if (id == std::numeric_limits<int>::max()) return;
+  const int index = id + 1;
   send(emPhonePanelSoftVer, index, octets(p.get_panelSV()));
   send(emPhonePanelSoftVer + 1, index, octets(p.get_ctrlSV()));
   send(emPhonePanelSoftVer + 2, index, octets(p.get_fpgaSV()));

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <fstream>
 #include <iterator>
 
@@ -291,6 +292,15 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
   }
   EXPECT_FALSE(testsupport::eventually([&] { return ::access(srv.board("/var/monitoring/x").c_str(), F_OK) == 0; },
                                        10));
+
+  // A phone id with no successor has no row in the agents' table; its
+  // status is kept all the same.
+  ps.set_id(INT_MAX);
+  srv.ctl.send(display(12, phone));
+  EXPECT_EQ(srv.ctl.next(5000), answer(12, true));
+  EXPECT_TRUE(testsupport::eventually([&] {
+    return testsupport::file_text(srv.board("/var/monitoring/emphone2147483647")) == "P\nC\nF\n2\n2\n1\n1\n2\n";
+  }));
 
   // The controller leaves: board files go, the rest stays.
   srv.ctl.close();
