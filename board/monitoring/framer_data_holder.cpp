@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -28,7 +29,13 @@ bool update_flag(bool& field, const std::string& value) {
 }
 
 bool update_count(int& field, const std::string& value) {
-  const int v = std::atoi(value.c_str());
+  // Beyond int a counter reads as the largest int on every machine: atoi
+  // would keep its low bits with a 64-bit long and saturate with a 32-bit
+  // one.
+  const long long n = std::strtoll(value.c_str(), nullptr, 10);
+  const int v = n > std::numeric_limits<int>::max()   ? std::numeric_limits<int>::max()
+                : n < std::numeric_limits<int>::min() ? std::numeric_limits<int>::min()
+                                                      : static_cast<int>(n);
   if (v == field) return false;
   field = v;
   return true;

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <fstream>
 #include <sstream>
 
@@ -50,6 +51,11 @@ TEST(FramerDataHolder, ParsesTheDriverText) {
   EXPECT_EQ(f.negativeSlips(), 12);
   EXPECT_EQ(f.positiveSlips(), 7);
   EXPECT_FALSE(f.setFramerStatus(text));
+  // Counters beyond int read as the largest int, on 32 and 64 bits alike.
+  auto many = bytes("Receive Slip Negative   : 4294967297\nReceive Slip Positive   : 2147483648\n");
+  EXPECT_TRUE(f.setFramerStatus(many));
+  EXPECT_EQ(f.negativeSlips(), INT_MAX);
+  EXPECT_EQ(f.positiveSlips(), INT_MAX);
   auto up = bytes("Current state           : Multiframe\n");
   EXPECT_TRUE(f.setFramerStatus(up));
   EXPECT_TRUE(f.connected());
