@@ -1,9 +1,12 @@
 #include "runtime/ini_file.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <istream>
 #include <iterator>
+#include <limits>
 #include <ostream>
 #include <sstream>
 
@@ -25,8 +28,15 @@ bool SubKey::GetBool(bool def) const {
 void SubKey::SetBool(bool v) { mValue = v ? "yes" : "no"; }
 
 int SubKey::GetInt(int def) const {
-  int v;
-  return std::sscanf(mValue.c_str(), "%d", &v) == 1 ? v : def;
+  // Read as "%d" reads, but a number beyond int is no value: "%d" would
+  // keep its low bits with a 64-bit long and saturate with a 32-bit one.
+  const char* text = mValue.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text, &end, 10);
+  if (end == text || errno == ERANGE || v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
+    return def;
+  return static_cast<int>(v);
 }
 
 void SubKey::SetInt(int v) { mValue = std::to_string(v); }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -143,7 +144,10 @@ TEST(IniFile, TypedAccess) {
     int as_bool;  // -1: the default
     int as_int;   // -1: the default
   } cases[] = {{"on", 1, -1}, {"off", 0, -1}, {"TRUE", -1, -1}, {"1", 1, 1},
-               {"12ab", -1, 12}, {"0x10", -1, 0}, {"-7", -1, -7}};
+               {"12ab", -1, 12}, {"0x10", -1, 0}, {"-7", -1, -7},
+               // Beyond int: the default, on 32 and 64 bits alike.
+               {"2147483647", -1, 2147483647}, {"2147483648", -1, -1}, {"4294967297", -1, -1},
+               {"-2147483648", -1, INT_MIN}, {"-2147483649", -1, -1}, {"99999999999999999999", -1, -1}};
   for (const auto& c : cases) {
     v.GetStr() = c.text;
     EXPECT_EQ(v.GetBool(false), c.as_bool == 1) << c.text;
