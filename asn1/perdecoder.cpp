@@ -54,7 +54,8 @@ bool PERDecoder::decodeBitMap(std::vector<char>& bitmap, unsigned nbits) {
 }
 
 bool PERDecoder::decodeBitMap(unsigned char* bitmap, unsigned bytes, unsigned nbits) {
-  if (getBitsLeft() < nbits || bytes < (static_cast<unsigned long>(nbits) + 7) / 8) return false;
+  // nbits + 7 in 64 bits: a long of 32 bits would let it wrap to 0 octets.
+  if (getBitsLeft() < nbits || bytes < (static_cast<unsigned long long>(nbits) + 7) / 8) return false;
   // Up to four octets per read.
   unsigned i = 0;
   while (nbits > 0) {
