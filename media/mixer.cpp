@@ -91,9 +91,14 @@ MixerSlot* Mixer::New(LGCP::MixerInParams const& params) {
   if (params.summator_isPresent()) {
     LGCP::MixerChannel const& sum = params.get_summator();
     if (sum.tdm_isSelected()) {
+      // An input its summator refused would be answered as made and be
+      // heard nowhere: no slot.
+      if (add(tdm(sum.get_tdm().getValue()), tdm(channel), full_weight) < 0) {
+        delete in;
+        return nullptr;
+      }
       in->summatorSet = true;
       in->summator = sum.get_tdm().getValue();
-      add(tdm(in->summator), tdm(channel), full_weight);
     } else {
       // Only a TDM channel of the unit can sum the input; anything else
       // would name an output that does not exist. The input is made, but
@@ -103,7 +108,13 @@ MixerSlot* Mixer::New(LGCP::MixerInParams const& params) {
   }
   if (params.ecm_isPresent()) {
     LGCP::EchoCancelMode const& ecm = params.get_ecm();
-    in->echoCancel(ecm.get_ec() || ecm.get_es());
+    if (!in->echoCancel(ecm.get_ec() || ecm.get_es())) {
+      // Refused like a summator that failed: nothing of it stays in a mix.
+      if (in->summator >= 0)
+        record_request(mixer::MIX_RX_REMOVE, tdm(in->summator), tdm(channel), 0);
+      delete in;
+      return nullptr;
+    }
   }
   Register(in);
   return in;

@@ -6,10 +6,10 @@ namespace Mixer {
 
 namespace {
 
-void delays(Hardware::DSProcReceiver& r, LGCP::Delays const& d) {
+bool delays(Hardware::DSProcReceiver& r, LGCP::Delays const& d) {
   const std::uint32_t rx = d.rx_isPresent() ? static_cast<std::uint32_t>(d.get_rx().getValue()) : 0;
   const std::uint32_t tx = d.tx_isPresent() ? static_cast<std::uint32_t>(d.get_tx().getValue()) : 0;
-  r.configureDelays(rx, tx);
+  return r.configureDelays(rx, tx);
 }
 
 }  // namespace
@@ -58,18 +58,11 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
   if (p.sd_params_isSelected()) return configureSD();
   if (p.iva_enable_isSelected()) return enableIVA(p.get_iva_enable());
   if (p.iva_params_isSelected()) return configureIVA(p.get_iva_params());
-  if (p.rx_gain_isSelected()) {
-    configureRxGain(static_cast<std::int8_t>(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
-    return true;
-  }
-  if (p.tone_filter_isSelected()) {
-    configureToneFilter(p.get_tone_filter());
-    return true;
-  }
-  if (p.delays_isSelected()) {
-    delays(dsp, p.get_delays());
-    return true;
-  }
+  // What the DSP refused is answered as refused.
+  if (p.rx_gain_isSelected())
+    return configureRxGain(static_cast<std::int8_t>(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
+  if (p.tone_filter_isSelected()) return configureToneFilter(p.get_tone_filter());
+  if (p.delays_isSelected()) return delays(dsp, p.get_delays());
   return false;
 }
 
@@ -102,25 +95,15 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
   if (p.sd_params_isSelected()) return configureSD();
   if (p.dtmf_reject_disable_isSelected()) return enableDTMFReject(false);
   if (p.iva_enable_isSelected()) return enableIVA(p.get_iva_enable());
-  if (p.tone_filter_isSelected()) {
-    configureToneFilter(p.get_tone_filter());
-    return true;
-  }
+  if (p.tone_filter_isSelected()) return configureToneFilter(p.get_tone_filter());
   if (p.tone_gen_enable_isSelected()) {
     LGCP::ToneGenerator const& g = p.get_tone_gen_enable();
     disableToneGenerator(false);
-    enableToneGenerator(static_cast<std::uint16_t>(g.get_freq().getValue()), 0,
-                        static_cast<std::uint16_t>(g.get_amp().getValue()), 0);
-    return true;
+    return enableToneGenerator(static_cast<std::uint16_t>(g.get_freq().getValue()), 0,
+                               static_cast<std::uint16_t>(g.get_amp().getValue()), 0);
   }
-  if (p.tone_gen_disable_isSelected()) {
-    disableToneGenerator(true);
-    return true;
-  }
-  if (p.delays_isSelected()) {
-    delays(dsp, p.get_delays());
-    return true;
-  }
+  if (p.tone_gen_disable_isSelected()) return disableToneGenerator(true);
+  if (p.delays_isSelected()) return delays(dsp, p.get_delays());
   return false;
 }
 

@@ -103,7 +103,13 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& params) {
   }
 
   RtpSlot* slot = new RtpSlot(info.tdm, dev, session);
+  // An echo canceller the DSP refused is no slot: the session ends with it,
+  // before the peer hears of it.
+  if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor() && !slot->echoCancel(rtp.get_echo().get_canceller())) {
+    std::cerr << ext::header(this) << "rtp do not created: echo canceller refused" << std::endl;
+    delete slot;
+    return nullptr;
+  }
   slot->startRTPC(sock, RtpSetup::RtcpPeer(session, rtp));
-  if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor()) slot->echoCancel(rtp.get_echo().get_canceller());
   return slot;
 }

@@ -226,17 +226,10 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& req) {
   if (req.pd_disable_isSelected()) return disablePD();
   if (req.encoder_mode_isSelected()) return ChangeCodec(false, req.get_encoder_mode());
   if (req.decoder_mode_isSelected()) return ChangeCodec(true, req.get_decoder_mode());
-  if (req.rx_gain_isSelected()) {
-    configureRxGain(static_cast<std::int8_t>(req.get_rx_gain().get_gainDB().getValue() & 0xFF));
-    return true;
-  }
-  if (req.tone_filter_isSelected()) {
-    configureToneFilter(req.get_tone_filter());
-    return true;
-  }
-  if (req.selcal_isSelected()) {
-    translateSelcal(req.get_selcal());
-    return true;
-  }
+  // What the DSP refused is answered as refused.
+  if (req.rx_gain_isSelected())
+    return configureRxGain(static_cast<std::int8_t>(req.get_rx_gain().get_gainDB().getValue() & 0xFF));
+  if (req.tone_filter_isSelected()) return configureToneFilter(req.get_tone_filter());
+  if (req.selcal_isSelected()) return translateSelcal(req.get_selcal());
   return false;
 }

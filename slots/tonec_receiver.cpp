@@ -145,8 +145,8 @@ void TonecReceiver::cancelAudibleCall() {
   enableToneGenerator(0, 0, 0, 0);
 }
 
-void TonecReceiver::translateSelcal(TERM::SelcalCommand const& cmd) {
-  TonecReceiverService::instance().translateSelcal(*this, cmd);
+bool TonecReceiver::translateSelcal(TERM::SelcalCommand const& cmd) {
+  return TonecReceiverService::instance().translateSelcal(*this, cmd);
 }
 
 void TonecReceiver::CleanBeforeDestroy() {
@@ -284,12 +284,12 @@ bool TonecReceiverService::configureIVA(TonecReceiver& r, LGCP::IVAParams const&
   return true;
 }
 
-void TonecReceiverService::translateSelcal(TonecReceiver& r, TERM::SelcalCommand const& cmd) {
+bool TonecReceiverService::translateSelcal(TonecReceiver& r, TERM::SelcalCommand const& cmd) {
   const std::uint32_t ts = r.tonec_timeslot();
   const std::string& signs = cmd.get_signs();
   if (signs.size() < 4) {
     std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << " incorect signs:" << signs << std::endl;
-    return;
+    return false;
   }
   std::uint8_t rec[dtmf::SELCAL_SIZE] = {};
   put32(rec, 0, ts);
@@ -298,7 +298,9 @@ void TonecReceiverService::translateSelcal(TonecReceiver& r, TERM::SelcalCommand
   if (platform::dev_ioctl(fd.lowlevel_fd(), dtmf::SELCAL_DIAL, rec) < 0) {
     const int e = errno;
     std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << FailTail{e} << std::endl;
+    return false;
   }
+  return true;
 }
 
 void TonecReceiverService::dispatch(const std::uint8_t* rec) {

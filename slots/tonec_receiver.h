@@ -61,7 +61,8 @@ class TonecReceiver {
   void activateAudibleCall();
   void cancelAudibleCall();
 
-  void translateSelcal(TERM::SelcalCommand const& cmd);
+  // False when nothing was dialled (signs too short, the unit refused).
+  bool translateSelcal(TERM::SelcalCommand const& cmd);
 
   // Switches off what this receiver switched on; the owning slot calls it
   // before it goes.
@@ -113,7 +114,7 @@ class TonecReceiverService : public UnitService {
                            std::uint16_t amp2);
   bool configureIVA(TonecReceiver& r, LGCP::IVAParams const& params);
   bool enableIVA(TonecReceiver& r, bool on);
-  void translateSelcal(TonecReceiver& r, TERM::SelcalCommand const& cmd);
+  bool translateSelcal(TonecReceiver& r, TERM::SelcalCommand const& cmd);
 
  private:
   TonecReceiverService();

@@ -197,6 +197,81 @@ TEST_F(MixerSlots, UnitsSlotsMixesAndReceivers) {
   EXPECT_EQ(extra(), Strings{});
 }
 
+TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
+  ASSERT_EQ(sim("mixer add 0 32 64"), "");
+  Strings units;
+  EXPECT_EQ(query(1, units), Strings{"seq 1 success"});
+  EXPECT_EQ(ask(out_image(2, 40, 0, {3})), Strings{"seq 2 slot 40 success"});
+  mixer_log();
+
+  // An input its summator refused is no slot; the number stays free and the
+  // same create succeeds once the unit takes it.
+  ASSERT_EQ(sim("mixer fail add 1"), "");
+  EXPECT_EQ(ask(in_image(3, 41, 0, {4}, {3})), Strings{"seq 3 slot 41 error insufficientResources"});
+  EXPECT_EQ(mix(0, 3), Strings{"0/3:32767"});
+  EXPECT_EQ(ask(in_image(4, 41, 0, {4}, {3})), Strings{"seq 4 slot 41 success"});
+  EXPECT_EQ(mix(0, 3), (Strings{"0/3:32767", "0/4:32767"}));
+  // An echo canceller the tone unit refused: no slot, and the summing it
+  // was given is taken back.
+  const auto echo_in = [](int seq) {
+    LGCP::CreateParams p;
+    LGCP::MixerInParams& m = p.select_mixerIn();
+    m.set_unit(0);
+    set_channel(m.set_channel(), {5});
+    set_channel(m.set_summator(), {3});
+    LGCP::EchoCancelMode& e = m.set_ecm();
+    e.set_ec(true);
+    e.set_es(false);
+    return create(seq, 42, p);
+  };
+  ASSERT_EQ(sim("dtmf fail CHANNEL_LMS_ON 5 1"), "");
+  EXPECT_EQ(ask(echo_in(5)), Strings{"seq 5 slot 42 error insufficientResources"});
+  EXPECT_EQ(mix(0, 3), (Strings{"0/3:32767", "0/4:32767"}));
+  EXPECT_EQ(ask(echo_in(6)), Strings{"seq 6 slot 42 success"});
+  EXPECT_EQ(mix(0, 3), (Strings{"0/3:32767", "0/4:32767", "0/5:32767"}));
+
+  // Driver requests the DSP refused are answered as refused; each one
+  // succeeds again once the failure is cleared.
+  using Fill = std::function<void(LGCP::IoctlParams&)>;
+  const Fill gain = [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-6); };
+  const Fill filter = [](LGCP::IoctlParams& p) {
+    LGCP::ToneFilter& f = p.select_tone_filter();
+    f.set_freq(2100);
+    f.set_enable(true);
+    f.set_duration_th_msec(40);
+    f.set_det_level_dB(-30);
+  };
+  const Fill delay = [](LGCP::IoctlParams& p) { p.select_delays().set_rx(20); };
+  const Fill tone_on = [](LGCP::IoctlParams& p) {
+    LGCP::ToneGenerator& g = p.select_tone_gen_enable();
+    g.set_freq(1000);
+    g.set_amp(5000);
+  };
+  const Fill tone_off = [](LGCP::IoctlParams& p) { p.select_tone_gen_disable(); };
+  ASSERT_EQ(sim("dsp fail DSPROC_CONFIGURE 5"), "");
+  ASSERT_EQ(sim("dtmf fail DTMF_DIAL 5"), "");
+  EXPECT_EQ(ask({ioctl(7, 41, gain), ioctl(8, 41, filter), ioctl(9, 41, delay), ioctl(10, 40, filter),
+                 ioctl(11, 40, delay), ioctl(12, 40, tone_on), ioctl(13, 40, tone_off)},
+                7),
+            (Strings{"seq 7 slot 41 error unsupported", "seq 8 slot 41 error unsupported",
+                     "seq 9 slot 41 error unsupported", "seq 10 slot 40 error unsupported",
+                     "seq 11 slot 40 error unsupported", "seq 12 slot 40 error unsupported",
+                     "seq 13 slot 40 error unsupported"}));
+  ASSERT_EQ(sim("dsp fail DSPROC_CONFIGURE 0"), "");
+  ASSERT_EQ(sim("dtmf fail DTMF_DIAL 0"), "");
+  EXPECT_EQ(ask({ioctl(14, 41, gain), ioctl(15, 41, filter), ioctl(16, 41, delay), ioctl(17, 40, filter),
+                 ioctl(18, 40, delay), ioctl(19, 40, tone_on), ioctl(20, 40, tone_off)},
+                7),
+            (Strings{"seq 14 slot 41 success", "seq 15 slot 41 success", "seq 16 slot 41 success",
+                     "seq 17 slot 40 success", "seq 18 slot 40 success", "seq 19 slot 40 success",
+                     "seq 20 slot 40 success"}));
+
+  EXPECT_EQ(ask({destroy(21, 42), destroy(22, 41), destroy(23, 40)}, 3),
+            (Strings{"seq 21 slot 42 success", "seq 22 slot 41 success", "seq 23 slot 40 success"}));
+  EXPECT_EQ(mix(0, 3), Strings{});
+  EXPECT_EQ(extra(), Strings{});
+}
+
 TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   ASSERT_EQ(sim("mixer add 0 32 64"), "");
   ASSERT_EQ(sim("mixer add 1 16 48"), "");

@@ -298,6 +298,16 @@ TEST_F(RtpSlots, ToneDetectionAndEchoCanceller) {
   ASSERT_EQ(made.size(), 3u);
   EXPECT_EQ(sim("dtmf log"), "");
   EXPECT_EQ(ask(destroy(2, 11)), Strings{"seq 2 slot 11 success"});
+  // A canceller the tone unit refused: no slot, its session closed, and
+  // nothing reached the peer.
+  while (!peer.receive(100).empty()) {
+  }
+  EXPECT_EQ(sim("dtmf fail CHANNEL_LMS_ON 5 1"), "");
+  EXPECT_EQ(ask(create(3, 11, echo(true))), Strings{"seq 3 slot 11 error insufficientResources"});
+  EXPECT_TRUE(srv().wait_log("rtp do not created: echo canceller refused\n")) << srv().log();
+  EXPECT_TRUE(none_open());
+  EXPECT_EQ(peer.receive(100), "");
+  sim("dtmf log");
   made = ask(create(3, 11, echo(true)), 3);
   ASSERT_EQ(made.size(), 3u);
   const std::string t = std::to_string(channel_of(made[1]));
@@ -314,6 +324,27 @@ TEST_F(RtpSlots, ToneDetectionAndEchoCanceller) {
   EXPECT_EQ(ask(ioctl(5, 11, [](LGCP::IoctlParams& i) { i.select_vad_enable(true); })),
             Strings{"seq 5 slot 11 success"});
   EXPECT_NE(sim("dsp log").find("DSPROC_ENABLE " + t + " "), std::string::npos);
+  // Requests the units refused are answered as refused.
+  EXPECT_EQ(sim("dsp fail DSPROC_CONFIGURE 5 2"), "");
+  EXPECT_EQ(sim("dtmf fail SELCAL_DIAL 5 1"), "");
+  EXPECT_EQ(ask({ioctl(20, 11, [](LGCP::IoctlParams& i) { i.select_rx_gain().set_gainDB(-6); }),
+                 ioctl(21, 11,
+                       [](LGCP::IoctlParams& i) {
+                         LGCP::ToneFilter& f = i.select_tone_filter();
+                         f.set_freq(2100);
+                         f.set_enable(true);
+                         f.set_duration_th_msec(40);
+                         f.set_det_level_dB(-30);
+                       }),
+                 ioctl(22, 11, [](LGCP::IoctlParams& i) { i.select_selcal().set_signs("ABCD"); }),
+                 ioctl(23, 11, [](LGCP::IoctlParams& i) { i.select_selcal().set_signs("ABC"); }),
+                 ioctl(24, 11, [](LGCP::IoctlParams& i) { i.select_rx_gain().set_gainDB(-6); }),
+                 ioctl(25, 11, [](LGCP::IoctlParams& i) { i.select_selcal().set_signs("ABCD"); })},
+                6),
+            (Strings{"seq 20 slot 11 error unsupported", "seq 21 slot 11 error unsupported",
+                     "seq 22 slot 11 error unsupported", "seq 23 slot 11 error unsupported",
+                     "seq 24 slot 11 success", "seq 25 slot 11 success"}));
+  EXPECT_EQ(sim("dtmf log"), "SELCAL_DIAL " + t + " 12000 65 66 67 68\nSELCAL_DIAL " + t + " 12000 65 66 67 68");
 
   // Destroyed: the detectors it switched on go off with it.
   EXPECT_EQ(ask(destroy(6, 11)), Strings{"seq 6 slot 11 success"});
