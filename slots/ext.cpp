@@ -12,8 +12,10 @@ bool ExtSlot::IBeforeDestroy() {
 }
 
 bool ExtSlot::IActivate(TERM::TermActivateParams const&) {
+  // A receive channel the switch could not drive stays closed: the
+  // activation is refused, not announced.
+  if (!HwMux::instance().Disconnect(rx)) return false;
   OnChangeInputStream(true);
-  HwMux::instance().Disconnect(rx);
   return true;
 }
 

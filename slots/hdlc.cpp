@@ -104,9 +104,16 @@ bool HDLC::activate() {
 
   // Transmit: the controller channel drives the line; receive: the line
   // feeds the controller channel.
+  // A line channel not known yet (-1) is wired later. A wiring the switch
+  // refused carries no frame: the channel is closed again (which frees it)
+  // and the owner hears of the failure.
   HwMux& mux = HwMux::instance();
-  mux.Connect(channel, params_.type == 2 ? params_.tdm2 : params_.tdm);
-  mux.Connect(params_.tdm, channel);
+  const int line_out = params_.type == 2 ? params_.tdm2 : params_.tdm;
+  if ((line_out >= 0 && !mux.Connect(channel, line_out)) || (params_.tdm >= 0 && !mux.Connect(params_.tdm, channel))) {
+    std::cerr << ext::header(this) << "switch connect fail for controller channel " << channel << std::endl;
+    platform::dev_close(fd);
+    return false;
+  }
 
   m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
   m_event.Schedule(Fd(fd), POLLIN | POLLOUT);

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <functional>
 #include <memory>
@@ -218,7 +219,15 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   // slot opens a channel and wires it both ways; the queued packages go out
   // in order with consecutive sequence numbers.
   EXPECT_EQ(exchange(testsupport::trunk_image(4, 1, 1, 5)).back(), success(4, 1));
-  EXPECT_EQ(exchange(command(5, 40, [](LGCP::Command& c) { c.select_connect(1); })).back(), success(5, 40));
+  // A switch that refuses the wiring: the channel is given back and the
+  // slot reported deactivated; an activation then wires it.
+  EXPECT_EQ(ask("hal fail connect 5 1"), "");
+  r = exchange(command(5, 40, [](LGCP::Command& c) { c.select_connect(1); }));
+  EXPECT_NE(std::find(r.begin(), r.end(), "40 00 28 86 00"), r.end());
+  EXPECT_EQ(r.back(), success(5, 40));
+  EXPECT_EQ(ask("mcc channels"), "");
+  EXPECT_TRUE(srv->wait_log("switch connect fail for controller channel ")) << srv->log();
+  EXPECT_EQ(exchange(simple(50, 40, "activate")).back(), success(50, 40));
   auto ch = channels();
   ASSERT_EQ(ch.size(), 1u);
   const int ts = timeslot_of(ch[0]);

@@ -133,6 +133,15 @@ TEST_F(ChannelSlots, MendedEdges) {
   EXPECT_EQ(hal("get 8322"), "connected 69");
   EXPECT_EQ(ask(connect_image(12, 8, 4)), Strings{"seq 12 slot 8 success"});
   EXPECT_EQ(hal("get 8322"), "connected 1");
+
+  // An activation whose idle byte the switch refused is refused and not
+  // announced: the receive side stays closed until an activation succeeds.
+  EXPECT_EQ(ask(ext_image(13, 11, 9, 10), 2), (Strings{"seq 13 slot 11 success", "slot 11 transmitter active 8201"}));
+  EXPECT_EQ(hal("fail write 5 1"), "");
+  EXPECT_EQ(ask(activate_image(14, 11)), Strings{"seq 14 slot 11 error unsupported"});
+  EXPECT_EQ(ask(connect_image(15, 3, 11)), Strings{"seq 15 slot 3 error connectFail"});
+  EXPECT_EQ(ask(activate_image(16, 11), 2), (Strings{"slot 11 receiver active 8202", "seq 16 slot 11 success"}));
+  EXPECT_EQ(hal("get 8202"), "byte 213");
   EXPECT_EQ(extra(), Strings{});
 }
 
