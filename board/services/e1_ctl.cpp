@@ -110,9 +110,13 @@ void E1Ctl::SendStatus() {
 }
 
 bool E1Ctl::OnCommand(LGCP::Command const& cmd) {
+  // A clock mode or CAS command the board could not take is not reported
+  // as done; driver failures of a CAS command still come in its signal.
   if (cmd.trunkCfg_isSelected()) {
-    TrunkCfg(cmd.get_trunkCfg());
-    Success();
+    if (TrunkCfg(cmd.get_trunkCfg()))
+      Success();
+    else
+      Error(LGCP::ErrorCause::internal);
     return true;
   }
   if (!cmd.ioctl_isSelected()) return false;
@@ -121,31 +125,38 @@ bool E1Ctl::OnCommand(LGCP::Command const& cmd) {
     Error(LGCP::ErrorCause::unsupported);
     return true;
   }
-  Cas(cmd.get_ioctl());
-  Success();
+  if (Cas(cmd.get_ioctl()))
+    Success();
+  else
+    Error(LGCP::ErrorCause::internal);
   return true;
 }
 
-void E1Ctl::TrunkCfg(LGCP::TrunkCfg const& cfg) {
+bool E1Ctl::TrunkCfg(LGCP::TrunkCfg const& cfg) {
   const int trunk = cfg.get_trunk().getValue();
-  if (trunk < 0) return;
+  if (trunk < 0) return true;
   // The mask has bits for trunks 0 to 31 only.
   const std::uint32_t bit = trunk < 32 ? (std::uint32_t(1) << trunk) : 0;
+  const std::uint32_t before = tclk_;
   if (cfg.get_mode().asInt() == LGCP::TrunkMode::slave)
     tclk_ |= bit;
   else
     tclk_ &= ~bit;
-  WriteTclk();
+  if (WriteTclk()) return true;
+  // Refused: a later write must not carry this trunk's mode.
+  tclk_ = before;
+  return false;
 }
 
-void E1Ctl::WriteTclk() {
-  if (!OpenMaintenance()) return;
+bool E1Ctl::WriteTclk() {
+  if (!OpenMaintenance()) return false;
   if (platform::dev_ioctl(maint_, maintenance::E1_TCLK_MASK, ByValue(tclk_)) != 0) {
     Errno e;
     std::cerr << header << "fail to set TCLK [cause=" << e << "]" << std::endl;
-    return;
+    return false;
   }
   std::clog << header << "TCLT = 0x" << std::hex << tclk_ << std::dec << std::endl;
+  return true;
 }
 
 void E1Ctl::select_source(int source) {
@@ -166,24 +177,26 @@ void E1Ctl::SendCASSignal(int path, int timeslot, int rx, int tx) {
 
 void E1Ctl::SendCASTrunkStatus(int trunk, int result) { SendCASSignal(trunk, 0, result, 0); }
 
-void E1Ctl::Cas(LGCP::IoctlParams const& params) {
-  if (!OpenCas() || !params.cas_isSelected()) return;
+bool E1Ctl::Cas(LGCP::IoctlParams const& params) {
+  if (!OpenCas()) return false;
+  if (!params.cas_isSelected()) return true;
   const LGCP::CasCommand& c = params.get_cas();
   const int path = c.get_channel().get_path().getValue();
   const int timeslot = c.get_channel().get_timeslot().getValue();
-  if (path < 0 || path >= trunks) return;
+  if (path < 0 || path >= trunks) return true;
   const LGCP::CasCommandSignal& cmd = c.get_cmd();
   if (cmd.open_isSelected()) {
     CasOpen(path, timeslot, cmd.get_open().getValue());
-    return;
+    return true;
   }
-  if (!open_[path]) return;
+  if (!open_[path]) return true;
   if (cmd.set_isSelected())
     CasSet(path, timeslot, cmd.get_set().getValue());
   else if (cmd.get_isSelected())
     CasGet(path, timeslot);
   else if (cmd.close_isSelected())
     CasClose(path, timeslot);
+  return true;
 }
 
 void E1Ctl::CasOpen(int path, int timeslot, int value) {

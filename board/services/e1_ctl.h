@@ -48,9 +48,11 @@ class E1Ctl : public CtrlSrv::Service {
   bool OpenMaintenance();
   bool OpenCas();
   void SendStatus();
-  void TrunkCfg(LGCP::TrunkCfg const& cfg);
-  void WriteTclk();
-  void Cas(LGCP::IoctlParams const& params);
+  // False when the mask could not be written (it stays as it was).
+  bool TrunkCfg(LGCP::TrunkCfg const& cfg);
+  bool WriteTclk();
+  // False when the CAS device is not there: nothing was done.
+  bool Cas(LGCP::IoctlParams const& params);
   void CasOpen(int path, int timeslot, int value);
   void CasSet(int path, int timeslot, int value);
   void CasGet(int path, int timeslot);

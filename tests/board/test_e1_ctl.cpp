@@ -82,12 +82,15 @@ TEST_F(E1CtlTest, ConnectReportsEveryTrunkAtOnceThenEverySecond) {
 TEST_F(E1CtlTest, WithoutTheMaintenanceDeviceNothingIsReportedOrWritten) {
   sim("e1 fail open 2");
   make();
-  EXPECT_EQ(ask(trunk_image(1, 2, true)), Strings{"success"});
+  // A mode that could not be written is refused, and not kept for later.
+  EXPECT_EQ(ask(trunk_image(1, 2, true)), Strings{"error internal"});
   EXPECT_EQ(received(2000), Strings());
   EXPECT_EQ(sim("e1 tclk"), "mask 0x0 writes 0");
   // Tried again on every use.
   sim("e1 fail open 0");
   EXPECT_EQ(received(1000), all_normal());
+  EXPECT_EQ(ask(trunk_image(1, 0, true)), Strings{"success"});
+  EXPECT_EQ(sim("e1 tclk"), "mask 0x1 writes 1");
 }
 
 TEST_F(E1CtlTest, TrunkModesSetAndClearTheirBitInTheTransmitClockMask) {
@@ -109,12 +112,15 @@ TEST_F(E1CtlTest, TrunkModesSetAndClearTheirBitInTheTransmitClockMask) {
   }
   EXPECT_TRUE(cap.has(cap.log(), "E1: TCLT = 0x4"));
   EXPECT_TRUE(cap.has(cap.log(), "E1: TCLT = 0x80000001"));
+  // A refused write is answered as refused; the mask stays as it was.
   sim("e1 fail tclk 5 1");
-  EXPECT_EQ(ask(trunk_image(1, 3, true)), Strings{"success"});
+  EXPECT_EQ(ask(trunk_image(1, 3, true)), Strings{"error internal"});
   EXPECT_TRUE(cap.has(cap.err(), "E1: fail to set TCLK [cause=Input/output error]"));
+  EXPECT_EQ(ask(trunk_image(1, 4, false)), Strings{"success"});
+  EXPECT_EQ(sim("e1 tclk"), "mask 0x80000001 writes 8");
   // Every trunk is master again after a reconnect.
   reconnect();
-  EXPECT_EQ(sim("e1 tclk"), "mask 0x0 writes 8");
+  EXPECT_EQ(sim("e1 tclk"), "mask 0x0 writes 9");
 }
 
 TEST_F(E1CtlTest, CasCommandsAndTheSignalsTheyCause) {
@@ -179,12 +185,12 @@ TEST_F(E1CtlTest, CasCommandsThatSendNothing) {
             Strings{"error unsupported"});
 }
 
-TEST_F(E1CtlTest, WithoutTheCasDeviceCommandsSucceedAndTheOpenIsRetried) {
+TEST_F(E1CtlTest, WithoutTheCasDeviceCommandsAreRefusedAndTheOpenIsRetried) {
   sim("cas fail open 2");
   make();
   received();
   EXPECT_FALSE(e1->cas_open());
-  EXPECT_EQ(cas(1, 5, "open", 1), Strings{"success"});
+  EXPECT_EQ(cas(1, 5, "open", 1), Strings{"error internal"});
   EXPECT_EQ(sim("cas trunk 1"), "closed");
   sim("cas fail open 0");
   received(1000);
