@@ -91,16 +91,25 @@ bool RtpRadioFactory::OpenSession(LGCP::CreateRtpParams const& create, Session& 
   return false;
 }
 
-void RtpRadioFactory::StartSlot(RtpExtSlot& slot, Session& s, TERM::RtpParams const& rtp) {
+bool RtpRadioFactory::StartSlot(RtpExtSlot& slot, Session& s, TERM::RtpParams const& rtp) {
   const TERM::RtpRadioRequest& radio = rtp.get_radio();
   slot.SetRadioStatus(radio.get_status());
-  slot.startRTPC(s.sock, RtpSetup::RtcpPeer(s.params, rtp));
-  if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor()) slot.echoCancel(rtp.get_echo().get_canceller());
-  if (radio.rx_delay_isPresent() || radio.tx_delay_isPresent()) {
+  // A radio channel without the voice processing it was created with is
+  // not answered as made; the peer hears nothing of it.
+  bool ok = true;
+  if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor())
+    ok = slot.echoCancel(rtp.get_echo().get_canceller());
+  if (ok && (radio.rx_delay_isPresent() || radio.tx_delay_isPresent())) {
     const auto rx = radio.rx_delay_isPresent() ? radio.get_rx_delay().getValue() : 0;
     const auto tx = radio.tx_delay_isPresent() ? radio.get_tx_delay().getValue() : 0;
-    slot.configureDelays(static_cast<std::uint32_t>(rx), static_cast<std::uint32_t>(tx));
+    ok = slot.configureDelays(static_cast<std::uint32_t>(rx), static_cast<std::uint32_t>(tx));
   }
-  if (radio.bss_enable_isPresent()) slot.enableBSS(radio.get_bss_enable());
-  if (radio.ng_enable_isPresent()) slot.enableNG(radio.get_ng_enable());
+  if (ok && radio.bss_enable_isPresent()) ok = slot.enableBSS(radio.get_bss_enable());
+  if (ok && radio.ng_enable_isPresent()) ok = slot.enableNG(radio.get_ng_enable());
+  if (!ok) {
+    std::cerr << ext::header(this) << "rtp do not created: voice processing refused" << std::endl;
+    return false;
+  }
+  slot.startRTPC(s.sock, RtpSetup::RtcpPeer(s.params, rtp));
+  return true;
 }

@@ -54,9 +54,11 @@ class RtpRadioFactory : public SlotFactory {
   // begins the session with its channel (BSS asked for as the radio request
   // says). False after logging the refusal, with nothing left open.
   bool OpenSession(LGCP::CreateRtpParams const& create, Session& s);
-  // Stores the radio status, starts RTCP towards the peer, and applies the
-  // echo canceller and the radio request's delays, BSS and noise gate.
-  void StartSlot(RtpExtSlot& slot, Session& s, TERM::RtpParams const& rtp);
+  // Stores the radio status, applies the echo canceller and the radio
+  // request's delays, BSS and noise gate, then starts RTCP towards the peer.
+  // False (RTCP not started) when the DSP refused one of them: the caller
+  // deletes the slot.
+  bool StartSlot(RtpExtSlot& slot, Session& s, TERM::RtpParams const& rtp);
 
  private:
   const char* name;

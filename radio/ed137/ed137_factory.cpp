@@ -46,6 +46,9 @@ Slot* RtpED137Factory::INewSlot(LGCP::CreateParams const& params) {
 
   auto* slot = new RtpED137RadioGWSlot(s.info.tdm, s.dev, s.params, attach, init, radio);
   slot->setTransmissionDependOnSQU(radio.transmissionDependOnSQU);
-  StartSlot(*slot, s, rtp);
+  if (!StartSlot(*slot, s, rtp)) {
+    delete slot;
+    return nullptr;
+  }
   return slot;
 }

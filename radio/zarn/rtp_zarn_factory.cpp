@@ -59,6 +59,9 @@ Slot* RtpZARNFactory::INewSlot(LGCP::CreateParams const& params) {
     // the factory's descriptors.
     return nullptr;
   }
-  StartSlot(*slot, s, rtp);
+  if (!StartSlot(*slot, s, rtp)) {
+    delete slot;
+    return nullptr;
+  }
   return slot;
 }

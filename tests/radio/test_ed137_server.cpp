@@ -432,6 +432,23 @@ TEST_F(Ed137Server, CodecRestartAndHeaderExtensionFailures) {
   }));
   EXPECT_EQ(ask({destroy(4, 30), destroy(5, 31)}, 2), (Strings{"seq 4 slot 30 success", "seq 5 slot 31 success"}));
   EXPECT_EQ(newest_instance().substr(0, 7), "closed,");
+
+  // Voice processing the DSP refused at creation: no slot, its sessions
+  // closed, nothing sent to the ground; made once the DSP takes it.
+  while (!ground2.receive(100).empty()) {
+  }
+  const auto bss = [&](int seq) {
+    return create(seq, 32, ground2.port(), Q2,
+                  [](TERM::ED137RadioStatus&, TERM::RtpParams& r) { r.ref_radio().set_bss_enable(true); });
+  };
+  ASSERT_EQ(sim("dsp fail DSPROC_ENABLE 5 1"), "");
+  EXPECT_EQ(ask(bss(6)), Strings{"seq 6 slot 32 error insufficientResources"});
+  EXPECT_TRUE(srv().wait_log("rtp do not created: voice processing refused\n")) << srv().log();
+  EXPECT_EQ(newest_instance().substr(0, 7), "closed,");
+  EXPECT_EQ(lines("rtp sessions").back().substr(0, 7), "closed,");
+  EXPECT_EQ(ground2.receive(100), "");
+  EXPECT_GE(made(bss(7), 7, 32), 0);
+  EXPECT_EQ(ask(destroy(8, 32)), Strings{"seq 8 slot 32 success"});
   // Nothing more from either slot.
   for (const auto& f : srv().ctl.frames(2500)) ADD_FAILURE() << describe(f);
 }
