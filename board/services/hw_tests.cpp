@@ -77,8 +77,13 @@ void HwTests::Run(LGCP::BpcTestParams const& p) {
     else
       Error(LGCP::ErrorCause::busError);
   } else {
-    for (std::uint32_t ch = first_; ch < end_; ++ch) mux.Disable(static_cast<int>(ch));
+    // Every channel is tried; one the switch refused fails the run.
+    bool disabled = true;
+    for (std::uint32_t ch = first_; ch < end_; ++ch) disabled = mux.Disable(static_cast<int>(ch)) && disabled;
     platform::sleep_us(250);
-    Success();
+    if (disabled)
+      Success();
+    else
+      Error(LGCP::ErrorCause::busError);
   }
 }

@@ -43,6 +43,14 @@ TEST_F(HwTestsTest, WriteReadAndDisconnectARun) {
   EXPECT_EQ(bpc(1, 1, "disconnect", 10, 3), Strings{"success"});
   for (const char* ch : {"hal get 8330", "hal get 8331", "hal get 8332"}) EXPECT_EQ(sim(ch), "disabled");
   EXPECT_TRUE(cap.err().size() == 1) << cap.all();
+  // Channels the switch would not disable fail the run.
+  EXPECT_EQ(bpc(1, 1, "write", 10, 3), Strings{"success"});
+  sim("hal fail disable 5");
+  EXPECT_EQ(bpc(1, 1, "disconnect", 10, 3), Strings{"error busError"});
+  EXPECT_EQ(sim("hal get 8330"), "byte 103");
+  sim("hal fail disable 0");
+  EXPECT_EQ(bpc(1, 1, "disconnect", 10, 3), Strings{"success"});
+  EXPECT_EQ(sim("hal get 8330"), "disabled");
 }
 
 TEST_F(HwTestsTest, ReadChecksThePeersBytesUpToTheFirstMismatch) {
