@@ -443,7 +443,11 @@ void HdlcModemSlot::initModem() {
   r.ifr_settings.size = sizeof zero;
   r.ifr_settings.ifs_ifsu.raw_hdlc = reinterpret_cast<raw_hdlc_proto*>(&zero);
   if (platform::hdlc_ioctl(sock, SIOCWANDEV, &r) != 0) {
+    // No call can start on the interface: the controller hears of it as
+    // of a DSP modem that failed.
+    const Errno e;
     std::cerr << "SIOCWANDEV/IF_PROTO_PPP fail!" << std::endl;
+    OnAbort(e.value());
     return;
   }
   pppd_exec(name, "/usr/local/etc/ppp/ioptions");

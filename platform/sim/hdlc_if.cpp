@@ -6,10 +6,13 @@
 //   net add NAME FLAGS  -> adds (or replaces) an interface with these flags
 //   net del NAME        -> removes it
 //   net get NAME        -> "flags 0xF protocol 0xP"
+//   net fail ppp E [N]  -> switching an interface to PPP fails with errno
+//                          E: the next N times, or all until "net fail ppp 0"
 #include "platform/hdlc_if.h"
 #include "platform/program.h"
 #include "platform/paths.h"
 #include "platform/sim/control_words.h"
+#include "platform/sim/failures.h"
 
 #include <linux/if.h>
 #include <linux/sockios.h>
@@ -64,6 +67,11 @@ int fail(int e) {
   return -1;
 }
 
+sim::Failures<std::string>& failures() {
+  static sim::Failures<std::string> f;
+  return f;
+}
+
 int wandev(Iface& i, ifreq& r) {
   if_settings& s = r.ifr_settings;
   switch (s.type) {
@@ -82,6 +90,7 @@ int wandev(Iface& i, ifreq& r) {
       return 0;
     }
     case IF_PROTO_PPP:
+      if (int e = failures().take("ppp")) return fail(e);
       i.protocol = IF_PROTO_PPP;
       return 0;
     case IF_PROTO_HDLC:
@@ -114,7 +123,15 @@ std::string net_words(const sim::Args& args, std::ostream& out) {
     out << line;
     return "";
   }
-  return "usage: net add NAME FLAGS | net del NAME | net get NAME";
+  if ((args.size() == 3 || args.size() == 4) && args[0] == "fail" && args[1] == "ppp") {
+    int err = 0;
+    long long count = -1;
+    if (!sim::parse_errno(args[2], err) || (args.size() == 4 && !sim::parse_int(args[3], count)))
+      return "usage: net fail ppp ERRNO [COUNT]";
+    failures().set("ppp", err, count);
+    return "";
+  }
+  return "usage: net add NAME FLAGS | net del NAME | net get NAME | net fail ppp ERRNO [COUNT]";
 }
 
 sim::Words words("net", net_words);

@@ -509,6 +509,16 @@ TEST_F(ModemServer, DigitalDataCallOnAPointToPointInterface) {
   EXPECT_EQ(srv().sim.ask("net add hdlc0 0x11"), "");
   EXPECT_EQ(srv().sim.ask("net add hdlc1 0x11"), "");
   EXPECT_EQ(query().get_digital_modems().getValue(), 2);
+
+  // The interface refuses PPP: no call starts, and the slot is aborted
+  // with the error instead of standing silent.
+  EXPECT_EQ(srv().sim.ask("net fail ppp 5 1"), "");
+  EXPECT_EQ(ask(modem_image(12, 23, [](TERM::ModemParams& m) { add_ddm(m, {0}); })), Strings{"seq 12 slot 23 success"});
+  EXPECT_EQ(ask(connect_image(13, 7, 23), 3),
+            (Strings{"slot 23 abort 5", "slot 23 receiver active 1824", "seq 13 slot 7 success"}));
+  EXPECT_EQ(srv().sim.ask("net get hdlc0"), "flags 0x11 protocol 0x2000");
+  EXPECT_EQ(ask(destroy(14, 23)), Strings{"seq 14 slot 23 success"});
+  EXPECT_EQ(srv().sim.ask("net add hdlc0 0x11"), "");
   EXPECT_EQ(ask(destroy(11, 7)), Strings{"seq 11 slot 7 success"});
 }
 
