@@ -6,6 +6,7 @@
 #include "platform/hdlc_if.h"
 #include "platform/program.h"
 #include "runtime/errno_text.h"
+#include "runtime/fork_child.h"
 #include "slots/device_names.h"
 
 #include <arpa/inet.h>
@@ -56,22 +57,8 @@ pid_t start_child(const std::vector<std::string>& args, unsigned sleep_s, const 
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   std::fflush(nullptr);
-  // A hangup sent before the program runs must reach it, not the server's
-  // handlers that the child holds until exec: the signals wait, blocked,
-  // until the child has put back the default actions.
-  sigset_t block, old;
-  sigemptyset(&block);
-  for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGUSR2, SIGPIPE, SIGCHLD}) sigaddset(&block, sig);
-  ::sigprocmask(SIG_BLOCK, &block, &old);
-  const pid_t pid = ::fork();
-  if (pid != 0) {
-    const int e = errno;
-    ::sigprocmask(SIG_SETMASK, &old, nullptr);
-    errno = e;
-    return pid;
-  }
-  for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGUSR2, SIGPIPE, SIGCHLD}) ::signal(sig, SIG_DFL);
-  ::sigprocmask(SIG_SETMASK, &old, nullptr);
+  const pid_t pid = fork_child();
+  if (pid != 0) return pid;
   ::sleep(sleep_s);
   if (banner) {
     const std::string line = std::string(banner) + "\n";

@@ -4,6 +4,7 @@
 #include "platform/mcc.h"
 #include "platform/paths.h"
 #include "runtime/ext_output.h"
+#include "runtime/fork_child.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -129,7 +130,7 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
   argv.push_back(nullptr);
   const std::string path = platform::board_path(t38_program);
 
-  const pid_t child = ::fork();
+  const pid_t child = fork_child();
   if (child < 0) {
     platform::dev_close(fd);
     return nullptr;
