@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -114,7 +115,14 @@ void Service::Send(char const* data, int len) {
   static Profile::Point send_point("Control::Service::Send [2]");
   prepare_point.begin();
   Packet p;
-  prepare_head(p);
+  try {
+    prepare_head(p);
+  } catch (const std::bad_alloc&) {
+    // An empty pool costs this message, not the process.
+    prepare_point.end();
+    std::cerr << "Control::Service::Send() no packet buffer, message of " << len << " octets dropped." << std::endl;
+    return;
+  }
   if (len < 0 || static_cast<std::uint32_t>(len) > p.tailroom()) {
     prepare_point.end();
     std::cerr << "Control::Service::Send() message of " << len << " octets cannot be sent, dropped." << std::endl;

@@ -51,7 +51,16 @@ int Tpkt_protocol::message(Packet& p) {
 
 void Tpkt_protocol::begin_frame() {
   reassembly.clear();
-  reassembly.reserve_head(0);
+  // The peer's stream goes on whatever the pool holds: without a buffer the
+  // frame is skipped, not the process ended.
+  if (!drops.Take(reassembly)) {
+    drops.Count();
+    if (drops.ShouldLog())
+      std::cerr << *this << " packet pool empty, TPKT frame dropped (" << drops.count() << " frames dropped)"
+                << std::endl;
+    state_ = remaining ? ignore : idle;
+    return;
+  }
   if (remaining > reassembly.tailroom()) {
     std::clog << "TPKT length too big, received = " << remaining << " max = " << reassembly.tailroom() << std::endl;
     state_ = ignore;

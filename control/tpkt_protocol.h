@@ -6,8 +6,10 @@
 //
 // Received octets may come split or joined in any way; a frame that stays
 // incomplete for 3000 ms is dropped. Bad frame starts are logged and skipped
-// octet by octet until a version octet 3 comes.
+// octet by octet until a version octet 3 comes. A frame that finds the packet
+// pool empty is skipped and counted.
 #include "control/protocol.h"
+#include "runtime/packet_drops.h"
 #include "runtime/timer.h"
 
 #include <cstdint>
@@ -34,6 +36,8 @@ class Tpkt_protocol : public Protocol {
   int receive(Packet& p) override;
 
   State state() const { return state_; }
+  // Frames skipped because the packet pool was empty.
+  std::uint32_t GetDropCounter() const { return drops.count(); }
 
  private:
   void reset();
@@ -47,4 +51,5 @@ class Tpkt_protocol : public Protocol {
   Timer timer;
   State state_ = idle;
   Packet reassembly;
+  PacketDrops drops;
 };

@@ -8,7 +8,7 @@
 // Input: records of a head octet and that many bytes written by the peer
 // (the low 7 bits; with bit 7 set the loop runs after the write). The head
 // 0xFF ends the peer's sending, 0xFE empties the packet pool or gives it
-// back.
+// back, 0xFD gives one cell back.
 #include "control/control_service.h"
 #include "control/tpkt_protocol.h"
 #include "platform/clock.h"
@@ -124,6 +124,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (peer_open) ::shutdown(sv[1], SHUT_WR);
         peer_open = false;
         run_for(1);
+        continue;
+      }
+      if (head == 0xFD) {
+        if (!held.empty()) held.pop_back();
         continue;
       }
       if (head == 0xFE) {

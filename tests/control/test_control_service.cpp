@@ -72,6 +72,26 @@ TEST_F(ControlServiceTest, LinkCarriesOneMessagePerFrameBothWays) {
       << cap.all();
 }
 
+// An answer that finds the packet pool empty is dropped with its line; the
+// connection stays up and carries the next one.
+TEST_F(ControlServiceTest, SendOnAnEmptyPoolDropsTheMessageNotTheProcess) {
+  connect();
+  {
+    std::vector<Packet> hoard;
+    while (PacketPool::available() > 0) {
+      hoard.emplace_back();
+      hoard.back().reserve_head(0);
+    }
+    svc.Send("lost", 4);
+  }
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "Control::Service::Send() no packet buffer, message of 4 octets dropped."))
+      << cap.all();
+  EXPECT_TRUE(svc.IsConnected());
+  EXPECT_EQ(peer->receive(), "");
+  svc.Send("kept", 4);
+  EXPECT_EQ(peer->receive(), tpkt_frame("kept"));
+}
+
 TEST_F(ControlServiceTest, OwnerHearsOfTheEndOnceAndOnlyFromTheLoop) {
   connect();
   svc.Disconnect();

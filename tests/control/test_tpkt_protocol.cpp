@@ -90,6 +90,41 @@ TEST_F(TpktTest, SenderFramesUpToTheLargestPayloadAndRefusesLonger) {
       << cap.all();
 }
 
+// A peer's frame that begins while the packet pool is empty (the read took
+// the last buffer) is skipped and counted instead of ending the process; the
+// stream stays in step and the next frame is delivered once buffers are back.
+TEST_F(TpktTest, FrameStartingOnAnEmptyPoolIsSkippedAndCounted) {
+  const struct {
+    std::string stream;  // fed in one read holding the last free buffer
+    std::uint32_t dropped;
+  } rows[] = {
+      {std::string("\x03\x00\x00\x06\x41\x42", 6), 1},  // a frame with payload
+      {std::string("\x03\x00\x00\x04", 4), 1},          // an empty frame
+      {std::string("\x03\x00\x00\x06\x41", 5), 1},      // cut in its body
+      {frame9 + std::string("\x03\x00\x00\x04", 4), 2},  // two in one read
+  };
+  std::uint32_t total = 0;
+  for (const auto& row : rows) {
+    {
+      std::vector<Packet> hoard;
+      while (PacketPool::available() > 1) {
+        hoard.emplace_back();
+        hoard.back().reserve_head(0);
+      }
+      h.feed(row.stream);
+    }
+    total += row.dropped;
+    EXPECT_EQ(h.tpkt->GetDropCounter(), total) << testing::PrintToString(row.stream);
+    EXPECT_TRUE(h.messages.empty());
+    if (h.tpkt->state() == Tpkt_protocol::ignore) h.feed("B");  // the rest of the cut frame
+    EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::idle);
+    h.feed(frame9);
+    EXPECT_EQ(h.messages, std::vector<std::string>{five});
+    h.messages.clear();
+  }
+  EXPECT_EQ(StreamCapture::count(cap.err(), "(no name) packet pool empty, TPKT frame dropped ("), 1) << cap.all();
+}
+
 TEST_F(TpktTest, RoundTripOfRandomMessagesCutAtRandomPoints) {
   std::mt19937 rng(20001);
   for (int round = 0; round < 20; ++round) {

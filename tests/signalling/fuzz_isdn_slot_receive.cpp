@@ -13,6 +13,7 @@
 #include "platform/sim/mcc.h"
 #include "runtime/multiplexer.h"
 #include "runtime/mux_time.h"
+#include "runtime/packet.h"
 #include "runtime/timer.h"
 #include "signalling/isdn_slot.h"
 #include "slots/slots.h"
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -97,8 +99,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto a = platform::sim::mcc().allocations();
     if (!a.empty()) ts = a.back().timeslot;
   }
+  std::vector<Packet> held;
   for (std::size_t at = 1; at < size;) {
     const std::uint8_t head = data[at++];
+    if (head == 0xFF) {
+      if (held.empty()) {
+        for (;;) {
+          Packet p;
+          if (!p.try_reserve_head(0)) break;
+          held.push_back(p);
+        }
+      } else {
+        held.clear();
+      }
+      continue;
+    }
+    if (head == 0xFE) {
+      if (!held.empty()) held.pop_back();
+      continue;
+    }
     std::size_t len = head & 0x7F;
     if (len > size - at) len = size - at;
     if (ts >= 0) {
@@ -111,6 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     at += len;
     run_for((head & 0x80) ? 1000 : 1);
   }
+  held.clear();
   slot->IDeactivate();
   run_for(1);
   Slots::instance().Destroy(slot);

@@ -6,11 +6,14 @@
 // Input: one octet choosing the link (low 3 bits: SS7, PRI user, PRI
 // network, BRI user, BRI network), then records of one length byte (low 7
 // bits; the top bit lets 1000 ms pass afterwards, so link timers fire) and
-// that many frame bytes.
+// that many frame bytes. The head 0xFF empties the packet pool or gives it
+// back, 0xFE gives one buffer back, so the link meets an empty pool while it
+// answers.
 #include "platform/clock.h"
 #include "platform/sim/mcc.h"
 #include "runtime/multiplexer.h"
 #include "runtime/mux_time.h"
+#include "runtime/packet.h"
 #include "runtime/timer.h"
 #include "signalling/pstn_slot.h"
 #include "slots/slots.h"
@@ -19,6 +22,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
+#include <vector>
 
 namespace {
 
@@ -80,14 +84,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   slot->IActivate(act);
   run_for(1);
   const int ts = timeslot();
+  std::vector<Packet> held;
   for (std::size_t at = 1; at < size;) {
     const std::uint8_t head = data[at++];
+    if (head == 0xFF) {
+      if (held.empty()) {
+        for (;;) {
+          Packet p;
+          if (!p.try_reserve_head(0)) break;
+          held.push_back(p);
+        }
+      } else {
+        held.clear();
+      }
+      continue;
+    }
+    if (head == 0xFE) {
+      if (!held.empty()) held.pop_back();
+      continue;
+    }
     std::size_t len = head & 0x7F;
     if (len > size - at) len = size - at;
     if (ts >= 0) platform::sim::mcc().inject(ts, data + at, len);
     at += len;
     run_for((head & 0x80) ? 1000 : 1);
   }
+  held.clear();
   slot->IDeactivate();
   run_for(1);
   Slots::instance().Destroy(slot);
