@@ -92,7 +92,16 @@ struct Echo {
   }
 };
 
+// All but a few buffers of the pool are taken once for good, so emptying
+// the rest during an input is cheap; a connection needs only a handful.
+constexpr std::size_t spare_cells = 64;
+std::vector<Packet> reserve;
+
 bool set_up() {
+  while (PacketPool::available() > spare_cells) {
+    reserve.emplace_back();
+    reserve.back().reserve_head(0);
+  }
   platform::vclock::enable();
   Mux::g_tv_time = Mux::timeval(0, 0);
   std::clog.rdbuf(nullptr);

@@ -36,7 +36,17 @@ void run_for(unsigned ms) {
   multiplexer.run(false, true);
 }
 
+// All but some buffers of the pool are taken once for good, so emptying
+// the rest during an input is cheap; the spare ones still hold full link
+// queues.
+constexpr std::size_t spare_cells = 512;
+std::vector<Packet> reserve;
+
 bool set_up() {
+  while (PacketPool::available() > spare_cells) {
+    reserve.emplace_back();
+    reserve.back().reserve_head(0);
+  }
   platform::vclock::enable();
   Mux::g_tv_time = Mux::timeval(0, 0);
   std::clog.rdbuf(nullptr);
