@@ -1,0 +1,340 @@
+// Black-box: what the running server leaves on the simulated board when its
+// controller goes and when it is stopped. Slots of every kind, connected to
+// one another, hold cross-connect paths, HDLC-controller channels, RTP and
+// header-extension sessions, a mixer entry, an ATS-QSIG channel, a DSP modem
+// with pppd (the stand-in) and a t38 program (the stand-in). After the
+// controller has gone nothing of it is held and a new controller makes the
+// same slots under the same numbers; SIGTERM with slots alive ends the
+// process promptly with status 0, no child program left, and a new server
+// on the same board root starts and works. Real time, every wait bounded.
+#include "tests/media/mixer_images.h"
+#include "tests/media/rtp_fixture.h"
+#include "tests/support/lgcp_text.h"
+#include "tests/support/server_process.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using P = TERM::Payload;
+
+Strings lines(const std::string& text) {
+  Strings out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+void write_file(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// Whether the process is gone (absent, or a zombie nobody waits for).
+bool process_gone(int pid) {
+  if (pid <= 0) return true;
+  if (::kill(pid, 0) != 0) return true;
+  const std::string stat = file_text("/proc/" + std::to_string(pid) + "/stat");
+  const auto close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+}
+
+// The number after "pid=" or "pid " on the last line that has it.
+int last_pid(const std::string& log, const std::string& key) {
+  const auto at = log.rfind(key);
+  return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + key.size());
+}
+
+std::string rtp_create(int seq, int slot, std::uint16_t dport) {
+  const LGCP::CreateParams p = rtptest::rtp_params(P::ptG711_Alaw, "127.0.0.1", dport, P::ptG711_Alaw, P::ptG711_Alaw);
+  return create_image(seq, slot, [&](LGCP::CreateParams& c) { c = p; });
+}
+
+std::string ed137_create(int seq, int slot, std::uint16_t dport, std::uint16_t local) {
+  const LGCP::CreateParams p =
+      rtptest::rtp_params(P::ptG711_Alaw, "127.0.0.1", dport, P::ptG711_Alaw, P::ptG711_Alaw, [&](TERM::RtpParams& r) {
+        r.set_shost().set_iaddr("127.0.0.1");
+        r.set_shost().set_port(local);
+        TERM::ED137RadioHeader& h = r.set_radio().set_status().select_ed_137().set_header();
+        h.set_ptt(TERM::ED137RadioPTT::ptt_off);
+        h.set_squ(TERM::ED137RadioSQU::squ_on);
+        h.set_ptt_id(0u);
+        h.set_ptt_mute(false);
+        h.set_ptt_summation(false);
+        h.set_sct(false);
+      });
+  return create_image(seq, slot, [&](LGCP::CreateParams& c) { c = p; });
+}
+
+class Teardown : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server() = std::make_unique<RunningServer>(Strings{}, [](const std::string& root) {
+      std::system(("mkdir -p '" + root + "/usr/local/voice' '" + root + "/usr/local/sbin' '" + root + "/var/standin'")
+                      .c_str());
+      std::system(("cp '" GW_T38_STANDIN "' '" + root + "/usr/local/sbin/t38'").c_str());
+      ::chmod((root + "/usr/local/sbin/t38").c_str(), 0755);
+      write_file(root + "/usr/local/voice/tone", std::string(8000, '\x55'));
+      write_file(root + "/var/standin/pppd.mode", "hup 0\n");
+    });
+  }
+  static void TearDownTestSuite() { server().reset(); }
+  static std::unique_ptr<RunningServer>& server() {
+    static std::unique_ptr<RunningServer> s;
+    return s;
+  }
+  static RunningServer& srv() { return *server(); }
+  void SetUp() override { ASSERT_TRUE(srv().ready()) << srv().log(); }
+
+  static std::string sim(const std::string& request) { return srv().sim.ask(request); }
+
+  // Sends the command and returns its answer as text; signals that come
+  // meanwhile (stream reports, keep-alive aborts, ...) are passed by.
+  static std::string answer(const std::string& image) {
+    LGCP::Message m;
+    if (!decode(image, m)) return "bad image";
+    const std::string prefix = "seq " + std::to_string(m.get_seq().getValue()) + " ";
+    srv().ctl.send(image);
+    for (int i = 0; i < 200; ++i) {
+      const std::string f = srv().ctl.next(patience_ms);
+      if (f.empty()) return "no answer";
+      const std::string t = describe(f);
+      if (t.compare(0, prefix.size(), prefix) == 0) return t;
+    }
+    return "no answer among the signals";
+  }
+
+  // Makes a slot of every kind and connects them; the answers, in order.
+  static Strings make_all() {
+    const std::uint16_t rtp_port = peer().port();
+    Strings got;
+    expected().clear();
+    auto run = [&](const std::string& image) {
+      LGCP::Message m;
+      decode(image, m);
+      expected().push_back("seq " + std::to_string(m.get_seq().getValue()) + " slot " +
+                           std::to_string(m.get_slot().getValue()) + " success");
+      got.push_back(answer(image));
+    };
+    int seq = 1;
+    run(trunk_image(seq++, 1, 0, 1));
+    run(trunk_image(seq++, 2, 0, 2));
+    run(trunk_image(seq++, 3, 0, 1, true));
+    run(map_image(seq++, 4, 8192 + 1, 8192 + 2));
+    run(ext_image(seq++, 5, 5, 6));
+    run(activate_image(seq++, 5));
+    run(rtp_create(seq++, 10, rtp_port));
+    run(mixertest::in_image(seq++, 11, 0, {0}));
+    run(mixertest::create(seq++, 12, mixertest::mixer_out(0, {1}, {{{0}, 100}})));
+    run(command_image(seq++, 13, [](LGCP::Command& c) {
+      LGCP::MccParams& p = c.select_create().select_mcc();
+      p.set_type(LGCP::MccType::data);
+      p.set_mode(LGCP::MccMode::standard);
+    }));
+    run(command_image(seq++, 14, [](LGCP::Command& c) {
+      LGCP::HdlcParams& h = c.select_create().select_hdlcParams();
+      h.set_trunk(1);
+      h.set_log(0);
+      h.set_address(3);
+    }));
+    run(command_image(seq++, 15, [](LGCP::Command& c) {
+      auto& f = c.select_create().select_voice().select_player().select_file();
+      f.set_name().push_back(std::string("tone"));
+      f.set_repeat(0);
+    }));
+    run(command_image(seq++, 16, [](LGCP::Command& c) {
+      auto& t = c.select_create().select_t38soft();
+      t.set_dhost().set_iaddr(std::string("127.0.0.1"));
+      t.set_dhost().set_port(5000);
+      t.set_shost().set_iaddr(std::string("0.0.0.0"));
+      t.set_shost().set_port(6000);
+      t.set_rx_packet_size(256);
+      t.set_rx_threshold(3);
+      t.set_tx_threshold(4);
+    }));
+    run(create_image(seq++, 17, [](LGCP::CreateParams& p) {
+      TERM::ModemParams& m = p.select_modem();
+      m.set_cid("");
+      m.set_cdid("");
+    }));
+    run(create_image(seq++, 18, [](LGCP::CreateParams& p) {
+      LGCP::IsdnParams& i = p.select_pstn().select_isdn();
+      i.set_type(LGCP::IsdnType::pri);
+      i.set_trunk(2);
+      i.set_log(0);
+      i.set_side().select_user();
+    }));
+    run(create_image(seq++, 19, [](LGCP::CreateParams& p) {
+      LGCP::IsdnParams& i = p.select_isdn();
+      i.set_type(LGCP::IsdnType::pri);
+      i.set_trunk(1);
+      i.set_log(0);
+      i.set_side().select_user();
+    }));
+    run(create_image(seq++, 20, [](LGCP::CreateParams& p) { p.select_ats_qsig().set_side().select_network(); }));
+    run(create_image(seq++, 21, [](LGCP::CreateParams& p) {
+      LGCP::AtsQsigBParams& b = p.select_ats_qsig_b();
+      b.set_slot(20u);
+      b.set_subslot(1u);
+    }));
+    run(ed137_create(seq++, 22, ground().port(), radio_local()));
+    // Both ways between trunks and media, one source feeding several.
+    for (auto c : std::vector<std::pair<int, int>>{{1, 10}, {10, 1}, {2, 17}, {17, 2}, {1, 11}, {12, 2}, {15, 3},
+                                                   {4, 5}, {5, 4}, {1, 16}, {16, 13}, {21, 22}, {22, 21}})
+      run(connect_image(seq++, c.first, c.second));
+    // The package slot's channel opens on activation (a connection would
+    // wire it, and its wiring outlives the channel by design).
+    run(activate_image(seq++, 14));
+    run(activate_image(seq++, 18));
+    run(activate_image(seq++, 19));
+    return got;
+  }
+
+  // Each command's success, as make_all sends them.
+  static std::string expected_answers() { return joined(expected()); }
+  static std::string joined(const Strings& s) {
+    std::string out;
+    for (const std::string& l : s) out += l + "\n";
+    return out;
+  }
+  static Strings& expected() {
+    static Strings e;
+    return e;
+  }
+
+  // What the board holds for the server, one word each.
+  static Strings held() {
+    Strings out;
+    out.push_back("hal list: " + sim("hal list"));
+    out.push_back("mcc channels: " + sim("mcc channels"));
+    out.push_back("dspdata channels: " + sim("dspdata channels"));
+    for (const std::string& l : lines(sim("rtp sessions")))
+      if (l.rfind("open", 0) == 0) out.push_back("rtp session: " + l);
+    for (const std::string& l : lines(sim("rtpext sessions")))
+      if (l.find(",open,") != std::string::npos) out.push_back("rtpext session: " + l);
+    out.push_back("mixer mix 0 1: " + sim("mixer mix 0 1"));
+    return out;
+  }
+  static Strings nothing_held() {
+    return {"hal list: ", "mcc channels: ", "dspdata channels: ", "mixer mix 0 1: "};
+  }
+
+  static std::string pppd_log() { return file_text(srv().board("/var/standin/pppd.log")); }
+  static std::string t38_log() { return file_text(srv().board("/usr/local/sbin/t38.log")); }
+
+  // The mixer unit is known after a query; the ATS-QSIG D channel gets a
+  // time slot of its own.
+  static void prepare_board() {
+    sim("mixer add 0 16 48");  // "exists" the second time
+    srv().ctl.send("80 01 02 00");
+    ASSERT_TRUE(eventually([&] {
+      const std::string f = srv().ctl.next(200);
+      return f.empty() ? false : describe(f) == "query";
+    }));
+    ASSERT_EQ(sim("dspdata timeslot 77"), "");
+  }
+
+  // Peers of the RTP slot and of the radio, and the radio's local port.
+  static rtptest::UdpPeer& peer() {
+    static rtptest::UdpPeer p(0);
+    return p;
+  }
+  static rtptest::UdpPeer& ground() {
+    static rtptest::UdpPeer g(0);
+    return g;
+  }
+  static std::uint16_t radio_local() {
+    static const std::uint16_t port = free_port();
+    return port;
+  }
+};
+
+TEST_F(Teardown, LostControllerLeavesNothingHeldAndTheSameSlotsCanBeMadeAgain) {
+  prepare_board();
+  const Strings before = held();
+  ASSERT_EQ(before, nothing_held()) << "a fresh board";
+
+  const std::string made = joined(make_all());
+  ASSERT_EQ(made, expected_answers()) << srv().log();
+  ASSERT_TRUE(eventually([&] { return last_pid(pppd_log(), "pid ") > 0 && last_pid(t38_log(), "pid=") > 0; }))
+      << srv().log();
+  const int pppd = last_pid(pppd_log(), "pid "), t38 = last_pid(t38_log(), "pid=");
+  const Strings busy = held();
+  EXPECT_NE(busy, before) << "the slots hold the board";
+
+  // The controller goes: every slot is destroyed, the pppd that ends on its
+  // hangup within the second included.
+  srv().ctl.close();
+  EXPECT_TRUE(eventually([&] { return held() == nothing_held(); })) << ::testing::PrintToString(held())
+                                                                      << srv().log();
+  EXPECT_TRUE(eventually([&] { return process_gone(pppd) && process_gone(t38); })) << srv().log();
+  EXPECT_NE(pppd_log().find("signal 1"), std::string::npos) << "pppd was hung up";
+  EXPECT_NE(t38_log().find("signal 15"), std::string::npos) << "t38 was told to end";
+
+  // The voice-processing channels of the RTP, mixer and radio slots are
+  // switched off; the output's mix is cleared.
+  const Strings dsp = lines(sim("dsp log"));
+  EXPECT_EQ(std::count_if(dsp.begin(), dsp.end(), [](const std::string& l) { return l.rfind("DSPROC_DISABLE", 0) == 0; }),
+            4)
+      << ::testing::PrintToString(dsp);
+  EXPECT_EQ(lines(sim("mixer log")).back(), "clear:0/1");
+  // A new controller makes the same slots under the same numbers.
+  ASSERT_TRUE(srv().reconnect());
+  Strings stray;
+  for (const std::string& f : srv().ctl.frames(1500)) stray.push_back(describe(f));
+  EXPECT_EQ(stray, Strings{}) << "no old slot reports anything (the radio's keep-alive abort came each second)";
+  prepare_board();
+  const std::string made_again = joined(make_all());
+  EXPECT_EQ(made_again, expected_answers()) << srv().log();
+  EXPECT_TRUE(eventually([&] { return last_pid(pppd_log(), "pid ") != pppd; })) << "a new pppd";
+  EXPECT_EQ(held().size(), busy.size()) << ::testing::PrintToString(held());
+}
+
+TEST_F(Teardown, StopWithSlotsAliveEndsCleanlyAndTheBoardRootServesAgain) {
+  // The slots of the case before are still alive (made by this controller).
+  ASSERT_TRUE(eventually([&] { return last_pid(pppd_log(), "pid ") > 0; }));
+  const int pppd = last_pid(pppd_log(), "pid "), t38 = last_pid(t38_log(), "pid=");
+  ASSERT_FALSE(process_gone(pppd));
+  ASSERT_FALSE(process_gone(t38));
+  const std::string root = srv().root.path();
+  const std::int64_t t0 = real_ms();
+  EXPECT_EQ(srv().stop(), 0) << srv().log();
+  EXPECT_LT(real_ms() - t0, 5000) << "stopped promptly";
+  EXPECT_TRUE(eventually([&] { return process_gone(pppd) && process_gone(t38); })) << srv().log();
+  EXPECT_EQ(file_text(root + "/var/run/server.pid"), "") << "the pid file is removed";
+  struct stat st;
+  EXPECT_NE(::stat((root + "/var/run/server.pid").c_str(), &st), 0);
+
+  // A new server on the same board root: it listens, answers, takes the
+  // authentication port again and makes slots.
+  const std::uint16_t port = free_port();
+  ServerProcess again(root, {"--port", std::to_string(port)});
+  ControllerClient ctl;
+  ctl.drop = nullptr;
+  ASSERT_TRUE(ctl.connect(port, patience_ms)) << again.out() << again.err();
+  ctl.send("C0 01 01 00 05 18");
+  std::string f;
+  for (int i = 0; i < 20 && f != "C0 01 01 00 05 40"; ++i) f = ctl.next(patience_ms);
+  EXPECT_EQ(f, "C0 01 01 00 05 40") << again.out() << again.err();
+  ctl.send(trunk_image(2, 1, 0, 1));
+  for (int i = 0; i < 20 && describe(f) != "seq 2 slot 1 success"; ++i) f = ctl.next(patience_ms);
+  EXPECT_EQ(describe(f), "seq 2 slot 1 success");
+  EXPECT_EQ(again.err().find("fail to bind auth socket"), std::string::npos) << again.err();
+  ctl.close();
+  again.signal(SIGTERM);
+  EXPECT_EQ(again.wait(), 0);
+}
+
+}  // namespace
