@@ -9,7 +9,9 @@
 // on the same board root starts and works. Real time, every wait bounded.
 #include "tests/media/mixer_images.h"
 #include "tests/media/rtp_fixture.h"
+#include "tests/radio/zarn_values.h"
 #include "tests/support/lgcp_text.h"
+#include "tests/support/loopback.h"
 #include "tests/support/server_process.h"
 
 #include <signal.h>
@@ -22,6 +24,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,6 +60,14 @@ int last_pid(const std::string& log, const std::string& key) {
   return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + key.size());
 }
 
+// Every number after the key at the start of a line.
+std::vector<int> pids(const std::string& log, const std::string& key) {
+  std::vector<int> out;
+  for (const std::string& l : lines(log))
+    if (l.compare(0, key.size(), key) == 0) out.push_back(std::atoi(l.c_str() + key.size()));
+  return out;
+}
+
 std::string rtp_create(int seq, int slot, std::uint16_t dport) {
   const LGCP::CreateParams p = rtptest::rtp_params(P::ptG711_Alaw, "127.0.0.1", dport, P::ptG711_Alaw, P::ptG711_Alaw);
   return create_image(seq, slot, [&](LGCP::CreateParams& c) { c = p; });
@@ -74,6 +85,16 @@ std::string ed137_create(int seq, int slot, std::uint16_t dport, std::uint16_t l
         h.set_ptt_mute(false);
         h.set_ptt_summation(false);
         h.set_sct(false);
+      });
+  return create_image(seq, slot, [&](LGCP::CreateParams& c) { c = p; });
+}
+
+std::string zarn_create(int seq, int slot, std::uint16_t dport, std::uint16_t local) {
+  const LGCP::CreateParams p =
+      rtptest::rtp_params(P::ptG711_Alaw, "127.0.0.1", dport, P::ptG711_Alaw, P::ptG711_Alaw, [&](TERM::RtpParams& r) {
+        r.set_shost().set_iaddr("127.0.0.1");
+        r.set_shost().set_port(local);
+        r.set_radio().set_status().select_zarn(radio_test::zarn_status_s(radio_test::zarn_flags(5, false)));
       });
   return create_image(seq, slot, [&](LGCP::CreateParams& c) { c = p; });
 }
@@ -120,6 +141,7 @@ class Teardown : public ::testing::Test {
   static Strings make_all() {
     const std::uint16_t rtp_port = peer().port();
     Strings got;
+    const std::size_t pppds = pids(pppd_log(), "pid ").size();
     expected().clear();
     auto run = [&](const std::string& image) {
       LGCP::Message m;
@@ -190,10 +212,38 @@ class Teardown : public ::testing::Test {
       b.set_subslot(1u);
     }));
     run(ed137_create(seq++, 22, ground().port(), radio_local()));
+    run(zarn_create(seq++, 26, zarn_peer().port(), zarn_local()));
+    // A second modem whose pppd ignores the hangup, and a recorder and a
+    // network player towards TCP peers.
+    run(create_image(seq++, 23, [](LGCP::CreateParams& p) {
+      TERM::ModemParams& m = p.select_modem();
+      m.set_cid("");
+      m.set_cdid("");
+    }));
+    run(trunk_image(seq++, 6, 0, 3));
+    run(trunk_image(seq++, 7, 0, 4));
+    run(command_image(seq++, 24, [](LGCP::Command& c) {
+      auto& h = c.select_create().select_voice().select_record();
+      h.set_iaddr(std::string("127.0.0.1"));
+      h.set_port(recorder_peer().port());
+    }));
+    run(command_image(seq++, 25, [](LGCP::Command& c) {
+      auto& n = c.select_create().select_voice().select_player().select_network();
+      n.set_host().set_iaddr(std::string("127.0.0.1"));
+      n.set_host().set_port(player_peer().port());
+      n.set_id(1);
+    }));
     // Both ways between trunks and media, one source feeding several.
     for (auto c : std::vector<std::pair<int, int>>{{1, 10}, {10, 1}, {2, 17}, {17, 2}, {1, 11}, {12, 2}, {15, 3},
-                                                   {4, 5}, {5, 4}, {1, 16}, {16, 13}, {21, 22}, {22, 21}})
+                                                   {4, 5}, {5, 4}, {1, 16}, {16, 13}, {21, 22}, {22, 21}, {1, 24},
+                                                   {25, 7}, {26, 6}, {6, 26}})
       run(connect_image(seq++, c.first, c.second));
+    // The mode file is read when pppd starts.
+    EXPECT_TRUE(eventually([&] { return pids(pppd_log(), "pid ").size() == pppds + 1; })) << pppd_log();
+    write_file(srv().board("/var/standin/pppd.mode"), "never\n");
+    run(connect_image(seq++, 6, 23));
+    EXPECT_TRUE(eventually([&] { return pids(pppd_log(), "pid ").size() == pppds + 2; })) << pppd_log();
+    write_file(srv().board("/var/standin/pppd.mode"), "hup 0\n");
     // The package slot's channel opens on activation (a connection would
     // wire it, and its wiring outlives the channel by design).
     run(activate_image(seq++, 14));
@@ -255,6 +305,33 @@ class Teardown : public ::testing::Test {
     static rtptest::UdpPeer g(0);
     return g;
   }
+  static LoopbackListener& recorder_peer() {
+    static LoopbackListener l;
+    return l;
+  }
+  static LoopbackListener& player_peer() {
+    static LoopbackListener l;
+    return l;
+  }
+  // The connections of the recorder and of the network player.
+  struct Peers {
+    std::unique_ptr<LoopbackPeer> recorder, player;
+    bool ok() const { return recorder->connected() && player->connected(); }
+  };
+  static Peers accept_peers() {
+    Peers p;
+    p.recorder = std::make_unique<LoopbackPeer>(recorder_peer().accept(patience_ms));
+    p.player = std::make_unique<LoopbackPeer>(player_peer().accept(patience_ms));
+    return p;
+  }
+  static rtptest::UdpPeer& zarn_peer() {
+    static rtptest::UdpPeer z(0);
+    return z;
+  }
+  static std::uint16_t zarn_local() {
+    static const std::uint16_t port = free_port();
+    return port;
+  }
   static std::uint16_t radio_local() {
     static const std::uint16_t port = free_port();
     return port;
@@ -268,51 +345,66 @@ TEST_F(Teardown, LostControllerLeavesNothingHeldAndTheSameSlotsCanBeMadeAgain) {
 
   const std::string made = joined(make_all());
   ASSERT_EQ(made, expected_answers()) << srv().log();
-  ASSERT_TRUE(eventually([&] { return last_pid(pppd_log(), "pid ") > 0 && last_pid(t38_log(), "pid=") > 0; }))
-      << srv().log();
-  const int pppd = last_pid(pppd_log(), "pid "), t38 = last_pid(t38_log(), "pid=");
+  Peers peers = accept_peers();
+  ASSERT_TRUE(peers.ok()) << srv().log();
+  ASSERT_TRUE(eventually([&] { return last_pid(t38_log(), "pid=") > 0; })) << srv().log();
+  const std::vector<int> pppds = pids(pppd_log(), "pid ");
+  const int t38 = last_pid(t38_log(), "pid=");
+  ASSERT_EQ(pppds.size(), 2u);
   const Strings busy = held();
   EXPECT_NE(busy, before) << "the slots hold the board";
 
-  // The controller goes: every slot is destroyed, the pppd that ends on its
-  // hangup within the second included.
+  // The second modem's release is pending on its pppd, which ignores the
+  // hangup (the destroy is answered only when it has ended).
+  srv().ctl.send(null_command_image(99, 23, "destroy"));
+  ASSERT_TRUE(eventually([&] { return pppd_log().find("signal 1") != std::string::npos; })) << pppd_log();
+
+  // The controller goes: every slot is destroyed, the one whose release
+  // is pending a second later.
   srv().ctl.close();
   EXPECT_TRUE(eventually([&] { return held() == nothing_held(); })) << ::testing::PrintToString(held())
                                                                       << srv().log();
-  EXPECT_TRUE(eventually([&] { return process_gone(pppd) && process_gone(t38); })) << srv().log();
-  EXPECT_NE(pppd_log().find("signal 1"), std::string::npos) << "pppd was hung up";
+  EXPECT_TRUE(eventually([&] { return process_gone(pppds[0]) && process_gone(pppds[1]) && process_gone(t38); }))
+      << srv().log();
+  EXPECT_EQ(pids(pppd_log(), "signal "), (std::vector<int>{1, 1})) << "both pppd were hung up";
   EXPECT_NE(t38_log().find("signal 15"), std::string::npos) << "t38 was told to end";
+  EXPECT_TRUE(peers.recorder->peer_closed(patience_ms)) << "the recorder's stream ends";
+  EXPECT_TRUE(peers.player->peer_closed(patience_ms)) << "the player's stream ends";
 
-  // The voice-processing channels of the RTP, mixer and radio slots are
+  // The voice-processing channels of the RTP, mixer and two radio slots are
   // switched off; the output's mix is cleared.
   const Strings dsp = lines(sim("dsp log"));
   EXPECT_EQ(std::count_if(dsp.begin(), dsp.end(), [](const std::string& l) { return l.rfind("DSPROC_DISABLE", 0) == 0; }),
-            4)
+            5)
       << ::testing::PrintToString(dsp);
   EXPECT_EQ(lines(sim("mixer log")).back(), "clear:0/1");
-  // A new controller makes the same slots under the same numbers.
+
+  // A new controller hears nothing of the old slots and makes the same
+  // slots under the same numbers.
   ASSERT_TRUE(srv().reconnect());
   Strings stray;
   for (const std::string& f : srv().ctl.frames(1500)) stray.push_back(describe(f));
-  EXPECT_EQ(stray, Strings{}) << "no old slot reports anything (the radio's keep-alive abort came each second)";
+  EXPECT_EQ(stray, Strings{}) << "the radio's keep-alive abort came each second, the destroy's answer later";
   prepare_board();
   const std::string made_again = joined(make_all());
   EXPECT_EQ(made_again, expected_answers()) << srv().log();
-  EXPECT_TRUE(eventually([&] { return last_pid(pppd_log(), "pid ") != pppd; })) << "a new pppd";
-  EXPECT_EQ(held().size(), busy.size()) << ::testing::PrintToString(held());
+  EXPECT_TRUE(accept_peers().ok()) << srv().log();
+  EXPECT_NE(held(), nothing_held());
 }
 
 TEST_F(Teardown, StopWithSlotsAliveEndsCleanlyAndTheBoardRootServesAgain) {
-  // The slots of the case before are still alive (made by this controller).
-  ASSERT_TRUE(eventually([&] { return last_pid(pppd_log(), "pid ") > 0; }));
-  const int pppd = last_pid(pppd_log(), "pid "), t38 = last_pid(t38_log(), "pid=");
-  ASSERT_FALSE(process_gone(pppd));
-  ASSERT_FALSE(process_gone(t38));
+  // The slots of the case before are alive, made by this controller, with
+  // one pppd that ends on the hangup and one that does not.
+  const std::vector<int> all = pids(pppd_log(), "pid ");
+  ASSERT_EQ(all.size(), 4u);
+  const int t38 = last_pid(t38_log(), "pid=");
+  for (int pid : {all[2], all[3], t38}) ASSERT_FALSE(process_gone(pid)) << pid;
   const std::string root = srv().root.path();
   const std::int64_t t0 = real_ms();
   EXPECT_EQ(srv().stop(), 0) << srv().log();
   EXPECT_LT(real_ms() - t0, 5000) << "stopped promptly";
-  EXPECT_TRUE(eventually([&] { return process_gone(pppd) && process_gone(t38); })) << srv().log();
+  EXPECT_TRUE(eventually([&] { return process_gone(all[2]) && process_gone(all[3]) && process_gone(t38); }))
+      << srv().log();
   EXPECT_EQ(file_text(root + "/var/run/server.pid"), "") << "the pid file is removed";
   struct stat st;
   EXPECT_NE(::stat((root + "/var/run/server.pid").c_str(), &st), 0);
