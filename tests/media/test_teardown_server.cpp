@@ -25,6 +25,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -58,6 +59,15 @@ bool process_gone(int pid) {
 int last_pid(const std::string& log, const std::string& key) {
   const auto at = log.rfind(key);
   return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + key.size());
+}
+
+// The channel (the word after the prefix) of every line that starts so.
+std::set<std::string> channels_of(const Strings& log, const std::string& prefix) {
+  std::set<std::string> out;
+  for (const std::string& l : log)
+    if (l.compare(0, prefix.size(), prefix) == 0)
+      out.insert(l.substr(prefix.size(), l.find(' ', prefix.size()) - prefix.size()));
+  return out;
 }
 
 // Every number after the key at the start of a line.
@@ -103,8 +113,8 @@ class Teardown : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     server() = std::make_unique<RunningServer>(Strings{}, [](const std::string& root) {
-      std::system(("mkdir -p '" + root + "/usr/local/voice' '" + root + "/usr/local/sbin' '" + root + "/var/standin'")
-                      .c_str());
+      std::system(
+          ("mkdir -p '" + root + "/usr/local/voice' '" + root + "/usr/local/sbin' '" + root + "/var/standin'").c_str());
       std::system(("cp '" GW_T38_STANDIN "' '" + root + "/usr/local/sbin/t38'").c_str());
       ::chmod((root + "/usr/local/sbin/t38").c_str(), 0755);
       write_file(root + "/usr/local/voice/tone", std::string(8000, '\x55'));
@@ -234,9 +244,23 @@ class Teardown : public ::testing::Test {
       n.set_id(1);
     }));
     // Both ways between trunks and media, one source feeding several.
-    for (auto c : std::vector<std::pair<int, int>>{{1, 10}, {10, 1}, {2, 17}, {17, 2}, {1, 11}, {12, 2}, {15, 3},
-                                                   {4, 5}, {5, 4}, {1, 16}, {16, 13}, {21, 22}, {22, 21}, {1, 24},
-                                                   {25, 7}, {26, 6}, {6, 26}})
+    for (auto c : std::vector<std::pair<int, int>>{{1, 10},
+                                                   {10, 1},
+                                                   {2, 17},
+                                                   {17, 2},
+                                                   {1, 11},
+                                                   {12, 2},
+                                                   {15, 3},
+                                                   {4, 5},
+                                                   {5, 4},
+                                                   {1, 16},
+                                                   {16, 13},
+                                                   {21, 22},
+                                                   {22, 21},
+                                                   {1, 24},
+                                                   {25, 7},
+                                                   {26, 6},
+                                                   {6, 26}})
       run(connect_image(seq++, c.first, c.second));
     // The mode file is read when pppd starts.
     EXPECT_TRUE(eventually([&] { return pids(pppd_log(), "pid ").size() == pppds + 1; })) << pppd_log();
@@ -244,6 +268,11 @@ class Teardown : public ::testing::Test {
     run(connect_image(seq++, 6, 23));
     EXPECT_TRUE(eventually([&] { return pids(pppd_log(), "pid ").size() == pppds + 2; })) << pppd_log();
     write_file(srv().board("/var/standin/pppd.mode"), "hup 0\n");
+    // Tone and voice-activity detection on the RTP and mixer channels.
+    for (int slot : {10, 11}) {
+      run(command_image(seq++, slot, [](LGCP::Command& c) { c.select_ioctl().select_dtmf_enable(true); }));
+      run(command_image(seq++, slot, [](LGCP::Command& c) { c.select_ioctl().select_vad_enable(true); }));
+    }
     // The package slot's channel opens on activation (a connection would
     // wire it, and its wiring outlives the channel by design).
     run(activate_image(seq++, 14));
@@ -277,9 +306,7 @@ class Teardown : public ::testing::Test {
     out.push_back("mixer mix 0 1: " + sim("mixer mix 0 1"));
     return out;
   }
-  static Strings nothing_held() {
-    return {"hal list: ", "mcc channels: ", "dspdata channels: ", "mixer mix 0 1: "};
-  }
+  static Strings nothing_held() { return {"hal list: ", "mcc channels: ", "dspdata channels: ", "mixer mix 0 1: "}; }
 
   static std::string pppd_log() { return file_text(srv().board("/var/standin/pppd.log")); }
   static std::string t38_log() { return file_text(srv().board("/usr/local/sbin/t38.log")); }
@@ -362,8 +389,7 @@ TEST_F(Teardown, LostControllerLeavesNothingHeldAndTheSameSlotsCanBeMadeAgain) {
   // The controller goes: every slot is destroyed, the one whose release
   // is pending a second later.
   srv().ctl.close();
-  EXPECT_TRUE(eventually([&] { return held() == nothing_held(); })) << ::testing::PrintToString(held())
-                                                                      << srv().log();
+  EXPECT_TRUE(eventually([&] { return held() == nothing_held(); })) << ::testing::PrintToString(held()) << srv().log();
   EXPECT_TRUE(eventually([&] { return process_gone(pppds[0]) && process_gone(pppds[1]) && process_gone(t38); }))
       << srv().log();
   EXPECT_EQ(pids(pppd_log(), "signal "), (std::vector<int>{1, 1})) << "both pppd were hung up";
@@ -371,11 +397,14 @@ TEST_F(Teardown, LostControllerLeavesNothingHeldAndTheSameSlotsCanBeMadeAgain) {
   EXPECT_TRUE(peers.recorder->peer_closed(patience_ms)) << "the recorder's stream ends";
   EXPECT_TRUE(peers.player->peer_closed(patience_ms)) << "the player's stream ends";
 
-  // The voice-processing channels of the RTP, mixer and two radio slots are
-  // switched off; the output's mix is cleared.
-  const Strings dsp = lines(sim("dsp log"));
-  EXPECT_EQ(std::count_if(dsp.begin(), dsp.end(), [](const std::string& l) { return l.rfind("DSPROC_DISABLE", 0) == 0; }),
-            5)
+  // Every detector and voice-processing function switched on is switched
+  // off again, and the voice-processing channels of the RTP, mixer and two
+  // radio slots with it; the output's mix is cleared.
+  const Strings dtmf = lines(sim("dtmf log")), dsp = lines(sim("dsp log"));
+  EXPECT_EQ(channels_of(dtmf, "DTMF_ENABLE_DETECTOR "), (std::set<std::string>{"4096", "2048"}));
+  EXPECT_EQ(channels_of(dtmf, "DTMF_DISABLE_DETECTOR "), channels_of(dtmf, "DTMF_ENABLE_DETECTOR "));
+  EXPECT_EQ(channels_of(dsp, "DSPROC_ENABLE "), (std::set<std::string>{"4096", "2048"}));
+  EXPECT_EQ(channels_of(dsp, "DSPROC_DISABLE "), (std::set<std::string>{"4096", "2048", "2049", "4097", "4098"}))
       << ::testing::PrintToString(dsp);
   EXPECT_EQ(lines(sim("mixer log")).back(), "clear:0/1");
 
