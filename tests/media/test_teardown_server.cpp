@@ -397,6 +397,11 @@ TEST_F(Teardown, LostControllerLeavesNothingHeldAndTheSameSlotsCanBeMadeAgain) {
   EXPECT_TRUE(peers.recorder->peer_closed(patience_ms)) << "the recorder's stream ends";
   EXPECT_TRUE(peers.player->peer_closed(patience_ms)) << "the player's stream ends";
 
+  // The outputs the slots used carry the idle pattern or nothing at all.
+  for (int c : {1, 2, 3, 4, 8193, 8194, 8197, 8198, 4096, 4097, 4098, 4099, 4100, 4101, 4102, 1792, 1793, 2048, 2049}) {
+    const std::string got = sim("hal get " + std::to_string(c));
+    EXPECT_TRUE(got == "byte 213" || got == "disabled" || got == "none") << c << ": " << got;
+  }
   // Every detector and voice-processing function switched on is switched
   // off again, and the voice-processing channels of the RTP, mixer and two
   // radio slots with it; the output's mix is cleared.
