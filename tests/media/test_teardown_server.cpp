@@ -1,12 +1,13 @@
 // Black-box: what the running server leaves on the simulated board when its
 // controller goes and when it is stopped. Slots of every kind, connected to
 // one another, hold cross-connect paths, HDLC-controller channels, RTP and
-// header-extension sessions, a mixer entry, an ATS-QSIG channel, a DSP modem
-// with pppd (the stand-in) and a t38 program (the stand-in). After the
-// controller has gone nothing of it is held and a new controller makes the
-// same slots under the same numbers; SIGTERM with slots alive ends the
-// process promptly with status 0, no child program left, and a new server
-// on the same board root starts and works. Real time, every wait bounded.
+// header-extension sessions, DSP detectors, a mixer entry, an ATS-QSIG
+// channel, DSP and digital modems with pppd (the stand-in), a t38 program
+// (the stand-in) and TCP streams. After the controller has gone nothing of
+// it is held and a new controller makes the same slots under the same
+// numbers; SIGTERM with slots alive ends the process promptly with status 0,
+// no child program left, and a new server on the same board root starts and
+// works. Real time, every wait bounded.
 #include "tests/media/mixer_images.h"
 #include "tests/media/rtp_fixture.h"
 #include "tests/radio/zarn_values.h"
@@ -230,6 +231,14 @@ class Teardown : public ::testing::Test {
       m.set_cid("");
       m.set_cdid("");
     }));
+    run(create_image(seq++, 27, [](LGCP::CreateParams& p) {
+      TERM::ModemParams& m = p.select_modem();
+      m.set_cid("");
+      m.set_cdid("");
+      TERM::DigitalDataModeEnum v110;
+      v110.setFromInt(0);
+      m.set_ddm().push_back(v110);
+    }));
     run(trunk_image(seq++, 6, 0, 3));
     run(trunk_image(seq++, 7, 0, 4));
     run(command_image(seq++, 24, [](LGCP::Command& c) {
@@ -260,13 +269,14 @@ class Teardown : public ::testing::Test {
                                                    {1, 24},
                                                    {25, 7},
                                                    {26, 6},
-                                                   {6, 26}})
+                                                   {6, 26},
+                                                   {7, 27}})
       run(connect_image(seq++, c.first, c.second));
     // The mode file is read when pppd starts.
-    EXPECT_TRUE(eventually([&] { return pids(pppd_log(), "pid ").size() == pppds + 1; })) << pppd_log();
+    EXPECT_TRUE(eventually([&] { return pids(pppd_log(), "pid ").size() == pppds + 2; })) << pppd_log();
     write_file(srv().board("/var/standin/pppd.mode"), "never\n");
     run(connect_image(seq++, 6, 23));
-    EXPECT_TRUE(eventually([&] { return pids(pppd_log(), "pid ").size() == pppds + 2; })) << pppd_log();
+    EXPECT_TRUE(eventually([&] { return pids(pppd_log(), "pid ").size() == pppds + 3; })) << pppd_log();
     write_file(srv().board("/var/standin/pppd.mode"), "hup 0\n");
     // Tone and voice-activity detection on the RTP and mixer channels.
     for (int slot : {10, 11}) {
@@ -377,7 +387,7 @@ TEST_F(Teardown, LostControllerLeavesNothingHeldAndTheSameSlotsCanBeMadeAgain) {
   ASSERT_TRUE(eventually([&] { return last_pid(t38_log(), "pid=") > 0; })) << srv().log();
   const std::vector<int> pppds = pids(pppd_log(), "pid ");
   const int t38 = last_pid(t38_log(), "pid=");
-  ASSERT_EQ(pppds.size(), 2u);
+  ASSERT_EQ(pppds.size(), 3u);
   const Strings busy = held();
   EXPECT_NE(busy, before) << "the slots hold the board";
 
@@ -390,13 +400,16 @@ TEST_F(Teardown, LostControllerLeavesNothingHeldAndTheSameSlotsCanBeMadeAgain) {
   // is pending a second later.
   srv().ctl.close();
   EXPECT_TRUE(eventually([&] { return held() == nothing_held(); })) << ::testing::PrintToString(held()) << srv().log();
-  EXPECT_TRUE(eventually([&] { return process_gone(pppds[0]) && process_gone(pppds[1]) && process_gone(t38); }))
-      << srv().log();
-  EXPECT_EQ(pids(pppd_log(), "signal "), (std::vector<int>{1, 1})) << "both pppd were hung up";
+  EXPECT_TRUE(eventually([&] {
+    return process_gone(pppds[0]) && process_gone(pppds[1]) && process_gone(pppds[2]) && process_gone(t38);
+  })) << srv().log();
+  EXPECT_EQ(pids(pppd_log(), "signal "), (std::vector<int>{1, 1, 1})) << "every pppd was hung up";
   EXPECT_NE(t38_log().find("signal 15"), std::string::npos) << "t38 was told to end";
   EXPECT_TRUE(peers.recorder->peer_closed(patience_ms)) << "the recorder's stream ends";
   EXPECT_TRUE(peers.player->peer_closed(patience_ms)) << "the player's stream ends";
 
+  // The digital modem's interface is down and back to raw HDLC.
+  EXPECT_EQ(sim("net get hdlc0"), "flags 0x10 protocol 0x2000");
   // The outputs the slots used carry the idle pattern or nothing at all.
   for (int c : {1, 2, 3, 4, 8193, 8194, 8197, 8198, 4096, 4097, 4098, 4099, 4100, 4101, 4102, 1792, 1793, 2048, 2049}) {
     const std::string got = sim("hal get " + std::to_string(c));
@@ -430,15 +443,16 @@ TEST_F(Teardown, StopWithSlotsAliveEndsCleanlyAndTheBoardRootServesAgain) {
   // The slots of the case before are alive, made by this controller, with
   // one pppd that ends on the hangup and one that does not.
   const std::vector<int> all = pids(pppd_log(), "pid ");
-  ASSERT_EQ(all.size(), 4u);
+  ASSERT_EQ(all.size(), 6u);
   const int t38 = last_pid(t38_log(), "pid=");
-  for (int pid : {all[2], all[3], t38}) ASSERT_FALSE(process_gone(pid)) << pid;
+  for (int pid : {all[3], all[4], all[5], t38}) ASSERT_FALSE(process_gone(pid)) << pid;
   const std::string root = srv().root.path();
   const std::int64_t t0 = real_ms();
   EXPECT_EQ(srv().stop(), 0) << srv().log();
   EXPECT_LT(real_ms() - t0, 5000) << "stopped promptly";
-  EXPECT_TRUE(eventually([&] { return process_gone(all[2]) && process_gone(all[3]) && process_gone(t38); }))
-      << srv().log();
+  EXPECT_TRUE(eventually([&] {
+    return process_gone(all[3]) && process_gone(all[4]) && process_gone(all[5]) && process_gone(t38);
+  })) << srv().log();
   EXPECT_EQ(file_text(root + "/var/run/server.pid"), "") << "the pid file is removed";
   struct stat st;
   EXPECT_NE(::stat((root + "/var/run/server.pid").c_str(), &st), 0);
