@@ -209,6 +209,21 @@ class Teardown : public ::testing::Test {
       i.set_log(0);
       i.set_side().select_user();
     }));
+    run(create_image(seq++, 28, [](LGCP::CreateParams& p) {
+      LGCP::SS7Params& s = p.select_pstn().select_ss7();
+      s.set_trunk(3);
+      s.set_slc(1);
+      s.set_dpc(2);
+      s.set_opc(3);
+      s.set_emergency(true);
+    }));
+    run(create_image(seq++, 29, [](LGCP::CreateParams& p) {
+      LGCP::IsdnParams& i = p.select_pstn().select_isdn();
+      i.set_type(LGCP::IsdnType::bri);
+      i.set_trunk(2);
+      i.set_log(0);
+      i.set_side().select_network();
+    }));
     run(create_image(seq++, 19, [](LGCP::CreateParams& p) {
       LGCP::IsdnParams& i = p.select_isdn();
       i.set_type(LGCP::IsdnType::pri);
@@ -287,6 +302,8 @@ class Teardown : public ::testing::Test {
     // wire it, and its wiring outlives the channel by design).
     run(activate_image(seq++, 14));
     run(activate_image(seq++, 18));
+    run(activate_image(seq++, 28));
+    run(activate_image(seq++, 29));
     run(activate_image(seq++, 19));
     return got;
   }
