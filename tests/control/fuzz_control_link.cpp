@@ -16,6 +16,7 @@
 #include "runtime/mux_time.h"
 #include "runtime/packet.h"
 #include "runtime/timer.h"
+#include "tests/support/fuzz_loop.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -55,13 +56,7 @@ class Link : public Control::ServiceUnix, public Control::Notify {
   void ImplOnDisconnect() override {}
 };
 
-void stop_loop() { multiplexer.terminate(); }
-
-void run_for(unsigned ms) {
-  Timer stop;
-  stop.set(ms, &stop_loop);
-  multiplexer.run(false, true);
-}
+using fuzzsupport::run_for;
 
 // What the peer got back: whole frames of the right shape, the last one
 // possibly cut by the connection's end.
@@ -95,18 +90,10 @@ struct Echo {
 // All but a few buffers of the pool are taken once for good, so emptying
 // the rest during an input is cheap; a connection needs only a handful.
 constexpr std::size_t spare_cells = 64;
-std::vector<Packet> reserve;
 
 bool set_up() {
-  while (PacketPool::available() > spare_cells) {
-    reserve.emplace_back();
-    reserve.back().reserve_head(0);
-  }
-  platform::vclock::enable();
-  Mux::g_tv_time = Mux::timeval(0, 0);
-  std::clog.rdbuf(nullptr);
-  std::cerr.rdbuf(nullptr);
-  std::cout.rdbuf(nullptr);
+  fuzzsupport::keep_spare_cells(spare_cells);
+  fuzzsupport::start_quiet();
   return true;
 }
 
@@ -120,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ::fcntl(sv[0], F_SETFL, O_NONBLOCK);
   ::fcntl(sv[1], F_SETFL, O_NONBLOCK);
   Echo echo;
-  std::vector<Packet> held;
+  fuzzsupport::PoolDrain held;
   {
     Link link;
     link.Take(sv[0]);  // the stream layer keeps a duplicate
@@ -136,19 +123,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         continue;
       }
       if (head == 0xFD) {
-        if (!held.empty()) held.pop_back();
+        held.give_one();
         continue;
       }
       if (head == 0xFE) {
-        if (held.empty()) {
-          for (;;) {
-            Packet p;
-            if (!p.try_reserve_head(0)) break;
-            held.push_back(p);
-          }
-        } else {
-          held.clear();
-        }
+        held.toggle();
         continue;
       }
       std::size_t len = head & 0x7F;

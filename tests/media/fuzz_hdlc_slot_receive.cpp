@@ -9,6 +9,7 @@
 #include "runtime/multiplexer.h"
 #include "runtime/mux_time.h"
 #include "runtime/timer.h"
+#include "tests/support/fuzz_loop.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,13 +17,7 @@
 
 namespace {
 
-void stop_loop() { multiplexer.terminate(); }
-
-void run_for(unsigned ms) {
-  Timer stop;
-  stop.set(ms, &stop_loop);
-  multiplexer.run(false, true);
-}
+using fuzzsupport::run_for;
 
 struct Fixture {
   Slot* slot = nullptr;

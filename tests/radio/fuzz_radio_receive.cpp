@@ -19,6 +19,7 @@
 #include "runtime/multiplexer.h"
 #include "runtime/mux_time.h"
 #include "runtime/timer.h"
+#include "tests/support/fuzz_loop.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -46,13 +47,7 @@ struct Reports : RTPSignalling::IRadioControlNotify {
   bool ed137 = true;
 };
 
-void stop_loop() { multiplexer.terminate(); }
-
-void run_for(unsigned ms) {
-  Timer stop;
-  stop.set(ms, &stop_loop);
-  multiplexer.run(false, true);
-}
+using fuzzsupport::run_for;
 
 struct Fixture {
   radio_test::RtpSession session;

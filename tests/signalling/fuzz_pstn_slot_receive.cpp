@@ -17,6 +17,7 @@
 #include "runtime/timer.h"
 #include "signalling/pstn_slot.h"
 #include "slots/slots.h"
+#include "tests/support/fuzz_loop.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,30 +27,16 @@
 
 namespace {
 
-void stop_loop() { multiplexer.terminate(); }
-
-void run_for(unsigned ms) {
-  Timer stop;
-  stop.set(ms, &stop_loop);
-  multiplexer.run(false, true);
-}
+using fuzzsupport::run_for;
 
 // All but some buffers of the pool are taken once for good, so emptying
 // the rest during an input is cheap; the spare ones still hold full link
 // queues.
 constexpr std::size_t spare_cells = 512;
-std::vector<Packet> reserve;
 
 bool set_up() {
-  while (PacketPool::available() > spare_cells) {
-    reserve.emplace_back();
-    reserve.back().reserve_head(0);
-  }
-  platform::vclock::enable();
-  Mux::g_tv_time = Mux::timeval(0, 0);
-  std::clog.rdbuf(nullptr);
-  std::cerr.rdbuf(nullptr);
-  std::cout.rdbuf(nullptr);
+  fuzzsupport::keep_spare_cells(spare_cells);
+  fuzzsupport::start_quiet();
   return true;
 }
 
@@ -94,23 +81,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   slot->IActivate(act);
   run_for(1);
   const int ts = timeslot();
-  std::vector<Packet> held;
+  fuzzsupport::PoolDrain held;
   for (std::size_t at = 1; at < size;) {
     const std::uint8_t head = data[at++];
     if (head == 0xFF) {
-      if (held.empty()) {
-        for (;;) {
-          Packet p;
-          if (!p.try_reserve_head(0)) break;
-          held.push_back(p);
-        }
-      } else {
-        held.clear();
-      }
+      held.toggle();
       continue;
     }
     if (head == 0xFE) {
-      if (!held.empty()) held.pop_back();
+      held.give_one();
       continue;
     }
     std::size_t len = head & 0x7F;

@@ -19,6 +19,7 @@
 #include "slots/dsproc_receiver.h"
 #include "slots/tonec_receiver.h"
 #include "tests/slots/tone_probe_slot.h"
+#include "tests/support/fuzz_loop.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,20 +29,10 @@
 
 namespace {
 
-void stop_loop() { multiplexer.terminate(); }
-
-void run_for(unsigned ms) {
-  Timer stop;
-  stop.set(ms, &stop_loop);
-  multiplexer.run(false, true);
-}
+using fuzzsupport::run_for;
 
 bool set_up() {
-  platform::vclock::enable();
-  Mux::g_tv_time = Mux::timeval(0, 0);
-  std::clog.rdbuf(nullptr);
-  std::cerr.rdbuf(nullptr);
-  std::cout.rdbuf(nullptr);
+  fuzzsupport::start_quiet();
   return true;
 }
 
