@@ -96,30 +96,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto a = platform::sim::mcc().allocations();
     if (!a.empty()) ts = a.back().timeslot;
   }
-  fuzzsupport::PoolDrain held;
-  for (std::size_t at = 1; at < size;) {
-    const std::uint8_t head = data[at++];
-    if (head == 0xFF) {
-      held.toggle();
-      continue;
+  fuzzsupport::play_frames(data, size, 1, [&](const std::uint8_t* frame, std::size_t len) {
+    if (ts < 0) return;
+    if (qsig) {
+      if (len) platform::sim::control_request("dspdata inject " + std::to_string(ts) + " " + hex(frame, len));
+    } else {
+      platform::sim::mcc().inject(ts, frame, len);
     }
-    if (head == 0xFE) {
-      held.give_one();
-      continue;
-    }
-    std::size_t len = head & 0x7F;
-    if (len > size - at) len = size - at;
-    if (ts >= 0) {
-      if (qsig) {
-        if (len) platform::sim::control_request("dspdata inject " + std::to_string(ts) + " " + hex(data + at, len));
-      } else {
-        platform::sim::mcc().inject(ts, data + at, len);
-      }
-    }
-    at += len;
-    run_for((head & 0x80) ? 1000 : 1);
-  }
-  held.clear();
+  });
   slot->IDeactivate();
   run_for(1);
   Slots::instance().Destroy(slot);

@@ -81,24 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   slot->IActivate(act);
   run_for(1);
   const int ts = timeslot();
-  fuzzsupport::PoolDrain held;
-  for (std::size_t at = 1; at < size;) {
-    const std::uint8_t head = data[at++];
-    if (head == 0xFF) {
-      held.toggle();
-      continue;
-    }
-    if (head == 0xFE) {
-      held.give_one();
-      continue;
-    }
-    std::size_t len = head & 0x7F;
-    if (len > size - at) len = size - at;
-    if (ts >= 0) platform::sim::mcc().inject(ts, data + at, len);
-    at += len;
-    run_for((head & 0x80) ? 1000 : 1);
-  }
-  held.clear();
+  fuzzsupport::play_frames(data, size, 1, [&](const std::uint8_t* frame, std::size_t len) {
+    if (ts >= 0) platform::sim::mcc().inject(ts, frame, len);
+  });
   slot->IDeactivate();
   run_for(1);
   Slots::instance().Destroy(slot);

@@ -67,4 +67,30 @@ class PoolDrain {
   std::vector<Packet> held_;
 };
 
+// Plays input[at..size) as device frames: a step octet 0xFF takes the whole
+// pool or gives it back, 0xFE gives one buffer back, any other gives the
+// length (low 7 bits) of the frame that follows, which `deliver` gets (bytes,
+// length); then the loop runs 1000 ms (top bit set) or 1 ms. The pool is
+// given back at the end.
+template <class Deliver>
+void play_frames(const unsigned char* data, std::size_t size, std::size_t at, Deliver deliver) {
+  PoolDrain held;
+  while (at < size) {
+    const unsigned char head = data[at++];
+    if (head == 0xFF) {
+      held.toggle();
+      continue;
+    }
+    if (head == 0xFE) {
+      held.give_one();
+      continue;
+    }
+    std::size_t len = head & 0x7F;
+    if (len > size - at) len = size - at;
+    deliver(data + at, len);
+    at += len;
+    run_for((head & 0x80) ? 1000 : 1);
+  }
+}
+
 }  // namespace fuzzsupport
