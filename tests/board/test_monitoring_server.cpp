@@ -135,8 +135,9 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
     // "0" as stored at start, or "main" when the controller's check came
     // first; then as that check told this link, if it was up to hear it.
     EXPECT_TRUE(power[0].value == "0" || power[0].value == "2") << power[0].value;
-    for (const auto& v : all_power)
+    for (const auto& v : all_power) {
       if (v.frame < push) EXPECT_EQ(power[0].value, v.value);
+    }
     // Batch 2, then batch 4, each its own message.
     EXPECT_EQ(power[1].frame, power[0].frame + 1);
     EXPECT_EQ(in_push("driverBuild")[0].value, "1.4.2 [r5]");
