@@ -181,13 +181,20 @@ TEST_F(ZarnRadio, SlotLifeFromCreationToDestroy) {
   // nothing before.
   std::vector<Sent> first = sent_until(T, 4);
   EXPECT_GE(real_ms() - created, 900);
-  ASSERT_EQ(first.size(), 4u);
+  ASSERT_GE(first.size(), 4u);
+  // A late look finds the next periods' reports too: they are kept for the
+  // steps that wait for them.
+  std::vector<Sent> second(first.begin() + 4, first.end());
+  first.resize(4);
   EXPECT_EQ(first[0].hex, kWmFlag);
   EXPECT_EQ(first[1].hex, kWmChan);
   EXPECT_EQ(first[2].hex, kWmRemote);
   EXPECT_EQ(first[3].hex, kWmStandby);
-  std::vector<Sent> second = sent_until(T, 4);
-  ASSERT_EQ(second.size(), 4u);
+  if (second.size() < 4)
+    for (const Sent& s : sent_until(T, 4 - second.size())) second.push_back(s);
+  ASSERT_GE(second.size(), 4u);
+  std::vector<Sent> req(second.begin() + 4, second.end());
+  second.resize(4);
   EXPECT_EQ(second[0].hex, kWmFlag);
   EXPECT_EQ(second[3].hex, kWmStandby);
   EXPECT_GE(second[0].ms - first[0].ms, 990);
@@ -198,7 +205,7 @@ TEST_F(ZarnRadio, SlotLifeFromCreationToDestroy) {
   // request while the channel group keeps its beat.
   EXPECT_EQ(ask(rtp_ext(3, 30, zmod("10.0.0.1", 0, wm_trans(5, true, "10.0.0.9", 153)))),
             Strings{"seq 3 slot 30 success"});
-  std::vector<Sent> req = sent_until(T, 1);
+  for (const Sent& s : sent_until(T, 1)) req.push_back(s);
   ASSERT_GE(req.size(), 1u);
   std::size_t at = 0;
   while (at < req.size() && req[at].hex != kWmTrans) ++at;
@@ -210,7 +217,8 @@ TEST_F(ZarnRadio, SlotLifeFromCreationToDestroy) {
   // (Push-to-talk is in every header now: types are told by the first byte.)
   const auto type_of = [](const Sent& s) { return s.hex.substr(0, 2); };
   long long chan_before = second[1].ms, chan_after = -1, trans_after = -1;
-  for (std::size_t i = at + 1; i < req.size(); ++i)
+  // (A late test may find a channel report before the request too.)
+  for (std::size_t i = 0; i < req.size(); ++i)
     if (type_of(req[i]) == "84") chan_before = req[i].ms;
   const std::vector<Sent> after = sent_until(T, 5);
   for (const Sent& s : after) {
