@@ -147,10 +147,14 @@ bool SimClient::read_line(std::string& line, std::int64_t deadline) {
   }
 }
 
-SimAnswer SimClient::request(const std::string& line, int timeout_ms) {
-  if (fd_ < 0) return SimAnswer();
+bool SimClient::post(const std::string& line) {
+  if (fd_ < 0) return false;
   const std::string text = line + "\n";
-  if (::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) != ssize_t(text.size())) return SimAnswer();
+  return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size());
+}
+
+SimAnswer SimClient::request(const std::string& line, int timeout_ms) {
+  if (!post(line)) return SimAnswer();
   return read_answer(timeout_ms);
 }
 

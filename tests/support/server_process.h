@@ -86,6 +86,9 @@ class SimClient {
   void close();
   // Sends one request line and collects the data lines up to ok/error.
   SimAnswer request(const std::string& line, int timeout_ms = patience_ms);
+  // Sends one request line and leaves its answer to read_answer(): lines
+  // posted back to back reach the board with no round trip between them.
+  bool post(const std::string& line);
   // The next answer (for several requests sent in one line batch).
   SimAnswer read_answer(int timeout_ms = patience_ms);
   // The data lines of a request joined by "\n" when it answered ok, else
