@@ -132,7 +132,11 @@ class Teardown : public ::testing::Test {
     return s;
   }
   static RunningServer& srv() { return *server(); }
-  void SetUp() override { ASSERT_TRUE(srv().ready()) << srv().log(); }
+  void SetUp() override {
+    // After the case that stops its server (a shuffled run), a server anew.
+    if (!srv().process->running()) start();
+    ASSERT_TRUE(srv().ready()) << srv().log();
+  }
 
   static std::string sim(const std::string& request) { return srv().sim.ask(request); }
 
