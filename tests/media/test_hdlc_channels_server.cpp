@@ -95,7 +95,13 @@ std::string user_data(int seq, int slot, const std::string& hex) {
 
 class HdlcChannelsServer : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { srv = new RunningServer; }
+  static void SetUpTestSuite() {
+    // Reports of an earlier run of the suite (a repeated run) are not this
+    // server's.
+    reports.clear();
+    pending.clear();
+    srv = new RunningServer;
+  }
   static void TearDownTestSuite() {
     delete srv;
     srv = nullptr;
