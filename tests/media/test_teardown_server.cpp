@@ -478,9 +478,12 @@ TEST_F(Teardown, StopWithSlotsAliveEndsCleanlyAndTheBoardRootServesAgain) {
   const int t38 = last_pid(t38_log(), "pid=");
   for (int pid : {all[0], all[1], all[2], t38}) ASSERT_FALSE(process_gone(pid)) << pid;
   const std::string root = srv().root.path();
-  const std::int64_t t0 = real_ms();
   EXPECT_EQ(srv().stop(), 0) << srv().log();
-  EXPECT_LT(real_ms() - t0, 5000) << "stopped promptly";
+  // Promptly: the loop ends after its pass; the pppd that ignores its
+  // hangup is not given the five seconds a destroy gives it. (Not a bound
+  // on the time: an emulator on a loaded machine may take longer than that
+  // over the rest of the stop.)
+  EXPECT_EQ(srv().log().find("pppd terminate timeout!"), std::string::npos) << srv().log();
   EXPECT_TRUE(eventually([&] {
     return process_gone(all[0]) && process_gone(all[1]) && process_gone(all[2]) && process_gone(t38);
   })) << srv().log();
