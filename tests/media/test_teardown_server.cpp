@@ -89,13 +89,8 @@ std::string ed137_create(int seq, int slot, std::uint16_t dport, std::uint16_t l
       rtptest::rtp_params(P::ptG711_Alaw, "127.0.0.1", dport, P::ptG711_Alaw, P::ptG711_Alaw, [&](TERM::RtpParams& r) {
         r.set_shost().set_iaddr("127.0.0.1");
         r.set_shost().set_port(local);
-        TERM::ED137RadioHeader& h = r.set_radio().set_status().select_ed_137().set_header();
-        h.set_ptt(TERM::ED137RadioPTT::ptt_off);
-        h.set_squ(TERM::ED137RadioSQU::squ_on);
-        h.set_ptt_id(0u);
-        h.set_ptt_mute(false);
-        h.set_ptt_summation(false);
-        h.set_sct(false);
+        radio_test::ed137_header(r.set_radio().set_status().select_ed_137().set_header(),
+                                 TERM::ED137RadioPTT::ptt_off, TERM::ED137RadioSQU::squ_on);
       });
   return create_image(seq, slot, [&](LGCP::CreateParams& c) { c = p; });
 }

@@ -5,6 +5,7 @@
 #include "radio/ed137/ed137_factory.h"
 #include "radio/ed137/ed137_radio_control.h"
 #include "tests/radio/radio_sim.h"
+#include "tests/radio/zarn_values.h"
 #include "tests/support/per_image.h"
 #include "tests/support/vclock_loop.h"
 #include "runtime/mux_time.h"
@@ -54,12 +55,8 @@ struct Recorder : RTPSignalling::IRadioControlNotify {
 TERM::RadioStatus status(int ptt, int squ, int q = -1, int method = 0) {
   TERM::RadioStatus s;
   TERM::ED137RadioHeader& h = s.select_ed_137().set_header();
-  h.set_ptt(static_cast<TERM::ED137RadioPTT::NamedNumber>(ptt));
-  h.set_squ(static_cast<TERM::ED137RadioSQU::NamedNumber>(squ));
-  h.set_ptt_id(0u);
-  h.set_ptt_mute(false);
-  h.set_ptt_summation(false);
-  h.set_sct(false);
+  radio_test::ed137_header(h, static_cast<TERM::ED137RadioPTT::NamedNumber>(ptt),
+                           static_cast<TERM::ED137RadioSQU::NamedNumber>(squ));
   if (q >= 0) {
     s.ref_ed_137().set_sqi().set_bss_quality(static_cast<unsigned>(q));
     s.ref_ed_137().ref_sqi().set_bss_method(static_cast<TERM::ED137RadioBSSMethod::NamedNumber>(method));

@@ -6,6 +6,7 @@
 // keep-alive cases wait a few seconds.
 #include "tests/media/rtp_fixture.h"
 #include "tests/radio/radio_bytes.h"
+#include "tests/radio/zarn_values.h"
 #include "tests/slots/slots_server.h"
 
 #include <cstdio>
@@ -41,13 +42,7 @@ class Ed137Server : public ServerSuite {
             return;
           }
           TERM::ED137RadioStatus& st = radio.set_status().select_ed_137();
-          TERM::ED137RadioHeader& h = st.set_header();
-          h.set_ptt(TERM::ED137RadioPTT::ptt_off);
-          h.set_squ(TERM::ED137RadioSQU::squ_on);
-          h.set_ptt_id(0u);
-          h.set_ptt_mute(false);
-          h.set_ptt_summation(false);
-          h.set_sct(false);
+          radio_test::ed137_header(st.set_header(), TERM::ED137RadioPTT::ptt_off, TERM::ED137RadioSQU::squ_on);
           if (more) more(st, r);
         });
     return create_image(seq, slot, [&](LGCP::CreateParams& c) { c = p; });

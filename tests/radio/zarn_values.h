@@ -1,12 +1,25 @@
 #pragma once
-// The controller's Zarn values the radio tests build again and again: the
-// radio flags, the creation status S and a modifier from a session.
+// The controller's radio values the radio tests build again and again: the
+// Zarn radio flags, creation status S and a modifier from a session, and an
+// ED-137 header.
 #include "schema/term/TERM.h"
 
 #include <functional>
 #include <string>
 
 namespace radio_test {
+
+// An ED-137 header with push-to-talk and squelch as given, every other
+// field zero or off.
+inline void ed137_header(TERM::ED137RadioHeader& h, TERM::ED137RadioPTT::NamedNumber ptt,
+                         TERM::ED137RadioSQU::NamedNumber squ) {
+  h.set_ptt(ptt);
+  h.set_squ(squ);
+  h.set_ptt_id(0u);
+  h.set_ptt_mute(false);
+  h.set_ptt_summation(false);
+  h.set_sct(false);
+}
 
 // Priority and push-to-talk; every other flag off, selective call and link
 // index 0.
