@@ -116,10 +116,19 @@ bool RadioControl::RtpExtStop() {
   return true;
 }
 
+namespace {
+
+// A tick re-armed with 0 inside its own firing is due again in the same
+// firing round: a zero keep-alive period from the controller would hold the
+// loop sending keep-alives. The tick never comes sooner than 1 ms.
+unsigned tick_delay(unsigned long ms) { return ms == 0 ? 1u : static_cast<unsigned>(ms); }
+
+}  // namespace
+
 void RadioControl::SetTimerEnable(bool on) {
   timerEnabled = on;
   if (on)
-    timer.set(static_cast<unsigned>(interval), &RadioControl::OnProcessStatus, this);
+    timer.set(tick_delay(interval), &RadioControl::OnProcessStatus, this);
   else
     timer.reset();
 }
@@ -128,7 +137,7 @@ void RadioControl::OnProcessStatus(Timer*) {
   const unsigned long ms = interval;
   lastProcessing = static_cast<std::uint32_t>(Mux::milliseconds());
   const unsigned long next = ProcessRadioStatus(lastProcessing, ms);
-  timer.set(static_cast<unsigned>(next), &RadioControl::OnProcessStatus, this);
+  timer.set(tick_delay(next), &RadioControl::OnProcessStatus, this);
 }
 
 int RadioControl::UpdateAccess(bool ptt, in_addr holder) {

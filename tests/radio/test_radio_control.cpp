@@ -263,11 +263,18 @@ class TickingControl : public RadioControl {
   unsigned long ProcessRadioStatus(unsigned long now, unsigned long interval) override {
     ticks.push_back(now);
     EXPECT_EQ(interval, GetTimerInterval());
+    // A test that would otherwise spin for ever in one firing round ends.
+    if (cap && ticks.size() >= cap) {
+      ADD_FAILURE() << ticks.size() << " ticks, the last at " << now;
+      SetTimerInterval(100000);
+      return 100000;
+    }
     if (ticks.size() > delays.size()) return interval;
     return delays[ticks.size() - 1];
   }
   std::vector<unsigned long> delays;
   std::vector<unsigned long> ticks;
+  std::size_t cap = 0;
 };
 
 TEST_F(RadioControlTest, StatusTimerFollowsTheHook) {
@@ -289,6 +296,22 @@ TEST_F(RadioControlTest, StatusTimerFollowsTheHook) {
   c.SetTimerEnable(true);
   run_for(750);
   EXPECT_EQ(c.ticks.size(), 5u);
+}
+
+TEST_F(RadioControlTest, AZeroPeriodTicksOncePerMillisecondNotInOneRound) {
+  // A zero interval (an ED-137 keep-alive period of 0 from the controller)
+  // or a hook that asks for 0: the next tick still waits for the clock.
+  for (bool from_hook : {false, true}) {
+    TickingControl c(from_hook ? std::vector<unsigned long>(100, 0) : std::vector<unsigned long>{});
+    c.cap = 200;
+    c.SetTimerInterval(from_hook ? 5 : 0);
+    c.SetTimerEnable(true);
+    run_for(40);
+    c.SetTimerEnable(false);
+    ASSERT_GE(c.ticks.size(), 2u) << from_hook;
+    EXPECT_LE(c.ticks.size(), 41u) << from_hook;
+    for (std::size_t i = 1; i < c.ticks.size(); ++i) EXPECT_EQ(c.ticks[i] - c.ticks[i - 1], 1u) << from_hook << " " << i;
+  }
 }
 
 }  // namespace
