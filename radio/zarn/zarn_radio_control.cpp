@@ -22,7 +22,14 @@ constexpr int kValuesOutOfRange = -10;
 
 std::uint32_t NowMs() { return static_cast<std::uint32_t>(Mux::milliseconds()); }
 
-std::uint32_t Elapsed(std::uint32_t now, std::uint32_t stamp) { return stamp < now ? now - stamp : 0; }
+// Time since a stamp; 0 when the stamp is not before now. The count wraps at
+// 32 bits (every 49.7 days, at any moment of a run), so the order is read
+// from the signed difference: compared as plain numbers, every stamp taken
+// before a wrap would stay "after" now and no status would be due again
+// until the count caught up, days later.
+std::uint32_t Elapsed(std::uint32_t now, std::uint32_t stamp) {
+  return static_cast<std::int32_t>(now - stamp) > 0 ? now - stamp : 0;
+}
 
 }  // namespace
 

@@ -126,6 +126,30 @@ TEST_F(ZarnControlTest, PeriodicStatusTimeline) {
   c->RtpExtStop();
 }
 
+// The millisecond count wraps at 32 bits: the status keeps its one-second
+// rhythm across the wrap instead of falling silent until the count catches
+// up with stamps taken before it.
+TEST_F(ZarnControlTest, PeriodicStatusAcrossTheClockWrap) {
+  platform::vclock::set(4294967, 0);  // 296 ms before the count wraps
+  t0 = now_ms();
+  auto c = make<ZarnRadioGWControl>();
+  c->SendASNToChan(status());
+  c->SetTimerEnable(true);
+  run_for(3500);
+  EXPECT_EQ(written(), (Lines{"+1000 81", "+1000 84", "+1000 86", "+1000 87", "+2000 81", "+2000 84", "+2000 86",
+                              "+2000 87", "+3000 81", "+3000 84", "+3000 86", "+3000 87"}));
+  // A stamp taken just before the wrap is 300 ms old just after it.
+  platform::vclock::set(4294967, 0);
+  Mux::g_tv_time = Mux::timeval(0, 0);
+  auto d = make<ZarnRadioGWControl>();
+  d->SendASNToChan(status());
+  platform::vclock::advance_ms(300);
+  EXPECT_EQ(d->ProcessRadioStatus(now_ms(), 1000), 710u);
+  c->SetTimerEnable(false);
+  c->RtpExtStop();
+  d->RtpExtStop();
+}
+
 TEST_F(ZarnControlTest, DueGroupsAndTheNextDelay) {
   auto c = make<ZarnRadioGWControl>();
   c->SendASNToChan(status());
