@@ -48,7 +48,14 @@ void AcceptorNetCheckConnection::ImplRefuseConnection() {
 
 void AcceptorNetCheckConnection::ImplConnected(Fd fd) { connection = fd; }
 
-void AcceptorNetCheckConnection::ImplOnDisconnect() { connection.close(); }
+// A probe started against the peer that has gone ends with it: left in
+// place, it would judge the next controller by a knock it never had (and
+// drop it at its first check), and a knock against that controller would
+// find the probe already running and start none.
+void AcceptorNetCheckConnection::ImplOnDisconnect() {
+  connection.close();
+  check_state = CheckState::Idle;
+}
 
 void AcceptorNetCheckConnection::SetupKeepAlive(bool fast) {
   const int fd = connection.lowlevel_fd();

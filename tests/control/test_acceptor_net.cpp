@@ -151,6 +151,41 @@ TEST_F(AcceptorTest, PeerThatLeavesTheProbeUnansweredIsDroppedAtTheSecondCheck) 
   EXPECT_EQ(owner.connects, 2);
 }
 
+// A probe under way when its controller leaves ends with that controller:
+// the next one is neither dropped for the old knock nor left unprobed when
+// a client knocks against it.
+TEST_F(AcceptorTest, ProbeOfAControllerThatLeftDoesNotFollowTheNextOne) {
+  SilentPeerAcceptor acc;
+  start(acc);
+  LoopbackPeer c1, c2;
+  ASSERT_TRUE(c1.connect(port));
+  run_for(10);
+  ASSERT_TRUE(c2.connect(port));
+  run_for(1000);  // one check: the countdown is down to 1
+  ASSERT_EQ(acc.GetCheckState(), Control::AcceptorNetCheckConnection::CheckState::CheckConnection);
+  c1.close();
+  run_for(10);
+  ASSERT_EQ(owner.disconnects, 1);
+  LoopbackPeer c3;
+  ASSERT_TRUE(c3.connect(port));
+  run_for(10);
+  ASSERT_EQ(owner.connects, 2);
+  EXPECT_EQ(acc.GetCheckState(), Control::AcceptorNetCheckConnection::CheckState::Idle);
+  run_for(3000);
+  EXPECT_EQ(owner.disconnects, 1) << cap.all();
+  EXPECT_FALSE(c3.peer_closed());
+  // A knock against it starts its own probe, which drops it two checks later.
+  const int probes = StreamCapture::count(cap.err(), "CheckConnectionState CheckConnection");
+  LoopbackPeer c4;
+  ASSERT_TRUE(c4.connect(port));
+  run_for(10);
+  EXPECT_EQ(StreamCapture::count(cap.err(), "CheckConnectionState CheckConnection"), probes + 1);
+  EXPECT_EQ(keepalive(acc.GetConnectionFd()), (std::vector<int>{1, 1, 3}));
+  run_for(2000);
+  EXPECT_EQ(owner.disconnects, 2);
+  EXPECT_TRUE(c3.peer_closed());
+}
+
 TEST_F(AcceptorTest, CheckDropsAPeerWhoseConnectionWasReset) {
   Control::AcceptorNetCheckConnection acc;
   start(acc);
