@@ -24,6 +24,12 @@ void LAPD::local_activate() {
       change_state(Establish_awaiting_TEI);
       break;
     case Assign_awaiting_TEI:
+      // A message while unassigned came here without asking for a TEI: ask
+      // now, or the establishment would wait for an answer to nothing.
+      if (!T202run) {
+        RC = 0;
+        BeginTeiAssignProcedure();
+      }
       change_state(Establish_awaiting_TEI);
       break;
     case TEI_assigned:

@@ -123,6 +123,17 @@ TEST_F(LapdTei, DeniedRequestsRepeatUntilGivenUp) {
   o.send("a");  // a message while unassigned asks for nothing yet
   EXPECT_EQ(o.state(), ISDN::Assign_awaiting_TEI);
   EXPECT_TRUE(o.line.take().empty());
+  // The establishment asks for a TEI (nothing else would), then sends the
+  // waiting message once the link is up.
+  o.link->activate();
+  EXPECT_EQ(o.state(), ISDN::Establish_awaiting_TEI);
+  EXPECT_TRUE(o.st().T202run);
+  EXPECT_EQ(o.line.take(), Strings({request(o.link->ri())}));
+  o.rx(mgmt(o.link->ri(), 2, 66));
+  EXPECT_EQ(o.line.take(), Strings({"00 85 7F"}));  // SABME on TEI 66
+  o.rx("00 85 73");
+  EXPECT_EQ(o.state(), ISDN::Multiple_frame_established);
+  EXPECT_EQ(o.line.take(), Strings({"00 85 00 00 61"}));
 }
 
 TEST_F(LapdTei, UnnumberedInformationOnBasicRateOnly) {
