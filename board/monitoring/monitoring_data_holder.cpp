@@ -333,22 +333,27 @@ void MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
 
 void MonitoringDataHolder::SaveStatusToFile(const std::string& path, Saver saver, SaveStatusArg const* arg,
                                             bool temporary) {
+  // The agents and scripts that read these files may open one at any time:
+  // the content is written whole under the "_tmp" name and renamed over the
+  // file, so a reader sees the old content or the new, never a part of it,
+  // and a write that fails (a full disk) leaves the old content in place.
   const std::string p = platform::board_path(path);
-  std::string name = p;
-  if (temporary) {
-    std::remove((p + "_cmp").c_str());
-    name = p + "_tmp";
-  }
+  const std::string target = temporary ? p + "_cmp" : p;
+  const std::string name = p + "_tmp";
+  if (temporary) std::remove(target.c_str());
   FILE* f = std::fopen(name.c_str(), "w");
   if (!f) {
-    std::clog << "FAIL create temporary file <" << (temporary ? path + "_tmp" : path) << "> with code=" << errno
-              << std::endl;
+    std::clog << "FAIL create temporary file <" << path << "_tmp> with code=" << errno << std::endl;
     return;
   }
+  errno = 0;
   (this->*saver)(f, arg);
-  std::fclose(f);
-  // A reader never sees a half-written file under the path itself.
-  if (temporary) std::rename(name.c_str(), p.c_str());
+  int error = std::ferror(f) ? (errno ? errno : EIO) : 0;
+  if (std::fclose(f) != 0 && error == 0) error = errno ? errno : EIO;
+  if (error == 0 && std::rename(name.c_str(), target.c_str()) != 0) error = errno;
+  if (error == 0) return;
+  std::remove(name.c_str());
+  std::clog << "FAIL write status file <" << path << "> with code=" << error << std::endl;
 }
 
 void MonitoringDataHolder::DipStatusSaver(FILE* f, SaveStatusArg const* arg) { std::fprintf(f, "%ld", arg->count); }

@@ -150,6 +150,27 @@ TEST(MonitoringDataHolder, StatusFilesAndRecords) {
   EXPECT_TRUE(MonitoringDataHolder::IsPathComponent("10.1.2.3"));
 }
 
+// A disk that fills up: the file under the "_tmp" name is the full device,
+// so the content cannot be written.
+TEST(MonitoringDataHolder, FullDiskKeepsTheLastCompleteFile) {
+  testsupport::ScratchBoardRoot root;
+  const std::string mon = root.path() + "/var/monitoring/";
+  ASSERT_EQ(std::system(("mkdir -p " + mon).c_str()), 0);
+  MonitoringDataHolder h;
+  h.setDipValue(5);
+  EXPECT_FALSE(exists(mon + "dip_tmp")) << "renamed over the file";
+  ASSERT_EQ(::symlink("/dev/full", (mon + "dip_tmp").c_str()), 0);
+  std::ostringstream log;
+  std::streambuf* was = std::clog.rdbuf(log.rdbuf());
+  // The stored value changes and is reported; the file keeps the last value
+  // written whole, and the failure is told.
+  EXPECT_TRUE(h.setDipValue(123456));
+  std::clog.rdbuf(was);
+  EXPECT_EQ(read(mon + "dip"), "5");
+  EXPECT_FALSE(exists(mon + "dip_tmp"));
+  EXPECT_EQ(log.str(), "FAIL write status file </var/monitoring/dip> with code=28\n");
+}
+
 TEST(SnmpAgentCtrl, QueuesOnlyKnownItems) {
   SnmpAgentCtrl ctrl;
   ASSERT_EQ(ctrl.items().size(), 34u);
