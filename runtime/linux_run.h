@@ -1,7 +1,8 @@
 #pragma once
 // Linux::Run: the pid file "/var/run/<name>.pid" (a board path), holding the
 // process id in decimal, kept open for the life of the object and removed
-// when it ends. A file that cannot be created is silently skipped.
+// when it ends. A file that cannot be created or written whole is silently
+// skipped (and removed).
 #include <string>
 
 namespace Linux {

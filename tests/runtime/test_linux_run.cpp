@@ -45,6 +45,18 @@ TEST(LinuxRun, PidFileHoldsOnlyTheDigitsAndGoesAway) {
 
   Linux::Run nowhere("no/such/dir/x");
   EXPECT_FALSE(nowhere.is_open()) << "silently skipped";
+
+  // A full disk: the digits cannot be written, and no empty pid file is left
+  // for a script to read.
+  const std::string full = platform::board_path("/var/run/full-test.pid");
+  ::unlink(full.c_str());
+  ASSERT_EQ(::symlink("/dev/full", full.c_str()), 0);
+  {
+    Linux::Run run("full-test");
+    EXPECT_FALSE(run.is_open());
+    EXPECT_NE(::access(full.c_str(), F_OK), 0) << "removed at once";
+  }
+  ::unlink(full.c_str());
 }
 
 }  // namespace
