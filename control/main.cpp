@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -82,7 +83,12 @@ void SigPipeHandler(int, siginfo_t*, void*) {}
 void CheckDumpStatus() {
   if (!doDumpStatus) return;
   doDumpStatus = 0;
-  std::ofstream out(platform::board_path(status_file), std::ios::out | std::ios::trunc);
+  // Written whole under a temporary name and renamed over the dump, so the
+  // operator reading it never finds half a dump, and a dump that cannot be
+  // written (a full disk) leaves the last complete one.
+  const std::string path = platform::board_path(status_file);
+  const std::string temporary = path + "_tmp";
+  std::ofstream out(temporary, std::ios::out | std::ios::trunc);
   if (!out) {
     std::cerr << "dump status error" << std::endl;
     return;
@@ -90,6 +96,11 @@ void CheckDumpStatus() {
   out << "server status information." << std::endl;
   out << "version : " << Version::current << std::endl;
   multiplexer.dump(out);
+  out.close();
+  if (out.fail() || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    std::cerr << "dump status error" << std::endl;
+  }
 }
 
 void CheckUpdateResources() {

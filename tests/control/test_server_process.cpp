@@ -142,6 +142,14 @@ TEST_F(ServerProcessTest, ServesAControllerAndStopsOnSigterm) {
     })) << p.err() << file_text(dump);
     EXPECT_EQ(file_text(dump).rfind("server status information.\nversion : " + version() + "\n", 0), 0u);
   }
+  // A dump that cannot be written (a full disk) is told and leaves the last
+  // complete one; it is never read half written.
+  const std::string complete = file_text(dump);
+  ASSERT_EQ(::symlink("/dev/full", (dump + "_tmp").c_str()), 0);
+  p.signal(SIGUSR2);
+  EXPECT_TRUE(eventually([&] { return p.err().find("dump status error\n") != std::string::npos; })) << p.err();
+  EXPECT_EQ(file_text(dump), complete);
+  EXPECT_FALSE(exists(dump + "_tmp"));
 
   p.signal(SIGTERM);
   EXPECT_EQ(p.wait(), 0) << p.err();
