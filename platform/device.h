@@ -7,7 +7,7 @@
 // Paths are board paths. A path with no simulated driver opens the file of
 // that name under the board root, so tests can place plain files there.
 // Descriptors returned here are real: poll works on them unchanged, and
-// duplicates (dup) reach the same driver.
+// duplicates (dup) reach the same driver. They are always close-on-exec.
 #include <cstddef>
 #include <sys/types.h>
 

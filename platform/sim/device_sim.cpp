@@ -110,6 +110,8 @@ std::shared_ptr<DeviceModel> model(const std::string& path) {
 }  // namespace sim
 
 int dev_open(const char* path, int flags) {
+  // As on the board: never inherited by a started program.
+  flags |= O_CLOEXEC;
   static bool installed = (sim::install_default_models(), true);
   (void)installed;
   auto m = sim::model(path);

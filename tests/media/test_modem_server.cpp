@@ -274,6 +274,8 @@ TEST_F(ModemServer, AnsweredCallAuthenticatesAndAccountsOverTheLocalLink) {
   ASSERT_TRUE(standin_has("pppd", "argv")) << srv().log();
   EXPECT_EQ(standin("pppd", "argv"),
             Strings{"/usr/local/sbin/pppd file /usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 5551234"});
+  // pppd holds no descriptor of the server: no device, socket or file.
+  EXPECT_EQ(standin("pppd", "fds"), Strings{"none"});
   // A second stream start takes no second modem and starts no second pppd.
   EXPECT_EQ(ask(connect_image(4, 10, 3), 1), Strings{"seq 4 slot 10 success"});
   EXPECT_EQ(requests(), Strings{});

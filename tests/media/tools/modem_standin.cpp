@@ -1,7 +1,8 @@
 // Stand-in for pppd and the fax programs on the simulated board. Named by
 // the base name of argv[0] ("pppd", "fax"), it appends what it saw to
 // var/standin/<name>.log under the board root (GW_BOARD_ROOT):
-//   "pid P", "argv A0 A1 ...", "stdin <what descriptor 0 is>", "signal S"
+//   "pid P", "argv A0 A1 ...", "stdin <what descriptor 0 is>", "signal S",
+//   "fds <descriptors above 2 it was started with, or none>"
 // and behaves as var/standin/<name>.mode says (first line):
 //   "exit N"  exits with N at once
 //   "hup N"   waits, exits with N on SIGHUP (the default, N = 0)
@@ -10,6 +11,8 @@
 #include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <dirent.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +47,23 @@ void on_signal(int sig) {
 
 }  // namespace
 
+// The descriptors above the standard three this process holds, before it
+// opens anything itself: what the server let it inherit.
+std::string inherited() {
+  std::string out;
+  DIR* d = ::opendir("/proc/self/fd");
+  if (!d) return "unknown";
+  while (struct dirent* e = ::readdir(d)) {
+    const int fd = std::atoi(e->d_name);
+    if (e->d_name[0] == '.' || fd <= 2 || fd == ::dirfd(d)) continue;
+    out += (out.empty() ? "" : " ") + std::string(e->d_name);
+  }
+  ::closedir(d);
+  return out.empty() ? "none" : out;
+}
+
 int main(int argc, char** argv) {
+  const std::string fds = inherited();
   const char* root = std::getenv("GW_BOARD_ROOT");
   const std::string dir = std::string(root ? root : ".") + "/var/standin";
   ::mkdir((std::string(root ? root : ".") + "/var").c_str(), 0755);
@@ -73,6 +92,7 @@ int main(int argc, char** argv) {
   char target[256] = {};
   const ssize_t n = ::readlink("/proc/self/fd/0", target, sizeof target - 1);
   append(std::string("stdin ") + (n > 0 ? target : "closed"));
+  append("fds " + fds);
 
   if (mode == "exit") return code;
   for (;;) ::pause();
