@@ -326,8 +326,16 @@ void MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
   if (std::string(addr.GetStrAddr()) == self_addr_.GetStrAddr()) {
     // The link names the board path; on the simulator the target is the
     // directory under the board root, so readers there resolve it too.
-    if (::symlink(p.c_str(), platform::board_path(std::string(controller_dir) + "self").c_str()) != 0)
-      std::clog << "FAIL create symlink to monitoring catalog <" << dir << "> with code=" << errno << std::endl;
+    // A link left by a run with another own address would name the wrong
+    // controller: the new link is made aside and renamed over it.
+    const std::string self = platform::board_path(std::string(controller_dir) + "self");
+    const std::string aside = self + "_tmp";
+    ::unlink(aside.c_str());
+    if (::symlink(p.c_str(), aside.c_str()) != 0 || ::rename(aside.c_str(), self.c_str()) != 0) {
+      const int error = errno;
+      ::unlink(aside.c_str());
+      std::clog << "FAIL create symlink to monitoring catalog <" << dir << "> with code=" << error << std::endl;
+    }
   }
 }
 

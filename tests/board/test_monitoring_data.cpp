@@ -171,6 +171,24 @@ TEST(MonitoringDataHolder, FullDiskKeepsTheLastCompleteFile) {
   EXPECT_EQ(log.str(), "FAIL write status file </var/monitoring/dip> with code=28\n");
 }
 
+// A "self" link left by a run under another own address is pointed at the
+// own controller's directory when that directory is made.
+TEST(MonitoringDataHolder, SelfLinkLeftByAnEarlierRunIsReplaced) {
+  testsupport::ScratchBoardRoot root;
+  const std::string dir = root.path() + "/var/monitoring/controller/";
+  ASSERT_EQ(std::system(("mkdir -p " + dir + "192.168.99.99").c_str()), 0);
+  ASSERT_EQ(::symlink((dir + "192.168.99.99").c_str(), (dir + "self").c_str()), 0);
+  MonitoringDataHolder h;
+  const std::string own = h.getSelfHostAddress().GetStrAddr();
+  ASSERT_NE(own, "192.168.99.99");
+  LGCP::ControllerInfo info;
+  info.set_host().set_iaddr(own);
+  info.set_status(HSP::ControllerStatus::active);
+  EXPECT_TRUE(h.setControllerStatus(info));
+  EXPECT_EQ(read(dir + "self/status"), "2");
+  EXPECT_FALSE(exists(dir + "self_tmp"));
+}
+
 TEST(SnmpAgentCtrl, QueuesOnlyKnownItems) {
   SnmpAgentCtrl ctrl;
   ASSERT_EQ(ctrl.items().size(), 34u);
