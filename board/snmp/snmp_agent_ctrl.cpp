@@ -95,7 +95,7 @@ void SnmpAgentCtrl::Send(MonitoringItemType item, int index, std::string& value)
   for (auto& b : batches_) {
     if (!(b.first & found->mask) || !b.second || !b.second->snmp_set_isSelected()) continue;
     MON::SnmpSetCommand c;
-    c.set_uniq(uniq_++);
+    c.set_uniq(take_uniq(uniq_));
     MON::IniName& name = c.set_id().select_name();
     name.set_section(found->section);
     name.set_name(found->name);

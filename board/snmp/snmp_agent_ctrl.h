@@ -14,6 +14,7 @@
 #include "runtime/dpc.h"
 #include "schema/mon/MON.h"
 
+#include <limits>
 #include <list>
 #include <map>
 #include <memory>
@@ -22,6 +23,15 @@
 
 namespace IniFile {
 class Section;
+}
+
+// Takes the next number of a uniq counter: the counter's value, and moves
+// the counter on. The numbers stay positive: after the largest int the
+// counter starts again at 1, rather than overflowing after years of values.
+inline int take_uniq(int& counter) {
+  const int v = counter;
+  counter = v == std::numeric_limits<int>::max() ? 1 : v + 1;
+  return v;
 }
 
 class SnmpAgentCtrl {

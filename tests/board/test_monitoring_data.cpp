@@ -15,6 +15,7 @@
 
 #include <climits>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 namespace {
@@ -200,6 +201,16 @@ TEST(SnmpAgentCtrl, QueuesOnlyKnownItems) {
   EXPECT_TRUE(ctrl.flush_pending());
   ctrl.OnDpcSend();
   EXPECT_FALSE(ctrl.flush_pending());
+}
+
+// Every batched value takes a uniq number; after years of values the
+// counter starts again at 1 instead of overflowing into negative numbers.
+TEST(SnmpAgentCtrl, UniqNumbersStayPositivePastTheLargestInt) {
+  const int top = std::numeric_limits<int>::max();
+  int counter = top - 1;
+  std::vector<int> taken;
+  for (int i = 0; i < 4; ++i) taken.push_back(take_uniq(counter));
+  EXPECT_EQ(taken, (std::vector<int>{top - 1, top, 1, 2}));
 }
 
 class SnmpAgentLink : public testsupport::VirtualClockTest {};
