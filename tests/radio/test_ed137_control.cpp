@@ -145,6 +145,9 @@ class Ed137Control : public testsupport::VirtualClockTest {
     return l.substr(l.find(",ops=") + 5);
   }
 
+  // No ground payload, then ground payloads every 400 ms, then none again.
+  void timeline();
+
   RtpSession session;
   std::string T;
   Recorder rec;
@@ -155,7 +158,18 @@ class Ed137Control : public testsupport::VirtualClockTest {
 // No ground payload: the keep-alive goes out every interval and the abort
 // comes at the first tick at or after 2000 ms, then at each tick; ground
 // payloads every 400 ms hold it off without moving the send schedule.
-TEST_F(Ed137Control, KeepAliveAndSupervisionTimeline) {
+TEST_F(Ed137Control, KeepAliveAndSupervisionTimeline) { timeline(); }
+
+// The same 3 s before the millisecond clock wraps at 2^32 (every 49.7
+// days): the stamps are compared by difference, so nothing stops or fires
+// early at the wrap.
+TEST_F(Ed137Control, KeepAliveAndSupervisionTimelineAcrossTheClockWrap) {
+  platform::vclock::set(4294964, 296000);
+  ASSERT_EQ(now_ms(), 0xFFFFF448u);
+  timeline();
+}
+
+void Ed137Control::timeline() {
   ED137RadioGWControl& c = make();
   EXPECT_EQ(c.GetTimerInterval(), 1000u);
   EXPECT_TRUE(c.SendASNToChan(status(0, 1)));

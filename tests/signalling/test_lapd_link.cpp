@@ -109,6 +109,54 @@ TEST(LapdLink, WindowOfSevenAndSequenceWrap) {
   EXPECT_EQ(o.link->stats().badConfirm, 0u);
 }
 
+// A full window that spans 127 -> 0: acknowledgements, the N(R) check and
+// a REJ across the wrap, and the receive side's V(R) passing it with a gap.
+TEST(LapdLink, WindowAcknowledgementAndRejectAcrossTheWrap) {
+  Owner o(Side::user);
+  lapdtest::establish(o);
+  char f[32];
+  for (unsigned n = 1; n <= 124; ++n) {  // V(S) = V(A) = 124
+    o.send("x");
+    std::snprintf(f, sizeof f, "00 01 01 %02X", (n % 128) << 1);
+    o.rx(f);
+  }
+  o.line.take();
+  for (char c = 'a'; c <= 'h'; ++c) o.send(std::string(1, c));
+  EXPECT_EQ(o.line.take(), Strings({"00 01 F8 00 61", "00 01 FA 00 62", "00 01 FC 00 63", "00 01 FE 00 64",
+                                    "00 01 00 00 65", "00 01 02 00 66", "00 01 04 00 67"}));
+  EXPECT_EQ(o.st().VS, 3u);
+  EXPECT_EQ(o.link->queued(), 1u);  // the window is full
+  o.rx("00 01 01 00");  // N(R) = 0 acknowledges 124..127
+  EXPECT_EQ(o.line.take(), Strings({"00 01 06 00 68"}));
+  EXPECT_EQ(o.st().VA, 0u);
+  EXPECT_EQ(o.link->unacknowledged(), 4u);
+  o.rx("00 01 09 02");  // REJ N(R) = 1: 1, 2 and 3 again, oldest first
+  EXPECT_EQ(o.line.take(), Strings({"00 01 02 00 66", "00 01 04 00 67", "00 01 06 00 68"}));
+  EXPECT_EQ(o.link->stats().retrains, 3u);
+  EXPECT_EQ(o.link->stats().badConfirm, 0u);
+  EXPECT_EQ(o.state(), ISDN::Multiple_frame_established);
+  o.rx("00 01 01 00");  // N(R) = 0 is behind V(A) = 1 now
+  EXPECT_EQ(o.link->stats().badConfirm, 1u);
+  EXPECT_EQ(o.state(), ISDN::Awaiting_establishment);
+
+  Owner r(Side::user);
+  lapdtest::establish(r);
+  for (unsigned n = 0; n < 127; ++n) {  // V(R) = 127
+    std::snprintf(f, sizeof f, "02 01 %02X 00 41", (n % 128) << 1);
+    r.rx(f);
+  }
+  r.line.take();
+  r.rx("02 01 02 00 42");  // N(S) = 1: 127 and 0 are missing
+  EXPECT_EQ(r.line.take(), Strings({"02 01 09 FE"}));  // REJ N(R) = 127
+  r.rx("02 01 FE 00 43");
+  r.rx("02 01 00 01 44");  // N(S) = 0, P = 1
+  EXPECT_EQ(r.line.take(), Strings({"02 01 01 00", "02 01 01 03"}));
+  EXPECT_EQ(r.st().VR, 1u);
+  EXPECT_EQ(r.received.size(), 129u);
+  EXPECT_EQ(r.received.back(), "D");
+  EXPECT_EQ(r.link->stats().rejected, 1u);
+}
+
 TEST(LapdLink, CongestionThresholdsAndOverflow) {
   Owner o(Side::user);
   o.link->activate();  // awaiting establishment: messages wait

@@ -221,6 +221,34 @@ TEST_F(LapdNt, MessagesAreRoutedByCallReference) {
   EXPECT_EQ(term[2]->received.size(), 1u);
 }
 
+// Both directions past 127 -> 0, one exchange at a time: the manager's
+// numbers and the terminal's wrap together, nothing is lost, repeated or
+// taken for a sequence error.
+TEST_F(LapdNt, SequenceNumbersWrapInBothDirections) {
+  assign_all();
+  up.clear();
+  for (unsigned k = 0; k < 140; ++k) {
+    term[0]->send(std::string("\x08\x01\x01", 3) + char(k));
+    run_for(20);
+    char n[4];
+    std::snprintf(n, sizeof n, "%02X", k);
+    from_above(q931(0x81, 0x7D) + " " + n);  // a SETUP would be broadcast
+    run_for(20);
+  }
+  ASSERT_EQ(up.size(), 140u);
+  ASSERT_EQ(term[0]->received.size(), 140u);
+  EXPECT_EQ(up[139], "08 01 01 8B");
+  EXPECT_EQ(term[0]->received[139], std::string("\x08\x01\x81\x7D\x8B", 5));
+  EXPECT_EQ(nt->find(64)->vs(), 12u);
+  EXPECT_EQ(nt->find(64)->va(), 12u);
+  EXPECT_EQ(term[0]->st().VS, 12u);
+  EXPECT_EQ(term[0]->st().VR, 12u);
+  EXPECT_EQ(term[0]->link->stats().T200, 0u);
+  EXPECT_EQ(term[0]->link->stats().badConfirm, 0u);
+  EXPECT_EQ(term[0]->link->stats().rejected, 0u);
+  EXPECT_EQ(term[0]->state(), ISDN::Multiple_frame_established);
+}
+
 TEST_F(LapdNt, BusyTerminalGetsHeldMessagesTogether) {
   assign_all();
   term[0]->send(std::string("\x08\x01\x01\x7B", 4));

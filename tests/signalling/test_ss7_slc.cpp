@@ -234,6 +234,51 @@ TEST_F(SlcTest, BuffersHoldTheWindowAndRetransmitInOrder) {
   EXPECT_EQ(state(), State::worked);
 }
 
+// Forward and backward sequence numbers past 127 -> 0: MSUs received in
+// sequence, a duplicate and a gap at the wrap, an acknowledgement of a range
+// that crosses it, and a retransmission from inside it.
+TEST_F(SlcTest, SequenceNumbersWrapInBothDirections) {
+  to_worked();
+  for (unsigned n = 0; n < 131; ++n) feed(su(127, true, n % 128, true, msu(n)));
+  EXPECT_EQ(upper->received.size(), 131u);
+  EXPECT_EQ(link->get_bsn(), 2u);
+  feed(su(127, true, 2, true, msu(130)));  // a duplicate
+  feed(su(127, true, 4, true, msu(132)));  // FSN 3 is missing
+  EXPECT_EQ(upper->received.size(), 131u);
+  EXPECT_EQ(link->statistics().negative_acks, 1u);
+  std::vector<Bytes> f = probe.take();
+  ASSERT_FALSE(f.empty());
+  EXPECT_EQ(hex(f.back()), "02 FF 00");  // BSN 2, BIB inverted
+  feed(su(127, true, 3, false, msu(131)));  // the retransmission
+  ASSERT_EQ(upper->received.size(), 132u);
+  EXPECT_EQ(upper->received.back(), msu(131));
+  EXPECT_EQ(link->get_bsn(), 3u);
+  EXPECT_EQ(state(), State::worked);
+  probe.take();
+
+  for (unsigned n = 0; n < 120; ++n) upper->send(msu(n));
+  feed(su(119, true, 3, false));
+  EXPECT_EQ(link->rtb_count(), 0);
+  probe.take();
+  for (unsigned n = 120; n < 140; ++n) upper->send(msu(n));
+  f = probe.take();
+  ASSERT_EQ(f.size(), 20u);
+  EXPECT_EQ(fsn_of(f[7]), 127u);
+  EXPECT_EQ(fsn_of(f[8]), 0u);
+  feed(su(3, true, 3, false));  // acknowledges 120..127 and 0..3
+  EXPECT_EQ(link->rtb_count(), 8);
+  feed(su(5, false, 3, false));  // acknowledges 4 and 5, asks for 6..11 again
+  f = probe.take();
+  ASSERT_EQ(f.size(), 6u);
+  for (unsigned k = 0; k < 6; ++k) {
+    EXPECT_EQ(fsn_of(f[k]), 6 + k);
+    EXPECT_EQ(payload_of(f[k]), msu(134 + k));
+  }
+  EXPECT_EQ(link->rtb_count(), 6);
+  EXPECT_EQ(link->statistics().retransmissions, 1u);
+  EXPECT_EQ(state(), State::worked);
+}
+
 TEST_F(SlcTest, AcknowledgementsReleaseMsusWaitingInTheTB) {
   to_worked();
   for (unsigned n = 0; n < 140; ++n) upper->send(msu(n));
