@@ -189,15 +189,31 @@ class F_dual_list {
 };
 
 // A list kept in ascending order of T::compare (a signed difference, so it
-// stays right across wrap-around of 32-bit deadlines). Insertion walks from
-// the tail, so appending the latest element costs one comparison, and
-// elements that compare equal keep their insertion order.
+// stays right across wrap-around of 32-bit deadlines). The new element goes
+// behind the last one that does not compare greater, so elements that
+// compare equal keep their insertion order. In a sorted list that place is
+// also just before the first element that compares greater; the walk looks
+// from both ends at once and stops at whichever finds it first, so appending
+// the latest element costs one comparison and a short delay among thousands
+// of long ones (a retransmission timer armed per frame) costs a few, not a
+// walk through every pending one.
 template <class T>
 class F_sorted_list : public F_dual_list<T> {
  public:
   T* insert_to_tail_by_grown(T* e) {
-    for (T* p = this->get_tail(); p; p = p->get_prev()) {
-      if (p->compare(*e) <= 0) return this->insert_after(p, e);
+    T* back = this->get_tail();
+    T* front = this->get_head();
+    while (back) {
+      if (back->compare(*e) <= 0) return this->insert_after(back, e);
+      // Everything behind `back` and `back` itself compare greater, every
+      // element before `front` does not: when the two meet, or `front`
+      // compares greater, the place is just before `front`.
+      if (front == back || front->compare(*e) > 0) {
+        T* before = front->get_prev();
+        return before ? this->insert_after(before, e) : this->insert_to_head(e);
+      }
+      front = front->get_next();
+      back = back->get_prev();
     }
     return this->insert_to_head(e);
   }

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <iostream>
+#include <utility>
 
 Multiplexer multiplexer;
 
@@ -72,22 +73,27 @@ void Multiplexer::attach(EventHandler* h) {
     std::cerr << '"' << h->event_name() << "\" ignored." << std::endl;
     return;
   }
-  pending.insert_to_tail(h);
+  move_to(pending, h);
+}
+
+void Multiplexer::move_to(F_dual_list<EventHandler>& l, EventHandler* h) {
+  l.insert_to_tail(h);
+  h->home = &l;
 }
 
 void Multiplexer::detach(EventHandler* h) {
-  for (F_dual_list<EventHandler>* l : {&pending, &serviced, &active}) {
-    if (l->contains(h)) {
-      l->remove(h);
-      return;
-    }
+  if (event_exists(h)) {
+    h->home->remove(h);
+    h->home = nullptr;
+    return;
   }
   std::cerr << "indvalid Multiplexer::detach " << std::flush;
   std::cerr << h->event_name() << std::endl;
 }
 
 bool Multiplexer::event_exists(EventHandler* h) const {
-  return pending.contains(h) || serviced.contains(h) || active.contains(h);
+  // A handler is in at most one list, and only its home can hold it.
+  return h->home && (h->home == &pending || h->home == active || h->home == serviced);
 }
 
 void Multiplexer::resetWD() {
@@ -118,13 +124,13 @@ void Multiplexer::close_watchdog() {
 }
 
 void Multiplexer::rebuild_poll_array() {
-  while (EventHandler* h = pending.remove_from_head()) active.insert_to_tail(h);
-  if (fds.size() != active.size()) {
-    fds.resize(active.size());
-    polled.resize(active.size());
+  while (EventHandler* h = pending.remove_from_head()) move_to(*active, h);
+  if (fds.size() != active->size()) {
+    fds.resize(active->size());
+    polled.resize(active->size());
   }
   std::size_t i = 0;
-  for (auto it = active.begin(); it != active.end(); ++it, ++i) {
+  for (auto it = active->begin(); it != active->end(); ++it, ++i) {
     fds[i] = pollfd();
     polled[i] = *it;
     (*it)->shedule_event(fds[i]);
@@ -136,7 +142,7 @@ void Multiplexer::store_revents() {
   // before poll) are gone from `active`; the rest still appear in array
   // order, so each finds its own entry by identity without being touched.
   std::size_t i = 0;
-  for (auto it = active.begin(); it != active.end(); ++it) {
+  for (auto it = active->begin(); it != active->end(); ++it) {
     while (i < polled.size() && polled[i] != *it) ++i;
     if (i == polled.size()) break;
     (*it)->revents = fds[i].revents;
@@ -145,16 +151,16 @@ void Multiplexer::store_revents() {
 }
 
 void Multiplexer::dispatch() {
-  while (!terminated && !active.empty()) {
-    EventHandler* h = active.remove_from_head();
-    serviced.insert_to_tail(h);
+  while (!terminated && !active->empty()) {
+    EventHandler* h = active->remove_from_head();
+    move_to(*serviced, h);
     event_measure.begin();
     h->svc_event();
     event_measure.end();
   }
   // The serviced handlers form the poll order again; after a terminate the
   // ones not serviced stay in `serviced`.
-  active.merge(serviced);
+  std::swap(active, serviced);
 }
 
 void Multiplexer::run(bool watchdog, bool live_clock) {
@@ -162,7 +168,7 @@ void Multiplexer::run(bool watchdog, bool live_clock) {
   terminated = 0;
   // Handlers left unserviced by a terminate in an earlier run rejoin the
   // poll behind the others, in the order they had.
-  while (EventHandler* h = serviced.remove_from_head()) active.insert_to_tail(h);
+  while (EventHandler* h = serviced->remove_from_head()) move_to(*active, h);
 
   if (watchdog) open_watchdog();
   if (!live_clock) Mux::mux_settimeofday();

@@ -9,7 +9,9 @@
 // since the poll array was last rebuilt), `active` (polled, in poll order)
 // and `serviced` (already serviced in the dispatch under way). Handlers may
 // attach and detach themselves and each other at any time: a detached handler
-// is never serviced after detach returned.
+// is never serviced after detach returned. Each handler knows the list that
+// holds it, so attach and detach cost the same with hundreds of slots open
+// as with three.
 #include "runtime/f_dual_list.h"
 #include "runtime/measure.h"
 
@@ -53,6 +55,8 @@ class EventHandler : public F_dual_list_item<EventHandler> {
   friend class Multiplexer;
   bool attached = false;
   short revents = 0;
+  // The loop's list that holds the handler; null when in none.
+  F_dual_list<EventHandler>* home = nullptr;
 };
 
 class Multiplexer {
@@ -111,8 +115,8 @@ class Multiplexer {
 
   // Read access for the status dump and for tests.
   const F_dual_list<EventHandler>& pending_list() const { return pending; }
-  const F_dual_list<EventHandler>& serviced_list() const { return serviced; }
-  const F_dual_list<EventHandler>& active_list() const { return active; }
+  const F_dual_list<EventHandler>& serviced_list() const { return *serviced; }
+  const F_dual_list<EventHandler>& active_list() const { return *active; }
   const F_sorted_list<TimerEvent>& timer_list() const { return timers; }
   const std::list<Dpc*>& dpc_list() const { return dpcs; }
   int watchdog_fd() const { return wd_fd; }
@@ -128,11 +132,17 @@ class Multiplexer {
   void rebuild_poll_array();
   void store_revents();
   void dispatch();
+  // Links h at the tail of l and records l as its home.
+  static void move_to(F_dual_list<EventHandler>& l, EventHandler* h);
 
   F_sorted_list<TimerEvent> timers;
   F_dual_list<EventHandler> pending;
-  F_dual_list<EventHandler> serviced;
-  F_dual_list<EventHandler> active;
+  // `active` and `serviced` trade places at the end of a dispatch by
+  // exchanging these pointers, so the handlers' homes stay right without
+  // touching them.
+  F_dual_list<EventHandler> polled_lists[2];
+  F_dual_list<EventHandler>* active = &polled_lists[0];
+  F_dual_list<EventHandler>* serviced = &polled_lists[1];
   std::vector<pollfd> fds;
   std::vector<EventHandler*> polled;  // the handler each entry of fds was filled for
   std::list<Dpc*> dpcs;

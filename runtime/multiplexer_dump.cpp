@@ -37,7 +37,7 @@ void Multiplexer::dump(std::ostream& os) const {
   os << table << ext::delimeter;
   // The poll order; handlers attached since the last rebuild are not polled
   // yet and not listed.
-  for (F_dual_list<EventHandler>::iterator it = active.begin(); it != active.end(); ++it) {
+  for (F_dual_list<EventHandler>::iterator it = active->begin(); it != active->end(); ++it) {
     const EventHandler* h = *it;
     if (!h->is_named()) continue;
     const Event* ev = dynamic_cast<const Event*>(h);

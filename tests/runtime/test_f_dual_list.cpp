@@ -2,7 +2,9 @@
 // sorted insertion that keeps timers in deadline order.
 #include "runtime/f_dual_list.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <random>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -94,6 +96,38 @@ TEST(FSortedList, KeepsOrderAcrossWrapAndEqualKeysInInsertionOrder) {
   std::vector<Item*> order;
   for (auto it = l.begin(); it != l.end(); ++it) order.push_back(*it);
   EXPECT_EQ(order, (std::vector<Item*>{&cells[4], &cells[0], &cells[2], &cells[3], &cells[1]}));
+}
+
+// The walk that looks from both ends must put every element where a walk
+// from the tail alone would: behind all that compare equal or less, for
+// lists of every length and keys on both sides of the wrap, with long runs
+// of equal keys (timers armed in one millisecond).
+TEST(FSortedList, InsertionFromBothEndsMatchesAStableSort) {
+  std::mt19937 rng(7);
+  for (int n = 1; n <= 40; ++n) {
+    for (int round = 0; round < 25; ++round) {
+      std::vector<Item> cells(n);
+      std::uniform_int_distribution<int> key(-6, 6);
+      const int base = (round % 2) ? -3 : 1000;  // half of the keys straddle the wrap
+      F_sorted_list<Item> l;
+      std::vector<Item*> expected;
+      for (int i = 0; i < n; ++i) {
+        cells[i].v = base + key(rng);
+        l.insert_to_tail_by_grown(&cells[i]);
+        expected.push_back(&cells[i]);
+      }
+      std::stable_sort(expected.begin(), expected.end(),
+                       [](const Item* a, const Item* b) { return a->compare(*b) < 0; });
+      std::vector<Item*> order;
+      for (auto it = l.begin(); it != l.end(); ++it) order.push_back(*it);
+      ASSERT_EQ(order, expected) << "n=" << n << " round=" << round;
+      ASSERT_EQ(l.count(), static_cast<std::uint32_t>(n));
+      std::vector<Item*> backward;
+      for (Item* p = l.get_tail(); p; p = p->get_prev()) backward.push_back(p);
+      std::reverse(backward.begin(), backward.end());
+      ASSERT_EQ(backward, expected);
+    }
+  }
 }
 
 }  // namespace

@@ -219,6 +219,71 @@ TEST_F(MultiplexerTest, AttachAndDetachMistakesAreReportedAndChangeNothing) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "indvalid Multiplexer::detach alpha\n");
 }
 
+// Each handler's record of the list that holds it follows it through the
+// passes (pending, polled, serviced, the lists trading places after every
+// dispatch, a terminate leaving some unserviced): membership, duplicate
+// attach and detach answer from that record and must match the lists.
+TEST_F(MultiplexerTest, MembershipFollowsHandlersThroughEveryList) {
+  Pipe p;
+  ASSERT_TRUE(p.fill());
+  Probe a("a", p.r, &log), b("b", p.r, &log), c("c", p.r, &log), d("d", p.r, &log), e("e", p.r, &log);
+  auto total = [] {
+    return multiplexer.pending_list().size() + multiplexer.active_list().size() +
+           multiplexer.serviced_list().size();
+  };
+  for (Probe* x : {&a, &b, &c, &e}) x->mux_attach();
+  std::string duplicates;
+  b.on_service = [&](short) {
+    d.mux_attach();  // pending; a serviced, c and e still to come
+    testing::internal::CaptureStderr();
+    for (Probe* x : {&a, &c, &d}) {
+      EXPECT_TRUE(multiplexer.event_exists(x)) << x->name;
+      multiplexer.attach(x);
+    }
+    duplicates = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(total(), 5u);
+    a.mux_detach();  // from the serviced list
+    c.mux_detach();  // from the polled list, before its service
+    EXPECT_FALSE(multiplexer.event_exists(&a));
+    EXPECT_FALSE(multiplexer.event_exists(&c));
+    EXPECT_EQ(total(), 3u);
+    multiplexer.terminate();
+  };
+  multiplexer.run(false, true);
+  EXPECT_EQ(duplicates, "duplicate multiplexer attach \"a\" ignored.\n"
+                        "duplicate multiplexer attach \"c\" ignored.\n"
+                        "duplicate multiplexer attach \"d\" ignored.\n");
+  EXPECT_EQ(names(log), (Strings{"a", "b"}));
+  EXPECT_EQ(multiplexer.serviced_list().size(), 1u) << "e left unserviced";
+
+  // Three more passes: the lists trade places each time; handlers come and
+  // go in between and every one is found where it is.
+  b.on_service = nullptr;
+  int passes = 0;
+  e.on_service = [&](short) {
+    ++passes;
+    if (passes == 1) a.mux_attach();
+    if (passes == 2) {
+      b.mux_detach();
+      c.mux_attach();
+    }
+    if (passes == 3) multiplexer.terminate();
+  };
+  log.clear();
+  multiplexer.run(false, true);
+  EXPECT_EQ(names(log), (Strings{"b", "e", "d", "b", "e", "d", "a", "e"}));
+  EXPECT_EQ(total(), 4u);
+
+  testing::internal::CaptureStderr();
+  for (Probe* x : {&a, &c, &d, &e}) {
+    EXPECT_TRUE(multiplexer.event_exists(x)) << x->name;
+    x->mux_detach();
+  }
+  EXPECT_FALSE(multiplexer.event_exists(&b));
+  multiplexer.detach(&b);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "indvalid Multiplexer::detach b\n");
+}
+
 TEST_F(MultiplexerTest, CachedClockHoldsTheMomentPollReturned) {
   std::uint32_t first = 0, second = 0;
   Call reader{[&] {
