@@ -1,10 +1,13 @@
 // Attaching and detaching one descriptor handler while a full board's worth
-// of others are polled (a slot that opens or closes its device), and the
-// departure of all of them (the controller leaves, every slot closes).
+// of others are attached (a slot that opens or closes its device), and one
+// loop pass with that many handlers when one descriptor is ready.
 #include "runtime/multiplexer.h"
 
 #include <benchmark/benchmark.h>
+#include <iostream>
 #include <memory>
+#include <sstream>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -59,5 +62,44 @@ void ReopenMiddle(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(ReopenMiddle)->Arg(16)->Arg(512)->Arg(2048);
+
+// The one ready descriptor: a pipe with a byte in it; its service stops the
+// run, so every iteration is one pass.
+class Ready : public EventHandler {
+ public:
+  Ready() {
+    if (::pipe(fds) == 0) (void)::write(fds[1], "x", 1);
+  }
+  ~Ready() override {
+    ::close(fds[0]);
+    ::close(fds[1]);
+  }
+  void shedule_event(pollfd& entry) override {
+    entry.fd = fds[0];
+    entry.events = POLLIN;
+  }
+  void svc_event(short) override { multiplexer.terminate(); }
+  int fds[2] = {-1, -1};
+};
+
+// One pass of the loop (rebuild of the poll array, poll, every handler
+// serviced) with n handlers, the ready one last.
+void OnePass(benchmark::State& state) {
+  std::ostringstream sink;
+  std::streambuf* old = std::clog.rdbuf(sink.rdbuf());
+  {
+    Polled polled(static_cast<int>(state.range(0)));
+    Ready ready;
+    ready.mux_attach();
+    for (auto _ : state) {
+      multiplexer.run(false, true);
+      sink.str("");
+    }
+    ready.mux_detach();
+  }
+  std::clog.rdbuf(old);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(OnePass)->Arg(16)->Arg(512)->Arg(2048);
 
 }  // namespace
