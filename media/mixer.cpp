@@ -82,9 +82,24 @@ int Mixer::add(mix_slot const& rx, mix_slot const& tx, std::int32_t weight) {
   return r;
 }
 
+template <class Kind>
+bool Mixer::Taken(int channel) const {
+  for (MixerSlot* s : slots) {
+    auto* k = dynamic_cast<Kind*>(s);
+    if (k && k->channel == channel) {
+      std::cerr << ext::header(this) << "channel " << channel << " already held by slot " << *k << std::endl;
+      return true;
+    }
+  }
+  return false;
+}
+
 MixerSlot* Mixer::New(LGCP::MixerInParams const& params) {
   const int channel = tdm_channel(params.get_channel());
   if (channel < 0) return nullptr;
+  // One input per unit channel: a second would take over the first's switch
+  // channel and disable it when it goes.
+  if (Taken<TdmInput>(channel)) return nullptr;
   const int timeslot = channel2timeslot(channel);
   if (timeslot < 0) return nullptr;
   TdmInput* in = new TdmInput(*this, channel, timeslot);
@@ -124,6 +139,9 @@ MixerSlot* Mixer::New(LGCP::MixerOutParams const& params) {
   // The channel first: a bad one must not reach the driver's mixes.
   const int channel = tdm_channel(params.get_channel());
   if (channel < 0) return nullptr;
+  // One output per unit channel: a second would replace the first's mix,
+  // and either one's release would empty it under the other.
+  if (Taken<TdmOutput>(channel)) return nullptr;
   const int timeslot = channel2timeslot(channel);
   if (timeslot < 0) return nullptr;
   if (!SetTX(params)) {

@@ -88,6 +88,9 @@ class Mixer {
   // A unit channel of this unit.
   mix_slot tdm(int channel) const;
   int add(mix_slot const& rx, mix_slot const& tx, std::int32_t weight);
+  // True (and logged) when a live slot of that kind holds the unit channel.
+  template <class Kind>
+  bool Taken(int channel) const;
 
   int id_;
   bool dead = false;

@@ -105,6 +105,19 @@ TEST_F(MixerSlots, UnitsSlotsMixesAndReceivers) {
   EXPECT_EQ(mix(0, 5), (Strings{"0/1:-3", "0/2:100"}));
   mixer_log();
 
+  // A unit channel held by a slot is given to no other slot of its kind:
+  // the holder's mix and switch channel stay. An input and an output still
+  // share a channel, and a create on the holder's own number replaces it.
+  EXPECT_EQ(ask({out_image(80, 6, 0, {3}, Inputs{{{1}, 9}}), in_image(81, 6, 0, {4})}, 2),
+            (Strings{"seq 80 slot 6 error insufficientResources", "seq 81 slot 6 error insufficientResources"}));
+  EXPECT_EQ(mixer_log(), Strings{});
+  EXPECT_EQ(mix(0, 3), (Strings{"0/3:32767", "0/4:32767"}));
+  EXPECT_TRUE(srv().wait_log("mixer [0]: channel 3 already held by slot 03:mixer tdm output\n")) << srv().log();
+  EXPECT_EQ(ask({in_image(82, 6, 0, {5}), destroy(83, 6), out_image(84, 5, 0, {5}, Inputs{{{2}, 100}})}, 3),
+            (Strings{"seq 82 slot 6 success", "seq 83 slot 6 success", "seq 84 slot 5 success"}));
+  EXPECT_EQ(mix(0, 5), Strings{"0/2:100"});
+  mixer_log();
+
   // Refused: channels at or above the smallest count, RTP channels, a
   // negative channel, a unit the driver never reported. None reaches the
   // driver's mixes.
