@@ -51,6 +51,14 @@ bool DSProcReceiver::configureToneFilter(std::uint16_t freq, std::uint8_t enable
 }
 
 bool DSProcReceiver::configureToneFilter(LGCP::ToneFilter const& f) {
+  const auto freq = f.get_freq().getValue();
+  const auto dur = f.get_duration_th_msec().getValue();
+  const auto level = f.get_det_level_dB().getValue();
+  if (freq < 0 || freq > 0xFFFF || dur < 0 || dur > 0xFFFF || level < -128 || level > 127) {
+    std::cerr << "dsproc: tone filter " << freq << " Hz, " << dur << " ms, " << level << " dB out of range"
+              << std::endl;
+    return false;
+  }
   return configureToneFilter(static_cast<std::uint16_t>(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
                              static_cast<std::uint16_t>(f.get_duration_th_msec().getValue()),
                              static_cast<std::int8_t>(f.get_det_level_dB().getValue()));

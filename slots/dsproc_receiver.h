@@ -52,7 +52,8 @@ class DSProcReceiver {
   bool configureRxGain(std::int8_t gain_dB);
   bool configureToneFilter(std::uint16_t freq, std::uint8_t enable, std::uint16_t dur_th_msec,
                            std::int8_t det_lvl_dB);
-  // The tone filter as the controller gives it.
+  // The tone filter as the controller gives it; refused when a value does
+  // not fit its field of the request.
   bool configureToneFilter(LGCP::ToneFilter const& f);
   bool disableToneAll();
 

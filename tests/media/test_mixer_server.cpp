@@ -284,6 +284,24 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
                      "seq 17 slot 40 success", "seq 18 slot 40 success", "seq 19 slot 40 success",
                      "seq 20 slot 40 success"}));
 
+  // A tone filter beyond its fields of the request is refused, not cut to
+  // another filter: nothing reaches the units.
+  sim("dsp log");
+  sim("dtmf log");
+  const auto filter_at = [](int freq) {
+    return [freq](LGCP::IoctlParams& p) {
+      LGCP::ToneFilter& f = p.select_tone_filter();
+      f.set_freq(freq);
+      f.set_enable(true);
+      f.set_duration_th_msec(40);
+      f.set_det_level_dB(-30);
+    };
+  };
+  EXPECT_EQ(ask({ioctl(26, 40, filter_at(65536)), ioctl(27, 41, filter_at(-1))}, 2),
+            (Strings{"seq 26 slot 40 error unsupported", "seq 27 slot 41 error unsupported"}));
+  EXPECT_EQ(sim("dsp log"), "");
+  EXPECT_EQ(sim("dtmf log"), "");
+
   EXPECT_EQ(ask({destroy(21, 42), destroy(22, 41), destroy(23, 40)}, 3),
             (Strings{"seq 21 slot 42 success", "seq 22 slot 41 success", "seq 23 slot 40 success"}));
   EXPECT_EQ(mix(0, 3), Strings{});
