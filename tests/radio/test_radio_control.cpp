@@ -102,6 +102,8 @@ TEST_F(RadioControlTest, DeviceModelQueuesFiltersAndSends) {
                                        ",filter=-,dropped=2,ops=init/attach:" + K + "/filter:10.0.0.7/reset");
 
   // A write goes to the session's peer as RTP with the extension, padded.
+  // (Writes an earlier case left on this channel number are dropped first.)
+  words("rtpext sent " + T);
   EXPECT_EQ(platform::dev_write(fd, hex("31 51 11 FA 11").data(), 5), 5);
   EXPECT_EQ(peer.receive(2000), "90 08 00 01 00 00 00 A0 CA FE F0 0D 01 67 00 02 31 51 11 FA 11 00 00 00");
   const auto sent = words("rtpext sent " + T);
