@@ -184,7 +184,40 @@ int SysLogManager::send_batch() {
   }
   hdr_.msg_iov = iov_;
   hdr_.msg_iovlen = size_t(entries_);
-  return int(::sendmsg(fd_, &hdr_, MSG_NOSIGNAL));
+  if (type_ == SOCK_DGRAM) return int(::sendmsg(fd_, &hdr_, MSG_NOSIGNAL));
+
+  // A stream send can stop part way (a signal while the log daemon is slow
+  // to read): the rest follows, or the daemon would find a cut message run
+  // into the next one. The batch's own entries stay as they are for a
+  // resend on a new connection.
+  iovec rest[BatchEntries];
+  std::memcpy(rest, iov_, sizeof(iovec) * size_t(entries_));
+  iovec* first = rest;
+  std::size_t left = size_t(entries_);
+  std::size_t sent = 0;
+  while (left > 0) {
+    hdr_.msg_iov = first;
+    hdr_.msg_iovlen = left;
+    const ssize_t n = ::sendmsg(fd_, &hdr_, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      hdr_.msg_iov = iov_;
+      return -1;
+    }
+    sent += size_t(n);
+    std::size_t k = size_t(n);
+    while (left > 0 && k >= first->iov_len) {
+      k -= first->iov_len;
+      ++first;
+      --left;
+    }
+    if (left > 0) {
+      first->iov_base = static_cast<char*>(first->iov_base) + k;
+      first->iov_len -= k;
+    }
+  }
+  hdr_.msg_iov = iov_;
+  return int(sent);
 }
 
 int SysLogManager::sendmsg() {

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/clock.h"
@@ -178,4 +182,70 @@ TEST_F(SysLogManagerTest, DescriptorZeroIsAValidLogSocket) {
   EXPECT_EQ(fd, 0);
   EXPECT_TRUE(connected);
   EXPECT_EQ(got, Msgs{msg("30", "z: on zero")});
+}
+
+namespace {
+std::atomic<bool> alarm_seen{false};
+void on_alarm(int) { alarm_seen = true; }
+}  // namespace
+
+TEST_F(SysLogManagerTest, StreamBatchCutShortBySignalStillArrivesWhole) {
+  // A signal that lands while the log daemon is slow to read cuts the
+  // stream send short: the rest of the batch must follow, or the daemon
+  // sees half a message run into the next one. Real time: the send has to
+  // be blocked when the signal comes.
+  LogSink sink(SOCK_STREAM);
+  syslogManager.openlog("w", LOG_NDELAY, LOG_DAEMON);
+  ASSERT_TRUE(syslogManager.connected());
+  const int tiny = 1;  // the kernel takes its minimum, a few kilobytes
+  ASSERT_EQ(::setsockopt(syslogManager.fd(), SOL_SOCKET, SO_SNDBUF, &tiny, sizeof tiny), 0);
+
+  Msgs expected;
+  for (int i = 0; i < 11; ++i) {
+    const std::string text(1000, char('a' + i));
+    syslogManager.syslog(LOG_INFO, "%s", text.c_str());
+    expected.push_back(msg("30", "w: " + text).substr(0, 1023));
+  }
+  expected.push_back(msg("30", "w: after"));
+
+  struct sigaction sa = {}, old_sa;
+  sa.sa_handler = on_alarm;
+  sa.sa_flags = SA_RESTART;
+  ::sigemptyset(&sa.sa_mask);
+  ASSERT_EQ(::sigaction(SIGALRM, &sa, &old_sa), 0);
+  alarm_seen = false;
+
+  std::string got;
+  std::thread reader([&] {
+    // The signal is for the sending thread only.
+    sigset_t all;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    for (int i = 0; i < 500 && !alarm_seen; ++i) ::usleep(10000);
+    for (;;) {
+      const std::string part = sink.receive(2000);
+      if (part.empty()) break;
+      got += part;
+    }
+  });
+  itimerval it = {};
+  it.it_value.tv_usec = 200000;
+  ::setitimer(ITIMER_REAL, &it, nullptr);
+  syslogManager.sendmsg();
+  syslogManager.syslog(LOG_INFO, "%s", "after");
+  syslogManager.sendmsg();
+  syslogManager.closelog();  // end of stream for the reader
+  reader.join();
+  ::sigaction(SIGALRM, &old_sa, nullptr);
+
+  EXPECT_TRUE(alarm_seen);
+  // Compared by length and last character: the texts are long.
+  auto shape = [](const Msgs& m) {
+    std::vector<std::string> out;
+    for (const auto& s : m) out.push_back(std::to_string(s.size()) + (s.empty() ? "" : s.substr(s.size() - 1)));
+    return out;
+  };
+  const Msgs received = LogSink::messages(got);
+  EXPECT_EQ(shape(received), shape(expected));
+  EXPECT_TRUE(received == expected);
 }
