@@ -4,6 +4,8 @@
 #include "platform/sim/control_words.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <ctime>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,6 +19,26 @@ namespace {
 // A line longer than this is not a request; the client is dropped.
 const std::size_t max_line = 4096;
 
+std::int64_t now_ms() {
+  timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Waits up to limit_ms for room to write. A signal taken meanwhile (a
+// child's end in the server) waits on for what is left of the time.
+bool wait_for_room(int fd, int limit_ms) {
+  const std::int64_t deadline = now_ms() + limit_ms;
+  for (;;) {
+    const std::int64_t left = deadline - now_ms();
+    if (left <= 0) return false;
+    struct pollfd p = {fd, POLLOUT, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(left));
+    if (r > 0) return true;
+    if (r == 0 || errno != EINTR) return false;
+  }
+}
+
 // Writes the whole answer; the client reads it, so waiting for room is
 // bounded. A client that stops reading for long is dropped.
 bool write_all(int fd, const std::string& text) {
@@ -29,8 +51,7 @@ bool write_all(int fd, const std::string& text) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      struct pollfd p = {fd, POLLOUT, 0};
-      if (::poll(&p, 1, 5000) <= 0) return false;
+      if (!wait_for_room(fd, 5000)) return false;
       continue;
     }
     return false;

@@ -3,9 +3,17 @@
 // once, a stale socket file replaced at start.
 #include "tests/support/server_process.h"
 
-#include <gtest/gtest.h>
+#include "platform/control_socket.h"
 
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 using testsupport::RunningServer;
 using testsupport::SimClient;
@@ -40,6 +48,62 @@ TEST(SimControlSocket, ServedByTheRunningServer) {
   EXPECT_EQ(srv.ctl.next(testsupport::patience_ms), "C0 01 01 00 05 40");
   EXPECT_EQ(srv.stop(), 0) << srv.log();
   EXPECT_FALSE(std::ifstream(srv.board("/var/run/sim.sock")).good()) << "removed at the end";
+}
+
+std::atomic<bool> alarm_seen{false};
+void on_alarm(int) { alarm_seen = true; }
+
+TEST(SimControlSocket, ClientKeptWhenASignalInterruptsTheWaitForRoom) {
+  // A long answer to a client slow to read waits for room; a signal in that
+  // wait (a child's end in the server) is no reason to drop the client.
+  // Real time: the wait has to be under way when the signal comes.
+  int sv[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv), 0);
+  const int tiny = 1;
+  ASSERT_EQ(::setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &tiny, sizeof tiny), 0);
+  const std::string answer = "error unknown word bogus\n";
+  const int requests = 2000;
+  std::string request;
+  for (int i = 0; i < requests; ++i) request += "bogus\n";
+
+  struct sigaction sa = {}, old_sa;
+  sa.sa_handler = on_alarm;
+  sa.sa_flags = SA_RESTART;
+  ::sigemptyset(&sa.sa_mask);
+  ASSERT_EQ(::sigaction(SIGALRM, &sa, &old_sa), 0);
+  alarm_seen = false;
+
+  std::string got;
+  std::thread client([&] {
+    sigset_t all;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    for (int i = 0; i < 500 && !alarm_seen; ++i) ::usleep(10000);
+    char buf[4096];
+    for (int idle = 0; got.size() < answer.size() * requests && idle < 200;) {
+      const ssize_t n = ::recv(sv[1], buf, sizeof buf, 0);
+      if (n > 0) {
+        got.append(buf, static_cast<std::size_t>(n));
+        idle = 0;
+      } else {
+        ++idle;
+        ::usleep(10000);
+      }
+    }
+  });
+  std::string pending = request;
+  itimerval it = {};
+  it.it_value.tv_usec = 200000;
+  ::setitimer(ITIMER_REAL, &it, nullptr);
+  const bool kept = platform::control_socket::serve(sv[0], pending);
+  client.join();
+  ::sigaction(SIGALRM, &old_sa, nullptr);
+  ::close(sv[0]);
+  ::close(sv[1]);
+
+  EXPECT_TRUE(alarm_seen);
+  EXPECT_TRUE(kept);
+  EXPECT_EQ(got.size(), answer.size() * requests);
 }
 
 }  // namespace
