@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/time.h>
+#include <thread>
 #include <unistd.h>
 
 using testsupport::StreamCapture;
@@ -95,6 +100,89 @@ TEST_F(StrmProtocolTest, ReadsGoUpAndHangupOrErrorEndTheLinkUnread) {
   EXPECT_EQ(owner.downs.back().rfind("read error: ", 0), 0u);
   EXPECT_EQ(owner.downs.size(), 3u);
   EXPECT_EQ(owner.received, "abcunread");  // the data queued before the end was read first
+}
+
+std::int64_t clock_ms() {
+  timeval tv;
+  platform::gettimeofday(&tv);
+  return std::int64_t(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+}
+
+TEST_F(StrmProtocolTest, PeerThatStopsReadingTimesTheMessageOutAfterOneSecond) {
+  start();
+  const int tiny = 1;
+  ASSERT_EQ(::setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &tiny, sizeof tiny), 0);
+  const std::int64_t before = clock_ms();
+  EXPECT_EQ(message(60000), -1);
+  EXPECT_EQ(clock_ms() - before, 1000) << "one deadline for the whole message";
+  EXPECT_EQ(owner.downs, std::vector<std::string>{"write timeout"});
+  EXPECT_EQ(StreamCapture::count(cap.err(), "SockStream[test]: write timeout, sendbuf="), 1) << cap.all();
+  EXPECT_EQ(strm->GetOverflowCounter(), 1u);
+  EXPECT_FALSE(strm->opened());
+  // What went out before the deadline stays sent; nothing follows it.
+  char buf[65536];
+  const ssize_t n = ::recv(sv[1], buf, sizeof buf, MSG_DONTWAIT);
+  EXPECT_GT(n, 0);
+  EXPECT_LT(n, 60000);
+  EXPECT_EQ(message(10), -1);
+  EXPECT_EQ(owner.downs.size(), 1u);
+}
+
+std::atomic<bool> alarm_seen{false};
+void on_alarm(int) { alarm_seen = true; }
+
+// Real time: a signal has to land while the layer waits for room.
+TEST_F(StrmProtocolTest, SignalDuringTheWaitForRoomNeitherEndsNorRestartsTheDeadline) {
+  platform::vclock::disable();
+  struct sigaction sa = {}, old_sa;
+  sa.sa_handler = on_alarm;
+  sa.sa_flags = SA_RESTART;
+  ::sigemptyset(&sa.sa_mask);
+  ASSERT_EQ(::sigaction(SIGALRM, &sa, &old_sa), 0);
+  const int tiny = 1;
+  ASSERT_EQ(::setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &tiny, sizeof tiny), 0);
+  itimerval it = {};
+
+  // The peer reads again after the signal: the message goes out whole.
+  start();
+  alarm_seen = false;
+  std::size_t got = 0;
+  std::thread peer([&] {
+    sigset_t all;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    while (!alarm_seen) ::usleep(5000);
+    char buf[65536];
+    while (got < 60000) {
+      const ssize_t n = ::recv(sv[1], buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+  });
+  it.it_value.tv_usec = 200000;
+  ::setitimer(ITIMER_REAL, &it, nullptr);
+  EXPECT_EQ(message(60000), 60000);
+  peer.join();
+  EXPECT_TRUE(alarm_seen);
+  EXPECT_EQ(got, 60000u);
+  EXPECT_TRUE(owner.downs.empty());
+
+  // The peer never reads: the deadline still counts from the first write.
+  char drain[65536];
+  while (::recv(sv[1], drain, sizeof drain, MSG_DONTWAIT) > 0) {
+  }
+  alarm_seen = false;
+  it.it_value.tv_usec = 600000;
+  const auto t0 = std::chrono::steady_clock::now();
+  ::setitimer(ITIMER_REAL, &it, nullptr);
+  EXPECT_EQ(message(60000), -1);
+  const auto spent =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_TRUE(alarm_seen);
+  EXPECT_EQ(owner.downs, std::vector<std::string>{"write timeout"});
+  EXPECT_GE(spent, 990);
+  EXPECT_LT(spent, 1400) << "restarted at the signal";
+  ::sigaction(SIGALRM, &old_sa, nullptr);
 }
 
 TEST_F(StrmProtocolTest, WriteErrorEndsTheLinkOnceAndEmptyPacketsCostNothing) {
