@@ -184,7 +184,10 @@ int SysLogManager::send_batch() {
   }
   hdr_.msg_iov = iov_;
   hdr_.msg_iovlen = size_t(entries_);
-  if (type_ == SOCK_DGRAM) return int(::sendmsg(fd_, &hdr_, MSG_NOSIGNAL));
+  // A log daemon that stops reading must not stop the loop (and every slot
+  // and the watchdog with it): a datagram that finds its queue full is
+  // lost, as a failed send.
+  if (type_ == SOCK_DGRAM) return int(::sendmsg(fd_, &hdr_, MSG_NOSIGNAL | MSG_DONTWAIT));
 
   // A stream send can stop part way (a signal while the log daemon is slow
   // to read): the rest follows, or the daemon would find a cut message run

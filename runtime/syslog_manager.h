@@ -3,7 +3,9 @@
 // ("<pri>Mmm dd hh:mm:ss ident: text"), queues it with its terminating NUL in
 // a batch, and sends the whole batch over the local log socket "/dev/log"
 // with one sendmsg(), so the lines of one flush travel together. The log
-// daemon separates the messages at the NUL bytes.
+// daemon separates the messages at the NUL bytes. A datagram batch that
+// finds the daemon's queue full is lost rather than waited for; on a stream
+// socket the batch is written whole.
 //
 // One global instance, syslogManager, lives for the whole run.
 #include <sys/socket.h>

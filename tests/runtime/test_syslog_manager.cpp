@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
@@ -249,3 +252,49 @@ TEST_F(SysLogManagerTest, StreamBatchCutShortBySignalStillArrivesWhole) {
   EXPECT_EQ(shape(received), shape(expected));
   EXPECT_TRUE(received == expected);
 }
+
+TEST_F(SysLogManagerTest, LogDaemonThatStopsReadingDoesNotHoldTheLoop) {
+  // Its queue full, a datagram log socket would make every log line wait
+  // until the log daemon reads again: all slots and the watchdog with it.
+  // The batch is lost instead. A timer breaks the wait where there is one.
+  LogSink sink;
+  const int filler = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_un sa = {};
+  sa.sun_family = AF_UNIX;
+  const std::string path = platform::board_path("/dev/log");
+  std::memcpy(sa.sun_path, path.c_str(), path.size() + 1);
+  ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  int queued = 0;
+  while (::send(filler, "x", 1, 0) == 1 && queued < 1000000) ++queued;
+  ASSERT_GT(queued, 0);
+  ::close(filler);
+
+  struct sigaction act = {}, old_act;
+  act.sa_handler = on_alarm;
+  act.sa_flags = 0;  // a wait in send ends with EINTR
+  ::sigemptyset(&act.sa_mask);
+  ASSERT_EQ(::sigaction(SIGALRM, &act, &old_act), 0);
+  itimerval it = {};
+  it.it_value.tv_usec = 300000;
+  it.it_interval.tv_usec = 300000;
+  ::setitimer(ITIMER_REAL, &it, nullptr);
+
+  syslogManager.openlog("d", LOG_NDELAY, LOG_DAEMON);
+  const auto t0 = std::chrono::steady_clock::now();
+  syslogManager.syslog(LOG_INFO, "%s", "lost");
+  syslogManager.sendmsg();
+  const auto spent =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+
+  it = itimerval{};
+  ::setitimer(ITIMER_REAL, &it, nullptr);
+  ::sigaction(SIGALRM, &old_act, nullptr);
+  EXPECT_LT(spent, 150);
+
+  // Once the log daemon reads again, logging goes on.
+  while (!sink.receive(0).empty()) {
+  }
+  syslogManager.syslog(LOG_INFO, "%s", "later");
+  EXPECT_EQ(flush(sink), Msgs{msg("30", "d: later")});
+}
+
