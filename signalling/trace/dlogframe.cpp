@@ -384,22 +384,27 @@ void layer3(Out& out, const unsigned char* p, const unsigned char* end, int size
     out.printf("frame too short\n");
     return;
   }
-  // Only one octet of the call reference is read, whatever its length.
+  // The call reference takes as many octets as its length says (one on a
+  // basic-rate link, two on a primary-rate one); the flag is bit 8 of the
+  // first, and the message type follows the last.
   unsigned char crlen = *p++;
-  unsigned char cr = 0;
+  unsigned long cr = 0;
+  bool called = false;
   if (crlen != 0) {
-    if (p >= end) {
+    if (end - p < crlen) {
       out.printf("frame too short\n");
       return;
     }
-    cr = *p++;
+    called = (*p & 0x80) != 0;
+    cr = *p++ & 0x7Fu;
+    for (int i = 1; i < crlen; ++i) cr = (cr << 8) | *p++;
   }
   if (p >= end) {
     out.printf("frame too short\n");
     return;
   }
   unsigned char type = *p++;
-  const char* flag = (cr & 0x80) ? "called" : "caller";
+  const char* flag = called ? "called" : "caller";
   const char* name = nullptr;
   for (const MessageType& m : mtlist)
     if (m.code == type) {
@@ -407,9 +412,9 @@ void layer3(Out& out, const unsigned char* p, const unsigned char* end, int size
       break;
     }
   if (name)
-    out.printf("callref %d %s size %d message type %s\n", cr & 0x7F, flag, size, name);
+    out.printf("callref %lu %s size %d message type %s\n", cr, flag, size, name);
   else
-    out.printf("callref %d %s size %d unknown message type %x!\n", cr & 0x7F, flag, size, type);
+    out.printf("callref %lu %s size %d unknown message type %x!\n", cr, flag, size, type);
 
   while (p < end) {
     if (*p & 0x80) {

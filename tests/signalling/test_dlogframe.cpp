@@ -76,13 +76,23 @@ TEST(DLogFrame, CallReferenceAndMessageType) {
       {"00 01 00 00 08 01 81 05", 0, "callref 1 called size 4 message type SETUP\n"},
       {"00 01 00 00 08 00 7D", 0, "callref 0 caller size 3 message type STATUS\n"},
       {"00 01 00 00 08 00 99", 0, "callref 0 caller size 3 unknown message type 99!\n"},
-      {"00 01 00 00 08 02 8A 5A", 0, "callref 10 called size 4 message type RELEASE COMPLETE\n"},
+      // A primary-rate call reference has two octets; the message type
+      // follows both.
+      {"00 01 00 00 08 02 00 01 05", 0, "callref 1 caller size 5 message type SETUP\n"},
+      {"00 01 00 00 08 02 81 02 5A", 0, "callref 258 called size 5 message type RELEASE COMPLETE\n"},
+      {"00 01 00 00 08 02 8A 5A", 0, "frame too short\n"},
       // Header octets missing: said, never read.
       {"00 01 00 00 08", 0, "frame too short\n"},
       {"00 01 00 00 08 01", 0, "frame too short\n"},
       {"00 01 00 00 08 01 05", 0, "frame too short\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(body(decode(c.frame, c.direction)), c.text) << c.frame;
+
+  // The elements of a primary-rate SETUP start after its message type.
+  EXPECT_EQ(body(decode("00 01 00 00 08 02 00 01 05 04 03 80 90 A3 18 03 A9 83 81", 1)),
+            "callref 1 caller size 15 message type SETUP\n"
+            "  Bearer capability\n    octet 3  10000000\n    octet 4  10010000\n    octet 5  10100011\n"
+            "  Channel identification\n    octet 3 10101001\n");
 }
 
 TEST(DLogFrame, InformationElements) {
