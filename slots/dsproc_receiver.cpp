@@ -200,9 +200,19 @@ bool DSProcReceiverService::configureVAD(DSProcReceiver& r, LGCP::VADParams cons
       return false;
     }
     const TERM::VADParamsV2& v2 = params.get_v2();
-    put16(p, 0, static_cast<std::uint16_t>(v2.get_voice_th_msec().getValue()));
-    put16(p, 2, static_cast<std::uint16_t>(v2.get_silence_th_msec().getValue()));
-    p[4] = static_cast<std::uint8_t>(v2.get_e_th_dB().getValue());
+    const int voice = v2.get_voice_th_msec().getValue();
+    const int silence = v2.get_silence_th_msec().getValue();
+    const int energy = v2.get_e_th_dB().getValue();
+    // A threshold beyond its field would reach the unit as another one
+    // (70000 ms as 4464 ms).
+    if (voice < 0 || voice > 0xFFFF || silence < 0 || silence > 0xFFFF || energy < -128 || energy > 127) {
+      std::cerr << "DSPROC_CONFIGURE VAD: thresholds out of range: voice=" << voice << " silence=" << silence
+                << " energy=" << energy << " timeslot=" << ts << std::endl;
+      return false;
+    }
+    put16(p, 0, static_cast<std::uint16_t>(voice));
+    put16(p, 2, static_cast<std::uint16_t>(silence));
+    p[4] = static_cast<std::uint8_t>(energy);
   } else {
     put32(p, 0, 3);
     put32(p, 4, 127);

@@ -125,17 +125,35 @@ TEST_F(DsprocTest, ConfigureRecordsAndVersions) {
       << cap.all();
   TERM::VADParamsV2& p2 = v.select_v2();
   p2.set_voice_th_msec(300);
-  p2.set_silence_th_msec(70000);  // low 16 bits
+  p2.set_silence_th_msec(65535);
   p2.set_e_th_dB(-40);
   EXPECT_TRUE(a.configureVAD(v));
+  EXPECT_EQ(requests(), (Strings{"DSPROC_GET_VERSION 0", "DSPROC_GET_VERSION 0",
+                                 "DSPROC_CONFIGURE 9 1 300 65535 -40"}));
+  // A threshold beyond its field is refused, not cut to another one (70000
+  // ms would reach the unit as 4464 ms): only the version is asked.
+  const struct {
+    int voice, silence, energy;
+  } bad[] = {{300, 70000, -40}, {65536, 700, -40}, {-1, 700, -40}, {300, 700, 128}, {300, 700, -129}};
+  for (const auto& b : bad) {
+    LGCP::VADParams w;
+    TERM::VADParamsV2& q = w.select_v2();
+    q.set_voice_th_msec(b.voice);
+    q.set_silence_th_msec(b.silence);
+    q.set_e_th_dB(b.energy);
+    EXPECT_FALSE(a.configureVAD(w)) << b.voice << " " << b.silence << " " << b.energy;
+    EXPECT_EQ(requests(), Strings{"DSPROC_GET_VERSION 0"}) << b.voice << " " << b.silence << " " << b.energy;
+  }
+  EXPECT_TRUE(StreamCapture::has(
+      cap.err(), "DSPROC_CONFIGURE VAD: thresholds out of range: voice=300 silence=70000 energy=-40 timeslot=9"))
+      << cap.all();
   EXPECT_EQ(control_request("dsp version 1"), "ok\n");
   EXPECT_TRUE(a.configureVAD(v));  // older drivers get fixed values
   EXPECT_TRUE(a.configureSD());
   EXPECT_TRUE(a.configureDelays(20, 30));
   EXPECT_TRUE(a.configureRxGain(-6));
   EXPECT_TRUE(a.configureToneFilter(2100, 1, 400, -35));
-  EXPECT_EQ(requests(), (Strings{"DSPROC_GET_VERSION 0", "DSPROC_GET_VERSION 0", "DSPROC_CONFIGURE 9 1 300 4464 -40",
-                                 "DSPROC_GET_VERSION 0", "DSPROC_CONFIGURE 9 1 3 127 0", "DSPROC_CONFIGURE 9 2",
+  EXPECT_EQ(requests(), (Strings{"DSPROC_GET_VERSION 0", "DSPROC_CONFIGURE 9 1 3 127 0", "DSPROC_CONFIGURE 9 2",
                                  "DSPROC_CONFIGURE 9 32 20 30", "DSPROC_CONFIGURE 9 64 -6",
                                  "DSPROC_CONFIGURE 9 256 2100 1 400 -35"}));
   for (const char* line :
