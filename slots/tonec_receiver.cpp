@@ -291,9 +291,16 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& r, TERM::SelcalCommand
     std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << " incorect signs:" << signs << std::endl;
     return false;
   }
+  const int amp = cmd.amp_isPresent() ? cmd.get_amp().getValue() : 12000;
+  // An amplitude beyond its field would be sent as another one (65536 as
+  // silence).
+  if (amp < 0 || amp > 0xFFFF) {
+    std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << " amplitude out of range:" << amp << std::endl;
+    return false;
+  }
   std::uint8_t rec[dtmf::SELCAL_SIZE] = {};
   put32(rec, 0, ts);
-  put16(rec, 4, cmd.amp_isPresent() ? low16(cmd.get_amp().getValue()) : 12000);
+  put16(rec, 4, static_cast<std::uint16_t>(amp));
   std::memcpy(rec + 6, signs.data(), 4);
   if (platform::dev_ioctl(fd.lowlevel_fd(), dtmf::SELCAL_DIAL, rec) < 0) {
     const int e = errno;

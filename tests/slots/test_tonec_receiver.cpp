@@ -283,6 +283,18 @@ TEST_F(TonecTest, Selcal) {
   EXPECT_EQ(control_request("dtmf fail SELCAL_DIAL 5 1"), "ok\n");
   a.translateSelcal(c);
   EXPECT_TRUE(StreamCapture::has(cap.err(), "SELCAL_DIAL fail: timeslot=5 errno=\"Input/output error\""));
+  requests();
+  // An amplitude beyond its 16 bits is refused, not sent as another one
+  // (65536 would dial in silence).
+  for (int amp : {65536, 77536, -1}) {
+    c.set_amp(amp);
+    EXPECT_FALSE(a.translateSelcal(c)) << amp;
+  }
+  EXPECT_EQ(requests(), Strings{});
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "SELCAL_DIAL fail: timeslot=5 amplitude out of range:65536")) << cap.all();
+  c.set_amp(65535);
+  EXPECT_TRUE(a.translateSelcal(c));
+  EXPECT_EQ(requests(), Strings{"SELCAL_DIAL 5 65535 65 66 67 68"});
 }
 
 }  // namespace
