@@ -2,14 +2,22 @@
 
 #include "slots/hw_mux.h"
 
+#include <iostream>
+
 namespace Mixer {
 
 namespace {
 
 bool delays(Hardware::DSProcReceiver& r, LGCP::Delays const& d) {
-  const std::uint32_t rx = d.rx_isPresent() ? static_cast<std::uint32_t>(d.get_rx().getValue()) : 0;
-  const std::uint32_t tx = d.tx_isPresent() ? static_cast<std::uint32_t>(d.get_tx().getValue()) : 0;
-  return r.configureDelays(rx, tx);
+  const int rx = d.rx_isPresent() ? d.get_rx().getValue() : 0;
+  const int tx = d.tx_isPresent() ? d.get_tx().getValue() : 0;
+  // The unit's delays are unsigned: a negative one would reach it as a
+  // delay of some 49 days.
+  if (rx < 0 || tx < 0) {
+    std::cerr << "mixer: negative delay refused: rx=" << rx << " tx=" << tx << std::endl;
+    return false;
+  }
+  return r.configureDelays(static_cast<std::uint32_t>(rx), static_cast<std::uint32_t>(tx));
 }
 
 }  // namespace

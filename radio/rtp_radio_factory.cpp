@@ -100,9 +100,16 @@ bool RtpRadioFactory::StartSlot(RtpExtSlot& slot, Session& s, TERM::RtpParams co
   if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor())
     ok = slot.echoCancel(rtp.get_echo().get_canceller());
   if (ok && (radio.rx_delay_isPresent() || radio.tx_delay_isPresent())) {
-    const auto rx = radio.rx_delay_isPresent() ? radio.get_rx_delay().getValue() : 0;
-    const auto tx = radio.tx_delay_isPresent() ? radio.get_tx_delay().getValue() : 0;
-    ok = slot.configureDelays(static_cast<std::uint32_t>(rx), static_cast<std::uint32_t>(tx));
+    const int rx = radio.rx_delay_isPresent() ? radio.get_rx_delay().getValue() : 0;
+    const int tx = radio.tx_delay_isPresent() ? radio.get_tx_delay().getValue() : 0;
+    // The unit's delays are unsigned: a negative one would reach it as a
+    // delay of some 49 days.
+    if (rx < 0 || tx < 0) {
+      std::cerr << ext::header(this) << "negative delay refused: rx=" << rx << " tx=" << tx << std::endl;
+      ok = false;
+    } else {
+      ok = slot.configureDelays(static_cast<std::uint32_t>(rx), static_cast<std::uint32_t>(tx));
+    }
   }
   if (ok && radio.bss_enable_isPresent()) ok = slot.enableBSS(radio.get_bss_enable());
   if (ok && radio.ng_enable_isPresent()) ok = slot.enableNG(radio.get_ng_enable());

@@ -301,6 +301,18 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
             (Strings{"seq 26 slot 40 error unsupported", "seq 27 slot 41 error unsupported"}));
   EXPECT_EQ(sim("dsp log"), "");
   EXPECT_EQ(sim("dtmf log"), "");
+  // So is a negative delay, which the unit's unsigned field would take for
+  // one of some 49 days.
+  const auto delays = [](int rx, int tx) {
+    return [rx, tx](LGCP::IoctlParams& p) {
+      LGCP::Delays& d = p.select_delays();
+      d.set_rx(rx);
+      d.set_tx(tx);
+    };
+  };
+  EXPECT_EQ(ask({ioctl(28, 40, delays(-1, 0)), ioctl(29, 41, delays(20, -20))}, 2),
+            (Strings{"seq 28 slot 40 error unsupported", "seq 29 slot 41 error unsupported"}));
+  EXPECT_EQ(sim("dsp log"), "");
 
   EXPECT_EQ(ask({destroy(21, 42), destroy(22, 41), destroy(23, 40)}, 3),
             (Strings{"seq 21 slot 42 success", "seq 22 slot 41 success", "seq 23 slot 40 success"}));

@@ -460,6 +460,22 @@ TEST_F(Ed137Server, CodecRestartAndHeaderExtensionFailures) {
   EXPECT_EQ(ground2.receive(100), "");
   EXPECT_GE(made(bss(7), 7, 32), 0);
   EXPECT_EQ(ask(destroy(8, 32)), Strings{"seq 8 slot 32 success"});
+
+  // A negative delay is refused like a refused one, not sent as a delay of
+  // some 49 days (the unit's field is unsigned).
+  const auto delayed = [&](int seq, int rx, int tx) {
+    return create(seq, 33, ground2.port(), Q2, [rx, tx](TERM::ED137RadioStatus&, TERM::RtpParams& r) {
+      r.ref_radio().set_rx_delay(rx);
+      r.ref_radio().set_tx_delay(tx);
+    });
+  };
+  sim("dsp log");
+  EXPECT_EQ(ask(delayed(9, -20, 0)), Strings{"seq 9 slot 33 error insufficientResources"});
+  EXPECT_TRUE(srv().wait_log("negative delay refused: rx=-20 tx=0\n")) << srv().log();
+  EXPECT_EQ(sim("dsp log").find("DSPROC_CONFIGURE"), std::string::npos);
+  EXPECT_GE(made(delayed(10, 20, 40), 10, 33), 0);
+  EXPECT_NE(sim("dsp log").find(" 32 20 40"), std::string::npos);
+  EXPECT_EQ(ask(destroy(11, 33)), Strings{"seq 11 slot 33 success"});
   // Nothing more from either slot.
   for (const auto& f : srv().ctl.frames(2500)) ADD_FAILURE() << describe(f);
 }
