@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <ostream>
 
 namespace INet4 {
@@ -27,7 +28,13 @@ bool Addr::Assign(const char* text, int* port_result) {
   const char* colon = std::strchr(text, ':');
   std::string host;
   if (colon) {
-    int p = std::atoi(colon + 1);
+    // Read as atoi reads, but a number beyond int is the nearest int on
+    // every machine: atoi would keep its low bits with a 64-bit long (and
+    // turn 2147483648 negative) and saturate with the board's 32-bit one.
+    const long long n = std::strtoll(colon + 1, nullptr, 10);
+    const int p = n > std::numeric_limits<int>::max()   ? std::numeric_limits<int>::max()
+                  : n < std::numeric_limits<int>::min() ? std::numeric_limits<int>::min()
+                                                        : static_cast<int>(n);
     sa_.sin_port = htons(static_cast<unsigned short>(p));
     if (port_result) *port_result = p;
     host.assign(text, colon);

@@ -24,10 +24,11 @@ class Addr {
 
   void Reset();
 
-  // Reads "a.b.c.d[:port]". With a colon the port (atoi, low 16 bits kept) is
-  // stored at once and *port_result gets the number as read; without one the
-  // stored port is left alone and *port_result gets -1. True when the address
-  // part converts (inet_aton); otherwise the address field is unchanged.
+  // Reads "a.b.c.d[:port]". With a colon the port (as atoi reads, a number
+  // beyond int taken as the nearest int; low 16 bits kept) is stored at once
+  // and *port_result gets the number as read; without one the stored port
+  // is left alone and *port_result gets -1. True when the address part
+  // converts (inet_aton); otherwise the address field is unchanged.
   bool Assign(const char* text, int* port_result = nullptr);
   bool Assign(const std::string& text, int* port_result = nullptr) { return Assign(text.c_str(), port_result); }
   // Stores the 32-bit value in the address field as given (no byte swap).

@@ -50,6 +50,18 @@ TEST(INet4Addr, AssignPortRules) {
   EXPECT_EQ(a.port(), 1);
   EXPECT_TRUE(a.Assign("10.1.2.3:5:6", &port));
   EXPECT_EQ(a.port(), 5);
+  // A number beyond int reads as the nearest int, as on the board whatever
+  // the width of long: never as its low bits, which would turn 2147483648
+  // into a negative "no port" and 4294967377 into port 81.
+  EXPECT_TRUE(a.Assign("10.1.2.3:2147483648", &port));
+  EXPECT_EQ(port, 2147483647);
+  EXPECT_EQ(a.port(), 65535);
+  EXPECT_TRUE(a.Assign("10.1.2.3:4294967377", &port));
+  EXPECT_EQ(port, 2147483647);
+  EXPECT_EQ(a.port(), 65535);
+  EXPECT_TRUE(a.Assign("10.1.2.3:-4294967216", &port));
+  EXPECT_EQ(port, -2147483647 - 1);
+  EXPECT_EQ(a.port(), 0);
   EXPECT_TRUE(a.Assign("0x0a000001:1"));  // the forms inet_aton reads
   EXPECT_EQ(a.GetString(), "10.0.0.1:1");
   EXPECT_FALSE(a.Assign(static_cast<const char*>(nullptr)));
