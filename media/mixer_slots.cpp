@@ -82,7 +82,15 @@ void TdmInput::dsproc_sd_event(Hardware::DSProcSDEvent const& ev) { processSDEve
 // --- output ----------------------------------------------------------------
 
 bool TdmOutput::IBeforeDestroy() {
-  HwMux::instance().Disable(timeslot);
+  // The switch output of this channel is what feeds the unit's input on the
+  // same channel: while an input slot holds it, it stays that slot's line
+  // (the input disables it when it goes).
+  bool input_holds_it = false;
+  for (MixerSlot* s : mixer.GetSlots()) {
+    const auto* in = dynamic_cast<const TdmInput*>(s);
+    if (in && in->GetTimeslot() == timeslot) input_holds_it = true;
+  }
+  if (!input_holds_it) HwMux::instance().Disable(timeslot);
   mixer.Release(*this);
   return true;
 }

@@ -69,7 +69,8 @@ class TdmOutput : public TdmChannel {
  public:
   using TdmChannel::TdmChannel;
 
-  // Disables the switch channel and leaves the unit; always at once.
+  // Disables the switch channel, unless the input on the same unit channel
+  // receives on it, and leaves the unit; always at once.
   bool IBeforeDestroy() override;
   bool Ioctl(LGCP::IoctlParams const& params) override;
   // An output is never a receiver.

@@ -493,6 +493,37 @@ TEST_F(SlotPairs, ASlotWhoseReleaseIsPendingIsConnectedAndThenGoes) {
   EXPECT_EQ(extra(), Strings{});
 }
 
+TEST_F(SlotPairs, AMixerOutputGoesWhileTheInputOfItsChannelIsFed) {
+  // One unit channel, one switch channel: the input receives on it, the
+  // output transmits on it. The output's end must not cut the input's line.
+  Run r("mixer channel 1");
+  const int T = 120, IN = 121, OUT = 122, R = 123;
+  create(r, kind("trunk"), T, 0);
+  create(r, kind("mixer-in"), IN, 1);
+  create(r, kind("mixer-out"), OUT, 0);
+  create(r, kind("rtp"), R, 0);
+  connect(r, T, IN, "the trunk feeds the input");
+  connect(r, OUT, R, "the output feeds an RTP slot");
+  destroy(r, OUT, "the output destroyed");
+  connect(r, T, IN, "the trunk still feeds the input");
+  destroy(r, IN, "the input destroyed");
+  EXPECT_EQ(hal("get " + std::to_string(r.rx[IN])), "disabled") << "the input's channel is given back";
+  destroy(r, T, "the trunk destroyed");
+  destroy(r, R, "the RTP slot destroyed");
+  // In the other order the input goes first; the output then has the
+  // channel to itself.
+  create(r, kind("trunk"), T, 0);
+  create(r, kind("mixer-in"), IN, 1);
+  create(r, kind("mixer-out"), OUT, 0);
+  connect(r, T, IN, "the trunk feeds the input");
+  destroy(r, IN, "the input destroyed first");
+  destroy(r, OUT, "then the output");
+  EXPECT_EQ(hal("get " + std::to_string(r.rx[IN])), "disabled") << "the channel is given back";
+  destroy(r, T, "the trunk destroyed");
+  EXPECT_EQ(line_set(hal_text()), r.hal0);
+  EXPECT_EQ(extra(), Strings{});
+}
+
 // The wiring of a package slot's or a signalling link's channel outlives the
 // channel by design, so the pairs with one of them run on a server of their
 // own and their switch paths are not compared.
