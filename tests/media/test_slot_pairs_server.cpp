@@ -369,13 +369,13 @@ class SlotPairs : public ServerSuite {
     // session closed meanwhile goes then (on a loaded machine, a while).
     std::size_t channels = 0, data = 0;
     if (r.check_mcc) {
-      eventually([&] { return (channels = count_lines(srv().sim.ask("mcc channels"))) == mcc; }, 2000);
+      eventually([&] { return (channels = count_lines(srv().sim.ask("mcc channels"))) == mcc; });
       EXPECT_EQ(channels, mcc) << where;
     }
-    eventually([&] { return (data = count_lines(srv().sim.ask("dspdata channels"))) == dsp; }, 2000);
+    eventually([&] { return (data = count_lines(srv().sim.ask("dspdata channels"))) == dsp; });
     EXPECT_EQ(data, dsp) << where;
     std::string sessions;
-    eventually([&] { return count_lines(sessions = srv().sim.ask("rtp sessions"), "open") == rtp; }, 2000);
+    eventually([&] { return count_lines(sessions = srv().sim.ask("rtp sessions"), "open") == rtp; });
     EXPECT_EQ(count_lines(sessions, "open"), rtp) << where;
     // An RTP slot sends while it has a source, and only then.
     for (const auto& s : r.alive) {
@@ -439,7 +439,7 @@ class SlotPairs : public ServerSuite {
       EXPECT_EQ(line_set(hal_text()), r.hal0) << r.pair << ": the switch as before";
     }
     EXPECT_EQ(srv().sim.ask("mixer mix 0 1"), mix0) << r.pair;
-    EXPECT_TRUE(eventually([&] { return count_lines(srv().sim.ask("mcc channels")) == r.mcc0; }, 2000))
+    EXPECT_TRUE(eventually([&] { return count_lines(srv().sim.ask("mcc channels")) == r.mcc0; }))
         << r.pair << ": the controller channels as before";
   }
 };
