@@ -67,12 +67,19 @@ bool DSProcReceiver::configureToneFilter(LGCP::ToneFilter const& f) {
 bool DSProcReceiver::disableToneAll() { return DSProcReceiverService::instance().disableToneAll(*this); }
 
 void DSProcReceiver::CleanBeforeDestroy() {
-  if (vad_state > 0) enableVAD(false);
-  if (bss_state > 0) disableBSS();
-  if (ng_state > 0) disableNG();
-  if (delays_set) configureDelays(0, 0);
-  if (gain_set) configureRxGain(0);
-  disableToneAll();
+  // What another receiver of the time slot still uses stays; the tone
+  // filters are not kept per receiver, so they stay while any other does.
+  const std::uint32_t ts = dsproc_timeslot();
+  auto other = [&](auto pred) {
+    return UnitReceiverLink<DSProcReceiver>::other(
+        this, ts, [](const DSProcReceiver& c) { return c.dsproc_timeslot(); }, pred);
+  };
+  if (vad_state > 0 && !other([](const DSProcReceiver& c) { return c.vad_state > 0; })) enableVAD(false);
+  if (bss_state > 0 && !other([](const DSProcReceiver& c) { return c.bss_state > 0; })) disableBSS();
+  if (ng_state > 0 && !other([](const DSProcReceiver& c) { return c.ng_state > 0; })) disableNG();
+  if (delays_set && !other([](const DSProcReceiver& c) { return c.delays_set; })) configureDelays(0, 0);
+  if (gain_set && !other([](const DSProcReceiver& c) { return c.gain_set; })) configureRxGain(0);
+  if (!other([](const DSProcReceiver&) { return true; })) disableToneAll();
 }
 
 // ---------------------------------------------------------------- service
@@ -331,8 +338,21 @@ void DSProcReceiverService::dispatch(const std::uint8_t* rec) {
         break;
     }
   }
-  DSProcReceiver* r =
-      UnitReceiverLink<DSProcReceiver>::find(ts, [](const DSProcReceiver& c) { return c.dsproc_timeslot(); });
+  // Of two receivers on one time slot, the one whose function sent it.
+  DSProcReceiver* r = UnitReceiverLink<DSProcReceiver>::find(
+      ts, [](const DSProcReceiver& c) { return c.dsproc_timeslot(); },
+      [&](const DSProcReceiver& c) {
+        switch (type) {
+          case dsp::FUNC_VAD:
+            return c.vad_state > 0 && c.vad_id == id;
+          case dsp::FUNC_SD:
+            return c.sd_state > 0 && c.sd_id == id;
+          case dsp::FUNC_BSS:
+            return c.bss_state > 0;
+          default:
+            return false;
+        }
+      });
   if (!r) {
     if (trace) std::cerr << "receive dsproc event from unknown timeslot " << ts << std::endl;
     return;

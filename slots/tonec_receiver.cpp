@@ -150,9 +150,16 @@ bool TonecReceiver::translateSelcal(TERM::SelcalCommand const& cmd) {
 }
 
 void TonecReceiver::CleanBeforeDestroy() {
-  if (dtmf_enabled) disableDTMF();
-  if (iva_enabled) enableIVA(false);
-  if (dtmf_reject_enabled) enableDTMFReject(false);
+  // A detector another receiver of the time slot still has on stays on.
+  const std::uint32_t ts = tonec_timeslot();
+  auto other = [&](auto pred) {
+    return UnitReceiverLink<TonecReceiver>::other(
+        this, ts, [](TonecReceiver& c) { return c.tonec_timeslot(); }, pred);
+  };
+  if (dtmf_enabled && !other([](const TonecReceiver& c) { return c.tonec_state; })) disableDTMF();
+  if (iva_enabled && !other([](const TonecReceiver& c) { return c.iva_state; })) enableIVA(false);
+  if (dtmf_reject_enabled && !other([](const TonecReceiver& c) { return c.dtmf_reject_enabled; }))
+    enableDTMFReject(false);
 }
 
 // ---------------------------------------------------------------- service
@@ -316,7 +323,12 @@ void TonecReceiverService::dispatch(const std::uint8_t* rec) {
     return os << " timestamp=" << stamp << " timeslot=" << ts << " code=" << code << " id=" << id;
   };
   fields(std::clog << "dtmf event: ") << std::endl;
-  TonecReceiver* r = UnitReceiverLink<TonecReceiver>::find(ts, [](TonecReceiver& c) { return c.tonec_timeslot(); });
+  TonecReceiver* r = UnitReceiverLink<TonecReceiver>::find(
+      ts, [](TonecReceiver& c) { return c.tonec_timeslot(); },
+      // Of two receivers on one time slot, the one whose detector sent it.
+      [&](const TonecReceiver& c) {
+        return (c.iva_state && is_iva_code(code)) || (c.tonec_state && id == c.dtmf_id);
+      });
   if (!r) {
     std::cerr << "receive tonec event from unknown timeslot " << ts << std::endl;
     return;

@@ -50,6 +50,31 @@ class UnitReceiverLink : public Containers::CyclicList {
     return nullptr;
   }
 
+  // The first receiver on ts that `wants` the event; else the first on ts
+  // (null when none). Two slots may hold one time slot (a mixer channel's
+  // input and output): the event goes to the one whose function it is.
+  template <class Timeslot, class Wants>
+  static R* find(std::uint32_t ts, Timeslot timeslot_of, Wants wants) {
+    Containers::CyclicList& list = head();
+    for (auto it = list.begin(); it != list.end(); ++it) {
+      R* r = static_cast<UnitReceiverLink*>(*it)->owner_;
+      if (timeslot_of(*r) == ts && wants(*r)) return r;
+    }
+    return find(ts, timeslot_of);
+  }
+
+  // True when a receiver other than `self` on ts satisfies `pred`: a unit
+  // function of the time slot it still uses is not switched off for it.
+  template <class Timeslot, class Pred>
+  static bool other(const R* self, std::uint32_t ts, Timeslot timeslot_of, Pred pred) {
+    Containers::CyclicList& list = head();
+    for (auto it = list.begin(); it != list.end(); ++it) {
+      R* r = static_cast<UnitReceiverLink*>(*it)->owner_;
+      if (r != self && timeslot_of(*r) == ts && pred(*r)) return true;
+    }
+    return false;
+  }
+
  private:
   static Containers::CyclicList& head() {
     static Containers::CyclicList list;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -226,6 +227,37 @@ TEST_F(DsprocTest, EventsReachTheirReceiverOrAreDropped) {
   EXPECT_EQ(a.events.back(), "vad 0 -1");
   EXPECT_EQ(cap.err().size(), 1u) << cap.all();
   EXPECT_TRUE(StreamCapture::has(cap.err(), "short read from dsproc: 8 bytes")) << cap.all();
+}
+
+TEST_F(DsprocTest, TwoReceiversOnOneTimeSlot) {
+  // A mixer channel's output and input hold one time slot; the output was
+  // made first, so it is first in the list.
+  auto out = std::make_unique<VoiceRx>(9);
+  VoiceRx in(9);
+  ASSERT_TRUE(out->enableNG(true));  // id 1
+  ASSERT_TRUE(out->configureRxGain(-3));
+  ASSERT_TRUE(out->configureDelays(0, 20));
+  ASSERT_TRUE(in.enableVAD(true));  // id 2
+  ASSERT_TRUE(in.enableSD(true));   // id 3
+  ASSERT_TRUE(in.enableBSS(true));
+  ASSERT_TRUE(in.configureDelays(40, 20));  // the unit's delays are the time slot's
+  ASSERT_TRUE(in.configureToneFilter(2100, 1, 50, -20));
+  event(9, 2, 1, 1, 1, 0);
+  event(9, 3, 2, 1);
+  event(9, 0, 16, 0);
+  run_for(5);
+  EXPECT_EQ(in.events, (Strings{"vad 1 -1", "sd 1", "bss 0.000000"}));
+  EXPECT_EQ(out->events, Strings{});
+
+  // The output goes: its noise gate and gain are undone, the input's VAD,
+  // BSS, delays and tone filters stay.
+  requests();
+  out->CleanBeforeDestroy();
+  out.reset();
+  EXPECT_EQ(requests(), (Strings{"DSPROC_DISABLE 9 0 128", "DSPROC_CONFIGURE 9 64 0"}));
+  in.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), (Strings{"DSPROC_DISABLE 9 0 1", "DSPROC_DISABLE 9 0 16", "DSPROC_CONFIGURE 9 32 0 0",
+                                 "DSPROC_DISABLE 9 0 256"}));
 }
 
 }  // namespace

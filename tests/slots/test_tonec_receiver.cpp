@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,37 @@ TEST_F(TonecTest, IvaAndDtmfKeepTheirOwnState) {
   EXPECT_FALSE(a.echoCancel(false));
   EXPECT_TRUE(StreamCapture::has(cap.err(), "CHANNEL_LMS_OFF fail: timeslot=5 errno=\"Input/output error\""))
       << cap.all();
+}
+
+TEST_F(TonecTest, TwoReceiversOnOneTimeSlot) {
+  // A mixer channel's output and input hold one time slot; the output was
+  // made first, so it is first in the list.
+  auto out = std::make_unique<ToneRx>(5);
+  ToneRx in(5);
+  EXPECT_TRUE(in.enableDTMF(true));  // id 1
+  EXPECT_TRUE(in.enableDTMFReject(true));
+  EXPECT_TRUE(out->enableDTMFReject(true));
+  EXPECT_TRUE(out->enableIVA(true));
+  event(7, 5, 1, 1);       // the input's digit
+  event(0x0500, 5, 2, 0);  // the output's IVA detection
+  event(7, 5, 3, 9);       // nobody's id
+  run_for(5);
+  EXPECT_EQ(in.events, Strings{"7@1"});
+  EXPECT_EQ(out->events, Strings{"1280@2"});
+  EXPECT_TRUE(
+      StreamCapture::has(cap.err(), "ignore spurious dtmf event (DTMF disabled):  timestamp=3 timeslot=5 code=7 id=9"))
+      << cap.all();
+
+  // The output goes: what the input still uses stays on.
+  requests();
+  out->CleanBeforeDestroy();
+  out.reset();
+  EXPECT_EQ(requests(), Strings{"IVA_DETECTOR_DISABLE 5"});
+  event(7, 5, 4, 1);
+  run_for(5);
+  EXPECT_EQ(in.events, (Strings{"7@1", "7@4"}));
+  in.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), (Strings{"DTMF_DISABLE_DETECTOR 5", "DTMF_REJECTION_DISABLE 5"}));
 }
 
 TEST_F(TonecTest, ConfigurationRecords) {
