@@ -103,10 +103,24 @@ static_assert(dsp::EVENT_SIZE <= UnitService::max_record_size, "dsproc event rec
 
 DSProcReceiverService::DSProcReceiverService() : UnitService(dsproc_device) {}
 
-bool DSProcReceiverService::enable(DSProcReceiver& r, std::int32_t& state, std::uint32_t& id, std::uint32_t code,
-                                   const char* word, bool on) {
+bool DSProcReceiverService::enable(DSProcReceiver& r, std::int32_t DSProcReceiver::*state_of,
+                                   std::uint32_t DSProcReceiver::*id_of, std::uint32_t code, const char* word,
+                                   bool on) {
+  std::int32_t& state = r.*state_of;
+  std::uint32_t& id = r.*id_of;
   if (state >= 0 && (state != 0) == on) return true;
   const std::uint32_t ts = r.dsproc_timeslot();
+  // The function is the time slot's: while another receiver of it has the
+  // function on, this one shares it (and its events) and its disable leaves
+  // it on for the other.
+  const DSProcReceiver* sharer = UnitReceiverLink<DSProcReceiver>::other(
+      &r, ts, [](const DSProcReceiver& c) { return c.dsproc_timeslot(); },
+      [&](const DSProcReceiver& c) { return c.*state_of > 0; });
+  if (sharer) {
+    if (on) id = sharer->*id_of;
+    state = on ? 1 : 0;
+    return true;
+  }
   std::uint8_t rec[dsp::ENABLE_SIZE];
   put32(rec, 0, ts);
   put32(rec, 8, code);
@@ -136,16 +150,16 @@ bool DSProcReceiverService::enable(DSProcReceiver& r, std::int32_t& state, std::
 }
 
 bool DSProcReceiverService::enableVAD(DSProcReceiver& r, bool on) {
-  return enable(r, r.vad_state, r.vad_id, dsp::FUNC_VAD, "VAD", on);
+  return enable(r, &DSProcReceiver::vad_state, &DSProcReceiver::vad_id, dsp::FUNC_VAD, "VAD", on);
 }
 bool DSProcReceiverService::enableSD(DSProcReceiver& r, bool on) {
-  return enable(r, r.sd_state, r.sd_id, dsp::FUNC_SD, "SD", on);
+  return enable(r, &DSProcReceiver::sd_state, &DSProcReceiver::sd_id, dsp::FUNC_SD, "SD", on);
 }
 bool DSProcReceiverService::enableBSS(DSProcReceiver& r, bool on) {
-  return enable(r, r.bss_state, r.bss_id, dsp::FUNC_BSS, "BSS", on);
+  return enable(r, &DSProcReceiver::bss_state, &DSProcReceiver::bss_id, dsp::FUNC_BSS, "BSS", on);
 }
 bool DSProcReceiverService::enableNG(DSProcReceiver& r, bool on) {
-  return enable(r, r.ng_state, r.ng_id, dsp::FUNC_NG, "NG", on);
+  return enable(r, &DSProcReceiver::ng_state, &DSProcReceiver::ng_id, dsp::FUNC_NG, "NG", on);
 }
 
 bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool a, bool b) {
@@ -338,21 +352,22 @@ void DSProcReceiverService::dispatch(const std::uint8_t* rec) {
         break;
     }
   }
-  // Of two receivers on one time slot, the one whose function sent it.
-  DSProcReceiver* r = UnitReceiverLink<DSProcReceiver>::find(
-      ts, [](const DSProcReceiver& c) { return c.dsproc_timeslot(); },
-      [&](const DSProcReceiver& c) {
-        switch (type) {
-          case dsp::FUNC_VAD:
-            return c.vad_state > 0 && c.vad_id == id;
-          case dsp::FUNC_SD:
-            return c.sd_state > 0 && c.sd_id == id;
-          case dsp::FUNC_BSS:
-            return c.bss_state > 0;
-          default:
-            return false;
-        }
-      });
+  // Of two receivers on one time slot, the one whose function sent it;
+  // receivers sharing the function get its events alike.
+  auto timeslot_of = [](const DSProcReceiver& c) { return c.dsproc_timeslot(); };
+  auto wants = [&](const DSProcReceiver& c) {
+    switch (type) {
+      case dsp::FUNC_VAD:
+        return c.vad_state > 0 && c.vad_id == id;
+      case dsp::FUNC_SD:
+        return c.sd_state > 0 && c.sd_id == id;
+      case dsp::FUNC_BSS:
+        return c.bss_state > 0;
+      default:
+        return false;
+    }
+  };
+  DSProcReceiver* r = UnitReceiverLink<DSProcReceiver>::find(ts, timeslot_of, wants);
   if (!r) {
     if (trace) std::cerr << "receive dsproc event from unknown timeslot " << ts << std::endl;
     return;
@@ -372,7 +387,8 @@ void DSProcReceiverService::dispatch(const std::uint8_t* rec) {
       DSProcVADEvent ev;
       ev.rx = (p1 & 1) ? static_cast<std::int32_t>(p2) : -1;
       ev.tx = (p1 & 2) ? static_cast<std::int32_t>(p3) : -1;
-      r->dsproc_vad_event(ev);
+      UnitReceiverLink<DSProcReceiver>::each(ts, timeslot_of, wants,
+                                             [&](DSProcReceiver& c) { c.dsproc_vad_event(ev); });
       return;
     }
     case dsp::FUNC_SD: {
@@ -386,7 +402,8 @@ void DSProcReceiverService::dispatch(const std::uint8_t* rec) {
       }
       DSProcSDEvent ev;
       ev.rx = static_cast<std::int32_t>(p1);
-      r->dsproc_sd_event(ev);
+      UnitReceiverLink<DSProcReceiver>::each(ts, timeslot_of, wants,
+                                             [&](DSProcReceiver& c) { c.dsproc_sd_event(ev); });
       return;
     }
     case dsp::FUNC_BSS: {
@@ -395,7 +412,8 @@ void DSProcReceiverService::dispatch(const std::uint8_t* rec) {
         return;
       }
       const ::dsproc_bss_event ev{score};
-      r->dsproc_bss_event(&ev);
+      UnitReceiverLink<DSProcReceiver>::each(ts, timeslot_of, wants,
+                                             [&](DSProcReceiver& c) { c.dsproc_bss_event(&ev); });
       return;
     }
     case dsp::FUNC_TONE_FILTER: {

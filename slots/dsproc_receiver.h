@@ -101,8 +101,8 @@ class DSProcReceiverService : public UnitService {
  private:
   DSProcReceiverService();
   // Enable or disable of one function (VAD, SD, BSS, NG).
-  bool enable(DSProcReceiver& r, std::int32_t& state, std::uint32_t& id, std::uint32_t code, const char* word,
-              bool on);
+  bool enable(DSProcReceiver& r, std::int32_t DSProcReceiver::*state_of, std::uint32_t DSProcReceiver::*id_of,
+              std::uint32_t code, const char* word, bool on);
   // DSPROC_CONFIGURE with the function's 12 parameter bytes.
   int configure(std::uint32_t ts, std::uint32_t code, const std::uint8_t* params);
   void dispatch(const std::uint8_t* rec) override;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iosfwd>
+#include <vector>
 
 namespace Hardware {
 
@@ -63,16 +64,36 @@ class UnitReceiverLink : public Containers::CyclicList {
     return find(ts, timeslot_of);
   }
 
-  // True when a receiver other than `self` on ts satisfies `pred`: a unit
-  // function of the time slot it still uses is not switched off for it.
+  // A receiver other than `self` on ts that satisfies `pred`; null when
+  // none: a unit function of the time slot it still uses is not switched
+  // off for it.
   template <class Timeslot, class Pred>
-  static bool other(const R* self, std::uint32_t ts, Timeslot timeslot_of, Pred pred) {
+  static R* other(const R* self, std::uint32_t ts, Timeslot timeslot_of, Pred pred) {
     Containers::CyclicList& list = head();
     for (auto it = list.begin(); it != list.end(); ++it) {
       R* r = static_cast<UnitReceiverLink*>(*it)->owner_;
-      if (r != self && timeslot_of(*r) == ts && pred(*r)) return true;
+      if (r != self && timeslot_of(*r) == ts && pred(*r)) return r;
     }
-    return false;
+    return nullptr;
+  }
+
+  // Calls `deliver` for every receiver on ts that `wants` the event, in list
+  // order; one that left the list meanwhile (destroyed by an earlier call)
+  // is skipped.
+  template <class Timeslot, class Wants, class Deliver>
+  static void each(std::uint32_t ts, Timeslot timeslot_of, Wants wants, Deliver deliver) {
+    std::vector<R*> found;
+    Containers::CyclicList& list = head();
+    for (auto it = list.begin(); it != list.end(); ++it) {
+      R* r = static_cast<UnitReceiverLink*>(*it)->owner_;
+      if (timeslot_of(*r) == ts && wants(*r)) found.push_back(r);
+    }
+    for (R* r : found) {
+      bool linked = false;
+      for (auto it = list.begin(); it != list.end() && !linked; ++it)
+        linked = static_cast<UnitReceiverLink*>(*it)->owner_ == r;
+      if (linked) deliver(*r);
+    }
   }
 
  private:

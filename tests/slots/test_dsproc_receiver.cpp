@@ -260,4 +260,27 @@ TEST_F(DsprocTest, TwoReceiversOnOneTimeSlot) {
                                  "DSPROC_DISABLE 9 0 256"}));
 }
 
+TEST_F(DsprocTest, OneFunctionSharedByTwoReceivers) {
+  // The unit's VAD is the time slot's: the second receiver to switch it on
+  // shares it, and a disable leaves it on while the other still uses it.
+  VoiceRx out(9), in(9);
+  ASSERT_TRUE(in.enableVAD(true));  // id 1
+  ASSERT_TRUE(out.enableVAD(true));
+  EXPECT_EQ(requests(), Strings{"DSPROC_ENABLE 9 1 1"});
+  event(9, 1, 1, 1, 1, 0);
+  run_for(5);
+  EXPECT_EQ(out.events, Strings{"vad 1 -1"});
+  EXPECT_EQ(in.events, Strings{"vad 1 -1"});
+
+  ASSERT_TRUE(out.disableVAD());
+  EXPECT_EQ(requests(), Strings{});
+  event(9, 1, 1, 1, 0, 0);
+  run_for(5);
+  EXPECT_EQ(out.events, Strings{"vad 1 -1"});
+  EXPECT_EQ(in.events, (Strings{"vad 1 -1", "vad 0 -1"}));
+  ASSERT_TRUE(in.disableVAD());
+  ASSERT_TRUE(out.enableVAD(true));
+  EXPECT_EQ(requests(), (Strings{"DSPROC_DISABLE 9 0 1", "DSPROC_ENABLE 9 2 1"}));
+}
+
 }  // namespace
