@@ -54,7 +54,20 @@ bool TonecReceiver::enableDTMF(bool on) {
 
 bool TonecReceiver::disableDTMF() { return enableDTMF(false); }
 
+namespace {
+// Another receiver of ts for which `pred` holds: the detectors are the time
+// slot's, and one still in use by it is not switched off.
+template <class Pred>
+TonecReceiver* other(const TonecReceiver* self, std::uint32_t ts, Pred pred) {
+  return UnitReceiverLink<TonecReceiver>::other(self, ts, [](TonecReceiver& c) { return c.tonec_timeslot(); }, pred);
+}
+}  // namespace
+
 bool TonecReceiver::enableDTMFReject(bool on) {
+  if (!on && other(this, tonec_timeslot(), [](const TonecReceiver& c) { return c.dtmf_reject_enabled; })) {
+    dtmf_reject_enabled = false;
+    return true;
+  }
   const bool ok = TonecReceiverService::instance().enableDTMFReject(tonec_timeslot(), on);
   if (ok) dtmf_reject_enabled = on;
   return ok;
@@ -67,6 +80,10 @@ bool TonecReceiver::configureIVA(LGCP::IVAParams const& params) {
 }
 
 bool TonecReceiver::enableIVA(bool on) {
+  if (!on && other(this, tonec_timeslot(), [](const TonecReceiver& c) { return c.iva_state; })) {
+    iva_enabled = iva_state = false;
+    return true;
+  }
   const bool ok = TonecReceiverService::instance().enableIVA(*this, on);
   if (ok) iva_enabled = on;
   return ok;
@@ -151,15 +168,10 @@ bool TonecReceiver::translateSelcal(TERM::SelcalCommand const& cmd) {
 
 void TonecReceiver::CleanBeforeDestroy() {
   // A detector another receiver of the time slot still has on stays on.
-  const std::uint32_t ts = tonec_timeslot();
-  auto other = [&](auto pred) {
-    return UnitReceiverLink<TonecReceiver>::other(
-        this, ts, [](TonecReceiver& c) { return c.tonec_timeslot(); }, pred);
-  };
-  if (dtmf_enabled && !other([](const TonecReceiver& c) { return c.tonec_state; })) disableDTMF();
-  if (iva_enabled && !other([](const TonecReceiver& c) { return c.iva_state; })) enableIVA(false);
-  if (dtmf_reject_enabled && !other([](const TonecReceiver& c) { return c.dtmf_reject_enabled; }))
-    enableDTMFReject(false);
+  if (dtmf_enabled && !other(this, tonec_timeslot(), [](const TonecReceiver& c) { return c.tonec_state; }))
+    disableDTMF();
+  if (iva_enabled) enableIVA(false);
+  if (dtmf_reject_enabled) enableDTMFReject(false);
 }
 
 // ---------------------------------------------------------------- service

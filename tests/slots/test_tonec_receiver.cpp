@@ -211,6 +211,27 @@ TEST_F(TonecTest, TwoReceiversOnOneTimeSlot) {
   EXPECT_EQ(requests(), (Strings{"DTMF_DISABLE_DETECTOR 5", "DTMF_REJECTION_DISABLE 5"}));
 }
 
+TEST_F(TonecTest, DetectorsSharedByTwoReceivers) {
+  // IVA and DTMF rejection are the time slot's: a disable leaves them on
+  // while the other receiver of the time slot still has them on.
+  ToneRx out(5), in(5);
+  for (ToneRx* r : {&in, &out}) {
+    EXPECT_TRUE(r->enableIVA(true));
+    EXPECT_TRUE(r->enableDTMFReject(true));
+  }
+  requests();
+  EXPECT_TRUE(out.enableIVA(false));
+  EXPECT_TRUE(out.enableDTMFReject(false));
+  EXPECT_EQ(requests(), Strings{});
+  event(0x0500, 5, 1, 0);
+  run_for(5);
+  EXPECT_EQ(out.events, Strings{});
+  EXPECT_EQ(in.events, Strings{"1280@1"});
+  EXPECT_TRUE(in.enableIVA(false));
+  EXPECT_TRUE(in.enableDTMFReject(false));
+  EXPECT_EQ(requests(), (Strings{"IVA_DETECTOR_DISABLE 5", "DTMF_REJECTION_DISABLE 5"}));
+}
+
 TEST_F(TonecTest, ConfigurationRecords) {
   ToneRx a(5);
   LGCP::DTMFParams d;
