@@ -47,7 +47,9 @@ bool DSProcReceiver::configureRxGain(std::int8_t gain_dB) {
 
 bool DSProcReceiver::configureToneFilter(std::uint16_t freq, std::uint8_t enable, std::uint16_t dur_th_msec,
                                          std::int8_t det_lvl_dB) {
-  return DSProcReceiverService::instance().configureToneFilter(*this, freq, enable, dur_th_msec, det_lvl_dB);
+  const bool ok = DSProcReceiverService::instance().configureToneFilter(*this, freq, enable, dur_th_msec, det_lvl_dB);
+  if (ok && enable) tone_filter_set = true;
+  return ok;
 }
 
 bool DSProcReceiver::configureToneFilter(LGCP::ToneFilter const& f) {
@@ -64,11 +66,16 @@ bool DSProcReceiver::configureToneFilter(LGCP::ToneFilter const& f) {
                              static_cast<std::int8_t>(f.get_det_level_dB().getValue()));
 }
 
-bool DSProcReceiver::disableToneAll() { return DSProcReceiverService::instance().disableToneAll(*this); }
+bool DSProcReceiver::disableToneAll() {
+  const bool ok = DSProcReceiverService::instance().disableToneAll(*this);
+  if (ok) tone_filter_set = false;
+  return ok;
+}
 
 void DSProcReceiver::CleanBeforeDestroy() {
   // What another receiver of the time slot still uses stays; the tone
-  // filters are not kept per receiver, so they stay while any other does.
+  // filters are not kept per filter, so all stay while another receiver has
+  // one on.
   const std::uint32_t ts = dsproc_timeslot();
   auto other = [&](auto pred) {
     return UnitReceiverLink<DSProcReceiver>::other(
@@ -79,7 +86,7 @@ void DSProcReceiver::CleanBeforeDestroy() {
   if (ng_state > 0 && !other([](const DSProcReceiver& c) { return c.ng_state > 0; })) disableNG();
   if (delays_set && !other([](const DSProcReceiver& c) { return c.delays_set; })) configureDelays(0, 0);
   if (gain_set && !other([](const DSProcReceiver& c) { return c.gain_set; })) configureRxGain(0);
-  if (!other([](const DSProcReceiver&) { return true; })) disableToneAll();
+  if (!other([](const DSProcReceiver& c) { return c.tone_filter_set; })) disableToneAll();
 }
 
 // ---------------------------------------------------------------- service
@@ -363,6 +370,8 @@ void DSProcReceiverService::dispatch(const std::uint8_t* rec) {
         return c.sd_state > 0 && c.sd_id == id;
       case dsp::FUNC_BSS:
         return c.bss_state > 0;
+      case dsp::FUNC_TONE_FILTER:
+        return c.tone_filter_set;
       default:
         return false;
     }

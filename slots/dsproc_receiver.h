@@ -78,6 +78,9 @@ class DSProcReceiver {
   std::uint32_t mute_id = 0;
   bool delays_set = false;
   bool gain_set = false;
+  // A tone filter was switched on (until the disable-all): of two receivers
+  // on one time slot, the tone events are this one's.
+  bool tone_filter_set = false;
   UnitReceiverLink<DSProcReceiver> link;
 };
 

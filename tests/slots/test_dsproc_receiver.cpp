@@ -246,8 +246,11 @@ TEST_F(DsprocTest, TwoReceiversOnOneTimeSlot) {
   event(9, 3, 2, 1);
   event(9, 0, 16, 0);
   run_for(5);
-  EXPECT_EQ(in.events, (Strings{"vad 1 -1", "sd 1", "bss 0.000000"}));
-  EXPECT_EQ(out->events, Strings{});
+  event(9, 0, 256, 2100, 1);  // the input's filter: the tone is its
+  event(9, 0, 512, 1, 1);     // flags: the first receiver's
+  run_for(5);
+  EXPECT_EQ(in.events, (Strings{"vad 1 -1", "sd 1", "bss 0.000000", "tone 2100 1"}));
+  EXPECT_EQ(out->events, Strings{"flags 1 1"});
 
   // The output goes: its noise gate and gain are undone, the input's VAD,
   // BSS, delays and tone filters stay.
