@@ -1,6 +1,7 @@
 // The simulator's control socket of the running server: one request per
 // line, answered in order with data lines and ok/error, several clients at
 // once, a stale socket file replaced at start.
+#include "tests/support/alarm.h"
 #include "tests/support/server_process.h"
 
 #include "platform/control_socket.h"
@@ -50,9 +51,6 @@ TEST(SimControlSocket, ServedByTheRunningServer) {
   EXPECT_FALSE(std::ifstream(srv.board("/var/run/sim.sock")).good()) << "removed at the end";
 }
 
-std::atomic<bool> alarm_seen{false};
-void on_alarm(int) { alarm_seen = true; }
-
 TEST(SimControlSocket, ClientKeptWhenASignalInterruptsTheWaitForRoom) {
   // A long answer to a client slow to read waits for room; a signal in that
   // wait (a child's end in the server) is no reason to drop the client.
@@ -66,42 +64,28 @@ TEST(SimControlSocket, ClientKeptWhenASignalInterruptsTheWaitForRoom) {
   std::string request;
   for (int i = 0; i < requests; ++i) request += "bogus\n";
 
-  struct sigaction sa = {}, old_sa;
-  sa.sa_handler = on_alarm;
-  sa.sa_flags = SA_RESTART;
-  ::sigemptyset(&sa.sa_mask);
-  ASSERT_EQ(::sigaction(SIGALRM, &sa, &old_sa), 0);
-  alarm_seen = false;
-
   std::string got;
-  std::thread client([&] {
-    sigset_t all;
-    ::sigfillset(&all);
-    ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
-    for (int i = 0; i < 500 && !alarm_seen; ++i) ::usleep(10000);
-    char buf[4096];
-    for (int idle = 0; got.size() < answer.size() * requests && idle < 200;) {
-      const ssize_t n = ::recv(sv[1], buf, sizeof buf, 0);
-      if (n > 0) {
-        got.append(buf, static_cast<std::size_t>(n));
-        idle = 0;
-      } else {
-        ++idle;
-        ::usleep(10000);
-      }
-    }
-  });
+  bool kept = false;
   std::string pending = request;
-  itimerval it = {};
-  it.it_value.tv_usec = 200000;
-  ::setitimer(ITIMER_REAL, &it, nullptr);
-  const bool kept = platform::control_socket::serve(sv[0], pending);
-  client.join();
-  ::sigaction(SIGALRM, &old_sa, nullptr);
+  const bool alarm_taken = testsupport::alarm_during(
+      [&] { kept = platform::control_socket::serve(sv[0], pending); },
+      [&] {
+        char buf[4096];
+        for (int idle = 0; got.size() < answer.size() * requests && idle < 200;) {
+          const ssize_t n = ::recv(sv[1], buf, sizeof buf, 0);
+          if (n > 0) {
+            got.append(buf, static_cast<std::size_t>(n));
+            idle = 0;
+          } else {
+            ++idle;
+            ::usleep(10000);
+          }
+        }
+      });
   ::close(sv[0]);
   ::close(sv[1]);
 
-  EXPECT_TRUE(alarm_seen);
+  EXPECT_TRUE(alarm_taken);
   EXPECT_TRUE(kept);
   EXPECT_EQ(got.size(), answer.size() * requests);
 }

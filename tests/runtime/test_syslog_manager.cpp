@@ -20,6 +20,7 @@
 
 #include "platform/clock.h"
 #include "platform/paths.h"
+#include "tests/support/alarm.h"
 #include "tests/support/log_sink.h"
 
 namespace {
@@ -211,37 +212,23 @@ TEST_F(SysLogManagerTest, StreamBatchCutShortBySignalStillArrivesWhole) {
   }
   expected.push_back(msg("30", "w: after"));
 
-  struct sigaction sa = {}, old_sa;
-  sa.sa_handler = on_alarm;
-  sa.sa_flags = SA_RESTART;
-  ::sigemptyset(&sa.sa_mask);
-  ASSERT_EQ(::sigaction(SIGALRM, &sa, &old_sa), 0);
-  alarm_seen = false;
-
   std::string got;
-  std::thread reader([&] {
-    // The signal is for the sending thread only.
-    sigset_t all;
-    ::sigfillset(&all);
-    ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
-    for (int i = 0; i < 500 && !alarm_seen; ++i) ::usleep(10000);
-    for (;;) {
-      const std::string part = sink.receive(2000);
-      if (part.empty()) break;
-      got += part;
-    }
-  });
-  itimerval it = {};
-  it.it_value.tv_usec = 200000;
-  ::setitimer(ITIMER_REAL, &it, nullptr);
-  syslogManager.sendmsg();
-  syslogManager.syslog(LOG_INFO, "%s", "after");
-  syslogManager.sendmsg();
-  syslogManager.closelog();  // end of stream for the reader
-  reader.join();
-  ::sigaction(SIGALRM, &old_sa, nullptr);
+  const bool alarm_taken = testsupport::alarm_during(
+      [&] {
+        syslogManager.sendmsg();
+        syslogManager.syslog(LOG_INFO, "%s", "after");
+        syslogManager.sendmsg();
+        syslogManager.closelog();  // end of stream for the reader
+      },
+      [&] {
+        for (;;) {
+          const std::string part = sink.receive(2000);
+          if (part.empty()) break;
+          got += part;
+        }
+      });
 
-  EXPECT_TRUE(alarm_seen);
+  EXPECT_TRUE(alarm_taken);
   // Compared by length and last character: the texts are long.
   auto shape = [](const Msgs& m) {
     std::vector<std::string> out;
