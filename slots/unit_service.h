@@ -8,11 +8,12 @@
 #include "runtime/event.h"
 #include "runtime/fd.h"
 
+#include <boost/container/small_vector.hpp>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iosfwd>
-#include <vector>
 
 namespace Hardware {
 
@@ -79,17 +80,20 @@ class UnitReceiverLink : public Containers::CyclicList {
 
   // Calls `deliver` for every receiver on ts that `wants` the event, in list
   // order; one that left the list meanwhile (destroyed by an earlier call)
-  // is skipped.
+  // is skipped. Called per unit event: a time slot has one or two receivers,
+  // held without a heap allocation, and only a receiver after the first
+  // delivery is looked for again.
   template <class Timeslot, class Wants, class Deliver>
   static void each(std::uint32_t ts, Timeslot timeslot_of, Wants wants, Deliver deliver) {
-    std::vector<R*> found;
+    boost::container::small_vector<R*, 2> found;
     Containers::CyclicList& list = head();
     for (auto it = list.begin(); it != list.end(); ++it) {
       R* r = static_cast<UnitReceiverLink*>(*it)->owner_;
       if (timeslot_of(*r) == ts && wants(*r)) found.push_back(r);
     }
-    for (R* r : found) {
-      bool linked = false;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      R* r = found[i];
+      bool linked = i == 0;
       for (auto it = list.begin(); it != list.end() && !linked; ++it)
         linked = static_cast<UnitReceiverLink*>(*it)->owner_ == r;
       if (linked) deliver(*r);
