@@ -109,8 +109,11 @@ bool HDLC::activate() {
   // and the owner hears of the failure.
   HwMux& mux = HwMux::instance();
   const int line_out = params_.type == 2 ? params_.tdm2 : params_.tdm;
-  if ((line_out >= 0 && !mux.Connect(channel, line_out)) || (params_.tdm >= 0 && !mux.Connect(params_.tdm, channel))) {
+  const bool out_wired = line_out >= 0 && mux.Connect(channel, line_out);
+  if ((line_out >= 0 && !out_wired) || (params_.tdm >= 0 && !mux.Connect(params_.tdm, channel))) {
     std::cerr << ext::header(this) << "switch connect fail for controller channel " << channel << std::endl;
+    // The line must not stay fed from a channel about to be freed.
+    if (out_wired) mux.Disconnect(line_out);
     platform::dev_close(fd);
     return false;
   }

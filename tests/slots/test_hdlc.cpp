@@ -327,3 +327,41 @@ TEST_F(HdlcEngine, FailedStepsLeaveTheChannelClosed) {
 }
 
 }  // namespace
+
+namespace {
+
+// A wiring the switch refuses at either step frees the controller channel
+// and leaves no line output fed from it; the next activation wires afresh.
+TEST_F(HdlcEngine, RefusedWiringLeavesNoLineFedFromTheFreedChannel) {
+  auto& hal = platform::sim::hal();
+  auto fed = [&hal] {
+    std::vector<int> outputs;
+    for (const auto& o : hal.outputs)
+      if (o.second.state == platform::sim::Hal::Output::connected) outputs.push_back(o.first);
+    return outputs;
+  };
+  // type, tdm, tdm2, connects refused first (else a line the switch lacks)
+  const int cases[][4] = {{1, 5, -1, 1}, {2, 20, 21, 1}, {2, 10240, 21, 0}, {1, 10240, -1, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c[1]);
+    hal.clear();
+    HDLC::Params p;
+    p.type = c[0];
+    p.tdm = c[1];
+    p.tdm2 = c[2];
+    hdlc.params(p);
+    if (c[3]) hal.fail(platform::sim::Hal::Kind::connect, EIO, c[3]);
+    StreamCapture cap;
+    EXPECT_FALSE(hdlc.activate());
+    EXPECT_EQ(StreamCapture::count(cap.err(), "switch connect fail for controller channel"), 1) << cap.all();
+    EXPECT_EQ(mcc().channels().size(), 0u);
+    EXPECT_EQ(fed(), std::vector<int>{}) << "nothing is fed from a freed channel";
+    if (c[1] > platform::sim::Hal::max_channel) continue;
+    EXPECT_TRUE(hdlc.activate());
+    EXPECT_EQ(fed().size(), 2u);
+    hdlc.deactivate();
+  }
+  hal.clear();
+}
+
+}  // namespace
