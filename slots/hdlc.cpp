@@ -120,6 +120,7 @@ bool HDLC::activate() {
 
   m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
   m_event.Schedule(Fd(fd), POLLIN | POLLOUT);
+  channel_ = channel;
   ready = false;
   if (tracing()) std::clog << ext::header(this) << "activated" << std::endl;
   return true;
@@ -127,6 +128,10 @@ bool HDLC::activate() {
 
 void HDLC::deactivate() {
   m_event.Release();
+  // The freed controller channel goes back to the driver's pool: whoever
+  // gets it next must not hear this line.
+  if (channel_ >= 0) HwMux::instance().Disable(channel_);
+  channel_ = -1;
   ready = false;
   if (tracing()) std::clog << ext::header(this) << "deactivated" << std::endl;
 }

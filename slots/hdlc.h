@@ -92,6 +92,8 @@ class HDLC : public GenericHDLC {
   std::uint32_t logLevel_ = 0;
   std::uint32_t trunk_ = 0;
   Notify* notify = nullptr;
+  // The switch channel of the open controller channel, -1 when closed.
+  int channel_ = -1;
   std::uint32_t pool_drops_ = 0;
   // Set while a read pass runs: an owner may destroy the channel from a
   // callback, and the pass must then stop without touching it again.

@@ -332,4 +332,48 @@ TEST_F(PstnSlotsServer, EdgeCases) {
   EXPECT_EQ(ask("mcc channels"), "");
 }
 
+// Each step of opening the engine refused in turn, for an SS7 and a
+// primary-rate link: the connect stands, the slot signals deactivated at
+// once, no controller channel or line wiring is left, and an activate
+// brings the link up once the board takes it again.
+TEST_F(PstnSlotsServer, RefusedEngineStepsSignalDeactivatedAndActivateRecovers) {
+  const struct {
+    const char* fail;
+    const char* line;
+  } steps[] = {{"mcc fail open ENFILE 1", "fail to open MCC device: "},
+               {"mcc fail allocate EBUSY 1", "MCC_ALLOCATE fail: "},
+               {"mcc fail timeslot EIO 1", "MCC_TIMESLOT fail: "},
+               {"hal fail connect 5 1", "switch connect fail for controller channel "}};
+  exchange(testsupport::trunk_image(200, 6, 1, 9), "seq 200 slot 6 success");
+  int seq = 201;
+  for (const auto& step : steps) {
+    for (bool ss7 : {true, false}) {
+      SCOPED_TRACE(std::string(step.fail) + (ss7 ? " ss7" : " isdn"));
+      const int n = seq;
+      seq += 5;
+      exchange(ss7 ? ss7_image(n, 14, 2, 3, 4) : isdn_image(n, 14, false, false),
+               "seq " + std::to_string(n) + " slot 14 success");
+      const std::string wiring = ask("hal list");
+      EXPECT_EQ(ask(step.fail), "");
+      seen.clear();
+      exchange(testsupport::connect_image(n + 1, 6, 14), "seq " + std::to_string(n + 1) + " slot 6 success");
+      until_seen("slot 14 signal deactivated");
+      EXPECT_TRUE(srv->wait_log(step.line)) << srv->log();
+      EXPECT_EQ(ask("mcc channels"), "");
+      EXPECT_EQ(ask("hal list"), wiring);
+      EXPECT_EQ(std::count(seen.begin(), seen.end(), "slot 14 signal activated"), 0) << join(seen);
+
+      exchange(testsupport::activate_image(n + 2, 14), "seq " + std::to_string(n + 2) + " slot 14 success");
+      const std::vector<std::string> ch = lines(ask("mcc channels"));
+      ASSERT_EQ(ch.size(), 1u);
+      EXPECT_EQ(written(ts_of(ch[0]), 1).front(), ss7 ? "FFFF0100" : "00017F");
+      exchange(testsupport::null_command_image(n + 3, 14, "destroy"),
+               "seq " + std::to_string(n + 3) + " slot 14 success");
+      EXPECT_EQ(ask("mcc channels"), "");
+      EXPECT_EQ(ask("hal get " + ts_of(ch[0])), "disabled") << "the freed channel hears the trunk no more";
+    }
+  }
+  exchange(testsupport::null_command_image(seq, 6, "destroy"), "seq " + std::to_string(seq) + " slot 6 success");
+}
+
 }  // namespace

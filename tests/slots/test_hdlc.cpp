@@ -364,4 +364,30 @@ TEST_F(HdlcEngine, RefusedWiringLeavesNoLineFedFromTheFreedChannel) {
   hal.clear();
 }
 
+// However the controller channel is freed (closed, opened afresh, or after
+// a read failure), it hears the line no more: the driver hands it out again.
+TEST_F(HdlcEngine, AFreedChannelHearsTheLineNoMore) {
+  auto& hal = platform::sim::hal();
+  auto hears = [&hal](int ts) {
+    auto it = hal.outputs.find(ts);
+    return it != hal.outputs.end() && it->second.state == platform::sim::Hal::Output::connected;
+  };
+  const std::function<void()> frees[] = {[this] { hdlc.deactivate(); }, [this] { EXPECT_TRUE(hdlc.activate()); },
+                                         [this] {
+                                           ASSERT_TRUE(mcc().inject(mcc().allocations().back().timeslot, nullptr, 0));
+                                           run_for(10);
+                                           EXPECT_EQ(owner.errors, 1);
+                                         }};
+  for (const auto& free_it : frees) {
+    hal.clear();
+    const int ts = open_ready(1);
+    ASSERT_TRUE(hears(ts));
+    free_it();
+    EXPECT_FALSE(hears(ts));
+    hdlc.deactivate();
+    mcc().clear();
+  }
+  hal.clear();
+}
+
 }  // namespace
