@@ -21,7 +21,7 @@ bool Hal::kind_of(const std::string& name, Kind& kind) {
   return true;
 }
 
-void Hal::fail(Kind kind, int err, long long count) { failures_.set(kind, err, count); }
+void Hal::fail(Kind kind, int err, long long count, long long after) { failures_.set(kind, err, count, after); }
 
 void Hal::clear() {
   outputs.clear();

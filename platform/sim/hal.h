@@ -57,8 +57,9 @@ class Hal : public DeviceModel {
   std::vector<Request> requests;
 
   // Fails requests of a kind with errno `err` (0 clears): the next `count`
-  // of them, or every one when count is negative.
-  void fail(Kind kind, int err, long long count = -1);
+  // of them, or every one when count is negative, after `after` of them that
+  // go through.
+  void fail(Kind kind, int err, long long count = -1, long long after = 0);
   void clear();
 
   // Extensions. A request handler gets the argument and returns 0, or -1

@@ -23,7 +23,7 @@ bool parse_int(const std::string& text, long& value) {
 
 }  // namespace
 
-void Mcc::fail(Step step, int err, int count) { failures_.set(step, err, count); }
+void Mcc::fail(Step step, int err, int count, int after) { failures_.set(step, err, count, after); }
 
 bool Mcc::take_failure(Step step) {
   const int err = failures_.take(step);

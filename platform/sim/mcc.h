@@ -36,8 +36,9 @@ class Mcc : public DeviceModel {
   static constexpr int timeslot_range = 1024;
 
   // The next `count` runs of the step fail with `err` (count < 0: every run
-  // until cleared; err 0 clears). A failed MCC_TIMESLOT answers -1.
-  void fail(Step step, int err, int count = -1);
+  // until cleared; err 0 clears), after `after` runs that go through. A
+  // failed MCC_TIMESLOT answers -1.
+  void fail(Step step, int err, int count = -1, int after = 0);
 
   // What MCC_RESOURCES fills in.
   mcc_resources resources{0, 0, 0, 0};
