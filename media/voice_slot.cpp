@@ -312,6 +312,13 @@ Slot* VoiceFactory::CreatePlay(const LGCP::PlayerParams& params) {
     slot = new PlaySlotFile(channel, std::move(names),
                             static_cast<std::int32_t>(params.get_file().get_repeat().getValue()));
   }
+  // The player asks for its time slot once more; a channel the driver
+  // cannot name now would be made a slot that never connects: no slot.
+  if (!slot->IsTimeSlotValid()) {
+    std::cerr << ext::header(this) << "MCC_TIMESLOT request failed." << std::endl;
+    delete slot;
+    return nullptr;
+  }
   players.push_back(slot);
   return slot;
 }
