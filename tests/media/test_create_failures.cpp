@@ -3,7 +3,9 @@
 // the simulated board in-process: the factory makes no slot, and nothing it
 // took is left behind (HDLC-controller channels, RTP sessions, mixes,
 // descriptors, the factory's slot list). With the failure gone the same
-// creation makes a slot, whose destruction again leaves nothing.
+// creation makes a slot, whose destruction again leaves nothing. Then each
+// kind is connected to a map slot both ways while the switch refuses, and
+// destroyed while every switch and tone-unit request fails.
 #include "media/mcc_slot.h"
 #include "media/mixer_factory.h"
 #include "media/rtp_factory.h"
@@ -13,7 +15,10 @@
 #include "platform/sim/mcc.h"
 #include "platform/sim/mixer.h"
 #include "platform/sim/rtp.h"
+#include "slots/hw_mux.h"
+#include "slots/map.h"
 #include "slots/slot.h"
+#include "slots/slots.h"
 #include "tests/media/mixer_images.h"
 #include "tests/media/rtp_fixture.h"
 #include "tests/support/stream_capture.h"
@@ -228,6 +233,100 @@ TEST(CreateFailures, EveryRequestFailedInTurnLeavesNothingAndTheSameCreateThenWo
         }
       }
     }
+  }
+}
+
+LGCP::CreateParams map_slot() {
+  LGCP::CreateParams p;
+  LGCP::MapParams& m = p.select_map();
+  m.set_transmitter().set_bus(0);
+  m.set_transmitter().set_channel(1);
+  m.set_receiver().set_bus(0);
+  m.set_receiver().set_channel(2);
+  return p;
+}
+
+TEST(CreateFailures, RefusedSwitchingAndFailingDestroyLeaveNothingHalfDone) {
+  using platform::sim::Hal;
+  Hal& hal = platform::sim::hal();
+  // Open before the first look: opening disables every shared-bus channel.
+  ASSERT_TRUE(HwMux::instance().IsOpened());
+  mcc();
+  platform::sim::rtp();
+  platform::sim::dtmf();
+  platform::sim::mixer().clear();
+  ASSERT_EQ(platform::sim::mixer().add_unit(1, 8, 32), "");
+  LGCP::Resources res;
+  Mixer::MixerFactory::instance().Query(res);
+
+  struct Row {
+    const char* name;
+    SlotFactory& factory;
+    std::function<LGCP::CreateParams()> params;
+    bool source, receiver;
+  } rows[] = {
+      {"data channel", MccFactory::instance(), mcc_data, true, true},
+      {"recorder", VoiceFactory::instance(), recorder, false, true},
+      {"rtp", RtpFactory::instance(), rtp_with_echo, true, true},
+      {"mixer input", Mixer::MixerFactory::instance(), mixer_input, false, true},
+      {"mixer output", Mixer::MixerFactory::instance(), mixer_output, true, false},
+  };
+  const int errnos[] = {EIO, EBUSY, EINTR};
+
+  testsupport::StreamCapture cap;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    {
+      // Device services opened on first use stay open: not a leak.
+      Slot* warm = row.factory.NewSlot(row.params());
+      ASSERT_NE(warm, nullptr) << cap.all();
+      ASSERT_TRUE(Slots::instance().Destroy(warm));
+    }
+    const std::string before = board_state(row.factory);
+    Slot* s = row.factory.NewSlot(row.params());
+    Slot* map = MapFactory::instance().NewSlot(map_slot());
+    ASSERT_NE(s, nullptr) << cap.all();
+    ASSERT_NE(map, nullptr);
+    struct Way {
+      bool on;
+      Slot *from, *to;
+    } ways[] = {{row.source, s, map}, {row.receiver, map, s}};
+    for (const Way& w : ways) {
+      if (!w.on) continue;
+      const int line = w.to->GetReceiveChannel();
+      for (int err : errnos) {
+        SCOPED_TRACE(std::string(w.from == s ? "from" : "to") + " errno " + std::to_string(err));
+        const std::string idle = hal.describe(line);
+        hal.fail(Hal::Kind::connect, err, 1);
+        EXPECT_FALSE(Connect(w.from, w.to));
+        EXPECT_EQ(w.to->GetSource(), nullptr);
+        EXPECT_TRUE(w.from->GetReceivers().empty());
+        EXPECT_EQ(hal.describe(line), idle);
+        ASSERT_TRUE(Connect(w.from, w.to)) << cap.all();
+        EXPECT_EQ(hal.describe(line), "connected " + std::to_string(w.from->GetTransmitChannel()));
+        // A disconnection the switch refuses is reported, and the slots part
+        // all the same (the switch keeps what it refused to change).
+        hal.fail(Hal::Kind::write, err, 1);
+        EXPECT_FALSE(Disconnect(w.to));
+        EXPECT_EQ(w.to->GetSource(), nullptr);
+        EXPECT_TRUE(w.from->GetReceivers().empty());
+        EXPECT_EQ(hal.describe(line), "connected " + std::to_string(w.from->GetTransmitChannel()));
+        ASSERT_TRUE(MuxDisconnect(w.to));
+      }
+      ASSERT_TRUE(Connect(w.from, w.to));
+    }
+    // Connected, and every request of the switch and the tone unit fails:
+    // the slot goes all the same, with everything it holds.
+    for (Hal::Kind k : {Hal::Kind::connect, Hal::Kind::disable, Hal::Kind::write})
+      hal.fail(k, EIO);
+    for (const char* name : {"CHANNEL_LMS_OFF", "DTMF_DISABLE_DETECTOR"}) platform::sim::dtmf().fail(name, EIO);
+    EXPECT_TRUE(Slots::instance().Destroy(s));
+    for (Hal::Kind k : {Hal::Kind::connect, Hal::Kind::disable, Hal::Kind::write}) hal.fail(k, 0);
+    for (const char* name : {"CHANNEL_LMS_OFF", "DTMF_DISABLE_DETECTOR"}) platform::sim::dtmf().fail(name, 0);
+    EXPECT_EQ(map->GetSource(), nullptr);
+    EXPECT_TRUE(map->GetReceivers().empty());
+    EXPECT_TRUE(Slots::instance().Destroy(map));
+    EXPECT_EQ(board_state(row.factory), before);
   }
 }
 
