@@ -377,3 +377,34 @@ TEST_F(SnmpAgentLink, SilentAgentDroppedAcrossTheWrap) {
   agent.pump(100);
   EXPECT_GE(agent.count_commands(&MON::Command::ping_isSelected), 5);
 }
+
+// A batch longer than a peer decodes in one message reaches the agent whole,
+// in several messages and in order.
+TEST_F(SnmpAgentLink, LongBatchGoesInMessagesThePeerDecodes) {
+  testsupport::SnmpTestAgent agent(true);
+  IniFile::File config;
+  std::istringstream text("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = zarngw\n");
+  text >> config;
+  SnmpAgentCtrl ctrl;
+  ctrl.CreateInstances(config["snmpagent"]);
+  run_for(100);
+  agent.pump(1000);
+  ASSERT_EQ(ctrl.links().front()->state(), SnmpAgentInstance::connected);
+  const int n = 2 * int(SnmpAgentCtrl::max_commands) + 44;
+  for (int i = 0; i < n; ++i) {
+    std::string v = std::to_string(i);
+    ctrl.Send(27, i, v);  // mask 4: one batch
+  }
+  run_for(10);
+  ASSERT_TRUE(agent.wait([&] { return agent.values_of("sgBuildVersion").size() >= std::size_t(n); }, 3000));
+  for (const auto& f : agent.frames) EXPECT_TRUE(f.decoded);
+  const auto got = agent.values_of("sgBuildVersion");
+  ASSERT_EQ(got.size(), std::size_t(n));
+  for (int i = 0; i < n; ++i) {
+    EXPECT_EQ(got[i].index, i);
+    if (i > 0) {
+      EXPECT_EQ(got[i].uniq, got[i - 1].uniq + 1);
+    }
+  }
+  EXPECT_EQ(got.back().frame - got.front().frame, 2);
+}
