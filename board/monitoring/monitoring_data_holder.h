@@ -51,9 +51,10 @@ class MonitoringDataHolder {
   // names: a board position, a phone id, a counter owner, a controller
   // address, a free-form value's id. So that it cannot make the gateway
   // keep without end, a list takes no new key once it holds this many; the
-  // keys it has go on being updated.
+  // keys it has go on being updated. The free-form values go to an agent
+  // that connects in one message, whose list a peer decodes up to 128 long.
   static constexpr std::size_t max_entries = 128;
-  static constexpr std::size_t max_values = 1024;
+  static constexpr std::size_t max_values = 128;
   // False when p names a new key of a list that is full.
   bool HasRoomFor(LGCP::DisplayParams const& p) const;
 
