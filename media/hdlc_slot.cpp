@@ -16,6 +16,8 @@ constexpr std::uint32_t gather_ms = 100;
 // Gathered answers go out before they outgrow one control message (a TPKT
 // frame carries at most 65,531 octets).
 constexpr std::uint32_t gather_limit = 32768;
+// Nor more packages than the controller decodes in one list.
+constexpr std::size_t gather_packages = 128;
 
 }  // namespace
 
@@ -167,7 +169,8 @@ void HdlcSlot::on_hdlc_receive(Packet& frame) {
 
   if (addr == address) {
     rx_seq = static_cast<std::uint8_t>(control >> 5);
-    if (gathered_octets + body_len > gather_limit && !response.get_hdlcPackages().empty()) {
+    const std::size_t held = response.get_hdlcPackages().size();
+    if (held != 0 && (gathered_octets + body_len > gather_limit || held >= gather_packages)) {
       gather_timer.reset();
       flushResponce();
     }

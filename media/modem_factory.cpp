@@ -271,6 +271,13 @@ void ModemFactory::OnSocketEvent(int, short revents) {
   const int c = ::accept(listener.lowlevel_fd(), peer, &len);
   if (c < 0) return;
   Fd conn(c);
+  if (clients.size() >= max_auth_clients) {
+    refused.Count();
+    if (refused.ShouldLog())
+      std::cerr << "refuse auth connection from " << peer << ": " << clients.size() << " open (" << refused.count()
+                << " refused)" << std::endl;
+    return;
+  }
   if (!conn.NonBlock()) {
     std::cerr << "fail to set nonblock mode." << std::endl;
     return;

@@ -7,9 +7,11 @@
 #include "runtime/event.h"
 #include "runtime/fd.h"
 #include "runtime/inet4_addr.h"
+#include "runtime/packet_drops.h"
 #include "runtime/timer.h"
 #include "slots/slot_factory.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <list>
@@ -82,6 +84,10 @@ class ModemFactory : public SlotFactory {
   static constexpr unsigned short auth_port = 52000;
   // A failed bind is tried again on the control link's schedule.
   static constexpr unsigned int bind_retry_ms = 5000;
+  // Each client holds a descriptor for as long as it stays connected; this
+  // is well above the calls the board can carry at once. A connection past
+  // it is closed at once.
+  static constexpr std::size_t max_auth_clients = 256;
 
   static ModemFactory& instance();
   ~ModemFactory() override;
@@ -101,6 +107,8 @@ class ModemFactory : public SlotFactory {
   int GetModemCount() const { return modemDevices; }
   const std::list<std::string>& GetFreeHdlc() const { return hdlcFree; }
   const std::list<AuthClient*>& GetClients() const { return clients; }
+  // Authentication connections closed because max_auth_clients were open.
+  std::uint32_t GetRefusedClients() const { return refused.count(); }
   bool is_listening() const { return listener.is_valid(); }
 
  private:
@@ -121,4 +129,6 @@ class ModemFactory : public SlotFactory {
   std::list<AuthClient*> clients;
   std::list<std::string> hdlcFree;
   Timer bindTimer;
+  // Counted and logged as dropped packets are (its pool is not used).
+  PacketDrops refused;
 };

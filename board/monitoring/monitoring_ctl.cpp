@@ -117,6 +117,15 @@ bool MonitoringCtl::OnCommand(LGCP::Command const& cmd) {
     Error(LGCP::ErrorCause::invalidParams);
     return true;
   }
+  // A new key for a list that is full is refused the same way, and told to
+  // the controller rather than answered as kept.
+  if (!state_.HasRoomFor(p)) {
+    refused_.Count();
+    if (refused_.ShouldLog())
+      std::cerr << "display: monitoring list full, new entry refused (" << refused_.count() << " refused)" << std::endl;
+    Error(LGCP::ErrorCause::insufficientResources);
+    return true;
+  }
   OnDisplayCMD(p);
   Success();
   return true;

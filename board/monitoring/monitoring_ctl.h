@@ -11,6 +11,7 @@
 #include "board/snmp/snmp_agent_ctrl.h"
 #include "control/ctrl_service.h"
 #include "runtime/dpc.h"
+#include "runtime/packet_drops.h"
 #include "runtime/timer.h"
 
 #include <cstdint>
@@ -61,6 +62,8 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   MonitoringDataHolder& state() { return state_; }
   SnmpAgentCtrl& agents() { return agents_; }
   std::uint8_t led_byte() const { return led_; }
+  // Display commands refused because a monitoring list was full.
+  std::uint32_t refused_displays() const { return refused_.count(); }
 
  private:
   void sendSnmpDriverBuild();
@@ -97,5 +100,7 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   SnmpAgentCtrl agents_;
   Timer bkg_timer_, power_timer_, controller_timer_;
   std::uint8_t led_ = 0;
+  // Counted and logged as dropped packets are (its pool is not used).
+  PacketDrops refused_;
   Dpc push_;
 };

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <iostream>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +101,94 @@ bool MonitoringDataHolder::setText(std::string& field, const std::string& v) {
   return true;
 }
 
+bool MonitoringDataHolder::KnownBoard(LGCP::BoardStatusParams const& p) const {
+  for (const auto& b : boards_)
+    if (b.get_position().getValue() == p.get_position().getValue()) return true;
+  return false;
+}
+
+bool MonitoringDataHolder::KnownPhone(LGCP::EmPhoneStatusParams const& p) const {
+  for (const auto& e : phones_)
+    if (e.get_id().getValue() == p.get_id().getValue()) return true;
+  return false;
+}
+
+const LGCP::TermCounter* MonitoringDataHolder::FindCounter(LGCP::TermCounter const& c) const {
+  for (const auto& stored : counters_) {
+    if (stored.get_owner().asInt() != c.get_owner().asInt()) continue;
+    if (!stored.ownerId_isPresent() ||
+        (c.ownerId_isPresent() && stored.get_ownerId().getValue() == c.get_ownerId().getValue()))
+      return &stored;
+  }
+  return nullptr;
+}
+
+const LGCP::ControllerInfo* MonitoringDataHolder::FindController(TERM::HostAddress const& host) const {
+  for (const auto& c : controllers_) {
+    const auto& h = c.get_host();
+    if (std::string(h.get_iaddr()) == std::string(host.get_iaddr()) &&
+        h.get_port().getValue() == host.get_port().getValue())
+      return &c;
+  }
+  return nullptr;
+}
+
+namespace {
+
+// The texts of a string value, compared without a copy: a list of values
+// is looked through for every value that comes.
+const std::string& text(const std::string& s) { return s; }
+
+bool same_id(MON::SnmpSetCommand const& a, MON::SnmpSetCommand const& b) {
+  const auto& id = a.get_id();
+  const auto& eid = b.get_id();
+  if (id.oid_isSelected() && eid.oid_isSelected()) return text(id.get_oid()) == text(eid.get_oid());
+  if (id.name_isSelected() && eid.name_isSelected())
+    return id.get_name().get_index().getValue() == eid.get_name().get_index().getValue() &&
+           text(id.get_name().get_section()) == text(eid.get_name().get_section()) &&
+           text(id.get_name().get_name()) == text(eid.get_name().get_name());
+  return false;
+}
+
+// One text per id, equal exactly when same_id holds (the texts of a name
+// hold no NUL: IsStorable refuses them).
+std::string id_key(MON::SnmpSetCommand const& c) {
+  const auto& id = c.get_id();
+  if (id.oid_isSelected()) return "o" + std::string(id.get_oid());
+  if (!id.name_isSelected()) return std::string();
+  const auto& n = id.get_name();
+  return "n" + std::string(n.get_section()) + '\0' + std::string(n.get_name()) + '\0' +
+         std::to_string(n.get_index().getValue());
+}
+
+}  // namespace
+
+const MON::SnmpSetCommand* MonitoringDataHolder::FindValue(MON::SnmpSetCommand const& c) const {
+  for (const auto& e : snmp_commands_.get_commands())
+    if (same_id(c, e)) return &e;
+  return nullptr;
+}
+
+bool MonitoringDataHolder::HasRoomFor(LGCP::DisplayParams const& p) const {
+  if (p.board_isSelected() && p.get_board().boardStatus_isSelected())
+    return boards_.size() < max_entries || KnownBoard(p.get_board().get_boardStatus());
+  if (p.emPhone_isSelected() && p.get_emPhone().phoneStatus_isSelected())
+    return phones_.size() < max_entries || KnownPhone(p.get_emPhone().get_phoneStatus());
+  if (p.termCounter_isSelected()) return counters_.size() < max_entries || FindCounter(p.get_termCounter());
+  if (p.controller_isSelected())
+    return controllers_.size() < max_entries || FindController(p.get_controller().get_host());
+  if (p.snmp_set_isSelected()) {
+    std::set<std::string> added;
+    const std::size_t stored = snmp_commands_.get_commands().size();
+    for (const auto& c : p.get_snmp_set().get_commands()) {
+      if (FindValue(c)) continue;
+      added.insert(id_key(c));
+      if (stored + added.size() > max_values) return false;
+    }
+  }
+  return true;
+}
+
 bool MonitoringDataHolder::setDipValue(int v) {
   if (v == dip_) return false;
   dip_ = v;
@@ -149,6 +238,7 @@ void MonitoringDataHolder::setDisplayStatus(LGCP::DisplayParams const& p) {
 void MonitoringDataHolder::setBoardStatus(LGCP::BoardInfo const& b) {
   if (!b.boardStatus_isSelected()) return;
   const auto& p = b.get_boardStatus();
+  if (!KnownBoard(p) && boards_.size() >= max_entries) return;
   SaveStatusArg arg;
   arg.ptr = &p;
   SaveStatusToFile(std::string(mon_dir) + "board" + std::to_string(p.get_position().getValue()),
@@ -158,6 +248,7 @@ void MonitoringDataHolder::setBoardStatus(LGCP::BoardInfo const& b) {
 void MonitoringDataHolder::setEmPhoneInfo(LGCP::EmPhoneInfo const& e) {
   if (!e.phoneStatus_isSelected()) return;
   const auto& p = e.get_phoneStatus();
+  if (!KnownPhone(p) && phones_.size() >= max_entries) return;
   SaveStatusArg arg;
   arg.ptr = &p;
   SaveStatusToFile(std::string(mon_dir) + "emphone" + std::to_string(p.get_id().getValue()),
@@ -165,6 +256,7 @@ void MonitoringDataHolder::setEmPhoneInfo(LGCP::EmPhoneInfo const& e) {
 }
 
 void MonitoringDataHolder::setTermCounter(LGCP::TermCounter const& c) {
+  if (!FindCounter(c) && counters_.size() >= max_entries) return;
   std::string path;
   switch (c.get_owner().asInt()) {
     case LGCP::TermCounterOwner::controller:
@@ -187,34 +279,25 @@ void MonitoringDataHolder::setTermCounter(LGCP::TermCounter const& c) {
     arg.count = c.get_cnt().getValue();
     SaveStatusToFile(path, &MonitoringDataHolder::TermCounterSaver, &arg, false);
   }
-  for (auto& stored : counters_) {
-    if (stored.get_owner().asInt() != c.get_owner().asInt()) continue;
-    const bool match = !stored.ownerId_isPresent() ||
-                       (c.ownerId_isPresent() && stored.get_ownerId().getValue() == c.get_ownerId().getValue());
-    if (!match) continue;
-    stored.set_cnt(c.get_cnt());
-    return;
-  }
-  counters_.push_back(c);
+  if (const LGCP::TermCounter* stored = FindCounter(c))
+    const_cast<LGCP::TermCounter*>(stored)->set_cnt(c.get_cnt());
+  else
+    counters_.push_back(c);
 }
 
 bool MonitoringDataHolder::setControllerStatus(LGCP::ControllerInfo const& info) {
   const std::string addr = host2str(info.get_host());
   const bool own = addr == self_addr_.GetStrAddr();
+  if (!FindController(info.get_host()) && controllers_.size() >= max_entries) return false;
   if (own) self_status_ = info.get_status();
   bool changed = true;
-  bool found = false;
-  for (auto& c : controllers_) {
-    const auto& h = c.get_host();
-    if (std::string(h.get_iaddr()) == std::string(info.get_host().get_iaddr()) &&
-        h.get_port().getValue() == info.get_host().get_port().getValue()) {
-      changed = c.get_status().asInt() != info.get_status().asInt();
-      c.set_status(info.get_status());
-      found = true;
-      break;
-    }
+  if (const LGCP::ControllerInfo* found = FindController(info.get_host())) {
+    auto* c = const_cast<LGCP::ControllerInfo*>(found);
+    changed = c->get_status().asInt() != info.get_status().asInt();
+    c->set_status(info.get_status());
+  } else {
+    controllers_.push_back(info);
   }
-  if (!found) controllers_.push_back(info);
   if (!changed) return false;
   if (traces.monitoring.internal)
     std::clog << "New controller " << addr << " status - " << info.get_status() << std::endl;
@@ -238,23 +321,12 @@ void MonitoringDataHolder::setSnmpCommands(MON::SnmpSetCommands const& list) {
   auto& stored = snmp_commands_.ref_commands();
   for (const auto& c : list.get_commands()) {
     const auto& id = c.get_id();
-    bool found = false;
-    for (auto& e : stored) {
-      const auto& eid = e.get_id();
-      bool same = false;
-      if (id.oid_isSelected() && eid.oid_isSelected())
-        same = std::string(id.get_oid()) == std::string(eid.get_oid());
-      else if (id.name_isSelected() && eid.name_isSelected())
-        same = std::string(id.get_name().get_section()) == std::string(eid.get_name().get_section()) &&
-               std::string(id.get_name().get_name()) == std::string(eid.get_name().get_name()) &&
-               id.get_name().get_index().getValue() == eid.get_name().get_index().getValue();
-      if (same) {
-        e.set_value(c.get_value());
-        found = true;
-        break;
-      }
-    }
-    if (!found) stored.push_back(c);
+    if (const MON::SnmpSetCommand* e = FindValue(c))
+      const_cast<MON::SnmpSetCommand*>(e)->set_value(c.get_value());
+    else if (stored.size() >= max_values)
+      continue;  // a new key of a full list: neither kept nor written
+    else
+      stored.push_back(c);
     if (!id.name_isSelected()) continue;
     const auto& n = id.get_name();
     const std::string section = std::string(mon_dir) + std::string(n.get_section());

@@ -11,6 +11,7 @@
 #include "schema/lgcp/LGCP.h"
 #include "schema/mon/MON.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <list>
@@ -45,6 +46,17 @@ class MonitoringDataHolder {
   // path component. False when the command names anything else.
   static bool IsPathComponent(const std::string& text);
   static bool IsStorable(LGCP::DisplayParams const& p);
+
+  // The controller adds an entry, and a status file, with every new key it
+  // names: a board position, a phone id, a counter owner, a controller
+  // address, a free-form value's id. So that it cannot make the gateway
+  // keep without end, a list takes no new key once it holds this many; the
+  // keys it has go on being updated. The free-form values go to an agent
+  // that connects in one message, whose list a peer decodes up to 128 long.
+  static constexpr std::size_t max_entries = 128;
+  static constexpr std::size_t max_values = 128;
+  // False when p names a new key of a list that is full.
+  bool HasRoomFor(LGCP::DisplayParams const& p) const;
 
   void setDisplayStatus(LGCP::DisplayParams const& p);
   void setBoardStatus(LGCP::BoardInfo const& b);
@@ -95,6 +107,12 @@ class MonitoringDataHolder {
 
  private:
   bool setText(std::string& field, const std::string& v);
+  bool KnownBoard(LGCP::BoardStatusParams const& p) const;
+  bool KnownPhone(LGCP::EmPhoneStatusParams const& p) const;
+  // The stored entry that a new value for this key replaces; null when none.
+  const LGCP::TermCounter* FindCounter(LGCP::TermCounter const& c) const;
+  const LGCP::ControllerInfo* FindController(TERM::HostAddress const& host) const;
+  const MON::SnmpSetCommand* FindValue(MON::SnmpSetCommand const& c) const;
 
   INet4::Addr self_addr_;
   HSP::ControllerStatus self_status_;

@@ -130,7 +130,19 @@ void SnmpAgentCtrl::OnDpcSend() {
     if (!b.second || !b.second->snmp_set_isSelected()) continue;
     auto& list = b.second->ref_snmp_set().ref_commands();
     if (list.empty()) continue;
-    SendCommand(*b.second);
+    if (list.size() <= max_commands) {
+      SendCommand(*b.second);
+    } else {
+      // An agent refuses a message of more values than it decodes: a full
+      // push of many boards and phones goes in slices, in order.
+      for (std::size_t at = 0; at < list.size(); at += max_commands) {
+        MON::Command slice;
+        slice.select_snmp_set();
+        auto& part = slice.ref_snmp_set().ref_commands();
+        for (std::size_t i = at; i < list.size() && i < at + max_commands; ++i) part.push_back(list[i]);
+        SendCommand(slice);
+      }
+    }
     list.clear();
   }
   flush_.Deactivate();

@@ -8,12 +8,14 @@
 // Batch keys 2 and 4 hold commands; an item goes into every batch its mask
 // shares a bit with. A flush sends every non-empty batch, key 2 then key 4,
 // to every link: an item of mask 6 reaches each link twice, under two
-// consecutive uniq numbers.
+// consecutive uniq numbers. A batch of more values than one message may
+// carry goes as several messages.
 #include "board/snmp/isnmp_agent_notify.h"
 #include "board/snmp/snmp_agent_instance.h"
 #include "runtime/dpc.h"
 #include "schema/mon/MON.h"
 
+#include <cstddef>
 #include <limits>
 #include <list>
 #include <map>
@@ -43,6 +45,10 @@ class SnmpAgentCtrl {
     std::string section;
     std::string name;
   };
+
+  // The values one snmp-set message carries at most: a peer decodes no
+  // longer SEQUENCE OF.
+  static constexpr std::size_t max_commands = 128;
 
   SnmpAgentCtrl();
   SnmpAgentCtrl(const SnmpAgentCtrl&) = delete;

@@ -15,6 +15,7 @@
 
 #include <climits>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <sstream>
 
@@ -190,6 +191,140 @@ TEST(MonitoringDataHolder, SelfLinkLeftByAnEarlierRunIsReplaced) {
   EXPECT_FALSE(exists(dir + "self_tmp"));
 }
 
+// Every list the controller fills by naming new keys stops taking new ones
+// at its bound: nothing more is kept or written, while the keys it has are
+// still updated.
+TEST(MonitoringDataHolder, ControllerKeysStopAtTheirBound) {
+  testsupport::ScratchBoardRoot root;
+  const std::string mon = root.path() + "/var/monitoring/";
+  ASSERT_EQ(std::system(("mkdir -p " + mon).c_str()), 0);
+  MonitoringDataHolder h;
+  auto value = [](int key, const std::string& v) {
+    MON::SnmpSetCommand c;
+    c.set_uniq(1);
+    auto& n = c.set_id().select_name();
+    n.set_section("s");
+    n.set_name("n");
+    n.set_index(key);
+    c.set_value(v);
+    return c;
+  };
+  struct Kind {
+    const char* name;
+    std::size_t bound;
+    std::function<LGCP::DisplayParams(int key, int v)> make;
+    std::function<std::size_t()> count;
+    std::function<std::string(int key)> file;
+  };
+  const Kind kinds[] = {
+      {"board", MonitoringDataHolder::max_entries,
+       [](int key, int v) {
+         LGCP::DisplayParams p;
+         auto& b = p.select_board().select_boardStatus();
+         b.set_position(key);
+         b.set_version(std::vector<char>{char('0' + v)});
+         b.set_status(LGCP::ExtBoardStatus::ready);
+         b.set_type(LGCP::ExtBoardType::isdn);
+         return p;
+       },
+       [&] { return h.GetBoardStatus().size(); }, [&](int key) { return mon + "board" + std::to_string(key); }},
+      {"phone", MonitoringDataHolder::max_entries,
+       [](int key, int v) {
+         LGCP::DisplayParams p;
+         auto& e = p.select_emPhone().select_phoneStatus();
+         e.set_id(key);
+         e.set_panelSV(std::vector<char>{char('0' + v)});
+         e.set_ctrlSV(std::vector<char>{'C'});
+         e.set_fpgaSV(std::vector<char>{'F'});
+         e.set_status(LGCP::EmPhoneStatus::ready);
+         e.set_powerStatus(LGCP::POWERStatus::main);
+         e.set_mode(LGCP::EmPhoneMode::active);
+         e.set_hookStatus(LGCP::EmPhoneConnectionStatus::connected);
+         e.set_baseStatus(LGCP::EmPhoneConnectionStatus::connected);
+         return p;
+       },
+       [&] { return h.GetEmPhoneStatus().size(); }, [&](int key) { return mon + "emphone" + std::to_string(key); }},
+      {"counter", MonitoringDataHolder::max_entries,
+       [](int key, int v) {
+         LGCP::DisplayParams p;
+         p.select_termCounter().set_owner(LGCP::TermCounterOwner::extBoard);
+         p.ref_termCounter().set_ownerId(key);
+         p.ref_termCounter().set_cnt(v);
+         return p;
+       },
+       [&] { return h.GetTermCounters().size(); },
+       [&](int key) { return mon + "term_cnts/board" + std::to_string(key); }},
+      {"controller", MonitoringDataHolder::max_entries,
+       [](int key, int v) {
+         LGCP::DisplayParams p;
+         p.select_controller().set_host().set_iaddr("10.7." + std::to_string(key / 256) + "." +
+                                                    std::to_string(key % 256));
+         p.ref_controller().set_status(v % 2 ? HSP::ControllerStatus::ok : HSP::ControllerStatus::standby);
+         return p;
+       },
+       [&] { return h.GetControllers().size(); },
+       [&](int key) {
+         return mon + "controller/10.7." + std::to_string(key / 256) + "." + std::to_string(key % 256) + "/status";
+       }},
+      // Identified by oid, so the many values make no files.
+      {"free-form value", MonitoringDataHolder::max_values,
+       [&](int key, int v) {
+         LGCP::DisplayParams p;
+         MON::SnmpSetCommand c;
+         c.set_uniq(1);
+         c.set_id().select_oid("1.3.6.1." + std::to_string(key));
+         c.set_value(std::to_string(v));
+         p.select_snmp_set().ref_commands().push_back(c);
+         return p;
+       },
+       [&] { return h.GetSnmpCommands().get_commands().size(); }, [](int) { return std::string(); }},
+  };
+  for (const Kind& k : kinds) {
+    SCOPED_TRACE(k.name);
+    const int bound = static_cast<int>(k.bound);
+    for (int key = 0; key < bound; ++key) {
+      ASSERT_TRUE(h.HasRoomFor(k.make(key, 1))) << key;
+      h.setDisplayStatus(k.make(key, 1));
+    }
+    ASSERT_EQ(k.count(), k.bound);
+    // A new key: refused by the check, and not kept by the holder either.
+    EXPECT_FALSE(h.HasRoomFor(k.make(bound, 1)));
+    h.setDisplayStatus(k.make(bound, 1));
+    EXPECT_EQ(k.count(), k.bound);
+    if (!k.file(bound).empty()) {
+      EXPECT_FALSE(exists(k.file(bound)));
+    }
+    // A known key still takes its new value.
+    EXPECT_TRUE(h.HasRoomFor(k.make(bound - 1, 2)));
+    h.setDisplayStatus(k.make(bound - 1, 2));
+    EXPECT_EQ(k.count(), k.bound);
+    if (!k.file(bound).empty()) {
+      EXPECT_TRUE(exists(k.file(bound - 1)));
+    }
+  }
+  const auto& values = h.GetSnmpCommands().get_commands();
+  EXPECT_EQ(std::string(values[values.size() - 1].get_value()), "2");
+  MON::SnmpSetCommands named;
+  named.ref_commands().push_back(value(1, "a"));
+  h.setSnmpCommands(named);
+  EXPECT_EQ(h.GetSnmpCommands().get_commands().size(), MonitoringDataHolder::max_values);
+  EXPECT_FALSE(exists(mon + "s/1/n"));
+
+  // One command list: a new id named twice counts once; known ids are free.
+  MonitoringDataHolder fresh;
+  MON::SnmpSetCommands list;
+  for (int key = 0; key + 1 < int(MonitoringDataHolder::max_values); ++key)
+    list.ref_commands().push_back(value(key, "a"));
+  fresh.setSnmpCommands(list);
+  LGCP::DisplayParams last;
+  last.select_snmp_set().ref_commands().push_back(value(5000, "x"));
+  last.ref_snmp_set().ref_commands().push_back(value(0, "y"));
+  last.ref_snmp_set().ref_commands().push_back(value(5000, "z"));
+  EXPECT_TRUE(fresh.HasRoomFor(last));
+  last.ref_snmp_set().ref_commands().push_back(value(5001, "w"));
+  EXPECT_FALSE(fresh.HasRoomFor(last));
+}
+
 TEST(SnmpAgentCtrl, QueuesOnlyKnownItems) {
   SnmpAgentCtrl ctrl;
   ASSERT_EQ(ctrl.items().size(), 34u);
@@ -241,4 +376,35 @@ TEST_F(SnmpAgentLink, SilentAgentDroppedAcrossTheWrap) {
   EXPECT_EQ(link.state(), SnmpAgentInstance::lost);
   agent.pump(100);
   EXPECT_GE(agent.count_commands(&MON::Command::ping_isSelected), 5);
+}
+
+// A batch longer than a peer decodes in one message reaches the agent whole,
+// in several messages and in order.
+TEST_F(SnmpAgentLink, LongBatchGoesInMessagesThePeerDecodes) {
+  testsupport::SnmpTestAgent agent(true);
+  IniFile::File config;
+  std::istringstream text("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = zarngw\n");
+  text >> config;
+  SnmpAgentCtrl ctrl;
+  ctrl.CreateInstances(config["snmpagent"]);
+  run_for(100);
+  agent.pump(1000);
+  ASSERT_EQ(ctrl.links().front()->state(), SnmpAgentInstance::connected);
+  const int n = 2 * int(SnmpAgentCtrl::max_commands) + 44;
+  for (int i = 0; i < n; ++i) {
+    std::string v = std::to_string(i);
+    ctrl.Send(27, i, v);  // mask 4: one batch
+  }
+  run_for(10);
+  ASSERT_TRUE(agent.wait([&] { return agent.values_of("sgBuildVersion").size() >= std::size_t(n); }, 3000));
+  for (const auto& f : agent.frames) EXPECT_TRUE(f.decoded);
+  const auto got = agent.values_of("sgBuildVersion");
+  ASSERT_EQ(got.size(), std::size_t(n));
+  for (int i = 0; i < n; ++i) {
+    EXPECT_EQ(got[i].index, i);
+    if (i > 0) {
+      EXPECT_EQ(got[i].uniq, got[i - 1].uniq + 1);
+    }
+  }
+  EXPECT_EQ(got.back().frame - got.front().frame, 2);
 }

@@ -3,6 +3,7 @@
 // the display command (files, LEDs, forwarded values, refused names) and
 // the status tree. Real time: the checks run at 1 s, 2 s and 5 s.
 #include "asn1/asn1.h"
+#include "board/monitoring/monitoring_data_holder.h"
 #include "schema/lgcp/LGCP.h"
 #include "tests/board/snmp_test_agent.h"
 #include "tests/support/per_image.h"
@@ -48,13 +49,13 @@ std::string power_signal(LGCP::POWERStatus::NamedNumber s) {
   return encode(m);
 }
 
-std::string answer(int seq, bool ok) {
+std::string answer(int seq, bool ok, LGCP::ErrorCause::NamedNumber cause = LGCP::ErrorCause::invalidParams) {
   LGCP::Message m;
   m.set_seq(seq);
   if (ok)
     m.set_pdu().select_response().select_success();
   else
-    m.set_pdu().select_response().select_error(LGCP::ErrorCause::invalidParams);
+    m.set_pdu().select_response().select_error(cause);
   return encode(m);
 }
 
@@ -336,6 +337,21 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
   EXPECT_TRUE(testsupport::eventually([&] {
     return testsupport::file_text(srv.board("/var/monitoring/emphone2147483647")) == "P\nC\nF\n2\n2\n1\n1\n2\n";
   }));
+
+  // Phones up to the bound are kept; a new id past it is refused and told,
+  // one already kept is still updated.
+  for (int id = 1; id + 1 < int(MonitoringDataHolder::max_entries); ++id) {
+    ps.set_id(id);
+    srv.ctl.send(display(13, phone));
+    ASSERT_EQ(srv.ctl.next(5000), answer(13, true)) << id;
+  }
+  ps.set_id(5000);
+  srv.ctl.send(display(14, phone));
+  EXPECT_EQ(srv.ctl.next(5000), answer(14, false, LGCP::ErrorCause::insufficientResources));
+  ps.set_id(0);
+  srv.ctl.send(display(15, phone));
+  EXPECT_EQ(srv.ctl.next(5000), answer(15, true));
+  EXPECT_NE(::access(srv.board("/var/monitoring/emphone5000").c_str(), F_OK), 0);
 
   // The controller leaves: board files go, the rest stays.
   srv.ctl.close();

@@ -329,6 +329,20 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
     sizes.push_back(m.get_pdu().get_signal().get_ioctl().get_hdlcPackages().size());
   }
   EXPECT_EQ(sizes, (std::vector<std::size_t>{4, 1}));
+  // Many short continued parts: no message holds more packages than the
+  // controller decodes (128), and none is lost.
+  std::vector<std::string> parts(200, "000300AA80");
+  parts.push_back("000300AA00");
+  EXPECT_EQ(inject(open_ts, parts), "");
+  sizes.clear();
+  for (std::size_t got = 0; got < parts.size();) {
+    LGCP::Message m;
+    ASSERT_TRUE(testsupport::decode(next(), m)) << got;
+    ASSERT_TRUE(m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().ioctl_isSelected());
+    sizes.push_back(m.get_pdu().get_signal().get_ioctl().get_hdlcPackages().size());
+    got += sizes.back();
+  }
+  EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), 128u);
   EXPECT_EQ(exchange(simple(13, 40, "destroy")).back(), success(13, 40));
   EXPECT_EQ(ask("mcc channels"), "") << "destroy frees the channel";
   EXPECT_EQ(exchange(simple(14, 1, "destroy")).back(), success(14, 1));

@@ -563,4 +563,26 @@ TEST(ModemAuthLink, ListenerRetriesItsBindAndReusesTheAddress) {
   EXPECT_EQ(again.log().find("fail to bind auth socket"), std::string::npos) << again.log();
 }
 
+// Each authentication connection holds a descriptor of the server: past
+// the bound a new one is closed at once, and one that leaves makes room.
+TEST(ModemAuthLink, ConnectionsPastTheBoundAreClosed) {
+  RunningServer srv;
+  ASSERT_TRUE(srv.ready()) << srv.log();
+  std::vector<std::unique_ptr<AuthPeer>> peers;
+  for (std::size_t i = 0; i < 256; ++i) {
+    peers.emplace_back(new AuthPeer);
+    ASSERT_TRUE(peers.back()->connect()) << i << srv.log();
+  }
+  AuthPeer extra;
+  ASSERT_TRUE(extra.connect());
+  EXPECT_TRUE(extra.closed()) << srv.log();
+  EXPECT_TRUE(srv.wait_log("refuse auth connection from 127.0.0.1:")) << srv.log();
+  EXPECT_FALSE(peers.back()->closed(0));
+  peers.front().reset();
+  ASSERT_TRUE(srv.wait_log(" disconnected.\n")) << srv.log();
+  AuthPeer again;
+  ASSERT_TRUE(again.connect());
+  EXPECT_FALSE(again.closed(500)) << srv.log();
+}
+
 }  // namespace
