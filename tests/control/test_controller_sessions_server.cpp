@@ -94,12 +94,13 @@ class ControllerSessions : public ::testing::Test {
       if (t.compare(0, prefix.size(), prefix) == 0) return t;
     }
   }
-  // A raw controller (not the test's client) the server has taken.
-  static std::unique_ptr<LoopbackPeer> raw_controller(int seq) {
+  // A raw controller (not the test's client) the server has taken, with
+  // the given receive buffer (0: the system's).
+  static std::unique_ptr<LoopbackPeer> raw_controller(int seq, int rcvbuf = 0) {
     const std::int64_t deadline = real_ms() + patience_ms;
     while (real_ms() < deadline) {
       auto peer = std::make_unique<LoopbackPeer>();
-      if (!peer->connect(srv().port)) return nullptr;
+      if (!peer->connect(srv().port, rcvbuf)) return nullptr;
       peer->send(tpkt_frame(octets(ping_image(seq))));
       // The answer to the ping comes before anything else the server sends
       // on its own (status reports, the power signal) only by chance: look
@@ -187,13 +188,18 @@ TEST_F(ControllerSessions, AControllerLeavingWhileItsAnswersAreWrittenIsLetGo) {
   // another fills its socket; it leaves with a reset while the server
   // writes. The server lets it go and serves the next one at once.
   srv().ctl.close();
-  std::unique_ptr<LoopbackPeer> raw = raw_controller(1);
+  std::unique_ptr<LoopbackPeer> raw = raw_controller(1, 2048);
   ASSERT_TRUE(raw) << srv().log();
   std::string burst;
   for (int i = 0; i < 2000; ++i) burst += tpkt_frame(octets(query_image(2 + i % 1000)));
   raw->send(burst);
   ::usleep(300 * 1000);
   raw->reset();
+  EXPECT_TRUE(eventually([] {
+    const std::string log = srv().log();
+    return log.find("SockStream[server]: write error") != std::string::npos ||
+           log.find("SockStream[server]: write timeout") != std::string::npos;
+  })) << "the server was writing when the controller left\n" << srv().log();
   ASSERT_TRUE(new_controller(3)) << srv().log();
   EXPECT_EQ(stray(1200), Strings{});
   EXPECT_EQ(ask(query_image(4), 4), "seq 4 success");
