@@ -219,6 +219,33 @@ TEST_F(ServerProcessTest, StartsWithClosedStandardStreamsAndAConfigurationDirect
   EXPECT_FALSE(exists(pid_file()));
 }
 
+// A second server started on the same board while one runs (here on another
+// port, so that it runs too) leaves the pid file to the first: the scripts
+// that stop the first still find it after the second has ended.
+TEST_F(ServerProcessTest, ASecondServerLeavesTheRunningOnesPidFile) {
+  const std::uint16_t port = free_port();
+  ServerProcess first(root.path(), {"--port", std::to_string(port)});
+  ASSERT_TRUE(ctl.connect(port, patience_ms)) << first.err();
+  ASSERT_TRUE(eventually([&] { return file_text(pid_file()) == std::to_string(first.pid()); }));
+
+  // The same board root; its standard streams go to files of their own.
+  const std::uint16_t second_port = free_port();
+  ServerProcess second(board("/var"), {"--port", std::to_string(second_port)});
+  ControllerClient second_ctl;
+  ASSERT_TRUE(second_ctl.connect(second_port, patience_ms)) << second.err();
+  EXPECT_TRUE(eventually([&] {
+    return second.err().find("is held by a running process " + std::to_string(first.pid())) != std::string::npos;
+  })) << second.err();
+  EXPECT_EQ(file_text(pid_file()), std::to_string(first.pid()));
+  second.signal(SIGTERM);
+  EXPECT_EQ(second.wait(), 0) << second.err();
+  EXPECT_EQ(file_text(pid_file()), std::to_string(first.pid()));
+
+  first.signal(SIGTERM);
+  EXPECT_EQ(first.wait(), 0) << first.err();
+  EXPECT_FALSE(exists(pid_file()));
+}
+
 // The board root is given by a relative name: the daemon, which changes
 // directory to "/", still writes its pid file and logs under that root.
 TEST_F(ServerProcessTest, DaemonDetachesAndLogsToSyslog) {
