@@ -130,6 +130,9 @@ int main(int argc, char** argv) {
   int port = default_port;
   bool daemon = false;
   opterr = 1;
+  // Started with a standard stream closed, the first device opened would
+  // take its number and get the log lines written into it.
+  OpenStandardDescriptors();
   RaiseDescriptorLimit();
   // The board root is fixed (made absolute) before anything can change the
   // working directory.

@@ -77,3 +77,17 @@ long RaiseDescriptorLimit() {
   }
   return lim.rlim_cur == RLIM_INFINITY ? -1 : static_cast<long>(lim.rlim_cur);
 }
+
+bool OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free number is this one: the lower ones are open by now.
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null < 0) return false;
+    if (null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+  return true;
+}

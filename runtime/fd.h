@@ -40,3 +40,8 @@ bool SetCloexec(int fd, bool on);
 // keeps its own duplicate, so a slot holds three or more descriptors. The
 // soft limit in force afterwards, or -1 when it cannot be read.
 long RaiseDescriptorLimit();
+// Opens the null device on each of the standard descriptors 0, 1 and 2 that
+// is closed, so that the next descriptors opened (devices, sockets) never
+// take their numbers and receive what is written to the standard streams.
+// False when one of them could not be opened.
+bool OpenStandardDescriptors();

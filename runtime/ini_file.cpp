@@ -9,6 +9,7 @@
 #include <limits>
 #include <ostream>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace IniFile {
 
@@ -133,8 +134,17 @@ void Section::Dump(std::ostream& os) const {
 bool File::Open(const std::string& file_name) {
   Close();
   mFileName = file_name;
+  // Only a regular file is read: a directory would fail its first read, a
+  // FIFO would hold the start-up until a writer came, and a device might
+  // never end.
+  struct stat st;
+  if (::stat(file_name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return mOpen;
   std::ifstream in(file_name.c_str(), std::ios::in | std::ios::binary);
-  if (in.is_open()) Parse(in);
+  if (!in.is_open()) return mOpen;
+  Parse(in);
+  // A file that could not be read to its end is no configuration: the
+  // caller keeps its defaults, as for a file that did not open.
+  if (in.bad()) Close();
   return mOpen;
 }
 
@@ -203,9 +213,18 @@ void File::Parse(std::istream& is) {
     key.clear();
   };
 
-  std::istreambuf_iterator<char> it(is), end;
-  for (; it != end; ++it) {
-    const char c = *it;
+  // Read through the stream, not its buffer: a read error then sets the
+  // stream's bad state instead of throwing out of the parse.
+  char chunk[4096];
+  std::streamsize chunk_size = 0, at = 0;
+  for (;;) {
+    if (at == chunk_size) {
+      is.read(chunk, sizeof chunk);
+      chunk_size = is.gcount();
+      at = 0;
+      if (chunk_size <= 0) break;
+    }
+    const char c = chunk[at++];
     if (c == '\r') continue;
     if (comment) {
       if (c != '\n') continue;

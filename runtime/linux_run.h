@@ -2,7 +2,8 @@
 // Linux::Run: the pid file "/var/run/<name>.pid" (a board path), holding the
 // process id in decimal, kept open for the life of the object and removed
 // when it ends. A file that cannot be created or written whole is silently
-// skipped (and removed).
+// skipped (and removed); one locked by a running process is left to it,
+// with a line on the error log.
 #include <string>
 
 namespace Linux {

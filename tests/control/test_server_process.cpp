@@ -14,6 +14,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -67,6 +69,38 @@ std::vector<std::string> inheritable_descriptors(pid_t pid) {
   }
   ::closedir(d);
   return found;
+}
+
+// The server started as a careless start-up script might: with its standard
+// input, output and error closed. The exit status comes from wait_exit().
+pid_t spawn_with_standard_streams_closed(const std::vector<std::string>& args) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    for (int fd = 0; fd < 1024; ++fd) ::close(fd);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(testsupport::server_program()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(testsupport::server_program(), argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int wait_exit(pid_t pid) {
+  int status = -1;
+  if (!eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string descriptor_target(pid_t pid, int fd) {
+  char target[512] = {};
+  ::readlink(("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+  return target;
 }
 
 std::string version() {
@@ -164,6 +198,51 @@ TEST_F(ServerProcessTest, ShortPortOptionAndSigint) {
   ASSERT_TRUE(eventually([&] { return exists(pid_file()); }));
   p.signal(SIGINT);
   EXPECT_EQ(p.wait(), 0) << p.err();
+  EXPECT_FALSE(exists(pid_file()));
+}
+
+// What the board's start-up may hand the program: its standard streams
+// closed, and a configuration path that names a directory. It still runs,
+// and no device takes the number of a standard stream (its log lines would
+// be written into the device).
+TEST_F(ServerProcessTest, StartsWithClosedStandardStreamsAndAConfigurationDirectory) {
+  ASSERT_EQ(::mkdir(board("/usr/local/etc/server.conf").c_str(), 0755), 0);
+  const std::uint16_t port = free_port();
+  const pid_t pid = spawn_with_standard_streams_closed({"--port", std::to_string(port)});
+  ASSERT_TRUE(ctl.connect(port, patience_ms));
+  ASSERT_TRUE(eventually([&] { return exists(pid_file()); }));
+  for (int fd = 0; fd <= 2; ++fd) EXPECT_EQ(descriptor_target(pid, fd), "/dev/null") << fd;
+  ctl.send("C0 01 01 00 05 18");  // ping
+  EXPECT_EQ(testsupport::next_non_status(ctl, patience_ms), "C0 01 01 00 05 40");
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(wait_exit(pid), 0);
+  EXPECT_FALSE(exists(pid_file()));
+}
+
+// A second server started on the same board while one runs (here on another
+// port, so that it runs too) leaves the pid file to the first: the scripts
+// that stop the first still find it after the second has ended.
+TEST_F(ServerProcessTest, ASecondServerLeavesTheRunningOnesPidFile) {
+  const std::uint16_t port = free_port();
+  ServerProcess first(root.path(), {"--port", std::to_string(port)});
+  ASSERT_TRUE(ctl.connect(port, patience_ms)) << first.err();
+  ASSERT_TRUE(eventually([&] { return file_text(pid_file()) == std::to_string(first.pid()); }));
+
+  // The same board root; its standard streams go to files of their own.
+  const std::uint16_t second_port = free_port();
+  ServerProcess second(board("/var"), {"--port", std::to_string(second_port)});
+  ControllerClient second_ctl;
+  ASSERT_TRUE(second_ctl.connect(second_port, patience_ms)) << second.err();
+  EXPECT_TRUE(eventually([&] {
+    return second.err().find("is held by a running process " + std::to_string(first.pid())) != std::string::npos;
+  })) << second.err();
+  EXPECT_EQ(file_text(pid_file()), std::to_string(first.pid()));
+  second.signal(SIGTERM);
+  EXPECT_EQ(second.wait(), 0) << second.err();
+  EXPECT_EQ(file_text(pid_file()), std::to_string(first.pid()));
+
+  first.signal(SIGTERM);
+  EXPECT_EQ(first.wait(), 0) << first.err();
   EXPECT_FALSE(exists(pid_file()));
 }
 

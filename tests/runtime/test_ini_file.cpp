@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstdio>
 #include <fstream>
@@ -111,6 +114,44 @@ TEST(IniFile, OpenReportsWhetherTheFileOpened) {
   EXPECT_FALSE(f.Open(path));
   EXPECT_EQ(f.GetSectionCount(), 0);
   EXPECT_FALSE(f.IsOpen());
+}
+
+// What is not a readable regular file is no configuration: an empty tree
+// and false, never an exception out of the start-up or a wait for a writer.
+TEST(IniFile, OpenReadsOnlyARegularFileToItsEnd) {
+  const std::string dir = platform::board_path("/usr/local/etc/ini-file-test.d");
+  const std::string fifo = platform::board_path("/usr/local/etc/ini-file-test.fifo");
+  const std::string link = platform::board_path("/usr/local/etc/ini-file-test.link");
+  const std::string conf = platform::board_path("/usr/local/etc/ini-file-test.conf");
+  ::rmdir(dir.c_str());
+  std::remove(fifo.c_str());
+  std::remove(link.c_str());
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  IniFile::File f;
+  for (const std::string& path : {dir, fifo, std::string("/dev/zero")}) {
+    EXPECT_FALSE(f.Open(path)) << path;
+    EXPECT_FALSE(f.IsOpen()) << path;
+    EXPECT_EQ(f.GetSectionCount(), 0) << path;
+  }
+  // A symbolic link to a regular file is that file.
+  { std::ofstream(conf.c_str()) << "[traces]\nsignalling.hdlc=yes\n"; }
+  ASSERT_EQ(::symlink(conf.c_str(), link.c_str()), 0);
+  EXPECT_TRUE(f.Open(link));
+  EXPECT_EQ(shape(f), "[traces]@1: signalling.hdlc=yes@2;");
+  ::rmdir(dir.c_str());
+  std::remove(fifo.c_str());
+  std::remove(link.c_str());
+  std::remove(conf.c_str());
+
+  // A stream that fails while being read ends the parse with the stream bad.
+  struct FailingBuf : std::streambuf {
+    int_type underflow() override { throw std::ios_base::failure("read error"); }
+  } failing;
+  std::istream in(&failing);
+  EXPECT_NO_THROW(in >> f);
+  EXPECT_TRUE(in.bad());
+  EXPECT_EQ(f.GetSectionCount(), 0);
 }
 
 TEST(IniFile, LookupsNeverFailAndAddEmptyElements) {

@@ -59,4 +59,26 @@ TEST(LinuxRun, PidFileHoldsOnlyTheDigitsAndGoesAway) {
   ::unlink(full.c_str());
 }
 
+// A second run of the same name while the first lives (a second server
+// started by mistake) neither takes nor removes the first one's file.
+TEST(LinuxRun, ASecondRunLeavesTheFirstOnesFile) {
+  const std::string path = platform::board_path("/var/run/twice-test.pid");
+  {
+    Linux::Run first("twice-test");
+    ASSERT_TRUE(first.is_open());
+    {
+      std::ofstream(path) << "4242";  // as if another process had written it
+      Linux::Run second("twice-test");
+      EXPECT_FALSE(second.is_open());
+    }
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    EXPECT_EQ(text.str(), "4242") << "neither rewritten nor removed by the second";
+  }
+  EXPECT_NE(::access(path.c_str(), F_OK), 0) << "removed by the first at its end";
+  // Its lock went with it: the next run takes the file.
+  Linux::Run next("twice-test");
+  EXPECT_TRUE(next.is_open());
+}
+
 }  // namespace
