@@ -4,11 +4,12 @@
 // current request ids, short and empty records, and the slot's turning of
 // each event into its signal.
 // Input: one octet of functions to switch on for the receiver on time slot
-// 9 (bits: VAD, SD, DTMF detection, BSS, IVA detection, a tone filter),
-// then records of a head
+// 9 (bits: VAD, SD, DTMF detection, BSS, IVA detection, a tone filter;
+// bit 6 switches the events' trace on), then records of a head
 // octet and bytes: the low 5 bits are the length, bit 5 picks the tone unit,
 // bit 6 puts the receiver's time slot (9) and current id into the record's
 // first words, bit 7 runs the loop afterwards.
+#include "control/trace_ctl.h"
 #include "platform/clock.h"
 #include "platform/dsp.h"
 #include "platform/dtmf.h"
@@ -51,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     slotstest::ToneProbeSlot slot(ts);
     const std::uint8_t on = data[0];
+    traces.signalling.events = on & 64;
     LGCP::IoctlParams p;
     if (on & 1) {
       p.select_vad_enable(true);
