@@ -68,6 +68,11 @@ class SnmpAgentCtrl {
   const std::list<std::unique_ptr<SnmpAgentInstance>>& links() const { return links_; }
   const std::vector<MonitoringItem>& items() const { return items_; }
   bool flush_pending() const { return flush_.IsActive(); }
+  // The command queued under a batch key (2 or 4), or null.
+  const MON::Command* batch(int key) const {
+    const auto at = batches_.find(key);
+    return at == batches_.end() ? nullptr : at->second.get();
+  }
 
  private:
   void SendCommand(MON::Command const& cmd);

@@ -1,7 +1,11 @@
 // libFuzzer target: bytes from the authentication program, as one stream,
 // through the client's record reader (length word first, then the rest,
-// never past a record) and the routing of every complete record.
+// never past a record) and the routing of every complete record. A modem
+// slot without its modem yet (session -1) lives for the whole run, so
+// records for that session reach the slot's reading of requests and
+// accounting.
 #include "media/modem_factory.h"
+#include "media/modem_slot.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,6 +29,12 @@ bool same_file(int fd, const struct stat& want) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static bool quiet = (std::cerr.setstate(std::ios::failbit), std::clog.setstate(std::ios::failbit), true);
   (void)quiet;
+  static Slot* const slot = [] {
+    LGCP::CreateParams create;
+    create.select_modem();
+    return ModemFactory::instance().INewSlot(create);
+  }();
+  (void)slot;
   int sv[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv) != 0) return 0;
   struct stat sock;

@@ -4,10 +4,12 @@
 // current request ids, short and empty records, and the slot's turning of
 // each event into its signal.
 // Input: one octet of functions to switch on for the receiver on time slot
-// 9 (bits: VAD, SD, DTMF detection), then records of a head
+// 9 (bits: VAD, SD, DTMF detection, BSS, IVA detection, a tone filter;
+// bit 6 switches the events' trace on), then records of a head
 // octet and bytes: the low 5 bits are the length, bit 5 picks the tone unit,
 // bit 6 puts the receiver's time slot (9) and current id into the record's
 // first words, bit 7 runs the loop afterwards.
+#include "control/trace_ctl.h"
 #include "platform/clock.h"
 #include "platform/dsp.h"
 #include "platform/dtmf.h"
@@ -50,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     slotstest::ToneProbeSlot slot(ts);
     const std::uint8_t on = data[0];
+    traces.signalling.events = on & 64;
     LGCP::IoctlParams p;
     if (on & 1) {
       p.select_vad_enable(true);
@@ -61,6 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (on & 4) {
       p.select_dtmf_enable(true);
+      slot.Ioctl(p);
+    }
+    slot.enableBSSAndIVA(on & 8, on & 16);
+    if (on & 32) {
+      LGCP::ToneFilter& f = p.select_tone_filter();
+      f.set_freq(2100);
+      f.set_enable(true);
+      f.set_duration_th_msec(100);
+      f.set_det_level_dB(-20);
       slot.Ioctl(p);
     }
     run_for(1);

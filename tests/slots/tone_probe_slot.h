@@ -65,6 +65,15 @@ class ToneProbeSlot : public Slot, private Hardware::TonecReceiver, private Hard
     return false;
   }
 
+  // Functions no request of the controller reaches on this kind (the RTP
+  // radio kinds switch BSS on at create, the mixer's channels take IVA):
+  // for the fuzz target of the unit events.
+  bool enableBSSAndIVA(bool bss, bool iva) {
+    const bool a = !bss || enableBSS(true);
+    const bool b = !iva || enableIVA(true);
+    return a && b;
+  }
+
  private:
   void tonec_event(Params const& p) override { processTonecEvent(p); }
   std::uint32_t tonec_timeslot() override { return timeslot_; }
