@@ -102,6 +102,16 @@ bool HDLC::activate() {
     return false;
   }
 
+  // Armed before the wiring: a channel the loop cannot poll (no descriptor
+  // left for the event's copy) is no channel, and is not reported as one.
+  m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+  m_event.Schedule(Fd(fd), POLLIN | POLLOUT);
+  if (!m_event.IsActive()) {
+    Errno e;
+    std::cerr << ext::header(this) << "fail to hold MCC channel: " << e << std::endl;
+    return false;
+  }
+
   // Transmit: the controller channel drives the line; receive: the line
   // feeds the controller channel.
   // A line channel not known yet (-1) is wired later. A wiring the switch
@@ -111,12 +121,10 @@ bool HDLC::activate() {
   const int line_out = params_.type == 2 ? params_.tdm2 : params_.tdm;
   if ((line_out >= 0 && !mux.Connect(channel, line_out)) || (params_.tdm >= 0 && !mux.Connect(params_.tdm, channel))) {
     std::cerr << ext::header(this) << "switch connect fail for controller channel " << channel << std::endl;
-    platform::dev_close(fd);
+    m_event.Release();
     return false;
   }
 
-  m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
-  m_event.Schedule(Fd(fd), POLLIN | POLLOUT);
   ready = false;
   if (tracing()) std::clog << ext::header(this) << "activated" << std::endl;
   return true;
