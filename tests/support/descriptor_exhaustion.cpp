@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <iostream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -57,6 +58,9 @@ std::string in_child(const std::function<void(std::vector<std::string>& failed)>
 }
 
 bool DescriptorFill::fill(unsigned int limit) {
+  // The streams' character facet is checked once while descriptors are
+  // free: the first std::endl may come while the table is full.
+  std::cerr.widen('\n');
   rlimit lim;
   if (::getrlimit(RLIMIT_NOFILE, &lim) != 0) return false;
   if (lim.rlim_cur > limit) {
