@@ -284,8 +284,8 @@ void ModemFactory::OnSocketEvent(int, short revents) {
     return;
   }
   auto* client = new AuthClient(conn, peer, this);
-  // The client and its event hold their own copies: ours goes first, so that
-  // one spare descriptor is enough for them.
+  // The client holds its own copy: ours is closed before its event makes
+  // another, so one descriptor fewer is needed at once.
   conn.close();
   if (!client->is_connected() || !client->Activate()) {
     // Out of descriptors: a client without its descriptor would never be
