@@ -174,6 +174,14 @@ bool Service::Listen(Fd& sock, Event& accept_event) {
     return true;
   }
   accept_event.Schedule(sock, POLLIN);
+  if (!accept_event.IsActive()) {
+    // Its copy failed (out of descriptors): a socket listening unpolled
+    // would hold every controller in its backlog for good.
+    Errno err;
+    if (log) std::cerr << "can't listen socket: " << err << std::endl;
+    sock.close();
+    return false;
+  }
   return true;
 }
 

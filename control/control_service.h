@@ -83,10 +83,10 @@ class Service : private ProtocolsFamily {
   void set_log(bool on) { log = on; }
 
   // For the acceptors. Listens on a bound socket (backlog 1), non-blocking,
-  // and arms the accept event on it. A failed listen is logged, closes the
-  // socket and returns false: the caller retries on its bind-retry
-  // schedule. A socket that cannot be made non-blocking is logged and stops
-  // the connection (Deactivate).
+  // and arms the accept event on it. A failed listen, or an accept event
+  // that cannot be armed, is logged, closes the socket and returns false:
+  // the caller retries on its bind-retry schedule. A socket that cannot be
+  // made non-blocking is logged and stops the connection (Deactivate).
   bool Listen(Fd& sock, Event& accept_event);
   // For the acceptors: what becomes of a socket just accepted from `peer`
   // (logged): taken as the new peer, refused because a peer is connected,

@@ -2,6 +2,7 @@
 
 #include "platform/control_socket.h"
 
+#include <cerrno>
 #include <unistd.h>
 
 #include <iostream>
@@ -13,11 +14,14 @@ bool SimControl::Open() {
   if (fd < 0) return false;
   listener_.Bind("SimControl::OnAccept", &SimControl::OnAccept, this);
   listener_.Schedule(Fd(fd), POLLIN);
-  return true;
+  if (listener_.IsActive()) return true;
+  ::unlink(platform::control_socket::path().c_str());
+  return false;
 }
 
 void SimControl::Close() {
   clients_.clear();
+  guard_.Reset();
   if (listener_.IsActive()) {
     listener_.Release();
     ::unlink(platform::control_socket::path().c_str());
@@ -28,10 +32,17 @@ void SimControl::OnAccept(int fd, short revents) {
   if (!(revents & POLLIN)) return;
   for (;;) {
     const int c = platform::control_socket::accept(fd);
-    if (c < 0) return;
+    if (c < 0) {
+      const int err = errno;
+      guard_.OnAcceptFailure(fd, err, true);
+      return;
+    }
+    guard_.Accepted();
     auto client = std::make_unique<Client>();
     client->event.Bind("SimControl::OnClient", &SimControl::OnClient, this);
     client->event.Schedule(Fd(c), POLLIN);
+    // Out of descriptors its copy failed: the client is closed, not listed.
+    if (!client->event.IsActive()) continue;
     clients_.push_back(std::move(client));
   }
 }

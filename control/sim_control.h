@@ -2,8 +2,10 @@
 // Serves the simulator's control socket (platform/control_socket.h) on the
 // event loop, so black-box tests can read and steer the simulated board of
 // the running server. On the board backend Open does nothing.
+#include "control/accept_guard.h"
 #include "runtime/event.h"
 
+#include <cstddef>
 #include <list>
 #include <memory>
 #include <string>
@@ -19,6 +21,8 @@ class SimControl {
   // it cannot be made.
   bool Open();
   void Close();
+  // The clients served now.
+  std::size_t client_count() const { return clients_.size(); }
 
  private:
   struct Client {
@@ -29,5 +33,7 @@ class SimControl {
   void OnClient(int fd, short revents);
 
   Event listener_;
+  // Out of descriptors, pending clients are dropped, not spun on.
+  Control::AcceptGuard guard_{listener_};
   std::list<std::unique_ptr<Client>> clients_;
 };

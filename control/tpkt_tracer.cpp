@@ -1,5 +1,6 @@
 #include "control/tpkt_tracer.h"
 
+#include "runtime/errno_text.h"
 #include "runtime/inet4_addr.h"
 
 #include <cerrno>
@@ -45,12 +46,24 @@ void TPKTTracer::OnEvent(int fd, short revents) {
     sockaddr_in sa = {};
     socklen_t len = sizeof sa;
     Fd conn(::accept4(fd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC));
-    if (!conn) break;
+    if (!conn) {
+      const int err = errno;
+      guard.OnAcceptFailure(fd, err, true);
+      break;
+    }
+    guard.Accepted();
     std::clog << "ACP connection open from " << INet4::Addr(sa) << std::endl;
     if (!conn.NonBlock()) continue;
     std::unique_ptr<Connection> c(new Connection);
     c->event.Bind("TPKTTracer::OnDataEvent", &TPKTTracer::OnDataEvent, this);
     c->event.Schedule(conn, POLLIN);
+    if (!c->event.IsActive()) {
+      // Its descriptor could not be copied: a connection nobody polls would
+      // stay listed for good.
+      const Errno e;
+      std::cerr << "ACP connection from " << INet4::Addr(sa) << " dropped: " << e << std::endl;
+      continue;
+    }
     connections.push_back(std::move(c));
   }
 }

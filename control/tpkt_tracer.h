@@ -3,6 +3,7 @@
 // number of clients, independent of the protocol stacks. Each client's
 // frames (payload at most 512 octets) go to the sink; Send answers the
 // client whose message is being handled, or reaches every client otherwise.
+#include "control/accept_guard.h"
 #include "runtime/event.h"
 
 #include <cstddef>
@@ -50,6 +51,8 @@ class TPKTTracer {
 
   Sink* sink;
   Event listen_event;
+  // Out of descriptors, pending connections are dropped, not spun on.
+  Control::AcceptGuard guard{listen_event};
   std::list<std::unique_ptr<Connection>> connections;
   Connection* current = nullptr;
 };

@@ -10,7 +10,16 @@
 #include <iostream>
 #include <poll.h>
 
-Slot* MccSlot::Create(Fd channel, int timeslot) { return new MccSlot(channel, timeslot); }
+Slot* MccSlot::Create(Fd channel, int timeslot) {
+  auto* slot = new MccSlot(channel, timeslot);
+  if (slot->event.IsActive()) return slot;
+  // No descriptor was left for the event's copy: a slot whose channel is
+  // closed is no slot.
+  const Errno e;
+  std::cerr << "mcc: fail to hold channel " << timeslot << ": " << e << std::endl;
+  delete slot;
+  return nullptr;
+}
 
 MccSlot::MccSlot(Fd channel, int ts) : timeslot(ts) {
   event.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);

@@ -14,7 +14,8 @@
 
 class MccSlot : private Slot {
  public:
-  // Takes the channel descriptor (allocated, with its switch channel known).
+  // Takes the channel descriptor (allocated, with its switch channel known);
+  // none when the slot cannot hold it.
   static Slot* Create(Fd channel, int timeslot);
   ~MccSlot() override;
 

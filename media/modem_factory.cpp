@@ -44,7 +44,10 @@ AuthClient::AuthClient(Fd fd_, const INet4::Addr& addr_, ModemFactory* factory_)
   event.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
 }
 
-void AuthClient::Activate() { event.Schedule(fd, POLLIN); }
+bool AuthClient::Activate() {
+  event.Schedule(fd, POLLIN);
+  return event.IsActive();
+}
 
 void AuthClient::OnDisconnect() {
   fd.close();
@@ -269,7 +272,12 @@ void ModemFactory::OnSocketEvent(int, short revents) {
   INet4::Addr peer;
   socklen_t len = peer.size();
   const int c = ::accept(listener.lowlevel_fd(), peer, &len);
-  if (c < 0) return;
+  if (c < 0) {
+    const int err = errno;
+    guard.OnAcceptFailure(listener.lowlevel_fd(), err, true);
+    return;
+  }
+  guard.Accepted();
   Fd conn(c);
   if (clients.size() >= max_auth_clients) {
     refused.Count();
@@ -283,8 +291,18 @@ void ModemFactory::OnSocketEvent(int, short revents) {
     return;
   }
   auto* client = new AuthClient(conn, peer, this);
+  // The client holds its own copy: ours is closed before its event makes
+  // another, so one descriptor fewer is needed at once.
+  conn.close();
+  if (!client->is_connected() || !client->Activate()) {
+    // Out of descriptors: a client without its descriptor would never be
+    // served nor leave the list.
+    const Errno e;
+    std::cerr << "can't keep auth connection from " << peer << ": " << e << std::endl;
+    delete client;
+    return;
+  }
   clients.push_back(client);
-  client->Activate();
   std::cerr << "incoming auth connection from " << peer << std::endl;
 }
 

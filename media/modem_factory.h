@@ -4,6 +4,7 @@
 // the local authentication link: a TCP listener on 127.0.0.1:52000 where
 // the authentication program exchanges fixed-layout records with the
 // modem slots, routed by session number (the slot's modem number).
+#include "control/accept_guard.h"
 #include "runtime/event.h"
 #include "runtime/fd.h"
 #include "runtime/inet4_addr.h"
@@ -45,7 +46,9 @@ class AuthClient {
   AuthClient(const AuthClient&) = delete;
   AuthClient& operator=(const AuthClient&) = delete;
 
-  void Activate();
+  // Arms the connection's event; false when its descriptor could not be
+  // copied (the process is out of descriptors).
+  bool Activate();
   // True when the whole record was written; a failed or short write closes
   // the connection.
   bool Send(const unsigned char* rec);
@@ -126,6 +129,8 @@ class ModemFactory : public SlotFactory {
   std::int32_t modemDevices = 0;
   Fd listener;
   Event event;
+  // Out of descriptors, pending connections are dropped, not spun on.
+  Control::AcceptGuard guard{event};
   std::list<AuthClient*> clients;
   std::list<std::string> hdlcFree;
   Timer bindTimer;

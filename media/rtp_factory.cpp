@@ -103,6 +103,12 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& params) {
   }
 
   RtpSlot* slot = new RtpSlot(info.tdm, dev, session);
+  if (!slot->HoldsSession()) {
+    const Errno err;
+    std::cerr << ext::header(this) << "rtp do not created: session descriptor not held: " << err << std::endl;
+    delete slot;
+    return nullptr;
+  }
   // An echo canceller the DSP refused is no slot: the session ends with it,
   // before the peer hears of it.
   if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor() && !slot->echoCancel(rtp.get_echo().get_canceller())) {
@@ -110,6 +116,11 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& params) {
     delete slot;
     return nullptr;
   }
-  slot->startRTPC(sock, RtpSetup::RtcpPeer(session, rtp));
+  if (!slot->startRTPC(sock, RtpSetup::RtcpPeer(session, rtp))) {
+    const Errno err;
+    std::cerr << ext::header(this) << "rtp do not created: RTCP socket not held: " << err << std::endl;
+    delete slot;
+    return nullptr;
+  }
   return slot;
 }

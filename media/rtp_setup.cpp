@@ -107,8 +107,9 @@ SocketStep BindRtcpSocket(std::uint16_t port, bool reuse, Fd& sock) {
   local.sin_addr.s_addr = htonl(INADDR_ANY);
   local.sin_port = htons(port);
   if (::bind(s.lowlevel_fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) return SocketStep::bind;
+  // The caller's copy fails when no descriptor is left.
   sock = s;
-  return SocketStep::done;
+  return sock ? SocketStep::done : SocketStep::socket;
 }
 
 SessionStep BeginSession(rtp_connection_params& params, rtp_channel_info& info, Fd& dev) {
@@ -117,8 +118,10 @@ SessionStep BeginSession(rtp_connection_params& params, rtp_channel_info& info, 
   if (!d) return SessionStep::open;
   if (platform::dev_ioctl(d.lowlevel_fd(), rtp::RTP_BEGIN_SESSION, &params) == -1) return SessionStep::begin;
   if (platform::dev_ioctl(d.lowlevel_fd(), rtp::RTP_ADD_CHANNEL, &info) == -1) return SessionStep::add;
+  // The caller's copy fails when no descriptor is left; the session ends
+  // with ours.
   dev = d;
-  return SessionStep::done;
+  return dev ? SessionStep::done : SessionStep::open;
 }
 
 bool CodecCapacity(std::uint32_t& g729, std::uint32_t& g723, std::uint32_t& g711, std::uint32_t& g711mcc,

@@ -51,14 +51,16 @@ int RtpSlot::Request(unsigned long request, void* arg) {
   return platform::dev_ioctl(fd.lowlevel_fd(), request, arg);
 }
 
-void RtpSlot::startRTPC(Fd& sock, sockaddr_in const& peer) {
+bool RtpSlot::startRTPC(Fd& sock, sockaddr_in const& peer) {
   rtcpPeer = peer;
   rtcpFd = sock;
+  if (!rtcpFd) return false;
   RTPC::SDES sdes(params.ssrc);
   sdes.add(RTPC::SDES::CNAME, sdes_cname);
   sdes.add(RTPC::SDES::EMAIL, sdes_email);
   sdes.add(RTPC::SDES::PHONE, sdes_phone);
   send(sdes);
+  return true;
 }
 
 void RtpSlot::send(RTPC::Msg const& msg) {

@@ -33,8 +33,12 @@ class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::
   // Sends the BYE and releases the DSP functions.
   ~RtpSlot() override;
 
-  // Keeps a duplicate of the RTCP socket and the peer, and sends one SDES.
-  void startRTPC(Fd& sock, sockaddr_in const& peer);
+  // Whether the session's descriptor is held and watched: false when no
+  // descriptor was left for the slot's copies of it (no slot then).
+  bool HoldsSession() const { return event.IsActive(); }
+  // Keeps a duplicate of the RTCP socket and the peer, and sends one SDES;
+  // false when no descriptor was left for the duplicate.
+  bool startRTPC(Fd& sock, sockaddr_in const& peer);
   // Encodes the message and sends it to the RTCP peer (result not looked at).
   void send(RTPC::Msg const& msg);
   void setTransmissionDependOnSQU(bool on) { transmissionDependOnSQU = on; }

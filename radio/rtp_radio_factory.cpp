@@ -92,6 +92,11 @@ bool RtpRadioFactory::OpenSession(LGCP::CreateRtpParams const& create, Session& 
 }
 
 bool RtpRadioFactory::StartSlot(RtpExtSlot& slot, Session& s, TERM::RtpParams const& rtp) {
+  if (!slot.HoldsSession()) {
+    const Errno err;
+    std::cerr << ext::header(this) << "rtp do not created: session descriptor not held: " << err << std::endl;
+    return false;
+  }
   const TERM::RtpRadioRequest& radio = rtp.get_radio();
   slot.SetRadioStatus(radio.get_status());
   // A radio channel without the voice processing it was created with is
@@ -117,6 +122,10 @@ bool RtpRadioFactory::StartSlot(RtpExtSlot& slot, Session& s, TERM::RtpParams co
     std::cerr << ext::header(this) << "rtp do not created: voice processing refused" << std::endl;
     return false;
   }
-  slot.startRTPC(s.sock, RtpSetup::RtcpPeer(s.params, rtp));
+  if (!slot.startRTPC(s.sock, RtpSetup::RtcpPeer(s.params, rtp))) {
+    const Errno err;
+    std::cerr << ext::header(this) << "rtp do not created: RTCP socket not held: " << err << std::endl;
+    return false;
+  }
   return true;
 }

@@ -38,6 +38,12 @@ void Copy::Start(const Fd& src, const Fd& dst) {
   dst_event_.Schedule(dst_, 0);
   written_ = 0;
   next_ = &Copy::SrcReady;
+  if (!src_event_.IsActive() || !dst_event_.IsActive()) {
+    // No descriptor was left for a copy: a side nobody polls would leave
+    // the copy waiting for good.
+    Complete(Status::Error);
+    return;
+  }
   Progress();
 }
 

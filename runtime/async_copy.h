@@ -53,7 +53,8 @@ class Copy {
   Copy(const Copy&) = delete;
   Copy& operator=(const Copy&) = delete;
 
-  // Copies from src to dst; the Copy keeps duplicates of both.
+  // Copies from src to dst; the Copy keeps duplicates of both, and ends
+  // at once with Error when no descriptor is left for them.
   void Start(const Fd& src, const Fd& dst);
   // While copying: closes the source now; what was read is still written,
   // then the copy completes as at the end of the input.

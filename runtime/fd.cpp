@@ -15,7 +15,9 @@ Fd::Fd(const Fd& other) : fd_(other.dup()) {}
 
 Fd& Fd::operator=(const Fd& other) {
   if (this == &other) return *this;
-  close();
+  // An empty Fd has nothing to close: errno stays what the caller's last
+  // call left (the failed duplicate of an Event's Schedule, say).
+  if (fd_ >= 0) close();
   fd_ = other.dup();
   return *this;
 }

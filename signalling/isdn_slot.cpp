@@ -21,6 +21,16 @@ ISDN::Side::type side_of(const LGCP::IsdnSide& side) {
   return side.network_isSelected() ? ISDN::Side::network : ISDN::Side::user;
 }
 
+// A slot whose event could not copy its D channel (no descriptor left)
+// holds a closed channel: no slot.
+Slot* held(IsdnSlot* slot, const char* header) {
+  if (slot->is_open()) return slot;
+  const Errno e;
+  std::cerr << header << "fail to hold D channel: " << e << std::endl;
+  delete slot;
+  return nullptr;
+}
+
 }  // namespace
 
 // IsdnSlot.
@@ -243,7 +253,7 @@ Slot* IsdnFactory::NewIsdnSlot(const LGCP::IsdnParams& params) {
     return nullptr;
   }
   // The slot's event keeps its own duplicate; this copy closes here.
-  return new IsdnSlot(Fd(fd), channel, link);
+  return held(new IsdnSlot(Fd(fd), channel, link), factory_header);
 }
 
 Slot* IsdnFactory::NewAtsQsigSlot(const LGCP::AtsQsigParams& params) {
@@ -265,7 +275,7 @@ Slot* IsdnFactory::NewAtsQsigSlot(const LGCP::AtsQsigParams& params) {
   link->set_side(side_of(params.get_side()));
   auto* slot = new AtsQsigSlot(Fd(fd), timeslot, link);
   link->set_linkno(static_cast<unsigned>(slot->GetTimeslot()));
-  return slot;
+  return held(slot, qsig_header);
 }
 
 Slot* IsdnFactory::NewAtsQsigBSlot(const LGCP::AtsQsigBParams& params) {

@@ -102,6 +102,16 @@ bool HDLC::activate() {
     return false;
   }
 
+  // Armed before the wiring: a channel the loop cannot poll (no descriptor
+  // left for the event's copy) is no channel, and is not reported as one.
+  m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+  m_event.Schedule(Fd(fd), POLLIN | POLLOUT);
+  if (!m_event.IsActive()) {
+    Errno e;
+    std::cerr << ext::header(this) << "fail to hold MCC channel: " << e << std::endl;
+    return false;
+  }
+
   // Transmit: the controller channel drives the line; receive: the line
   // feeds the controller channel.
   // A line channel not known yet (-1) is wired later. A wiring the switch
@@ -114,12 +124,10 @@ bool HDLC::activate() {
     std::cerr << ext::header(this) << "switch connect fail for controller channel " << channel << std::endl;
     // The line must not stay fed from a channel about to be freed.
     if (out_wired) mux.Disconnect(line_out);
-    platform::dev_close(fd);
+    m_event.Release();
     return false;
   }
 
-  m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
-  m_event.Schedule(Fd(fd), POLLIN | POLLOUT);
   channel_ = channel;
   ready = false;
   if (tracing()) std::clog << ext::header(this) << "activated" << std::endl;

@@ -25,6 +25,13 @@ void UnitService::init() {
   fd = Fd(raw);
   event.Bind(device_.event_name, &UnitService::OnEvent, this);
   event.Schedule(fd, POLLIN);
+  if (!event.IsActive()) {
+    // No descriptor was left for a copy: an open unit whose events nobody
+    // reads would never be opened again. Closed, the next request retries.
+    const Errno e;
+    std::cerr << device_.open_fail << e << std::endl;
+    fd.close();
+  }
 }
 
 std::uint32_t UnitService::next_id() {

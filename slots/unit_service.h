@@ -124,8 +124,9 @@ class UnitService {
   UnitService(const UnitService&) = delete;
   UnitService& operator=(const UnitService&) = delete;
 
-  // Opens the device and watches it for events; a failed open leaves it
-  // closed (the configure requests try again).
+  // Opens the device and watches it for events; a failed open, or a watch
+  // that cannot copy the descriptor, leaves it closed (the configure
+  // requests try again).
   void init();
 
   void OnEvent(int fd, short revents);

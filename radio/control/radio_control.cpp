@@ -78,6 +78,13 @@ bool RadioControl::OpenSession(bool attachIt) {
   }
   extFd = fd;
   event.Schedule(extFd, POLLIN);
+  if (!event.IsActive()) {
+    // No descriptor was left for the copies: a session nobody watches is
+    // none (ours closes here, and with it the session).
+    LogError("hold rtp_ext session fail !!!");
+    extFd.close();
+    return false;
+  }
   // A session opened again after a codec restart starts without a filter:
   // give it the push-to-talk holder's, or the driver would pass every source.
   if (filterActive && platform::dev_ioctl(extFd.lowlevel_fd(), rtp_ext::RTP_EXT_SET_FILTER, &filter) == -1)

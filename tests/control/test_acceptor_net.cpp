@@ -1,6 +1,7 @@
 #include "control/acceptor_net_check_connection.h"
 #include "platform/sim/watchdog.h"
 #include "tests/control/notify_recorder.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/loopback.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
@@ -265,6 +266,41 @@ TEST_F(AcceptorTest, ListenThatFailsIsRetriedOnTheBindSchedule) {
   ASSERT_TRUE(c1.connect(acc.GetBoundPort()));
   run_for(10);
   EXPECT_EQ(owner.connects, 1);
+}
+
+// The listening socket takes the last descriptors, so the accept event's
+// copy of it fails: a socket listening unpolled would hold every controller in its
+// backlog for good. In a child (its own descriptor limit).
+TEST_F(AcceptorTest, AcceptEventThatCannotBeArmedIsRetriedOnTheBindSchedule) {
+  const std::string failed = testsupport::in_child([&](std::vector<std::string>& failed) {
+    {
+      // Every type the activation and its retry use is checked once before
+      // descriptors run short (see descriptor_exhaustion.h).
+      testsupport::LoopbackListener blocker;
+      Control::AcceptorNetCheckConnection warm(blocker.port());
+      warm.Activate();
+      warm.Deactivate();
+    }
+    Control::AcceptorNetCheckConnection acc;
+    acc.Bind(&owner);
+    testsupport::DescriptorFill fill;
+    if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+    // Two descriptors: the socket and the copy the acceptor keeps of it
+    // (the first is given back); then the accept event's own copy fails.
+    fill.free_one();
+    fill.free_one();
+    acc.Activate();
+    fill.release();
+    if (!StreamCapture::has(cap.err(), "can't listen socket: Too many open files"))
+      failed.push_back("the accept event that cannot be armed is not logged: " + cap.all());
+    run_for(5000);
+    LoopbackPeer c1;
+    if (!c1.connect(acc.GetBoundPort())) return failed.push_back("no listener after the retry");
+    run_for(10);
+    if (owner.connects != 1) failed.push_back("the controller is not served after the retry: " + cap.all());
+    acc.Deactivate();
+  });
+  EXPECT_EQ(failed, "");
 }
 
 TEST_F(AcceptorTest, ConnectionWhoseStackCannotStartIsLoggedAndNeverAnnounced) {

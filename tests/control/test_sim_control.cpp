@@ -1,8 +1,13 @@
 // The simulator's control socket of the running server: one request per
 // line, answered in order with data lines and ok/error, several clients at
 // once, a stale socket file replaced at start.
+#include "control/sim_control.h"
+#include "runtime/multiplexer.h"
+#include "runtime/timer.h"
 #include "tests/support/alarm.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/server_process.h"
+#include "tests/support/stream_capture.h"
 
 #include "platform/control_socket.h"
 
@@ -88,6 +93,32 @@ TEST(SimControlSocket, ClientKeptWhenASignalInterruptsTheWaitForRoom) {
   EXPECT_TRUE(alarm_taken);
   EXPECT_TRUE(kept);
   EXPECT_EQ(got.size(), answer.size() * requests);
+}
+
+void stop_loop() { multiplexer.terminate(); }
+
+// Out of descriptors the control socket neither spins on its backlog nor
+// keeps a client it could not copy. Real clock, about 1.5 s, in a child.
+TEST(SimControlSocket, OutOfDescriptorsDropsWhatItCannotHoldAndServesOnceFreed) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    testsupport::StreamCapture cap;
+    SimControl sim;
+    if (!sim.Open()) return failed.push_back("no control socket");
+    testsupport::ExhaustedListener l;
+    l.unix_domain = true;
+    l.connect = [](testsupport::EarlyClient& c) { return c.connect_unix(platform::control_socket::path()); };
+    l.listed = [&] { return sim.client_count(); };
+    l.run_ms = [](unsigned int ms) {
+      Timer stop;
+      stop.set(ms, &stop_loop);
+      multiplexer.run(false, true);
+    };
+    testsupport::exhaust_listener(l, failed);
+    sim.Close();
+    if (testsupport::StreamCapture::count(cap.err(), "can't accept connection: Too many open files, connection dropped.") != 1)
+      failed.push_back("the dropped client is not logged once: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "control/tpkt_tracer.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/loopback.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
@@ -68,6 +69,32 @@ TEST_F(TracerTest, BadHeaderOrOversizedPayloadClosesOnlyThatClient) {
   run_for(10);
   ASSERT_EQ(sink.got.size(), 1u);
   EXPECT_EQ(sink.got[0].size(), 512u);
+}
+
+void stop_loop() { multiplexer.terminate(); }
+
+// Out of descriptors the tracer neither spins on its backlog nor keeps a
+// connection it could not copy. Real clock, about 1.5 s, in a child.
+TEST(TracerOutOfDescriptors, DropsWhatItCannotHoldAndServesOnceFreed) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    StreamCapture cap;
+    TPKTTracer tracer;
+    if (!tracer.Listen(0)) return failed.push_back("no listener");
+    testsupport::ExhaustedListener l;
+    l.connect = [&](testsupport::EarlyClient& c) { return c.connect_tcp(tracer.port()); };
+    l.listed = [&] { return tracer.connection_count(); };
+    l.run_ms = [](unsigned int ms) {
+      Timer stop;
+      stop.set(ms, &stop_loop);
+      multiplexer.run(false, true);
+    };
+    testsupport::exhaust_listener(l, failed);
+    if (StreamCapture::count(cap.err(), "can't accept connection: Too many open files, connection dropped.") != 1)
+      failed.push_back("the dropped connection is not logged once: " + cap.all());
+    if (StreamCapture::count(cap.err(), " dropped: Too many open files") != 1)
+      failed.push_back("the uncopied connection is not logged: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
 }
 
 }  // namespace

@@ -3,8 +3,13 @@
 // interfaces, pppd and the fax programs played by the stand-in program
 // (which records under var/standin/ of the board root), and this test as
 // the authentication program on 127.0.0.1:52000.
+#include "media/modem_factory.h"
+#include "runtime/multiplexer.h"
+#include "runtime/timer.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/lgcp_text.h"
 #include "tests/support/server_process.h"
+#include "tests/support/stream_capture.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -583,6 +588,33 @@ TEST(ModemAuthLink, ConnectionsPastTheBoundAreClosed) {
   AuthPeer again;
   ASSERT_TRUE(again.connect());
   EXPECT_FALSE(again.closed(500)) << srv.log();
+}
+
+void stop_loop() { multiplexer.terminate(); }
+
+// Out of descriptors the authentication listener neither spins on its
+// backlog nor lists a client whose descriptor it could not copy. The factory
+// in a child of its own, on the real clock, about 1.5 s.
+TEST(ModemAuthLink, OutOfDescriptorsDropsWhatItCannotHoldAndServesOnceFreed) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    testsupport::StreamCapture cap;
+    ModemFactory& f = ModemFactory::instance();
+    if (!f.is_listening()) return failed.push_back("no listener: " + cap.all());
+    testsupport::ExhaustedListener l;
+    l.connect = [](testsupport::EarlyClient& c) { return c.connect_tcp(ModemFactory::auth_port); };
+    l.listed = [&] { return f.GetClients().size(); };
+    l.run_ms = [](unsigned int ms) {
+      Timer stop;
+      stop.set(ms, &stop_loop);
+      multiplexer.run(false, true);
+    };
+    testsupport::exhaust_listener(l, failed);
+    if (testsupport::StreamCapture::count(cap.err(), "can't accept connection: Too many open files, connection dropped.") != 1)
+      failed.push_back("the dropped connection is not logged once: " + cap.all());
+    if (testsupport::StreamCapture::count(cap.err(), "can't keep auth connection from 127.0.0.1:") != 1)
+      failed.push_back("the uncopied client is not logged: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "media/rtp_slot.h"
 #include "platform/sim/rtp.h"
 #include "tests/media/rtp_fixture.h"
+#include "tests/support/descriptor_exhaustion.h"
 
 #include <gtest/gtest.h>
 
@@ -171,6 +172,43 @@ TEST(RtpFactory, DeclinesAndLeavesNothingOpen) {
   EXPECT_TRUE(all_closed());
 }
 
+
+// Short of descriptors, a create gives a slot that holds its session and
+// RTCP socket (its SDES goes out) or no slot and no open session: each count
+// of free descriptors meets another step, among them the copies the
+// factory and the slot make. In a child (its own limit).
+TEST(RtpFactory, CreateShortOfDescriptorsHoldsItsSessionOrGivesNoSlot) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    UdpPeer peer;
+    const std::uint16_t P = rtp_port_of(peer);
+    const LGCP::CreateParams p = rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw);
+    // Every type used is checked once (see descriptor_exhaustion.h).
+    Made m = make(p);
+    if (!m.slot) return failed.push_back("no slot with descriptors to spare");
+    m.slot->BeforeDestroy();
+    delete m.slot;
+    peer.receive(2000);
+    peer.receive(2000);
+    bool created = false;
+    for (int free = 0; free <= 12 && !created; ++free) {
+      const std::string at = " with " + std::to_string(free) + " free";
+      testsupport::DescriptorFill fill;
+      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+      for (int i = 0; i < free; ++i) fill.free_one();
+      m = make(p);
+      created = m.slot != nullptr;
+      const bool open = !all_closed();
+      fill.release();
+      if (created != open) failed.push_back(std::string(created ? "a slot" : "no slot") + " and " + (open ? "an open" : "no open") + " session" + at);
+      if (!created) continue;
+      if (peer.receive(2000).empty()) failed.push_back("no SDES from the slot" + at);
+      m.slot->BeforeDestroy();
+      delete m.slot;
+    }
+    if (!created) failed.push_back("no slot with 12 free descriptors");
+  });
+  EXPECT_EQ(failed, "");
+}
 
 // Sending follows the input stream, unless a subclass drives it from the
 // radio squelch: then only the release stops it.

@@ -9,6 +9,7 @@
 #include "tests/media/rtp_fixture.h"
 #include "tests/radio/radio_bytes.h"
 #include "tests/radio/radio_sim.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
 
@@ -210,6 +211,37 @@ TEST_F(RadioControlTest, SessionSetUpByType) {
     EXPECT_FALSE(platform::sim::rtp().sessions[static_cast<std::size_t>(old_line - 1)].open);
   }
   EXPECT_EQ(cap.err().size(), 0u) << cap.all();
+}
+
+// Started short of descriptors, a control holds a watched session or says
+// it failed and holds none: each count of free descriptors meets another
+// step, among them the copies of the session's descriptor. In a child (its
+// own limit).
+TEST_F(RadioControlTest, StartShortOfDescriptorsHoldsASessionOrFails) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    RtpSession s = begin_session(5004);
+    RadioControl c(7, rtp_ext_attach_session_params{s.fd.lowlevel_fd(), -1}, ed137_init());
+    if (!c.HasSession() || !c.RtpExtStop()) return failed.push_back("no session to start from");
+    StreamCapture cap;
+    bool started = false;
+    for (int free = 0; free <= 6 && !started; ++free) {
+      const std::string at = " with " + std::to_string(free) + " free";
+      testsupport::DescriptorFill fill;
+      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+      for (int i = 0; i < free; ++i) fill.free_one();
+      started = c.RtpExtStart(false);
+      fill.release();
+      const bool open = body(last_instance()).substr(0, 5) == "open,";
+      if (started != c.HasSession() || started != open)
+        failed.push_back(std::string("start says ") + (started ? "started" : "failed") + ", the control " +
+                         (c.HasSession() ? "holds" : "holds no") + " session, the device's is " +
+                         (open ? "open" : "closed") + at);
+    }
+    if (!started) failed.push_back("no start with 6 free descriptors");
+    if (StreamCapture::matching(cap.err(), "hold rtp_ext session fail !!!").empty())
+      failed.push_back("the session the control could not copy is not logged: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
 }
 
 TEST_F(RadioControlTest, PushToTalkFilter) {

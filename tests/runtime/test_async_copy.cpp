@@ -16,6 +16,7 @@
 #include "platform/paths.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/loopback.h"
 
 namespace {
@@ -248,4 +249,49 @@ TEST(AsyncCopyOwner, HandlerMayDestroyTheCopy) {
   Pipe dst;
   copy->Start(open_file("empty2.bin", ""), dst.w);
   EXPECT_EQ(owner.reports, Reports{Status::Done});
+}
+
+// Started short of descriptors, a copy runs to its end or ends with an
+// error, never waits for good: each count of free descriptors meets another
+// step, among them the events' copies of the two sides. The source is empty
+// at the start, so the copy needs its source's event. In a child (its own
+// limit), on the process clock.
+TEST(AsyncCopyOutOfDescriptors, StartedShortOfDescriptorsEndsOneWayOrTheOther) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    {
+      // Every type used is checked once (see descriptor_exhaustion.h).
+      Pipe src, dst;
+      Owner owner;
+      owner.stop_loop = true;
+      ASync::Copy copy;
+      copy.Bind(&Owner::OnComplete, &owner);
+      copy.Start(src.r, dst.w);
+      src.w.close();
+      run_loop(1000);
+    }
+    bool done = false;
+    for (int free = 0; free <= 8 && !done; ++free) {
+      const std::string at = " with " + std::to_string(free) + " free";
+      Pipe src, dst;
+      Owner owner;
+      ASync::Copy copy;
+      copy.Bind(&Owner::OnComplete, &owner);
+      testsupport::DescriptorFill fill;
+      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+      for (int i = 0; i < free; ++i) fill.free_one();
+      copy.Start(src.r, dst.w);
+      fill.release();
+      owner.stop_loop = true;  // not before: an end within Start has no loop to stop
+      if (::write(src.w.lowlevel_fd(), "abc", 3) != 3) return failed.push_back("no write to the source");
+      src.w.close();
+      if (owner.reports.empty() && !run_loop(500)) failed.push_back("the copy waits for good" + at);
+      if (owner.reports.size() != 1) continue;
+      done = owner.reports[0] == Status::Done;
+      if (!done && owner.reports[0] != Status::Error) failed.push_back("the copy ends neither done nor failed" + at);
+      char buf[8];
+      if (done && ::read(dst.r.lowlevel_fd(), buf, sizeof buf) != 3) failed.push_back("the copy lost its data" + at);
+    }
+    if (!done) failed.push_back("no copy done with 8 free descriptors");
+  });
+  EXPECT_EQ(failed, "");
 }

@@ -1,0 +1,66 @@
+// The DSP unit device a unit service holds, in process against the simulated
+// tone unit.
+#include "platform/sim/dtmf.h"
+#include "slots/device_names.h"
+#include "slots/unit_service.h"
+#include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/stream_capture.h"
+#include "tests/support/vclock_loop.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const Hardware::UnitService::Device unit_device{
+    GetDTMFDevName, O_RDONLY | O_NONBLOCK | O_CLOEXEC, "open unit fail: ", "unit", "Unit::OnEvent", 16,
+};
+
+struct Unit : Hardware::UnitService {
+  Unit() : UnitService(unit_device) {}
+  bool open() { return ensure_open("unit not opened", 0); }
+  void dispatch(const std::uint8_t*) override { ++events; }
+  int events = 0;
+};
+
+class UnitServiceTest : public testsupport::VirtualClockTest {};
+
+// Opened short of descriptors, a unit either reads its events or stays
+// closed and opens at the next request: each count of free descriptors
+// meets another step, one of them the watch's copy of the device. In a
+// child (its own limit).
+TEST_F(UnitServiceTest, OpenedShortOfDescriptorsReadsItsEventsOrOpensAgain) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    auto& dtmf = platform::sim::dtmf();
+    {
+      // Every type used is checked once (see descriptor_exhaustion.h).
+      Unit warm;
+      dtmf.event(1, 2, 3, 4);
+      run_for(10);
+    }
+    testsupport::StreamCapture cap;
+    bool opened = false;
+    for (int free = 0; free <= 6 && !opened; ++free) {
+      const std::string at = " with " + std::to_string(free) + " free";
+      testsupport::DescriptorFill fill;
+      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+      for (int i = 0; i < free; ++i) fill.free_one();
+      Unit u;
+      opened = u.is_open();
+      fill.release();
+      if (!opened && !u.open()) failed.push_back("the unit does not open at the next request" + at);
+      dtmf.event(1, 2, 3, 4);
+      run_for(10);
+      if (u.events != 1) failed.push_back(std::to_string(u.events) + " events read by a unit opened" + at);
+    }
+    if (!opened) failed.push_back("the unit does not open with 6 free descriptors");
+    if (testsupport::StreamCapture::matching(cap.err(), "open unit fail: Too many open files").empty())
+      failed.push_back("no open failed: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
+}
+
+}  // namespace
