@@ -189,23 +189,18 @@ TEST(RtpFactory, CreateShortOfDescriptorsHoldsItsSessionOrGivesNoSlot) {
     delete m.slot;
     peer.receive(2000);
     peer.receive(2000);
-    bool created = false;
-    for (int free = 0; free <= 12 && !created; ++free) {
-      const std::string at = " with " + std::to_string(free) + " free";
-      testsupport::DescriptorFill fill;
-      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
-      for (int i = 0; i < free; ++i) fill.free_one();
+    testsupport::with_free_descriptors(12, "slot", failed, [&](testsupport::DescriptorFill& fill, const std::string& at) {
       m = make(p);
-      created = m.slot != nullptr;
+      const bool created = m.slot != nullptr;
       const bool open = !all_closed();
       fill.release();
       if (created != open) failed.push_back(std::string(created ? "a slot" : "no slot") + " and " + (open ? "an open" : "no open") + " session" + at);
-      if (!created) continue;
+      if (!created) return false;
       if (peer.receive(2000).empty()) failed.push_back("no SDES from the slot" + at);
       m.slot->BeforeDestroy();
       delete m.slot;
-    }
-    if (!created) failed.push_back("no slot with 12 free descriptors");
+      return true;
+    });
   });
   EXPECT_EQ(failed, "");
 }

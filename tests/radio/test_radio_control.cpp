@@ -223,21 +223,16 @@ TEST_F(RadioControlTest, StartShortOfDescriptorsHoldsASessionOrFails) {
     RadioControl c(7, rtp_ext_attach_session_params{s.fd.lowlevel_fd(), -1}, ed137_init());
     if (!c.HasSession() || !c.RtpExtStop()) return failed.push_back("no session to start from");
     StreamCapture cap;
-    bool started = false;
-    for (int free = 0; free <= 6 && !started; ++free) {
-      const std::string at = " with " + std::to_string(free) + " free";
-      testsupport::DescriptorFill fill;
-      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
-      for (int i = 0; i < free; ++i) fill.free_one();
-      started = c.RtpExtStart(false);
+    testsupport::with_free_descriptors(6, "start", failed, [&](testsupport::DescriptorFill& fill, const std::string& at) {
+      const bool started = c.RtpExtStart(false);
       fill.release();
       const bool open = body(last_instance()).substr(0, 5) == "open,";
       if (started != c.HasSession() || started != open)
         failed.push_back(std::string("start says ") + (started ? "started" : "failed") + ", the control " +
                          (c.HasSession() ? "holds" : "holds no") + " session, the device's is " +
                          (open ? "open" : "closed") + at);
-    }
-    if (!started) failed.push_back("no start with 6 free descriptors");
+      return started;
+    });
     if (StreamCapture::matching(cap.err(), "hold rtp_ext session fail !!!").empty())
       failed.push_back("the session the control could not copy is not logged: " + cap.all());
   });

@@ -29,21 +29,16 @@ TEST(IsdnSlotOutOfDescriptors, CreateHoldsItsChannelOrGivesNoSlot) {
     // Every type used is checked once (see descriptor_exhaustion.h).
     delete IsdnFactory::instance().INewSlot(p);
     StreamCapture cap;
-    bool created = false;
-    for (int free = 0; free <= 8 && !created; ++free) {
-      testsupport::DescriptorFill fill;
-      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
-      for (int k = 0; k < free; ++k) fill.free_one();
+    testsupport::with_free_descriptors(8, "slot", failed, [&](testsupport::DescriptorFill& fill, const std::string& at) {
       Slot* s = IsdnFactory::instance().INewSlot(p);
-      created = s != nullptr;
+      const bool created = s != nullptr;
       const std::size_t held = mcc.allocations().size();
       delete s;
       fill.release();
       if (held != (created ? 1u : 0u))
-        failed.push_back(std::to_string(held) + " channels held by " + (created ? "a slot" : "no slot") + " with " +
-                         std::to_string(free) + " free");
-    }
-    if (!created) failed.push_back("no slot with 8 free descriptors");
+        failed.push_back(std::to_string(held) + " channels held by " + (created ? "a slot" : "no slot") + at);
+      return created;
+    });
     if (StreamCapture::matching(cap.err(), "mcc/isdn: fail to hold D channel: ").empty())
       failed.push_back("the channel the slot could not copy is not logged: " + cap.all());
   });

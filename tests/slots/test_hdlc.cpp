@@ -335,21 +335,16 @@ TEST_F(HdlcEngine, ActivationShortOfDescriptorsHoldsAPolledChannelOrFails) {
     open_ready();  // every type used is checked once (see descriptor_exhaustion.h)
     hdlc.deactivate();
     StreamCapture cap;
-    bool opened = false;
-    for (int free = 0; free <= 6 && !opened; ++free) {
-      testsupport::DescriptorFill fill;
-      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
-      for (int i = 0; i < free; ++i) fill.free_one();
-      opened = hdlc.activate();
+    testsupport::with_free_descriptors(6, "activation", failed, [&](testsupport::DescriptorFill& fill, const std::string& at) {
+      const bool opened = hdlc.activate();
       const bool open = hdlc.is_open();
       const std::size_t held = mcc().allocations().size();
       hdlc.deactivate();
       fill.release();
-      const std::string at = " with " + std::to_string(free) + " free";
       if (opened != open) failed.push_back("activation says " + std::to_string(opened) + ", is_open " + std::to_string(open) + at);
       if (held != (opened ? 1u : 0u)) failed.push_back(std::to_string(held) + " channels held" + at);
-    }
-    if (!opened) failed.push_back("no activation with 6 free descriptors");
+      return opened;
+    });
     if (StreamCapture::count(cap.err(), "fail to hold MCC channel: Too many open files") != 1)
       failed.push_back("the channel the event could not copy is not logged once: " + cap.all());
   });

@@ -42,21 +42,16 @@ TEST_F(UnitServiceTest, OpenedShortOfDescriptorsReadsItsEventsOrOpensAgain) {
       run_for(10);
     }
     testsupport::StreamCapture cap;
-    bool opened = false;
-    for (int free = 0; free <= 6 && !opened; ++free) {
-      const std::string at = " with " + std::to_string(free) + " free";
-      testsupport::DescriptorFill fill;
-      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
-      for (int i = 0; i < free; ++i) fill.free_one();
+    testsupport::with_free_descriptors(6, "unit opened", failed, [&](testsupport::DescriptorFill& fill, const std::string& at) {
       Unit u;
-      opened = u.is_open();
+      const bool opened = u.is_open();
       fill.release();
       if (!opened && !u.open()) failed.push_back("the unit does not open at the next request" + at);
       dtmf.event(1, 2, 3, 4);
       run_for(10);
       if (u.events != 1) failed.push_back(std::to_string(u.events) + " events read by a unit opened" + at);
-    }
-    if (!opened) failed.push_back("the unit does not open with 6 free descriptors");
+      return opened;
+    });
     if (testsupport::StreamCapture::matching(cap.err(), "open unit fail: Too many open files").empty())
       failed.push_back("no open failed: " + cap.all());
   });

@@ -82,6 +82,23 @@ void DescriptorFill::release() {
   fds_.clear();
 }
 
+bool with_free_descriptors(int max_free, const std::string& what, std::vector<std::string>& failed,
+                           const std::function<bool(DescriptorFill& fill, const std::string& at)>& attempt) {
+  for (int free = 0; free <= max_free; ++free) {
+    DescriptorFill fill;
+    if (!fill.fill()) {
+      failed.push_back("the descriptor table cannot be filled");
+      return false;
+    }
+    for (int i = 0; i < free; ++i) fill.free_one();
+    const bool done = attempt(fill, " with " + std::to_string(free) + " free");
+    fill.release();
+    if (done) return true;
+  }
+  failed.push_back("no " + what + " with " + std::to_string(max_free) + " free descriptors");
+  return false;
+}
+
 EarlyClient::EarlyClient(bool unix_domain)
     : fd_(::socket(unix_domain ? AF_UNIX : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
 

@@ -38,6 +38,15 @@ class DescriptorFill {
   std::vector<int> fds_;
 };
 
+// Tries `attempt` with the table filled and 0, 1, 2 ... up to `max_free`
+// descriptors given back, until one attempt succeeds (returns true). The
+// attempt gets the fill (to release it sooner) and a text " with N free"
+// for its notes; the fill is released after it. False when no attempt
+// succeeded or the table could not be filled, noted in `failed` ("no
+// <what> with <max_free> free descriptors").
+bool with_free_descriptors(int max_free, const std::string& what, std::vector<std::string>& failed,
+                           const std::function<bool(DescriptorFill& fill, const std::string& at)>& attempt);
+
 // A client socket made now and connected later.
 class EarlyClient {
  public:
