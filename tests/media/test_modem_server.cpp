@@ -4,6 +4,8 @@
 // (which records under var/standin/ of the board root), and this test as
 // the authentication program on 127.0.0.1:52000.
 #include "media/modem_factory.h"
+#include "media/modem_slot.h"
+#include "platform/sim/control_words.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
 #include "tests/support/descriptor_exhaustion.h"
@@ -613,6 +615,35 @@ TEST(ModemAuthLink, OutOfDescriptorsDropsWhatItCannotHoldAndServesOnceFreed) {
       failed.push_back("the dropped connection is not logged once: " + cap.all());
     if (testsupport::StreamCapture::count(cap.err(), "can't keep auth connection from 127.0.0.1:") != 1)
       failed.push_back("the uncopied client is not logged: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
+}
+
+// A digital-data call whose interface socket cannot be had is aborted with
+// the error, as when the interface refuses PPP: before, nothing started and
+// nobody heard. In a child (its own descriptor limit).
+TEST(ModemOutOfDescriptors, DigitalDataStartWithoutASocketAborts) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    TERM::ModemParams p;
+    p.set_cid("");
+    p.set_cdid("");
+    add_ddm(p, {0});
+    HdlcModemSlot* s = new HdlcModemSlot(p, "hdlc1");
+    testsupport::StreamCapture cap;
+    // The abort path once with descriptors free (see descriptor_exhaustion.h).
+    platform::sim::control_request("net fail ppp 5 1");
+    s->IOnOutputStream();
+    {
+      testsupport::DescriptorFill fill;
+      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+      s->IOnOutputStream();
+    }
+    delete s;
+    if (testsupport::StreamCapture::count(cap.err(), "can't get interface socket: Too many open files") != 1)
+      failed.push_back("the start without a socket is not aborted: " + cap.all());
+    // No controller here: each abort signal is refused as unbound.
+    if (testsupport::StreamCapture::count(cap.err(), "service not connected to server.") != 2)
+      failed.push_back("not one abort signal per failed start: " + cap.all());
   });
   EXPECT_EQ(failed, "");
 }
