@@ -6,12 +6,14 @@
 #include "media/modem_factory.h"
 #include "media/modem_slot.h"
 #include "platform/sim/control_words.h"
+#include "runtime/event.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
 #include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/lgcp_text.h"
 #include "tests/support/server_process.h"
 #include "tests/support/stream_capture.h"
+#include "tests/support/vclock_loop.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -646,6 +648,64 @@ TEST(ModemOutOfDescriptors, DigitalDataStartWithoutASocketAborts) {
       failed.push_back("not one abort signal per failed start: " + cap.all());
   });
   EXPECT_EQ(failed, "");
+}
+
+// Started short of descriptors, the authentication listener either listens
+// polled or is tried again on its bind schedule; either way a client is
+// served afterwards. Each count of free descriptors meets another step of
+// the start (the socket, the listener's copy, its event's copy). The port
+// is held at first, so the start under test is a retry and the path has
+// run once with descriptors free (see descriptor_exhaustion.h). One child
+// each, since the factory is built once; on the virtual clock.
+class ModemAuthLinkStart : public testsupport::VirtualClockTest {};
+
+TEST_F(ModemAuthLinkStart, ShortOfDescriptorsListensPolledOrRetries) {
+  bool listened_at_once = false;
+  for (int free = 0; free <= 6 && !listened_at_once; ++free) {
+    const std::string failed = testsupport::in_child([&](std::vector<std::string>& failed) {
+      testsupport::StreamCapture cap;
+      const int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
+      const int on = 1;
+      ::setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+      sockaddr_in sa{};
+      sa.sin_family = AF_INET;
+      sa.sin_port = htons(ModemFactory::auth_port);
+      sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      if (::bind(blocker, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(blocker, 1) != 0)
+        return failed.push_back("the port cannot be held");
+      ModemFactory& f = ModemFactory::instance();
+      run_for(ModemFactory::bind_retry_ms + 10);
+      ::close(blocker);
+      if (f.is_listening()) return failed.push_back("listening on a held port");
+      {
+        // The listener's event is armed for the first time below.
+        Event warm;
+        warm.Schedule(Fd(::dup(0)), POLLIN);
+      }
+      testsupport::EarlyClient client;
+      bool at_once = false;
+      {
+        testsupport::DescriptorFill fill;
+        if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+        for (int i = 0; i < free; ++i) fill.free_one();
+        run_for(ModemFactory::bind_retry_ms + 10);
+        at_once = f.is_listening();
+      }
+      if (!at_once) {
+        run_for(ModemFactory::bind_retry_ms + 10);
+        if (!f.is_listening()) return failed.push_back("not listening after the next retry: " + cap.all());
+      }
+      if (!client.connect_tcp(ModemFactory::auth_port)) return failed.push_back("no connection");
+      run_for(10);
+      if (f.GetClients().size() != 1)
+        failed.push_back(std::string("the client is not served, listening ") + (at_once ? "at once" : "after a retry"));
+      else if (at_once)
+        failed.push_back("at once");  // tells the parent to stop
+    });
+    listened_at_once = failed == "at once\n";
+    EXPECT_TRUE(failed == "" || listened_at_once) << free << " free: " << failed;
+  }
+  EXPECT_TRUE(listened_at_once) << "not listening at once with 6 free";
 }
 
 }  // namespace
