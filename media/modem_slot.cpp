@@ -323,9 +323,11 @@ void DspModemSlot::InitModem() {
       }
     }
   }
+  device = dev;
+  // Not copied, the next request would fail as if the modem had refused it.
+  if (!device) return fail("fail to hold device: ");
   timeslot = ts;
   modem = number;
-  device = dev;
   dev.close();
   OnChangeOutputStream(true);
   OnChangeInputStream(true);

@@ -6,6 +6,7 @@
 #include "media/modem_factory.h"
 #include "media/modem_slot.h"
 #include "platform/sim/control_words.h"
+#include "platform/sim/mctl.h"
 #include "runtime/event.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
@@ -646,6 +647,43 @@ TEST(ModemOutOfDescriptors, DigitalDataStartWithoutASocketAborts) {
     // No controller here: each abort signal is refused as unbound.
     if (testsupport::StreamCapture::count(cap.err(), "service not connected to server.") != 2)
       failed.push_back("not one abort signal per failed start: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
+}
+
+// A DSP modem call short of descriptors is aborted with what failed: the
+// open, or the copy of the device it keeps (shown before as the answer
+// failing on a bad descriptor). Answers are refused here, so a start that
+// gets that far ends there. In a child (its own descriptor limit).
+TEST(ModemOutOfDescriptors, DspModemStartShortOfDescriptorsSaysWhatFailed) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    TERM::ModemParams p;
+    p.set_cid("");
+    p.set_cdid("");
+    platform::sim::mctl_model();  // linked in, installed
+    platform::sim::control_request("mctl fail 0xBB03 5");
+    testsupport::StreamCapture cap;
+    // The whole path once with descriptors free (see descriptor_exhaustion.h).
+    delete new DspModemSlot(p);
+    {
+      DspModemSlot warm(p);
+      warm.IOnOutputStream();
+    }
+    bool answered = false;
+    for (int free = 0; free <= 8 && !answered; ++free) {
+      DspModemSlot s(p);
+      testsupport::DescriptorFill fill;
+      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+      for (int i = 0; i < free; ++i) fill.free_one();
+      s.IOnOutputStream();
+      fill.release();
+      answered = testsupport::StreamCapture::count(cap.err(), "answer failed : Input/output error") == 2;
+    }
+    if (!answered) failed.push_back("no answer with 8 free descriptors");
+    if (testsupport::StreamCapture::count(cap.err(), "fail to hold device: Too many open files") != 1)
+      failed.push_back("the device copy that failed is not logged once: " + cap.all());
+    if (testsupport::StreamCapture::count(cap.err(), "Bad file descriptor") != 0)
+      failed.push_back("a failure shown as a bad descriptor: " + cap.all());
   });
   EXPECT_EQ(failed, "");
 }
