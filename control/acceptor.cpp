@@ -24,7 +24,9 @@ bool Acceptor<Base>::OpenSocket() {
   const Errno socket_err;
   sock = Fd(s);
   if (!sock) {
-    if (this->log_enabled()) std::cerr << "can't create socket:" << socket_err << std::endl;
+    // A socket made but not copied: the copy's errno is the one to show.
+    const Errno copy_err;
+    if (this->log_enabled()) std::cerr << "can't create socket:" << (s < 0 ? socket_err : copy_err) << std::endl;
     return false;
   }
   ImplSetOptions(sock.lowlevel_fd());

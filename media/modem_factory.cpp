@@ -224,6 +224,7 @@ bool ModemFactory::Init() {
   if (sock < 0) {
     Errno e;
     std::cerr << "fail to bind auth socket: " << e << std::endl;
+    bindTimer.set(bind_retry_ms, &ModemFactory::RetryInit, this);
     return false;
   }
   Fd s(sock);
@@ -253,6 +254,15 @@ bool ModemFactory::Init() {
   }
   listener = s;
   event.Schedule(listener, POLLIN);
+  if (!event.IsActive()) {
+    // No descriptor for the copies: a listener nobody polls would hold the
+    // port for good. Closed, it is tried again as after a failed bind.
+    const Errno e;
+    std::cerr << "fail to listen auth socket: " << e << std::endl;
+    listener.close();
+    bindTimer.set(bind_retry_ms, &ModemFactory::RetryInit, this);
+    return false;
+  }
   return true;
 }
 

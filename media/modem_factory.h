@@ -119,6 +119,8 @@ class ModemFactory : public SlotFactory {
   void IQuery();
   void update_modemDevices();
   void update_hdlcDevices();
+  // Listens on the authentication port; without a socket, the port or a
+  // watched listener it tries again after bind_retry_ms.
   bool Init();
   void RetryInit();
 

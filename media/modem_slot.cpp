@@ -323,9 +323,11 @@ void DspModemSlot::InitModem() {
       }
     }
   }
+  device = dev;
+  // Not copied, the next request would fail as if the modem had refused it.
+  if (!device) return fail("fail to hold device: ");
   timeslot = ts;
   modem = number;
-  device = dev;
   dev.close();
   OnChangeOutputStream(true);
   OnChangeInputStream(true);
@@ -412,7 +414,9 @@ int HdlcModemSlot::interface_request(ifreq& r) const {
 void HdlcModemSlot::initModem() {
   ifreq r;
   const int sock = interface_request(r);
-  if (sock < 0) return;
+  // Without a socket no call can start: the controller hears of it as of
+  // the interface refusing PPP below.
+  if (sock < 0) return abort_on("can't get interface socket: ", Errno());
   Fd s(sock);
   unsigned char settings[128] = {};
   r.ifr_settings.type = IF_GET_IFACE;

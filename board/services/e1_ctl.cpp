@@ -56,9 +56,18 @@ bool E1Ctl::OpenCas() {
   const int fd = platform::dev_open("/dev/e1-cas", device_flags);
   if (fd < 0) return false;
   cas_ = Fd(fd);
-  std::clog << header << "cas interface opened!" << std::endl;
   casEvent_.Bind("E1/Cas", &E1Ctl::OnUpdateCas, this);
   casEvent_.Schedule(cas_, POLLIN);
+  if (!casEvent_.IsActive()) {
+    // No descriptor was left for a copy: a device held open with nobody
+    // reading its changes would never be opened again. Closed, the next
+    // status pass or command retries.
+    const Errno e;
+    std::cerr << header << "cas interface not watched: " << e << std::endl;
+    cas_.close();
+    return false;
+  }
+  std::clog << header << "cas interface opened!" << std::endl;
   return true;
 }
 

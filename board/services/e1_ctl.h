@@ -42,6 +42,7 @@ class E1Ctl : public CtrlSrv::Service {
   std::uint32_t tclk_mask() const { return tclk_; }
   bool trunk_open(int trunk) const { return trunk >= 0 && trunk < trunks && open_[trunk]; }
   bool cas_open() const { return cas_.is_valid(); }
+  bool cas_watched() const { return casEvent_.IsActive(); }
   bool timer_running() const { return timer_.is_running(); }
 
  private:

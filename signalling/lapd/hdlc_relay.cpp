@@ -1,7 +1,9 @@
 #include "signalling/lapd/hdlc_relay.h"
 
+#include "runtime/errno_text.h"
 #include "runtime/mux_time.h"
 
+#include <iostream>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -14,6 +16,13 @@ HdlcRelay::HdlcRelay() {
   line_fd_ = Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   line_event_.Bind("HdlcRelay::on_line", &HdlcRelay::on_line, this);
   line_event_.Schedule(line_fd_, POLLIN);
+  if (!line_event_.IsActive()) {
+    // No descriptor for the line or its watch: a signal nobody polls would
+    // hold every frame for good. The timer carries them instead.
+    const Errno e;
+    std::cerr << "HdlcRelay: line not polled, frames go by timer: " << e << std::endl;
+    line_fd_.close();
+  }
 }
 
 void HdlcRelay::signal(bool pending) {
@@ -53,15 +62,15 @@ bool HdlcRelay::accept(End& from, Packet& frame) {
   return true;
 }
 
-// Without latency the line's descriptor wakes the loop; with it, a timer
-// runs until the oldest frame is due.
+// Without latency the line's descriptor wakes the loop; with it (or with
+// no watched descriptor), a timer runs until the oldest frame is due.
 void HdlcRelay::schedule() {
   if (line_.empty()) {
     signal(false);
     timer_.reset();
     return;
   }
-  if (latency_ == 0) {
+  if (latency_ == 0 && line_event_.IsActive()) {
     signal(true);
     return;
   }

@@ -3,6 +3,8 @@
 // command, with the signals the controller reads.
 #include "board/services/e1_ctl.h"
 #include "tests/board/board_fixture.h"
+#include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/stream_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -196,6 +198,39 @@ TEST_F(E1CtlTest, WithoutTheCasDeviceCommandsAreRefusedAndTheOpenIsRetried) {
   received(1000);
   EXPECT_TRUE(e1->cas_open());
   EXPECT_EQ(cas(1, 5, "open", 1), (Strings{"cas 1 0 rx 0 tx 0", "cas 1 5 rx 0 tx 1", "success"}));
+}
+
+// Short of descriptors, the CAS device is either open and watched or
+// closed, and a later pass with descriptors free opens it: each count of
+// free descriptors meets another step, the copies of the watch among them.
+// In a child (its own limit).
+TEST(E1CtlOutOfDescriptors, CasDeviceIsWatchedOrOpensAgainLater) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    testsupport::StreamCapture cap;
+    // Every type used is checked once (see descriptor_exhaustion.h).
+    E1Ctl().OnCheckStatus(nullptr);
+    bool opened = false;
+    for (int free = 0; free <= 8 && !opened; ++free) {
+      E1Ctl e1;
+      {
+        testsupport::DescriptorFill fill;
+        if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+        for (int i = 0; i < free; ++i) fill.free_one();
+        e1.OnCheckStatus(nullptr);
+        opened = e1.cas_open();
+        if (opened != e1.cas_watched())
+          failed.push_back(std::string("the device ") + (opened ? "open and unwatched" : "closed and watched") +
+                           " with " + std::to_string(free) + " free");
+      }
+      e1.OnCheckStatus(nullptr);
+      if (!e1.cas_open() || !e1.cas_watched())
+        failed.push_back("not opened again once free, after " + std::to_string(free) + " free");
+    }
+    if (!opened) failed.push_back("not opened with 8 free descriptors");
+    if (testsupport::StreamCapture::matching(cap.err(), "E1: cas interface not watched: Too many open files").empty())
+      failed.push_back("the unwatched device is not logged: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
 }
 
 }  // namespace

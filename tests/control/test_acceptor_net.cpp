@@ -303,6 +303,31 @@ TEST_F(AcceptorTest, AcceptEventThatCannotBeArmedIsRetriedOnTheBindSchedule) {
   EXPECT_EQ(failed, "");
 }
 
+// The socket takes the last descriptor, so the acceptor's copy of it fails:
+// the log shows that failure, not what errno held before the socket call.
+TEST_F(AcceptorTest, SocketThatCannotBeCopiedIsLoggedWithTheCopysError) {
+  const std::string failed = testsupport::in_child([&](std::vector<std::string>& failed) {
+    {
+      testsupport::LoopbackListener blocker;
+      Control::AcceptorNetCheckConnection warm(blocker.port());
+      warm.Activate();
+      warm.Deactivate();
+    }
+    Control::AcceptorNetCheckConnection acc;
+    acc.Bind(&owner);
+    testsupport::DescriptorFill fill;
+    if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+    fill.free_one();
+    errno = ENOENT;  // left by some earlier call
+    acc.Activate();
+    fill.release();
+    if (!StreamCapture::has(cap.err(), "can't create socket:Too many open files"))
+      failed.push_back("the failed copy is not logged with its error: " + cap.all());
+    acc.Deactivate();
+  });
+  EXPECT_EQ(failed, "");
+}
+
 TEST_F(AcceptorTest, ConnectionWhoseStackCannotStartIsLoggedAndNeverAnnounced) {
   Control::AcceptorNetCheckConnection acc;
   start(acc);

@@ -4,12 +4,17 @@
 // (which records under var/standin/ of the board root), and this test as
 // the authentication program on 127.0.0.1:52000.
 #include "media/modem_factory.h"
+#include "media/modem_slot.h"
+#include "platform/sim/control_words.h"
+#include "platform/sim/mctl.h"
+#include "runtime/event.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
 #include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/lgcp_text.h"
 #include "tests/support/server_process.h"
 #include "tests/support/stream_capture.h"
+#include "tests/support/vclock_loop.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -615,6 +620,130 @@ TEST(ModemAuthLink, OutOfDescriptorsDropsWhatItCannotHoldAndServesOnceFreed) {
       failed.push_back("the uncopied client is not logged: " + cap.all());
   });
   EXPECT_EQ(failed, "");
+}
+
+// A digital-data call whose interface socket cannot be had is aborted with
+// the error, as when the interface refuses PPP: before, nothing started and
+// nobody heard. In a child (its own descriptor limit).
+TEST(ModemOutOfDescriptors, DigitalDataStartWithoutASocketAborts) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    TERM::ModemParams p;
+    p.set_cid("");
+    p.set_cdid("");
+    add_ddm(p, {0});
+    HdlcModemSlot* s = new HdlcModemSlot(p, "hdlc1");
+    testsupport::StreamCapture cap;
+    // The abort path once with descriptors free (see descriptor_exhaustion.h).
+    platform::sim::control_request("net fail ppp 5 1");
+    s->IOnOutputStream();
+    {
+      testsupport::DescriptorFill fill;
+      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+      s->IOnOutputStream();
+    }
+    delete s;
+    if (testsupport::StreamCapture::count(cap.err(), "can't get interface socket: Too many open files") != 1)
+      failed.push_back("the start without a socket is not aborted: " + cap.all());
+    // No controller here: each abort signal is refused as unbound.
+    if (testsupport::StreamCapture::count(cap.err(), "service not connected to server.") != 2)
+      failed.push_back("not one abort signal per failed start: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
+}
+
+// A DSP modem call short of descriptors is aborted with what failed: the
+// open, or the copy of the device it keeps (shown before as the answer
+// failing on a bad descriptor). Answers are refused here, so a start that
+// gets that far ends there. In a child (its own descriptor limit).
+TEST(ModemOutOfDescriptors, DspModemStartShortOfDescriptorsSaysWhatFailed) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    TERM::ModemParams p;
+    p.set_cid("");
+    p.set_cdid("");
+    platform::sim::mctl_model();  // linked in, installed
+    platform::sim::control_request("mctl fail 0xBB03 5");
+    testsupport::StreamCapture cap;
+    // The whole path once with descriptors free (see descriptor_exhaustion.h).
+    delete new DspModemSlot(p);
+    {
+      DspModemSlot warm(p);
+      warm.IOnOutputStream();
+    }
+    bool answered = false;
+    for (int free = 0; free <= 8 && !answered; ++free) {
+      DspModemSlot s(p);
+      testsupport::DescriptorFill fill;
+      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+      for (int i = 0; i < free; ++i) fill.free_one();
+      s.IOnOutputStream();
+      fill.release();
+      answered = testsupport::StreamCapture::count(cap.err(), "answer failed : Input/output error") == 2;
+    }
+    if (!answered) failed.push_back("no answer with 8 free descriptors");
+    if (testsupport::StreamCapture::count(cap.err(), "fail to hold device: Too many open files") != 1)
+      failed.push_back("the device copy that failed is not logged once: " + cap.all());
+    if (testsupport::StreamCapture::count(cap.err(), "Bad file descriptor") != 0)
+      failed.push_back("a failure shown as a bad descriptor: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
+}
+
+// Started short of descriptors, the authentication listener either listens
+// polled or is tried again on its bind schedule; either way a client is
+// served afterwards. Each count of free descriptors meets another step of
+// the start (the socket, the listener's copy, its event's copy). The port
+// is held at first, so the start under test is a retry and the path has
+// run once with descriptors free (see descriptor_exhaustion.h). One child
+// each, since the factory is built once; on the virtual clock.
+class ModemAuthLinkStart : public testsupport::VirtualClockTest {};
+
+TEST_F(ModemAuthLinkStart, ShortOfDescriptorsListensPolledOrRetries) {
+  bool listened_at_once = false;
+  for (int free = 0; free <= 6 && !listened_at_once; ++free) {
+    const std::string failed = testsupport::in_child([&](std::vector<std::string>& failed) {
+      testsupport::StreamCapture cap;
+      const int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
+      const int on = 1;
+      ::setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+      sockaddr_in sa{};
+      sa.sin_family = AF_INET;
+      sa.sin_port = htons(ModemFactory::auth_port);
+      sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      if (::bind(blocker, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(blocker, 1) != 0)
+        return failed.push_back("the port cannot be held");
+      ModemFactory& f = ModemFactory::instance();
+      run_for(ModemFactory::bind_retry_ms + 10);
+      ::close(blocker);
+      if (f.is_listening()) return failed.push_back("listening on a held port");
+      {
+        // The listener's event is armed for the first time below.
+        Event warm;
+        warm.Schedule(Fd(::dup(0)), POLLIN);
+      }
+      testsupport::EarlyClient client;
+      bool at_once = false;
+      {
+        testsupport::DescriptorFill fill;
+        if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+        for (int i = 0; i < free; ++i) fill.free_one();
+        run_for(ModemFactory::bind_retry_ms + 10);
+        at_once = f.is_listening();
+      }
+      if (!at_once) {
+        run_for(ModemFactory::bind_retry_ms + 10);
+        if (!f.is_listening()) return failed.push_back("not listening after the next retry: " + cap.all());
+      }
+      if (!client.connect_tcp(ModemFactory::auth_port)) return failed.push_back("no connection");
+      run_for(10);
+      if (f.GetClients().size() != 1)
+        failed.push_back(std::string("the client is not served, listening ") + (at_once ? "at once" : "after a retry"));
+      else if (at_once)
+        failed.push_back("at once");  // tells the parent to stop
+    });
+    listened_at_once = failed == "at once\n";
+    EXPECT_TRUE(failed == "" || listened_at_once) << free << " free: " << failed;
+  }
+  EXPECT_TRUE(listened_at_once) << "not listening at once with 6 free";
 }
 
 }  // namespace

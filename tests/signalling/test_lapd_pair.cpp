@@ -1,6 +1,8 @@
 // User side against network side in one process, over the relay line.
 #include "lapd_harness.h"
 #include "signalling/lapd/hdlc_relay.h"
+#include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +60,44 @@ TEST_F(LapdPair, RelayDeliversLaterRefusesAndLoses) {
   EXPECT_EQ(b.got.size(), 2u);
   run_for(2);
   EXPECT_EQ(b.got.back(), "03");
+}
+
+// A line made short of descriptors (no eventfd, or no copy of it for the
+// watch) still delivers, on the next loop pass, and says why it cannot be
+// polled; before, every frame stayed on the line. In a child (its own
+// limit).
+TEST_F(LapdPair, RelayShortOfDescriptorsStillDelivers) {
+  const std::string failed = testsupport::in_child([this](std::vector<std::string>& failed) {
+    testsupport::StreamCapture cap;
+    {
+      // The whole path once with descriptors free (see descriptor_exhaustion.h).
+      Probe b;
+      HdlcRelay relay;
+      relay.end(1).bind(&b);
+      Packet f = lapdtest::frame("0A");
+      relay.end(0).hdlc_transmit(f);
+      run_for(1);
+      relay.latency(1);  // the timer's way too
+      relay.end(0).hdlc_transmit(f);
+      run_for(2);
+    }
+    for (int free = 0; free <= 3; ++free) {
+      Probe b;
+      testsupport::DescriptorFill fill;
+      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+      for (int i = 0; i < free; ++i) fill.free_one();
+      HdlcRelay relay;
+      relay.end(1).bind(&b);
+      Packet f = lapdtest::frame("0A");
+      if (!relay.end(0).hdlc_transmit(f)) failed.push_back("refused with " + std::to_string(free) + " free");
+      run_for(1);
+      if (b.got != std::vector<std::string>{"0A"} || !relay.idle())
+        failed.push_back("not delivered with " + std::to_string(free) + " free");
+    }
+    if (testsupport::StreamCapture::count(cap.err(), "HdlcRelay: line not polled, frames go by timer: Too many open files") < 2)
+      failed.push_back("the unpolled lines are not logged: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
 }
 
 // One frame in twenty lost at random (seeded, so each case is the same run
