@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -167,5 +168,10 @@ int T38SoftFactory::QueryNumOfInstances() {
     return 0;
   }
   ::pclose(pipe);
-  return std::atoi(line);
+  // The program's line is outside input: a number past the range counts as
+  // the largest (or smallest) one, not as its low bits.
+  const long n = std::strtol(line, nullptr, 10);
+  if (n > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+  if (n < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+  return static_cast<int>(n);
 }

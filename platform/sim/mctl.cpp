@@ -21,6 +21,11 @@ void Mctl::clear() {
   fail_open = 0;
 }
 
+int Mctl::open_error() {
+  if (int e = failures_.take(0)) return e;
+  return fail_open;
+}
+
 void Mctl::on_close(Channel& ch) {
   for (auto it = owner_.begin(); it != owner_.end();) {
     if (it->second == ch.ino)
@@ -109,7 +114,7 @@ DefaultModel installed([] { mctl_model(); });
 
 std::string mctl_words(const Args& args, std::ostream& out) {
   Mctl& m = mctl_model();
-  if (args.empty()) return "usage: mctl pool N | mctl requests | mctl fail 0xBBnn E [N]";
+  if (args.empty()) return "usage: mctl pool N | mctl requests | mctl fail 0xBBnn|open E [N]";
   long long n = 0;
   if (args[0] == "pool") {
     if (args.size() != 2 || !parse_int(args[1], n) || n < 0 || n > 256) return "usage: mctl pool N";
@@ -124,10 +129,11 @@ std::string mctl_words(const Args& args, std::ostream& out) {
   if (args[0] == "fail") {
     long long err = 0, count = -1;
     char* end = nullptr;
-    const unsigned long request = args.size() >= 2 ? std::strtoul(args[1].c_str(), &end, 16) : 0;
-    if (args.size() < 3 || args.size() > 4 || !end || *end != '\0' || (request >> 8) != 0xBB ||
+    const bool open = args.size() >= 2 && args[1] == "open";
+    const unsigned long request = args.size() >= 2 && !open ? std::strtoul(args[1].c_str(), &end, 16) : 0;
+    if (args.size() < 3 || args.size() > 4 || (!open && (!end || *end != '\0' || (request >> 8) != 0xBB)) ||
         !parse_int(args[2], err) || err < 0 || (args.size() == 4 && (!parse_int(args[3], count) || count < 1)))
-      return "usage: mctl fail 0xBBnn ERRNO [COUNT]";
+      return "usage: mctl fail 0xBBnn|open ERRNO [COUNT]";
     m.fail(request, static_cast<int>(err), count);
     return "";
   }

@@ -12,6 +12,7 @@
 //   mctl requests             -> "0xBBnn w1 w2 ..." per request since last asked
 //   mctl fail 0xBBnn E [N]    -> that request fails with errno E: the next N,
 //                                or all until "mctl fail 0xBBnn 0"
+//   mctl fail open E [N]      -> opening the device fails likewise
 #include "platform/sim/device_model.h"
 #include "platform/sim/failures.h"
 
@@ -32,10 +33,12 @@ class Mctl : public DeviceModel {
 
   void fail(unsigned long request, int err, long long count = -1);
   void clear();
+  int open_error() override;
   int on_ioctl(Channel& ch, unsigned long request, void* arg) override;
   void on_close(Channel& ch) override;
 
  private:
+  // By request number; the opens under 0, which no request has.
   Failures<unsigned long> failures_;
   std::map<int, ino_t> owner_;  // allocated modem -> channel
 };

@@ -20,6 +20,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -28,6 +29,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -532,6 +534,123 @@ TEST_F(ModemServer, DigitalDataCallOnAPointToPointInterface) {
   EXPECT_EQ(ask(destroy(14, 23)), Strings{"seq 14 slot 23 success"});
   EXPECT_EQ(srv().sim.ask("net add hdlc0 0x11"), "");
   EXPECT_EQ(ask(destroy(11, 7)), Strings{"seq 11 slot 7 success"});
+}
+
+// Each step of a DSP modem's start failed in turn, the modem pool held to
+// one so that a modem kept by a failed start would starve the next. A
+// failure before the modem is set up aborts the slot, fails the connect and
+// is tried again by the next connect; a later one (answer, originate, a
+// program that cannot run) aborts the slot, which keeps its modem until
+// destroyed. Either way a destroy frees everything, no child is left, and
+// the same call then starts.
+TEST_F(ModemServer, EveryStartStepFailedInTurnAbortsAndLeavesNothing) {
+  srv().sim.ask("mctl pool 1");
+  srv().sim.ask("net del hdlc0");
+  srv().sim.ask("net del hdlc1");
+  EXPECT_EQ(query().get_digital_modems().getValue(), 0);
+  ASSERT_EQ(ask(trunk_image(1, 8, 0, 4), 3).size(), 3u);
+  const std::string sbin = srv().board("/usr/local/sbin/");
+  ::mkdir(srv().board("/usr").c_str(), 0755);
+  ::mkdir(srv().board("/usr/local").c_str(), 0755);
+  ::mkdir(sbin.c_str(), 0755);
+  auto plain = [](TERM::ModemParams&) {};
+  auto fax = [](TERM::ModemParams& m) {
+    m.set_fax();
+    m.set_execargs().push_back(ASN1::IA5String("send"));
+  };
+  struct Step {
+    const char* fault;  // a simulator word, or "noexec NAME" for a program that cannot run
+    std::function<void(TERM::ModemParams&)> fill;
+    const char* program;  // what runs once the fault is gone
+    Strings frames;       // of the failed start, "S" standing for the slot
+  };
+  const Strings early = {"abort E", "receiver active -1", "connectFail"};
+  const Strings late = {"transmitter active 1792", "receiver active 1792", "abort E", "success"};
+  const Strings child = {"transmitter active 1792", "receiver active 1792", "success", "abort E"};
+  auto with = [](Strings f, const char* code) {
+    for (auto& l : f)
+      if (l == "abort E") l = std::string("abort ") + code;
+    return f;
+  };
+  const Step steps[] = {
+      {"mctl fail open 2 1", plain, "pppd", with(early, "2")},
+      {"mctl fail 0xBB0B 16 1", plain, "pppd", with(early, "16")},
+      {"mctl fail 0xBB15 5 1", plain, "pppd", with(early, "5")},
+      {"mctl fail 0xBB16 22 1", [](TERM::ModemParams& m) { add_ddm(m, {1}); }, "pppd", with(early, "22")},
+      {"mctl fail 0xBB03 5 1", plain, "pppd", with(late, "5")},
+      {"mctl fail 0xBB04 11 1", [](TERM::ModemParams& m) { m.set_originate(); }, "pppd", with(late, "11")},
+      {"mctl fail 0xBB40 5 1",
+       [](TERM::ModemParams& m) {
+         m.set_fax();
+         m.set_originate();
+       },
+       nullptr, with(late, "5")},
+      {"noexec pppd", plain, "pppd", with(child, "512")},
+      {"noexec fax", fax, "fax", {"transmitter active 1792", "receiver active 1792", "success", "acct 0/0 0/2 0/0 0/0 0/0", "abort 512"}},
+  };
+  int seq = 2;
+  for (const Step& st : steps) {
+    SCOPED_TRACE(st.fault);
+    const std::string fault = st.fault;
+    const std::string noexec = fault.rfind("noexec ", 0) == 0 ? sbin + fault.substr(7) : "";
+    if (noexec.empty()) {
+      EXPECT_EQ(srv().sim.ask(fault), "");
+    } else {
+      std::ofstream(noexec) << "#!/bin/sh\n";
+      ::chmod(noexec.c_str(), 0644);
+    }
+    const int slot = 30;
+    auto tell_slot = [&](Strings f) {
+      for (auto& l : f)
+        l = l == "success" || l == "connectFail"
+                ? "seq " + std::to_string(seq) + " slot 8 " + (l == "success" ? "success" : "error connectFail")
+                : "slot " + std::to_string(slot) + " " + l;
+      return f;
+    };
+    EXPECT_EQ(ask(modem_image(seq, slot, st.fill)), Strings{"seq " + std::to_string(seq) + " slot 30 success"});
+    ++seq;
+    Strings got = ask(connect_image(seq, 8, slot), st.frames.size());
+    for (const auto& f : extra(300)) got.push_back(f);
+    EXPECT_EQ(got, tell_slot(st.frames));
+    ++seq;
+    if (!noexec.empty()) ::unlink(noexec.c_str());
+    if (st.frames.back() == "connectFail") {
+      // Nothing was set up: the next connect starts the modem. The receiver
+      // was announced (on -1) at the failed connect and is not again.
+      got = ask(connect_image(seq, 8, slot), 2);
+      EXPECT_EQ(got, tell_slot({"transmitter active 1792", "success"}));
+      ++seq;
+    } else {
+      // The slot holds its modem until it goes; then the same call starts.
+      EXPECT_EQ(ask(destroy(seq, slot)), Strings{"seq " + std::to_string(seq) + " slot 30 success"});
+      ++seq;
+      EXPECT_EQ(ask(modem_image(seq, slot, st.fill)), Strings{"seq " + std::to_string(seq) + " slot 30 success"});
+      ++seq;
+      got = ask(connect_image(seq, 8, slot), 3);
+      EXPECT_EQ(got, tell_slot({"transmitter active 1792", "receiver active 1792", "success"}));
+      ++seq;
+    }
+    if (st.program) {
+      ASSERT_TRUE(standin_has(st.program, "pid"));
+    }
+    std::vector<int> pids;
+    for (const char* p : {"pppd", "fax"})
+      for (const auto& id : standin(p, "pid")) pids.push_back(std::stoi(id));
+    // A fax transfer hung up reports its pages before the destroy completes.
+    Strings gone = {"seq " + std::to_string(seq) + " slot 30 success"};
+    if (st.program && st.program == std::string("fax")) gone.insert(gone.begin(), "slot 30 acct 0/0 0/0 0/0 0/0 0/0");
+    got = ask(destroy(seq, slot), gone.size());
+    for (const auto& f : extra(200)) got.push_back(f);
+    EXPECT_EQ(got, gone);
+    ++seq;
+    for (int pid : pids) EXPECT_TRUE(eventually([&] { return ::kill(pid, 0) != 0; })) << "child " << pid << " reaped";
+    ::unlink(srv().board("/var/standin/pppd.log").c_str());
+    ::unlink(srv().board("/var/standin/fax.log").c_str());
+  }
+  srv().sim.ask("mctl pool 4");
+  srv().sim.ask("net add hdlc0 0x11");
+  srv().sim.ask("net add hdlc1 0x11");
+  EXPECT_EQ(ask(destroy(seq, 8)), Strings{"seq " + std::to_string(seq) + " slot 8 success"});
 }
 
 // The listener gets its port even when it is taken at start (tried again

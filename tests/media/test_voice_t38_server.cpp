@@ -437,6 +437,7 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
               {nullptr, 0755, 9, "t38 daemon terminated by signal=9"},
               {"", 0644, 60672, "t38 daemon terminated with code=237"}};
   int seq = 4;
+  const std::size_t idle = channels().size();
   for (const End& e : ends) {
     write_file(log, "");
     if (e.exit_file)
@@ -456,6 +457,7 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
     EXPECT_EQ(f, "slot 51 abort " + std::to_string(e.abort)) << e.line;
     EXPECT_TRUE(srv->wait_log(e.line)) << e.line;
     EXPECT_EQ(exchange(simple(seq + 1, 51, "destroy")), V{"seq " + std::to_string(seq + 1) + " slot 51 success"});
+    EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; })) << e.line << ": channel left";
     seq += 2;
   }
   ::chmod((dir + "t38").c_str(), 0755);
@@ -476,6 +478,8 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
   EXPECT_EQ(exchange(simple(22, 52, "destroy")), V{"seq 22 slot 52 success"});
   EXPECT_TRUE(ran("signal 15\n"));
   EXPECT_EQ(testsupport::file_text(log), "signal 15\n") << "no process for the refused create";
+  // The channel goes when the ended program's descriptor does.
+  EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; }));
 
   // Device failures: the step's line with the errno value, no slot.
   write_file(log, "");
@@ -490,9 +494,18 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
     EXPECT_EQ(ask(c.fail), "");
     EXPECT_EQ(exchange(t38(seq, 54, "10.0.0.1", 0)), V{"seq " + std::to_string(seq) + " slot 54 error insufficientResources"});
     EXPECT_TRUE(srv->wait_log(c.line)) << c.line;
+    EXPECT_EQ(channels().size(), idle) << c.line;
     ++seq;
   }
   EXPECT_EQ(testsupport::file_text(log), "");
+  // Once the device answers, the same create runs the program.
+  r = exchange(t38(seq, 54, "10.0.0.1", 0));
+  while (r.size() < 3) r.push_back(next());
+  EXPECT_EQ(r.front(), "seq " + std::to_string(seq) + " slot 54 success");
+  ASSERT_TRUE(ran("ready\n"));
+  EXPECT_EQ(exchange(simple(seq + 1, 54, "destroy")), V{"seq " + std::to_string(seq + 1) + " slot 54 success"});
+  EXPECT_TRUE(ran("signal 15\n"));
+  EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; }));
 
   // t38-instances: what the program prints, 0 when it prints nothing or
   // cannot run.
@@ -508,6 +521,17 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
   write_file(dir + "t38.instances", "");
   EXPECT_EQ(instances(31), 0);
   EXPECT_TRUE(srv->wait_log("t38: can't detect T38 resources"));
+  // Junk counts as 0 and a number past the range as the largest one, not
+  // as whatever its low bits make.
+  const struct {
+    const char* printed;
+    int instances;
+  } counts[] = {{"junk\n", 0}, {" 12 of them", 12}, {"99999999999\n", 2147483647}, {"4294967304\n", 2147483647}};
+  int q = 40;
+  for (const auto& c : counts) {
+    write_file(dir + "t38.instances", c.printed);
+    EXPECT_EQ(instances(q++), c.instances) << c.printed;
+  }
   write_file(dir + "t38.instances", "8\n");
   ::chmod((dir + "t38").c_str(), 0644);
   EXPECT_EQ(instances(32), 0);
