@@ -1,48 +1,22 @@
 // ISDN D-channel slots made by their factory, in process against the
 // simulated controller.
-#include "platform/sim/mcc.h"
 #include "signalling/isdn_slot.h"
-#include "tests/support/descriptor_exhaustion.h"
-#include "tests/support/stream_capture.h"
+#include "tests/slots/create_short_of_descriptors.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 namespace {
 
-using testsupport::StreamCapture;
-
 // Short of descriptors, a create gives a slot holding its D channel or no
-// slot and no channel: each count of free descriptors meets another step,
-// among them the slot's copies of the channel. In a child (its own limit).
+// slot and no channel.
 TEST(IsdnSlotOutOfDescriptors, CreateHoldsItsChannelOrGivesNoSlot) {
-  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
-    auto& mcc = platform::sim::mcc();
-    LGCP::CreateParams p;
-    LGCP::IsdnParams& i = p.select_isdn();
-    i.set_type(LGCP::IsdnType::pri);
-    i.set_trunk(0);
-    i.set_log(0);
-    i.set_side();
-    // Every type used is checked once (see descriptor_exhaustion.h).
-    delete IsdnFactory::instance().INewSlot(p);
-    StreamCapture cap;
-    testsupport::with_free_descriptors(8, "slot", failed, [&](testsupport::DescriptorFill& fill, const std::string& at) {
-      Slot* s = IsdnFactory::instance().INewSlot(p);
-      const bool created = s != nullptr;
-      const std::size_t held = mcc.allocations().size();
-      delete s;
-      fill.release();
-      if (held != (created ? 1u : 0u))
-        failed.push_back(std::to_string(held) + " channels held by " + (created ? "a slot" : "no slot") + at);
-      return created;
-    });
-    if (StreamCapture::matching(cap.err(), "mcc/isdn: fail to hold D channel: ").empty())
-      failed.push_back("the channel the slot could not copy is not logged: " + cap.all());
-  });
-  EXPECT_EQ(failed, "");
+  LGCP::CreateParams p;
+  LGCP::IsdnParams& i = p.select_isdn();
+  i.set_type(LGCP::IsdnType::pri);
+  i.set_trunk(0);
+  i.set_log(0);
+  i.set_side();
+  EXPECT_EQ(testsupport::create_short_of_descriptors(IsdnFactory::instance(), p, "mcc/isdn: fail to hold D channel: "), "");
 }
 
 }  // namespace
