@@ -5,6 +5,7 @@
 // next one (answers, signals, slots, board paths), and nothing may be left
 // behind in the process. Real time (the server sleeps one second whenever
 // its controller leaves): one server for the group, every wait bounded.
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/lgcp_text.h"
 #include "tests/support/loopback.h"
 #include "tests/support/server_process.h"
@@ -12,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <memory>
@@ -39,17 +39,6 @@ std::string answered(int seq) { return "seq " + std::to_string(seq) + " slot 5 s
 std::string octets(const std::string& hex) {
   const std::vector<char> b = bytes(hex);
   return std::string(b.begin(), b.end());
-}
-
-// The descriptors the process holds now.
-int descriptors(pid_t pid) {
-  DIR* d = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-  if (!d) return -1;
-  int n = 0;
-  while (dirent* e = ::readdir(d))
-    if (e->d_name[0] != '.') ++n;
-  ::closedir(d);
-  return n;
 }
 
 class ControllerSessions : public ::testing::Test {
@@ -208,7 +197,7 @@ TEST_F(ControllerSessions, AControllerLeavingWhileItsAnswersAreWrittenIsLetGo) {
 TEST_F(ControllerSessions, ManySessionsInARowLeaveNoDescriptorBehind) {
   ASSERT_TRUE(new_controller(1)) << srv().log();
   const pid_t pid = srv().process->pid();
-  const int before = descriptors(pid);
+  const int before = testsupport::open_descriptors(pid);
   ASSERT_GT(before, 0);
   for (int round = 0; round < 6; ++round) {
     ASSERT_TRUE(new_controller(10 + round)) << round << "\n" << srv().log();
@@ -222,7 +211,7 @@ TEST_F(ControllerSessions, ManySessionsInARowLeaveNoDescriptorBehind) {
     }
   }
   ASSERT_TRUE(new_controller(40)) << srv().log();
-  EXPECT_EQ(descriptors(pid), before) << srv().log();
+  EXPECT_EQ(testsupport::open_descriptors(pid), before) << srv().log();
 }
 
 }  // namespace

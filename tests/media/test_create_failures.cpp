@@ -21,9 +21,9 @@
 #include "slots/slots.h"
 #include "tests/media/mixer_images.h"
 #include "tests/media/rtp_fixture.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/stream_capture.h"
 
-#include <dirent.h>
 
 #include <gtest/gtest.h>
 
@@ -37,15 +37,6 @@ namespace {
 
 using platform::sim::Mcc;
 using platform::sim::mcc;
-
-int open_descriptors() {
-  int n = 0;
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    while (::readdir(d)) ++n;
-    ::closedir(d);
-  }
-  return n;
-}
 
 // What a creation may take, as text.
 std::string board_state(SlotFactory& factory) {
@@ -61,7 +52,7 @@ std::string board_state(SlotFactory& factory) {
       for (const auto& in : out.second)
         os << " " << u.first << "/" << out.first << "<" << in.first.first << "/" << in.first.second << ":"
            << in.second;
-  os << "; slots " << factory.GetSlots().size() << "; fds " << open_descriptors();
+  os << "; slots " << factory.GetSlots().size() << "; fds " << testsupport::open_descriptors();
   return os.str();
 }
 

@@ -2,11 +2,11 @@
 // re-arming, handler ownership, and destruction from inside the handler.
 #include "runtime/event.h"
 #include "runtime/fd.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/pipe.h"
 #include "tests/support/vclock_loop.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -31,15 +31,6 @@ struct Owner {
   }
   void Quiet(int fd, short bits) { calls.push_back({fd, bits}); }
 };
-
-int open_descriptors() {
-  int n = 0;
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    while (::readdir(d)) ++n;
-    ::closedir(d);
-  }
-  return n;
-}
 
 class EventTest : public testsupport::VirtualClockTest {
  protected:
@@ -108,9 +99,9 @@ TEST_F(EventTest, ReschedulingMovesTheEventBehindAndSetEventsKeepsItsPlace) {
   eb.Bind("B", &Owner::OnEvent, &b);
   ea.Schedule(Fd(::dup(p1.r)), POLLIN);
   eb.Schedule(Fd(::dup(p2.r)), POLLIN);
-  int before = open_descriptors();
+  int before = testsupport::open_descriptors();
   ea.Schedule(Fd(::dup(p3.r)), POLLIN);
-  EXPECT_EQ(open_descriptors(), before) << "the old duplicate is closed";
+  EXPECT_EQ(testsupport::open_descriptors(), before) << "the old duplicate is closed";
   struct stat now_on, third;
   ASSERT_EQ(::fstat(ea.lowlevel_fd(), &now_on), 0);
   ASSERT_EQ(::fstat(p3.r, &third), 0);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <iostream>
 #include <netinet/in.h>
@@ -55,6 +56,17 @@ std::string in_child(const std::function<void(std::vector<std::string>& failed)>
   if (WIFSIGNALED(status)) text += "child killed by signal " + std::to_string(WTERMSIG(status)) + "\n";
   else if (WEXITSTATUS(status) != 0) text += "child exited with " + std::to_string(WEXITSTATUS(status)) + "\n";
   return text;
+}
+
+int open_descriptors(int pid) {
+  const std::string dir = pid == 0 ? std::string("/proc/self/fd") : "/proc/" + std::to_string(pid) + "/fd";
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return -1;
+  int n = 0;
+  while (dirent* e = ::readdir(d))
+    if (e->d_name[0] != '.') ++n;
+  ::closedir(d);
+  return n;
 }
 
 bool DescriptorFill::fill(unsigned int limit) {

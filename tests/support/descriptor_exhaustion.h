@@ -19,6 +19,10 @@ namespace testsupport {
 // ("" when nothing failed). A child that dies says how.
 std::string in_child(const std::function<void(std::vector<std::string>& failed)>& body);
 
+// The descriptors a process holds now (0: this process); -1 when they
+// cannot be read.
+int open_descriptors(int pid = 0);
+
 // Fills the descriptor table under a lowered soft limit.
 class DescriptorFill {
  public:
