@@ -163,7 +163,10 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m) {
     unsigned const total = v.getTotalChoices();
     unsigned const extensions = total > roots ? total - roots : 0;
     if (n >= extensions) {
-      // An alternative this side does not know: skipped.
+      // An alternative this side does not know: skipped, as an unknown
+      // SEQUENCE extension is, only when all its octets are there; else a
+      // cut frame would pass.
+      if (len > remaining()) return false;
       v.setSelection(CHOICE::UnknownSelection, 0);
       return true;
     }

@@ -38,6 +38,11 @@ TEST(PerDecoder, ExtraOctetsAndUnknownAlternatives)
         static_cast<CHOICE&>(*static_cast<CHOICE&>(*m.getField(2)).getSelection());
     EXPECT_EQ(-2, command.currentSelection());
     EXPECT_EQ(nullptr, command.getSelection());
+    // Its open type cut short, the frame is refused.
+    for (const char* cut : {"40 00 05 20 00 01", "40 00 05 20 00 02 00"}) {
+        rec::Message m2;
+        EXPECT_FALSE(decoded(cut, m2)) << cut;
+    }
 
     // Alt has three root alternatives: the 2-bit index 3 is not one of
     // them, even though an extension alternative has that number.
