@@ -322,10 +322,21 @@ bool PERDecoder::do_visit(CHOICE& v) {
   if (!decodeChoicePreamle(v, end)) return false;
   if (!v.isUnknownSelection()) {
     AbstractData* alternative = v.getSelection();
-    if (!alternative || !alternative->accept(*this)) return false;
+    if (!alternative || !(end.position ? acceptWithin(*alternative, end.position) : alternative->accept(*this)))
+      return false;
   }
   rollback(end);
   return true;
+}
+
+// A value inside an open type is read from the open type's octets only: a
+// value that needs more must not take them from what follows.
+bool PERDecoder::acceptWithin(AbstractData& value, char const* openEnd) {
+  char const* const outer = end_;
+  if (openEnd < end_) end_ = openEnd;
+  bool const ok = value.accept(*this);
+  end_ = outer;
+  return ok;
 }
 
 bool PERDecoder::do_visit(SEQUENCE_OF_Base& v) {
@@ -361,7 +372,7 @@ bool PERDecoder::do_visit(TypeConstrainedOpenData& v) {
   unsigned len = 0;
   if (!decodeOpenLength(len)) return false;
   char const* end = ahead(len);
-  bool const ok = v.has_data() && v.get_data().accept(*this);
+  bool const ok = v.has_data() && acceptWithin(v.get_data(), end);
   setPosition(end);
   return ok;
 }
@@ -411,7 +422,7 @@ int PERDecoder::visitKnownExtension(SEQUENCE& v, int index, int optId) {
   if (!decodeOpenLength(len)) return Fail;
   char const* end = ahead(len);
   AbstractData* field = v.makeField(static_cast<unsigned>(index));
-  bool const ok = field && field->accept(*this);
+  bool const ok = field && acceptWithin(*field, end);
   setPosition(end);
   return ok ? ContinueWithExt : Fail;
 }

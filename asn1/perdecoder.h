@@ -138,6 +138,7 @@ class PERDecoder : public Visitor {
   bool decodeOpenOctets(std::vector<char>& octets);
   // Octets from the position to the end.
   unsigned long remaining() const;
+  bool acceptWithin(AbstractData& value, char const* openEnd);
   char const* ahead(unsigned n) const;
 
   char const* position_;

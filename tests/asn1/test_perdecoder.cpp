@@ -198,6 +198,15 @@ TEST(PerDecoder, OpenTypesResumeAtTheirEnd)
     rec::RecList padded;
     ASSERT_TRUE(decoded("02 80 00 80 04 01 05 FF FF 05 00", padded));
     EXPECT_EQ(0, padded.compare(list));
+    // A value is read from its open type's octets only, never from the
+    // octets after it: the extension here claims one octet for two, the
+    // alternative w two octets for three.
+    rec::RecList cut;
+    EXPECT_FALSE(decoded("02 80 00 80 01 01 05 05 00", cut));
+    rec::Alt w, wCut;
+    ASSERT_TRUE(decoded("80 03 02 61 62", w));
+    EXPECT_EQ(3, w.currentSelection());
+    EXPECT_FALSE(decoded("80 02 02 61 62", wCut));
 
     OpenData o;
     ASSERT_TRUE(decoded("03 01 02 03", o));
