@@ -203,7 +203,7 @@ class Filler {
 // two sides disagree.
 class NotingDecoder : public PERDecoder {
  public:
-  NotingDecoder(char const* begin, char const* end) : PERDecoder(begin, end, nullptr, true), end_(end) {}
+  NotingDecoder(char const* begin, char const* end) : PERDecoder(begin, end, nullptr, true), begin_(begin), end_(end) {}
   std::string notes;
 
  protected:
@@ -220,10 +220,14 @@ class NotingDecoder : public PERDecoder {
     bool const counted = v.getConstraintType() == Unconstrained || v.getConstraintType() == PartiallyConstrained ||
                          (v.extendable() && nextBit());
     if (counted) {
-      int const length = nextAlignedOctet(v.extendable() ? 1 : 0);
-      if (length == 0) note(" INTEGER0");
-      if (length > 4 && length < 0x80) note(" INTEGERWIDE");
+      Peek in{begin_, end_, here() + (v.extendable() ? 1 : 0)};
+      in.align();
+      unsigned const first = in.bits(8);
+      unsigned const length = (first & 0xC0) == 0x80 ? (first & 0x3F) << 8 | in.bits(8) : first;
+      if (in.ok && length == 0) note(" INTEGER0");
+      if (in.ok && length > 4 && (first & 0xC0) != 0xC0) note(" INTEGERWIDE");
     }
+    if (counted) unbounded(v.extendable() ? 1 : 0);
     bool const ok = PERDecoder::do_visit(v);
     if (ok && v.getConstraintType() == FixedConstraint &&
         static_cast<unsigned>(v.getValue()) - static_cast<unsigned>(v.getLowerLimit()) >
@@ -234,9 +238,11 @@ class NotingDecoder : public PERDecoder {
   bool do_visit(OBJECT_IDENTIFIER& v) override {
     // Ours keeps arcs in 32 bits and refuses contents that end inside an
     // arc.
-    int const count = nextAlignedOctet(0);
-    char const* p = getPosition() + (count >= 0 && bitsInOctet() != 8 ? 1 : 0) + 1;
-    if (count > 0 && end_ - p >= count) {
+    Peek in{begin_, end_, here()};
+    in.align();
+    int const count = static_cast<int>(in.bits(8));
+    char const* p = begin_ + in.pos / 8;
+    if (in.ok && count > 0 && end_ - p >= count) {
       unsigned long long arc = 0;
       for (int i = 0; i < count; ++i) {
         arc = (arc << 7 | (static_cast<unsigned char>(p[i]) & 0x7Fu)) & 0xFFFFFFFFFFull;
@@ -247,28 +253,123 @@ class NotingDecoder : public PERDecoder {
     }
     return PERDecoder::do_visit(v);
   }
+  // Ours refuses every fragmented length; Erlang takes one of no fragment.
+  bool do_visit(OCTET_STRING& v) override {
+    if (v.getConstraintType() == Unconstrained) unbounded(0);
+    return PERDecoder::do_visit(v);
+  }
+  bool do_visit(AbstractString& v) override {
+    if (v.getConstraintType() == Unconstrained) unbounded(0);
+    return PERDecoder::do_visit(v);
+  }
+  bool do_visit(SEQUENCE_OF_Base& v) override {
+    if (v.getConstraintType() == Unconstrained) unbounded(0);
+    return PERDecoder::do_visit(v);
+  }
+  // An extension alternative: ours takes a normally small number of 0 or
+  // more than 4 octets as 0 or refuses it, an empty open type, and for a
+  // known alternative an open type that runs past the end (it resumes at
+  // the end); X.691 has none of these.
+  bool do_visit(CHOICE& v) override {
+    Peek in{begin_, end_, here()};
+    if (v.extendable() && in.bits(1) == 1) {
+      if (in.bits(1) == 1) {
+        in.align();
+        unsigned const k = in.bits(8);
+        if ((k & 0xC0) == 0xC0) note(" FRAGMENT");
+        if (k == 0) note(" SMALL0");
+        if (k > 4 && k < 0x80) note(" SMALLWIDE");
+        in.pos += 8ul * (k < 0x80 ? k : 0);
+      } else {
+        in.bits(6);
+      }
+      in.align();
+      unsigned len = in.bits(8);
+      if ((len & 0xC0) == 0xC0) note(" FRAGMENT");
+      if ((len & 0xC0) == 0x80) len = (len & 0x3F) << 8 | in.bits(8);
+      if (in.ok && len == 0) note(" OPEN0");
+      if (in.ok && in.pos + 8ul * len > static_cast<unsigned long>(end_ - begin_) * 8) note(" PASTEND");
+    }
+    return PERDecoder::do_visit(v);
+  }
+  // A SEQUENCE's extension bitmap: ours refuses more than 128 bits and
+  // takes a normally small number of 0 octets as 0.
+  int preVisitExtensions(SEQUENCE& v) override {
+    Peek in{begin_, end_, here()};
+    unsigned n = 0;
+    if (in.bits(1) == 0) {
+      n = in.bits(6);
+    } else {
+      in.align();
+      unsigned const k = in.bits(8);
+      if (k == 0) note(" SMALL0");
+      for (unsigned i = 0; i < k && i < 4; ++i) n = n << 8 | in.bits(8);
+      if (k > 4) n = ~0u;
+    }
+    if (in.ok && n >= 128) note(" BITMAPWIDE");
+    return PERDecoder::preVisitExtensions(v);
+  }
+  // A known extension addition whose open type runs past the end: ours
+  // reads what is there and resumes at the end.
+  int visitKnownExtension(SEQUENCE& v, int index, int optId) override {
+    if (v.hasOptionalField(static_cast<unsigned>(optId))) {
+      Peek in{begin_, end_, here()};
+      in.align();
+      unsigned const first = in.bits(8);
+      unsigned const len = (first & 0xC0) == 0x80 ? (first & 0x3F) << 8 | in.bits(8) : first;
+      if (in.ok && (first & 0xC0) != 0xC0 && in.pos + 8ul * len > static_cast<unsigned long>(end_ - begin_) * 8)
+        note(" PASTEND");
+    }
+    return PERDecoder::visitKnownExtension(v, index, optId);
+  }
 
  private:
-  unsigned bitsInOctet() const { return getBitsLeft() - static_cast<unsigned>(end_ - getPosition() - 1) * 8; }
+  struct Peek {
+    char const* begin;
+    char const* end;
+    unsigned long pos;
+    bool ok = true;
+    unsigned bits(unsigned n) {
+      unsigned v = 0;
+      for (unsigned i = 0; i < n; ++i) {
+        if (pos >= static_cast<unsigned long>(end - begin) * 8) {
+          ok = false;
+          return 0;
+        }
+        v = v << 1 | ((static_cast<unsigned char>(begin[pos / 8]) >> (7 - pos % 8)) & 1u);
+        ++pos;
+      }
+      return v;
+    }
+    void align() { pos = (pos + 7) & ~7ul; }
+  };
+  // A length with no bound at the next octet boundary after `bits` bits.
+  void unbounded(unsigned bits) {
+    int const octet = nextAlignedOctet(bits);
+    if (octet >= 0 && (octet & 0xC0) == 0xC0) note(" FRAGMENT");
+  }
+  // The bit the decoder reads next, counted from the start of the input
+  // (the decoder's own end may be an open type's end).
+  unsigned long here() const {
+    unsigned const inOctet = getBitsLeft() % 8 ? getBitsLeft() % 8 : 8;
+    return static_cast<unsigned long>(getPosition() - begin_) * 8 + (8 - inOctet);
+  }
   // The octet at the next octet boundary after skipping `bits` bits; -1
   // past the end.
   int nextAlignedOctet(unsigned bits) const {
-    unsigned const left = getBitsLeft();
-    if (left <= bits) return -1;
-    unsigned const skip = (left - bits) % 8;
-    char const* p = end_ - (left - bits - skip) / 8;
-    return p < end_ ? static_cast<unsigned char>(*p) : -1;
+    Peek in{begin_, end_, here() + bits};
+    in.align();
+    unsigned const octet = in.bits(8);
+    return in.ok ? static_cast<int>(octet) : -1;
   }
-  bool nextBit() {
-    unsigned const left = getBitsLeft();
-    if (left == 0) return false;
-    char const* p = getPosition();
-    unsigned const inOctet = left - static_cast<unsigned>(end_ - p - 1) * 8;
-    return (static_cast<unsigned char>(*p) >> (inOctet - 1)) & 1u;
+  bool nextBit() const {
+    Peek in{begin_, end_, here()};
+    return in.bits(1) == 1 && in.ok;
   }
   void note(char const* what) {
     if (notes.find(what) == std::string::npos) notes += what;
   }
+  char const* begin_;
   char const* end_;
 };
 
