@@ -47,6 +47,8 @@ bool OBJECT_IDENTIFIER::decodeCommon(char const* octets, unsigned count) {
     do {
       if (i == count) return false;  // ended inside a subidentifier
       c = static_cast<unsigned char>(octets[i++]);
+      // An arc past 32 bits would wrap into another, smaller one.
+      if (value > 0x1FFFFFFu) return false;
       value = (value << 7) + (c & 0x7F);
     } while (c & 0x80);
     arcs_.push_back(value);

@@ -36,7 +36,9 @@ class Notify {
 class Service : private ProtocolsFamily {
  public:
   struct State {
-    enum Type { Idle = 0, Connecting = 1, Deactivating = 2, Connected = 3 };
+    // Fixed to int, so a value outside the names is still one of the type's
+    // and the text falls back to "Unknown" instead of undefined behaviour.
+    enum Type : int { Idle = 0, Connecting = 1, Deactivating = 2, Connected = 3 };
   };
 
   Service();

@@ -51,6 +51,9 @@ TEST(ObjectIdentifier, DecodeSplitsTheFirstSubidentifier)
     OBJECT_IDENTIFIER o;
     char const truncated[] = {0x2A, char(0x86)};
     EXPECT_FALSE(o.decodeCommon(truncated, 2));
+    // 2^32 as the third arc does not fit: refused, not wrapped to 0.
+    char const wide[] = {0x2A, char(0x90), char(0x80), char(0x80), char(0x80), 0x00};
+    EXPECT_FALSE(o.decodeCommon(wide, sizeof wide));
     char const eighty[] = {0x50};
     EXPECT_TRUE(o.decodeCommon(eighty, 1));
     EXPECT_EQ((std::vector<unsigned>{2, 0}), arcsOf(o));
