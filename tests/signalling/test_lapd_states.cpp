@@ -62,6 +62,10 @@ TEST_F(LapdStates, IFramesAreAcknowledged) {
   EXPECT_EQ(o.line.take(), Strings({"00 01 00 06 43"}));
   EXPECT_EQ(o.received, Strings({"A", "B", "C"}));
   EXPECT_EQ(o.link->stats().rxMessages, 3u);
+  o.echo = false;
+  o.rx("02 01 06 01");  // no information field: an I frame all the same
+  EXPECT_EQ(o.line.take(), Strings({"02 01 01 09"}));
+  EXPECT_EQ(o.st().VR, 4u);
 }
 
 TEST_F(LapdStates, OutOfSequenceRejectsOnce) {
