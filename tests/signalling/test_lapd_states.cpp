@@ -240,6 +240,11 @@ TEST_F(LapdStates, LostBurstIsRecoveredByT200) {
   EXPECT_EQ(o.line.take(), Strings({"00 01 00 00 61", "00 01 02 00 62"}));
   EXPECT_EQ(o.state(), ISDN::Multiple_frame_established);
   EXPECT_TRUE(o.statuses.empty());
+  run_for(1000);  // lost again: an I frame in timer recovery is still acknowledged
+  EXPECT_EQ(o.line.take(), Strings({"00 01 01 01"}));
+  o.rx("02 01 00 00 41");
+  EXPECT_EQ(o.line.take(), Strings({"02 01 01 02"}));
+  EXPECT_EQ(o.state(), ISDN::Timer_recovery);
 }
 
 // A start replaces whichever timer ran, and its flag goes with it: T200 left
