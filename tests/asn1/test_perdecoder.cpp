@@ -100,6 +100,22 @@ TEST(PerDecoder, TruncatedInputFails)
     EXPECT_FALSE(decoded("", e));
     rec::Opt o;
     EXPECT_FALSE(decoded("", o));
+
+    // A length cut off, or a value it counts, is no empty or zero value;
+    // nor is a cut extension bitmap or an unknown extension's lost length.
+    OCTET_STRING none, half, short2;
+    INTEGER i;
+    IA5String ia5;
+    NumericString num;
+    BMPString bmp;
+    OpenData open;
+    rec::Alt alt;
+    rec::Rec noMap, noLength;
+    struct { char const* image; AbstractData* value; } const cut[] = {
+        {"", &none}, {"80", &half}, {"02 41", &short2}, {"", &i}, {"", &ia5}, {"03 12", &num},
+        {"", &bmp}, {"", &open}, {"20", &alt}, {"80 02", &noMap}, {"80 02 20", &noLength}};
+    for (auto const& c : cut)
+        EXPECT_FALSE(decoded(c.image, *c.value)) << c.image;
 }
 
 TEST(PerDecoder, ListLimits)
@@ -128,6 +144,10 @@ TEST(PerDecoder, StringLimitsAndShortInput)
     ASSERT_TRUE(decoded(octetsImage("40 00", 16384), fits));
     EXPECT_EQ(16384u, fits.size());
     EXPECT_FALSE(decoded(octetsImage("40 01", 16385), over));
+    static ConstrainedInfo const wideBits = {{&BIT_STRING::create, 3}, FixedConstraint, 0, 20000};
+    BIT_STRING bitsAtLimit(&wideBits);
+    ASSERT_TRUE(decoded(octetsImage("40 00", 2048), bitsAtLimit));
+    EXPECT_EQ(16384u, bitsAtLimit.size());
     // A fragmented length (first bits 1 1) is refused.
     EXPECT_FALSE(decoded(octetsImage("C1", 16384), frag));
     EXPECT_FALSE(decoded("05 01 02", cut));
@@ -166,6 +186,9 @@ TEST(PerDecoder, UnknownExtensions)
     EXPECT_TRUE(decoded("80 02 20 02 AA BB", r));
     EXPECT_EQ(3u, r.extensionMap().size());
     EXPECT_FALSE(decoded("80 02 20 03 AA BB", over));
+    // Of three unknown extensions only the middle one is present.
+    rec::Rec gap;
+    EXPECT_TRUE(decoded("80 04 10 02 AA BB", gap));
 }
 
 TEST(PerDecoder, ReusedValueKeepsNothingStale)
@@ -245,6 +268,11 @@ TEST(PerDecoder, Primitives)
     EXPECT_EQ(0u, d.decodeSingleBit());
     char buf[4];
     EXPECT_EQ(0u, d.decodeBlock(buf, 4));
+    // A bitmap may take the very last bit.
+    unsigned char map[1];
+    PERDecoder last(in.data() + 1, in.data() + 2);
+    EXPECT_TRUE(last.decodeBitMap(map, 1, 8));
+    EXPECT_EQ(0x0F, map[0]);
 
     std::vector<char> small = bytes("7E 80 01 40");
     PERDecoder s(small.data(), small.data() + small.size());

@@ -76,6 +76,13 @@ TEST_F(TpktTest, IncompleteFrameIsDroppedAfter3000msOfSilence) {
 TEST_F(TpktTest, SenderFramesUpToTheLargestPayloadAndRefusesLonger) {
   EXPECT_EQ(h.send(five), 9);
   EXPECT_EQ(h.wire->sent, frame9);
+  // A message built without head room gets the header all the same.
+  h.wire->sent.clear();
+  Packet bare;
+  bare.reserve_head(0);
+  std::memcpy(bare.put(5), five.data(), 5);
+  EXPECT_EQ(h.message(bare), 9);
+  EXPECT_EQ(h.wire->sent, frame9);
 
   h.wire->sent.clear();
   const std::string largest(Tpkt_protocol::max_payload, 'x');

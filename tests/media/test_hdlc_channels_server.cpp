@@ -277,6 +277,12 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   EXPECT_EQ(ask("mcc inject " + ts_s + " 0003600580"), "");
   EXPECT_EQ(next(), "40 00 28 8C 80 01 02 05 80");
   EXPECT_GE(testsupport::real_ms() - t0, 90);
+  // The address alone, or with the number: empty packages, and the number
+  // is acknowledged.
+  for (const char* frame : {" 0003", " 000360"}) {
+    EXPECT_EQ(ask("mcc inject " + ts_s + frame), "");
+    EXPECT_EQ(next(), "40 00 28 8C 80 01 00") << frame;
+  }
   // A frame for another address is dropped and leaves the numbers alone.
   EXPECT_EQ(ask("mcc inject " + ts_s + " 0004E00100"), "");
   EXPECT_EQ(exchange(packages(7, 40, {"66"})).back(), error(7, 40, LGCP::ErrorCause::unsupported));
@@ -290,8 +296,8 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   exchange(packages(9, 40, {"AA", "BB"}));
   EXPECT_EQ(written(ts, 2), (std::vector<std::string>{"000323AA", "000343BB"}));
   EXPECT_EQ(ask("mcc read " + ts_s), "") << "nothing sent twice";
-  // 11 frames written, 7 read (the one for address 4 too).
-  const std::string counted = link_info(40, 11, 0, 0, 7);
+  // 11 frames written, 9 read (the one for address 4 too).
+  const std::string counted = link_info(40, 11, 0, 0, 9);
   EXPECT_EQ(report_like(counted), counted);
 
   // deactivate reports at once; disconnecting the line closes the channel,

@@ -176,6 +176,13 @@ TEST(ZarnCodec, UnpackRejectsShortAndUnknownPackets) {
   EXPECT_EQ(sig_proto_unpack(nullptr, b4.data(), 4), SIG_PROTO_ERR_NULL);
   EXPECT_EQ(sig_proto_unpack(&p, nullptr, 4), SIG_PROTO_ERR_NULL);
   EXPECT_EQ(sig_proto_unpack(&p, b4.data(), 3), SIG_PROTO_ERR_SHORT);
+  const Bytes flag3 = hex("01 00 00");  // a header-only type one byte short
+  EXPECT_EQ(sig_proto_unpack(&p, flag3.data(), 3), SIG_PROTO_ERR_SHORT);
+  // Empty caller identities at exactly their length decode.
+  for (const char* exact : {"09 00 00 00 00", "85 00 00 00 04 03 02 01 00 00 00 01 00"}) {
+    const Bytes b = hex(exact);
+    EXPECT_EQ(sig_proto_unpack(&p, b.data(), static_cast<int>(b.size())), 0) << exact;
+  }
 
   // Each packet one byte short of what its type reads, and texts whose
   // length byte promises more than is there: -9, the record untouched.

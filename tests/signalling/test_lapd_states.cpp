@@ -62,6 +62,10 @@ TEST_F(LapdStates, IFramesAreAcknowledged) {
   EXPECT_EQ(o.line.take(), Strings({"00 01 00 06 43"}));
   EXPECT_EQ(o.received, Strings({"A", "B", "C"}));
   EXPECT_EQ(o.link->stats().rxMessages, 3u);
+  o.echo = false;
+  o.rx("02 01 06 01");  // no information field: an I frame all the same
+  EXPECT_EQ(o.line.take(), Strings({"02 01 01 09"}));
+  EXPECT_EQ(o.st().VR, 4u);
 }
 
 TEST_F(LapdStates, OutOfSequenceRejectsOnce) {
@@ -236,6 +240,11 @@ TEST_F(LapdStates, LostBurstIsRecoveredByT200) {
   EXPECT_EQ(o.line.take(), Strings({"00 01 00 00 61", "00 01 02 00 62"}));
   EXPECT_EQ(o.state(), ISDN::Multiple_frame_established);
   EXPECT_TRUE(o.statuses.empty());
+  run_for(1000);  // lost again: an I frame in timer recovery is still acknowledged
+  EXPECT_EQ(o.line.take(), Strings({"00 01 01 01"}));
+  o.rx("02 01 00 00 41");
+  EXPECT_EQ(o.line.take(), Strings({"02 01 01 02"}));
+  EXPECT_EQ(o.state(), ISDN::Timer_recovery);
 }
 
 // A start replaces whichever timer ran, and its flag goes with it: T200 left

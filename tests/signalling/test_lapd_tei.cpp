@@ -46,7 +46,7 @@ TEST_F(LapdTei, AssignmentThenEstablishmentOnTheNewTei) {
 
   o.rx(mgmt(ri1 ^ 0x100, 2, 65));  // another terminal's answer
   o.rx(mgmt(ri1, 2, 127));         // not an assignable identity
-  o.rx(mgmt(ri1, 2, 10));
+  o.rx(mgmt(ri1, 2, 63));          // the top of the fixed range
   EXPECT_EQ(o.state(), ISDN::Establish_awaiting_TEI);
   EXPECT_TRUE(o.line.take().empty());
 
@@ -83,10 +83,13 @@ TEST_F(LapdTei, AssignmentThenEstablishmentOnTheNewTei) {
   EXPECT_EQ(o.line.take(), Strings({request(ri2)}));
   EXPECT_EQ(o.state(), ISDN::Assign_awaiting_TEI);
   EXPECT_EQ(o.link->queued(), 0u);
-  o.rx(mgmt(ri2, 2, 66));  // assigned without an establishment request
+  o.rx(mgmt(ri2, 2, 126));  // assigned without an establishment request
   EXPECT_EQ(o.state(), ISDN::TEI_assigned);
-  EXPECT_EQ(o.st().ownTEI, 66);
+  EXPECT_EQ(o.st().ownTEI, 126);
   EXPECT_TRUE(o.line.take().empty());
+  o.rx(mgmt(0, 4, 127));  // checked as soon as it is assigned
+  std::snprintf(check, sizeof check, "FC FF 03 0F %02X %02X 05 FD", ri2 & 0xFF, ri2 >> 8);
+  EXPECT_EQ(o.line.take(), Strings({check}));
 }
 
 TEST_F(LapdTei, DeniedRequestsRepeatUntilGivenUp) {

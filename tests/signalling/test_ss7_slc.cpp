@@ -165,6 +165,7 @@ TEST_F(SlcTest, ReceivedFramesAreCheckedAgainstTheirLengthIndicator) {
        "SS7/L2 [dpc=1, slc=2, trunk=3] (worked): invalid packet length, expected = 20, received = 5"},
       {"long frame with small LI", su(127, true, 4, true, msu(4, 70), 10), 70,
        "SS7/L2 [dpc=1, slc=2, trunk=3] (worked): can't truncate signalling unit."},
+      {"shortest MSU", su(127, true, 5, true, msu(5, 3)), 3, ""},
       {"two octets", Bytes{0xFF, 0xFF}, 0,
        "SS7/L2 [dpc=1, slc=2, trunk=3] (worked): ignore packet, length too small FF FF"},
       {"empty", Bytes{}, 0, "SS7/L2 [dpc=1, slc=2, trunk=3] (worked): ignore packet, length too small "},
@@ -190,9 +191,9 @@ TEST_F(SlcTest, ReceivedFramesAreCheckedAgainstTheirLengthIndicator) {
     }
   }
   const SS7::SLC::Statistics& s = link->statistics();
-  EXPECT_EQ(s.su_received, 2u + 5u);  // SIN and FISU while aligning, then five MSUs
+  EXPECT_EQ(s.su_received, 2u + 6u);  // SIN and FISU while aligning, then six MSUs
   EXPECT_EQ(s.octets_received, 4u + 3u + octets);
-  EXPECT_EQ(link->get_bsn(), 4u);
+  EXPECT_EQ(link->get_bsn(), 5u);
 }
 
 TEST_F(SlcTest, BuffersHoldTheWindowAndRetransmitInOrder) {
@@ -463,7 +464,8 @@ TEST_F(SlcTest, IdleRealignsOnlyOnActivationOrAlignmentLssu) {
     const char* sent;
   } cases[] = {{lssu(SS7::SLC::SIO), State::aligned, "FF FF 01 01"},
                {lssu(SS7::SLC::SIN), State::proving, "FF FF 01 01"},
-               {lssu(SS7::SLC::SIE), State::proving, "FF FF 01 01"}};
+               {lssu(SS7::SLC::SIE), State::proving, "FF FF 01 01"},
+               {Bytes{0xFF, 0xFF, 0x02, SS7::SLC::SIN, 0x00}, State::proving, "FF FF 01 01"}};  // two status octets
   for (const Case& c : cases) {
     link->deactivate();
     probe.take();
