@@ -18,6 +18,8 @@ namespace {
 
 // A line longer than this is not a request; the client is dropped.
 const std::size_t max_line = 4096;
+// Text read on in one call while no line end has come.
+const std::size_t max_read_ahead = 256 * 1024;
 
 std::int64_t now_ms() {
   timespec ts;
@@ -88,12 +90,18 @@ int listen() {
 int accept(int listen_fd) { return ::accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC); }
 
 bool serve(int client_fd, std::string& pending) {
+  // Reading stops at the first read that brings a line end: a client that
+  // sends without end is served a share per pass of the loop, and the rest
+  // of the server (and the other clients) between the shares; what is
+  // still queued keeps the socket readable. Text without a line end is
+  // read on only up to a bound, past which it is no request.
   char buf[4096];
   bool gone = false;
   for (;;) {
     const ssize_t n = ::recv(client_fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n > 0) {
       pending.append(buf, static_cast<std::size_t>(n));
+      if (std::memchr(buf, '\n', static_cast<std::size_t>(n)) || pending.size() > max_read_ahead) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

@@ -6,6 +6,7 @@
 #include "runtime/timer.h"
 #include "tests/support/alarm.h"
 #include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/flood.h"
 #include "tests/support/server_process.h"
 #include "tests/support/stream_capture.h"
 
@@ -15,6 +16,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -54,6 +56,24 @@ TEST(SimControlSocket, ServedByTheRunningServer) {
   EXPECT_EQ(srv.ctl.next(testsupport::patience_ms), "C0 01 01 00 05 40");
   EXPECT_EQ(srv.stop(), 0) << srv.log();
   EXPECT_FALSE(std::ifstream(srv.board("/var/run/sim.sock")).good()) << "removed at the end";
+}
+
+// A client that sends requests without end (and reads the answers) is
+// served a share per pass; the controller is still answered meanwhile.
+TEST(SimControlSocket, RequestFloodLeavesTheControllerAnswered) {
+  RunningServer srv;
+  ASSERT_TRUE(srv.ready()) << srv.log();
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un sa{};
+  sa.sun_family = AF_UNIX;
+  const std::string path = srv.board("/var/run/sim.sock");
+  ASSERT_LT(path.size(), sizeof sa.sun_path);
+  path.copy(sa.sun_path, path.size());
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  std::string requests;
+  for (int i = 0; i < 4096; ++i) requests += "hal get 8192\n";
+  EXPECT_LT(testsupport::slowest_ping_during_flood(srv, fd, requests), 1000);
+  ::close(fd);
 }
 
 TEST(SimControlSocket, ClientKeptWhenASignalInterruptsTheWaitForRoom) {

@@ -1,10 +1,13 @@
 #include "control/tpkt_tracer.h"
 #include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/loopback.h"
+#include "tests/support/pass_share.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using testsupport::LoopbackPeer;
 using testsupport::StreamCapture;
@@ -17,8 +20,10 @@ class EchoSink : public TPKTTracer::Sink {
   void receive(const char* data, unsigned int len) override {
     got.emplace_back(data, len);
     if (tracer) tracer->Send("re:", 3);
+    if (on_receive) on_receive();
   }
   TPKTTracer* tracer = nullptr;
+  std::function<void()> on_receive;
   std::vector<std::string> got;
 };
 
@@ -69,6 +74,20 @@ TEST_F(TracerTest, BadHeaderOrOversizedPayloadClosesOnlyThatClient) {
   run_for(10);
   ASSERT_EQ(sink.got.size(), 1u);
   EXPECT_EQ(sink.got[0].size(), 512u);
+}
+
+// A client that sends a new frame for every frame read is read a share per
+// pass; the loop polls the rest between.
+TEST_F(TracerTest, AFloodingClientIsReadAShareAPass) {
+  testsupport::PassShare share;
+  sink.on_receive = [&] {
+    share.delivered();
+    if (sink.got.size() < 5000) a.send(tpkt_frame("x"));
+  };
+  a.send(tpkt_frame("x"));
+  run_for(10);
+  EXPECT_GT(sink.got.size(), TPKTTracer::max_reads_per_event / 2);
+  EXPECT_LE(share.most, TPKTTracer::max_reads_per_event / 2);
 }
 
 void stop_loop() { multiplexer.terminate(); }

@@ -11,6 +11,7 @@
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
 #include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/flood.h"
 #include "tests/support/lgcp_text.h"
 #include "tests/support/server_process.h"
 #include "tests/support/stream_capture.h"
@@ -85,6 +86,7 @@ class AuthPeer {
   ~AuthPeer() {
     if (fd_ >= 0) ::close(fd_);
   }
+  int fd() const { return fd_; }
   void send(const Bytes& b) { ASSERT_EQ(::send(fd_, b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size())); }
   // Reads exactly n bytes (empty when they do not come).
   Bytes read(std::size_t n, int timeout_ms = patience_ms) {
@@ -712,6 +714,22 @@ TEST(ModemAuthLink, ConnectionsPastTheBoundAreClosed) {
   AuthPeer again;
   ASSERT_TRUE(again.connect());
   EXPECT_FALSE(again.closed(500)) << srv.log();
+}
+
+// A peer that writes records as fast as the server reads them (too short
+// to name a session, each is dropped) does not hold the loop: the
+// controller is still answered.
+TEST(ModemAuthLink, RecordFloodLeavesTheControllerAnswered) {
+  RunningServer srv;
+  ASSERT_TRUE(srv.ready()) << srv.log();
+  AuthPeer peer;
+  ASSERT_TRUE(peer.connect()) << srv.log();
+  std::string records;
+  for (int i = 0; i < 4096; ++i) {
+    const Bytes r = record(4, 0, 0);
+    records.append(r.begin(), r.end());
+  }
+  EXPECT_LT(slowest_ping_during_flood(srv, peer.fd(), records), 1000);
 }
 
 void stop_loop() { multiplexer.terminate(); }

@@ -5,6 +5,7 @@
 #include "platform/sim/mcc.h"
 #include "slots/hdlc.h"
 #include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/pass_share.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
 
@@ -162,6 +163,22 @@ TEST_F(HdlcEngine, FramesBothWaysAndCounters) {
   EXPECT_EQ(c.received, 3u);
   EXPECT_EQ(c.discarded + c.send_errors + c.overflow, 0u);
   EXPECT_EQ(owner.readies, 1) << "readiness is told once per writable report after not-ready";
+}
+
+// A line that brings a new frame with every frame read (a peer sending at
+// full rate) is read a share per pass; the loop polls the rest between.
+TEST_F(HdlcEngine, AFloodingLineIsReadAShareAPass) {
+  const int ts = open_ready();
+  testsupport::PassShare share;
+  const unsigned char f[] = {0x7E};
+  owner.on_receive = [&] {
+    share.delivered();
+    if (owner.frames.size() < 5000) mcc().inject(ts, f, 1);
+  };
+  ASSERT_TRUE(mcc().inject(ts, f, 1));
+  run_for(10);
+  EXPECT_GT(owner.frames.size(), HDLC::max_reads_per_event);
+  EXPECT_LE(share.most, HDLC::max_reads_per_event);
 }
 
 TEST_F(HdlcEngine, EagainWaitsForTheNextWritableReport) {

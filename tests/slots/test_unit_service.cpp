@@ -4,12 +4,14 @@
 #include "slots/device_names.h"
 #include "slots/unit_service.h"
 #include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/pass_share.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,8 +24,12 @@ const Hardware::UnitService::Device unit_device{
 struct Unit : Hardware::UnitService {
   Unit() : UnitService(unit_device) {}
   bool open() { return ensure_open("unit not opened", 0); }
-  void dispatch(const std::uint8_t*) override { ++events; }
+  void dispatch(const std::uint8_t*) override {
+    ++events;
+    if (on_event) on_event();
+  }
   int events = 0;
+  std::function<void()> on_event;
 };
 
 class UnitServiceTest : public testsupport::VirtualClockTest {};
@@ -56,6 +62,22 @@ TEST_F(UnitServiceTest, OpenedShortOfDescriptorsReadsItsEventsOrOpensAgain) {
       failed.push_back("no open failed: " + cap.all());
   });
   EXPECT_EQ(failed, "");
+}
+
+// A unit that reports a new event with every one read is read a share per
+// pass; the loop polls the rest between.
+TEST_F(UnitServiceTest, AFloodingUnitIsReadAShareAPass) {
+  auto& dtmf = platform::sim::dtmf();
+  Unit u;
+  testsupport::PassShare share;
+  u.on_event = [&] {
+    share.delivered();
+    if (u.events < 5000) dtmf.event(1, 2, 3, 4);
+  };
+  dtmf.event(1, 2, 3, 4);
+  run_for(10);
+  EXPECT_GT(u.events, int(Hardware::UnitService::max_reads_per_event));
+  EXPECT_LE(share.most, Hardware::UnitService::max_reads_per_event);
 }
 
 }  // namespace
