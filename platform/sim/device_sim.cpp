@@ -2,6 +2,7 @@
 // served by it, every other path is a plain file under the board root.
 #include "platform/device.h"
 #include "platform/paths.h"
+#include "platform/sim/control_words.h"
 #include "platform/sim/device_model.h"
 
 #include <cerrno>
@@ -37,6 +38,18 @@ struct Registry {
       }
     }
     return nullptr;
+  }
+
+  // "devices": the device paths with channels open now and how many, after
+  // dropping those whose user descriptors are all closed (a test's count of
+  // the server's descriptors then holds no driver end of a closed one).
+  static std::string words(const Args& args, std::ostream& out) {
+    if (!args.empty()) return "usage: devices";
+    for (auto& m : get().models) {
+      prune(*m.second);
+      if (!m.second->open_.empty()) out << m.first << " " << m.second->open_.size() << "\n";
+    }
+    return "";
   }
 
   // Drops the channels whose every user descriptor is closed.
@@ -85,6 +98,10 @@ std::vector<DeviceModel::Channel*> DeviceModel::channels() {
   for (auto& ch : open_) out.push_back(ch.get());
   return out;
 }
+
+namespace {
+Words words("devices", &Registry::words);
+}  // namespace
 
 int add_channel(DeviceModel& m, std::unique_ptr<DeviceModel::Channel> ch) {
   DeviceModel::Channel& ref = *ch;
