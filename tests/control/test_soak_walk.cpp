@@ -316,11 +316,18 @@ void Walk::step(const std::vector<std::uint16_t>& peers) {
       if (v % 3 == 2 && (v & 4)) sim("mcc hangup " + a);
       break;
     }
-    case 15: {  // a radio peer's payload
+    case 15: {  // a radio peer's payloads, or a record of the RTP driver
       const Lines tdm = open_tdms();
       if (tdm.empty()) break;
-      sim("rtpext inject " + tdm[pick(static_cast<int>(tdm.size()))] + ((v & 1) ? " 10.0.0.7 4660 " : " 10.0.0.8 77 ") +
-          ((v & 2) ? "21500000" : hex(1 + pick(24))));
+      const std::string at = tdm[pick(static_cast<int>(tdm.size()))];
+      if (v & 16) {
+        sim("rtp raw " + at + " " + hex(pick(40)));
+        break;
+      }
+      std::string batch;
+      for (int n = 1 + pick(3); n > 0; --n)
+        batch += std::string((v & 1) ? " 10.0.0.7 4660 " : " 10.0.0.8 77 ") + ((v & 2) ? "21500000" : hex(1 + pick(24)));
+      sim("rtpext inject " + at + batch);
       break;
     }
     case 16:
