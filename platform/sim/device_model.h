@@ -5,6 +5,7 @@
 // deliver records. Writes and ioctls reach the model synchronously; the
 // descriptor is recognised through its socket inode, so duplicates work too.
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -38,6 +39,11 @@ class DeviceModel {
   virtual int on_ioctl(Channel& ch, unsigned long request, void* arg);
   virtual void on_open(Channel& ch);
   virtual void on_close(Channel& ch);
+
+  // Told after each read of one of this model's channels with what the
+  // read answered (errno kept), so a test can refill a source as fast as
+  // it is read; empty for none.
+  std::function<void(Channel&, ssize_t)> after_read;
 
   // Queues one record for the caller to read on the given channel (all
   // open channels when null). Returns false when no channel took it.

@@ -161,8 +161,15 @@ int dev_ioctl(int fd, unsigned long request, void* arg) {
 
 ssize_t dev_read(int fd, void* buf, size_t len) {
   sim::DeviceModel* m = nullptr;
-  if (auto* ch = sim::Registry::get().find(fd, &m)) return m->on_read(*ch, fd, buf, len);
-  return ::read(fd, buf, len);
+  auto* ch = sim::Registry::get().find(fd, &m);
+  if (!ch) return ::read(fd, buf, len);
+  const ssize_t n = m->on_read(*ch, fd, buf, len);
+  if (m->after_read) {
+    const int e = errno;
+    m->after_read(*ch, n);
+    errno = e;
+  }
+  return n;
 }
 
 ssize_t dev_write(int fd, const void* buf, size_t len) {

@@ -249,7 +249,7 @@ void ED137RadioControl::OnRtpExtEvent(int, short revents) {
   lastProcessing = now;
   std::memset(&pending, 0, sizeof pending);
   unsigned pendingCount = 0;
-  for (;;) {
+  for (unsigned reads = 0; reads < max_reads_per_event; ++reads) {
     const int queued = platform::dev_ioctl(extFd.lowlevel_fd(), rtp_ext::RTP_EXT_GET_SOURCE, &source);
     if (queued >= 1)
       ++counters.announced;
@@ -259,8 +259,7 @@ void ED137RadioControl::OnRtpExtEvent(int, short revents) {
     const ssize_t r = platform::dev_read(extFd.lowlevel_fd(), buf, sizeof buf);
     if (r < 1) {
       if (r < 0) counters.readErrno = errno;
-      if (pendingCount) OnRtpProtoRXEvent(pending);
-      return;
+      break;
     }
     counters.bytesRead += static_cast<std::uint32_t>(r);
     std::memset(&decoding, 0, sizeof decoding);
@@ -277,6 +276,9 @@ void ED137RadioControl::OnRtpExtEvent(int, short revents) {
     pending = decoding;
     ++pendingCount;
   }
+  // The last payload of the batch, whether the driver ran dry or the pass
+  // ended at the bound.
+  if (pendingCount) OnRtpProtoRXEvent(pending);
 }
 
 void ED137RadioControl::OnRtpProtoRXEvent(r2s_proto const& proto) {

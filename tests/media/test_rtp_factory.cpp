@@ -7,6 +7,8 @@
 #include "platform/sim/rtp.h"
 #include "tests/media/rtp_fixture.h"
 #include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/pass_share.h"
+#include "tests/support/vclock_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -223,6 +225,22 @@ TEST(RtpFactory, TransmissionFollowsTheInputStream) {
                       : (std::vector<std::string>{"begin", "add:-1", "start_tx", "stop_tx"}));
     destroy(m.slot);
   }
+}
+
+// A driver that queues an event record with every one read is read a
+// share per pass; what waits is read on the passes after.
+class RtpSlotLoop : public testsupport::VirtualClockTest {};
+TEST_F(RtpSlotLoop, AFloodingDriverIsReadAShareAPass) {
+  UdpPeer peer;
+  Made m = make(rtp_params(P::ptG711_Alaw, "127.0.0.1", rtp_port_of(peer), P::ptG711_Alaw, P::ptG711_Alaw));
+  ASSERT_NE(m.slot, nullptr);
+  const int tdm = rtp().sessions.back().tdm;
+  testsupport::FloodedDevice flood(rtp(), [&] { rtp().event(tdm, 0, 0, 0); });
+  ASSERT_TRUE(rtp().event(tdm, 0, 0, 0));
+  run_for(10);
+  EXPECT_EQ(flood.reads, 1000u);
+  EXPECT_LE(flood.share.most, RtpSlot::max_reads_per_event);
+  destroy(m.slot);
 }
 
 }  // namespace

@@ -6,10 +6,13 @@
 #include "platform/rtp.h"
 #include "platform/rtp_ext.h"
 #include "radio/control/radio_control.h"
+#include "radio/ed137/ed137_radio_control.h"
+#include "radio/zarn/zarn_radio_control.h"
 #include "tests/media/rtp_fixture.h"
 #include "tests/radio/radio_bytes.h"
 #include "tests/radio/radio_sim.h"
 #include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/pass_share.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
 
@@ -17,6 +20,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <functional>
+#include <memory>
 #include <regex>
 
 using namespace radio_test;
@@ -340,6 +345,52 @@ TEST_F(RadioControlTest, AZeroPeriodTicksOncePerMillisecondNotInOneRound) {
     ASSERT_GE(c.ticks.size(), 2u) << from_hook;
     EXPECT_LE(c.ticks.size(), 41u) << from_hook;
     for (std::size_t i = 1; i < c.ticks.size(); ++i) EXPECT_EQ(c.ticks[i] - c.ticks[i - 1], 1u) << from_hook << " " << i;
+  }
+}
+
+// A device that queues a payload with every one read is read a share per
+// pass by either kind of control; what waits is read on the passes after,
+// and the controller hears of the payloads while the flood lasts.
+TEST_F(RadioControlTest, AFloodingDeviceIsReadAShareAPass) {
+  struct Reports : RTPSignalling::IRadioControlNotify {
+    void RadioControlNotify(TERM::RtpRadioRequest const&) override { ++count; }
+    int count = 0;
+  };
+  rtp_ext_init_params zarn = {};
+  zarn.etype = 0x1337;
+  const rtp_ext_init_params ed137 = ed137_init();
+  const struct {
+    const char* kind;
+    std::function<RadioControl*(int tdm, int fd)> make;
+    std::vector<std::uint8_t> payload;
+  } cases[] = {
+      {"ed137", [&](int, int fd) { return new RTPSignalling::ED137RadioGWControl(7, {fd, -1}, ed137); },
+       {0x21, 0x50, 0x00, 0x00}},
+      {"zarn", [&](int tdm, int fd) { return new RTPSignalling::ZarnRadioGWControl(tdm, {fd, -1}, zarn); },
+       {0x82, 0x34, 0x00, 0x00, 0x09, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x99}},
+  };
+  auto& ext = platform::sim::rtp_ext();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    RtpSession s = begin_session(5004);
+    ASSERT_GE(s.tdm, 0);
+    std::unique_ptr<RadioControl> control(c.make(s.tdm, s.fd.lowlevel_fd()));
+    Reports reports;
+    control->Bind(&reports);
+    int midway = -1;
+    unsigned refills = 0;
+    const auto refill = [&] {
+      if (++refills == 500) midway = reports.count;
+      ext.inject(s.tdm, 0x0A000007, 4660, c.payload);
+    };
+    testsupport::FloodedDevice flood(ext, refill);
+    refill();
+    run_for(10);
+    EXPECT_EQ(flood.reads, 1000u);
+    EXPECT_LE(flood.share.most, RadioControl::max_reads_per_event);
+    EXPECT_GT(midway, 0);
+    control->RtpExtStop();
+    control->UnBind();
   }
 }
 

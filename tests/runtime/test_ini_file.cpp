@@ -122,7 +122,7 @@ TEST(IniFile, OpenReadsOnlyARegularFileToItsEnd) {
   const std::string dir = platform::board_path("/usr/local/etc/ini-file-test.d");
   const std::string fifo = platform::board_path("/usr/local/etc/ini-file-test.fifo");
   const std::string link = platform::board_path("/usr/local/etc/ini-file-test.link");
-  const std::string conf = platform::board_path("/usr/local/etc/ini-file-test.conf");
+  const std::string conf = platform::board_path("/usr/local/etc/ini-file-link-test.conf");
   ::rmdir(dir.c_str());
   std::remove(fifo.c_str());
   std::remove(link.c_str());

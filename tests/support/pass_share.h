@@ -7,9 +7,11 @@
 //   testsupport::PassShare share;      // counts from the next pass on
 //   ... in the owner's callback: share.delivered(); refill the source ...
 //   EXPECT_LE(share.most, 64u);
+#include "platform/sim/device_model.h"
 #include "runtime/dpc.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace testsupport {
 
@@ -26,6 +28,30 @@ class PassShare {
   void next_pass() { now_ = 0; }
   unsigned now_ = 0;
   Dpc dpc_;
+};
+
+// A simulated device that refills as fast as it is read: after each read
+// that delivered, counts it for the pass and calls `refill` (up to `total`
+// reads). Forgets the device on destruction.
+class FloodedDevice {
+ public:
+  FloodedDevice(platform::sim::DeviceModel& model, std::function<void()> refill, unsigned total = 1000)
+      : model_(model) {
+    model_.after_read = [this, refill, total](platform::sim::DeviceModel::Channel&, ssize_t n) {
+      if (n <= 0) return;
+      share.delivered();
+      if (++reads < total) refill();
+    };
+  }
+  ~FloodedDevice() { model_.after_read = nullptr; }
+  FloodedDevice(const FloodedDevice&) = delete;
+  FloodedDevice& operator=(const FloodedDevice&) = delete;
+
+  PassShare share;
+  unsigned reads = 0;
+
+ private:
+  platform::sim::DeviceModel& model_;
 };
 
 }  // namespace testsupport
