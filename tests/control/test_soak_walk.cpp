@@ -457,8 +457,16 @@ void walk(unsigned seed, int steps) {
 }
 
 TEST(SoakWalk, RandomCommandsAndPeerEventsLeaveNothingBehind) {
+#ifdef GW_EMULATED
+  // Under the board's emulator the server runs many times slower and the
+  // cross run takes its server programs one at a time: one short walk
+  // checks the board's byte order, the native run does the longer ones.
+  unsigned first = 1, last = 1;
+  int steps = 60;
+#else
   unsigned first = 1, last = 3;
   int steps = 100;
+#endif
   if (const char* s = std::getenv("GW_SOAK_SEEDS")) {
     first = static_cast<unsigned>(std::strtoul(s, nullptr, 10));
     const char* dash = std::strchr(s, '-');

@@ -33,6 +33,7 @@
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -611,9 +612,18 @@ class Soak : public ::testing::Test {
 TEST_F(Soak, RandomCommandWalksLeaveTheBoardAsTheyFoundIt) {
   const char* steps = std::getenv("SOAK_STEPS");
   const char* seed = std::getenv("SOAK_SEED");
+#ifdef GW_EMULATED
+  // Under the board's emulator the server runs many times slower and the
+  // cross run takes its server programs one at a time: one short walk
+  // checks the board's byte order, the native run does the long ones.
+  const int n = steps ? std::atoi(steps) : 100;
+  const std::initializer_list<unsigned> seeds = {1u};
+#else
   const int n = steps ? std::atoi(steps) : 200;
+  const std::initializer_list<unsigned> seeds = {1u, 2u, 3u, 4u};
+#endif
   if (seed) return walk(static_cast<unsigned>(std::strtoul(seed, nullptr, 10)), n);
-  for (unsigned s : {1u, 2u, 3u, 4u}) walk(s, n);
+  for (unsigned s : seeds) walk(s, n);
 }
 
 }  // namespace
