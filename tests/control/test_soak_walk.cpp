@@ -464,8 +464,8 @@ TEST(SoakWalk, RandomCommandsAndPeerEventsLeaveNothingBehind) {
   unsigned first = 1, last = 1;
   int steps = 60;
 #else
-  unsigned first = 1, last = 3;
-  int steps = 100;
+  unsigned first = 1, last = 2;
+  int steps = 80;
 #endif
   if (const char* s = std::getenv("GW_SOAK_SEEDS")) {
     first = static_cast<unsigned>(std::strtoul(s, nullptr, 10));
