@@ -96,7 +96,7 @@ void TPKTTracer::OnDataEvent(int fd, short revents) {
     current = nullptr;
     return;
   }
-  for (unsigned reads = 0; reads < max_reads_per_event; ++reads) {
+  for (unsigned reads = 0; reads < Event::max_reads_per_event; ++reads) {
     const ssize_t n = ::read(fd, c->buffer + c->got, c->needed - c->got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;

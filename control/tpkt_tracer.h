@@ -19,9 +19,6 @@ class TPKTTracer {
   };
 
   static constexpr unsigned int buffer_size = 512;
-  // Reads per readiness report of one connection: a client that writes as
-  // fast as it is read must not hold the loop; the rest waits in the socket.
-  static constexpr unsigned int max_reads_per_event = 64;
 
   explicit TPKTTracer(Sink* sink = nullptr) : sink(sink) {}
   ~TPKTTracer();

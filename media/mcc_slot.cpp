@@ -50,7 +50,7 @@ void MccSlot::OnEvent(int, short revents) {
 
 bool MccSlot::DoRead() {
   char buf[1024];
-  for (unsigned reads = 0; reads < max_reads_per_event; ++reads) {
+  for (unsigned reads = 0; reads < Event::max_reads_per_event; ++reads) {
     const ssize_t n = platform::dev_read(event.lowlevel_fd(), buf, sizeof buf);
     if (n > 0) {
       OnUserData(std::vector<char>(buf, buf + n));

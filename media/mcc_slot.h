@@ -19,10 +19,6 @@ class MccSlot : private Slot {
   static Slot* Create(Fd channel, int timeslot);
   ~MccSlot() override;
 
-  // Reads per readiness report: a driver that delivers as fast as it is
-  // read must not hold the loop; the rest waits for the next pass.
-  static constexpr unsigned int max_reads_per_event = 64;
-
  private:
   MccSlot(Fd channel, int timeslot);
 

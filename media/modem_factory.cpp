@@ -65,7 +65,7 @@ void AuthClient::OnSocketEvent(int, short revents) {
     return;
   }
   if (!(revents & POLLIN)) return;
-  for (unsigned reads = 0; reads < max_reads_per_event; ++reads) {
+  for (unsigned reads = 0; reads < Event::max_reads_per_event; ++reads) {
     if (!fd.is_valid()) return;
     const ssize_t n = ::read(fd.lowlevel_fd(), buffer + rpos, end - rpos);
     if (n < 0 && errno == EAGAIN) return;  // the partial record waits

@@ -53,10 +53,6 @@ class AuthClient {
   // the connection.
   bool Send(const unsigned char* rec);
   void OnSocketEvent(int fd, short revents);
-  // Reads per readiness report: a peer that writes as fast as it is read
-  // would otherwise hold the loop (controller, timers, watchdog) for as
-  // long as it writes. What is left waits for the next pass.
-  static constexpr unsigned max_reads_per_event = 64;
   void OnDisconnect();
   void CheckDisconnect();
 

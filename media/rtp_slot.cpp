@@ -176,7 +176,7 @@ bool RtpSlot::restart() {
 
 void RtpSlot::OnRtpEvent(int, short revents) {
   if (!(revents & POLLIN)) return;
-  for (unsigned reads = 0; reads < max_reads_per_event; ++reads) {
+  for (unsigned reads = 0; reads < Event::max_reads_per_event; ++reads) {
     std::uint8_t rec[rtp::EVENT_SIZE];
     const ssize_t n = platform::dev_read(fd.lowlevel_fd(), rec, sizeof rec);
     if (n < 0) {

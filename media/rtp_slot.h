@@ -52,9 +52,6 @@ class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::
   std::uint32_t translate_payload(LGCP::CodecMode const& mode) const;
   bool enablePD(LGCP::PDParams const& pd);
   bool disablePD();
-  // Reads per readiness report: a driver that delivers as fast as it is
-  // read must not hold the loop; the rest waits for the next pass.
-  static constexpr unsigned int max_reads_per_event = 64;
   // Reads the driver's event records while there are any, up to the bound.
   void OnRtpEvent(int fd, short revents);
 

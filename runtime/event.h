@@ -40,6 +40,12 @@ class Event : public EventHandler {
     T* obj;
   };
 
+  // Reads a handler makes per readiness report: a source that delivers as
+  // fast as it is read must not hold the loop (no timer, command or
+  // watchdog ping in between); what is left waits in the driver or socket
+  // for the next pass.
+  static constexpr unsigned max_reads_per_event = 64;
+
   Event() = default;
   ~Event() override;
 

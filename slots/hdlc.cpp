@@ -167,7 +167,7 @@ void HDLC::do_read() {
     return;
   }
   const bool* alive = alive_;
-  for (unsigned reads = 0; reads < max_reads_per_event; ++reads) {
+  for (unsigned reads = 0; reads < Event::max_reads_per_event; ++reads) {
     Packet frame;
     try {
       frame.reserve_tail(packet_max_size);

@@ -81,12 +81,6 @@ class HDLC : public GenericHDLC {
   // Received frames dropped because the packet pool was empty.
   std::uint32_t pool_drops() const { return pool_drops_; }
 
-  // Frames read per readiness report. A line that delivers as fast as it
-  // is read (a peer polling at full rate) would otherwise keep the loop
-  // here: no link timer, controller command or watchdog ping in between.
-  // What waits stays in the driver for the next pass.
-  static constexpr unsigned max_reads_per_event = 64;
-
  private:
   void on_event(int fd, short revents);
   void do_read();

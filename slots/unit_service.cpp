@@ -48,7 +48,7 @@ bool UnitService::ensure_open(const char* not_opened, std::uint32_t ts) {
 
 void UnitService::OnEvent(int rfd, short revents) {
   if (!(revents & POLLIN)) return;
-  for (unsigned reads = 0; reads < max_reads_per_event; ++reads) {
+  for (unsigned reads = 0; reads < Event::max_reads_per_event; ++reads) {
     std::uint8_t rec[max_record_size];
     const ssize_t n = platform::dev_read(rfd, rec, device_.record_size);
     if (n < 0) {

@@ -120,9 +120,6 @@ class UnitService {
     std::size_t record_size;
   };
   static constexpr std::size_t max_record_size = 32;
-  // Records read per readiness report: a unit that reports as fast as it
-  // is read must not hold the loop; the rest wait for the next pass.
-  static constexpr unsigned max_reads_per_event = 64;
 
   UnitService(const UnitService&) = delete;
   UnitService& operator=(const UnitService&) = delete;

@@ -80,10 +80,6 @@ class RadioControl : public IRadioController, public IRadioIntController {
   bool SendASNToChan(TERM::RadioStatus const&) override { return false; }
   bool SendASNToChan(TERM::RadioModifier const&) override { return false; }
   bool GetSQU() override { return false; }
-  // Payloads the kinds read per readiness report: a driver that delivers
-  // as fast as it is read must not hold the loop; the rest waits for the
-  // next pass.
-  static constexpr unsigned int max_reads_per_event = 64;
   void OnRtpExtEvent(int fd, short revents) override;
   unsigned long ProcessRadioStatus(unsigned long, unsigned long interval) override { return interval; }
 

@@ -249,7 +249,7 @@ void ED137RadioControl::OnRtpExtEvent(int, short revents) {
   lastProcessing = now;
   std::memset(&pending, 0, sizeof pending);
   unsigned pendingCount = 0;
-  for (unsigned reads = 0; reads < max_reads_per_event; ++reads) {
+  for (unsigned reads = 0; reads < Event::max_reads_per_event; ++reads) {
     const int queued = platform::dev_ioctl(extFd.lowlevel_fd(), rtp_ext::RTP_EXT_GET_SOURCE, &source);
     if (queued >= 1)
       ++counters.announced;

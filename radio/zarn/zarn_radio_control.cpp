@@ -159,7 +159,7 @@ void ZarnRadioControl::OnRtpExtEvent(int fd, short events) {
   sig_proto_init(&previous);
   int decoded = 0;
   std::uint8_t buf[kPayloadMax];
-  for (unsigned reads = 0; reads < max_reads_per_event; ++reads) {
+  for (unsigned reads = 0; reads < Event::max_reads_per_event; ++reads) {
     const int queued = platform::dev_ioctl(fd, rtp_ext::RTP_EXT_GET_SOURCE, &source);
     if (queued >= 1)
       ++counters.announced;

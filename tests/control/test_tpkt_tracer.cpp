@@ -86,8 +86,8 @@ TEST_F(TracerTest, AFloodingClientIsReadAShareAPass) {
   };
   a.send(tpkt_frame("x"));
   run_for(10);
-  EXPECT_GT(sink.got.size(), TPKTTracer::max_reads_per_event / 2);
-  EXPECT_LE(share.most, TPKTTracer::max_reads_per_event / 2);
+  EXPECT_GT(sink.got.size(), Event::max_reads_per_event / 2);
+  EXPECT_LE(share.most, Event::max_reads_per_event / 2);
 }
 
 void stop_loop() { multiplexer.terminate(); }

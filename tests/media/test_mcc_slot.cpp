@@ -38,7 +38,7 @@ TEST_F(MccSlotLoop, AFloodingChannelIsReadAShareAPass) {
   ASSERT_TRUE(mcc.inject(ts, frame, 1));
   run_for(10);
   EXPECT_EQ(flood.reads, 1000u);
-  EXPECT_LE(flood.share.most, MccSlot::max_reads_per_event);
+  EXPECT_LE(flood.share.most, Event::max_reads_per_event);
   EXPECT_TRUE(s->BeforeDestroy());
   delete s;
 }

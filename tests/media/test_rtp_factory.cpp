@@ -239,7 +239,7 @@ TEST_F(RtpSlotLoop, AFloodingDriverIsReadAShareAPass) {
   ASSERT_TRUE(rtp().event(tdm, 0, 0, 0));
   run_for(10);
   EXPECT_EQ(flood.reads, 1000u);
-  EXPECT_LE(flood.share.most, RtpSlot::max_reads_per_event);
+  EXPECT_LE(flood.share.most, Event::max_reads_per_event);
   destroy(m.slot);
 }
 

@@ -387,7 +387,7 @@ TEST_F(RadioControlTest, AFloodingDeviceIsReadAShareAPass) {
     refill();
     run_for(10);
     EXPECT_EQ(flood.reads, 1000u);
-    EXPECT_LE(flood.share.most, RadioControl::max_reads_per_event);
+    EXPECT_LE(flood.share.most, Event::max_reads_per_event);
     EXPECT_GT(midway, 0);
     control->RtpExtStop();
     control->UnBind();

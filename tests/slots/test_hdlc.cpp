@@ -177,8 +177,8 @@ TEST_F(HdlcEngine, AFloodingLineIsReadAShareAPass) {
   };
   ASSERT_TRUE(mcc().inject(ts, f, 1));
   run_for(10);
-  EXPECT_GT(owner.frames.size(), HDLC::max_reads_per_event);
-  EXPECT_LE(share.most, HDLC::max_reads_per_event);
+  EXPECT_GT(owner.frames.size(), Event::max_reads_per_event);
+  EXPECT_LE(share.most, Event::max_reads_per_event);
 }
 
 TEST_F(HdlcEngine, EagainWaitsForTheNextWritableReport) {

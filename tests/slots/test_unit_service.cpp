@@ -76,8 +76,8 @@ TEST_F(UnitServiceTest, AFloodingUnitIsReadAShareAPass) {
   };
   dtmf.event(1, 2, 3, 4);
   run_for(10);
-  EXPECT_GT(u.events, int(Hardware::UnitService::max_reads_per_event));
-  EXPECT_LE(share.most, Hardware::UnitService::max_reads_per_event);
+  EXPECT_GT(u.events, int(Event::max_reads_per_event));
+  EXPECT_LE(share.most, Event::max_reads_per_event);
 }
 
 }  // namespace
