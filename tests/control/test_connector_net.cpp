@@ -81,6 +81,17 @@ TEST_F(ConnectorTest, RefusedAttemptsAreRetried7TimesQuicklyThenEvery15s) {
   EXPECT_EQ(owner.connects, 0);
 }
 
+TEST_F(ConnectorTest, AttemptsRefusedByConnectItselfAreRetried7TimesQuicklyThenEvery20s) {
+  Control::ConnectorNet conn("255.255.255.255", 9);  // no TCP to a broadcast address
+  conn.Bind(&owner);
+  conn.Activate();
+  run_for(47500);
+  const auto fails = StreamCapture::matching(cap.err(), "can't connect to 255.255.255.255:9 : ");
+  EXPECT_EQ(gaps(fails), (std::vector<std::int64_t>{1000, 1000, 1000, 1000, 1000, 1000, 1000, 20000, 20000}))
+      << cap.all();
+  EXPECT_EQ(conn.GetState(), Control::Service::State::Connecting);
+}
+
 TEST_F(ConnectorTest, DeactivateWhileConnectedClosesWithoutNoticeOrReconnect) {
   LoopbackListener listener;
   Control::ConnectorNet conn("127.0.0.1", listener.port());
