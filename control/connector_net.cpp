@@ -56,6 +56,13 @@ void ConnectorNet::TryConnect() {
   Errno err;
   if (err.value() == EINPROGRESS) {
     connect_event.Schedule(connecting, POLLOUT);
+    if (connect_event.IsActive()) return;
+    // No descriptor left for the event's copy: an attempt nobody watches
+    // never ends, and the link would wait for good.
+    Errno watch_err;
+    connecting.close();
+    std::cerr << "can't connect to " << addr << " : " << watch_err << std::endl;
+    Retry(ConnectorRetry::refused_retry_ms);
     return;
   }
   std::cerr << "can't connect to " << addr << " : " << err << std::endl;

@@ -12,6 +12,8 @@ bool ExtSlot::IBeforeDestroy() {
 }
 
 bool ExtSlot::IActivate(TERM::TermActivateParams const&) {
+  // Already open: the idle byte would silence a source still switched to it.
+  if (GetInputStream()) return true;
   // A receive channel the switch could not drive stays closed: the
   // activation is refused, not announced.
   if (!HwMux::instance().Disconnect(rx)) return false;

@@ -1,5 +1,6 @@
 #include "control/connector_net.h"
 #include "tests/control/notify_recorder.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/loopback.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
@@ -79,6 +80,51 @@ TEST_F(ConnectorTest, RefusedAttemptsAreRetried7TimesQuicklyThenEvery15s) {
       << cap.all();
   EXPECT_EQ(conn.GetState(), Control::Service::State::Connecting);
   EXPECT_EQ(owner.connects, 0);
+}
+
+TEST_F(ConnectorTest, AttemptsRefusedByConnectItselfAreRetried7TimesQuicklyThenEvery20s) {
+  Control::ConnectorNet conn("255.255.255.255", 9);  // no TCP to a broadcast address
+  conn.Bind(&owner);
+  conn.Activate();
+  run_for(47500);
+  const auto fails = StreamCapture::matching(cap.err(), "can't connect to 255.255.255.255:9 : ");
+  EXPECT_EQ(gaps(fails), (std::vector<std::int64_t>{1000, 1000, 1000, 1000, 1000, 1000, 1000, 20000, 20000}))
+      << cap.all();
+  EXPECT_EQ(conn.GetState(), Control::Service::State::Connecting);
+}
+
+// The attempt's socket takes the last descriptors, so the connect event's
+// copy of it fails: an attempt nobody watches would never end. In a child
+// (its own descriptor limit).
+TEST_F(ConnectorTest, AttemptThatCannotBeWatchedIsRetried) {
+  LoopbackListener listener(0, 16);
+  const std::string where = "127.0.0.1:" + std::to_string(listener.port());
+  const std::string failed = testsupport::in_child([&](std::vector<std::string>& failed) {
+    {
+      // Every type the attempt uses is checked once before descriptors run
+      // short (see descriptor_exhaustion.h).
+      Control::ConnectorNet warm("127.0.0.1", listener.port());
+      warm.Activate();
+      run_for(10);
+      warm.Deactivate();
+    }
+    Control::ConnectorNet conn("127.0.0.1", listener.port());
+    conn.Bind(&owner);
+    testsupport::DescriptorFill fill;
+    if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+    // Two descriptors: the socket and the copy the connector keeps of it
+    // (the first is given back); then the event's own copies fail.
+    fill.free_one();
+    fill.free_one();
+    conn.Activate();
+    fill.release();
+    if (!StreamCapture::has(cap.err(), "can't connect to " + where + " : Too many open files"))
+      failed.push_back("the attempt that cannot be watched is not logged: " + cap.all());
+    run_for(1010);
+    if (owner.connects != 1) failed.push_back("no connection after the retry: " + cap.all());
+    conn.Deactivate();
+  });
+  EXPECT_EQ(failed, "");
 }
 
 TEST_F(ConnectorTest, DeactivateWhileConnectedClosesWithoutNoticeOrReconnect) {

@@ -142,6 +142,10 @@ TEST_F(ChannelSlots, MendedEdges) {
   EXPECT_EQ(ask(connect_image(15, 3, 11)), Strings{"seq 15 slot 3 error connectFail"});
   EXPECT_EQ(ask(activate_image(16, 11), 2), (Strings{"slot 11 receiver active 8202", "seq 16 slot 11 success"}));
   EXPECT_EQ(hal("get 8202"), "byte 213");
+  // Activated again while connected: the source keeps feeding it.
+  EXPECT_EQ(ask({connect_image(17, 3, 11), activate_image(18, 11)}, 2),
+            (Strings{"seq 17 slot 3 success", "seq 18 slot 11 success"}));
+  EXPECT_EQ(hal("get 8202"), "connected 69");
   EXPECT_EQ(extra(), Strings{});
 }
 
