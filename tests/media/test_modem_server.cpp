@@ -273,6 +273,11 @@ TEST_F(ModemServer, ResourcesCountModemsAndPointToPointInterfaces) {
   EXPECT_EQ(query().get_digital_modems().getValue(), 2);
   EXPECT_EQ(srv().sim.ask("net del hdlc2"), "");
   EXPECT_EQ(srv().sim.ask("net add hdlc1 0x11"), "");
+  // A driver whose enumeration goes on and on is counted up to one modem a
+  // slot, not for as long as it answers.
+  EXPECT_EQ(srv().sim.ask("mctl pool 5000"), "");
+  EXPECT_EQ(query().get_modem().getValue(), 1024);
+  EXPECT_TRUE(srv().wait_log("enum stopped at 1024 modems\n")) << srv().log();
   EXPECT_EQ(srv().sim.ask("mctl pool 4"), "");
   EXPECT_EQ(query().get_digital_modems().getValue(), 2);
 }
