@@ -144,12 +144,14 @@ void ModemFactory::update_modemDevices() {
     return;
   }
   int n = -1;
-  for (;;) {
+  while (modemDevices < max_modems) {
     n = platform::dev_ioctl(fd, mctl::MCTL_ENUM, reinterpret_cast<void*>(static_cast<std::intptr_t>(n)));
     if (n < 0) break;
     ++modemDevices;
   }
-  if (errno != ENODEV) {
+  if (n >= 0) {
+    std::cerr << "enum stopped at " << max_modems << " modems" << std::endl;
+  } else if (errno != ENODEV) {
     Errno e;
     std::cerr << "enum fail: " << e << std::endl;
   }

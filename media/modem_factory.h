@@ -91,6 +91,9 @@ class ModemFactory : public SlotFactory {
   // is well above the calls the board can carry at once. A connection past
   // it is closed at once.
   static constexpr std::size_t max_auth_clients = 256;
+  // A modem serves one slot: more than there are slots is a driver that
+  // does not end its enumeration, which must not hold the process.
+  static constexpr std::int32_t max_modems = 1024;
 
   static ModemFactory& instance();
   ~ModemFactory() override;

@@ -117,7 +117,7 @@ std::string mctl_words(const Args& args, std::ostream& out) {
   if (args.empty()) return "usage: mctl pool N | mctl requests | mctl fail 0xBBnn|open E [N]";
   long long n = 0;
   if (args[0] == "pool") {
-    if (args.size() != 2 || !parse_int(args[1], n) || n < 0 || n > 256) return "usage: mctl pool N";
+    if (args.size() != 2 || !parse_int(args[1], n) || n < 0 || n > 65536) return "usage: mctl pool N";
     m.pool = static_cast<int>(n);
     return "";
   }

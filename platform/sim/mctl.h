@@ -8,7 +8,8 @@
 // words and any request number can be made to fail with an errno.
 //
 // Control-socket words:
-//   mctl pool N               -> N modems from now on
+//   mctl pool N               -> N modems from now on (at most 65536, more
+//                                than the server counts)
 //   mctl requests             -> "0xBBnn w1 w2 ..." per request since last asked
 //   mctl fail 0xBBnn E [N]    -> that request fails with errno E: the next N,
 //                                or all until "mctl fail 0xBBnn 0"

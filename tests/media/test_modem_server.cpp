@@ -273,6 +273,11 @@ TEST_F(ModemServer, ResourcesCountModemsAndPointToPointInterfaces) {
   EXPECT_EQ(query().get_digital_modems().getValue(), 2);
   EXPECT_EQ(srv().sim.ask("net del hdlc2"), "");
   EXPECT_EQ(srv().sim.ask("net add hdlc1 0x11"), "");
+  // A driver whose enumeration goes on and on is counted up to one modem a
+  // slot, not for as long as it answers.
+  EXPECT_EQ(srv().sim.ask("mctl pool 5000"), "");
+  EXPECT_EQ(query().get_modem().getValue(), 1024);
+  EXPECT_TRUE(srv().wait_log("enum stopped at 1024 modems\n")) << srv().log();
   EXPECT_EQ(srv().sim.ask("mctl pool 4"), "");
   EXPECT_EQ(query().get_digital_modems().getValue(), 2);
 }
@@ -422,10 +427,26 @@ TEST_F(ModemServer, OriginateModesAndAllocationFailure) {
   EXPECT_EQ(ask(connect_image(9, 4, 14), 4),
             (Strings{"slot 14 transmitter active 1794", "slot 14 receiver active 1794", "seq 9 slot 4 success",
                      "slot 14 abort 768"}));
+  // The controller's program and arguments replace the option file and the
+  // device; of 70 arguments the first 62 go.
+  ::unlink(srv().board("/var/standin/pppd.log").c_str());
+  EXPECT_EQ(ask(modem_image(20, 15,
+                            [](TERM::ModemParams& m) {
+                              m.set_execfile("/usr/local/sbin/pppd");
+                              for (int i = 0; i < 70; ++i)
+                                m.set_execargs().push_back(ASN1::IA5String("a" + std::to_string(i)));
+                            })),
+            Strings{"seq 20 slot 15 success"});
+  EXPECT_EQ(ask(connect_image(21, 4, 15), 4).back(), "slot 15 abort 768");
+  std::string argv = "/usr/local/sbin/pppd";
+  for (int i = 0; i < 62; ++i) argv += " a" + std::to_string(i);
+  EXPECT_EQ(standin("pppd", "argv"), Strings{argv});
   // Slots whose pppd still runs answer when it has ended.
-  EXPECT_EQ(sorted(ask({destroy(10, 11), destroy(11, 12), destroy(12, 13), destroy(13, 14), destroy(14, 4)}, 5)),
+  EXPECT_EQ(sorted(ask({destroy(10, 11), destroy(11, 12), destroy(12, 13), destroy(13, 14), destroy(22, 15),
+                        destroy(14, 4)},
+                       6)),
             sorted(Strings{"seq 10 slot 11 success", "seq 11 slot 12 success", "seq 12 slot 13 success",
-                     "seq 13 slot 14 success", "seq 14 slot 4 success"}));
+                           "seq 13 slot 14 success", "seq 22 slot 15 success", "seq 14 slot 4 success"}));
 }
 
 TEST_F(ModemServer, PppdIgnoringHangupIsKilledAfterFiveSeconds) {
@@ -501,6 +522,8 @@ TEST_F(ModemServer, DigitalDataCallOnAPointToPointInterface) {
   EXPECT_EQ(ask(connect_image(3, 7, 20), 2), (Strings{"slot 20 receiver active 1824", "seq 3 slot 7 success"}));
   ASSERT_TRUE(standin_has("pppd", "argv"));
   EXPECT_EQ(standin("pppd", "argv"), Strings{"/usr/local/sbin/pppd file /usr/local/etc/ppp/ioptions hdlc0"});
+  // Nor here does pppd inherit a descriptor (the interface requests' socket).
+  EXPECT_EQ(standin("pppd", "fds"), Strings{"none"});
   EXPECT_EQ(srv().sim.ask("net get hdlc0"), "flags 0x11 protocol 0x2001");
   EXPECT_EQ(requests(), Strings{}) << "no DSP modem";
 
