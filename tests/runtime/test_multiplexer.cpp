@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <sstream>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -385,6 +386,28 @@ using MultiplexerDeathTest = MultiplexerTest;
 TEST_F(MultiplexerDeathTest, NothingToPollAndNoDeadlineIsAHang) {
   EXPECT_DEATH(multiplexer.run(false, true), "multiplexer: system hang detected!!!");
   EXPECT_DEATH(multiplexer.run(true, true), "multiplexer: system hang detected!!!");
+}
+
+TEST_F(MultiplexerDeathTest, PollFailureIsReportedWithPollsOwnErrorAfterAFailedPing) {
+  // The ping comes between poll and the test of its result; a PING that
+  // fails there must not stand in for poll's error (an interrupted poll
+  // would then end the process).
+  Pipe p[2];
+  Probe a("a", p[0].r, &log), b("b", p[1].r, &log);
+  a.mux_attach();
+  b.mux_attach();
+  platform::sim::watchdog().fail_write["PING"] = EIO;
+  Call shrink{[] {
+    platform::vclock::advance_ms(1000);  // a ping is due after the next poll
+    rlimit lim;
+    ::getrlimit(RLIMIT_NOFILE, &lim);
+    lim.rlim_cur = 1;  // two entries: poll fails with EINVAL
+    ::setrlimit(RLIMIT_NOFILE, &lim);
+  }};
+  Timer t;
+  t.set(1500, &Call::go, &shrink);
+  EXPECT_DEATH(multiplexer.run(true, true),
+               "Mux: ping watchdog failed: Input/output error\nmultiplexer poll failed: Invalid argument\n");
 }
 
 TEST(Measure, RecordsShortestLongestLatestAndCount) {
