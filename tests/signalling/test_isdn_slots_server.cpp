@@ -104,7 +104,18 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
   exchange(isdn_image(8, 11), "seq 8 slot 11 error insufficientResources");
   EXPECT_EQ(lines(ask("mcc channels")).size(), 1u);
 
-  exchange(testsupport::null_command_image(9, 10, "destroy"), "seq 9 slot 10 success");
+  // deactivate releases the link; the far end's UA brings the record and
+  // deactivated, and the channel stays.
+  sent.clear();
+  exchange(testsupport::null_command_image(9, 10, "deactivate"), "seq 9 slot 10 success");
+  EXPECT_TRUE(sent_until("mcc", ts, "000153"));
+  EXPECT_EQ(ask("mcc inject " + ts + " 000173"), "");
+  got = until("slot 10 signal deactivated");
+  ASSERT_GE(got.size(), 2u);
+  EXPECT_EQ(got[got.size() - 2], "slot 10 ioctl isdnLinkInfo");
+  EXPECT_EQ(lines(ask("mcc channels")).size(), 1u);
+
+  exchange(testsupport::null_command_image(10, 10, "destroy"), "seq 10 slot 10 success");
   EXPECT_EQ(ask("mcc channels"), "");
 }
 

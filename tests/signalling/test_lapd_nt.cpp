@@ -365,4 +365,37 @@ TEST_F(LapdNt, PartialAcknowledgementKeepsRetransmitting) {
   EXPECT_EQ(nt->find(64)->state(), ISDN::LAPD_NT_user::wait_answer);
 }
 
+// A frame for a TEI no terminal holds takes a free user, which sets the link
+// up and then handles the frame; the terminal's unnumbered frames by their
+// C/R bit (commands carry C/R 0 from a terminal); a broadcast UI frame on
+// another SAPI than TEI management goes up as it is.
+TEST_F(LapdNt, TerminalUnnumberedFramesAndFramesForAnUnknownTei) {
+  assign_all();
+  frames.clear();
+  struct Step {
+    const char* frame;  // from terminal 2, TEI 72 unless said
+    Strings sent;
+    bool assigned;
+  };
+  const Step steps[] = {
+      {"00 91 01 00", {"02 91 7F"}, true},  // RR command: TEI 72 taken, SABME
+      {"00 91 7F", {"00 91 73"}, true},     // SABME P = 1: UA F = 1
+      {"02 91 7F", {}, true},               // SABME as a response: ignored
+      {"00 91 BF", {}, true},               // XID: logged only
+      {"00 91 1F", {}, true},               // DM as a command: ignored
+      {"02 91 1F", {}, false},              // DM F = 1
+      {"00 91 01 00", {"02 91 7F"}, true},  // taken again
+      {"02 91 97", {}, false},              // FRMR
+      {"00 FF 03 08 01 05 05", {}, false},  // UI to TEI 127, SAPI 0
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.frame);
+    bus->inject(2, lapdtest::frame(s.frame));
+    run_for(10);
+    EXPECT_EQ(network_frames(), s.sent);
+    EXPECT_EQ(nt->find(72) != nullptr, s.assigned);
+  }
+  EXPECT_EQ(up, Strings({"08 01 05 05"}));
+}
+
 }  // namespace

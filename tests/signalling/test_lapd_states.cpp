@@ -331,4 +331,74 @@ TEST_F(LapdStates, SupervisoryFramesInBothStates) {
   }
 }
 
+// Unnumbered frames and the requests of layer 3 in the states that only
+// answer or refuse them, and a release that goes unanswered. The link is on
+// the user side: the peer's commands carry C/R 1 ("02 01"), its responses
+// C/R 0 ("00 01"); the link answers with "02 01" and commands with "00 01".
+TEST_F(LapdStates, UnnumberedFramesAndRequestsOutsideTheEstablishedState) {
+  using ISDN::State;
+  enum Start { assigned, establishing, releasing, established, recovery };
+  enum Request { none, establish, release };
+  struct Case {
+    Start start;
+    const char* frame;  // received, or null
+    Request request;
+    State state;
+    Strings sent, statuses;
+    bool l3_initiated;
+  };
+  const Strings dm_f1 = {"02 01 1F"}, ua_f1 = {"02 01 73"}, sabme = {"00 01 7F"}, disc = {"00 01 53"};
+  const Case cases[] = {
+      {assigned, "02 01 53", none, ISDN::TEI_assigned, dm_f1, {}, false},               // DISC P = 1
+      {establishing, "02 01 53", none, ISDN::Awaiting_establishment, dm_f1, {}, true},  // DISC P = 1
+      {releasing, "02 01 53", none, ISDN::Awaiting_release, ua_f1, {}, true},           // DISC P = 1
+      {releasing, "02 01 7F", none, ISDN::Awaiting_release, dm_f1, {}, true},           // SABME P = 1
+      {releasing, "00 01 63", none, ISDN::Awaiting_release, {}, {"UA (F = 0)"}, true},  // UA F = 0
+      {assigned, "00 01 0F", none, ISDN::Awaiting_establishment, sabme, {}, true},      // DM F = 0
+      {assigned, "00 01 1F", none, ISDN::TEI_assigned, {}, {}, false},                  // DM F = 1
+      {recovery, "00 01 0F", none, ISDN::Awaiting_establishment, sabme, {"Receipt of DM response (F = 0)"}, false},
+      {recovery, "00 01 1F", none, ISDN::Awaiting_establishment, sabme, {"DM (F = 1)"}, false},
+      {recovery, "00 01 97", none, ISDN::Awaiting_establishment, sabme, {"Other - Receipt of FRMR response"}, false},
+      {recovery, nullptr, release, ISDN::Awaiting_release, disc, {}, true},
+      {established, nullptr, establish, ISDN::Awaiting_establishment, sabme, {}, true},
+      {establishing, nullptr, establish, ISDN::Awaiting_establishment, {}, {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.frame ? c.frame : "request") + " in start state " + std::to_string(c.start));
+    Owner o(Side::user);
+    if (c.start != assigned) o.link->activate();
+    if (c.start >= established) o.rx("00 01 73");
+    if (c.start == releasing) {
+      o.rx("00 01 73");
+      o.link->deactivate();
+    }
+    o.send("a");  // waits, or goes out and waits for its acknowledgement
+    if (c.start == recovery) run_for(1000);
+    o.line.take();
+    if (c.frame) o.rx(c.frame);
+    if (c.request == establish) o.link->activate();
+    if (c.request == release) o.link->deactivate();
+    EXPECT_EQ(o.state(), c.state);
+    EXPECT_EQ(o.line.take(), c.sent);
+    EXPECT_EQ(o.statuses, c.statuses);
+    EXPECT_EQ(o.st().L3Initiated, c.l3_initiated);
+    EXPECT_TRUE(o.releases.empty());
+    // A request of layer 3 to establish or release empties both queues.
+    if (c.request != none) EXPECT_EQ(o.link->queued() + o.link->unacknowledged(), 0u);
+  }
+
+  // A release that the peer never answers: DISC four times in all, then
+  // the link is given up.
+  Owner o(Side::user);
+  lapdtest::establish(o);
+  o.link->deactivate();
+  run_for(3500);
+  EXPECT_EQ(o.line.take(), Strings(4, "00 01 53"));
+  EXPECT_TRUE(o.releases.empty());
+  run_for(1000);
+  EXPECT_EQ(o.statuses, Strings({"Unsuccessful retransmission (N200 times) - DISC"}));
+  EXPECT_EQ(o.releases, Strings({"link error (T200 expired N200 times)"}));
+  EXPECT_EQ(o.state(), ISDN::TEI_assigned);
+}
+
 }  // namespace
