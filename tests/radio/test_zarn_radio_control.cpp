@@ -126,6 +126,42 @@ TEST_F(ZarnControlTest, PeriodicStatusTimeline) {
   c->RtpExtStop();
 }
 
+// A request of any status group goes out at once and restarts that group
+// alone: the others keep their beat, its next report comes a period after
+// the request.
+TEST_F(ZarnControlTest, EachGroupRequestRestartsItsOwnGroup) {
+  const std::pair<std::string, std::function<void(Params&)>> rows[] = {
+      {"84",
+       [](Params& p) {
+         TERM::RadioCommandWMChan& c = p.select_wm_chan();
+         c.set_freq().set_channel(4);
+         c.set_freq().set_frequency(std::string("121.5"));
+         c.set_squelshe(TERM::RadioSquelshe::on);
+         c.set_rte(TERM::RadioRTE::a1b);
+       }},
+      {"86", [](Params& p) { p.select_wm_remote().set_remote() = zarn_status_s(zflags(5, false)).get_remote(); }},
+      {"87", [](Params& p) { p.select_wm_standby().set_group(9u); }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.first);
+    t0 = now_ms();
+    auto c = make<ZarnRadioGWControl>();
+    c->SendASNToChan(status());
+    c->SetTimerEnable(true);
+    run_for(1300);
+    written();
+    EXPECT_TRUE(c->SendASNToChan(request(row.second)));
+    run_for(1100);
+    Lines want{"+1300 " + row.first};
+    for (const char* g : {"81", "84", "86", "87"})
+      if (g != row.first) want.push_back(std::string("+2000 ") + g);
+    want.push_back("+2310 " + row.first);
+    EXPECT_EQ(written(), want);
+    c->SetTimerEnable(false);
+    c->RtpExtStop();
+  }
+}
+
 // The millisecond count wraps at 32 bits: the status keeps its one-second
 // rhythm across the wrap instead of falling silent until the count catches
 // up with stamps taken before it.
