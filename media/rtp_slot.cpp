@@ -170,7 +170,16 @@ bool RtpSlot::restart() {
   info.reserved = 0;
   if (platform::dev_ioctl(next.lowlevel_fd(), rtp::RTP_ADD_CHANNEL, &info) == -1) return false;
   event.Schedule(next, POLLIN);
+  if (!event.IsActive()) {
+    // No descriptor was left for the watch's copy: a session nobody reads
+    // is no restart. It ends, and the old one is watched again.
+    next.close();
+    event.Schedule(fd, POLLIN);
+    return false;
+  }
   fd = next;
+  // A new session is silent until told to send: the one it replaces was.
+  if (transmitting) Request(rtp::RTP_START_TX);
   return true;
 }
 

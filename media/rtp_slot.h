@@ -44,8 +44,8 @@ class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::
   void setTransmissionDependOnSQU(bool on) { transmissionDependOnSQU = on; }
   // Begins the session again with the current `params` on the same channel.
   // The new session is begun while the old one is open; only then does it
-  // take over (descriptor and event watch) and the old one is closed. On
-  // failure the old session stays.
+  // take over (descriptor and event watch) and the old one is closed; a
+  // sending slot goes on sending. On failure the old session stays.
   bool restart();
   // The payload type of a codec mode: alaw 8, ulaw 0, lbrc the receive
   // payload type given at creation.

@@ -227,6 +227,53 @@ TEST(RtpFactory, TransmissionFollowsTheInputStream) {
   }
 }
 
+// A codec change begins a new session: one that replaces a sending session
+// is told to send too. Short of descriptors, the change either moves the
+// slot to the new session or keeps the old one; the session in force is
+// watched either way. In a child (its own limit).
+TEST(RtpFactory, CodecRestartKeepsSendingAndAWatchedSession) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
+    UdpPeer peer;
+    Made m = make(rtp_params(P::ptG711_Alaw, "127.0.0.1", rtp_port_of(peer), P::ptG711_Alaw, P::ptG711_Alaw));
+    if (!m.slot) return failed.push_back("no slot");
+    const int tdm = m.slot->GetTimeslot();
+    m.slot->IOnInputStream();
+    bool ulaw = false, changed_short = false;
+    // -1: descriptors to spare (every type checked once, see
+    // descriptor_exhaustion.h).
+    for (int free = -1; free <= 8; ++free) {
+      const std::string at = " with " + std::to_string(free) + " free";
+      testsupport::DescriptorFill fill;
+      if (free >= 0 && !fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+      for (int i = 0; i < free; ++i) fill.free_one();
+      LGCP::IoctlParams req;
+      req.select_encoder_mode(ulaw ? LGCP::CodecMode::alaw : LGCP::CodecMode::ulaw);
+      const bool changed = m.slot->Ioctl(req);
+      fill.release();
+      if (changed) ulaw = !ulaw;
+      if (changed && free >= 0) changed_short = true;
+      if (free < 0 && !changed) failed.push_back("no change" + at);
+      if (!m.slot->HoldsSession()) failed.push_back("session in force not watched" + at);
+      rtp().refresh();
+      std::vector<const platform::sim::Rtp::Session*> open;
+      for (const auto& s : rtp().sessions)
+        if (s.open && s.tdm == tdm) open.push_back(&s);
+      if (open.size() != 1) {
+        failed.push_back(std::to_string(open.size()) + " open sessions" + at);
+        continue;
+      }
+      std::uint16_t tx_pt;
+      std::memcpy(&tx_pt, open[0]->record + 16, sizeof tx_pt);
+      if (tx_pt != (ulaw ? 0 : 8) || m.slot->GetParams().tx_pt != tx_pt)
+        failed.push_back("tx_pt " + std::to_string(tx_pt) + " in force" + at);
+      if (open[0]->ops.back() != "start_tx") failed.push_back("session in force not sending" + at);
+    }
+    if (!changed_short) failed.push_back("no change with 8 free");
+    destroy(m.slot);
+  });
+  EXPECT_EQ(failed, "");
+}
+
 // A driver that queues an event record with every one read is read a
 // share per pass; what waits is read on the passes after.
 class RtpSlotLoop : public testsupport::VirtualClockTest {};

@@ -323,7 +323,24 @@ TEST_F(RtpSlots, ToneDetectionAndEchoCanceller) {
   // The voice-processing unit answers for the same channel.
   EXPECT_EQ(ask(ioctl(5, 11, [](LGCP::IoctlParams& i) { i.select_vad_enable(true); })),
             Strings{"seq 5 slot 11 success"});
-  EXPECT_NE(sim("dsp log").find("DSPROC_ENABLE " + t + " "), std::string::npos);
+  const std::string vad = sim("dsp log");
+  const std::size_t at = vad.find("DSPROC_ENABLE " + t + " ");
+  ASSERT_NE(at, std::string::npos) << vad;
+  // Its voice activity (tx on) is the slot's signal.
+  std::istringstream enable(vad.substr(at));
+  std::string request, ts, vad_id;
+  enable >> request >> ts >> vad_id;
+  EXPECT_EQ(sim("dsp event " + t + " " + vad_id + " 1 2 0 1"), "");
+  EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 0B 90 60");
+  // The wait tone and a digit sequence (empty: at once complete) are the
+  // channel's generator.
+  EXPECT_EQ(ask({ioctl(7, 11, [](LGCP::IoctlParams& i) { i.select_activateWaitTone(); }),
+                 ioctl(8, 11, [](LGCP::IoctlParams& i) { i.select_deactivateWaitTone(); }),
+                 ioctl(9, 11, [](LGCP::IoctlParams& i) { i.select_translateDTMF(); })},
+                3),
+            (Strings{"seq 7 slot 11 success", "seq 8 slot 11 success", "seq 9 slot 11 success"}));
+  EXPECT_EQ(sim("dtmf log"),
+            "DTMF_DIAL " + t + " 425 0 2048 2048\nDTMF_DIAL " + t + " 0 0 0 0\nDTMF_DIAL " + t + " 0 0 0 0");
   // Requests the units refused are answered as refused.
   EXPECT_EQ(sim("dsp fail DSPROC_CONFIGURE 5 2"), "");
   EXPECT_EQ(sim("dtmf fail SELCAL_DIAL 5 1"), "");
