@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <type_traits>
 
 #include "platform/paths.h"
 #include "runtime/mux_time.h"
@@ -24,7 +25,6 @@ SysLogManager::SysLogManager()
       fd_(-1),
       connected_(false),
       options_(0),
-      ident_(defaultIdentity),
       facility_(LOG_USER),
       mask_(0xff),
       used_(0),
@@ -32,10 +32,18 @@ SysLogManager::SysLogManager()
   std::memset(&addr_, 0, sizeof addr_);
   addr_.sun_family = AF_UNIX;
   std::memset(&hdr_, 0, sizeof hdr_);
+  set_identity(defaultIdentity);
+}
+
+static_assert(std::is_trivially_destructible<SysLogManager>::value,
+              "lines flushed at exit reach the manager after static destruction");
+
+void SysLogManager::set_identity(const char* ident) {
+  if (ident != ident_) std::snprintf(ident_, sizeof ident_, "%s", ident);
 }
 
 void SysLogManager::openlog(const char* ident, int options, int facility) {
-  if (ident) ident_ = ident;
+  if (ident) set_identity(ident);
   options_ = options;
   if (facility != 0 && (facility & ~LOG_FACMASK) == 0) facility_ = facility;
 
@@ -76,7 +84,7 @@ void SysLogManager::close_socket() {
 
 void SysLogManager::closelog() {
   close_socket();
-  ident_ = defaultIdentity;
+  set_identity(defaultIdentity);
   type_ = SOCK_DGRAM;
   used_ = 0;
   entries_ = 0;
@@ -107,10 +115,10 @@ void SysLogManager::syslog(int priority, const char* format, ...) {
   account(std::snprintf(msg_ + len, MessageSize - len, "%.*s", int(stamp_len), stamp));
 
   const int body = len;
-  if (!ident_.empty()) account(std::snprintf(msg_ + len, MessageSize - len, "%s", ident_.c_str()));
+  if (ident_[0]) account(std::snprintf(msg_ + len, MessageSize - len, "%s", ident_));
   if (options_ & LOG_PID)
     account(std::snprintf(msg_ + len, MessageSize - len, "[%d]", int(::getpid())));
-  if (!ident_.empty()) account(std::snprintf(msg_ + len, MessageSize - len, ": "));
+  if (ident_[0]) account(std::snprintf(msg_ + len, MessageSize - len, ": "));
   va_list ap;
   va_start(ap, format);
   account(std::vsnprintf(msg_ + len, MessageSize - len, format, ap));

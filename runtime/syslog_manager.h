@@ -27,7 +27,9 @@ class SysLogManager {
   SysLogManager(const SysLogManager&) = delete;
   SysLogManager& operator=(const SysLogManager&) = delete;
   // Neither closes the socket nor sends a pending batch: the instance lives
-  // until the process ends.
+  // until the process ends. It owns nothing to free, so it stays usable
+  // after static destruction, when the library flushes what the standard
+  // streams still hold at exit.
   ~SysLogManager() = default;
 
   // As the system's openlog: a null identity keeps the current one; the
@@ -47,19 +49,20 @@ class SysLogManager {
   int setlogmask(int mask);
   int fd() const { return fd_; }
   bool connected() const { return connected_; }
-  const std::string& identity() const { return ident_; }
+  std::string identity() const { return ident_; }
 
  private:
   int queue(const char* data, int n);
   int send_batch();
   void close_socket();
   void write_console(const char* body, int len);
+  void set_identity(const char* ident);
 
   int type_;
   int fd_;
   bool connected_;
   int options_;
-  std::string ident_;
+  char ident_[MessageSize];  // no longer than a message can hold
   int facility_;
   int mask_;
   sockaddr_un addr_;

@@ -5,6 +5,7 @@
 // time, briefly.
 #include "runtime/daemon.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -96,6 +97,25 @@ TEST_F(DaemonSetUp, StandardStreamsGoToTheSystemLog) {
   EXPECT_EQ(drain(sink), (std::vector<std::string>{"<29>" + id + "Starting server 100%s",
                                                    "<27>" + id + "bad thing", "<31>" + id + "event",
                                                    "raw bytes\n", "<29>" + id + "still syslog"}));
+}
+
+// Lines still held by the standard streams when the daemon exits are
+// flushed by the library after static destruction; they reach the log whole.
+TEST_F(DaemonSetUp, LinesLeftInTheStreamsAtExitReachTheLog) {
+  LogSink sink;
+  Daemon::Params p;
+  p.nochdir = true;
+  p.name = "brv-T230110-1022 at exit";  // longer than a string holds inline
+  run_daemon(p, [] {
+    std::cout << "first\nsecond\n";
+    std::clog << "third\n";
+    // A sanitizer report must not fill the log socket nobody reads yet.
+    ::dup2(::open("/dev/null", O_WRONLY), 2);
+    std::exit(0);
+  });
+  const std::string id = "brv-T230110-1022 at exit: ";
+  EXPECT_EQ(drain(sink), (std::vector<std::string>{"<29>" + id + "first", "<29>" + id + "second",
+                                                   "<31>" + id + "third"}));
 }
 
 TEST_F(DaemonSetUp, LogFileModeWritesHourlyFiles) {
