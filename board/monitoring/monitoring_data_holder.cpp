@@ -395,7 +395,11 @@ void MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
     std::clog << "FAIL create monitoring catalog <" << dir << "> with code=" << errno << std::endl;
     return;
   }
-  if (std::string(addr.GetStrAddr()) == self_addr_.GetStrAddr()) {
+  // Both texts come from one shared buffer: each is copied before the
+  // other is asked for, or the comparison would see one text twice.
+  const std::string text = addr.GetStrAddr();
+  const std::string own = self_addr_.GetStrAddr();
+  if (text == own) {
     // The link names the board path; on the simulator the target is the
     // directory under the board root, so readers there resolve it too.
     // A link left by a run with another own address would name the wrong

@@ -174,7 +174,8 @@ TEST(MonitoringDataHolder, FullDiskKeepsTheLastCompleteFile) {
 }
 
 // A "self" link left by a run under another own address is pointed at the
-// own controller's directory when that directory is made.
+// own controller's directory when that directory is made, and stays there
+// when other controllers' directories are made.
 TEST(MonitoringDataHolder, SelfLinkLeftByAnEarlierRunIsReplaced) {
   testsupport::ScratchBoardRoot root;
   const std::string dir = root.path() + "/var/monitoring/controller/";
@@ -189,6 +190,11 @@ TEST(MonitoringDataHolder, SelfLinkLeftByAnEarlierRunIsReplaced) {
   EXPECT_TRUE(h.setControllerStatus(info));
   EXPECT_EQ(read(dir + "self/status"), "2");
   EXPECT_FALSE(exists(dir + "self_tmp"));
+  // Another controller's new directory leaves the link where it is.
+  info.set_host().set_iaddr(own == "10.9.8.7" ? "10.9.8.6" : "10.9.8.7");
+  info.set_status(HSP::ControllerStatus::notrun);
+  EXPECT_FALSE(h.setControllerStatus(info));
+  EXPECT_EQ(read(dir + "self/status"), "2");
 }
 
 // Every list the controller fills by naming new keys stops taking new ones
