@@ -331,6 +331,29 @@ TEST(MonitoringDataHolder, ControllerKeysStopAtTheirBound) {
   EXPECT_FALSE(fresh.HasRoomFor(last));
 }
 
+// A free-form value list decodes with an id alternative or an extension
+// this side does not know, but cannot be encoded again for the agents:
+// kept, it would make every later push of the stored values fail.
+TEST(MonitoringDataHolder, ValuesTheAgentsCannotBeSentAreNotStorable) {
+  // SnmpSetCommands of one command {uniq 7, id, value "x"}.
+  const struct {
+    std::vector<unsigned char> image;
+    bool storable;
+  } rows[] = {
+      {{0x00, 0x01, 0x00, 0x01, 0x07, 0x00, 0x01, 0x6F, 0x01, 0x78}, true},  // id oid "o"
+      {{0x00, 0x01, 0x00, 0x01, 0x07, 0x80, 0x01, 0x00, 0x01, 0x78}, false},  // unknown id alternative
+      {{0x00, 0x01, 0x80, 0x01, 0x07, 0x00, 0x01, 0x6F, 0x01, 0x78, 0x01, 0x01, 0x00}, false},  // unknown addition
+  };
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  for (const auto& r : rows) {
+    LGCP::DisplayParams p;
+    const char* data = reinterpret_cast<const char*>(r.image.data());
+    ASSERT_TRUE(ASN1::decode(data, data + r.image.size(), &env, p.select_snmp_set(), true));
+    EXPECT_EQ(MonitoringDataHolder::IsStorable(p), r.storable) << p;
+  }
+}
+
 TEST(SnmpAgentCtrl, QueuesOnlyKnownItems) {
   SnmpAgentCtrl ctrl;
   ASSERT_EQ(ctrl.items().size(), 34u);
