@@ -437,3 +437,40 @@ TEST_F(SnmpAgentLink, LongBatchGoesInMessagesThePeerDecodes) {
   }
   EXPECT_EQ(got.back().frame - got.front().frame, 2);
 }
+
+// Values too long together for one frame reach the agent whole as well, in
+// order: batched ones and a list passed through alike.
+TEST_F(SnmpAgentLink, LongValuesGoInMessagesThatFitAFrame) {
+  testsupport::SnmpTestAgent agent(true);
+  IniFile::File config;
+  std::istringstream text("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = zarngw\n");
+  text >> config;
+  SnmpAgentCtrl ctrl;
+  ctrl.CreateInstances(config["snmpagent"]);
+  run_for(100);
+  agent.pump(1000);
+  ASSERT_EQ(ctrl.links().front()->state(), SnmpAgentInstance::connected);
+  const std::size_t n = 100;  // of 1000 octets each: two frames' worth
+  const std::string base(1000, 'v');
+  MON::SnmpSetCommands list;
+  for (std::size_t i = 0; i < n; ++i) {
+    std::string v = base + std::to_string(i);
+    ctrl.Send(27, int(i), v);
+    MON::SnmpSetCommand c;
+    c.set_uniq(int(i));
+    c.set_id().select_name().set_section("s");
+    c.ref_id().ref_name().set_name("n");
+    c.ref_id().ref_name().set_index(int(i));
+    c.set_value(v);
+    list.ref_commands().push_back(c);
+  }
+  ctrl.Send(list);
+  run_for(10);
+  agent.wait([&] { return agent.values_of("sgBuildVersion").size() >= n && agent.values_of("n").size() >= n; }, 3000);
+  for (const auto& f : agent.frames) EXPECT_TRUE(f.decoded);
+  for (const char* name : {"sgBuildVersion", "n"}) {
+    const auto got = agent.values_of(name);
+    ASSERT_EQ(got.size(), n) << name;
+    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(got[i].value, base + std::to_string(i));
+  }
+}
