@@ -1,5 +1,6 @@
 #include "board/monitoring/monitoring_data_holder.h"
 
+#include "asn1/asn1.h"
 #include "control/trace_ctl.h"
 #include "platform/netif.h"
 #include "platform/paths.h"
@@ -11,9 +12,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <iostream>
+#include <iterator>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -45,6 +48,13 @@ bool MonitoringDataHolder::IsPathComponent(const std::string& text) {
 bool MonitoringDataHolder::IsStorable(LGCP::DisplayParams const& p) {
   if (p.controller_isSelected()) return IsPathComponent(host2str(p.get_controller().get_host()));
   if (p.snmp_set_isSelected()) {
+    // The values go to the agents again at every push. One with an id
+    // alternative or an extension this side does not know decodes but does
+    // not encode, and would take every stored value down with it.
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per);
+    std::vector<char> out;
+    if (!ASN1::encode(p.get_snmp_set(), &env, std::back_inserter(out))) return false;
     for (const auto& c : p.get_snmp_set().get_commands()) {
       if (!c.get_id().name_isSelected()) continue;
       const auto& n = c.get_id().get_name();
@@ -395,7 +405,11 @@ void MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
     std::clog << "FAIL create monitoring catalog <" << dir << "> with code=" << errno << std::endl;
     return;
   }
-  if (std::string(addr.GetStrAddr()) == self_addr_.GetStrAddr()) {
+  // Both texts come from one shared buffer: each is copied before the
+  // other is asked for, or the comparison would see one text twice.
+  const std::string text = addr.GetStrAddr();
+  const std::string own = self_addr_.GetStrAddr();
+  if (text == own) {
     // The link names the board path; on the simulator the target is the
     // directory under the board root, so readers there resolve it too.
     // A link left by a run with another own address would name the wrong

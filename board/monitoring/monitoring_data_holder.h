@@ -43,7 +43,8 @@ class MonitoringDataHolder {
 
   // Controller texts become names in the status tree: a controller address
   // and the section and name of a free-form value must each be one plain
-  // path component. False when the command names anything else.
+  // path component. False when the command names anything else, or holds
+  // free-form values that could not be encoded for the agents.
   static bool IsPathComponent(const std::string& text);
   static bool IsStorable(LGCP::DisplayParams const& p);
 

@@ -108,9 +108,7 @@ void SnmpAgentCtrl::Send(MonitoringItemType item, int index, std::string& value)
 
 void SnmpAgentCtrl::Send(MON::SnmpSetCommands const& list) {
   if (list.get_commands().empty()) return;
-  MON::Command cmd;
-  cmd.select_snmp_set(list);
-  SendCommand(cmd);
+  SendSlices(list.get_commands());
 }
 
 void SnmpAgentCtrl::SendTrapsink(const std::list<std::string>& hosts) {
@@ -130,22 +128,34 @@ void SnmpAgentCtrl::OnDpcSend() {
     if (!b.second || !b.second->snmp_set_isSelected()) continue;
     auto& list = b.second->ref_snmp_set().ref_commands();
     if (list.empty()) continue;
-    if (list.size() <= max_commands) {
-      SendCommand(*b.second);
-    } else {
-      // An agent refuses a message of more values than it decodes: a full
-      // push of many boards and phones goes in slices, in order.
-      for (std::size_t at = 0; at < list.size(); at += max_commands) {
-        MON::Command slice;
-        slice.select_snmp_set();
-        auto& part = slice.ref_snmp_set().ref_commands();
-        for (std::size_t i = at; i < list.size() && i < at + max_commands; ++i) part.push_back(list[i]);
-        SendCommand(slice);
-      }
-    }
+    SendSlices(list);
     list.clear();
   }
   flush_.Deactivate();
+}
+
+void SnmpAgentCtrl::SendSlices(MON::SnmpSetCommands::commands::value_type const& list) {
+  // An agent refuses a message of more values than it decodes, and a frame
+  // holds at most 64 KB: a full push of many boards and phones, or of long
+  // free-form values, goes in slices, in order.
+  std::size_t at = 0;
+  while (at < list.size()) {
+    MON::Command slice;
+    auto& part = slice.select_snmp_set().ref_commands();
+    std::size_t octets = 0;
+    for (; at < list.size() && part.size() < max_commands; ++at) {
+      const auto& c = list[at];
+      const auto& id = c.get_id();
+      std::size_t n = command_overhead + c.get_value().size();
+      if (id.oid_isSelected()) n += id.get_oid().size();
+      if (id.name_isSelected()) n += id.get_name().get_section().size() + id.get_name().get_name().size();
+      // A value always goes: one alone fits, its texts being below 16 KB.
+      if (!part.empty() && octets + n > max_octets) break;
+      octets += n;
+      part.push_back(c);
+    }
+    SendCommand(slice);
+  }
 }
 
 void SnmpAgentCtrl::SendCommand(MON::Command const& cmd) {

@@ -9,7 +9,7 @@
 // shares a bit with. A flush sends every non-empty batch, key 2 then key 4,
 // to every link: an item of mask 6 reaches each link twice, under two
 // consecutive uniq numbers. A batch of more values than one message may
-// carry goes as several messages.
+// carry, by count or by size, goes as several messages.
 #include "board/snmp/isnmp_agent_notify.h"
 #include "board/snmp/snmp_agent_instance.h"
 #include "runtime/dpc.h"
@@ -49,6 +49,12 @@ class SnmpAgentCtrl {
   // The values one snmp-set message carries at most: a peer decodes no
   // longer SEQUENCE OF.
   static constexpr std::size_t max_commands = 128;
+  // Octets one value takes at most in a message beside its texts: the
+  // uniq and the index, the lengths of the texts, alignment and choices.
+  static constexpr std::size_t command_overhead = 48;
+  // The values of one message take at most this many octets, so that the
+  // message fits one TPKT frame (its own head takes a few octets).
+  static constexpr std::size_t max_octets = 65531 - 16;
 
   SnmpAgentCtrl();
   SnmpAgentCtrl(const SnmpAgentCtrl&) = delete;
@@ -76,6 +82,9 @@ class SnmpAgentCtrl {
 
  private:
   void SendCommand(MON::Command const& cmd);
+  // Sends the values in order, as snmp-set messages each within
+  // max_commands and max_octets.
+  void SendSlices(MON::SnmpSetCommands::commands::value_type const& list);
 
   std::list<std::unique_ptr<SnmpAgentInstance>> links_;
   std::vector<MonitoringItem> items_;

@@ -147,6 +147,9 @@ TEST_F(E1CtlTest, CasCommandsAndTheSignalsTheyCause) {
   EXPECT_EQ(cas(1, 6, "open", 2), (Strings{"cas 1 0 rx 0 tx 0", "cas 1 6 rx 0 tx 2", "success"}));
   sim("cas fail config 5 1");
   EXPECT_EQ(cas(1, 7, "open", 2), (Strings{"cas 1 0 rx 0 tx 0", "cas 1 7 rx -1 tx 0", "success"}));
+  // A channel close the driver refuses reports its result with tx 0.
+  sim("cas fail config 5 1");
+  EXPECT_EQ(cas(1, 6, "close"), (Strings{"cas 1 6 rx -1 tx 0", "success"}));
   // Closing a channel, then the trunk (a driver result of 0 reads as 1).
   EXPECT_EQ(cas(1, 5, "close"), (Strings{"cas 1 5 rx -1 tx 1", "success"}));
   EXPECT_EQ(sim("cas get 1 5"), "closed");

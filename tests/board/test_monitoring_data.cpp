@@ -174,7 +174,8 @@ TEST(MonitoringDataHolder, FullDiskKeepsTheLastCompleteFile) {
 }
 
 // A "self" link left by a run under another own address is pointed at the
-// own controller's directory when that directory is made.
+// own controller's directory when that directory is made, and stays there
+// when other controllers' directories are made.
 TEST(MonitoringDataHolder, SelfLinkLeftByAnEarlierRunIsReplaced) {
   testsupport::ScratchBoardRoot root;
   const std::string dir = root.path() + "/var/monitoring/controller/";
@@ -189,6 +190,11 @@ TEST(MonitoringDataHolder, SelfLinkLeftByAnEarlierRunIsReplaced) {
   EXPECT_TRUE(h.setControllerStatus(info));
   EXPECT_EQ(read(dir + "self/status"), "2");
   EXPECT_FALSE(exists(dir + "self_tmp"));
+  // Another controller's new directory leaves the link where it is.
+  info.set_host().set_iaddr(own == "10.9.8.7" ? "10.9.8.6" : "10.9.8.7");
+  info.set_status(HSP::ControllerStatus::notrun);
+  EXPECT_FALSE(h.setControllerStatus(info));
+  EXPECT_EQ(read(dir + "self/status"), "2");
 }
 
 // Every list the controller fills by naming new keys stops taking new ones
@@ -325,6 +331,29 @@ TEST(MonitoringDataHolder, ControllerKeysStopAtTheirBound) {
   EXPECT_FALSE(fresh.HasRoomFor(last));
 }
 
+// A free-form value list decodes with an id alternative or an extension
+// this side does not know, but cannot be encoded again for the agents:
+// kept, it would make every later push of the stored values fail.
+TEST(MonitoringDataHolder, ValuesTheAgentsCannotBeSentAreNotStorable) {
+  // SnmpSetCommands of one command {uniq 7, id, value "x"}.
+  const struct {
+    std::vector<unsigned char> image;
+    bool storable;
+  } rows[] = {
+      {{0x00, 0x01, 0x00, 0x01, 0x07, 0x00, 0x01, 0x6F, 0x01, 0x78}, true},  // id oid "o"
+      {{0x00, 0x01, 0x00, 0x01, 0x07, 0x80, 0x01, 0x00, 0x01, 0x78}, false},  // unknown id alternative
+      {{0x00, 0x01, 0x80, 0x01, 0x07, 0x00, 0x01, 0x6F, 0x01, 0x78, 0x01, 0x01, 0x00}, false},  // unknown addition
+  };
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  for (const auto& r : rows) {
+    LGCP::DisplayParams p;
+    const char* data = reinterpret_cast<const char*>(r.image.data());
+    ASSERT_TRUE(ASN1::decode(data, data + r.image.size(), &env, p.select_snmp_set(), true));
+    EXPECT_EQ(MonitoringDataHolder::IsStorable(p), r.storable) << p;
+  }
+}
+
 TEST(SnmpAgentCtrl, QueuesOnlyKnownItems) {
   SnmpAgentCtrl ctrl;
   ASSERT_EQ(ctrl.items().size(), 34u);
@@ -407,4 +436,41 @@ TEST_F(SnmpAgentLink, LongBatchGoesInMessagesThePeerDecodes) {
     }
   }
   EXPECT_EQ(got.back().frame - got.front().frame, 2);
+}
+
+// Values too long together for one frame reach the agent whole as well, in
+// order: batched ones and a list passed through alike.
+TEST_F(SnmpAgentLink, LongValuesGoInMessagesThatFitAFrame) {
+  testsupport::SnmpTestAgent agent(true);
+  IniFile::File config;
+  std::istringstream text("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = zarngw\n");
+  text >> config;
+  SnmpAgentCtrl ctrl;
+  ctrl.CreateInstances(config["snmpagent"]);
+  run_for(100);
+  agent.pump(1000);
+  ASSERT_EQ(ctrl.links().front()->state(), SnmpAgentInstance::connected);
+  const std::size_t n = 100;  // of 1000 octets each: two frames' worth
+  const std::string base(1000, 'v');
+  MON::SnmpSetCommands list;
+  for (std::size_t i = 0; i < n; ++i) {
+    std::string v = base + std::to_string(i);
+    ctrl.Send(27, int(i), v);
+    MON::SnmpSetCommand c;
+    c.set_uniq(int(i));
+    c.set_id().select_name().set_section("s");
+    c.ref_id().ref_name().set_name("n");
+    c.ref_id().ref_name().set_index(int(i));
+    c.set_value(v);
+    list.ref_commands().push_back(c);
+  }
+  ctrl.Send(list);
+  run_for(10);
+  agent.wait([&] { return agent.values_of("sgBuildVersion").size() >= n && agent.values_of("n").size() >= n; }, 3000);
+  for (const auto& f : agent.frames) EXPECT_TRUE(f.decoded);
+  for (const char* name : {"sgBuildVersion", "n"}) {
+    const auto got = agent.values_of(name);
+    ASSERT_EQ(got.size(), n) << name;
+    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(got[i].value, base + std::to_string(i));
+  }
 }

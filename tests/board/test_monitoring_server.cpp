@@ -265,6 +265,26 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
   EXPECT_EQ(testsupport::file_text(srv.board("/var/monitoring/board3")), "3\nV1\n1\n");
   EXPECT_EQ(testsupport::file_text(srv.board("/var/monitoring/emphone0")), "P\nC\nF\n2\n2\n1\n1\n2\n");
   EXPECT_EQ(testsupport::file_text(srv.board("/var/monitoring/term_cnts/router")), "5");
+  // The other owners' files and items; an extBoard counter's row is its
+  // ownerId.
+  const struct {
+    LGCP::TermCounterOwner::NamedNumber owner;
+    const char* item;
+    int index;
+    const char* file;
+  } owners[] = {{LGCP::TermCounterOwner::controller, "controllerTermCnt", 0, "controller"},
+                {LGCP::TermCounterOwner::server, "serverTermCnt", 0, "server"},
+                {LGCP::TermCounterOwner::extBoard, "extBoardTermCnt", 2, "board2"}};
+  for (const auto& o : owners) {
+    LGCP::DisplayParams c;
+    c.select_termCounter().set_owner(o.owner);
+    if (o.index) c.ref_termCounter().set_ownerId(o.index);
+    c.ref_termCounter().set_cnt(6);
+    srv.ctl.send(display(6, c));
+    EXPECT_EQ(srv.ctl.next(5000), answer(6, true));
+    ASSERT_TRUE(zarngw.wait([&] { return last(zarngw, o.item, o.index) == "6"; })) << o.item;
+    EXPECT_EQ(testsupport::file_text(srv.board(std::string("/var/monitoring/term_cnts/") + o.file)), "6");
+  }
 
   // Another controller's state: its file, and item 3 with the own status.
   const std::size_t item3 = zarngw.values_of("controllerStatus").size();
