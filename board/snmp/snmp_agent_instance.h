@@ -20,7 +20,8 @@ class SubSection;
 
 class SnmpAgentInstance : public Control::Notify {
  public:
-  enum MonitoringAddressType { none = 0, zarngw = 1, dovr = 2, zarngw_tvr = 4 };
+  // A fixed type: the "name" key may also give a number outside the kinds.
+  enum MonitoringAddressType : int { none = 0, zarngw = 1, dovr = 2, zarngw_tvr = 4 };
   enum State { built = 0, activated = 1, connected = 2, lost = 3 };
 
   static constexpr unsigned int ping_ms = 5000;
