@@ -91,7 +91,9 @@ bool TonecReceiver::enableIVA(bool on) {
 
 bool TonecReceiver::enableToneGenerator(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1,
                                         std::uint16_t amp2) {
-  return TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1, amp2);
+  const bool ok = TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1, amp2);
+  if (ok) generator_on = freq1 || freq2 || amp1 || amp2;
+  return ok;
 }
 
 bool TonecReceiver::enableSilence() { return enableToneGenerator(1000, 1000, 0, 0); }
@@ -167,6 +169,9 @@ bool TonecReceiver::translateSelcal(TERM::SelcalCommand const& cmd) {
 }
 
 void TonecReceiver::CleanBeforeDestroy() {
+  // A wait tone, digit or tone left on would go on sounding on the time
+  // slot, into whatever slot gets it next.
+  if (generator_on) disableToneGenerator(true);
   // A detector another receiver of the time slot still has on stays on.
   if (dtmf_enabled && !other(this, tonec_timeslot(), [](const TonecReceiver& c) { return c.tonec_state; }))
     disableDTMF();

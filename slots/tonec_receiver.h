@@ -94,6 +94,10 @@ class TonecReceiver {
   bool iva_state = false;
   Timer timer;
   bool dtmf_transmit = false;
+  // The generator was last left sending (a tone, a digit or silence): the
+  // time slot outlives the receiver, so the receiver switches it off when
+  // it goes.
+  bool generator_on = false;
   std::uint32_t dtmf_id = 0;
   LGCP::TranslateDtmfParams dtmf_digits;
   UnitReceiverLink<TonecReceiver> link;

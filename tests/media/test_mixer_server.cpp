@@ -204,14 +204,28 @@ TEST_F(MixerSlots, UnitsSlotsMixesAndReceivers) {
             (Strings{"seq 28 slot 12 error unsupported", "seq 29 slot 12 error unsupported",
                      "seq 30 slot 11 error unsupported", "seq 31 slot 11 error unsupported"}));
 
+  // The input goes in the middle of a long digit.
+  EXPECT_EQ(ask(ioctl(36, 11,
+                      [](LGCP::IoctlParams& p) {
+                        LGCP::TranslateDtmfParams& t = p.select_translateDTMF();
+                        LGCP::DualTone d;
+                        d.set_freq1(697);
+                        d.set_freq2(1209);
+                        t.ref_digits().push_back(d);
+                        t.set_toneDuration(600000);
+                      })),
+            Strings{"seq 36 slot 11 success"});
+  EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2056 697 1209 16384 16384");
   EXPECT_EQ(ask({destroy(32, 11), destroy(33, 12), destroy(34, 10), destroy(35, 5)}, 4),
             (Strings{"seq 32 slot 11 success", "seq 33 slot 12 success", "seq 34 slot 10 success",
                      "seq 35 slot 5 success"}));
   EXPECT_EQ(hal("get 2056"), "disabled");
   EXPECT_EQ(hal("get 2057"), "disabled");
   EXPECT_EQ(mixer_log(), (Strings{"clear:0/9", "clear:0/5"}));
-  // The detector switched on for the input went off with it.
-  EXPECT_NE(sim("dtmf log").find("DTMF_DISABLE_DETECTOR 2056"), std::string::npos);
+  // The input's digit (silenced, then off), its detector and the output's
+  // tone go off with them.
+  EXPECT_EQ(sim("dtmf log"),
+            "DTMF_DIAL 2056 1000 1000 0 0\nDTMF_DIAL 2056 0 0 0 0\nDTMF_DISABLE_DETECTOR 2056\nDTMF_DIAL 2057 0 0 0 0");
   EXPECT_EQ(extra(), Strings{});
 }
 

@@ -363,9 +363,13 @@ TEST_F(RtpSlots, ToneDetectionAndEchoCanceller) {
                      "seq 24 slot 11 success", "seq 25 slot 11 success"}));
   EXPECT_EQ(sim("dtmf log"), "SELCAL_DIAL " + t + " 12000 65 66 67 68\nSELCAL_DIAL " + t + " 12000 65 66 67 68");
 
-  // Destroyed: the detectors it switched on go off with it.
+  // Destroyed during its wait tone: the generator and the detectors it
+  // switched on go off with it.
+  EXPECT_EQ(ask(ioctl(26, 11, [](LGCP::IoctlParams& i) { i.select_activateWaitTone(); })),
+            Strings{"seq 26 slot 11 success"});
+  EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL " + t + " 425 0 2048 2048");
   EXPECT_EQ(ask(destroy(6, 11)), Strings{"seq 6 slot 11 success"});
-  EXPECT_EQ(sim("dtmf log"), "DTMF_DISABLE_DETECTOR " + t);
+  EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL " + t + " 0 0 0 0\nDTMF_DISABLE_DETECTOR " + t);
   const std::string dsp = sim("dsp log");
   EXPECT_NE(dsp.find("DSPROC_DISABLE " + t + " 0 1"), std::string::npos) << dsp;
   EXPECT_NE(dsp.find("DSPROC_DISABLE " + t + " 0 256"), std::string::npos) << dsp;
