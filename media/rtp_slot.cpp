@@ -178,6 +178,9 @@ bool RtpSlot::restart() {
     return false;
   }
   fd = next;
+  // The driver may fill in the record it began the session with; what it
+  // wrote holds from now on (a failed restart keeps the old record).
+  params = p;
   // A new session is silent until told to send: the one it replaces was.
   if (transmitting) Request(rtp::RTP_START_TX);
   return true;
