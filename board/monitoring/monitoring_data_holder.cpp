@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <iostream>
@@ -433,7 +434,12 @@ void MonitoringDataHolder::SaveStatusToFile(const std::string& path, Saver saver
   // and a write that fails (a full disk) leaves the old content in place.
   const std::string p = platform::board_path(path);
   const std::string target = temporary ? p + "_cmp" : p;
-  const std::string name = p + "_tmp";
+  // The name aside is one name too: for a file whose own name is near the
+  // longest a directory takes, it is cut so that the file is still written.
+  std::string name = p;
+  const std::size_t base = name.size() - (name.rfind('/') + 1);
+  if (base + 4 > NAME_MAX) name.resize(name.size() - (base + 4 - NAME_MAX));
+  name += "_tmp";
   if (temporary) std::remove(target.c_str());
   FILE* f = std::fopen(name.c_str(), "w");
   if (!f) {

@@ -138,6 +138,14 @@ TEST(MonitoringDataHolder, StatusFilesAndRecords) {
   EXPECT_EQ(read(mon + "s/2/n"), "c");
   ASSERT_EQ(::stat((mon + "s/2").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0755u);
+  // Names up to the longest a directory takes are written too.
+  for (std::size_t n : {251u, 252u, 255u}) {
+    list.ref_commands().clear();
+    v.ref_id().ref_name().set_name(std::string(n, 'x'));
+    list.ref_commands().push_back(v);
+    h.setSnmpCommands(list);
+    EXPECT_EQ(read(mon + "s/2/" + std::string(n, 'x')), "c") << n;
+  }
 
   // A new controller gets its file even with status unknown.
   LGCP::ControllerInfo info;
