@@ -385,7 +385,16 @@ TEST(SnmpAgentCtrl, UniqNumbersStayPositivePastTheLargestInt) {
   EXPECT_EQ(taken, (std::vector<int>{top - 1, top, 1, 2}));
 }
 
-class SnmpAgentLink : public testsupport::VirtualClockTest {};
+class SnmpAgentLink : public testsupport::VirtualClockTest {
+ protected:
+  // One zarngw link of `ctrl` to the agent, made from its configuration text.
+  static void link_to(SnmpAgentCtrl& ctrl, testsupport::SnmpTestAgent& agent) {
+    IniFile::File config;
+    std::istringstream text("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = zarngw\n");
+    text >> config;
+    ctrl.CreateInstances(config["snmpagent"]);
+  }
+};
 
 // The silence limit is a signed difference of wrapping 32-bit stamps: a
 // link connected just before the millisecond count wraps is still dropped
@@ -395,11 +404,8 @@ TEST_F(SnmpAgentLink, SilentAgentDroppedAcrossTheWrap) {
   platform::vclock::set(4294957, 0);
   Mux::g_tv_time = Mux::timeval(0, 0);
   testsupport::SnmpTestAgent agent(false);
-  IniFile::File config;
-  std::istringstream text("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = zarngw\n");
-  text >> config;
   SnmpAgentCtrl ctrl;
-  ctrl.CreateInstances(config["snmpagent"]);
+  link_to(ctrl, agent);
   ASSERT_EQ(ctrl.links().size(), 1u);
   SnmpAgentInstance& link = *ctrl.links().front();
   run_for(100);
@@ -419,11 +425,8 @@ TEST_F(SnmpAgentLink, SilentAgentDroppedAcrossTheWrap) {
 // in several messages and in order.
 TEST_F(SnmpAgentLink, LongBatchGoesInMessagesThePeerDecodes) {
   testsupport::SnmpTestAgent agent(true);
-  IniFile::File config;
-  std::istringstream text("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = zarngw\n");
-  text >> config;
   SnmpAgentCtrl ctrl;
-  ctrl.CreateInstances(config["snmpagent"]);
+  link_to(ctrl, agent);
   run_for(100);
   agent.pump(1000);
   ASSERT_EQ(ctrl.links().front()->state(), SnmpAgentInstance::connected);
@@ -450,11 +453,8 @@ TEST_F(SnmpAgentLink, LongBatchGoesInMessagesThePeerDecodes) {
 // order: batched ones and a list passed through alike.
 TEST_F(SnmpAgentLink, LongValuesGoInMessagesThatFitAFrame) {
   testsupport::SnmpTestAgent agent(true);
-  IniFile::File config;
-  std::istringstream text("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = zarngw\n");
-  text >> config;
   SnmpAgentCtrl ctrl;
-  ctrl.CreateInstances(config["snmpagent"]);
+  link_to(ctrl, agent);
   run_for(100);
   agent.pump(1000);
   ASSERT_EQ(ctrl.links().front()->state(), SnmpAgentInstance::connected);
