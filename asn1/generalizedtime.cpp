@@ -91,7 +91,9 @@ int GeneralizedTime::set(char const* text) {
 }
 
 std::string GeneralizedTime::get() const {
-  char buf[64];
+  // Room for six fields of eleven characters each: values set through the
+  // constructor are not bounded by any text.
+  char buf[72];
   int n = std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", year_, month_, day_, hour_, minute_, second_);
   std::string text(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
   if (millisec_ != 0) {
@@ -101,8 +103,8 @@ std::string GeneralizedTime::get() const {
   if (utc_) {
     text += 'Z';
   } else if (mindiff_ != 0) {
-    int const a = std::abs(mindiff_);
-    n = std::snprintf(buf, sizeof buf, "%c%02d%02d", mindiff_ < 0 ? '-' : '+', a / 60, a % 60);
+    unsigned const a = mindiff_ < 0 ? 0u - static_cast<unsigned>(mindiff_) : static_cast<unsigned>(mindiff_);
+    n = std::snprintf(buf, sizeof buf, "%c%02u%02u", mindiff_ < 0 ? '-' : '+', a / 60, a % 60);
     text.append(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
   }
   return text;

@@ -33,6 +33,15 @@ TEST(GeneralizedTime, ParseAndFormat)
               GeneralizedTime(2024, 3, 5, 14, 7, 9, 250, 90, false).get());
 }
 
+TEST(GeneralizedTime, ExtremeFieldsFormatWhole)
+{
+    // Fields set through the constructor are not bounded by any text.
+    int const m = -2147483647 - 1;
+    EXPECT_EQ("-2147483648-2147483648-2147483648-2147483648-2147483648-2147483648.-2147483648-3579139408",
+              GeneralizedTime(m, m, m, m, m, m, m, m, false).get());
+    EXPECT_EQ("00010101000000+3579139407", GeneralizedTime(1, 1, 1, 0, 0, 0, 0, 2147483647, false).get());
+}
+
 TEST(GeneralizedTime, EveryMillisecondSurvivesItsText)
 {
     for (int ms = 0; ms < 1000; ++ms) {
