@@ -73,13 +73,19 @@ class AuthPeer {
         [&] {
           if (fd_ >= 0) ::close(fd_);
           fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-          if (::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return false;
-          // 52000 is in the ephemeral range: a retried connect can pick it
-          // as its own port and meet itself, holding the port it waits for.
+          // 52000 is in the ephemeral range: a connect retried while the
+          // server is not listening yet could pick it as its own port and
+          // meet itself, and that connection, closed, would hold the port in
+          // TIME_WAIT against the server's bind for a minute. The port is
+          // taken before the connect, where taking 52000 costs nothing.
           sockaddr_in me{};
+          me.sin_family = AF_INET;
+          me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
           socklen_t len = sizeof me;
-          ::getsockname(fd_, reinterpret_cast<sockaddr*>(&me), &len);
-          return ntohs(me.sin_port) != 52000;
+          if (::bind(fd_, reinterpret_cast<sockaddr*>(&me), sizeof me) != 0 ||
+              ::getsockname(fd_, reinterpret_cast<sockaddr*>(&me), &len) != 0 || ntohs(me.sin_port) == 52000)
+            return false;
+          return ::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
         },
         timeout_ms);
   }
