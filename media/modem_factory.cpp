@@ -4,6 +4,7 @@
 #include "platform/device.h"
 #include "platform/mctl.h"
 #include "platform/hdlc_if.h"
+#include "platform/paths.h"
 #include "runtime/errno_text.h"
 #include "slots/device_names.h"
 
@@ -236,7 +237,7 @@ bool ModemFactory::Init() {
   sockaddr_in sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sin_family = AF_INET;
-  sa.sin_port = htons(auth_port);
+  sa.sin_port = htons(platform::local_port(auth_port));
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::bind(sock, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
     Errno e;

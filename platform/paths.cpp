@@ -48,4 +48,16 @@ std::string board_path(const std::string& path) { return board_root() + path; }
 
 void reset_board_root() { root_storage() = compute_root(); }
 
+#ifdef GW_BOARD_BACKEND
+unsigned short local_port(unsigned short port) { return port; }
+#else
+unsigned short local_port(unsigned short port) {
+  const char* env = std::getenv(("GW_PORT_" + std::to_string(port)).c_str());
+  if (!env || !*env) return port;
+  char* end = nullptr;
+  const long moved = std::strtol(env, &end, 10);
+  return (*end == '\0' && moved > 0 && moved <= 65535) ? static_cast<unsigned short>(moved) : port;
+}
+#endif
+
 }  // namespace platform

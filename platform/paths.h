@@ -19,4 +19,10 @@ std::string board_path(const std::string& path);
 // relative root is taken from the working directory at the time of reading.
 void reset_board_root();
 
+// Maps a fixed local port of the board (the authentication listener's
+// 52000) to the port to use. On the board unchanged; on the simulator the
+// environment may move it (GW_PORT_52000=<port>), so servers of several
+// simulated boards run side by side on one machine.
+unsigned short local_port(unsigned short port);
+
 }  // namespace platform

@@ -2,7 +2,8 @@
 // simulated "/dev/mctl", digital-data calls on the simulated "hdlc%d"
 // interfaces, pppd and the fax programs played by the stand-in program
 // (which records under var/standin/ of the board root), and this test as
-// the authentication program on 127.0.0.1:52000.
+// the authentication program on the board's 127.0.0.1:52000 (moved to a
+// free port for this program, see auth_port).
 #include "media/modem_factory.h"
 #include "media/modem_slot.h"
 #include "platform/sim/control_words.h"
@@ -28,6 +29,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -41,6 +43,15 @@ namespace {
 
 using Strings = std::vector<std::string>;
 using Bytes = std::vector<unsigned char>;
+
+// The authentication port of every server and factory of this program: the
+// simulated board moves 52000 to a free port, chosen before any test runs,
+// so that tests run at once in other programs do not meet this one there.
+const std::uint16_t auth_port = [] {
+  const std::uint16_t p = free_port();
+  ::setenv(auth_port_variable, std::to_string(p).c_str(), 1);
+  return p;
+}();
 
 // A record of the authentication link: words in host order.
 Bytes record(std::uint32_t length, std::int32_t type, std::int32_t session) {
@@ -67,23 +78,23 @@ class AuthPeer {
   bool connect(int timeout_ms = patience_ms) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
-    sa.sin_port = htons(52000);
+    sa.sin_port = htons(auth_port);
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return eventually(
         [&] {
           if (fd_ >= 0) ::close(fd_);
           fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-          // 52000 is in the ephemeral range: a connect retried while the
+          // The port is in the ephemeral range: a connect retried while the
           // server is not listening yet could pick it as its own port and
           // meet itself, and that connection, closed, would hold the port in
-          // TIME_WAIT against the server's bind for a minute. The port is
-          // taken before the connect, where taking 52000 costs nothing.
+          // TIME_WAIT against the server's bind for a minute. The own port
+          // is taken before the connect, where taking that one costs nothing.
           sockaddr_in me{};
           me.sin_family = AF_INET;
           me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
           socklen_t len = sizeof me;
           if (::bind(fd_, reinterpret_cast<sockaddr*>(&me), sizeof me) != 0 ||
-              ::getsockname(fd_, reinterpret_cast<sockaddr*>(&me), &len) != 0 || ntohs(me.sin_port) == 52000)
+              ::getsockname(fd_, reinterpret_cast<sockaddr*>(&me), &len) != 0 || ntohs(me.sin_port) == auth_port)
             return false;
           return ::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
         },
@@ -695,7 +706,7 @@ TEST(ModemAuthLink, ListenerRetriesItsBindAndReusesTheAddress) {
   ::setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
-  sa.sin_port = htons(52000);
+  sa.sin_port = htons(auth_port);
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
   ASSERT_EQ(::listen(blocker, 1), 0);
@@ -772,7 +783,7 @@ TEST(ModemAuthLink, OutOfDescriptorsDropsWhatItCannotHoldAndServesOnceFreed) {
     ModemFactory& f = ModemFactory::instance();
     if (!f.is_listening()) return failed.push_back("no listener: " + cap.all());
     testsupport::ExhaustedListener l;
-    l.connect = [](testsupport::EarlyClient& c) { return c.connect_tcp(ModemFactory::auth_port); };
+    l.connect = [](testsupport::EarlyClient& c) { return c.connect_tcp(auth_port); };
     l.listed = [&] { return f.GetClients().size(); };
     l.run_ms = [](unsigned int ms) {
       Timer stop;
@@ -873,7 +884,7 @@ TEST_F(ModemAuthLinkStart, ShortOfDescriptorsListensPolledOrRetries) {
       ::setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
       sockaddr_in sa{};
       sa.sin_family = AF_INET;
-      sa.sin_port = htons(ModemFactory::auth_port);
+      sa.sin_port = htons(auth_port);
       sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
       if (::bind(blocker, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(blocker, 1) != 0)
         return failed.push_back("the port cannot be held");
@@ -899,7 +910,7 @@ TEST_F(ModemAuthLinkStart, ShortOfDescriptorsListensPolledOrRetries) {
         run_for(ModemFactory::bind_retry_ms + 10);
         if (!f.is_listening()) return failed.push_back("not listening after the next retry: " + cap.all());
       }
-      if (!client.connect_tcp(ModemFactory::auth_port)) return failed.push_back("no connection");
+      if (!client.connect_tcp(auth_port)) return failed.push_back("no connection");
       run_for(10);
       if (f.GetClients().size() != 1)
         failed.push_back(std::string("the client is not served, listening ") + (at_once ? "at once" : "after a retry"));

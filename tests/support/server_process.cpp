@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -48,8 +49,13 @@ const char* server_program() { return GW_SERVER_PROGRAM; }
 
 ServerProcess::ServerProcess(const std::string& root, const std::vector<std::string>& args, bool relative_root)
     : out_path_(root + "/server.out"), err_path_(root + "/server.err") {
+  // Each server gets its own authentication port unless the test named one,
+  // so servers of tests run at once do not meet on the board's fixed port.
+  const bool named = std::getenv(auth_port_variable) != nullptr;
+  const std::string auth_port = named ? std::string() : std::to_string(free_port());
   pid_ = ::fork();
   if (pid_ == 0) {
+    if (!named) ::setenv(auth_port_variable, auth_port.c_str(), 1);
     const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ::dup2(out, 1);

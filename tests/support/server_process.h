@@ -35,6 +35,9 @@ bool eventually(const std::function<bool()>& cond, int timeout_ms = patience_ms)
 std::string file_text(const std::string& path);
 // A port nobody listens on now (the kernel's pick, released again).
 std::uint16_t free_port();
+// Where the simulated board moves its authentication port 52000 from. A
+// server started without it in the environment gets a free port of its own.
+constexpr const char* auth_port_variable = "GW_PORT_52000";
 // The built server program.
 const char* server_program();
 
