@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 
 namespace {
@@ -41,6 +42,24 @@ TEST(BoardPaths, RelativeRootBecomesAbsolute) {
   platform::reset_board_root();
   ASSERT_EQ(::chdir(cwd), 0);
   EXPECT_EQ(platform::board_root(), saved);
+}
+
+// The board's fixed local port moves only to a whole port number.
+TEST(BoardPorts, MoveWhereTheEnvironmentSays) {
+  const struct {
+    const char* value;  // nullptr: not set
+    unsigned short port;
+  } cases[] = {{nullptr, 52000}, {"", 52000}, {"41234", 41234}, {"65535", 65535}, {"0", 52000},
+               {"65536", 52000}, {"-1", 52000}, {"4123x", 52000}, {"x", 52000}};
+  for (const auto& c : cases) {
+    if (c.value)
+      ::setenv("GW_PORT_52000", c.value, 1);
+    else
+      ::unsetenv("GW_PORT_52000");
+    EXPECT_EQ(platform::local_port(52000), c.port) << (c.value ? c.value : "(unset)");
+    EXPECT_EQ(platform::local_port(20001), 20001);
+  }
+  ::unsetenv("GW_PORT_52000");
 }
 
 TEST(Device, PlainFilesOpenUnderTheBoardRoot) {
