@@ -250,7 +250,9 @@ void LAPD::ack_queue_refreash() {
     // goes back as a bare message and gets a fresh header when resent.
     Packet frame;
     while (AckData.get_last(&frame)) {
-      if (strip(frame, header_room)) OutData.append(frame);
+      // A frame lost to an empty pool is counted by strip, not as a retrain.
+      if (!strip(frame, header_room)) continue;
+      OutData.append(frame);
       ++stats_.retrains;
     }
     RetrRQ = false;

@@ -229,6 +229,35 @@ TEST(LapdLink, RetransmissionCarriesOneFreshHeader) {
   EXPECT_EQ(o.link->stats().retrains, 5u);
 }
 
+// A transport that keeps its own handle on every frame it takes, as a
+// driver queue would: the link's kept copies are then shared.
+class HoldingLine : public lapdtest::RecordingLine {
+ public:
+  bool hdlc_transmit(Packet& f) override {
+    held.push_back(f);
+    return RecordingLine::hdlc_transmit(f);
+  }
+  std::vector<Packet> held;
+};
+
+TEST(LapdLink, AFrameLostToAnEmptyPoolIsAnErrorNotARetrain) {
+  Owner o(Side::user);
+  lapdtest::establish(o);
+  HoldingLine line;
+  o.link->hdlc(&line);
+  o.send("a");
+  o.send("b");
+  EXPECT_EQ(line.take().size(), 2u);
+  Packet rej = lapdtest::frame("00 01 09 00");  // REJ response N(R) = 0
+  std::vector<Packet> pool;
+  for (Packet p; p.try_reserve_head(0); p = Packet()) pool.push_back(p);
+  o.link->receive(rej);  // both frames need a copy to lose their header
+  pool.clear();
+  EXPECT_EQ(o.link->stats().errors, 2u);
+  EXPECT_EQ(o.link->stats().retrains, 0u);
+  EXPECT_TRUE(line.take().empty());
+}
+
 TEST(LapdLink, EmptyMessageOnlyCounts) {
   Owner o(Side::user);
   lapdtest::establish(o);
