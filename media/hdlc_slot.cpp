@@ -75,6 +75,8 @@ bool HdlcSlot::IHwDisconnectTransmitter(Slot* receiver) {
   if (tracing()) std::clog << ext::header(this) << "IHwDisconnectTransmitter" << std::endl;
   Slot::IHwDisconnectTransmitter(receiver);
   hdlc->deactivate();
+  const std::vector<Slot*>& rest = GetReceivers();
+  if (!GetSource() && (rest.empty() || (rest.size() == 1 && rest.front() == receiver))) forget_line();
   return true;
 }
 
@@ -82,7 +84,16 @@ bool HdlcSlot::IHwDisconnectReceiver(Slot* source) {
   if (tracing()) std::clog << ext::header(this) << "IHwDisconnectReceiver" << std::endl;
   Slot::IHwDisconnectReceiver(source);
   hdlc->deactivate();
+  if (GetReceivers().empty()) forget_line();
   return true;
+}
+
+void HdlcSlot::forget_line() {
+  // The last connection is gone: its line may get another source or slot,
+  // and an activation must not wire the channel to it again.
+  HDLC::Params p = hdlc->params();
+  p.tdm = -1;
+  hdlc->params(p);
 }
 
 void HdlcSlot::iactivate() {

@@ -54,6 +54,8 @@ class HdlcSlot : private Slot, public HDLC::Notify {
   void on_hdlc_ready() override;
 
   void connect_line(int tdm);
+  // Unsets the channel's line once no connection is left.
+  void forget_line();
   void iactivate();
   void transmitPacket(const Packet& frame);
   void flushResponce();

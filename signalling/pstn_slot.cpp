@@ -104,13 +104,27 @@ bool PstnSlot::IHwConnectTransmitter(Slot* receiver) {
 }
 
 bool PstnSlot::IHwDisconnectTransmitter(Slot* receiver) {
-  if (kind_ == isdn_bri || kind_ == bri_network) stop_link();
+  if (kind_ == isdn_bri || kind_ == bri_network) {
+    stop_link();
+    // The line this receiver gave is no longer the link's: a later
+    // activation must not drive it (it may have another source by then).
+    // Another receiver that stays gives its line instead.
+    HDLC::Params p = hdlc_->params();
+    p.tdm2 = -1;
+    for (Slot* r : GetReceivers())
+      if (r != receiver) p.tdm2 = r->GetReceiveChannel();
+    hdlc_->params(p);
+  }
   Slot::IHwDisconnectTransmitter(receiver);
   return true;
 }
 
 bool PstnSlot::IHwDisconnectReceiver(Slot* source) {
   stop_link();
+  // Nor may a later activation listen to the old source's line.
+  HDLC::Params p = hdlc_->params();
+  p.tdm = -1;
+  hdlc_->params(p);
   Slot::IHwDisconnectReceiver(source);
   return true;
 }

@@ -322,6 +322,7 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   ch = channels();
   ASSERT_EQ(ch.size(), 1u);
   EXPECT_EQ(ch[0].substr(ch[0].find(':')), ":0,512,0,1,4");
+  EXPECT_EQ(ask("hal get 37"), "byte 213") << "the line the disconnect took is not wired again";
   // Continued answers too big for one message go out in more than one.
   // 8000-byte bodies marked continued: address 3, control 0, AA 80 BB...
   const std::string big = "000300AA80" + std::string(2 * 7998, 'B');

@@ -376,4 +376,45 @@ TEST_F(PstnSlotsServer, RefusedEngineStepsSignalDeactivatedAndActivateRecovers) 
   exchange(testsupport::null_command_image(seq, 6, "destroy"), "seq " + std::to_string(seq) + " slot 6 success");
 }
 
+// A line the link no longer has is not wired again: a basic-rate link that
+// lost its receiver and then gets a new source, and a primary-rate link
+// activated after its source left, must not take over the old line, which
+// has another source by then.
+TEST_F(PstnSlotsServer, ALineGoneFromTheLinkIsNotWiredAgain) {
+  const auto disconnect = [](int seq, int slot) {
+    return testsupport::command_image(seq, slot, [](LGCP::Command& c) { c.select_disconnect(); });
+  };
+  const auto ok = [](int seq, int slot) {
+    return "seq " + std::to_string(seq) + " slot " + std::to_string(slot) + " success";
+  };
+  // Basic rate: lines 7 and 6 (trunk 1, channels 3 and 2).
+  exchange(testsupport::trunk_image(300, 3, 1, 3, true), ok(300, 3));
+  exchange(testsupport::trunk_image(301, 4, 1, 2, true), ok(301, 4));
+  exchange(isdn_image(302, 10, true, false), ok(302, 10));
+  exchange(testsupport::connect_image(303, 3, 10), ok(303, 3));
+  exchange(testsupport::connect_image(304, 10, 3), ok(304, 10));
+  ASSERT_EQ(lines(ask("mcc channels")).size(), 1u);
+  exchange(disconnect(305, 3), ok(305, 3));
+  exchange(testsupport::connect_image(306, 4, 3), ok(306, 4));
+  EXPECT_EQ(ask("hal get 7"), "connected 6");
+  exchange(disconnect(307, 10), ok(307, 10));
+  exchange(testsupport::connect_image(308, 4, 10), ok(308, 4));
+  EXPECT_EQ(ask("hal get 7"), "connected 6") << "line 7 is fed by slot 4, not by slot 10's link";
+
+  // Primary rate: lines 41 and 42 (trunk 1, time slots 9 and 10).
+  exchange(testsupport::trunk_image(310, 5, 1, 9), ok(310, 5));
+  exchange(testsupport::trunk_image(311, 6, 1, 10), ok(311, 6));
+  exchange(isdn_image(312, 12, false, false), ok(312, 12));
+  exchange(testsupport::connect_image(313, 5, 12), ok(313, 5));
+  exchange(disconnect(314, 12), ok(314, 12));
+  exchange(testsupport::connect_image(315, 6, 5), ok(315, 6));
+  EXPECT_EQ(ask("hal get 41"), "connected 42");
+  exchange(testsupport::activate_image(316, 12), ok(316, 12));
+  EXPECT_EQ(ask("hal get 41"), "connected 42") << "line 41 is fed by slot 6, not by slot 12's link";
+
+  for (int slot : {10, 12, 3, 4, 5, 6})
+    exchange(testsupport::null_command_image(320 + slot, slot, "destroy"), ok(320 + slot, slot));
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
 }  // namespace
