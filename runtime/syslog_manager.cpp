@@ -1,6 +1,7 @@
 #include "runtime/syslog_manager.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <type_traits>
 
 #include "platform/paths.h"
+#include "runtime/fd.h"
 #include "runtime/mux_time.h"
 
 SysLogManager syslogManager;
@@ -63,11 +65,19 @@ void SysLogManager::openlog(const char* ident, int options, int facility) {
     }
     // Descriptor 0 is a valid socket when standard input was closed.
     if (fd_ < 0 || connected_) return;
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr_), sizeof addr_) == 0) {
+    // A stream connect to a log daemon that no longer accepts would wait
+    // for room in its backlog without end: it fails at once instead (a local
+    // connect never stays in progress). The socket blocks again afterwards,
+    // for the raw writes of child programs to descriptors 1 and 2.
+    const bool stream = type_ == SOCK_STREAM;
+    if (stream) NonBlockMode(fd_);
+    const int r = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr_), sizeof addr_);
+    const int err = errno;
+    if (stream) BlockMode(fd_);
+    if (r == 0) {
       connected_ = true;
       return;
     }
-    const int err = errno;
     ::close(fd_);
     fd_ = -1;
     if (err != EPROTOTYPE) return;
@@ -200,7 +210,9 @@ int SysLogManager::send_batch() {
   // A stream send can stop part way (a signal while the log daemon is slow
   // to read): the rest follows, or the daemon would find a cut message run
   // into the next one. The batch's own entries stay as they are for a
-  // resend on a new connection.
+  // resend on a new connection. A daemon that takes nothing for
+  // StreamStallMs is not waited for longer: the send fails, and the caller's
+  // new connection ends the cut message.
   iovec rest[BatchEntries];
   std::memcpy(rest, iov_, sizeof(iovec) * size_t(entries_));
   iovec* first = rest;
@@ -209,8 +221,9 @@ int SysLogManager::send_batch() {
   while (left > 0) {
     hdr_.msg_iov = first;
     hdr_.msg_iovlen = left;
-    const ssize_t n = ::sendmsg(fd_, &hdr_, MSG_NOSIGNAL);
+    const ssize_t n = ::sendmsg(fd_, &hdr_, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_for_room()) continue;
     if (n < 0) {
       hdr_.msg_iov = iov_;
       return -1;
@@ -229,6 +242,22 @@ int SysLogManager::send_batch() {
   }
   hdr_.msg_iov = iov_;
   return int(sent);
+}
+
+bool SysLogManager::wait_for_room() const {
+  // Real time: the log daemon is a real peer, whatever clock the loop runs on.
+  timespec start;
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const long spent = long(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (spent >= StreamStallMs) return false;
+    pollfd p = {fd_, POLLOUT, 0};
+    const int r = ::poll(&p, 1, int(StreamStallMs - spent));
+    if (r > 0) return (p.revents & POLLOUT) != 0;
+    if (r == 0 || errno != EINTR) return false;
+  }
 }
 
 int SysLogManager::sendmsg() {

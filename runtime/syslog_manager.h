@@ -21,6 +21,10 @@ class SysLogManager {
     BatchSize = 16384,
     BatchEntries = 256,
     BatchSendBytes = 12288,  // a batch past this many bytes goes out at once
+    // A stream log daemon that takes nothing for this long is given up on
+    // (the batch goes over a new connection or is lost), so the loop does not
+    // stall until the watchdog ends it.
+    StreamStallMs = 1000,
   };
 
   SysLogManager();
@@ -54,6 +58,8 @@ class SysLogManager {
  private:
   int queue(const char* data, int n);
   int send_batch();
+  // Waits up to StreamStallMs of real time for room on the stream socket.
+  bool wait_for_room() const;
   void close_socket();
   void write_console(const char* body, int len);
   void set_identity(const char* ident);

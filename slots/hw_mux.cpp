@@ -1,5 +1,6 @@
 #include "slots/hw_mux.h"
 
+#include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/hal.h"
 #include "runtime/errno_text.h"
@@ -50,7 +51,9 @@ bool HwMux::IsOpened() {
   }
   cursor_ = 0;
   dpc_.Activate();
-  ::usleep(500);  // lets the switch settle before the first request
+  // Lets the switch settle before the first request: the whole wait, also
+  // when a child's end interrupts it (usleep would return early then).
+  platform::sleep_us(500);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -285,3 +286,48 @@ TEST_F(SysLogManagerTest, LogDaemonThatStopsReadingDoesNotHoldTheLoop) {
   EXPECT_EQ(flush(sink), Msgs{msg("30", "d: later")});
 }
 
+
+TEST_F(SysLogManagerTest, StreamLogDaemonThatStopsReadingOrAcceptingDoesNotHoldTheLoop) {
+  // A stream log daemon that stops reading would hold a send for good, and
+  // one that stops accepting would hold the connect: the loop, every slot
+  // and the watchdog with it. A child process logs, so a wait without end
+  // is caught. Real time, about a second.
+  LogSink sink(SOCK_STREAM);  // accepts nothing, reads nothing
+  syslogManager.openlog("h", LOG_NDELAY, LOG_DAEMON);
+  ASSERT_TRUE(syslogManager.connected());
+  const int tiny = 1;
+  ASSERT_EQ(::setsockopt(syslogManager.fd(), SOL_SOCKET, SO_SNDBUF, &tiny, sizeof tiny), 0);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::string text(1000, 'x');
+    for (int i = 0; i < 40; ++i) syslogManager.syslog(LOG_INFO, "%s", text.c_str());
+    syslogManager.sendmsg();
+    // Now the daemon's backlog fills: a new connection must fail at once.
+    syslogManager.closelog();
+    sockaddr_un sa = {};
+    sa.sun_family = AF_UNIX;
+    const std::string path = platform::board_path("/dev/log");
+    std::memcpy(sa.sun_path, path.c_str(), path.size() + 1);
+    for (int i = 0; i < 64; ++i) {
+      const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) break;
+    }
+    syslogManager.openlog("h", LOG_NDELAY, LOG_DAEMON);
+    syslogManager.syslog(LOG_INFO, "%s", "lost");
+    ::_exit(syslogManager.connected() ? 3 : 0);
+  }
+  int status = -1;
+  pid_t done = 0;
+  for (int i = 0; i < 800 && done == 0; ++i) {
+    done = ::waitpid(child, &status, WNOHANG);
+    if (done == 0) ::usleep(10000);
+  }
+  if (done == 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  EXPECT_EQ(done, child) << "logging still waits for the log daemon after 8 s";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}

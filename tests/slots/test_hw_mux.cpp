@@ -1,5 +1,6 @@
 // The cross-connect against the simulated "/dev/hal", and the device names
 // and driver-record printers.
+#include "platform/clock.h"
 #include "platform/sim/hal.h"
 #include "slots/device_names.h"
 #include "slots/hw_mux.h"
@@ -37,6 +38,21 @@ TEST_F(HwMuxTest, OpensAtConstructionAndDisablesTheSharedBuses) {
     EXPECT_EQ(mux.shadow(i), HwMux::shadow_disabled);
   }
   EXPECT_EQ(mux.cursor(), 0u);
+}
+
+// The settle wait after opening is the platform's sleep: on the one clock
+// (virtual here), and whole even when a signal comes in the middle.
+TEST_F(HwMuxTest, TheSettleWaitAfterOpeningRunsOnTheProcessClock) {
+  platform::vclock::enable(1000, 0);
+  {
+    HwMux mux;
+    EXPECT_TRUE(mux.is_open());
+  }
+  timeval tv;
+  platform::gettimeofday(&tv);
+  platform::vclock::disable();
+  EXPECT_EQ(tv.tv_sec, 1000);
+  EXPECT_EQ(tv.tv_usec, 500);
 }
 
 TEST_F(HwMuxTest, AFailedOpenIsTriedAgainByEachCall) {
