@@ -429,7 +429,10 @@ TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
     m.set_seq(s);
     m.set_pdu().select_command().select_query();
     srv->ctl.send(testsupport::per(m));
-    std::string answer = next();
+    LGCP::Message ok;
+    ok.set_seq(s);
+    ok.set_pdu().select_response().select_success();
+    EXPECT_EQ(next(), testsupport::per(ok));
     LGCP::Message signal;
     EXPECT_TRUE(testsupport::decode(next(), signal));
     std::vector<int> counts;

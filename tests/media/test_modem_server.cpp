@@ -231,9 +231,11 @@ class ModemServer : public ::testing::Test {
     }
     return out;
   }
+  // A link the server closed ends the wait at once: it shows.
   static Strings extra(int ms = 200) {
     Strings out;
     for (const auto& f : srv().ctl.frames(ms)) out.push_back(tell(f));
+    if (srv().ctl.closed()) out.push_back("link closed");
     return out;
   }
   static Strings requests() {

@@ -143,7 +143,12 @@ class ZarnRadio : public ZarnSlots {
   static std::size_t instances() { return lines(sim("rtpext sessions")).size(); }
   static int rtp_lines() { return static_cast<int>(lines(sim("rtp sessions")).size()); }
   static std::string next_frame() { return srv().ctl.next(patience_ms); }
-  static Strings more_frames(int ms = 200) { return srv().ctl.frames(ms); }
+  // A link the server closed ends the wait at once: it shows.
+  static Strings more_frames(int ms = 200) {
+    Strings out = srv().ctl.frames(ms);
+    if (srv().ctl.closed()) out.push_back("link closed");
+    return out;
+  }
 };
 
 const char* const kWmFlag = "81 50 00 00";

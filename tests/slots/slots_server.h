@@ -44,10 +44,11 @@ class ServerSuite : public ::testing::Test {
     return out;
   }
   // Whatever else arrives within a short real-time wait (frames that should
-  // not be there).
+  // not be there). A link the server closed ends the wait at once: it shows.
   static Strings extra(int ms = 100) {
     Strings out;
     for (const auto& f : srv().ctl.frames(ms)) out.push_back(testsupport::describe(f));
+    if (srv().ctl.closed()) out.push_back("link closed");
     return out;
   }
   static std::string hal(const std::string& request) { return srv().sim.ask("hal " + request); }

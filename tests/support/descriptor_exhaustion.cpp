@@ -14,6 +14,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define GW_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define GW_LEAK_CHECK 1
+#endif
+#endif
+#ifdef GW_LEAK_CHECK
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace testsupport {
 
 std::string in_child(const std::function<void(std::vector<std::string>& failed)>& body) {
@@ -29,6 +40,11 @@ std::string in_child(const std::function<void(std::vector<std::string>& failed)>
     ::close(p[0]);
     std::vector<std::string> failed;
     body(failed);
+#ifdef GW_LEAK_CHECK
+    // The child leaves by _exit, past the leak check a sanitized program
+    // makes at its exit: what the body left unfreed is looked for here.
+    if (__lsan_do_recoverable_leak_check()) failed.push_back("memory leaked (the report is on the error stream)");
+#endif
     std::string text;
     for (const auto& f : failed) text += f + "\n";
     const char* at = text.data();

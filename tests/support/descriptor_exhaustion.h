@@ -16,7 +16,8 @@
 namespace testsupport {
 
 // Runs `body` in a forked child; what it noted in `failed`, one line each
-// ("" when nothing failed). A child that dies says how.
+// ("" when nothing failed). A child that dies says how; under the address
+// sanitizer, memory the body left unfreed is a failure too.
 std::string in_child(const std::function<void(std::vector<std::string>& failed)>& body);
 
 // The descriptors a process holds now (0: this process); -1 when they

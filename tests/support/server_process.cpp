@@ -4,6 +4,8 @@
 #include "tests/support/loopback.h"
 #include "tests/support/status_signals.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -201,7 +203,18 @@ RunningServer::RunningServer(const std::vector<std::string>& extra_args,
   ready_ = ctl.connect(port, patience_ms) && sim.connect(platform::control_socket::path());
 }
 
-RunningServer::~RunningServer() { stop(); }
+RunningServer::~RunningServer() {
+  // A server that ends badly when stopped (a sanitizer's report at its exit:
+  // a leak, memory used after the teardown freed it) fails the test that ran
+  // it, unless that test stopped it itself and looked at how it ended.
+  const bool looked = status_ != -2;
+  const int status = stop();
+  if (!looked) {
+    const std::string err = process->err();
+    EXPECT_EQ(status, 0) << "server exit status; the end of its error stream:\n"
+                         << err.substr(err.size() > 8000 ? err.size() - 8000 : 0);
+  }
+}
 
 int RunningServer::stop() {
   if (status_ != -2) return status_;

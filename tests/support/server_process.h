@@ -106,7 +106,8 @@ class SimClient {
 
 // The server on a fresh private board root and a free port, with a
 // controller and a control-socket client connected. Stopped with SIGTERM
-// when destroyed.
+// when destroyed, and then it must end with status 0 (unless the test
+// stopped it itself).
 class RunningServer {
  public:
   explicit RunningServer(const std::vector<std::string>& extra_args = {});
