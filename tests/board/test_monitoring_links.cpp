@@ -107,15 +107,28 @@ TEST(MonitoringServer, ControllerProcessRunning) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     if (::getppid() != test) ::_exit(0);
     ::prctl(PR_SET_NAME, "controller", 0, 0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     for (;;) ::pause();
   }
+  // Gone however the test ends (a failed assertion, a killed test): left
+  // behind, every later server on the machine would see a controller.
+  struct Reaper {
+    pid_t pid;
+    void reap() {
+      if (pid > 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+      }
+      pid = -1;
+    }
+    ~Reaper() { reap(); }
+  } reaper{controller};
   SnmpTestAgent agent(true), other(true);
   testsupport::RunningServer srv({}, [&](const std::string& root) { write_config(root, config(agent, other)); });
   ASSERT_TRUE(srv.ready()) << srv.log();
   srv.ctl.close();
   EXPECT_TRUE(agent.wait([&] { return last(agent, "controllerStatus") == "4"; })) << srv.log();
-  ::kill(controller, SIGKILL);
-  ::waitpid(controller, nullptr, 0);
+  reaper.reap();
   // The next controller check (every 5 s) finds it gone.
   EXPECT_TRUE(agent.wait([&] { return last(agent, "controllerStatus") == "5"; })) << srv.log();
 }
