@@ -102,12 +102,10 @@ TEST(MonitoringServer, ControllerProcessRunning) {
   const pid_t controller = ::fork();
   ASSERT_GE(controller, 0);
   if (controller == 0) {
-    // Ends with this test even when the test does not come to its kill: a
-    // "controller" left behind would be seen by every later server.
+    // Ends with this test also when the test is killed (see the reaper).
     ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     if (::getppid() != test) ::_exit(0);
     ::prctl(PR_SET_NAME, "controller", 0, 0, 0);
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     for (;;) ::pause();
   }
   // Gone however the test ends (a failed assertion, a killed test): left
