@@ -324,6 +324,11 @@ Slot* PstnFactory::INewSlot(const LGCP::CreateParams& params) {
 void PstnFactory::SelfSignal(const LGCP::Signal& signal) {
   if (!signal.trunkStatus_isSelected()) return;
   const ACP::TrunkStatus& status = signal.get_trunkStatus();
+  // The links that follow trunk status run on E1 trunks. A basic-rate
+  // framer is numbered from 0 as well: its status, sent beside the E1
+  // trunk's every second, would take a link of the E1 trunk of the same
+  // number down and up again whenever the two lines differ.
+  if (status.get_type().asInt() != ACP::TrunkType::e1) return;
   const std::vector<Slot*> list = slots;  // a slot may leave while told
   for (Slot* s : list) s->OnTrunkStatus(static_cast<unsigned>(status.get_trunk().getValue()), status.get_state());
 }

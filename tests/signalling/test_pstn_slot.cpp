@@ -31,11 +31,13 @@ std::string ss7_image(int seq, int slot, int trunk) {
   });
 }
 
-LGCP::Signal trunk_status(int trunk, ACP::TrunkState::NamedNumber state) {
+LGCP::Signal trunk_status(int trunk, ACP::TrunkState::NamedNumber state,
+                          ACP::TrunkType::NamedNumber type = ACP::TrunkType::e1) {
   LGCP::Signal s;
   ACP::TrunkStatus& t = s.select_trunkStatus();
   t.set_trunk(trunk);
   t.set_state(state);
+  t.set_type(type);
   return s;
 }
 
@@ -106,6 +108,9 @@ TEST_F(PstnSlotTest, PeriodicReportsAndTrunkStatusReachTheLinkOnChangeOnly) {
   EXPECT_EQ(count(got, "slot 10 signal deactivated"), 0) << testing::PrintToString(got);
   // A change does: normal keeps the link, then a loss ends it.
   Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::normal));
+  EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 0);
+  // The basic-rate framer of the same number is another line.
+  Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::lossCarrier, ACP::TrunkType::bri));
   EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 0);
   Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::lossBF));
   EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 1);
