@@ -387,12 +387,16 @@ TEST(SnmpAgentCtrl, UniqNumbersStayPositivePastTheLargestInt) {
 
 class SnmpAgentLink : public testsupport::VirtualClockTest {
  protected:
-  // One zarngw link of `ctrl` to the agent, made from its configuration text.
-  static void link_to(SnmpAgentCtrl& ctrl, testsupport::SnmpTestAgent& agent) {
+  // One zarngw link of `ctrl` to the agent, made from its configuration
+  // text, given its time to connect.
+  static SnmpAgentInstance& link_to(SnmpAgentCtrl& ctrl, testsupport::SnmpTestAgent& agent) {
     IniFile::File config;
     std::istringstream text("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = zarngw\n");
     text >> config;
     ctrl.CreateInstances(config["snmpagent"]);
+    run_for(100);
+    agent.pump(1000);
+    return *ctrl.links().front();
   }
 };
 
@@ -405,11 +409,8 @@ TEST_F(SnmpAgentLink, SilentAgentDroppedAcrossTheWrap) {
   Mux::g_tv_time = Mux::timeval(0, 0);
   testsupport::SnmpTestAgent agent(false);
   SnmpAgentCtrl ctrl;
-  link_to(ctrl, agent);
+  SnmpAgentInstance& link = link_to(ctrl, agent);
   ASSERT_EQ(ctrl.links().size(), 1u);
-  SnmpAgentInstance& link = *ctrl.links().front();
-  run_for(100);
-  agent.pump(1000);
   ASSERT_EQ(link.state(), SnmpAgentInstance::connected);
   std::string v = "x";
   ctrl.Send(27, v);
@@ -426,10 +427,7 @@ TEST_F(SnmpAgentLink, SilentAgentDroppedAcrossTheWrap) {
 TEST_F(SnmpAgentLink, LongBatchGoesInMessagesThePeerDecodes) {
   testsupport::SnmpTestAgent agent(true);
   SnmpAgentCtrl ctrl;
-  link_to(ctrl, agent);
-  run_for(100);
-  agent.pump(1000);
-  ASSERT_EQ(ctrl.links().front()->state(), SnmpAgentInstance::connected);
+  ASSERT_EQ(link_to(ctrl, agent).state(), SnmpAgentInstance::connected);
   const int n = 2 * int(SnmpAgentCtrl::max_commands) + 44;
   for (int i = 0; i < n; ++i) {
     std::string v = std::to_string(i);
@@ -454,10 +452,7 @@ TEST_F(SnmpAgentLink, LongBatchGoesInMessagesThePeerDecodes) {
 TEST_F(SnmpAgentLink, LongValuesGoInMessagesThatFitAFrame) {
   testsupport::SnmpTestAgent agent(true);
   SnmpAgentCtrl ctrl;
-  link_to(ctrl, agent);
-  run_for(100);
-  agent.pump(1000);
-  ASSERT_EQ(ctrl.links().front()->state(), SnmpAgentInstance::connected);
+  ASSERT_EQ(link_to(ctrl, agent).state(), SnmpAgentInstance::connected);
   const std::size_t n = 100;  // of 1000 octets each: two frames' worth
   const std::string base(1000, 'v');
   MON::SnmpSetCommands list;
