@@ -31,6 +31,11 @@ bool Mcc::take_failure(Step step) {
   return err != 0;
 }
 
+ssize_t Mcc::on_read(Channel& ch, int fd, void* buf, size_t len) {
+  if (take_failure(Step::read)) return -1;
+  return DeviceModel::on_read(ch, fd, buf, len);
+}
+
 int Mcc::open_error() {
   if (fail_open) return fail_open;
   return take_failure(Step::open) ? errno : 0;
@@ -120,6 +125,7 @@ ssize_t Mcc::on_write(Channel& ch, const void* buf, size_t len) {
   }
   State& s = it->second;
   drain(ch, s);
+  if (take_failure(Step::write)) return -1;
   if (s.eagain > 0) {
     --s.eagain;
     errno = EAGAIN;
@@ -238,12 +244,12 @@ std::string Mcc::command(const std::vector<std::string>& w, std::ostream& out) {
   if (verb == "fail" && (w.size() == 3 || w.size() == 4)) {
     static const std::map<std::string, Step> steps = {
         {"open", Step::open}, {"allocate", Step::allocate}, {"timeslot", Step::timeslot},
-        {"resources", Step::resources}};
+        {"resources", Step::resources}, {"read", Step::read}, {"write", Step::write}};
     auto step = steps.find(w[1]);
     int err = 0;
     long count = -1;
     if (step == steps.end() || !parse_errno(w[2], err) || (w.size() == 4 && !parse_int(w[3], count)))
-      return "usage: fail open|allocate|timeslot|resources ERRNO [COUNT]";
+      return "usage: fail open|allocate|timeslot|resources|read|write ERRNO [COUNT]";
     fail(step->second, err, static_cast<int>(count));
     return "";
   }

@@ -23,7 +23,7 @@ class Mcc : public DeviceModel {
  public:
   using Frame = std::vector<unsigned char>;
 
-  enum class Step { open, allocate, timeslot, resources };
+  enum class Step { open, allocate, timeslot, resources, read, write };
 
   struct Allocation {
     int timeslot;
@@ -37,7 +37,8 @@ class Mcc : public DeviceModel {
 
   // The next `count` runs of the step fail with `err` (count < 0: every run
   // until cleared; err 0 clears), after `after` runs that go through. A
-  // failed MCC_TIMESLOT answers -1.
+  // failed MCC_TIMESLOT answers -1; a failed read or write takes or sends no
+  // frame.
   void fail(Step step, int err, int count = -1, int after = 0);
 
   // What MCC_RESOURCES fills in.
@@ -76,13 +77,15 @@ class Mcc : public DeviceModel {
   //   inject TS HEX|-   -> queues a received frame ("-": an empty one)
   //   eagain TS N       -> the next N writes fail with EAGAIN
   //   wire TS1 TS2      -> cross-wires two channels
-  //   fail K E [N]      -> step K (open, allocate, timeslot, resources) fails
-  //                        with errno E: the next N, or all until "fail K 0"
+  //   fail K E [N]      -> step K (open, allocate, timeslot, resources, read,
+  //                        write) fails with errno E: the next N, or all
+  //                        until "fail K 0"
   //   resources D B T   -> what MCC_RESOURCES reports
   //   hangup TS         -> the driver drops the channel
   std::string command(const std::vector<std::string>& words, std::ostream& out);
 
   ssize_t on_write(Channel& ch, const void* buf, size_t len) override;
+  ssize_t on_read(Channel& ch, int fd, void* buf, size_t len) override;
   int on_ioctl(Channel& ch, unsigned long request, void* arg) override;
   void on_close(Channel& ch) override;
   int open_error() override;
