@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -284,6 +285,20 @@ TEST_F(DsprocTest, OneFunctionSharedByTwoReceivers) {
   ASSERT_TRUE(in.disableVAD());
   ASSERT_TRUE(out.enableVAD(true));
   EXPECT_EQ(requests(), (Strings{"DSPROC_DISABLE 9 0 1", "DSPROC_ENABLE 9 2 1"}));
+
+  // One that shared a function and let it go keeps it on for nobody: the
+  // last user's clean-up switches it off.
+  const std::pair<bool (VoiceRx::*)(bool), const char*> functions[] = {
+      {&VoiceRx::enableVAD, "DSPROC_DISABLE 10 0 1"},
+      {&VoiceRx::enableBSS, "DSPROC_DISABLE 10 0 16"},
+      {&VoiceRx::enableNG, "DSPROC_DISABLE 10 0 128"}};
+  for (const auto& f : functions) {
+    VoiceRx last(10), left(10);
+    ASSERT_TRUE((last.*f.first)(true) && (left.*f.first)(true) && (left.*f.first)(false));
+    requests();
+    last.CleanBeforeDestroy();
+    EXPECT_EQ(requests(), (Strings{f.second, "DSPROC_DISABLE 10 0 256"}));
+  }
 }
 
 }  // namespace

@@ -81,6 +81,13 @@ TEST_F(HwMuxTest, SharedBusChannelsKeepAShadowOthersGoToTheDriverAsTheyAre) {
   EXPECT_EQ(mux.shadow(8), HwMux::shadow_disabled);
 
   // Below and above the shared buses: no shadow entry is touched.
+  EXPECT_TRUE(mux.Connect(0, 1));
+  EXPECT_TRUE(mux.Connect(1, 0));
+  EXPECT_EQ(model().describe(0), "connected 1");
+  EXPECT_TRUE(mux.Disconnect(0));
+  EXPECT_EQ(mux.Read(0), 0xD5);
+  EXPECT_TRUE(mux.Write(0, 0x7F));
+  EXPECT_TRUE(mux.Disable(0));
   EXPECT_TRUE(mux.Connect(8192, 69));
   EXPECT_TRUE(mux.Disconnect(5));
   EXPECT_EQ(model().describe(69), "connected 8192");

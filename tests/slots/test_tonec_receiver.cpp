@@ -311,13 +311,22 @@ TEST_F(TonecTest, WaitToneCadenceAndCancel) {
   a.cancelAudibleCall();
   run_for(100);
   a.translateDTMF(digits({{5, 6}}));
-  run_for(1000);
+  run_for(10);
+  a.cancelAudibleCall();  // no wait tone to cancel: the digit goes on
+  run_for(990);
   EXPECT_EQ(dials(), (Strings{"0: 1 2 16384 16384", "30: 425 0 2048 2048", "530: 0 0 0 0", "630: 5 6 16384 16384",
                               "700: 1000 1000 0 0", "770: 0 0 0 0"}));
   EXPECT_EQ(a.completes, 1);
   // No sequence: a plain disable does nothing.
   EXPECT_FALSE(a.disableToneGenerator(false));
   EXPECT_EQ(dials(), Strings{});
+  // The clean-up silences a wait tone, cadence and all.
+  start = now_ms();
+  a.activateAudibleCall();
+  run_for(100);
+  a.CleanBeforeDestroy();
+  run_for(5000);
+  EXPECT_EQ(dials(), (Strings{"0: 425 0 2048 2048", "100: 0 0 0 0"}));
 }
 
 TEST_F(TonecTest, Selcal) {
