@@ -35,6 +35,10 @@ TEST_F(BusCtlTest, ConnectAndDisconnectSelectTheFreeRunningClock) {
   ctl.close();
   run_for(10);
   EXPECT_EQ(sim("hal clock"), "source 4 selects 3");
+  // A service closes the device it opened when it goes.
+  const std::string devices = sim("devices");
+  std::make_unique<BusCtl>()->OnConnect();
+  EXPECT_EQ(sim("devices"), devices);
 }
 
 TEST_F(BusCtlTest, EachRequestSelectsItsSource) {
@@ -48,11 +52,13 @@ TEST_F(BusCtlTest, EachRequestSelectsItsSource) {
       {true, true, 2, "source 4 selects 2", "clkctl: clock source = freerun"},
       {false, false, 2, "source 5 selects 3", "clkctl: clock source = X3"},
       {false, true, 2, "source 2 selects 4", "clkctl: clock source = f2"},
-      {false, true, 7, "source 7 selects 5", "clkctl: clock source = ?2"},
+      {false, true, 0, "source 0 selects 5", "clkctl: clock source = f0"},
+      {false, true, 7, "source 7 selects 6", "clkctl: clock source = ?2"},
       // Beyond the name table the number itself is shown.
-      {false, true, 9, "source 9 selects 6", "clkctl: clock source = 9"},
+      {false, true, 8, "source 8 selects 7", "clkctl: clock source = 8"},
+      {false, true, 9, "source 9 selects 8", "clkctl: clock source = 9"},
       // A negative source selects nothing, and that is not an error.
-      {false, true, -1, "source 9 selects 6", nullptr},
+      {false, true, -1, "source 9 selects 8", nullptr},
   };
   for (const auto& c : cases) {
     cap.clear();

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -63,10 +65,13 @@ TEST_F(E1CtlTest, ConnectReportsEveryTrunkAtOnceThenEverySecond) {
   // A state word outside the named ones reads as unknown: the trunk still
   // reports, and nobody sees a state the protocol cannot carry.
   sim("e1 status 1 9");
+  sim("e1 status 3 6");
   Strings odd = all_normal();
   odd[1] = "e1 1 unknown slips 0 bf 0 carrier 0 ais 0 rai 0";
+  odd[3] = "e1 3 disabled slips 0 bf 0 carrier 0 ais 0 rai 0";
   EXPECT_EQ(received(1000), odd);
   sim("e1 status 1 0");
+  sim("e1 status 3 0");
   // The controller leaves: the trunk state keeps flowing to the other
   // services. A new controller gets a pass at once and then one a second,
   // not two.
@@ -79,6 +84,9 @@ TEST_F(E1CtlTest, ConnectReportsEveryTrunkAtOnceThenEverySecond) {
   EXPECT_EQ(received(970), Strings());
   EXPECT_EQ(received(40), all_normal());
   EXPECT_EQ(received(1000), all_normal());
+  // Only trunk 2's failed read was logged, and the open device was kept.
+  EXPECT_EQ(cap.count(cap.err(), "E1: synchronization status read fail"), 1);
+  EXPECT_EQ(cap.count(cap.log(), "E1: cas interface opened!"), 1);
 }
 
 TEST_F(E1CtlTest, WithoutTheMaintenanceDeviceNothingIsReportedOrWritten) {
@@ -87,6 +95,7 @@ TEST_F(E1CtlTest, WithoutTheMaintenanceDeviceNothingIsReportedOrWritten) {
   // A mode that could not be written is refused, and not kept for later.
   EXPECT_EQ(ask(trunk_image(1, 2, true)), Strings{"error internal"});
   EXPECT_EQ(received(2000), Strings());
+  EXPECT_EQ(cap.count(cap.err(), "E1: "), 0);
   EXPECT_EQ(sim("e1 tclk"), "mask 0x0 writes 0");
   // Tried again on every use.
   sim("e1 fail open 0");
@@ -185,6 +194,18 @@ TEST_F(E1CtlTest, CasCommandsThatSendNothing) {
   // A short record from the device is dropped.
   sim("cas raw 0000000100000002");
   EXPECT_EQ(received(), Strings());
+  // A device that reads as gone (end of file, an error) is let go, or the
+  // loop would wake for it without end; the next status pass opens it again.
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ::close(ends[1]);
+  for (int fd : {ends[0], -1}) {
+    e1->OnUpdateCas(fd, POLLIN);
+    EXPECT_FALSE(e1->cas_watched()) << fd;
+    received(1000);
+    EXPECT_TRUE(e1->cas_watched()) << fd;
+  }
+  ::close(ends[0]);
   // Other slot-less requests have no server.
   EXPECT_EQ(ask(command_image(9, [](LGCP::Command& c) { c.select_ioctl().select_deactivateTonec(); })),
             Strings{"error unsupported"});
@@ -210,6 +231,7 @@ TEST_F(E1CtlTest, WithoutTheCasDeviceCommandsAreRefusedAndTheOpenIsRetried) {
 TEST(E1CtlOutOfDescriptors, CasDeviceIsWatchedOrOpensAgainLater) {
   const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
     testsupport::StreamCapture cap;
+    const std::string devices = boardtest::sim("devices");
     // Every type used is checked once (see descriptor_exhaustion.h).
     E1Ctl().OnCheckStatus(nullptr);
     bool opened = false;
@@ -230,6 +252,7 @@ TEST(E1CtlOutOfDescriptors, CasDeviceIsWatchedOrOpensAgainLater) {
         failed.push_back("not opened again once free, after " + std::to_string(free) + " free");
     }
     if (!opened) failed.push_back("not opened with 8 free descriptors");
+    if (boardtest::sim("devices") != devices) failed.push_back("devices left open: " + boardtest::sim("devices"));
     if (testsupport::StreamCapture::matching(cap.err(), "E1: cas interface not watched: Too many open files").empty())
       failed.push_back("the unwatched device is not logged: " + cap.all());
   });

@@ -40,8 +40,10 @@ TEST_F(HwTestsTest, WriteReadAndDisconnectARun) {
   EXPECT_EQ(sim("hal get 8333"), after);
   EXPECT_EQ(bpc(1, 1, "read", 10, 3), Strings{"success"});
   EXPECT_EQ(bpc(1, 2, "read", 10, 3), Strings{"error busError"}) << "another seed, another pattern";
+  EXPECT_EQ(bpc(1, 1, "write", 13, 1), Strings{"success"});  // the slot after the run
   EXPECT_EQ(bpc(1, 1, "disconnect", 10, 3), Strings{"success"});
   for (const char* ch : {"hal get 8330", "hal get 8331", "hal get 8332"}) EXPECT_EQ(sim(ch), "disabled");
+  EXPECT_EQ(sim("hal get 8333"), "byte 103");
   EXPECT_TRUE(cap.err().size() == 1) << cap.all();
   // Channels the switch would not disable fail the run.
   EXPECT_EQ(bpc(1, 1, "write", 10, 3), Strings{"success"});

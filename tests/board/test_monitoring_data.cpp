@@ -375,6 +375,20 @@ TEST(SnmpAgentCtrl, QueuesOnlyKnownItems) {
   EXPECT_FALSE(ctrl.flush_pending());
 }
 
+// An agent whose section is wrong or short gets no connection; it stays in
+// the list, built.
+TEST(SnmpAgentCtrl, BadSectionsMakeNoConnection) {
+  for (const char* text : {"host = 127.0.0.1:1\nname = other\n", "host = 127.0.0.1\nname = dovr\n", "name = dovr\n"}) {
+    IniFile::File config;
+    std::istringstream in(std::string("[snmpagent]\n") + text);
+    in >> config;
+    SnmpAgentCtrl ctrl;
+    ctrl.CreateInstances(config["snmpagent"]);
+    ASSERT_EQ(ctrl.links().size(), 1u);
+    EXPECT_EQ(ctrl.links().front()->state(), SnmpAgentInstance::built) << text;
+  }
+}
+
 // Every batched value takes a uniq number; after years of values the
 // counter starts again at 1 instead of overflowing into negative numbers.
 TEST(SnmpAgentCtrl, UniqNumbersStayPositivePastTheLargestInt) {

@@ -199,9 +199,9 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
   EXPECT_TRUE(is_link(srv.board("/var/monitoring/controller/self")));
 
   // Power signals: the connect found a change (twice "main"), the 2 s check
-  // another ("both"); a byte of 7 is "unknown". On a slow start the first
-  // check may come before the controller's connect and find "main" itself:
-  // then the connect has no change and says "main" once.
+  // another ("both"). On a slow start the first check may come before the
+  // controller's connect and find "main" itself: then the connect has no
+  // change and says "main" once.
   std::vector<std::string> early;
   ASSERT_TRUE(testsupport::eventually([&] {
     for (const auto& f : srv.ctl.frames(50)) early.push_back(f);
@@ -210,7 +210,19 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
   const std::size_t mains = early[1] == "24 60" ? 2 : 1;
   EXPECT_EQ(early[0], "24 60");
   EXPECT_EQ(early[mains], power_signal(LGCP::POWERStatus::both));
-  ASSERT_EQ(srv.sim.ask("hal power 7"), "");
+  // A byte of 3 is both supplies as well, 4 and more unknown; a power or
+  // DIP read the board refuses changes nothing: no supply or switch is made up.
+  ASSERT_EQ(srv.sim.ask("hal power 3"), "");
+  ASSERT_EQ(srv.sim.ask("hal dip 9"), "");
+  ASSERT_TRUE(zarngw.wait([&] { return last(zarngw, "gatewayDip") == "9"; }));
+  ASSERT_EQ(srv.sim.ask("hal fail power 5"), "");
+  ASSERT_EQ(srv.sim.ask("hal fail dip 5"), "");
+  EXPECT_EQ(srv.ctl.next(2500), "");
+  zarngw.pump(200);
+  EXPECT_EQ(last(zarngw, "gatewayDip"), "9");
+  ASSERT_EQ(srv.sim.ask("hal fail power 0"), "");
+  ASSERT_EQ(srv.sim.ask("hal fail dip 0"), "");
+  ASSERT_EQ(srv.sim.ask("hal power 4"), "");
   EXPECT_EQ(srv.ctl.next(5000), "24 40");
   ASSERT_TRUE(zarngw.wait([&] { return last(zarngw, "powerStatus") == "0"; }));
 
@@ -228,7 +240,14 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
   framer.ref_framer().set_info().select_line(false);
   srv.ctl.send(display(3, framer));
   EXPECT_EQ(srv.ctl.next(5000), answer(3, true));
-  EXPECT_EQ(srv.sim.ask("hal led"), "30\n20\n00");
+  // The first and the last framer have their bits as well.
+  for (int e1 : {0, 3}) {
+    framer.ref_framer().set_e1(e1);
+    framer.ref_framer().set_info().select_line(true);
+    srv.ctl.send(display(3, framer));
+    EXPECT_EQ(srv.ctl.next(5000), answer(3, true));
+  }
+  EXPECT_EQ(srv.sim.ask("hal led"), "30\n20\n00\n03\nc3");
 
   // Board and phone: their items and files.
   LGCP::DisplayParams board;

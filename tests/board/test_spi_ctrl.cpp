@@ -111,11 +111,11 @@ TEST_F(SpiCtrlTest, ClockHookMakesOneFramerMasterOrNone) {
   for (int f = 0; f < 8; ++f) expect += "\n" + std::to_string(f) + " 0x57 0x30";
   EXPECT_EQ(sim("hal spi writes"), expect);
   EXPECT_TRUE(cap.has(cap.log(), "spi: clock master disabled"));
-  spi->clock(3);
+  spi->clock(0);
   for (int f = 0; f < 8; ++f) expect += "\n" + std::to_string(f) + " 0x57 0x30";
-  expect += "\n3 0x57 0x38";
+  expect += "\n0 0x57 0x38";
   EXPECT_EQ(sim("hal spi writes"), expect);
-  EXPECT_TRUE(cap.has(cap.log(), "spi: set clock master on channel 3"));
+  EXPECT_TRUE(cap.has(cap.log(), "spi: set clock master on channel 0"));
   spi->init_channel(8);
   spi->enable_channel(-1);
   spi->disable_channel(9);
@@ -123,6 +123,8 @@ TEST_F(SpiCtrlTest, ClockHookMakesOneFramerMasterOrNone) {
   EXPECT_TRUE(cap.has(cap.log(), "spi: bad channel for init 8"));
   EXPECT_TRUE(cap.has(cap.log(), "spi: bad channel for enable -1"));
   EXPECT_TRUE(cap.has(cap.log(), "spi: bad channel for disable 9"));
+  // Nor was a framer past the eighth asked for, whatever the driver says.
+  EXPECT_EQ(cap.count(cap.log(), "spi: write error"), 0);
 }
 
 TEST_F(SpiCtrlTest, ReadErrorsReportLossOfCarrierAndNoSpiBusStopsEverything) {
@@ -136,6 +138,7 @@ TEST_F(SpiCtrlTest, ReadErrorsReportLossOfCarrierAndNoSpiBusStopsEverything) {
   sim("hal fail spi-write 5 1");
   spi->disable_channel(4);
   EXPECT_TRUE(cap.has(cap.log(), "spi: write error: channel=4 addr=50 data=128"));
+  EXPECT_EQ(cap.count(cap.log(), "spi: write error"), 1);
   // A board without an SPI bus: logged once, the pass ends with carrier
   // loss, and nothing more is asked of the driver.
   sim("hal fail spi-read 19");
@@ -176,6 +179,11 @@ TEST_F(SpiCtrlTest, DestructionDisablesEveryFramerAndDropsTheClockMaster) {
   std::string expect = before;
   for (int f = 0; f < 8; ++f) expect += "\n" + std::to_string(f) + " 0x32 0x80";
   for (int f = 0; f < 8; ++f) expect += "\n" + std::to_string(f) + " 0x57 0x30";
+  EXPECT_EQ(sim("hal spi writes"), expect);
+  // One whose device never opened does not open it to say goodbye.
+  sim("hal fail open 2 1");
+  make();
+  spi.reset();
   EXPECT_EQ(sim("hal spi writes"), expect);
 }
 
