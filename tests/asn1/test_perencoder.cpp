@@ -69,6 +69,7 @@ TEST(PerEncoder, Integers)
     EXPECT_TRUE(image(rec::IntFrom0(255u), "02 00 FF"));
     EXPECT_TRUE(image(rec::IntExt15(16u), "80 01 10"));
     EXPECT_TRUE(image(rec::IntExt15(0xFFFFFFFFu), "80 01 FF"));
+    EXPECT_TRUE(image(rec::IntExt15(0u), "00"));  // both bounds are in the root
     EXPECT_TRUE(image(rec::IntExt15(15u), "78"));
 
     EXPECT_TRUE(image(rec::Int1023(5u), "00 05"));
