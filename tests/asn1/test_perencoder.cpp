@@ -304,4 +304,8 @@ TEST(PerEncoder, PeerLimits)
     EXPECT_NE("FAIL", encoded(list));
     list.resize(129);
     EXPECT_EQ("FAIL", encoded(list));
+    SEQUENCE_OF<NumericString, EmptyConstraint> digits;  // one bad element fails the list
+    digits.push_back(NumericString("1"));
+    digits.push_back(NumericString("x"));
+    EXPECT_EQ("FAIL", written([&](PEREncoder& e) { return digits.accept(e); }));
 }
