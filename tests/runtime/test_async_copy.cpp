@@ -47,7 +47,8 @@ struct Pipe {
     if (::pipe2(p, O_NONBLOCK | O_CLOEXEC) != 0) return;
     r = Fd(p[0]);
     w = Fd(p[1]);
-    if (size) ::fcntl(p[1], F_SETPIPE_SZ, size);
+    // Fd keeps a duplicate and closes the original: set the size through it.
+    if (size) ::fcntl(w.lowlevel_fd(), F_SETPIPE_SZ, size);
   }
   // Fills the pipe until it takes no more; returns what was written.
   std::string fill() {
