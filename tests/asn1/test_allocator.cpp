@@ -161,6 +161,10 @@ TEST(SequenceBitMap, AnyLooksOnlyInsideTheMap)
     m.resize(70);
     m.set(69);
     EXPECT_TRUE(m.any());
+    m.resize(0);
+    m.resize(16);  // whole octets only: a bit in the first one
+    m.set(2);
+    EXPECT_TRUE(m.any());
 }
 
 TEST(PerBits, MultiBitWritesAndReadsAtEveryAlignment)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "asn1/asn1.h"
 #include "asn1/perencoder.h"
 #include "per_support.h"
@@ -67,6 +69,7 @@ TEST(PerEncoder, Integers)
     EXPECT_TRUE(image(rec::IntFrom0(255u), "02 00 FF"));
     EXPECT_TRUE(image(rec::IntExt15(16u), "80 01 10"));
     EXPECT_TRUE(image(rec::IntExt15(0xFFFFFFFFu), "80 01 FF"));
+    EXPECT_TRUE(image(rec::IntExt15(0u), "00"));  // both bounds are in the root
     EXPECT_TRUE(image(rec::IntExt15(15u), "78"));
 
     EXPECT_TRUE(image(rec::Int1023(5u), "00 05"));
@@ -76,6 +79,8 @@ TEST(PerEncoder, Integers)
     EXPECT_TRUE(image(rec::Int32u(0xFFFFFFFFu), "C0 FF FF FF FF"));
     EXPECT_TRUE(image(rec::IntWide(112000u), "00 00"));
     EXPECT_TRUE(image(rec::IntWide(399975u), "80 04 64 E7"));
+    // One value past 64K no longer fits two octets: its octet count goes first.
+    EXPECT_TRUE(image(Constrained_INTEGER<FixedConstraint, 0, 65536>(65536u), "80 01 00 00"));
     // -128..127 goes as the offset in one octet.
     EXPECT_TRUE(image(rec::IntSigned8(0xFFFFFFFFu), "7F"));
     EXPECT_TRUE(image(rec::IntSigned8(127u), "FF"));
@@ -130,9 +135,27 @@ TEST(PerEncoder, Primitives)
     EXPECT_EQ("BF FF", length(16383));
     EXPECT_EQ("FAIL", length(16384));
     EXPECT_EQ("FAIL", written([](PEREncoder& e) { return e.encodeLength(3, 4, 10); }));
+    // An upper bound below 64K makes the length a bounded number; from 64K
+    // on it goes in the open form, whose lower bound still holds.
+    auto bounded = [](unsigned n, unsigned lb, unsigned ub) {
+        return written([=](PEREncoder& e) { return e.encodeLength(n, lb, ub); });
+    };
+    EXPECT_EQ("00 03", bounded(3, 0, 65535));
+    EXPECT_EQ("03", bounded(3, 0, 65536));
+    EXPECT_EQ("FAIL", bounded(3, 4, 100000));
 
     EXPECT_EQ("7E", written([](PEREncoder& e) { return e.encodeSmallUnsigned(63), true; }));
     EXPECT_EQ("80 01 40", written([](PEREncoder& e) { return e.encodeSmallUnsigned(64), true; }));
+    // Above 63 the fewest octets that hold the number.
+    for (auto const& c : {std::make_pair(255u, "80 01 FF"), std::make_pair(256u, "80 02 01 00"),
+                          std::make_pair(65536u, "80 03 01 00 00"), std::make_pair(16777216u, "80 04 01 00 00 00")})
+        EXPECT_EQ(c.second, written([&](PEREncoder& e) { return e.encodeSmallUnsigned(c.first), true; }));
+    // An empty block pads nothing: the decoder aligns only for octets it reads.
+    EXPECT_EQ("C0", written([](PEREncoder& e) {
+        e.encodeSingleBit(true);
+        e.encodeBlock("", 0);
+        return e.encodeSingleBit(true), true;
+    }));
 }
 
 TEST(PerEncoder, Enumerations)
@@ -167,6 +190,8 @@ TEST(PerEncoder, ChoicesAndOpenTypes)
     EXPECT_TRUE(image(a, "80 03 02 68 69"));
     a.select(0);
     EXPECT_TRUE(image(a, "00"));
+    a.setSelection(3, nullptr);  // an alternative named but not made
+    EXPECT_EQ("FAIL", written([&](PEREncoder& e) { return a.accept(e); }));
 
     EXPECT_EQ("01 00", written([](PEREncoder& e) {
                   Null n;
@@ -180,6 +205,8 @@ TEST(PerEncoder, ChoicesAndOpenTypes)
     EXPECT_TRUE(image(kept, "03 01 02 03"));
     kept.grab(new std::vector<char>);
     EXPECT_EQ("00", encoded(kept));
+    kept.grab(new std::vector<char>(16384));  // past the longest length
+    EXPECT_EQ("FAIL", written([&](PEREncoder& e) { return kept.accept(e); }));
 }
 
 TEST(PerEncoder, SequencePreambleAndExtensions)
@@ -217,6 +244,10 @@ TEST(PerEncoder, Strings)
     EXPECT_TRUE(image(OCTET_STRING(), "00"));
     EXPECT_TRUE(image(OCTET_STRING(1, char(0xAB)), "01 AB"));
     EXPECT_TRUE(image(OCTET_STRING(std::vector<char>{1, 2, 3}), "03 01 02 03"));
+    // A size beyond an extensible root goes in the open form after its bit.
+    static ConstrainedInfo const ext2to4 = {{&OCTET_STRING::create, 4}, ExtendableConstraint, 2, 4};
+    EXPECT_TRUE(image(OCTET_STRING(3, 'x', &ext2to4), "20 78 78 78"));
+    EXPECT_TRUE(image(OCTET_STRING(5, 'x', &ext2to4), "80 05 78 78 78 78 78"));
 
     EXPECT_TRUE(image(IA5String("abc"), "03 61 62 63"));
     std::string bad = "a";
@@ -257,10 +288,24 @@ TEST(PerEncoder, PeerLimits)
     static ConstrainedInfo const wide = {{&OCTET_STRING::create, 4}, FixedConstraint, 0, 20000};
     EXPECT_NE("FAIL", encoded(OCTET_STRING(16384, 'x', &wide)));
     EXPECT_EQ("FAIL", encoded(OCTET_STRING(16385, 'x', &wide)));  // the peer refuses it
+    // The length in front of an open type's contents (the octets' own length
+    // plus them): one octet up to 127, two up to 16383, none beyond.
+    for (auto const& c : {std::make_pair(126u, "7F 7E"), std::make_pair(127u, "80 80 7F"),
+                          std::make_pair(16381u, "BF FF BF FD"), std::make_pair(16382u, "FAIL")}) {
+        std::string const out = written([&](PEREncoder& e) {
+            OCTET_STRING inner(c.first, 'x');
+            return e.encodeAnyType(&inner);
+        });
+        EXPECT_EQ(c.second, out.substr(0, std::strlen(c.second))) << c.first;
+    }
 
     rec::IntList list;
     list.resize(128);
     EXPECT_NE("FAIL", encoded(list));
     list.resize(129);
     EXPECT_EQ("FAIL", encoded(list));
+    SEQUENCE_OF<NumericString, EmptyConstraint> digits;  // one bad element fails the list
+    digits.push_back(NumericString("1"));
+    digits.push_back(NumericString("x"));
+    EXPECT_EQ("FAIL", written([&](PEREncoder& e) { return digits.accept(e); }));
 }

@@ -109,6 +109,7 @@ TEST_F(ControlServiceTest, OwnerHearsOfTheEndOnceAndOnlyFromTheLoop) {
   svc.Disconnect();
   run_for(10);
   EXPECT_EQ(owner.disconnects, 1);
+  EXPECT_EQ(svc.impl_disconnects, 1);  // a connector would arm a second reconnect
 }
 
 TEST_F(ControlServiceTest, MessagesAfterAFailedAnswerAreNotDelivered) {

@@ -48,6 +48,8 @@ TEST_F(CtrlServerTest, AnswersWhatNoServiceCanTake) {
   EXPECT_EQ(journal, (Strings{"a command", "b command"}));
   // Neither sequence number nor slot: the answer carries neither.
   EXPECT_EQ(ask("06 00"), Strings{"19 00"});
+  // The last slot is a slot like any other.
+  EXPECT_EQ(ask("C0 01 01 03 FF 18"), Strings{"C0 01 01 03 FF 64"});
 
   journal.clear();
   // Slot 1024 fits the wire but is no slot: invalidSlot, without the slot.

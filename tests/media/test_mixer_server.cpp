@@ -233,16 +233,17 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
   ASSERT_EQ(sim("mixer add 0 32 64"), "");
   Strings units;
   EXPECT_EQ(query(1, units), Strings{"seq 1 success"});
-  EXPECT_EQ(ask(out_image(2, 40, 0, {3})), Strings{"seq 2 slot 40 success"});
+  // Unit channel 0 is a channel like any other, as output and as summator.
+  EXPECT_EQ(ask(out_image(2, 40, 0, {0})), Strings{"seq 2 slot 40 success"});
   mixer_log();
 
   // An input its summator refused is no slot; the number stays free and the
   // same create succeeds once the unit takes it.
   ASSERT_EQ(sim("mixer fail add 1"), "");
-  EXPECT_EQ(ask(in_image(3, 41, 0, {4}, {3})), Strings{"seq 3 slot 41 error insufficientResources"});
-  EXPECT_EQ(mix(0, 3), Strings{"0/3:32767"});
-  EXPECT_EQ(ask(in_image(4, 41, 0, {4}, {3})), Strings{"seq 4 slot 41 success"});
-  EXPECT_EQ(mix(0, 3), (Strings{"0/3:32767", "0/4:32767"}));
+  EXPECT_EQ(ask(in_image(3, 41, 0, {4}, {0})), Strings{"seq 3 slot 41 error insufficientResources"});
+  EXPECT_EQ(mix(0, 0), Strings{"0/0:32767"});
+  EXPECT_EQ(ask(in_image(4, 41, 0, {4}, {0})), Strings{"seq 4 slot 41 success"});
+  EXPECT_EQ(mix(0, 0), (Strings{"0/0:32767", "0/4:32767"}));
   // An echo canceller the tone unit refused: no slot, and the summing it
   // was given is taken back.
   const auto echo_in = [](int seq) {
@@ -250,7 +251,7 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
     LGCP::MixerInParams& m = p.select_mixerIn();
     m.set_unit(0);
     set_channel(m.set_channel(), {5});
-    set_channel(m.set_summator(), {3});
+    set_channel(m.set_summator(), {0});
     LGCP::EchoCancelMode& e = m.set_ecm();
     e.set_ec(true);
     e.set_es(false);
@@ -258,9 +259,9 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
   };
   ASSERT_EQ(sim("dtmf fail CHANNEL_LMS_ON 5 1"), "");
   EXPECT_EQ(ask(echo_in(5)), Strings{"seq 5 slot 42 error insufficientResources"});
-  EXPECT_EQ(mix(0, 3), (Strings{"0/3:32767", "0/4:32767"}));
+  EXPECT_EQ(mix(0, 0), (Strings{"0/0:32767", "0/4:32767"}));
   EXPECT_EQ(ask(echo_in(6)), Strings{"seq 6 slot 42 success"});
-  EXPECT_EQ(mix(0, 3), (Strings{"0/3:32767", "0/4:32767", "0/5:32767"}));
+  EXPECT_EQ(mix(0, 0), (Strings{"0/0:32767", "0/4:32767", "0/5:32767"}));
 
   // Driver requests the DSP refused are answered as refused; each one
   // succeeds again once the failure is cleared.
@@ -328,9 +329,11 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
             (Strings{"seq 28 slot 40 error unsupported", "seq 29 slot 41 error unsupported"}));
   EXPECT_EQ(sim("dsp log"), "");
 
-  EXPECT_EQ(ask({destroy(21, 42), destroy(22, 41), destroy(23, 40)}, 3),
-            (Strings{"seq 21 slot 42 success", "seq 22 slot 41 success", "seq 23 slot 40 success"}));
-  EXPECT_EQ(mix(0, 3), Strings{});
+  EXPECT_EQ(ask({destroy(21, 42), destroy(22, 41)}, 2),
+            (Strings{"seq 21 slot 42 success", "seq 22 slot 41 success"}));
+  EXPECT_EQ(mix(0, 0), Strings{"0/0:32767"}) << "the inputs' summing is taken back";
+  EXPECT_EQ(ask(destroy(23, 40)), Strings{"seq 23 slot 40 success"});
+  EXPECT_EQ(mix(0, 0), Strings{});
   EXPECT_EQ(extra(), Strings{});
 }
 

@@ -258,6 +258,9 @@ TEST_F(RtpSlots, PdEventsAndCodecRestarts) {
   EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: fail to restart RTP session!\n")) << srv().log();
   EXPECT_EQ(sim("rtp event " + t + " 1 6 100"), "");
   EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 09 95 01 06 01 64");
+  EXPECT_EQ(sim("rtp fail add EBUSY"), "");
+  EXPECT_EQ(ask(codec(80, 9, true, LGCP::CodecMode::lbrc)), Strings{"seq 80 slot 9 error unsupported"})
+      << "nor one whose new session the driver gives no channel";
   EXPECT_EQ(ask(codec(9, 9, true, LGCP::CodecMode::ulaw)), Strings{"seq 9 slot 9 success"});
   EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: do restart RTP session (change rx payload):ulaw - Nothing to do\n"))
       << srv().log();

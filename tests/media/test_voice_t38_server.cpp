@@ -236,7 +236,7 @@ TEST_F(VoiceT38Server, FilePlayerPlaysItsListAndEnds) {
   // A trunk slot receives what the players send.
   helper(10);
 
-  EXPECT_EQ(exchange(player_file(2, 11, {"missing", "a", "b"}, 1)), V{"seq 2 slot 11 success"});
+  EXPECT_EQ(exchange(player_file(2, 11, {"missing", "a", "b", "a"}, 1)), V{"seq 2 slot 11 success"});
   std::string params;
   const int ts = newest(&params);
   EXPECT_EQ(params, ":2,1024,0,0,5") << "write-only voice channel";
@@ -244,7 +244,8 @@ TEST_F(VoiceT38Server, FilePlayerPlaysItsListAndEnds) {
   EXPECT_EQ(exchange(testsupport::connect_image(3, 11, 10)), (V{"slot 11 transmitter active " + t, "seq 3 slot 11 success"}));
   EXPECT_EQ(next(), "slot 11 transmitter inactive");
   EXPECT_EQ(next(), "slot 11 abort 0");
-  EXPECT_EQ(written(ts, 2 * (a.size() + b.size())), (V{hex_of(a), hex_of(b)})) << "a then b, byte for byte";
+  EXPECT_EQ(written(ts, 2 * (2 * a.size() + b.size())), (V{hex_of(a), hex_of(b), hex_of(a)}))
+      << "a, b and a again, byte for byte: each name in turn to the list's end";
 
   // repeat 2: the list twice, then the end.
   EXPECT_EQ(exchange(player_file(4, 12, {"b"}, 2)), V{"seq 4 slot 12 success"});

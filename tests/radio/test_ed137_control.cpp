@@ -203,7 +203,8 @@ TEST_F(Ed137Control, GroundPayloadsReportedOncePerChange) {
     int wait_ms;
     Strings reported;  // without the time
   } steps[] = {
-      {{{"21500000", "10.0.0.7"}}, 300, {"10.0.0.7/4660 tx 1.0.5.0.1.0"}},
+      {{{"21500000", "10.0.0.7"}}, 1000, {"10.0.0.7/4660 tx 1.0.5.0.1.0"}},
+      {{{"21500000", "10.0.0.7"}}, 300, {"10.0.0.7/4660 tx 1.0.5.0.1.0"}},  // the same, an interval later
       {{{"21500000", "10.0.0.7"}}, 300, {}},                              // the same, 300 ms later
       {{{"00000000", "10.0.0.7"}}, 10, {"10.0.0.7/4660 tx 0.0.0.0.0.0"}},  // changed: at once
       // A burst from one source is reported once, with its last payload.
@@ -323,11 +324,35 @@ TEST_F(Ed137Control, KeepAliveScheduleAndForm) {
   inject("21500000");
   run_for(1);
   EXPECT_EQ(c.ProcessRadioStatus(t + 2400, 1000), 610u);
-  // Word 4 below 1: every request goes out, changed or not.
-  ED137RadioGWControl& d = make(ED137RadioParams(), 10, 0, false);
-  EXPECT_TRUE(d.SendASNToChan(modifier('r', 0, 1)));
-  EXPECT_TRUE(d.SendASNToChan(modifier('r', 0, 1)));
+  // Word 4 below 1, or word 3 of 0 (a keep-alive period under ten packet
+  // factors): every request goes out, changed or not; else changes only.
+  const struct {
+    std::uint32_t w3, w4;
+    std::size_t sent;
+  } rows[] = {{10, 0, 2}, {0, 1, 2}, {1, 1, 1}};
+  for (const auto& r : rows) {
+    ED137RadioGWControl& d = make(ED137RadioParams(), r.w3, r.w4, false);
+    EXPECT_TRUE(d.SendASNToChan(modifier('r', 0, 1)));
+    EXPECT_TRUE(d.SendASNToChan(modifier('r', 0, 1)));
+    EXPECT_EQ(sent().size(), r.sent) << r.w3 << "." << r.w4;
+  }
+  // An RX-form request restarts the keep-alive schedule, a TX-form one
+  // does not.
+  ED137RadioGWControl& e = make(ED137RadioParams(), 10, 1, false);
+  const std::uint32_t u = now_ms();
+  run_for(300);
+  EXPECT_TRUE(e.SendASNToChan(modifier('t', 1, 1)));
+  EXPECT_EQ(e.ProcessRadioStatus(u + 700, 1000), 310u);
+  EXPECT_TRUE(e.SendASNToChan(modifier('r', 1, 1)));
+  EXPECT_EQ(e.ProcessRadioStatus(u + 1000, 1000), 310u);
   EXPECT_EQ(sent().size(), 2u);
+  // A keep-alive period of 0 supervises nothing.
+  ED137RadioParams none;
+  none.r2sKeepAlivePeriod = 0;
+  ED137RadioGWControl& f = make(none, 10, 1, false);
+  events();
+  f.ProcessRadioStatus(now_ms() + 5000, 1000);
+  EXPECT_EQ(events(), Strings{});
 }
 
 TEST(Ed137Factory, HeaderExtensionSetUpWords) {

@@ -209,6 +209,12 @@ TEST_F(ZarnControlTest, DueGroupsAndTheNextDelay) {
        {"81", "84", "86"}},
       {"standby receiver -1", [](TERM::ZarnRadioStatus& s) { s.ref_standby_state_receiver().setFromInt(-1); },
        {"81", "84", "86"}},
+      {"standby group and receiver 0",
+       [](TERM::ZarnRadioStatus& s) {
+         s.set_standby_group(0u);
+         s.ref_standby_state_receiver().setFromInt(0);
+       },
+       {"81", "84", "86", "87"}},
   };
   for (const auto& u : unset) {
     SCOPED_TRACE(u.what);
@@ -317,7 +323,8 @@ TEST_F(ZarnControlTest, WorkstationKindIsTheMirrorImage) {
     f.set_frequency(std::string("118.5"));
   })));
   EXPECT_TRUE(c->SendASNToChan(request(wm_trans("10.0.0.9"))));
-  EXPECT_EQ(written_bytes(), Lines{"02 F0 00 00 00 00 00 03 42 ED 00 00"});
+  EXPECT_TRUE(c->SendASNToChan(request([](Params& p) { p.select_gw_set_flags().set_flags(zflags(2, true)); })));
+  EXPECT_EQ(written_bytes(), (Lines{"02 F0 00 00 00 00 00 03 42 ED 00 00", "01 24 00 00"}));
   EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 1000u);
   EXPECT_EQ(written_bytes(), Lines{});
 
@@ -327,6 +334,10 @@ TEST_F(ZarnControlTest, WorkstationKindIsTheMirrorImage) {
   ASSERT_EQ(reports.got.size(), 2u);
   EXPECT_TRUE(reports.got[0].get_request().get_zarn().get_params().wm_chan_isSelected());
   EXPECT_TRUE(reports.got[1].get_request().get_zarn().get_params().wm_trans_isSelected());
+  // A batch in which nothing decodes reports nothing.
+  words("rtpext inject " + T + " 10.0.0.8 1 FF000000");
+  run_for(10);
+  EXPECT_EQ(reports.got.size(), 2u);
   EXPECT_EQ(c->GetReceivedState().session_addr.s_addr, ip("10.0.0.9").s_addr);
   EXPECT_EQ(c->GetReceivedState().channel, 7);
   EXPECT_EQ(c->GetReceivedState().squelshe, 2);

@@ -47,7 +47,8 @@ struct Pipe {
     if (::pipe2(p, O_NONBLOCK | O_CLOEXEC) != 0) return;
     r = Fd(p[0]);
     w = Fd(p[1]);
-    if (size) ::fcntl(p[1], F_SETPIPE_SZ, size);
+    // Fd keeps a duplicate and closes the original: set the size through it.
+    if (size) ::fcntl(w.lowlevel_fd(), F_SETPIPE_SZ, size);
   }
   // Fills the pipe until it takes no more; returns what was written.
   std::string fill() {
@@ -224,6 +225,11 @@ TEST_F(AsyncCopy, DestinationErrorAndStoppedCopies) {
   copy_.Start(src2.r, dst2.w);
   copy_.set_bufsize(512);
   EXPECT_EQ(owner_.reports, (Reports{Status::Error, Status::Stopped, Status::Stopped}));
+  // Stop on a finished copy neither restarts its flush nor reports again.
+  copy_.Stop();
+  EXPECT_EQ(copy_.status(), Status::Stopped);
+  copy_.set_events(ASync::Copy::EventsParams());
+  EXPECT_EQ(owner_.reports.size(), 3u);
 
   // A stopped copy left nothing in the loop: data written now is not read.
   ASSERT_EQ(::write(src2.w.lowlevel_fd(), "x", 1), 1);
@@ -238,6 +244,10 @@ TEST_F(AsyncCopy, BufferOfSizeZeroIsDroppedNotUsed) {
   EXPECT_EQ(copy_.bufsize(), 1024u);
   EXPECT_EQ(copy_.written(), 3u);
   EXPECT_EQ(owner_.reports, Reports{Status::Done});
+  // A read of a single byte is data too.
+  copy_.Start(open_file("one.bin", "x"), dst_.w);
+  EXPECT_EQ(copy_.written(), 1u);
+  EXPECT_EQ(owner_.reports, (Reports{Status::Done, Status::Done}));
 }
 
 TEST(AsyncCopyOwner, HandlerMayDestroyTheCopy) {
@@ -249,6 +259,15 @@ TEST(AsyncCopyOwner, HandlerMayDestroyTheCopy) {
   Pipe dst;
   copy->Start(open_file("empty2.bin", ""), dst.w);
   EXPECT_EQ(owner.reports, Reports{Status::Done});
+
+  // Also when Stop ends a copy that waits to read.
+  owner.destroy = copy = new ASync::Copy;
+  copy->Bind(&Owner::OnComplete, &owner);
+  copy->set_events({POLLIN, POLLOUT, 0});
+  Pipe src;
+  copy->Start(src.r, dst.w);
+  copy->Stop();
+  EXPECT_EQ(owner.reports, (Reports{Status::Done, Status::Done}));
 }
 
 // Started short of descriptors, a copy runs to its end or ends with an

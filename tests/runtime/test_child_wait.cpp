@@ -114,7 +114,16 @@ class ChildWaitTest : public ::testing::Test {
 
 TEST_F(ChildWaitTest, ExitStatusesReachTheirWatchers) {
   Watched ok, three, killed;
-  ok.wait.Attach(spawn(0));
+  // A program that starts its own session is still our child; one that is
+  // still running must not stop the reaping of those that ended.
+  const pid_t own_session = ::fork();
+  if (own_session == 0) ::_exit(::setsid() > 0 ? 0 : 1);
+  ok.wait.Attach(own_session);
+  const pid_t running = ::fork();
+  if (running == 0) {
+    ::pause();
+    ::_exit(0);
+  }
   const pid_t p3 = spawn(3);
   three.wait.Attach(p3);
   const pid_t pk = ::fork();
@@ -135,6 +144,8 @@ TEST_F(ChildWaitTest, ExitStatusesReachTheirWatchers) {
   EXPECT_TRUE(service()->watchers().empty());
   EXPECT_TRUE(logged(p3, 768)) << log_.str();
   EXPECT_TRUE(logged(pk, 9)) << log_.str();
+  ::kill(running, SIGKILL);
+  ::waitpid(running, nullptr, 0);
 }
 
 TEST_F(ChildWaitTest, ExitBeforeAttachIsStillReported) {

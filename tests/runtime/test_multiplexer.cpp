@@ -314,6 +314,36 @@ TEST_F(MultiplexerTest, WaitIsCappedWhileTheWatchdogIsOpen) {
   }
 }
 
+// What deferred calls do right before poll: a timer they arm due now is not
+// held back by the watchdog's cap, and a terminate ends the loop unpolled.
+TEST_F(MultiplexerTest, DeferredCallsBeforePollAreHeardByThatPoll) {
+  int seen = -2;
+  Call probe{[&] { seen = platform::vclock::last_timeout(); }};
+  Timer due;
+  Dpc arm, stop;
+  Call arming{[&] {
+    arm.Deactivate();
+    due.set(0, &Call::go, &probe);
+  }};
+  arm.Bind(&arming, &Call::go);
+  arm.Activate();
+  run_for(100, true);
+  EXPECT_EQ(seen, 0);
+
+  // Activated at the first call point, `stop` first runs at the second.
+  Call stopping{[&] { multiplexer.terminate(); }};
+  Call activating{[&] {
+    arm.Deactivate();
+    stop.Activate();
+  }};
+  arm.Bind(&activating, &Call::go);
+  stop.Bind(&stopping, &Call::go);
+  arm.Activate();
+  const std::uint32_t start = now_ms();
+  run_for(500);
+  EXPECT_EQ(now_ms() - start, 0u);
+}
+
 TEST_F(MultiplexerTest, WatchdogIsStartedPingedAtMostOncePerSecondAndStopped) {
   auto& wd = platform::sim::watchdog();
   int open_flags = -1;
@@ -332,7 +362,8 @@ TEST_F(MultiplexerTest, WatchdogIsStartedPingedAtMostOncePerSecondAndStopped) {
   EXPECT_EQ(texts.front(), "START");
   EXPECT_EQ(texts.back(), "STOP");
   EXPECT_EQ(Strings(texts.begin() + 1, texts.end() - 1), Strings(texts.size() - 2, "PING"));
-  for (std::size_t i = 2; i + 1 < wd.writes.size(); ++i) EXPECT_GE(wd.writes[i].ms - wd.writes[i - 1].ms, 1000u);
+  // Polled every 250 ms, it is pinged at the first poll a second after the last.
+  for (std::size_t i = 2; i + 1 < wd.writes.size(); ++i) EXPECT_EQ(wd.writes[i].ms - wd.writes[i - 1].ms, 1000u);
   EXPECT_EQ(multiplexer.watchdog_fd(), -1);
   EXPECT_TRUE(wd.channels().empty()) << "the watchdog descriptor is closed";
 }

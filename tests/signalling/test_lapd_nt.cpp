@@ -302,6 +302,10 @@ TEST_F(LapdNt, OutOfSequenceFrameIsRejectedButItsAcknowledgementCounts) {
   EXPECT_EQ(network_frames(), Strings({"00 83 09 01"}));  // REJ F = 1, V(R) 0
   EXPECT_TRUE(up.empty());
   EXPECT_NE(nt->find(65), nullptr);
+  bus->inject(1, lapdtest::frame("00 83 00 01 08 01 07 7B"));  // in sequence, P = 1
+  run_for(10);
+  EXPECT_EQ(network_frames(), Strings({"00 83 01 03"}));  // RR F = 1, V(R) 1
+  EXPECT_EQ(up.size(), 1u);
   bus->inject(1, lapdtest::frame("00 83 0A 28 08 01 07 7B"));  // N(R) 20: not sent yet
   run_for(10);
   EXPECT_EQ(nt->find(65), nullptr);
@@ -367,7 +371,8 @@ TEST_F(LapdNt, PartialAcknowledgementKeepsRetransmitting) {
 
 // A frame for a TEI no terminal holds takes a free user, which sets the link
 // up and then handles the frame; the terminal's unnumbered frames by their
-// C/R bit (commands carry C/R 0 from a terminal); a broadcast UI frame on
+// C/R bit (commands carry C/R 0 from a terminal), and its supervisory
+// frames naming a frame never sent; a broadcast UI frame on
 // another SAPI than TEI management goes up as it is.
 TEST_F(LapdNt, TerminalUnnumberedFramesAndFramesForAnUnknownTei) {
   assign_all();
@@ -386,6 +391,12 @@ TEST_F(LapdNt, TerminalUnnumberedFramesAndFramesForAnUnknownTei) {
       {"02 91 1F", {}, false},              // DM F = 1
       {"00 91 01 00", {"02 91 7F"}, true},  // taken again
       {"02 91 97", {}, false},              // FRMR
+      {"00 91 01 00", {"02 91 7F"}, true},
+      {"02 91 01 0A", {}, false},  // RR N(R) 5, never sent: removed
+      {"00 91 01 00", {"02 91 7F"}, true},
+      {"02 91 05 0A", {}, false},  // RNR N(R) 5
+      {"00 91 01 00", {"02 91 7F"}, true},
+      {"02 91 09 0A", {}, false},           // REJ N(R) 5
       {"00 FF 03 08 01 05 05", {}, false},  // UI to TEI 127, SAPI 0
   };
   for (const Step& s : steps) {

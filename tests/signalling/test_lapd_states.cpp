@@ -66,6 +66,10 @@ TEST_F(LapdStates, IFramesAreAcknowledged) {
   o.rx("02 01 06 01");  // no information field: an I frame all the same
   EXPECT_EQ(o.line.take(), Strings({"02 01 01 09"}));
   EXPECT_EQ(o.st().VR, 4u);
+  EXPECT_TRUE(o.st().T200run);  // "C" waits for its acknowledgement
+  o.rx("02 01 08 02");          // N(R) = VS: nothing outstanding, T203 again
+  EXPECT_FALSE(o.st().T200run);
+  EXPECT_TRUE(o.st().T203run);
 }
 
 TEST_F(LapdStates, OutOfSequenceRejectsOnce) {
@@ -105,8 +109,10 @@ TEST_F(LapdStates, SabmeWhileEstablishedKeepsWaitingMessages) {
 TEST_F(LapdStates, RefusalsOfThePeer) {
   Owner o(Side::user);
   o.link->activate();
-  o.rx("00 01 1F");  // DM F = 1 while awaiting establishment
+  o.send("waiting");
+  o.rx("00 01 1F");  // DM F = 1 while awaiting establishment: the message goes too
   EXPECT_EQ(o.releases, Strings({"error (DM received)"}));
+  EXPECT_EQ(o.link->queued(), 0u);
   EXPECT_EQ(o.release_success, std::vector<bool>({false}));
   EXPECT_EQ(o.state(), ISDN::TEI_assigned);
   EXPECT_FALSE(o.st().T200run);
@@ -245,6 +251,10 @@ TEST_F(LapdStates, LostBurstIsRecoveredByT200) {
   o.rx("02 01 00 00 41");
   EXPECT_EQ(o.line.take(), Strings({"02 01 01 02"}));
   EXPECT_EQ(o.state(), ISDN::Timer_recovery);
+  o.rx("02 01 02 04 42");  // acknowledges both, but the enquiry still waits
+  EXPECT_EQ(o.st().VA, 2u);
+  EXPECT_TRUE(o.st().T200run);
+  EXPECT_EQ(o.state(), ISDN::Timer_recovery);
 }
 
 // A start replaces whichever timer ran, and its flag goes with it: T200 left
@@ -329,6 +339,15 @@ TEST_F(LapdStates, SupervisoryFramesInBothStates) {
     // A valid N(R) acknowledges the frame; nothing is sent again.
     if (c.state != Awaiting_establishment) EXPECT_EQ(o.link->unacknowledged(), 0u);
   }
+
+  // A busy peer gets no I frame until it is ready again.
+  Owner b(Side::user);
+  lapdtest::establish(b);
+  b.rx("00 01 05 00");  // RNR F = 0, N(R) = 0
+  b.send("a");
+  EXPECT_TRUE(b.line.take().empty());
+  b.rx("00 01 01 00");  // RR F = 0
+  EXPECT_EQ(b.line.take(), Strings({"00 01 00 00 61"}));
 }
 
 // Unnumbered frames and the requests of layer 3 in the states that only
@@ -359,6 +378,7 @@ TEST_F(LapdStates, UnnumberedFramesAndRequestsOutsideTheEstablishedState) {
       {recovery, "00 01 0F", none, ISDN::Awaiting_establishment, sabme, {"Receipt of DM response (F = 0)"}, false},
       {recovery, "00 01 1F", none, ISDN::Awaiting_establishment, sabme, {"DM (F = 1)"}, false},
       {recovery, "00 01 97", none, ISDN::Awaiting_establishment, sabme, {"Other - Receipt of FRMR response"}, false},
+      {establishing, "02 01 00 01 41", none, ISDN::Awaiting_establishment, {}, {}, true},  // I P = 1: ignored
       {recovery, nullptr, release, ISDN::Awaiting_release, disc, {}, true},
       {established, nullptr, establish, ISDN::Awaiting_establishment, sabme, {}, true},
       {establishing, nullptr, establish, ISDN::Awaiting_establishment, {}, {}, true},

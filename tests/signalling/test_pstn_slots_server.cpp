@@ -268,8 +268,9 @@ TEST_F(PstnSlotsServer, BasicRateSlotsNeedBothDirections) {
   // every TEI; an identity request gets TEI 64; a terminal's message goes
   // up, the controller's goes to the terminal by its call reference.
   exchange(isdn_image(6, 11, true, true), "seq 6 slot 11 success");
-  exchange(testsupport::connect_image(7, 3, 11), "seq 7 slot 3 success");
-  exchange(testsupport::connect_image(8, 11, 3), "seq 8 slot 11 success");
+  exchange(testsupport::connect_image(7, 11, 3), "seq 7 slot 11 success");  // this way first: nothing yet
+  EXPECT_EQ(ask("mcc channels"), "");
+  exchange(testsupport::connect_image(8, 3, 11), "seq 8 slot 3 success");
   ch = lines(ask("mcc channels"));
   ASSERT_EQ(ch.size(), 1u);
   ts = ts_of(ch[0]);
@@ -290,6 +291,9 @@ TEST_F(PstnSlotsServer, BasicRateSlotsNeedBothDirections) {
   ASSERT_GE(mine.size(), 2u) << join(seen);
   EXPECT_EQ(mine[mine.size() - 2], "slot 11 hdlcLinkInfo") << join(seen);
   EXPECT_EQ(mine.back(), "slot 11 signal deactivated") << join(seen);
+  seen.clear();
+  exchange(testsupport::null_command_image(13, 11, "deactivate"), "seq 13 slot 11 success");  // told once only
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "slot 11 signal deactivated"), 0) << join(seen);
   exchange(testsupport::null_command_image(11, 11, "destroy"), "seq 11 slot 11 success");
   exchange(testsupport::null_command_image(12, 3, "destroy"), "seq 12 slot 3 success");
   EXPECT_EQ(ask("mcc channels"), "");

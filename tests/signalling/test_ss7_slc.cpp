@@ -391,9 +391,30 @@ TEST_F(SlcTest, FaultsAndTimersTakeTheLinkToIdle) {
       {"LSSU in service", [&] { feed(lssu(SS7::SLC::SIOS)); },
        "SS7/L2 [dpc=1, slc=2, trunk=3] (worked): receive lssu: out of service  BSN=127 BIB=1 FSN=127 FIB=1"},
       {"unknown LSSU in service", [&] { feed(lssu(0x2A)); }, "(worked): receive lssu: unknown:2a  BSN="},
-      {"T7", [&] { upper->send(msu(0)); run_for(11999); ASSERT_EQ(state(), State::worked); run_for(2); },
+      {"T7",
+       [&] {
+         upper->send(msu(0));
+         run_for(11999);
+         ASSERT_EQ(state(), State::worked);
+         run_for(2);
+       },
        "SS7/L2 [dpc=1, slc=2, trunk=3] (worked): T7 expired: 1 packets in RTB."},
-      {"trunk down", [&] { link->OnTrunkHardStatus(true); ASSERT_EQ(state(), State::worked); link->OnTrunkHardStatus(false); },
+      {"T7, the peer repeating its acknowledgement",
+       [&] {
+         upper->send(msu(0));
+         run_for(6000);
+         feed(su(127, true, 127, true));  // BSN 127: nothing new acknowledged
+         run_for(5999);
+         ASSERT_EQ(state(), State::worked);
+         run_for(2);
+       },
+       "SS7/L2 [dpc=1, slc=2, trunk=3] (worked): T7 expired: 1 packets in RTB."},
+      {"trunk down",
+       [&] {
+         link->OnTrunkHardStatus(true);
+         ASSERT_EQ(state(), State::worked);
+         link->OnTrunkHardStatus(false);
+       },
        "SS7/L2 [dpc=1, slc=2, trunk=3] (worked):  transport OFF by low level terminated"},
       {"deactivation", [&] { link->deactivate(); }, ""},
   };
@@ -401,8 +422,10 @@ TEST_F(SlcTest, FaultsAndTimersTakeTheLinkToIdle) {
     to_worked();
     upper->deactivations.clear();
     StreamCapture cap;
+    const std::uint32_t free_before = PacketPool::available();
     c.cause();
     EXPECT_EQ(state(), State::idle) << c.what;
+    EXPECT_EQ(PacketPool::available(), free_before) << c.what;  // idle holds no MSU
     if (*c.line) {
       EXPECT_EQ(StreamCapture::count(cap.err(), c.line) + StreamCapture::count(cap.log(), c.line), 1)
           << c.what << "\n" << cap.all();
@@ -473,6 +496,13 @@ TEST_F(SlcTest, IdleRealignsOnlyOnActivationOrAlignmentLssu) {
     EXPECT_EQ(state(), c.to);
     EXPECT_EQ(hex(probe.take().at(0)), c.sent);
   }
+  // Not aligned moves on alignment LSSUs only.
+  link->deactivate();
+  link->activate();
+  feed(lssu(SS7::SLC::SIOS));
+  EXPECT_EQ(state(), State::not_aligned);
+  feed(lssu(SS7::SLC::SIN));
+  probe.take();
   // Activation while aligning is ignored; while in service it is reported again.
   link->activate();
   EXPECT_EQ(state(), State::proving);
