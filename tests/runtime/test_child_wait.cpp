@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,6 +122,7 @@ TEST_F(ChildWaitTest, ExitStatusesReachTheirWatchers) {
   ok.wait.Attach(own_session);
   const pid_t running = ::fork();
   if (running == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // not left behind by a failing test
     ::pause();
     ::_exit(0);
   }
