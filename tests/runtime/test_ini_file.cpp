@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,6 +97,11 @@ TEST(IniFile, ParsesEachLineByTheTable) {
     parse(f, c.text);
     EXPECT_EQ(shape(f), c.shape) << c.text;
   }
+  // The text is read in blocks of 4096 bytes: a value may straddle two,
+  // and a last block of one byte still counts.
+  IniFile::File f;
+  parse(f, "[s]\n#" + std::string(4087, '-') + "\nk=12");
+  EXPECT_EQ(shape(f), "[s]@1: k=12@3;");
 }
 
 TEST(IniFile, OpenReportsWhetherTheFileOpened) {
@@ -108,6 +114,18 @@ TEST(IniFile, OpenReportsWhetherTheFileOpened) {
   { std::ofstream(path.c_str(), std::ios::trunc); }
   EXPECT_TRUE(f.Open(path));  // an empty file opens
   EXPECT_EQ(f.GetSectionCount(), 0);
+
+  // A file that is there but cannot be opened (no descriptor left; for a
+  // user without rights, no permission) is not read as an empty one.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit none = saved;
+  none.rlim_cur = 0;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  const bool opened = f.Open(path);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_FALSE(opened);
+  EXPECT_FALSE(f.IsOpen());
   std::remove(path.c_str());
 
   // A missing file leaves an empty tree, whatever was there before.
