@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <string>
@@ -89,6 +90,14 @@ TEST(AsyncConnect, ConnectsToAListenerAndFailsWhenRefused) {
   connect(c, owner, address(server.port()));
   EXPECT_EQ(owner.reports.back(), Status::Failed);
   EXPECT_EQ(owner.peer_ports.back(), -1);
+
+  // The refusal is already pending (loopback answers within the connect):
+  // a POLLOUT that comes without the error bits is judged by that error.
+  c.Start(address(server.port()), 5000);
+  ASSERT_EQ(c.status(), Status::InProgress);
+  c.OnSocketEvent(-1, POLLOUT);
+  EXPECT_EQ(owner.reports.back(), Status::Failed);
+  EXPECT_EQ(owner.reports.size(), 4u);
 }
 
 TEST(AsyncConnect, TextThatDoesNotParseFailsAtOnce) {
