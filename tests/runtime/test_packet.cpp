@@ -72,6 +72,10 @@ TEST(Packet, FieldsInBothByteOrdersAndHeadersPushedInFront) {
   EXPECT_EQ(0, p.pull16());
   EXPECT_EQ(7u, p._headroom()) << "an empty packet gives 0 and consumes nothing";
   EXPECT_EQ(0x7F00, make({0x7F}).pull16_b());
+  // The whole window may be trimmed (a frame that is all trailer).
+  Packet all = make({1, 2});
+  EXPECT_EQ(all.data(), all.trim(2));
+  EXPECT_TRUE(all.empty());
 }
 
 TEST(Packet, StringsCarryALengthOctet) {
@@ -196,6 +200,14 @@ TEST(Packet, ReservingAroundAWindowWithDataKeepsItsBytes) {
   p.reserve_tail(16);
   EXPECT_EQ(0u, p._headroom());
   EXPECT_EQ("AA BB", p.text());
+
+  // An empty window may be moved to either end of the buffer.
+  Packet q;
+  q.reserve_tail(65536);
+  q.reserve_head(65536);
+  EXPECT_EQ(0u, q.tailroom());
+  q.reserve_tail(65536);
+  EXPECT_EQ(0u, q._headroom());
 }
 
 TEST(PacketPool, TheBuffersAreFinite) {
