@@ -1,5 +1,6 @@
 #include "runtime/syslog_manager.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -126,6 +127,7 @@ TEST_F(SysLogManagerTest, LevelMaskAndStandardErrorCopy) {
   LogSink sink;
   syslogManager.openlog("m", LOG_NDELAY | LOG_PERROR, LOG_DAEMON);
   syslogManager.setlogmask(LOG_UPTO(LOG_ERR));
+  EXPECT_EQ(syslogManager.setlogmask(0), LOG_UPTO(LOG_ERR));  // 0 only reads
   ::testing::internal::CaptureStderr();
   syslogManager.syslog(LOG_DEBUG, "%s", "hidden");
   syslogManager.syslog(LOG_ERR, "%s", "shown");
@@ -142,6 +144,12 @@ TEST_F(SysLogManagerTest, StreamLogSocketAndLogDaemonRestart) {
     LogSink sink(SOCK_STREAM);
     syslogManager.openlog("s", LOG_NDELAY, LOG_DAEMON);
     ASSERT_TRUE(syslogManager.connected());
+    // Opened again, the connection is kept. It blocks, for the raw writes
+    // of child programs to the descriptors duplicated from it.
+    const int fd = syslogManager.fd();
+    syslogManager.openlog("s", LOG_NDELAY, LOG_DAEMON);
+    EXPECT_EQ(syslogManager.fd(), fd);
+    EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
     syslogManager.syslog(LOG_INFO, "%s", "a");
     syslogManager.syslog(LOG_INFO, "%s", "b");
     EXPECT_EQ(flush(sink), (Msgs{msg("30", "s: a"), msg("30", "s: b")}));
@@ -177,15 +185,18 @@ TEST_F(SysLogManagerTest, DescriptorZeroIsAValidLogSocket) {
   const int saved = ::dup(0);
   ::close(0);
   syslogManager.openlog("z", LOG_NDELAY, LOG_DAEMON);
+  syslogManager.openlog("z", LOG_NDELAY, LOG_DAEMON);  // keeps descriptor 0
   const int fd = syslogManager.fd();
   const bool connected = syslogManager.connected();
   syslogManager.syslog(LOG_INFO, "%s", "on zero");
   const Msgs got = flush(sink);
   syslogManager.closelog();
+  const bool zero_closed = ::fcntl(0, F_GETFD) == -1;
   ::dup2(saved, 0);
   ::close(saved);
   EXPECT_EQ(fd, 0);
   EXPECT_TRUE(connected);
+  EXPECT_TRUE(zero_closed);
   EXPECT_EQ(got, Msgs{msg("30", "z: on zero")});
 }
 
