@@ -201,13 +201,18 @@ TEST(Packet, ReservingAroundAWindowWithDataKeepsItsBytes) {
   EXPECT_EQ(0u, p._headroom());
   EXPECT_EQ("AA BB", p.text());
 
-  // An empty window may be moved to either end of the buffer.
+  // An empty window may be moved to either end of the buffer, and is sound
+  // there.
   Packet q;
   q.reserve_tail(65536);
   q.reserve_head(65536);
   EXPECT_EQ(0u, q.tailroom());
+  EXPECT_EQ("", q.text());
+  q.put(0);
   q.reserve_tail(65536);
   EXPECT_EQ(0u, q._headroom());
+  EXPECT_EQ("", q.text());
+  q.push(0);
 }
 
 TEST(PacketPool, TheBuffersAreFinite) {
