@@ -171,7 +171,9 @@ void Server::SendMsg(LGCP::Message const& msg) {
   std::vector<char> out;
   out.reserve(200);
   if (!ASN1::encode(msg, &env, std::back_inserter(out))) {
-    std::cerr << ext::header(this) << "send fail: encode error!" << msg << std::endl;
+    // Through a string: a message that fails to print would otherwise leave
+    // the error log's stream failed, and every later line would be lost.
+    std::cerr << ext::header(this) << "send fail: encode error!" << msg.asValueNotation() << std::endl;
     return;
   }
   if (!conn) {

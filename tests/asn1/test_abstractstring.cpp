@@ -35,6 +35,7 @@ TEST(AbstractString, FirstInvalidCharacter)
     NumericString bad("12-34");
     EXPECT_EQ(2u, bad.find_first_invalid());
     EXPECT_FALSE(bad.isValid());
+    EXPECT_EQ(0u, NumericString("-1234").find_first_invalid());
     EXPECT_FALSE(PrintableString("a*b").isStrictlyValid());
     EXPECT_TRUE(PrintableString("Call (1) = ok?").isStrictlyValid());
 }

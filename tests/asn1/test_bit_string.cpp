@@ -20,8 +20,10 @@ TEST(BitString, BitsLiveInOctetsTopFirst)
     b.set(9);  // beyond the count: ignored
     EXPECT_EQ(char(0x80), b.getData()[1]);
 
+    b.set(3);
     b.resize(3);
     EXPECT_EQ(1u, b.getData().size());
+    EXPECT_FALSE(b[3]);  // still stored, but past the count
     b.resize(16);
     EXPECT_EQ(0, b.getData()[1]);  // dropped octets are gone
 }

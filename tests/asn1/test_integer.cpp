@@ -30,6 +30,10 @@ TEST(Integer, Validity)
     rec::IntSigned8 s8;
     s8.setValue(-1);
     EXPECT_TRUE(s8.isStrictValid());
+    s8.setValue(-128);  // both bounds belong to the range
+    EXPECT_TRUE(s8.isStrictValid());
+    s8.setValue(127);
+    EXPECT_TRUE(s8.isStrictValid());
     s8.setValue(128);
     EXPECT_FALSE(s8.isStrictValid());
     s8.setValue(-129);

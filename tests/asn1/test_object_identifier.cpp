@@ -70,4 +70,5 @@ TEST(ObjectIdentifier, CompareByArcsThenLength)
     EXPECT_EQ(0, oid({1, 2, 3}).compare(oid({1, 2, 3})));
     EXPECT_LT(oid({1, 2}).compare(oid({1, 2, 3})), 0);
     EXPECT_EQ(-1, oid({1, 2, 3}).compare(oid({1, 2, 4})));
+    EXPECT_EQ(1, oid({2, 2, 3}).compare(oid({1, 2, 3})));  // the first arc counts too
 }

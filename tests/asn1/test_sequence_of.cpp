@@ -52,6 +52,8 @@ TEST(SequenceOf, CompareElementsThenSize)
     EXPECT_EQ(-1, a.compare(b));
     a.push_back(INTEGER(5));
     EXPECT_EQ(5, a.compare(b));
+    a[0] = 3;  // the first elements decide too
+    EXPECT_EQ(2, a.compare(b));
 }
 
 TEST(SequenceOf, InsertAndErase)
@@ -67,8 +69,14 @@ TEST(SequenceOf, InsertAndErase)
     other[0] = 1;
     EXPECT_EQ(8, l[2].getValue());
 
+    unsigned long const held = detail::ValuePool::inUse();
     rec::IntList::iterator next = l.erase(l.begin());
     EXPECT_EQ(3, next->getValue());
+#if GW_POOL_ALLOC
+    EXPECT_EQ(held - 1, detail::ValuePool::inUse()) << "the erased element was not freed";
+#else
+    (void)held;
+#endif
     EXPECT_EQ(2u, l.size());
     int sum = 0;
     for (rec::IntList::const_iterator it = l.begin(); it != l.end(); ++it)

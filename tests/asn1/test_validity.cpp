@@ -36,6 +36,8 @@ TEST(Validity, ScalarRules)
     EXPECT_EQ("valid/strict", verdict(rec::Int1023(1023u)));
     EXPECT_EQ("invalid/not strict: The INTEGER value 1024 is greater than upper bound 1023",
               verdict(rec::Int1023(1024u)));
+    EXPECT_EQ("invalid/not strict: The INTEGER value 4294967295 is greater than upper bound 1023",
+              verdict(rec::Int1023(4294967295u)));  // a range from 0 prints and compares unsigned
     EXPECT_EQ("valid/not strict", verdict(IntExt1023(1024u)));
     EXPECT_EQ("invalid/not strict: The INTEGER value -1 is smaller than lower bound 0",
               verdict(INTEGER(-1)));
@@ -112,6 +114,8 @@ TEST(Validity, SizesAndCharacters)
     SEQUENCE_OF_Base list(&ints1to2);
     EXPECT_EQ("invalid/not strict: This SEQUENCE OF has size 0 smaller than its lower bound 1",
               verdict(list));
+    list.resize(2);
+    EXPECT_EQ("valid/strict", verdict(list));
     list.resize(5);
     EXPECT_EQ("invalid/not strict: This SEQUENCE OF has size 5 greater than its upper bound 2",
               verdict(list));

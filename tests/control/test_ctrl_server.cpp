@@ -219,6 +219,9 @@ TEST_F(CtrlServerTest, LostAnswersAreLogged) {
   // A signal with nothing selected cannot be encoded.
   b.SendSignal(LGCP::Signal());
   EXPECT_EQ(StreamCapture::count(cap.err(), "ctrl [null]: send fail: encode error!"), 1) << cap.all();
+  // Its value notation cannot be printed either; the error log goes on.
+  b.SendSignal(activated());
+  EXPECT_EQ(StreamCapture::count(cap.err(), "ctrl [null]: send fail: Service not attached!"), 2) << cap.all();
 }
 
 TEST(CtrlServiceUnbound, ReportsTheFaultAndDoesNothing) {
