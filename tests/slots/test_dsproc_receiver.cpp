@@ -151,6 +151,20 @@ TEST_F(DsprocTest, ConfigureRecordsAndVersions) {
   EXPECT_TRUE(StreamCapture::has(
       cap.err(), "DSPROC_CONFIGURE VAD: thresholds out of range: voice=300 silence=70000 energy=-40 timeslot=9"))
       << cap.all();
+  // At the edges of their fields they go as they are.
+  const struct {
+    int voice, silence, energy;
+    const char* sent;
+  } edges[] = {{65535, 0, -128, "DSPROC_CONFIGURE 9 1 65535 0 -128"}, {0, 65535, 127, "DSPROC_CONFIGURE 9 1 0 65535 127"}};
+  for (const auto& e : edges) {
+    LGCP::VADParams w;
+    TERM::VADParamsV2& q = w.select_v2();
+    q.set_voice_th_msec(e.voice);
+    q.set_silence_th_msec(e.silence);
+    q.set_e_th_dB(e.energy);
+    EXPECT_TRUE(a.configureVAD(w)) << e.sent;
+    EXPECT_EQ(requests(), (Strings{"DSPROC_GET_VERSION 0", e.sent}));
+  }
   EXPECT_EQ(control_request("dsp version 1"), "ok\n");
   EXPECT_TRUE(a.configureVAD(v));  // older drivers get fixed values
   EXPECT_TRUE(a.configureSD());
