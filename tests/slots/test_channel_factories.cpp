@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,20 @@ TEST(TrunkFactories, ChannelsAndRefusals) {
   EXPECT_EQ(trunk2.GetTimeSlotOwner(5), nullptr);
   EXPECT_TRUE(trunk2.GetSlots().empty());
   delete s;
+  // The first and the last time slot go free like any other.
+  auto edges = [](TrunkFactory& f, LGCP::CreateParams const& params, LGCP::TrunkParams& tp,
+                  std::initializer_list<unsigned> timeslots) {
+    for (unsigned ts : timeslots) {
+      tp.set_timeslot(ts);
+      Slot* edge = f.NewSlot(params);
+      ASSERT_NE(edge, nullptr) << ts;
+      EXPECT_EQ(f.GetTimeSlotOwner(ts), edge) << ts;
+      edge->BeforeDestroy();
+      EXPECT_EQ(f.GetTimeSlotOwner(ts), nullptr) << ts;
+      delete edge;
+    }
+  };
+  edges(trunk2, p, t, {0, 31});
 
   LGCP::CreateParams b;
   LGCP::TrunkParams& bt = b.select_trunk_bri();
@@ -56,8 +71,11 @@ TEST(TrunkFactories, ChannelsAndRefusals) {
   EXPECT_STREQ(bri->GetName(), "trunkBRI");
   bt.set_timeslot(4);
   EXPECT_EQ(trunk_bri1.NewSlot(b), nullptr);
+  EXPECT_EQ(trunk_bri1.GetTimeSlotOwner(3), bri);
   bri->BeforeDestroy();
+  EXPECT_EQ(trunk_bri1.GetTimeSlotOwner(3), nullptr);
   delete bri;
+  edges(trunk_bri1, b, bt, {0});
   // Removing a slot that is not listed changes nothing.
   TrunkSlot stray(3);
   trunk_bri1.Remove(&stray);
@@ -88,12 +106,14 @@ TEST(EchoFactory, DetectedBusesAreReportedAndServed) {
     e.set_channel(channel);
     EXPECT_EQ(echo.NewSlot(p), nullptr) << channel;
   }
-  e.set_channel(31);
-  Slot* last = echo.NewSlot(p);
-  ASSERT_NE(last, nullptr);
-  EXPECT_EQ(last->GetTransmitChannel(), 63);
-  last->BeforeDestroy();
-  delete last;
+  for (int channel : {0, 31}) {
+    e.set_channel(channel);
+    Slot* edge = echo.NewSlot(p);
+    ASSERT_NE(edge, nullptr) << channel;
+    EXPECT_EQ(edge->GetTransmitChannel(), 32 + channel);
+    edge->BeforeDestroy();
+    delete edge;
+  }
   e.set_bus(-1);
   EXPECT_EQ(echo.NewSlot(p), nullptr) << "bus compared unsigned";
   s->BeforeDestroy();

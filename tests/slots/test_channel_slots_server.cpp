@@ -112,10 +112,14 @@ TEST_F(ChannelSlots, MapAndExternalChannels) {
 
 TEST_F(ChannelSlots, MendedEdges) {
   const int internal_errors = count_in_log("internal error"), removals = count_in_log("remove old");
-  // External channels outside the shared buses make no slot; 2047 does.
-  EXPECT_EQ(ask({ext_image(1, 5, 2048, 6), ext_image(2, 5, 5, -1), ext_image(3, 5, 2047, 2047)}, 4),
+  // External channels outside the shared buses make no slot; 0 and 2047 do.
+  EXPECT_EQ(ask({ext_image(1, 5, 2048, 6), ext_image(2, 5, 5, -1), ext_image(3, 5, 2047, 2047),
+                 ext_image(40, 12, 6, 2048), ext_image(41, 12, 0, 0)},
+                7),
             (Strings{"seq 1 slot 5 error insufficientResources", "seq 2 slot 5 error insufficientResources",
-                     "seq 3 slot 5 success", "slot 5 transmitter active 10239"}));
+                     "seq 3 slot 5 success", "slot 5 transmitter active 10239",
+                     "seq 40 slot 12 error insufficientResources", "seq 41 slot 12 success",
+                     "slot 12 transmitter active 8192"}));
   // A map on one channel both ways: one entry, held and given back once.
   EXPECT_EQ(ask(map_image(4, 6, 8200, 8200), 3),
             (Strings{"seq 4 slot 6 success", "slot 6 receiver active 8200", "slot 6 transmitter active 8200"}));

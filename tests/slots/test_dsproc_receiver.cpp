@@ -111,10 +111,12 @@ TEST_F(DsprocTest, FunctionStatesAndIds) {
   EXPECT_EQ(requests(), (Strings{"DSPROC_DISABLE 9 0 1", "DSPROC_DISABLE 9 0 16", "DSPROC_DISABLE 9 0 128",
                                  "DSPROC_CONFIGURE 9 32 0 0", "DSPROC_CONFIGURE 9 64 0", "DSPROC_DISABLE 9 0 256"}));
   EXPECT_TRUE(StreamCapture::has(cap.log(), "DISABLE ALL TONE done:  ts=9")) << cap.all();
-  // A receiver that switched nothing on only clears the tone filters.
+  // A receiver that switched nothing on (zero delays are none) only clears
+  // the tone filters.
   VoiceRx b(10);
+  EXPECT_TRUE(b.configureDelays(0, 0));
   b.CleanBeforeDestroy();
-  EXPECT_EQ(requests(), Strings{"DSPROC_DISABLE 10 0 256"});
+  EXPECT_EQ(requests(), (Strings{"DSPROC_CONFIGURE 10 32 0 0", "DSPROC_DISABLE 10 0 256"}));
 }
 
 TEST_F(DsprocTest, ConfigureRecordsAndVersions) {
@@ -149,6 +151,20 @@ TEST_F(DsprocTest, ConfigureRecordsAndVersions) {
   EXPECT_TRUE(StreamCapture::has(
       cap.err(), "DSPROC_CONFIGURE VAD: thresholds out of range: voice=300 silence=70000 energy=-40 timeslot=9"))
       << cap.all();
+  // At the edges of their fields they go as they are.
+  const struct {
+    int voice, silence, energy;
+    const char* sent;
+  } edges[] = {{65535, 0, -128, "DSPROC_CONFIGURE 9 1 65535 0 -128"}, {0, 65535, 127, "DSPROC_CONFIGURE 9 1 0 65535 127"}};
+  for (const auto& e : edges) {
+    LGCP::VADParams w;
+    TERM::VADParamsV2& q = w.select_v2();
+    q.set_voice_th_msec(e.voice);
+    q.set_silence_th_msec(e.silence);
+    q.set_e_th_dB(e.energy);
+    EXPECT_TRUE(a.configureVAD(w)) << e.sent;
+    EXPECT_EQ(requests(), (Strings{"DSPROC_GET_VERSION 0", e.sent}));
+  }
   EXPECT_EQ(control_request("dsp version 1"), "ok\n");
   EXPECT_TRUE(a.configureVAD(v));  // older drivers get fixed values
   EXPECT_TRUE(a.configureSD());
@@ -163,6 +179,28 @@ TEST_F(DsprocTest, ConfigureRecordsAndVersions) {
         "DSPROC_CONFIGURE RX GAIN ts=9 gain_dB=-6",
         "DSPROC_CONFIGURE TONE FILTER ts=9 freq=2100, en=1, dur_th_msec=400, det_lvl_dB=-35"})
     EXPECT_TRUE(StreamCapture::has(cap.log(), line)) << line << "\n" << cap.all();
+  // The controller's filter: at the edges of its fields it goes as it is,
+  // beyond them it is refused, not cut to another filter.
+  const struct {
+    int freq, dur, level;
+    const char* sent;
+  } filters[] = {{65535, 0, -128, "DSPROC_CONFIGURE 9 256 65535 1 0 -128"},
+                 {0, 65535, 127, "DSPROC_CONFIGURE 9 256 0 1 65535 127"},
+                 {65536, 0, 0, nullptr},
+                 {-1, 0, 0, nullptr},
+                 {0, -1, 0, nullptr},
+                 {0, 65536, 0, nullptr},
+                 {0, 0, 128, nullptr},
+                 {0, 0, -129, nullptr}};
+  for (const auto& t : filters) {
+    LGCP::ToneFilter f;
+    f.set_freq(t.freq);
+    f.set_enable(true);
+    f.set_duration_th_msec(t.dur);
+    f.set_det_level_dB(t.level);
+    EXPECT_EQ(a.configureToneFilter(f), t.sent != nullptr) << t.freq << " " << t.dur << " " << t.level;
+    EXPECT_EQ(requests(), t.sent ? Strings{t.sent} : Strings{}) << t.freq << " " << t.dur << " " << t.level;
+  }
 
   // Without the version the layout is unknown: nothing is configured.
   EXPECT_EQ(control_request("dsp fail DSPROC_GET_VERSION 5 1"), "ok\n");
@@ -285,6 +323,14 @@ TEST_F(DsprocTest, OneFunctionSharedByTwoReceivers) {
   ASSERT_TRUE(in.disableVAD());
   ASSERT_TRUE(out.enableVAD(true));
   EXPECT_EQ(requests(), (Strings{"DSPROC_DISABLE 9 0 1", "DSPROC_ENABLE 9 2 1"}));
+  // SD alike, the first receiver in the list being the one that let it go.
+  ASSERT_TRUE(out.enableSD(true));  // id 3
+  ASSERT_TRUE(in.enableSD(true));
+  ASSERT_TRUE(out.disableSD());
+  event(9, 3, 2, 1);
+  run_for(5);
+  EXPECT_EQ(in.events.back(), "sd 1");
+  EXPECT_EQ(out.events.back(), "vad 1 -1");
 
   // One that shared a function and let it go keeps it on for nobody: the
   // last user's clean-up switches it off.

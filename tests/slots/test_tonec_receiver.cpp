@@ -354,9 +354,11 @@ TEST_F(TonecTest, Selcal) {
   }
   EXPECT_EQ(requests(), Strings{});
   EXPECT_TRUE(StreamCapture::has(cap.err(), "SELCAL_DIAL fail: timeslot=5 amplitude out of range:65536")) << cap.all();
-  c.set_amp(65535);
-  EXPECT_TRUE(a.translateSelcal(c));
-  EXPECT_EQ(requests(), Strings{"SELCAL_DIAL 5 65535 65 66 67 68"});
+  for (int amp : {0, 65535}) {
+    c.set_amp(amp);
+    EXPECT_TRUE(a.translateSelcal(c)) << amp;
+  }
+  EXPECT_EQ(requests(), (Strings{"SELCAL_DIAL 5 0 65 66 67 68", "SELCAL_DIAL 5 65535 65 66 67 68"}));
 }
 
 }  // namespace
