@@ -460,6 +460,15 @@ TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
   ch = channels();
   ASSERT_EQ(ch.size(), 1u);
   EXPECT_EQ(timeslot_of(ch[0]), ts42) << "destroy frees the slot's channel only";
+  // Nor does one whose reads fail from the hang-up on.
+  EXPECT_EQ(exchange(create_mcc(30, 47, T::data, M::standard)).back(), success(30, 47));
+  ch = channels();
+  ASSERT_EQ(ch.size(), 2u);
+  EXPECT_EQ(ask("mcc fail read EIO"), "");
+  EXPECT_EQ(ask("mcc hangup " + std::to_string(timeslot_of(ch[1]))), "");
+  EXPECT_TRUE(srv->wait_log("47:MCC: channel hung up")) << srv->log();
+  EXPECT_EQ(ask("mcc fail read EIO 0"), "");
+  EXPECT_EQ(exchange(simple(31, 47, "destroy")).back(), success(31, 47));
 
   // Losing the controller frees every channel, of both kinds.
   EXPECT_EQ(exchange("C0 01 17 00 28 08 78 01 01 01 00 01 03").back(), success(23, 40));
