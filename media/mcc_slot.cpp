@@ -57,9 +57,10 @@ bool MccSlot::DoRead() {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    // Empty (EAGAIN) or failed; a 0-byte read ends the pass too, since a
-    // hung-up channel answers 0 for ever and must not hold the loop.
-    return n != 0;
+    // Empty (EAGAIN) ends the pass with the channel well; a 0-byte read or
+    // another failure ends it too, as a possible hang-up: a hung-up channel
+    // answers 0 or fails (EIO) for ever and must not hold the loop.
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
   }
   return true;
 }

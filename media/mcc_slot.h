@@ -31,7 +31,7 @@ class MccSlot : private Slot {
   const char* GetName() const override { return "MCC"; }
 
   void OnEvent(int fd, short revents);
-  // False when the channel read end of file.
+  // False when the channel read end of file or failed other than empty.
   bool DoRead();
 
   int timeslot;

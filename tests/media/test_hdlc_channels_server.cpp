@@ -226,6 +226,9 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   // and the command is answered unsupported all the same.
   EXPECT_EQ(exchange("C0 01 02 00 28 12 50 03 03 7E 01 02 00 01 AA").back(), error(2, 40, LGCP::ErrorCause::unsupported));
   EXPECT_EQ(ask("mcc channels"), "");
+  // Any other request is not this slot's: unsupported, and nothing is sent.
+  EXPECT_EQ(exchange(command(60, 40, [](LGCP::Command& c) { c.select_ioctl().select_echoSuppressor(true); })).back(),
+            error(60, 40, LGCP::ErrorCause::unsupported));
   // Link reports come open or not.
   EXPECT_EQ(next_report(), "40 00 28 8C 60 01 00 01 00 01 00 01 00 01 00");
 
@@ -285,6 +288,10 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   }
   // A frame for another address is dropped and leaves the numbers alone.
   EXPECT_EQ(ask("mcc inject " + ts_s + " 0004E00100"), "");
+  // ...and, though it ends an answer, sends nothing: the next signal is
+  // the next answer's.
+  EXPECT_EQ(ask("mcc inject " + ts_s + " 0003600102"), "");
+  EXPECT_EQ(next(), "40 00 28 8C 80 01 02 01 02");
   EXPECT_EQ(exchange(packages(7, 40, {"66"})).back(), error(7, 40, LGCP::ErrorCause::unsupported));
   EXPECT_EQ(written(ts, 1), std::vector<std::string>{"00038366"});
   // The ninth frame's sequence wraps to 0.
@@ -296,8 +303,8 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   exchange(packages(9, 40, {"AA", "BB"}));
   EXPECT_EQ(written(ts, 2), (std::vector<std::string>{"000323AA", "000343BB"}));
   EXPECT_EQ(ask("mcc read " + ts_s), "") << "nothing sent twice";
-  // 11 frames written, 9 read (the one for address 4 too).
-  const std::string counted = link_info(40, 11, 0, 0, 9);
+  // 11 frames written, 10 read (the one for address 4 too).
+  const std::string counted = link_info(40, 11, 0, 0, 10);
   EXPECT_EQ(report_like(counted), counted);
 
   // deactivate reports at once; disconnecting the line closes the channel,
@@ -350,6 +357,13 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
     got += sizes.back();
   }
   EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), 128u);
+  // Nor is the line that fed the slot, once that connection is undone.
+  EXPECT_EQ(exchange(command(61, 1, [](LGCP::Command& c) { c.select_connect(40); })).back(), success(61, 1));
+  EXPECT_EQ(exchange(command(62, 40, [](LGCP::Command& c) { c.select_disconnect(); })).back(), success(62, 40));
+  EXPECT_EQ(exchange(simple(63, 40, "activate")).back(), success(63, 40));
+  ch = channels();
+  ASSERT_EQ(ch.size(), 1u);
+  EXPECT_NE(ask("hal get " + ch[0].substr(0, ch[0].find(':'))), "connected 37");
   EXPECT_EQ(exchange(simple(13, 40, "destroy")).back(), success(13, 40));
   EXPECT_EQ(ask("mcc channels"), "") << "destroy frees the channel";
   EXPECT_EQ(exchange(simple(14, 1, "destroy")).back(), success(14, 1));
@@ -460,6 +474,15 @@ TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
   ch = channels();
   ASSERT_EQ(ch.size(), 1u);
   EXPECT_EQ(timeslot_of(ch[0]), ts42) << "destroy frees the slot's channel only";
+  // Nor does one whose reads fail from the hang-up on.
+  EXPECT_EQ(exchange(create_mcc(30, 47, T::data, M::standard)).back(), success(30, 47));
+  ch = channels();
+  ASSERT_EQ(ch.size(), 2u);
+  EXPECT_EQ(ask("mcc fail read EIO"), "");
+  EXPECT_EQ(ask("mcc hangup " + std::to_string(timeslot_of(ch[1]))), "");
+  EXPECT_TRUE(srv->wait_log("47:MCC: channel hung up")) << srv->log();
+  EXPECT_EQ(ask("mcc fail read EIO 0"), "");
+  EXPECT_EQ(exchange(simple(31, 47, "destroy")).back(), success(31, 47));
 
   // Losing the controller frees every channel, of both kinds.
   EXPECT_EQ(exchange("C0 01 17 00 28 08 78 01 01 01 00 01 03").back(), success(23, 40));

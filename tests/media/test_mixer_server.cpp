@@ -328,6 +328,8 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
   EXPECT_EQ(ask({ioctl(28, 40, delays(-1, 0)), ioctl(29, 41, delays(20, -20))}, 2),
             (Strings{"seq 28 slot 40 error unsupported", "seq 29 slot 41 error unsupported"}));
   EXPECT_EQ(sim("dsp log"), "");
+  // No delay at all is one.
+  EXPECT_EQ(ask(ioctl(30, 41, delays(0, 0))), Strings{"seq 30 slot 41 success"});
 
   EXPECT_EQ(ask({destroy(21, 42), destroy(22, 41)}, 2),
             (Strings{"seq 21 slot 42 success", "seq 22 slot 41 success"}));

@@ -60,7 +60,7 @@ TEST(RtpFactory, SessionRecordAndRtcp) {
     r.set_shost().set_iaddr("127.0.0.1");
     r.set_shost().set_port(Q);
     r.set_pfactor(70000);
-    r.set_crate(0);
+    r.set_crate(3);
     r.set_vad(true);
     r.set_ssrc(305419896u);
     r.set_ttl(64);
@@ -80,7 +80,7 @@ TEST(RtpFactory, SessionRecordAndRtcp) {
   put<std::uint16_t>(want, 16, 0);     // tx: the other law
   put<std::uint16_t>(want, 18, 4464);  // 70000, low 16 bits
   want[20] = 1;
-  want[21] = 0;
+  want[21] = 1;  // any rate but 0 (the server's record test sends 0)
   put<std::uint32_t>(want, 24, 305419896u);
   put<std::uint32_t>(want, 36, 64);
   put<std::int32_t>(want, 40, 184);  // ef (46) << 2
