@@ -115,6 +115,11 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
   EXPECT_EQ(got[got.size() - 2], "slot 10 ioctl isdnLinkInfo");
   EXPECT_EQ(lines(ask("mcc channels")).size(), 1u);
 
+  // A channel the driver drops is no longer polled; the server goes on.
+  EXPECT_EQ(ask("mcc hangup " + ts), "");
+  EXPECT_TRUE(srv->wait_log("10:MCC: channel hung up")) << srv->log();
+  exchange(testsupport::activate_image(11, 10), "seq 11 slot 10 success");
+
   exchange(testsupport::null_command_image(10, 10, "destroy"), "seq 10 slot 10 success");
   EXPECT_EQ(ask("mcc channels"), "");
 }
