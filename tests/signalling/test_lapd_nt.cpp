@@ -410,7 +410,8 @@ TEST_F(LapdNt, PartialAcknowledgementKeepsRetransmitting) {
 // up and then handles the frame; the terminal's unnumbered frames by their
 // C/R bit (commands carry C/R 0 from a terminal), and its supervisory
 // frames naming a frame never sent; a broadcast UI frame on
-// another SAPI than TEI management goes up as it is.
+// another SAPI than TEI management goes up as it is. Frames too short or
+// with a bad address, and broadcast frames other than UI, are dropped.
 TEST_F(LapdNt, TerminalUnnumberedFramesAndFramesForAnUnknownTei) {
   assign_all();
   frames.clear();
