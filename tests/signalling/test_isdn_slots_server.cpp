@@ -19,7 +19,9 @@ namespace {
 
 std::string tell(const std::string& frame) {
   return sigtest::tell_frame(frame, [](const std::string& slot, const LGCP::IoctlResponse& r) {
-    return slot + "ioctl " + r.getSelectionName();
+    std::string t = slot + "ioctl " + r.getSelectionName();
+    if (r.isdnLinkInfo_isSelected()) t += r.get_isdnLinkInfo().get_side().asInt() ? " network" : " user";
+    return t;
   });
 }
 
@@ -72,7 +74,7 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
   EXPECT_EQ(ask("mcc inject " + ts + " 000173"), "");
   std::vector<std::string> got = until("slot 10 signal activated");
   ASSERT_GE(got.size(), 2u);
-  EXPECT_EQ(got[got.size() - 2], "slot 10 ioctl isdnLinkInfo");
+  EXPECT_EQ(got[got.size() - 2], "slot 10 ioctl isdnLinkInfo user");
 
   // Messages both ways; a received I frame is acknowledged.
   exchange(testsupport::user_data_image(3, 10, data("08010505")), "seq 3 slot 10 success");
@@ -112,8 +114,13 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
   EXPECT_EQ(ask("mcc inject " + ts + " 000173"), "");
   got = until("slot 10 signal deactivated");
   ASSERT_GE(got.size(), 2u);
-  EXPECT_EQ(got[got.size() - 2], "slot 10 ioctl isdnLinkInfo");
+  EXPECT_EQ(got[got.size() - 2], "slot 10 ioctl isdnLinkInfo user");
   EXPECT_EQ(lines(ask("mcc channels")).size(), 1u);
+
+  // A channel the driver drops is no longer polled; the server goes on.
+  EXPECT_EQ(ask("mcc hangup " + ts), "");
+  EXPECT_TRUE(srv->wait_log("10:MCC: channel hung up")) << srv->log();
+  exchange(testsupport::activate_image(11, 10), "seq 11 slot 10 success");
 
   exchange(testsupport::null_command_image(10, 10, "destroy"), "seq 10 slot 10 success");
   EXPECT_EQ(ask("mcc channels"), "");
@@ -131,7 +138,7 @@ TEST_F(IsdnSlotsServer, AtsQsigDChannelAndItsBChannels) {
   EXPECT_EQ(ask("dspdata inject 77 020173"), "");
   std::vector<std::string> got = until("slot 10 signal activated");
   ASSERT_GE(got.size(), 2u);
-  EXPECT_EQ(got[got.size() - 2], "slot 10 ioctl isdnLinkInfo");
+  EXPECT_EQ(got[got.size() - 2], "slot 10 ioctl isdnLinkInfo network");
 
   exchange(testsupport::user_data_image(3, 10, data("08010505")), "seq 3 slot 10 success");
   EXPECT_TRUE(sent_until("dspdata", "77", "0201000008010505"));

@@ -111,12 +111,17 @@ TEST_F(LapdNt, IdentitiesAreHandedOutAndSetUp) {
   EXPECT_NE(nt->find(64), nullptr);
   EXPECT_EQ(term[0]->st().ownTEI, 64);
 
-  // Non-automatic values: 70 is denied with 70, 10 gets no answer.
+  // Non-automatic values: 70 and 64 are denied with their value, 10 and 63
+  // get no answer, nor does another entity or a message without Ai.
   network_frames();
   bus->inject(2, lapdtest::frame("FC FF 03 0F 34 12 01 8D"));
   bus->inject(2, lapdtest::frame("FC FF 03 0F 35 12 01 15"));
+  bus->inject(2, lapdtest::frame("FC FF 03 0F 36 12 01 81"));
+  bus->inject(2, lapdtest::frame("FC FF 03 0F 37 12 01 7F"));
+  bus->inject(2, lapdtest::frame("FC FF 03 0E 38 12 01 8D"));
+  bus->inject(2, lapdtest::frame("FC FF 03 0F 39 12 01"));
   run_for(20);
-  EXPECT_EQ(network_frames(), Strings({"FE FF 03 0F 34 12 03 8D"}));
+  EXPECT_EQ(network_frames(), Strings({"FE FF 03 0F 34 12 03 8D", "FE FF 03 0F 36 12 03 81"}));
 
   // Five more requests fill the eight users; then a ninth is denied and a
   // frame for an unknown TEI is told twice to go away.
@@ -155,6 +160,12 @@ TEST_F(LapdNt, PeriodicCheckKeepsAnsweringTerminals) {
   EXPECT_EQ(term[0]->activated, 1);  // kept its link: no new SABME
   EXPECT_TRUE(testsupport::StreamCapture::has(cap.log(), "LAPD(NT BRI): TEI 64 checked"));
   EXPECT_TRUE(testsupport::StreamCapture::has(cap.log(), "LAPD_user(NT BRI)[Tei=65,wait_answer,check] unassigned"));
+  // A late answer takes a free user for its TEI, which sets the link up.
+  network_frames();
+  bus->inject(2, lapdtest::frame("FC FF 03 0F 00 01 05 83"));
+  run_for(10);
+  EXPECT_NE(nt->find(65), nullptr);
+  EXPECT_EQ(network_frames(), Strings({"02 83 7F"}));
 
   // A repeated response is ignored; one with another Ri removes the TEI.
   const ISDN::LAPD_NT_user* u = nt->find(64);
@@ -208,6 +219,7 @@ TEST_F(LapdNt, MessagesAreRoutedByCallReference) {
   from_above(q931(0x82, 0x7D));  // terminal 1's call
   from_above(q931(0x09, 0x7D));  // nobody's call: dropped
   from_above("08 01");           // too short: dropped
+  from_above("08 01 82");        // three octets: dropped too
   run_for(50);
   Strings sent = network_frames();
   EXPECT_EQ(std::count(sent.begin(), sent.end(), "02 FF 03 08 01 05 05"), 1);
@@ -219,6 +231,29 @@ TEST_F(LapdNt, MessagesAreRoutedByCallReference) {
   EXPECT_EQ(term[1]->received[1], std::string("\x08\x01\x82\x7D", 4));
   EXPECT_EQ(term[0]->received.size(), 1u);
   EXPECT_EQ(term[2]->received.size(), 1u);
+
+  // Terminal 2 uses terminal 0's call reference too: the first takes it.
+  term[2]->send(std::string("\x08\x01\x01\x7B", 4));
+  run_for(50);
+  from_above(q931(0x81, 0x7D));
+  run_for(50);
+  EXPECT_EQ(term[0]->received.size(), 2u);
+  EXPECT_EQ(term[2]->received.size(), 1u);
+
+  // With the packet pool empty, whatever needs a new frame is dropped: a
+  // SETUP, a call's message, an identity assignment and its SABME, an RR.
+  Packet setup = lapdtest::frame(q931(0x05, 0x05)), call = lapdtest::frame(q931(0x81, 0x7E));
+  Packet request = lapdtest::frame("FC FF 03 0F 00 00 01 FF"), poll = lapdtest::frame("00 81 01 01");
+  frames.clear();
+  {
+    std::vector<Packet> pool;
+    for (Packet p; p.try_reserve_head(0); p = Packet()) pool.push_back(p);
+    nt->message(setup);
+    nt->message(call);
+    nt->receive(request);
+    nt->receive(poll);
+  }
+  EXPECT_TRUE(network_frames().empty());
 }
 
 // Both directions past 127 -> 0, one exchange at a time: the manager's
@@ -375,7 +410,8 @@ TEST_F(LapdNt, PartialAcknowledgementKeepsRetransmitting) {
 // up and then handles the frame; the terminal's unnumbered frames by their
 // C/R bit (commands carry C/R 0 from a terminal), and its supervisory
 // frames naming a frame never sent; a broadcast UI frame on
-// another SAPI than TEI management goes up as it is.
+// another SAPI than TEI management goes up as it is. Frames too short or
+// with a bad address, and broadcast frames other than UI, are dropped.
 TEST_F(LapdNt, TerminalUnnumberedFramesAndFramesForAnUnknownTei) {
   assign_all();
   frames.clear();
@@ -385,10 +421,18 @@ TEST_F(LapdNt, TerminalUnnumberedFramesAndFramesForAnUnknownTei) {
     bool assigned;
   };
   const Step steps[] = {
+      {"00 91", {}, false},                 // no control octet: dropped
+      {"01 91 01 00", {}, false},           // EA0 set in octet 1
+      {"00 90 01 00", {}, false},           // EA1 clear in octet 2
       {"00 91 01 00", {"02 91 7F"}, true},  // RR command: TEI 72 taken, SABME
       {"00 91 7F", {"00 91 73"}, true},     // SABME P = 1: UA F = 1
+      {"00 91 01", {}, true},               // RR without N(R): ignored
       {"02 91 7F", {}, true},               // SABME as a response: ignored
+      {"02 91 00 00 08 01 05 07", {}, true},  // I frame as a response: ignored
       {"00 91 BF", {}, true},               // XID: logged only
+      {"00 91 00", {}, true},               // I frame without N(R): ignored
+      {"00 91 53", {"00 91 73"}, false},    // DISC P = 1: UA F = 1
+      {"00 91 01 00", {"02 91 7F"}, true},  // taken again
       {"00 91 1F", {}, true},               // DM as a command: ignored
       {"02 91 1F", {}, false},              // DM F = 1
       {"00 91 01 00", {"02 91 7F"}, true},  // taken again
@@ -400,6 +444,7 @@ TEST_F(LapdNt, TerminalUnnumberedFramesAndFramesForAnUnknownTei) {
       {"00 91 01 00", {"02 91 7F"}, true},
       {"02 91 09 0A", {}, false},           // REJ N(R) 5
       {"00 FF 03 08 01 05 05", {}, false},  // UI to TEI 127, SAPI 0
+      {"00 FF 7F 08 01 05 06", {}, false},  // not UI: dropped
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.frame);
@@ -407,6 +452,11 @@ TEST_F(LapdNt, TerminalUnnumberedFramesAndFramesForAnUnknownTei) {
     run_for(10);
     EXPECT_EQ(network_frames(), s.sent);
     EXPECT_EQ(nt->find(72) != nullptr, s.assigned);
+    // Nothing is outstanding here: an assigned terminal waits on T203.
+    const ISDN::LAPD_NT_user* u = nt->find(72);
+    if (s.assigned && u) {
+      EXPECT_EQ(u->state(), ISDN::LAPD_NT_user::assigned);
+    }
   }
   EXPECT_EQ(up, Strings({"08 01 05 05"}));
 }

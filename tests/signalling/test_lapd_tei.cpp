@@ -174,6 +174,8 @@ TEST(LapdReports, StatusAndStatisticsTexts) {
             "\n   - timers expire count: T200: 0, T202: 0, T203: 0"
             "\n   - errors: 0, retrains: 0"
             "\n   - queue overflows: out: 0, ack: 0|usernetwork|(unknown)");
+  EXPECT_STREQ(ISDN::statetext(0), "TEI unassigned");  // the names' first and one past the last
+  EXPECT_STREQ(ISDN::statetext(8), "(unknown)");
   std::ostringstream h;
   o.link->set_linkno(3);
   o.link->PutHeader(h);
