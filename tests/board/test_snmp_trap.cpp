@@ -103,6 +103,13 @@ TEST(SnmpTrapBuilders, IntegersLengthsAndIdentifiers) {
                   1024),
             "refused");
   EXPECT_EQ(oid_image(too_long), "refused");
+  // A binding fits to the byte; under the 4 bytes of its header the room
+  // left must not wrap into room for everything.
+  const std::uint32_t iso[2] = {1, 3};
+  const auto binding = [&](std::uint8_t* p, std::uint32_t* r) { return snmp_build_var_op(p, iso, 2, ASN_NULL, 0, nullptr, r); };
+  EXPECT_EQ(built(binding, 9), "30 82 00 05 06 01 2B 05 00");
+  EXPECT_EQ(built(binding, 8), "refused");
+  EXPECT_EQ(built(binding, 3), "refused");
 
   std::uint32_t oid[3] = {9, 9, 9};
   EXPECT_EQ(parse_oid(oid, 3, "1.3.6.1"), 3);

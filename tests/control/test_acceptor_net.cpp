@@ -235,9 +235,16 @@ TEST_F(AcceptorTest, SocketThatCannotBeCreatedIsRetriedNotReportedAsListening) {
   EXPECT_TRUE(StreamCapture::has(cap.err(), "can't create socket:Too many open files")) << cap.all();
   EXPECT_EQ(acc.GetState(), Control::Service::State::Connecting);
   EXPECT_EQ(acc.GetBoundPort(), 0);
+  // The plain acceptor gives up instead: Idle, and no retry listens later.
+  Control::AcceptorNet plain;
+  fail_socket_errno = EMFILE;
+  EXPECT_EQ(plain.Activate(), 0);
+  fail_socket_errno = 0;
+  EXPECT_EQ(plain.GetState(), Control::Service::State::Idle);
 
   run_for(5000);
   ASSERT_NE(acc.GetBoundPort(), 0);
+  EXPECT_EQ(plain.GetBoundPort(), 0);
   LoopbackPeer c1;
   ASSERT_TRUE(c1.connect(acc.GetBoundPort()));
   run_for(10);

@@ -53,6 +53,7 @@ class Outer : public ProtocolsList {
   void on_deactivated(Protocol*, Smart_pointer<Internal_protocol_status> s) override {
     trace.push_back("outer: down " + s->message());
   }
+  void on_status(Smart_pointer<Internal_protocol_status> s) override { trace.push_back("outer: status " + s->message()); }
   std::string received;
 };
 
@@ -114,6 +115,11 @@ TEST(ProtocolsList, OrderlyStopRunsDownwardFailureClimbsToTheTop) {
   trace.clear();
   s.a->on_deactivate(Smart_pointer<Internal_protocol_status>(new Protocol_status_error(s.a, "link lost")));
   EXPECT_EQ(trace, (std::vector<std::string>{"A down: link lost", "B down: link lost", "outer: down link lost"}));
+
+  // A status report climbs the same way, leaves the family and reaches the outer stack.
+  trace.clear();
+  s.a->on_status(Smart_pointer<Internal_protocol_status>(new Protocol_status_error(s.a, "TEI removed")));
+  EXPECT_EQ(trace, (std::vector<std::string>{"outer: status TEI removed"}));
 }
 
 TEST(ProtocolsList, EmptyFamilyIgnoresEverythingAndFailsInitialisation) {

@@ -57,6 +57,21 @@ TEST_F(TracerTest, FramesReachTheSinkAndAnswersGoToTheSenderOnly) {
   tracer.Send("all", 3);
   EXPECT_EQ(a.receive(), tpkt_frame("all"));
   EXPECT_EQ(b.receive(), tpkt_frame("all"));
+  const std::string over(0xFFFF - 3, 'x');  // its length with the header's would need 17 bits
+  tracer.Send(over.data(), static_cast<unsigned>(over.size()));
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "TPKTTracer: message of 65532 octets too long for a frame, dropped."));
+  EXPECT_EQ(b.receive(), "");
+
+  // A reply that fails closes its client, and its read stops there.
+  sink.tracer = nullptr;
+  sink.on_receive = [&] {
+    a.reset();
+    tracer.Send("re:", 3);
+  };
+  a.send(tpkt_frame("last") + tpkt_frame("more"));
+  run_for(10);
+  EXPECT_EQ(sink.got.back(), "last");
+  EXPECT_EQ(tracer.connection_count(), 1u);
 }
 
 TEST_F(TracerTest, BadHeaderOrOversizedPayloadClosesOnlyThatClient) {
@@ -70,6 +85,9 @@ TEST_F(TracerTest, BadHeaderOrOversizedPayloadClosesOnlyThatClient) {
 
   LoopbackPeer c;
   ASSERT_TRUE(c.connect(tracer.port()));
+  run_for(10);
+  tracer.Send("all", 3);  // no reply to a closed client: to every one left
+  EXPECT_EQ(c.receive(), tpkt_frame("all"));
   c.send(tpkt_frame(std::string(512, 'y')));
   run_for(10);
   ASSERT_EQ(sink.got.size(), 1u);

@@ -473,9 +473,37 @@ TEST_F(Ed137Server, CodecRestartAndHeaderExtensionFailures) {
   EXPECT_EQ(ask(delayed(9, -20, 0)), Strings{"seq 9 slot 33 error insufficientResources"});
   EXPECT_TRUE(srv().wait_log("negative delay refused: rx=-20 tx=0\n")) << srv().log();
   EXPECT_EQ(sim("dsp log").find("DSPROC_CONFIGURE"), std::string::npos);
+  // A refused echo canceller is not made good by the delays that follow it.
+  ASSERT_EQ(sim("dtmf fail CHANNEL_LMS_ON 5 1"), "");
+  EXPECT_EQ(ask(create(16, 33, ground2.port(), Q2, [](TERM::ED137RadioStatus&, TERM::RtpParams& r) {
+              r.set_echo().set_suppressor(true);
+              r.set_echo().set_canceller(true);
+              r.ref_radio().set_rx_delay(20);
+            })),
+            Strings{"seq 16 slot 33 error insufficientResources"});
   EXPECT_GE(made(delayed(10, 20, 40), 10, 33), 0);
   EXPECT_NE(sim("dsp log").find(" 32 20 40"), std::string::npos);
   EXPECT_EQ(ask(destroy(11, 33)), Strings{"seq 11 slot 33 success"});
+  // One delay alone: the absent one goes to the unit as 0, which is no
+  // negative delay.
+  const struct {
+    int seq;
+    bool rx;
+    int value;
+    const char* sent;
+  } single[] = {{12, false, 30, " 32 0 30"}, {14, true, 20, " 32 20 0"}};
+  for (const auto& t : single) {
+    const std::string image = create(t.seq, 33, ground2.port(), Q2, [&t](TERM::ED137RadioStatus&, TERM::RtpParams& r) {
+      if (t.rx)
+        r.ref_radio().set_rx_delay(t.value);
+      else
+        r.ref_radio().set_tx_delay(t.value);
+    });
+    sim("dsp log");
+    EXPECT_GE(made(image, t.seq, 33), 0);
+    EXPECT_NE(sim("dsp log").find(t.sent), std::string::npos) << t.sent;
+    EXPECT_EQ(ask(destroy(t.seq + 1, 33)), Strings{"seq " + std::to_string(t.seq + 1) + " slot 33 success"});
+  }
   // Nothing more from either slot.
   for (const auto& f : srv().ctl.frames(2500)) ADD_FAILURE() << describe(f);
 }

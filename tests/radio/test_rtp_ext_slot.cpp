@@ -175,10 +175,12 @@ class StepsFactory : public RtpRadioFactory {
   StepsFactory() : RtpRadioFactory("rtp ext TEST") {}
   const char* GetName() const override { return "TEST"; }
   Slot* INewSlot(LGCP::CreateParams const&) override { return nullptr; }
+  int bss = -1;  // the BSS word of the last channel asked for
   bool open(const LGCP::CreateParams& p, int& tdm) {
     Session s;
     if (!OpenSession(p.get_rtp(), s)) return false;
     tdm = s.info.tdm;
+    bss = s.info.reserved;
     return true;
   }
 };
@@ -201,11 +203,12 @@ TEST_F(RtpExtSlotTest, FactoryStepsCapacitiesAndRefusals) {
   rtptest::UdpPeer peer;
   const std::uint16_t P = rtptest::rtp_port_of(peer), Q = rtptest::free_rtp_port();
   rtptest::UdpPeer busy(static_cast<std::uint16_t>(Q + 1), true);  // even SO_REUSEADDR is no way in
-  const auto params = [&](P::NamedNumber pay, const char* host, std::uint16_t local) {
+  const auto params = [&](P::NamedNumber pay, const char* host, std::uint16_t local, bool bss = false) {
     return rtptest::rtp_params(pay, host, P, pay, pay, [&](TERM::RtpParams& x) {
       x.set_shost().set_iaddr("127.0.0.1");
       x.set_shost().set_port(local);
       x.set_radio();
+      if (bss) x.ref_radio().set_bss_enable(true);
     });
   };
   const struct {
@@ -237,6 +240,9 @@ TEST_F(RtpExtSlotTest, FactoryStepsCapacitiesAndRefusals) {
   int tdm = -1;
   EXPECT_TRUE(f.open(params(P::ptG728, "127.0.0.1", Q + 2), tdm));
   EXPECT_GE(tdm, 0);
+  EXPECT_EQ(f.bss, 0) << "a radio request without bss-enable asks no BSS of the channel";
+  EXPECT_TRUE(f.open(params(P::ptG728, "127.0.0.1", Q + 2, true), tdm));
+  EXPECT_EQ(f.bss, 1);
 }
 
 }  // namespace
