@@ -83,6 +83,7 @@ TEST_F(DsprocTest, FunctionStatesAndIds) {
   EXPECT_TRUE(a.enableMute(true, false));
   EXPECT_TRUE(a.enableMute(true, false));
   EXPECT_TRUE(a.disableMute());
+  EXPECT_TRUE(a.disableMute());  // off already, both ways
   EXPECT_EQ(requests(), (Strings{"DSPROC_ENABLE 9 1 1", "DSPROC_DISABLE 9 0 2", "DSPROC_ENABLE 9 2 16",
                                  "DSPROC_ENABLE 9 3 128", "DSPROC_ENABLE 9 4 4", "DSPROC_DISABLE 9 0 12"}));
   EXPECT_TRUE(StreamCapture::has(cap.err(), "DSPROC_ENABLE VAD done: timeslot=9 id=1")) << cap.all();
@@ -280,6 +281,11 @@ TEST_F(DsprocTest, TwoReceiversOnOneTimeSlot) {
   ASSERT_TRUE(in.enableSD(true));   // id 3
   ASSERT_TRUE(in.enableBSS(true));
   ASSERT_TRUE(in.configureDelays(40, 20));  // the unit's delays are the time slot's
+  // A filter the unit refused, or one configured off, is none: the output
+  // must not take the input's tones.
+  ASSERT_EQ(control_request("dsp fail DSPROC_CONFIGURE 5 1"), "ok\n");
+  ASSERT_FALSE(out->configureToneFilter(1000, 1, 50, -20));
+  ASSERT_TRUE(out->configureToneFilter(1000, 0, 50, -20));
   ASSERT_TRUE(in.configureToneFilter(2100, 1, 50, -20));
   event(9, 2, 1, 1, 1, 0);
   event(9, 3, 2, 1);
@@ -300,6 +306,10 @@ TEST_F(DsprocTest, TwoReceiversOnOneTimeSlot) {
   in.CleanBeforeDestroy();
   EXPECT_EQ(requests(), (Strings{"DSPROC_DISABLE 9 0 1", "DSPROC_DISABLE 9 0 16", "DSPROC_CONFIGURE 9 32 0 0",
                                  "DSPROC_DISABLE 9 0 256"}));
+  // Its filters are off now: a later receiver's clean-up does not spare them.
+  VoiceRx late(9);
+  late.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), Strings{"DSPROC_DISABLE 9 0 256"});
 }
 
 TEST_F(DsprocTest, OneFunctionSharedByTwoReceivers) {
