@@ -47,7 +47,9 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& params) {
   const TERM::RtpParams& rtp = create.get_codecRTP();
   if (rtp.radio_isPresent()) return nullptr;
 
-  std::clog << ext::header(this) << "do create rtp: " << rtp << std::endl;
+  // Through a string: a value the controller sent with an alternative this
+  // side does not know cannot be printed, and would leave the log failed.
+  std::clog << ext::header(this) << "do create rtp: " << rtp.asValueNotation() << std::endl;
   std::uint16_t pt = 0;
   if (!RtpSetup::PayloadType(rtp.get_payload(), pt)) {
     std::clog << ext::header(this) << "rtp do not created: payload " << rtp.get_payload() << "not found" << std::endl;

@@ -34,7 +34,9 @@ Slot* RtpED137Factory::INewSlot(LGCP::CreateParams const& params) {
   const TERM::RtpParams& rtp = create.get_codecRTP();
   if (!rtp.radio_isPresent() || !rtp.get_radio().get_status().ed_137_isSelected()) return nullptr;
 
-  std::clog << ext::header(this) << "do create rtp ext ED137: " << rtp << std::endl;
+  // Through a string: a value the controller sent with an alternative this
+  // side does not know cannot be printed, and would leave the log failed.
+  std::clog << ext::header(this) << "do create rtp ext ED137: " << rtp.asValueNotation() << std::endl;
   Session s;
   if (!OpenSession(create, s)) return nullptr;
 

@@ -30,7 +30,9 @@ Slot* RtpZARNFactory::INewSlot(LGCP::CreateParams const& params) {
   const TERM::RtpParams& rtp = create.get_codecRTP();
   if (!rtp.radio_isPresent() || !rtp.get_radio().get_status().zarn_isSelected()) return nullptr;
 
-  std::clog << ext::header(this) << "do create rtp ext ZARN: " << rtp << std::endl;
+  // Through a string: a value the controller sent with an alternative this
+  // side does not know cannot be printed, and would leave the log failed.
+  std::clog << ext::header(this) << "do create rtp ext ZARN: " << rtp.asValueNotation() << std::endl;
   Session s;
   if (!OpenSession(create, s)) return nullptr;
 

@@ -8,6 +8,7 @@
 #include "tests/media/rtp_fixture.h"
 #include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/pass_share.h"
+#include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
 
 #include <gtest/gtest.h>
@@ -166,6 +167,17 @@ TEST(RtpFactory, DeclinesAndLeavesNothingOpen) {
   }
   EXPECT_TRUE(all_closed());
   EXPECT_EQ(peer.receive(100), "");
+  {
+    // An attach mode this side does not know (as the decoder leaves it) is
+    // logged, and the log goes on: the refusal after it is written.
+    testsupport::StreamCapture cap;
+    m = make(rtp_params(P::ptT38_UDP_TL, "127.0.0.1", P, P::ptT38_UDP_TL, P::ptT38_UDP_TL, [](TERM::RtpParams& r) {
+      r.set_rtp_e2m().set_mode().setSelection(ASN1::CHOICE::UnknownSelection, nullptr);
+    }));
+    EXPECT_EQ(m.slot, nullptr);
+    EXPECT_EQ(testsupport::StreamCapture::count(cap.log(), "rtp do not created: payload ptT38-UDP-TLnot found"), 1)
+        << cap.all();
+  }
 
   // Port 65535 wraps to RTCP port 0 (any port): the slot is made.
   m = make(rtp_params(P::ptG711_Alaw, "127.0.0.1", 65535, P::ptG711_Alaw, P::ptG711_Alaw));

@@ -3,8 +3,10 @@
 // board: where ioctls go, the header-extension session around codec
 // changes, transmission gated by squelch, and the logged refusals.
 #include "platform/sim/rtp.h"
+#include "radio/ed137/ed137_factory.h"
 #include "radio/rtp_ext_slot.h"
 #include "radio/rtp_radio_factory.h"
+#include "radio/zarn/rtp_zarn_factory.h"
 #include "tests/media/rtp_fixture.h"
 #include "tests/radio/radio_sim.h"
 #include "tests/support/stream_capture.h"
@@ -246,3 +248,24 @@ TEST_F(RtpExtSlotTest, FactoryStepsCapacitiesAndRefusals) {
 }
 
 }  // namespace
+
+// A creation naming an attach mode this side does not know (as the decoder
+// leaves an unknown extension alternative) is logged, and the log goes on.
+TEST_F(RtpExtSlotTest, UnknownAlternativesLeaveTheLogWorking) {
+  RtpRadioFactory* const factories[] = {&RtpZARNFactory::instance(), &RtpED137Factory::instance()};
+  for (RtpRadioFactory* f : factories) {
+    const bool zarn = f == factories[0];
+    const LGCP::CreateParams p =
+        rtptest::rtp_params(P::ptT38_UDP_TL, "127.0.0.1", 5004, P::ptT38_UDP_TL, P::ptT38_UDP_TL, [&](TERM::RtpParams& x) {
+          if (zarn)
+            x.set_radio().set_status().select_zarn();
+          else
+            x.set_radio().set_status().select_ed_137();
+          x.set_rtp_e2m().set_mode().setSelection(ASN1::CHOICE::UnknownSelection, nullptr);
+        });
+    StreamCapture cap;
+    EXPECT_EQ(f->INewSlot(p), nullptr);
+    EXPECT_EQ(StreamCapture::count(cap.log(), "rtp do not created: payload ptT38-UDP-TLnot found"), 1) << cap.all();
+    EXPECT_TRUE(std::clog.good());
+  }
+}

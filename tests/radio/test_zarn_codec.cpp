@@ -276,6 +276,10 @@ TEST(ZarnCodec, NameTableAndPttCommands) {
   for (int i = 0; i < SIG_PROTO_NAME_ROWS; ++i) full[i] = {i + 1000, "X"};
   EXPECT_EQ(sig_proto_find_name_by_id(full, 999), nullptr);
   EXPECT_STREQ(sig_proto_find_name_by_id(full, 1127), "X");
+  // Only a negative id ends a table; 0 is a name like any other.
+  const s_sig_proto_table_name zero[] = {{0, "NONE"}, {7, "SEVEN"}, {-1, ""}};
+  EXPECT_STREQ(sig_proto_find_name_by_id(zero, 7), "SEVEN");
+  EXPECT_EQ(sig_proto_find_id_by_name(zero, "SEVEN"), 7);
 
   for (int type = 0; type < 256; ++type) {
     sig_proto p = make(static_cast<std::uint32_t>(type));
@@ -369,6 +373,11 @@ TEST(ZarnCodec, TextDumps) {
   EXPECT_EQ(sprintf_sig_proto(buf, 0, &chan, 2), 0);
   EXPECT_EQ(sprintf_sig_proto(nullptr, 10, &chan, 2), 0);
   EXPECT_EQ(sprintf_sig_proto(buf, 10, nullptr, 2), 0);
+  // Every printer of the table, called on its own, refuses the same.
+  for (const s_sig_proto_sprintf& row : sig_proto_sprintf_table) {
+    EXPECT_EQ(row.print(nullptr, 10, &chan, 2), 0) << row.type;
+    EXPECT_EQ(row.print(buf, 10, nullptr, 2), 0) << row.type;
+  }
 
   // The longest dump fits the comparison buffers.
   const sig_proto longest = make(WM_SEL_CALL_TRANS, [](sig_proto& p) {
