@@ -378,6 +378,17 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
             (Strings{"seq 14 slot 25 success", "seq 15 slot 24 success", "seq 16 slot 22 success"}));
   EXPECT_EQ(mixer_log(), (Strings{"remove:1/2<1/3:0", "clear:1/2", "clear:0/2"}));
   EXPECT_EQ(extra(), Strings{});
+
+  // A unit reporting no inputs is the smallest one, also when it is
+  // reported first: every unit is then reported with none.
+  for (const char* w : {"mixer remove 0", "mixer remove 1", "mixer add 2 1 0", "mixer add 3 16 48"})
+    ASSERT_EQ(sim(w), "");
+  EXPECT_EQ(query(17, units), Strings{"seq 17 success"});
+  EXPECT_EQ(units, (Strings{"2:1/1/0/770/17/24", "3:1/1/0/770/17/24"}));
+  // Gone again, and forgotten before the next case.
+  for (const char* w : {"mixer remove 2", "mixer remove 3"}) ASSERT_EQ(sim(w), "");
+  EXPECT_EQ(query(18, units), Strings{"seq 18 success"});
+  EXPECT_EQ(units, Strings{});
 }
 
 TEST_F(MixerSlots, AHundredUnitsAtMost) {
