@@ -331,6 +331,78 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
   // No delay at all is one.
   EXPECT_EQ(ask(ioctl(30, 41, delays(0, 0))), Strings{"seq 30 slot 41 success"});
 
+  // Each request a kind handles reaches its own unit request and is
+  // answered by it; what the other kind alone handles is refused.
+  const auto requests = [&] {
+    std::string names;
+    for (const std::string& l : lines(sim("dsp log") + sim("dtmf log"))) names += " " + l.substr(0, l.find(' '));
+    return names;
+  };
+  requests();
+  const Fill dtmf_params = [](LGCP::IoctlParams& p) {
+    LGCP::DTMFParams& d = p.select_dtmf_params();
+    d.set_threshold().set_twist(8);
+    d.set_threshold().set_ratio(6);
+    d.set_threshold().set_noise(5);
+    d.set_level().set_silence(30);
+  };
+  const Fill vad_params = [](LGCP::IoctlParams& p) {
+    TERM::VADParamsV2& v = p.select_vad_params().select_v2();
+    v.set_voice_th_msec(40);
+    v.set_silence_th_msec(200);
+    v.set_e_th_dB(-40);
+  };
+  const Fill digit = [](LGCP::IoctlParams& p) {
+    LGCP::TranslateDtmfParams& t = p.select_translateDTMF();
+    LGCP::DualTone d;
+    d.set_freq1(697);
+    d.set_freq2(1209);
+    t.ref_digits().push_back(d);
+    t.set_toneDuration(600000);
+  };
+  const struct {
+    int slot;
+    Fill fill;
+    const char* got;
+  } dispatch[] = {
+      {41, [](LGCP::IoctlParams& p) { p.select_echoSuppressor(true); }, " slot 41 success | CHANNEL_LMS_ON"},
+      {41, [](LGCP::IoctlParams& p) { p.select_dtmf_reject_enable(true); }, " slot 41 success | DTMF_REJECTION_ENABLE"},
+      {41, dtmf_params, " slot 41 success | DTMF_CONFIGURE_DETECTOR"},
+      {41, [](LGCP::IoctlParams& p) { p.select_vad_enable(true); }, " slot 41 success | DSPROC_ENABLE"},
+      {41, vad_params, " slot 41 success | DSPROC_GET_VERSION DSPROC_CONFIGURE"},
+      {41, [](LGCP::IoctlParams& p) { p.select_vad_disable(); }, " slot 41 success | DSPROC_DISABLE"},
+      {41, [](LGCP::IoctlParams& p) { p.select_sd_enable(true); }, " slot 41 success | DSPROC_ENABLE"},
+      {41, [](LGCP::IoctlParams& p) { p.select_sd_params(); }, " slot 41 success | DSPROC_CONFIGURE"},
+      {41, [](LGCP::IoctlParams& p) { p.select_sd_disable(); }, " slot 41 success | DSPROC_DISABLE"},
+      {41, [](LGCP::IoctlParams& p) { p.select_iva_enable(true); }, " slot 41 success | IVA_DETECTOR_ENABLE"},
+      {41, [](LGCP::IoctlParams& p) { p.select_iva_params().set_det_lvl_dB(-30); },
+       " slot 41 success | IVA_CONFIGURE_DETECTOR"},
+      {41, [](LGCP::IoctlParams& p) { p.select_dtmf_disable(); }, " slot 41 error unsupported |"},
+      {41, tone_off, " slot 41 error unsupported |"},
+      {40, digit, " slot 40 success | DTMF_DIAL"},
+      {40, [](LGCP::IoctlParams& p) { p.select_dtmf_disable(); }, " slot 40 success | DTMF_DIAL"},
+      {40, dtmf_params, " slot 40 success | DTMF_CONFIGURE_DETECTOR"},
+      {40, [](LGCP::IoctlParams& p) { p.select_vad_enable(true); }, " slot 40 success | DSPROC_ENABLE"},
+      {40, vad_params, " slot 40 success | DSPROC_GET_VERSION DSPROC_CONFIGURE"},
+      {40, [](LGCP::IoctlParams& p) { p.select_vad_disable(); }, " slot 40 success | DSPROC_DISABLE"},
+      {40, [](LGCP::IoctlParams& p) { p.select_sd_enable(true); }, " slot 40 success | DSPROC_ENABLE"},
+      {40, [](LGCP::IoctlParams& p) { p.select_sd_params(); }, " slot 40 success | DSPROC_CONFIGURE"},
+      {40, [](LGCP::IoctlParams& p) { p.select_sd_disable(); }, " slot 40 success | DSPROC_DISABLE"},
+      {40, [](LGCP::IoctlParams& p) { p.select_dtmf_reject_disable(); }, " slot 40 success | DTMF_REJECTION_DISABLE"},
+      {40, [](LGCP::IoctlParams& p) { p.select_iva_enable(true); }, " slot 40 success | IVA_DETECTOR_ENABLE"},
+      {40, [](LGCP::IoctlParams& p) { p.select_echoSuppressor(true); }, " slot 40 error unsupported |"},
+      {40, [](LGCP::IoctlParams& p) { p.select_dtmf_enable(true); }, " slot 40 error unsupported |"},
+      {40, gain, " slot 40 error unsupported |"},
+  };
+  int seq = 40;
+  for (const auto& d : dispatch) {
+    const Strings answer = ask(ioctl(seq, d.slot, d.fill));
+    EXPECT_EQ((answer.empty() ? std::string("nothing") : answer[0].substr(answer[0].find(" slot "))) + " |" + requests(),
+              d.got)
+        << "seq " << seq;
+    ++seq;
+  }
+
   EXPECT_EQ(ask({destroy(21, 42), destroy(22, 41)}, 2),
             (Strings{"seq 21 slot 42 success", "seq 22 slot 41 success"}));
   EXPECT_EQ(mix(0, 0), Strings{"0/0:32767"}) << "the inputs' summing is taken back";
