@@ -4,6 +4,7 @@
 // control socket. One server serves the suite. These tests wait in real
 // time, each wait bounded and ended as soon as the awaited frame has come.
 #include "tests/signalling/link_slots_server.h"
+#include "tests/support/descriptor_exhaustion.h"
 
 #include <algorithm>
 #include <csignal>
@@ -33,13 +34,16 @@ std::string qsig_b_image(int seq, int slot, int qsig, int subslot) {
   });
 }
 
-std::string isdn_image(int seq, int slot) {
+std::string isdn_image(int seq, int slot, bool bri = false, bool network = false) {
   return testsupport::create_image(seq, slot, [&](LGCP::CreateParams& p) {
     LGCP::IsdnParams& i = p.select_isdn();
-    i.set_type(LGCP::IsdnType::pri);
+    i.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
     i.set_trunk(1);
     i.set_log(0);
-    i.set_side().select_user();
+    if (network)
+      i.set_side().select_network();
+    else
+      i.set_side().select_user();
   });
 }
 
@@ -98,13 +102,15 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
   exchange(testsupport::ioctl_image(6, 10), "seq 6 slot 10 error unsupported");
 
   // Allocation refused, or a channel without a switch channel: no slot,
-  // and no controller channel left behind.
+  // and no controller channel or descriptor left behind.
+  const int fds = testsupport::open_descriptors(srv->process->pid());
   EXPECT_EQ(ask("mcc fail allocate EIO 1"), "");
   exchange(isdn_image(7, 11), "seq 7 slot 11 error insufficientResources");
   EXPECT_TRUE(srv->wait_log("mcc/isdn: MCC_ALLOCATE fail: ")) << srv->log();
   EXPECT_EQ(ask("mcc fail timeslot EIO 1"), "");
   exchange(isdn_image(8, 11), "seq 8 slot 11 error insufficientResources");
   EXPECT_EQ(lines(ask("mcc channels")).size(), 1u);
+  EXPECT_EQ(testsupport::open_descriptors(srv->process->pid()), fds);
 
   // deactivate releases the link; the far end's UA brings the record and
   // deactivated, and the channel stays.
@@ -124,6 +130,39 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
 
   exchange(testsupport::null_command_image(10, 10, "destroy"), "seq 10 slot 10 success");
   EXPECT_EQ(ask("mcc channels"), "");
+}
+
+// The type reaches the channel's mode and the link's framing (only a
+// basic-rate link takes UI frames), the side the link's C/R bits.
+TEST_F(IsdnSlotsServer, TypeAndSideReachTheChannelAndTheLink) {
+  const struct {
+    bool bri, network;
+    const char *mode, *sabme, *ui, *ua;
+  } rows[] = {
+      {false, true, "0", "02017F", "00FF0308010505", "020173"},
+      {true, false, "1", "00017F", "02FF0308010505", "000173"},
+      {true, true, "1", "02017F", "00FF0308010505", "020173"},
+  };
+  int seq = 1;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(r.mode) + r.sabme);
+    const std::string slot = " slot 40 success";
+    exchange(isdn_image(seq, 40, r.bri, r.network), "seq " + std::to_string(seq) + slot);
+    const std::vector<std::string> ch = lines(ask("mcc channels"));
+    ASSERT_EQ(ch.size(), 1u);
+    const std::string ts = ch[0].substr(0, ch[0].find(':'));
+    EXPECT_EQ(ch[0], ts + ":" + r.mode + ",512,0,1,1");
+    sent.clear();
+    exchange(testsupport::activate_image(seq + 1, 40), "seq " + std::to_string(seq + 1) + slot);
+    EXPECT_TRUE(sent_until("mcc", ts, r.sabme));
+    EXPECT_EQ(ask("mcc inject " + ts + " " + r.ui), "");
+    EXPECT_EQ(ask("mcc inject " + ts + " " + r.ua), "");
+    const std::vector<std::string> got = until("slot 40 signal activated");
+    EXPECT_EQ(std::count(got.begin(), got.end(), "slot 40 userData 08010505"), r.bri ? 1 : 0);
+    exchange(testsupport::null_command_image(seq + 2, 40, "destroy"), "seq " + std::to_string(seq + 2) + slot);
+    EXPECT_EQ(ask("mcc channels"), "");
+    seq += 3;
+  }
 }
 
 TEST_F(IsdnSlotsServer, AtsQsigDChannelAndItsBChannels) {
@@ -183,6 +222,12 @@ TEST_F(IsdnSlotsServer, AtsQsigDChannelAndItsBChannels) {
   EXPECT_EQ(ask("dspdata channels"), "80 - - -");
   exchange(testsupport::null_command_image(22, 10, "destroy"), "seq 22 slot 10 success");
   exchange(testsupport::null_command_image(17, 30, "destroy"), "seq 17 slot 30 success");
+
+  // Time slot 0 is a time slot.
+  EXPECT_EQ(ask("dspdata timeslot 0"), "");
+  exchange("C0 01 17 00 0A 08 8A", "seq 23 slot 10 success");
+  EXPECT_EQ(ask("dspdata channels"), "0 - - -");
+  exchange(testsupport::null_command_image(24, 10, "destroy"), "seq 24 slot 10 success");
 
   // No D time slot: no slot, descriptor closed.
   EXPECT_EQ(ask("dspdata fail timeslot EIO 1"), "");

@@ -204,6 +204,7 @@ TEST_F(LapdNt, PeriodicCheckKeepsAnsweringTerminals) {
 
 TEST_F(LapdNt, MessagesAreRoutedByCallReference) {
   assign_all();
+  frames.clear();
   for (unsigned i = 0; i < 3; ++i) term[i]->send(std::string("\x08\x01") + char(i + 1) + "\x7B");
   term[0]->send("ab");  // shorter than a call reference: still passed up
   run_for(50);
@@ -213,6 +214,8 @@ TEST_F(LapdNt, MessagesAreRoutedByCallReference) {
     EXPECT_EQ(term[i]->link->stats().T200, 0u) << i;
   }
   EXPECT_EQ(nt->find(64)->callref(), 1);
+  // Each I frame is acknowledged by an RR response with F clear.
+  EXPECT_EQ(network_frames(), Strings({"00 81 01 02", "00 83 01 02", "00 85 01 02", "00 81 01 04"}));
 
   frames.clear();
   from_above(q931(0x05, 0x05));  // SETUP: once, to everyone
@@ -239,6 +242,21 @@ TEST_F(LapdNt, MessagesAreRoutedByCallReference) {
   run_for(50);
   EXPECT_EQ(term[0]->received.size(), 2u);
   EXPECT_EQ(term[2]->received.size(), 1u);
+
+  // A message that fills a frame to its last octet goes; one octet more is
+  // dropped, never written past the frame.
+  Packet probe;
+  nt->prepare_head(probe);
+  for (std::uint32_t extra : {0u, 1u}) {
+    Packet big;
+    big.reserve_head(0);
+    for (std::uint8_t o : {0x08, 0x01, 0x81}) big.put8(o);
+    while (big.length() < probe.tailroom() - 4 + extra) big.put8(0x5A);
+    nt->message(big);
+    run_for(50);
+  }
+  ASSERT_EQ(term[0]->received.size(), 3u);
+  EXPECT_EQ(term[0]->received[2].size(), probe.tailroom() - 4);
 
   // With the packet pool empty, whatever needs a new frame is dropped: a
   // SETUP, a call's message, an identity assignment and its SABME, an RR.
