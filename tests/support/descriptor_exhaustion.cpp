@@ -112,6 +112,12 @@ void DescriptorFill::release() {
 
 bool with_free_descriptors(int max_free, const std::string& what, std::vector<std::string>& failed,
                            const std::function<bool(DescriptorFill& fill, const std::string& at)>& attempt) {
+  // The refusals log through the standard streams, whose type UBSan checks
+  // through a pipe on first use: checked here, before the table is full.
+  {
+    std::ostream prime(nullptr);
+    prime << 'x' << "x" << 1;
+  }
   for (int free = 0; free <= max_free; ++free) {
     DescriptorFill fill;
     if (!fill.fill()) {
