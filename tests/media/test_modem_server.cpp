@@ -84,7 +84,7 @@ class AuthPeer {
         [&] {
           if (fd_ >= 0) ::close(fd_);
           fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-          // The port is in the ephemeral range: a connect retried while the
+          // Should the port be in the ephemeral range, a connect retried while the
           // server is not listening yet could pick it as its own port and
           // meet itself, and that connection, closed, would hold the port in
           // TIME_WAIT against the server's bind for a minute. The own port

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -45,7 +47,33 @@ std::string file_text(const std::string& path) {
   return s.str();
 }
 
-std::uint16_t free_port() { return LoopbackListener().port(); }
+// Taken below the kernel's ephemeral range: a port handed out here is free
+// until the server binds it, and meanwhile the listeners and clients of the
+// tests running beside this one, whose ports the kernel picks from that
+// range, cannot take it. Each pick is random and must be bindable; the
+// kernel's own pick is the fallback.
+std::uint16_t free_port() {
+  int low = 32768, high = 60999;
+  std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low >> high;
+  const int first = 10000, last = low - 1;
+  if (last - first >= 1000) {
+    static std::uint32_t state = std::uint32_t(::getpid()) * 2654435761u ^ std::uint32_t(::time(nullptr));
+    for (int tries = 0; tries < 100; ++tries) {
+      state = state * 1664525u + 1013904223u;
+      const std::uint16_t port = std::uint16_t(first + int((state >> 8) % std::uint32_t(last - first + 1)));
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (fd < 0) break;
+      sockaddr_in sa = {};
+      sa.sin_family = AF_INET;
+      sa.sin_port = htons(port);
+      sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+      ::close(fd);
+      if (free) return port;
+    }
+  }
+  return LoopbackListener().port();
+}
 
 const char* server_program() { return GW_SERVER_PROGRAM; }
 
