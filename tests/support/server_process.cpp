@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -22,6 +20,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace testsupport {
 
@@ -61,15 +60,11 @@ std::uint16_t free_port() {
     for (int tries = 0; tries < 100; ++tries) {
       state = state * 1664525u + 1013904223u;
       const std::uint16_t port = std::uint16_t(first + int((state >> 8) % std::uint32_t(last - first + 1)));
-      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      if (fd < 0) break;
-      sockaddr_in sa = {};
-      sa.sin_family = AF_INET;
-      sa.sin_port = htons(port);
-      sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-      ::close(fd);
-      if (free) return port;
+      try {
+        return LoopbackListener(port, 1).port();
+      } catch (const std::runtime_error&) {
+        // taken: pick again
+      }
     }
   }
   return LoopbackListener().port();
