@@ -283,6 +283,8 @@ TEST_F(Ed137Server, CreateAndPushToTalkBothWays) {
   EXPECT_EQ(newest_instance().substr(0, 7), "closed,");
   EXPECT_NE(newest_instance().find("/reset/detach"), std::string::npos) << newest_instance();
   EXPECT_EQ(rtp_ops(T), "begin/add:-1/r10/r3/r11/pd_reset:1");
+  // The slot's control runs without its per-packet trace.
+  EXPECT_EQ(srv().log().find(" extension "), std::string::npos) << srv().log();
 }
 
 TEST_F(Ed137Server, KeepAliveSupervision) {

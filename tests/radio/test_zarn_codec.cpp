@@ -117,6 +117,10 @@ TEST(ZarnCodec, ByteImagesBothWays) {
     ASSERT_EQ(sig_proto_unpack(&back, want.data(), static_cast<int>(want.size())), 0);
     EXPECT_TRUE(radio_test::same_packet(back, im.record));
   }
+  // Only the low bits of each field go out: no value spills into its
+  // neighbour's bits.
+  const sig_proto wide = make(WM_FLAG, [](sig_proto& p) { sig_proto_set_base(&p, 16, 2, 2, 2, 2, 2, 2, 2, 2, 2, 4, 512); });
+  EXPECT_EQ(hex(pack(wide)), "81 00 00 00");
 }
 
 TEST(ZarnCodec, PackNeedsItsRoomAndClearsTheBuffer) {

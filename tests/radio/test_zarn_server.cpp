@@ -357,6 +357,8 @@ TEST_F(ZarnRadio, SlotLifeFromCreationToDestroy) {
   sent(T);
   EXPECT_EQ(inject(T, marker), "error no rtp_ext instance on channel " + std::to_string(T));
   EXPECT_EQ(more_frames(), Strings{});
+  // The slots' controls run without their per-packet trace.
+  EXPECT_EQ(srv().log().find(" extension "), std::string::npos) << srv().log();
 }
 
 }  // namespace
