@@ -352,7 +352,19 @@ TEST_F(Ed137Server, KeepAliveSupervision) {
   }));
   ASSERT_GE(ka.size(), 3u);
   EXPECT_NEAR(double(ka[2] - ka[1]), 1500.0, 300.0);
-  EXPECT_EQ(ask(destroy(4, 30)), Strings{"seq 4 slot 30 success"});
+  // The gateway's request in RX form, sent mid-period, starts the period
+  // again: the next keep-alive comes a whole period after it.
+  srv().ctl.frames(600);
+  written_times(U);
+  EXPECT_EQ(ask(rx(4, 30, 1, 1, "10.0.0.7")), Strings{"seq 4 slot 30 success"});
+  std::vector<long long> w;
+  EXPECT_TRUE(eventually([&] {
+    for (long long t : written_times(U)) w.push_back(t);
+    return w.size() >= 2;
+  }));
+  ASSERT_GE(w.size(), 2u);
+  EXPECT_GE(w[1] - w[0], 1400);
+  EXPECT_EQ(ask(destroy(5, 30)), Strings{"seq 5 slot 30 success"});
 }
 
 TEST_F(Ed137Server, RadioKindsAndSquelchGatedTransmission) {
