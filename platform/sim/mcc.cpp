@@ -73,7 +73,8 @@ int Mcc::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       }
       const auto* p = static_cast<const mcc_allocate_params*>(arg);
       s.params = *p;
-      s.timeslot = fresh_timeslot();
+      s.timeslot = next_timeslot >= 0 && !find(next_timeslot, nullptr) ? next_timeslot : fresh_timeslot();
+      next_timeslot = -1;
       if (s.timeslot < 0) {
         errno = ENOSPC;
         return -1;
@@ -212,6 +213,7 @@ void Mcc::clear() {
   fail_open = 0;
   resources = mcc_resources{0, 0, 0, 0};
   next_ = 0;
+  next_timeslot = -1;
 }
 
 std::string Mcc::command(const std::vector<std::string>& w, std::ostream& out) {

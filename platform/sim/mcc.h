@@ -34,6 +34,9 @@ class Mcc : public DeviceModel {
   // (fresh for every allocation, wrapping within timeslot_range).
   static constexpr int first_timeslot = 4096;
   static constexpr int timeslot_range = 1024;
+  // When not negative, the switch channel of the next allocation (once),
+  // for a number outside that range such as 0.
+  int next_timeslot = -1;
 
   // The next `count` runs of the step fail with `err` (count < 0: every run
   // until cleared; err 0 clears), after `after` runs that go through. A

@@ -36,7 +36,8 @@ std::size_t MixerDevice::Unit::entries() const {
 }
 
 std::string MixerDevice::add_unit(int unit, int tdm_channels, int mixer_inputs) {
-  if (unit < 0 || tdm_channels < 1 || mixer_inputs < 0) return "bad unit";
+  // A unit may report no channels (nor inputs): the server must cope.
+  if (unit < 0 || tdm_channels < 0 || mixer_inputs < 0) return "bad unit";
   if (units.count(unit)) return "unit " + std::to_string(unit) + " exists";
   // First fit in the block, between the units already there.
   int base = switch_first;

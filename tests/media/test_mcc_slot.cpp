@@ -43,4 +43,19 @@ TEST_F(MccSlotLoop, AFloodingChannelIsReadAShareAPass) {
   delete s;
 }
 
+// Switch channel 0 is a channel like any other: the slot is made on it.
+TEST_F(MccSlotLoop, SwitchChannelZeroIsAChannel) {
+  LGCP::CreateParams p;
+  LGCP::MccParams& m = p.select_mcc();
+  m.set_type(LGCP::MccType::transparent);
+  m.set_mode(LGCP::MccMode::standard);
+  platform::sim::mcc().next_timeslot = 0;
+  Slot* s = MccFactory::instance().NewSlot(p);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->GetTransmitChannel(), 0);
+  EXPECT_EQ(s->GetReceiveChannel(), 0);
+  EXPECT_TRUE(s->BeforeDestroy());
+  delete s;
+}
+
 }  // namespace

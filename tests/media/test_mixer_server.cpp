@@ -457,9 +457,13 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
     ASSERT_EQ(sim(w), "");
   EXPECT_EQ(query(17, units), Strings{"seq 17 success"});
   EXPECT_EQ(units, (Strings{"2:1/1/0/770/17/24", "3:1/1/0/770/17/24"}));
+  // One reporting no TDM channels likewise.
+  for (const char* w : {"mixer remove 2", "mixer add 2 0 8"}) ASSERT_EQ(sim(w), "");
+  EXPECT_EQ(query(18, units), Strings{"seq 18 success"});
+  EXPECT_EQ(units, (Strings{"2:0/0/8/770/17/24", "3:0/0/8/770/17/24"}));
   // Gone again, and forgotten before the next case.
   for (const char* w : {"mixer remove 2", "mixer remove 3"}) ASSERT_EQ(sim(w), "");
-  EXPECT_EQ(query(18, units), Strings{"seq 18 success"});
+  EXPECT_EQ(query(19, units), Strings{"seq 19 success"});
   EXPECT_EQ(units, Strings{});
 }
 
