@@ -229,6 +229,7 @@ namespace {
 
 DefaultModel installed_rtp([] { rtp(); });
 SwitchChannelHolder rtp_holder([](int channel) {
+  rtp().refresh();  // a session whose descriptors are all closed holds nothing
   for (const Rtp::Session& s : rtp().sessions)
     if (s.open && s.tdm == channel) return true;
   return false;
