@@ -4,6 +4,8 @@
 // works and one read is one record), and the model keeps the other end to
 // deliver records. Writes and ioctls reach the model synchronously; the
 // descriptor is recognised through its socket inode, so duplicates work too.
+// A read (write) through the device calls on a descriptor opened write-only
+// (read-only) fails with EBADF, as the kernel refuses it.
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -68,6 +70,16 @@ void install_default_models();
 struct DefaultModel {
   explicit DefaultModel(void (*install)());
 };
+
+// A switch channel that a driver hands out (an HDLC-controller channel, an
+// RTP channel, a B channel, a mixer unit's channel) names one channel of the
+// cross-connect: no two drivers hand out the same number. Each model that
+// holds such channels registers what it holds now; the models that hand
+// them out skip every number that any model holds.
+struct SwitchChannelHolder {
+  explicit SwitchChannelHolder(std::function<bool(int channel)> holds);
+};
+bool switch_channel_held(int channel);
 
 // Installs the model of a device path (replacing one installed before);
 // null removes it.

@@ -101,7 +101,20 @@ std::vector<DeviceModel::Channel*> DeviceModel::channels() {
 
 namespace {
 Words words("devices", &Registry::words);
+
+std::vector<std::function<bool(int)>>& holders() {
+  static std::vector<std::function<bool(int)>> h;
+  return h;
+}
 }  // namespace
+
+SwitchChannelHolder::SwitchChannelHolder(std::function<bool(int)> holds) { holders().push_back(std::move(holds)); }
+
+bool switch_channel_held(int channel) {
+  for (const auto& holds : holders())
+    if (holds(channel)) return true;
+  return false;
+}
 
 int add_channel(DeviceModel& m, std::unique_ptr<DeviceModel::Channel> ch) {
   DeviceModel::Channel& ref = *ch;
@@ -163,6 +176,11 @@ ssize_t dev_read(int fd, void* buf, size_t len) {
   sim::DeviceModel* m = nullptr;
   auto* ch = sim::Registry::get().find(fd, &m);
   if (!ch) return ::read(fd, buf, len);
+  // As the kernel does before any driver sees it.
+  if ((ch->flags & O_ACCMODE) == O_WRONLY) {
+    errno = EBADF;
+    return -1;
+  }
   const ssize_t n = m->on_read(*ch, fd, buf, len);
   if (m->after_read) {
     const int e = errno;
@@ -174,8 +192,13 @@ ssize_t dev_read(int fd, void* buf, size_t len) {
 
 ssize_t dev_write(int fd, const void* buf, size_t len) {
   sim::DeviceModel* m = nullptr;
-  if (auto* ch = sim::Registry::get().find(fd, &m)) return m->on_write(*ch, buf, len);
-  return ::write(fd, buf, len);
+  auto* ch = sim::Registry::get().find(fd, &m);
+  if (!ch) return ::write(fd, buf, len);
+  if ((ch->flags & O_ACCMODE) == O_RDONLY) {
+    errno = EBADF;
+    return -1;
+  }
+  return m->on_write(*ch, buf, len);
 }
 
 int dev_close(int fd) {

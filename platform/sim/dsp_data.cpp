@@ -45,8 +45,19 @@ int DspData::free_b_channel() const {
     bool used = false;
     for (const auto& s : state_)
       for (int b : s.second.b) used = used || b == c;
-    if (!used) return c;
+    if (!used && !switch_channel_held(c)) return c;
   }
+}
+
+bool DspData::holds(int channel) {
+  for (Channel* ch : channels()) {
+    auto it = state_.find(ch);
+    if (it == state_.end()) continue;
+    if (it->second.timeslot == channel) return true;
+    for (int b : it->second.b)
+      if (b == channel) return true;
+  }
+  return false;
 }
 
 int DspData::on_ioctl(Channel& ch, unsigned long request, void* arg) {
@@ -156,6 +167,7 @@ DspData& dsp_data() { return installed_model<DspData>(dsp_data::device_path); }
 namespace {
 
 DefaultModel installed([] { dsp_data(); });
+SwitchChannelHolder holder([](int channel) { return dsp_data().holds(channel); });
 Words words("dspdata", [](const Args& args, std::ostream& out) { return dsp_data().command(args, out); });
 
 }  // namespace

@@ -3,8 +3,9 @@
 // D channel with the time slot set for it beforehand (default 1000, then
 // counting up); one write is one frame sent, one read one frame received.
 // Up to three B channels per descriptor get free switch channels (from
-// 2048 on); closing the descriptor frees them. Tests see the channels, read
-// what was sent, inject frames, make writes meet EAGAIN and fail any step.
+// 2048 on, past those another driver holds); closing the descriptor frees
+// them. Tests see the channels, read what was sent, inject frames, make
+// writes meet EAGAIN and fail any step.
 #include "platform/dsp_data.h"
 #include "platform/sim/device_model.h"
 #include "platform/sim/failures.h"
@@ -33,6 +34,9 @@ class DspData : public DeviceModel {
   //   fail K E [N]      -> step K (open, timeslot, add, remove) fails with
   //                        errno E: the next N, or all until "fail K 0"
   std::string command(const std::vector<std::string>& words, std::ostream& out);
+
+  // An open descriptor's D channel or one of its B channels is there.
+  bool holds(int channel);
 
   ssize_t on_write(Channel& ch, const void* buf, size_t len) override;
   int on_ioctl(Channel& ch, unsigned long request, void* arg) override;

@@ -42,11 +42,11 @@ int Mcc::open_error() {
 }
 
 int Mcc::fresh_timeslot() {
-  // Skip numbers still held by an open channel.
+  // Skip numbers still held by an open channel, or by another driver.
   for (int tries = 0; tries < timeslot_range; ++tries) {
     int ts = first_timeslot + next_;
     next_ = (next_ + 1) % timeslot_range;
-    if (!find(ts, nullptr)) return ts;
+    if (!find(ts, nullptr) && !switch_channel_held(ts)) return ts;
   }
   return -1;
 }
@@ -273,6 +273,11 @@ Mcc& mcc() { return installed_model<Mcc>(mcc::device_path); }
 namespace {
 
 DefaultModel installed([] { mcc(); });
+SwitchChannelHolder holder([](int channel) {
+  for (const Mcc::Allocation& a : mcc().allocations())
+    if (a.timeslot == channel) return true;
+  return false;
+});
 Words words("mcc", [](const Args& args, std::ostream& out) { return mcc().command(args, out); });
 
 }  // namespace

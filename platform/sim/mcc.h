@@ -31,7 +31,8 @@ class Mcc : public DeviceModel {
   };
 
   // Switch channels handed out: first_timeslot, first_timeslot + 1, ...
-  // (fresh for every allocation, wrapping within timeslot_range).
+  // (fresh for every allocation, wrapping within timeslot_range), skipping
+  // those another driver holds.
   static constexpr int first_timeslot = 4096;
   static constexpr int timeslot_range = 1024;
   // When not negative, the switch channel of the next allocation (once),

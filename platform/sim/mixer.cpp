@@ -260,6 +260,11 @@ MixerDevice& mixer() { return installed_model<MixerDevice>("/dev/mixer"); }
 namespace {
 
 DefaultModel installed([] { mixer(); });
+SwitchChannelHolder holder([](int channel) {
+  for (const auto& u : mixer().units)
+    if (channel >= u.second.switch_base && channel < u.second.switch_base + u.second.tdm_channels) return true;
+  return false;
+});
 
 bool int_arg(const std::string& w, int& v) {
   long long n = 0;

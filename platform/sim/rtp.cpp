@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sstream>
 
@@ -136,7 +137,7 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
         std::set<int> held;
         for (auto& c : of_channel_) held.insert(sessions[c.second].tdm);
         tdm = first_channel;
-        while (held.count(tdm)) ++tdm;
+        while (held.count(tdm) || switch_channel_held(tdm)) ++tdm;
       }
       s.tdm = tdm;
       words[0] = tdm;
@@ -178,6 +179,11 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       errno = ENOTTY;
       return -1;
   }
+}
+
+ssize_t Rtp::on_read(Channel&, int fd, void* buf, size_t len) {
+  // The event reader is opened blocking and relies on this.
+  return ::recv(fd, buf, len, MSG_DONTWAIT);
 }
 
 bool Rtp::deliver_to(int tdm, const void* buf, std::size_t len) {
@@ -222,6 +228,12 @@ Voice& voice() { return installed_model<Voice>("/dev/voice"); }
 namespace {
 
 DefaultModel installed_rtp([] { rtp(); });
+SwitchChannelHolder rtp_holder([](int channel) {
+  rtp().refresh();  // a session whose descriptors are all closed holds nothing
+  for (const Rtp::Session& s : rtp().sessions)
+    if (s.open && s.tdm == channel) return true;
+  return false;
+});
 DefaultModel installed_voice([] { voice(); });
 
 std::string rtp_words(const Args& args, std::ostream& out) {

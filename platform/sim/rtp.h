@@ -2,11 +2,13 @@
 // Model of the board's RTP driver "/dev/rtp": every open is one session.
 // RTP_BEGIN_SESSION keeps the session record; RTP_ADD_CHANNEL with `tdm` -1
 // writes back the lowest switch channel (from `first_channel`) that no open
-// session holds, and given a channel takes that one over (as a session
-// restart does while the old session is still open). The other requests
-// are recorded as the session's operations; a request that fails records
-// nothing. Events are 36-byte records {type, value, timeout, 0...} queued on
-// the newest open session of a channel; a blocking read blocks.
+// session nor another driver holds, and given a channel takes that one over
+// (as a session restart does while the old session is still open). The other
+// requests are recorded as the session's operations; a request that fails
+// records nothing. Events are 36-byte records {type, value, timeout, 0...}
+// queued on the newest open session of a channel; a read with none waiting
+// answers EAGAIN, on a descriptor opened without O_NONBLOCK too, as the
+// driver does.
 //
 // Control-socket words:
 //   rtp sessions          -> one line per session, oldest first:
@@ -69,6 +71,7 @@ class Rtp : public DeviceModel {
 
   int open_error() override;
   int on_ioctl(Channel& ch, unsigned long request, void* arg) override;
+  ssize_t on_read(Channel& ch, int fd, void* buf, size_t len) override;
   void on_open(Channel& ch) override;
   void on_close(Channel& ch) override;
 

@@ -1,6 +1,13 @@
 #include "platform/clock.h"
 #include "platform/device.h"
+#include "platform/dsp_data.h"
+#include "platform/mcc.h"
 #include "platform/paths.h"
+#include "platform/rtp.h"
+#include "platform/sim/dsp_data.h"
+#include "platform/sim/mcc.h"
+#include "platform/sim/mixer.h"
+#include "platform/sim/rtp.h"
 #include "platform/sim/watchdog.h"
 
 #include <fcntl.h>
@@ -124,6 +131,49 @@ TEST(Watchdog, InjectedFailures) {
   EXPECT_EQ(platform::dev_write(fd, "STOP", 4), 4);
   platform::dev_close(fd);
   wd.clear();
+}
+
+// Each driver's channel is a channel of its own on the cross-connect: an
+// RTP session, an HDLC-controller channel and a B channel never share a
+// number with each other or with a mixer unit's channels. The RTP event
+// descriptor, opened blocking as the slot opens it, answers EAGAIN when no
+// record waits.
+TEST(Device, DriversHandOutDistinctSwitchChannelsAndRtpReadsDoNotBlock) {
+  platform::sim::mcc().clear();
+  platform::sim::mixer().clear();
+  ASSERT_EQ(platform::sim::mixer().add_unit(0, 16, 4), "");
+  const int rtp = platform::dev_open("/dev/rtp", O_RDONLY);
+  ASSERT_GE(rtp, 0);
+  std::uint8_t session[44] = {};
+  std::int32_t info[4] = {-1, -1, -1, 0};  // tdm comes back
+  ASSERT_EQ(platform::dev_ioctl(rtp, rtp::RTP_BEGIN_SESSION, session), 0);
+  ASSERT_EQ(platform::dev_ioctl(rtp, rtp::RTP_ADD_CHANNEL, info), 0);
+  const int mcc = platform::dev_open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK);
+  mcc_allocate_params alloc{0, 512, 0, 1, 4};
+  ASSERT_EQ(platform::dev_ioctl(mcc, platform::mcc::MCC_ALLOCATE, &alloc), 0);
+  const int hdlc = platform::dev_ioctl(mcc, platform::mcc::MCC_TIMESLOT, nullptr);
+  platform::sim::dsp_data();
+  const int qsig = platform::dev_open("/dev/dsp-data", O_RDWR | O_NONBLOCK);
+  dsp_data_b_channel b{0, -1};
+  ASSERT_EQ(platform::dev_ioctl(qsig, platform::dsp_data::DSP_DATA_ADD_B, &b), 0);
+  EXPECT_EQ(info[0], platform::sim::Rtp::first_channel);
+  EXPECT_EQ(hdlc, info[0] + 1) << "the RTP session holds the first";
+  EXPECT_EQ(b.channel, platform::sim::MixerDevice::switch_first + 16) << "past the mixer unit's 16";
+
+  unsigned char rec[rtp::EVENT_SIZE];
+  errno = 0;
+  EXPECT_EQ(platform::dev_read(rtp, rec, sizeof rec), -1);
+  EXPECT_EQ(errno, EAGAIN);
+  ASSERT_TRUE(platform::sim::rtp().event(info[0], 1, 2, 3));
+  EXPECT_EQ(platform::dev_read(rtp, rec, sizeof rec), rtp::EVENT_SIZE);
+  EXPECT_EQ(platform::dev_read(rtp, rec, sizeof rec), -1);
+  EXPECT_EQ(errno, EAGAIN);
+  // Nor does a descriptor serve the direction it was not opened for.
+  EXPECT_EQ(platform::dev_write(rtp, rec, sizeof rec), -1);
+  EXPECT_EQ(errno, EBADF);
+
+  for (int fd : {rtp, mcc, qsig}) platform::dev_close(fd);
+  platform::sim::mixer().clear();
 }
 
 TEST(VirtualClock, IdlePollAdvancesTimeAndReadyPollDoesNot) {
