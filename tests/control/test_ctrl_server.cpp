@@ -231,13 +231,15 @@ TEST(CtrlServiceUnbound, ReportsTheFaultAndDoesNothing) {
   lone.Success();
   lone.Error(Cause::internal);
   lone.SendSignal(activated());
+  lone.SendSignal(5, activated());
+  lone.delayedSuccess(5, CtrlSrv::DelayedSeq());
   EXPECT_EQ(lone.GetSlot(), -1);
   EXPECT_FALSE(lone.IsSlotPresent());
   EXPECT_FALSE(lone.delayResponse().present);
   bool connected = true;
   EXPECT_FALSE(lone.CheckServerConnection(connected));  // without a line
   EXPECT_TRUE(connected);
-  EXPECT_EQ(StreamCapture::count(cap.err(), "CtrlSrv::Service error! service not connected to server."), 6);
+  EXPECT_EQ(StreamCapture::count(cap.err(), "CtrlSrv::Service error! service not connected to server."), 8);
 }
 
 }  // namespace
