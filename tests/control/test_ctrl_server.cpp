@@ -168,6 +168,19 @@ TEST_F(CtrlServerTest, SignalsCarrySlotOnlyWhileACommandForItIsHandled) {
   EXPECT_FALSE(s.seq_isPresent());
   EXPECT_EQ(s.get_slot().getValue(), 9u);
   EXPECT_EQ(journal, (Strings{"a signal", "a signal"}));
+
+  // What another service sends on seeing a signal goes out before it.
+  a.on_signal = [&] { a.SendSignal(5, activated()); };
+  b.SendSignal(activated());
+  b.SendSignal(9, activated());
+  run_for(10);
+  const Strings reacted = ctl.frames();
+  ASSERT_EQ(reacted.size(), 4u);
+  const int slots[] = {5, -1, 5, 9};
+  for (int i = 0; i < 4; ++i) {
+    s = decoded(reacted[i]);
+    EXPECT_EQ(s.slot_isPresent() ? int(s.get_slot().getValue()) : -1, slots[i]) << "frame " << i;
+  }
 }
 
 TEST_F(CtrlServerTest, EveryServiceHearsConnectAndDisconnectInBindOrder) {
