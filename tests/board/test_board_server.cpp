@@ -2,7 +2,17 @@
 // what they do before and at a controller's connect, and the controller's
 // clock, trunk and CAS commands seen on the devices. Real-time waits, each
 // bounded and ended as soon as the awaited frames are there.
+#include "board/monitoring/monitoring_ctl.h"
+#include "board/server_setup.h"
+#include "board/services/bus_ctl.h"
+#include "board/services/e1_ctl.h"
+#include "board/services/hw_tests.h"
+#include "board/services/spi_ctrl.h"
+#include "control/heartbeat.h"
+#include "slots/slots.h"
 #include "tests/board/board_lgcp.h"
+#include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/log_sink.h"
 #include "tests/support/server_process.h"
 
 #include <gtest/gtest.h>
@@ -218,6 +228,21 @@ TEST(BoardServerClockDisabled, NoClockRequestsAndClockCfgUnsupported) {
        at = log.find("clock control disabled.", at + 1))
     ++n;
   EXPECT_EQ(n, 1u) << log;
+}
+
+// Heartbeat first, so that every command restarts the controller's
+// supervision before a later service claims it; then the slots, then the
+// board services, which hear of a connect and a disconnect in this order.
+TEST(ServerSetup, BindsTheHeartbeatFirstThenTheSlotsThenTheBoardServices) {
+  EXPECT_EQ(testsupport::in_child([](Strings& failed) {
+              testsupport::ScratchBoardRoot root;
+              ServerSetup::BindControlServices();
+              const std::vector<CtrlSrv::Service*> order = {
+                  &HeartBeatCtl::instance(), &Slots::instance(),   &HwTests::instance(),      &BusCtl::instance(),
+                  &E1Ctl::instance(),        &spiCtrl::instance(), &MonitoringCtl::instance()};
+              if (ctrlServer.services() != order) failed.push_back("bound in another order");
+            }),
+            "");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The call-record sender: one datagram per receiver, byte for byte, over
 // loopback; receivers that cannot be reached or cannot be read are passed by.
 #include "board/cdr/cdr_sender.h"
+#include "tests/support/descriptor_exhaustion.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -62,6 +64,14 @@ TEST(CdrSender, EveryReceiverGetsTheRecordWhateverLiesBetween) {
   EXPECT_TRUE(sender.SendTo(second, ""));
   EXPECT_TRUE(sender.SendTo(second, "   "));
   EXPECT_EQ(a.next(100), "");
+  // Made when no descriptor is left, it has no socket and says so.
+  EXPECT_EQ(testsupport::in_child([&](std::vector<std::string>& failed) {
+              testsupport::DescriptorFill fill;
+              if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+              CDR_Sender::Sender none;
+              if (none.SendTo(second, a.name())) failed.push_back("sent without a socket");
+            }),
+            "");
 }
 
 }  // namespace

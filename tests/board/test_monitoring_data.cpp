@@ -4,8 +4,10 @@
 #include "board/monitoring/monitoring_data_holder.h"
 #include "board/monitoring/net_if_data_holder.h"
 #include "board/snmp/snmp_agent_ctrl.h"
+#include "platform/sim/netif.h"
 #include "runtime/ini_file.h"
 #include "tests/board/snmp_test_agent.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/log_sink.h"
 #include "tests/support/vclock_loop.h"
 
@@ -13,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <fstream>
 #include <functional>
@@ -80,6 +83,35 @@ TEST(NetIfDataHolder, SmoothsOverThreeSamples) {
     EXPECT_EQ(n.adminStatus(), s.oper) << "step " << i;
     ++i;
   }
+}
+
+// Sampled through the packet socket: a request that fails adds no sample, and
+// the socket is closed after every sample.
+TEST(NetIfDataHolder, FailedRequestsAddNoSampleAndTheSocketIsClosed) {
+  using Kind = platform::sim::NetIfs::Kind;
+  auto& sim = platform::sim::netifs();
+  sim.reset();
+  ASSERT_FALSE(sim.table().empty());
+  const int index = sim.table().begin()->first;
+  NetIfDataHolder n(index, sim.table().begin()->second.name);
+  const int fds = testsupport::open_descriptors();
+  struct Step {
+    int fail;  // 0: none, else 1 + the request that fails
+    bool running, changed;
+    int oper;
+  } steps[] = {{0, true, true, 2},  {0, true, true, 1},   {1 + int(Kind::name), false, false, 1},
+               {1 + int(Kind::flags), false, false, 1}, {1 + int(Kind::socket), false, false, 1},
+               {0, false, false, 1}, {0, false, true, 2}};
+  int i = 0;
+  for (const auto& s : steps) {
+    if (s.fail) sim.fail(Kind(s.fail - 1), EIO, 1);
+    sim.set_running(index, s.running);
+    EXPECT_EQ(n.updateNetIf(), s.changed) << "step " << i;
+    EXPECT_EQ(n.operStatus(), s.oper) << "step " << i;
+    ++i;
+  }
+  EXPECT_EQ(testsupport::open_descriptors(), fds);
+  sim.reset();
 }
 
 TEST(MonitoringDataHolder, StatusFilesAndRecords) {

@@ -21,12 +21,17 @@ class ServiceProbe : public CtrlSrv::Service {
     journal.push_back(name + " command");
     return on_command ? on_command(cmd) : false;
   }
-  void OnSignal(LGCP::Signal const&) override { journal.push_back(name + " signal"); }
+  void OnSignal(LGCP::Signal const&) override {
+    journal.push_back(name + " signal");
+    if (on_signal) on_signal();
+  }
 
   std::string name;
   std::vector<std::string>& journal;
   // Claims the command when it returns true; nothing claimed without it.
   std::function<bool(LGCP::Command const&)> on_command;
+  // Called on each signal offered to it.
+  std::function<void()> on_signal;
 };
 
 }  // namespace controltest

@@ -168,6 +168,19 @@ TEST_F(CtrlServerTest, SignalsCarrySlotOnlyWhileACommandForItIsHandled) {
   EXPECT_FALSE(s.seq_isPresent());
   EXPECT_EQ(s.get_slot().getValue(), 9u);
   EXPECT_EQ(journal, (Strings{"a signal", "a signal"}));
+
+  // What another service sends on seeing a signal goes out before it.
+  a.on_signal = [&] { a.SendSignal(5, activated()); };
+  b.SendSignal(activated());
+  b.SendSignal(9, activated());
+  run_for(10);
+  const Strings reacted = ctl.frames();
+  ASSERT_EQ(reacted.size(), 4u);
+  const int slots[] = {5, -1, 5, 9};
+  for (int i = 0; i < 4; ++i) {
+    s = decoded(reacted[i]);
+    EXPECT_EQ(s.slot_isPresent() ? int(s.get_slot().getValue()) : -1, slots[i]) << "frame " << i;
+  }
 }
 
 TEST_F(CtrlServerTest, EveryServiceHearsConnectAndDisconnectInBindOrder) {
@@ -231,13 +244,15 @@ TEST(CtrlServiceUnbound, ReportsTheFaultAndDoesNothing) {
   lone.Success();
   lone.Error(Cause::internal);
   lone.SendSignal(activated());
+  lone.SendSignal(5, activated());
+  lone.delayedSuccess(5, CtrlSrv::DelayedSeq());
   EXPECT_EQ(lone.GetSlot(), -1);
   EXPECT_FALSE(lone.IsSlotPresent());
   EXPECT_FALSE(lone.delayResponse().present);
   bool connected = true;
   EXPECT_FALSE(lone.CheckServerConnection(connected));  // without a line
   EXPECT_TRUE(connected);
-  EXPECT_EQ(StreamCapture::count(cap.err(), "CtrlSrv::Service error! service not connected to server."), 6);
+  EXPECT_EQ(StreamCapture::count(cap.err(), "CtrlSrv::Service error! service not connected to server."), 8);
 }
 
 }  // namespace
