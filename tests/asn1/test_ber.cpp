@@ -147,6 +147,42 @@ TEST(BerImages, LongLengthsAreCountedInTheEnclosingLength)
     EXPECT_EQ("04 81 80", bertest::encoded(OCTET_STRING(128, 'x')).substr(0, 8));
     EXPECT_EQ("04 81 FF", bertest::encoded(OCTET_STRING(255, 'x')).substr(0, 8));
     EXPECT_EQ("04 83 01 00 00", bertest::encoded(OCTET_STRING(65536, 'x')).substr(0, 14));
+    EXPECT_EQ(1u, berTagLength(30));  // BMPString's own tag fits the identifier octet
+}
+
+namespace {
+// High ::= CHOICE { a [31] NULL, b [128] INTEGER }, and
+// Outer ::= CHOICE { high High (untagged), c [2] NULL }: alternative tag
+// tables, which no generated record has.
+void const* const highInfos[] = {&Null::theInfo, &INTEGER::theInfo};
+unsigned const highTags[] = {ber::ContextClass | 31, ber::ContextClass | 128};
+char const* const highNames[] = {"a", "b"};
+ChoiceInfo const highInfo = {{&CHOICE::create, 0}, false, highInfos, 2, 2, highTags, highNames};
+void const* const outerInfos[] = {&highInfo, &Null::theInfo};
+unsigned const outerTags[] = {0, ber::ContextClass | 2};
+char const* const outerNames[] = {"high", "c"};
+ChoiceInfo const outerInfo = {{&CHOICE::create, 0}, false, outerInfos, 2, 2, outerTags, outerNames};
+} // namespace
+
+TEST(BerImages, TagNumbersFrom31OnFollowInBase128)
+{
+    CHOICE a(&highInfo);
+    a.select(0);
+    EXPECT_TRUE(image(a, "9F 1F 00"));
+    CHOICE b(&highInfo);
+    b.select(1);
+    static_cast<INTEGER&>(*b.getSelection()) = 5;
+    EXPECT_TRUE(image(b, "9F 81 00 01 05"));
+
+    // A tag the outer table lacks is looked for inside its untagged CHOICE.
+    CHOICE outer(&outerInfo);
+    outer.setSelection(0, new CHOICE(a));
+    EXPECT_TRUE(image(outer, "9F 1F 00"));
+    CHOICE c(&outerInfo);
+    c.select(1);
+    EXPECT_TRUE(image(c, "82 00"));
+    EXPECT_FALSE(bertest::decoded("9F 20 00", c));
+    EXPECT_EQ(-2, c.currentSelection());
 }
 
 TEST(BerDecoder, HostileInputFails)
@@ -160,6 +196,7 @@ TEST(BerDecoder, HostileInputFails)
         {"02 02 00", "contents past the input"},
         {"02 84 00 00 00", "long length past the input"},
         {"02 85 00 00 00 00 01 00", "length of five octets"},
+        {"30 85 01 00 00 00 06 A2 04 A0 02 8C 00", "length of five octets that would wrap to 6"},
         {"30 80 80 01 05 00 00", "indefinite length"},
         {"30 03 80 05 01 02 03 04 05", "field past the enclosing SEQUENCE"},
         {"30 05 A2 03 A0 03 8C 00 00", "alternative past its wrapper"},
@@ -191,6 +228,8 @@ TEST(BerDecoder, HostileInputFails)
     // A type without an extension marker has nothing to skip.
     rec::Inner inner;
     EXPECT_FALSE(bertest::decoded("30 06 80 01 05 81 01 01", inner));
+    // A tag number past 16 bits would reach the class bits: 0x800000 as [0].
+    EXPECT_FALSE(bertest::decoded("30 07 1F 84 80 80 00 01 05", inner));
     rec::IntList list;
     EXPECT_FALSE(bertest::decoded("30 03 02 01", list));
 }
@@ -217,6 +256,8 @@ TEST(BerDecoder, WhatItAccepts)
     INTEGER i;
     ASSERT_TRUE(bertest::decoded("02 03 00 00 05", i));
     EXPECT_EQ(5, i.getValue());
+    ASSERT_TRUE(bertest::decoded("02 84 00 00 00 01 06", i));  // lengths of up to four octets
+    EXPECT_EQ(6, i.getValue());
     rec::RadioStandby s;
     ASSERT_TRUE(bertest::decoded("0A 02 FF FF", s));
     EXPECT_EQ(-1, s.asInt());
