@@ -204,6 +204,7 @@ TEST(BerDecoder, HostileInputFails)
         {"30 04 A2 02 A7 00", "alternative the type lacks"},
         {"30 04 A2 02 02 00", "alternative under a universal tag"},
         {"30 04 80 00 A2 00", "INTEGER of no octets"},
+        {"30 06 A2 04 A0 02 82 00", "alternative that does not decode"},
         {"30 09 80 05 01 00 00 00 00 A2 00", "INTEGER of five octets"},
     };
     for (Case const& c : cases) {
@@ -224,6 +225,23 @@ TEST(BerDecoder, HostileInputFails)
     EXPECT_FALSE(bertest::decoded("01 00", b));
     INTEGER i;
     EXPECT_FALSE(bertest::decoded("04 01 00", i));  // another universal tag
+    // Nor does any other type take an INTEGER's header for its own.
+    Null null;
+    rec::ErrorCause cause;
+    OBJECT_IDENTIFIER oid;
+    OCTET_STRING octets;
+    IA5String text;
+    GeneralizedTime time;
+    for (AbstractData* v : {static_cast<AbstractData*>(&null), static_cast<AbstractData*>(&b),
+                            static_cast<AbstractData*>(&cause), static_cast<AbstractData*>(&oid),
+                            static_cast<AbstractData*>(&bits), static_cast<AbstractData*>(&octets),
+                            static_cast<AbstractData*>(&text), static_cast<AbstractData*>(&bmp),
+                            static_cast<AbstractData*>(&time)})
+        EXPECT_FALSE(bertest::decoded("02 01 00", *v)) << v->asValueNotation();
+    EXPECT_FALSE(bertest::decoded("04 82 00", octets));  // a long length cut short
+    std::vector<char> indefinite{0x04, char(0x80)};
+    indefinite.resize(2 + 128);  // as many octets as 80 would give were it a length
+    EXPECT_FALSE(bertest::decoded(indefinite, octets));
 
     // A type without an extension marker has nothing to skip.
     rec::Inner inner;
@@ -232,6 +250,7 @@ TEST(BerDecoder, HostileInputFails)
     EXPECT_FALSE(bertest::decoded("30 07 1F 84 80 80 00 01 05", inner));
     rec::IntList list;
     EXPECT_FALSE(bertest::decoded("30 03 02 01", list));
+    EXPECT_FALSE(bertest::decoded("30 04 02 00 02 00", list));  // elements that do not decode
 }
 
 TEST(BerDecoder, WhatItAccepts)
@@ -284,4 +303,12 @@ TEST(BerDecoder, OpenTypesCarryACompleteEncoding)
     rec::All back;
     ASSERT_TRUE(bertest::decoded(out, back));
     EXPECT_EQ(0, back.compare(all));
+
+    // Alone, an untagged open type is the encoding it holds, header and all.
+    OpenData top;
+    ASSERT_TRUE(bertest::decoded("05 00 FF", top));
+    EXPECT_EQ((std::vector<char>{5, 0}), top.get_buf());
+    std::unique_ptr<AbstractData> typedTop(AbstractData::create(&rec::RecOpenInfo));
+    ASSERT_TRUE(bertest::decoded("30 08 80 01 02 A3 03 80 01 00", *typedTop));
+    EXPECT_EQ(0, typedTop->compare(typed));
 }
