@@ -127,6 +127,7 @@ TEST(BerImages, SequenceFieldsCarryContextTagsAndChoicesWrapTheirAlternative)
     EXPECT_TRUE(image(names, "31 00"));
 
     EXPECT_EQ("FAIL", bertest::encoded(rec::Message()));  // nothing selected
+    EXPECT_EQ("FAIL", bertest::encoded(OpenData()));      // nothing held
 }
 
 TEST(BerImages, LongLengthsAreCountedInTheEnclosingLength)
@@ -204,6 +205,7 @@ TEST(BerDecoder, HostileInputFails)
         {"30 04 A2 02 A7 00", "alternative the type lacks"},
         {"30 04 A2 02 02 00", "alternative under a universal tag"},
         {"30 04 80 00 A2 00", "INTEGER of no octets"},
+        {"30 08 80 00 A2 04 A0 02 8C 00", "optional field that does not decode, before a good one"},
         {"30 06 A2 04 A0 02 82 00", "alternative that does not decode"},
         {"30 09 80 05 01 00 00 00 00 A2 00", "INTEGER of five octets"},
     };
