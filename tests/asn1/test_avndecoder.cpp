@@ -59,6 +59,11 @@ TEST(AvnDecoder, ScalarsAndStrings)
         {&parsed<OBJECT_IDENTIFIER>, "{ iso 2 }", "FAIL"},
         {&parsed<OBJECT_IDENTIFIER>, "{ 1 2", "FAIL"},
         {&parsed<OBJECT_IDENTIFIER>, "{ 1 99999999999 }", "FAIL"},
+        {&parsed<OBJECT_IDENTIFIER>, "{ 1 4294967296 }", "FAIL"},
+        {&parsed<OBJECT_IDENTIFIER>, "{ 1 2x }", "FAIL"},
+        {&parsed<OBJECT_IDENTIFIER>, "1 2 }", "FAIL"},
+        {&parsed<OBJECT_IDENTIFIER>, "{ iso (1) }", "{ 1 }"},
+        {&parsed<OBJECT_IDENTIFIER>, "{ 1 iso }", "FAIL"},
     };
     for (Case const& c : cases)
         EXPECT_EQ(c.expected, c.parse(c.text)) << c.text;
