@@ -88,6 +88,8 @@ TEST(AvnDecoder, SequencesChoicesAndLists)
         {&parsed<rec::Opt>, "{ y TRUE, x 1 }", "FAIL"},  // out of order
         {&parsed<rec::Opt>, "{ z 1 }", "FAIL"},
         {&parsed<rec::Opt>, "{ x 1 y TRUE }", "FAIL"},
+        {&parsed<rec::Opt>, "{ y MAYBE }", "FAIL"},
+        {&parsed<rec::Opt>, "( x 1 }", "FAIL"},
         {&parsed<rec::Inner>, "{ b 1, }", "{\n  b 1\n}"},
         {&parsed<rec::Inner>, "{ }", "{\n  b 0\n}"},  // mandatory fields keep their value
         {&parsed<rec::Message>, "{ seq 1, slot 5, pdu command : ping : NULL }",
