@@ -64,6 +64,7 @@ TEST(AvnDecoder, ScalarsAndStrings)
         {&parsed<OBJECT_IDENTIFIER>, "{ 1 2", "FAIL"},
         {&parsed<OBJECT_IDENTIFIER>, "{ 1 99999999999 }", "FAIL"},
         {&parsed<OBJECT_IDENTIFIER>, "{ 1 4294967296 }", "FAIL"},
+        {&parsed<OBJECT_IDENTIFIER>, "{ 1 18446744073709551617 }", "FAIL"},  // 2^64 + 1
         {&parsed<OBJECT_IDENTIFIER>, "{ 1 2x }", "FAIL"},
         {&parsed<OBJECT_IDENTIFIER>, "1 2 }", "FAIL"},
         {&parsed<OBJECT_IDENTIFIER>, "{ iso (1) }", "{ 1 }"},
