@@ -50,15 +50,25 @@ TEST(AvnDecoder, ScalarsAndStrings)
         {&parsed<OCTET_STRING>, "'101'B", "'a0'H"},
         {&parsed<BIT_STRING>, "'101'B", "'101'B"},
         {&parsed<BIT_STRING>, "'A'H", "'1010'B"},
+        {&parsed<BIT_STRING>, "'102'B", "FAIL"},
         {&parsed<IA5String>, "\"a b,}\"", "\"a b,}\""},
         {&parsed<IA5String>, "\"open", "FAIL"},
         {&parsed<BMPString>, "\"AB\"", "\"AB\""},
+        {&parsed<BMPString>, "\"open", "FAIL"},
+        {&parsed<BMPString>, "\"\xE9\"", "FAIL"},  // no character of the default locale
         {&parsed<GeneralizedTime>, "\"20240305101112.5Z\"", "\"20240305101112.500Z\""},
+        {&parsed<GeneralizedTime>, "\"2024", "FAIL"},
         {&parsed<OBJECT_IDENTIFIER>, "{ 1 2 840 }", "{ 1 2 840 }"},
         {&parsed<OBJECT_IDENTIFIER>, "{iso(1) member-body (2) 840}", "{ 1 2 840 }"},
         {&parsed<OBJECT_IDENTIFIER>, "{ iso 2 }", "FAIL"},
         {&parsed<OBJECT_IDENTIFIER>, "{ 1 2", "FAIL"},
         {&parsed<OBJECT_IDENTIFIER>, "{ 1 99999999999 }", "FAIL"},
+        {&parsed<OBJECT_IDENTIFIER>, "{ 1 4294967296 }", "FAIL"},
+        {&parsed<OBJECT_IDENTIFIER>, "{ 1 18446744073709551617 }", "FAIL"},  // 2^64 + 1
+        {&parsed<OBJECT_IDENTIFIER>, "{ 1 2x }", "FAIL"},
+        {&parsed<OBJECT_IDENTIFIER>, "1 2 }", "FAIL"},
+        {&parsed<OBJECT_IDENTIFIER>, "{ iso (1) }", "{ 1 }"},
+        {&parsed<OBJECT_IDENTIFIER>, "{ 1 iso }", "FAIL"},
     };
     for (Case const& c : cases)
         EXPECT_EQ(c.expected, c.parse(c.text)) << c.text;
@@ -79,6 +89,8 @@ TEST(AvnDecoder, SequencesChoicesAndLists)
         {&parsed<rec::Opt>, "{ y TRUE, x 1 }", "FAIL"},  // out of order
         {&parsed<rec::Opt>, "{ z 1 }", "FAIL"},
         {&parsed<rec::Opt>, "{ x 1 y TRUE }", "FAIL"},
+        {&parsed<rec::Opt>, "{ y MAYBE }", "FAIL"},
+        {&parsed<rec::Opt>, "( x 1 }", "FAIL"},
         {&parsed<rec::Inner>, "{ b 1, }", "{\n  b 1\n}"},
         {&parsed<rec::Inner>, "{ }", "{\n  b 0\n}"},  // mandatory fields keep their value
         {&parsed<rec::Message>, "{ seq 1, slot 5, pdu command : ping : NULL }",
@@ -88,10 +100,12 @@ TEST(AvnDecoder, SequencesChoicesAndLists)
         {&parsed<rec::Message>, "{ pdu response : error : slotIdBusy}",
          "{\n  pdu response : error : slotIdBusy\n}"},
         {&parsed<rec::Alt>, "w : \"x\"", "w : \"x\""},  // an extension alternative
+        {&parsed<rec::Alt>, "w = \"x\"", "FAIL"},
         {&parsed<rec::IntList>, "{}", "{\n}"},
         {&parsed<rec::IntList>, "{ 1, -2 }", "{\n  1,\n  -2\n}"},
         {&parsed<rec::IntList>, "{ 1 -2 }", "FAIL"},
         {&parsed<rec::IntList>, "{ 1,", "FAIL"},
+        {&parsed<rec::IntList>, "(1, 2}", "FAIL"},
     };
     for (Case const& c : cases)
         EXPECT_EQ(c.expected, c.parse(c.text)) << c.text;

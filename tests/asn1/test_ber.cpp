@@ -127,6 +127,7 @@ TEST(BerImages, SequenceFieldsCarryContextTagsAndChoicesWrapTheirAlternative)
     EXPECT_TRUE(image(names, "31 00"));
 
     EXPECT_EQ("FAIL", bertest::encoded(rec::Message()));  // nothing selected
+    EXPECT_EQ("FAIL", bertest::encoded(OpenData()));      // nothing held
 }
 
 TEST(BerImages, LongLengthsAreCountedInTheEnclosingLength)
@@ -147,6 +148,42 @@ TEST(BerImages, LongLengthsAreCountedInTheEnclosingLength)
     EXPECT_EQ("04 81 80", bertest::encoded(OCTET_STRING(128, 'x')).substr(0, 8));
     EXPECT_EQ("04 81 FF", bertest::encoded(OCTET_STRING(255, 'x')).substr(0, 8));
     EXPECT_EQ("04 83 01 00 00", bertest::encoded(OCTET_STRING(65536, 'x')).substr(0, 14));
+    EXPECT_EQ(1u, berTagLength(30));  // BMPString's own tag fits the identifier octet
+}
+
+namespace {
+// High ::= CHOICE { a [31] NULL, b [128] INTEGER }, and
+// Outer ::= CHOICE { high High (untagged), c [2] NULL }: alternative tag
+// tables, which no generated record has.
+void const* const highInfos[] = {&Null::theInfo, &INTEGER::theInfo};
+unsigned const highTags[] = {ber::ContextClass | 31, ber::ContextClass | 128};
+char const* const highNames[] = {"a", "b"};
+ChoiceInfo const highInfo = {{&CHOICE::create, 0}, false, highInfos, 2, 2, highTags, highNames};
+void const* const outerInfos[] = {&highInfo, &Null::theInfo};
+unsigned const outerTags[] = {0, ber::ContextClass | 2};
+char const* const outerNames[] = {"high", "c"};
+ChoiceInfo const outerInfo = {{&CHOICE::create, 0}, false, outerInfos, 2, 2, outerTags, outerNames};
+} // namespace
+
+TEST(BerImages, TagNumbersFrom31OnFollowInBase128)
+{
+    CHOICE a(&highInfo);
+    a.select(0);
+    EXPECT_TRUE(image(a, "9F 1F 00"));
+    CHOICE b(&highInfo);
+    b.select(1);
+    static_cast<INTEGER&>(*b.getSelection()) = 5;
+    EXPECT_TRUE(image(b, "9F 81 00 01 05"));
+
+    // A tag the outer table lacks is looked for inside its untagged CHOICE.
+    CHOICE outer(&outerInfo);
+    outer.setSelection(0, new CHOICE(a));
+    EXPECT_TRUE(image(outer, "9F 1F 00"));
+    CHOICE c(&outerInfo);
+    c.select(1);
+    EXPECT_TRUE(image(c, "82 00"));
+    EXPECT_FALSE(bertest::decoded("9F 20 00", c));
+    EXPECT_EQ(-2, c.currentSelection());
 }
 
 TEST(BerDecoder, HostileInputFails)
@@ -160,6 +197,7 @@ TEST(BerDecoder, HostileInputFails)
         {"02 02 00", "contents past the input"},
         {"02 84 00 00 00", "long length past the input"},
         {"02 85 00 00 00 00 01 00", "length of five octets"},
+        {"30 85 01 00 00 00 06 A2 04 A0 02 8C 00", "length of five octets that would wrap to 6"},
         {"30 80 80 01 05 00 00", "indefinite length"},
         {"30 03 80 05 01 02 03 04 05", "field past the enclosing SEQUENCE"},
         {"30 05 A2 03 A0 03 8C 00 00", "alternative past its wrapper"},
@@ -167,6 +205,8 @@ TEST(BerDecoder, HostileInputFails)
         {"30 04 A2 02 A7 00", "alternative the type lacks"},
         {"30 04 A2 02 02 00", "alternative under a universal tag"},
         {"30 04 80 00 A2 00", "INTEGER of no octets"},
+        {"30 08 80 00 A2 04 A0 02 8C 00", "optional field that does not decode, before a good one"},
+        {"30 06 A2 04 A0 02 82 00", "alternative that does not decode"},
         {"30 09 80 05 01 00 00 00 00 A2 00", "INTEGER of five octets"},
     };
     for (Case const& c : cases) {
@@ -187,12 +227,32 @@ TEST(BerDecoder, HostileInputFails)
     EXPECT_FALSE(bertest::decoded("01 00", b));
     INTEGER i;
     EXPECT_FALSE(bertest::decoded("04 01 00", i));  // another universal tag
+    // Nor does any other type take an INTEGER's header for its own.
+    Null null;
+    rec::ErrorCause cause;
+    OBJECT_IDENTIFIER oid;
+    OCTET_STRING octets;
+    IA5String text;
+    GeneralizedTime time;
+    for (AbstractData* v : {static_cast<AbstractData*>(&null), static_cast<AbstractData*>(&b),
+                            static_cast<AbstractData*>(&cause), static_cast<AbstractData*>(&oid),
+                            static_cast<AbstractData*>(&bits), static_cast<AbstractData*>(&octets),
+                            static_cast<AbstractData*>(&text), static_cast<AbstractData*>(&bmp),
+                            static_cast<AbstractData*>(&time)})
+        EXPECT_FALSE(bertest::decoded("02 01 00", *v)) << v->asValueNotation();
+    EXPECT_FALSE(bertest::decoded("04 82 00", octets));  // a long length cut short
+    std::vector<char> indefinite{0x04, char(0x80)};
+    indefinite.resize(2 + 128);  // as many octets as 80 would give were it a length
+    EXPECT_FALSE(bertest::decoded(indefinite, octets));
 
     // A type without an extension marker has nothing to skip.
     rec::Inner inner;
     EXPECT_FALSE(bertest::decoded("30 06 80 01 05 81 01 01", inner));
+    // A tag number past 16 bits would reach the class bits: 0x800000 as [0].
+    EXPECT_FALSE(bertest::decoded("30 07 1F 84 80 80 00 01 05", inner));
     rec::IntList list;
     EXPECT_FALSE(bertest::decoded("30 03 02 01", list));
+    EXPECT_FALSE(bertest::decoded("30 04 02 00 02 00", list));  // elements that do not decode
 }
 
 TEST(BerDecoder, WhatItAccepts)
@@ -217,6 +277,8 @@ TEST(BerDecoder, WhatItAccepts)
     INTEGER i;
     ASSERT_TRUE(bertest::decoded("02 03 00 00 05", i));
     EXPECT_EQ(5, i.getValue());
+    ASSERT_TRUE(bertest::decoded("02 84 00 00 00 01 06", i));  // lengths of up to four octets
+    EXPECT_EQ(6, i.getValue());
     rec::RadioStandby s;
     ASSERT_TRUE(bertest::decoded("0A 02 FF FF", s));
     EXPECT_EQ(-1, s.asInt());
@@ -243,4 +305,12 @@ TEST(BerDecoder, OpenTypesCarryACompleteEncoding)
     rec::All back;
     ASSERT_TRUE(bertest::decoded(out, back));
     EXPECT_EQ(0, back.compare(all));
+
+    // Alone, an untagged open type is the encoding it holds, header and all.
+    OpenData top;
+    ASSERT_TRUE(bertest::decoded("05 00 FF", top));
+    EXPECT_EQ((std::vector<char>{5, 0}), top.get_buf());
+    std::unique_ptr<AbstractData> typedTop(AbstractData::create(&rec::RecOpenInfo));
+    ASSERT_TRUE(bertest::decoded("30 08 80 01 02 A3 03 80 01 00", *typedTop));
+    EXPECT_EQ(0, typedTop->compare(typed));
 }

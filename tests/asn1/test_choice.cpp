@@ -48,6 +48,13 @@ TEST(Choice, CompareByIndexThenAlternative)
     static_cast<INTEGER&>(*y2.getSelection()) = 3;
     EXPECT_EQ(-3, y1.compare(y2));
     EXPECT_EQ(0, none.compare(rec::Alt()));
+
+    // Alternative 0 is compared too (round trips rely on it).
+    rec::PDU p, q;
+    p.select(0);
+    q.select(0);
+    static_cast<CHOICE&>(*q.getSelection()).select(2);
+    EXPECT_EQ(-3, p.compare(q));
 }
 
 TEST(Choice, CopiesAreDeep)

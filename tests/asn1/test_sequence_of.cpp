@@ -108,6 +108,8 @@ TEST(OpenData, HoldsValueOctetsBothOrNeither)
     EXPECT_EQ(0, empty.compare(OpenData()));
     EXPECT_EQ(1, withValue.compare(withOctets));
     EXPECT_EQ(-1, withOctets.compare(withValue));
+    EXPECT_EQ(-1, withOctets.compare(empty));  // an open type that lost its octets is not equal
+    EXPECT_EQ(-1, empty.compare(withOctets));
     OpenData octets2;
     octets2.grab(new std::vector<char>{1, 3});
     EXPECT_EQ(-1, withOctets.compare(octets2));
