@@ -286,7 +286,8 @@ void write_capture(const std::string& path, const trap_context& t) {
 TEST(SnmpTrapDecoders, TsharkReadsEveryValueKind) {
   if (!have("tshark")) GTEST_SKIP() << "tshark is not installed (tools/setup.sh installs it)";
   const trap_context t = every_kind_trap();
-  const std::string path = ::testing::TempDir() + "snmp_trap_kinds.pcap";
+  // Named per process: test runs of other build trees share the directory.
+  const std::string path = ::testing::TempDir() + "snmp_trap_kinds." + std::to_string(::getpid()) + ".pcap";
   write_capture(path, t);
   const std::string text = run("tshark -r " + path + " -V -o snmp.display_oid:FALSE 2>&1");
   EXPECT_EQ(text.find("Malformed"), std::string::npos) << text;
@@ -299,6 +300,7 @@ TEST(SnmpTrapDecoders, TsharkReadsEveryValueKind) {
                            "Value (NSAP): 1191183744", "Value (Unsigned32): 300",
                            "Value (OID): 1.3.6.1.4.1.99999.0.1", "variable-bindings: 13 items"})
     EXPECT_NE(text.find(kind), std::string::npos) << kind << "\n" << text;
+  std::remove(path.c_str());
 }
 
 TEST(SnmpTrapDecoders, SnmptrapdReadsEveryValueKindOverLoopback) {

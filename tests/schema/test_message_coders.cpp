@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 #include <memory>
+#include <string>
+#include <unistd.h>
 
 #include "lgcp_samples.h"
 #include "mon_samples.h"
@@ -110,7 +112,8 @@ bool berDecode(std::vector<char> const& octets, ASN1::AbstractData& value)
 // Whether openssl, an independent reader, takes the octets for DER/BER.
 bool opensslParses(std::vector<char> const& octets)
 {
-    std::string const path = ::testing::TempDir() + "ber_message.der";
+    // Named per process: test runs of other build trees share the directory.
+    std::string const path = ::testing::TempDir() + "ber_message." + std::to_string(::getpid()) + ".der";
     {
         std::ofstream f(path, std::ios::binary);
         f.write(octets.data(), static_cast<std::streamsize>(octets.size()));
