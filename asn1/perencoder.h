@@ -23,7 +23,7 @@ class PEREncoder : public ConstVisitor {
   void encodeSingleBit(bool value) {
     if (bitsFree_ == 8) out_.push_back(0);
     --bitsFree_;
-    if (value) out_.back() = static_cast<char>(out_.back() | (1u << bitsFree_));
+    if (value) out_.back() = static_cast<char>(static_cast<unsigned char>(out_.back()) | (1u << bitsFree_));
     if (bitsFree_ == 0) bitsFree_ = 8;
   }
   // The low nbits of value (at most 32), most significant first.

@@ -67,7 +67,7 @@ TEST_F(LapdPair, RelayDeliversLaterRefusesAndLoses) {
 // polled; before, every frame stayed on the line. In a child (its own
 // limit).
 TEST_F(LapdPair, RelayShortOfDescriptorsStillDelivers) {
-  const std::string failed = testsupport::in_child([this](std::vector<std::string>& failed) {
+  const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
     testsupport::StreamCapture cap;
     {
       // The whole path once with descriptors free (see descriptor_exhaustion.h).
