@@ -120,9 +120,9 @@ TEST_F(RadioControlTest, DeviceModelQueuesFiltersAndSends) {
   // Injected failures take one step each.
   EXPECT_EQ(words("rtpext fail write EIO"), std::vector<std::string>{});
   errno = 0;
-  EXPECT_EQ(platform::dev_write(fd, buf, 4), -1);
+  EXPECT_EQ(platform::dev_write(fd, hex("01 02 03 04").data(), 4), -1);
   EXPECT_EQ(errno, EIO);
-  EXPECT_EQ(platform::dev_write(fd, buf, 4), 4);
+  EXPECT_EQ(platform::dev_write(fd, hex("01 02 03 04").data(), 4), 4);
   EXPECT_EQ(words("rtpext fail attach 7"), std::vector<std::string>{});
   EXPECT_EQ(platform::dev_ioctl(fd, rtp_ext::RTP_EXT_ATTACH_SESSION, &at), -1);
   EXPECT_EQ(errno, 7);
