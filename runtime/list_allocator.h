@@ -13,24 +13,8 @@
 #include <cstdint>
 #include <new>
 
+#include "platform/memcheck.h"
 #include "runtime/f_dual_list.h"
-
-// Under valgrind's memcheck a cell handed out holds nothing written, and a
-// cell given back may not be touched: the pool's bytes (zero-filled, or
-// left from the last user) would otherwise count as written, and a frame
-// sent with a byte never filled, or a packet used after its release, would
-// go unseen. Without valgrind's header the marks are nothing.
-#if defined(__has_include)
-#if __has_include(<valgrind/memcheck.h>)
-#include <valgrind/memcheck.h>
-#define GW_POOL_MARK_UNDEFINED(p, n) VALGRIND_MAKE_MEM_UNDEFINED(p, n)
-#define GW_POOL_MARK_NOACCESS(p, n) VALGRIND_MAKE_MEM_NOACCESS(p, n)
-#endif
-#endif
-#ifndef GW_POOL_MARK_UNDEFINED
-#define GW_POOL_MARK_UNDEFINED(p, n) ((void)(p), (void)(n))
-#define GW_POOL_MARK_NOACCESS(p, n) ((void)(p), (void)(n))
-#endif
 
 // The lock of a pool used by one thread only.
 struct Dummy_critical_section {
@@ -59,7 +43,11 @@ class List_allocator {
     }
     crit_section.unlock();
     if (!cell) return nullptr;
-    GW_POOL_MARK_UNDEFINED(cell->object, sizeof cell->object);
+    // For memcheck a cell handed out holds nothing written, and one given
+    // back may not be touched: its zero-filled or reused bytes would
+    // otherwise hide a frame byte never filled or a packet used after its
+    // release.
+    GW_MEMCHECK_UNDEFINED(cell->object, sizeof cell->object);
     return cell->object;
   }
 
@@ -71,7 +59,7 @@ class List_allocator {
     crit_section.lock();
     free_list.insert_to_tail(cell_at(index));
     crit_section.unlock();
-    GW_POOL_MARK_NOACCESS(cell_at(index)->object, sizeof(T));
+    GW_MEMCHECK_NOACCESS(cell_at(index)->object, sizeof(T));
   }
 
   // Number of cells that allocate can still hand out.

@@ -1,6 +1,7 @@
 // Simulated backend of the device calls: device paths with a model are
 // served by it, every other path is a plain file under the board root.
 #include "platform/device.h"
+#include "platform/memcheck.h"
 #include "platform/paths.h"
 #include "platform/sim/control_words.h"
 #include "platform/sim/device_model.h"
@@ -13,20 +14,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-// A write to a board device is a system call, whose bytes valgrind's
-// memcheck checks; a model takes them in-process, so the check is asked
-// for here (bytes never written, sent to a device, would otherwise go
-// unseen). Without valgrind's header it is nothing.
-#if defined(__has_include)
-#if __has_include(<valgrind/memcheck.h>)
-#include <valgrind/memcheck.h>
-#define GW_CHECK_WRITTEN(p, n) (void)VALGRIND_CHECK_MEM_IS_DEFINED(p, n)
-#endif
-#endif
-#ifndef GW_CHECK_WRITTEN
-#define GW_CHECK_WRITTEN(p, n) ((void)(p), (void)(n))
-#endif
 
 namespace platform {
 namespace sim {
@@ -212,7 +199,9 @@ ssize_t dev_write(int fd, const void* buf, size_t len) {
     errno = EBADF;
     return -1;
   }
-  GW_CHECK_WRITTEN(buf, len);
+  // The board's write system call has memcheck check these bytes; a model
+  // takes them in-process.
+  GW_MEMCHECK_WRITTEN(buf, len);
   return m->on_write(*ch, buf, len);
 }
 
