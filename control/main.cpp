@@ -159,7 +159,9 @@ int main(int argc, char** argv) {
       {nullptr, 0, nullptr, 0},
   };
   for (;;) {
-    const int c = getopt_long(argc, argv, "Dhp:", long_options, nullptr);
+    // "-p" is in the usage text but not a short option: it gets the usage
+    // and status 2, and only "--port" sets the port.
+    const int c = getopt_long(argc, argv, "Dh", long_options, nullptr);
     if (c == -1) break;
     switch (c) {
       case 0:  // an option that only sets its flag
