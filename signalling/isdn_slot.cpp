@@ -87,21 +87,24 @@ void IsdnSlot::OnEvent(int, short revents) {
   if (revents & (POLLIN | POLLHUP | POLLERR)) {
     Packet frame;
     ssize_t n = -1;
+    int err = 0;
     try {
       frame.reserve_tail(packet_max_size);
       n = platform::dev_read(event_.lowlevel_fd(), frame.tail(), packet_max_size);
+      if (n < 0) err = errno;
     } catch (const std::bad_alloc&) {
       // No buffer: the frame is taken off the channel and lost.
       static unsigned char scratch[packet_max_size];
-      platform::dev_read(event_.lowlevel_fd(), scratch, sizeof scratch);
+      if (platform::dev_read(event_.lowlevel_fd(), scratch, sizeof scratch) < 0) err = errno;
       std::cerr << static_cast<const Slot&>(*this) << ": no packet buffer, frame dropped" << std::endl;
     }
+    const bool failed = err != 0 && err != EAGAIN && err != EWOULDBLOCK && err != EINTR;
     if (n > 0) {
       frame.put(static_cast<std::uint32_t>(n));
       receive(frame);
-    } else if (n == 0 || (revents & (POLLHUP | POLLERR) && !(revents & POLLIN))) {
-      // A hung-up channel reads nothing for ever: stop polling it rather
-      // than hold the loop.
+    } else if (n == 0 || (revents & (POLLHUP | POLLERR) && (failed || !(revents & POLLIN)))) {
+      // A hung-up channel reads nothing, or fails (EIO), for ever: stop
+      // polling it rather than hold the loop.
       std::cerr << static_cast<const Slot&>(*this) << ": channel hung up" << std::endl;
       event_.Release();
       return;

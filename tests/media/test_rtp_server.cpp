@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <vector>
 
 using namespace slotstest;
 using namespace testsupport;
@@ -359,6 +361,69 @@ TEST_F(RtpSlots, ToneDetectionAndEchoCanceller) {
             (Strings{"seq 7 slot 11 success", "seq 8 slot 11 success", "seq 9 slot 11 success"}));
   EXPECT_EQ(sim("dtmf log"),
             "DTMF_DIAL " + t + " 425 0 2048 2048\nDTMF_DIAL " + t + " 0 0 0 0\nDTMF_DIAL " + t + " 0 0 0 0");
+  // The other detector requests each reach their own unit request and are
+  // answered by it, refusals as refused. Compared by the units' logged
+  // requests, the channel written T, an enable's receiver id (the unit's own
+  // count) left out.
+  const auto requests = [&] {
+    std::string out;
+    std::istringstream in(sim("dsp log") + sim("dtmf log"));
+    for (std::string l; std::getline(in, l);) {
+      std::istringstream words(l);
+      std::vector<std::string> w;
+      for (std::string x; words >> x;) w.push_back(x == t ? "T" : x);
+      if (w.size() == 4 && w[0] == "DSPROC_ENABLE") w.erase(w.begin() + 2);
+      for (const std::string& x : w) out += " " + x;
+    }
+    return out;
+  };
+  using Fill = std::function<void(LGCP::IoctlParams&)>;
+  const Fill vad_params = [](LGCP::IoctlParams& p) {
+    TERM::VADParamsV2& v = p.select_vad_params().select_v2();
+    v.set_voice_th_msec(40);
+    v.set_silence_th_msec(200);
+    v.set_e_th_dB(-40);
+  };
+  const struct {
+    const char* fail;  // a unit failure set up first
+    Fill fill;
+    const char* got;
+  } dispatch[] = {
+      {"", [](LGCP::IoctlParams& p) { p.select_echoSuppressor(true); }, "success | CHANNEL_LMS_ON T"},
+      {"", [](LGCP::IoctlParams& p) { p.select_dtmf_reject_enable(true); }, "success | DTMF_REJECTION_ENABLE T"},
+      {"", [](LGCP::IoctlParams& p) { p.select_dtmf_reject_enable(false); }, "success | DTMF_REJECTION_DISABLE T"},
+      {"",
+       [](LGCP::IoctlParams& p) {
+         LGCP::DTMFParams& d = p.select_dtmf_params();
+         d.set_threshold().set_twist(8);
+         d.set_threshold().set_ratio(6);
+         d.set_threshold().set_noise(5);
+         d.set_level().set_silence(30);
+       },
+       "success | DTMF_CONFIGURE_DETECTOR T 8 6 30 5"},
+      {"", vad_params, "success | DSPROC_GET_VERSION 0 DSPROC_CONFIGURE T 1 40 200 -40"},
+      {"dsp fail DSPROC_CONFIGURE 5 1", vad_params,
+       "error unsupported | DSPROC_GET_VERSION 0 DSPROC_CONFIGURE T 1 40 200 -40"},
+      {"", [](LGCP::IoctlParams& p) { p.select_vad_disable(); }, "success | DSPROC_DISABLE T 0 1"},
+      {"", [](LGCP::IoctlParams& p) { p.select_vad_enable(true); }, "success | DSPROC_ENABLE T 1"},
+      {"", [](LGCP::IoctlParams& p) { p.select_sd_enable(true); }, "success | DSPROC_ENABLE T 2"},
+      {"", [](LGCP::IoctlParams& p) { p.select_sd_params(); }, "success | DSPROC_CONFIGURE T 2"},
+      {"dsp fail DSPROC_CONFIGURE 5 1", [](LGCP::IoctlParams& p) { p.select_sd_params(); },
+       "error unsupported | DSPROC_CONFIGURE T 2"},
+      {"", [](LGCP::IoctlParams& p) { p.select_sd_disable(); }, "success | DSPROC_DISABLE T 0 2"},
+  };
+  requests();
+  int seq = 30;
+  for (const auto& d : dispatch) {
+    if (*d.fail) EXPECT_EQ(sim(d.fail), "");
+    const Strings answer = ask(ioctl(seq, 11, d.fill));
+    const std::string head = "seq " + std::to_string(seq) + " slot 11 ";
+    EXPECT_EQ((answer.empty() || answer[0].rfind(head, 0) != 0 ? "nothing" : answer[0].substr(head.size())) + " |" +
+                  requests(),
+              d.got)
+        << "seq " << seq;
+    ++seq;
+  }
   // Requests the units refused are answered as refused.
   EXPECT_EQ(sim("dsp fail DSPROC_CONFIGURE 5 2"), "");
   EXPECT_EQ(sim("dtmf fail SELCAL_DIAL 5 1"), "");

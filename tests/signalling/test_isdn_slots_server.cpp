@@ -131,6 +131,17 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
 
   exchange(testsupport::null_command_image(10, 10, "destroy"), "seq 10 slot 10 success");
   EXPECT_EQ(ask("mcc channels"), "");
+
+  // Nor is one whose reads fail from the hang-up on.
+  exchange(isdn_image(12, 11), "seq 12 slot 11 success");
+  const std::vector<std::string> ch2 = lines(ask("mcc channels"));
+  ASSERT_EQ(ch2.size(), 1u);
+  EXPECT_EQ(ask("mcc fail read EIO"), "");
+  EXPECT_EQ(ask("mcc hangup " + ch2[0].substr(0, ch2[0].find(':'))), "");
+  EXPECT_TRUE(srv->wait_log("11:MCC: channel hung up")) << srv->log();
+  EXPECT_EQ(ask("mcc fail read EIO 0"), "");
+  exchange(testsupport::null_command_image(13, 11, "destroy"), "seq 13 slot 11 success");
+  EXPECT_EQ(ask("mcc channels"), "");
 }
 
 // The type reaches the channel's mode and the link's framing (only a

@@ -139,6 +139,42 @@ TEST_F(LapdTei, DeniedRequestsRepeatUntilGivenUp) {
   EXPECT_EQ(o.line.take(), Strings({"00 85 00 00 61"}));
 }
 
+// The management entity withdraws the TEI while a SABME or a DISC is
+// outstanding: the link is released once, T200 stops (no stale retransmission
+// on the withdrawn TEI) and waiting messages go.
+TEST_F(LapdTei, RemovalWhileEstablishingOrReleasingStopsT200AndReleasesOnce) {
+  struct Case {
+    const char* name;
+    bool releasing;
+    ISDN::State before;
+  };
+  for (const Case& c : {Case{"establishing", false, ISDN::Awaiting_establishment},
+                        Case{"releasing", true, ISDN::Awaiting_release}}) {
+    SCOPED_TRACE(c.name);
+    Owner o(Side::user, 0, true);
+    o.link->activate();  // TEI 0 is assigned: SABME at once
+    if (c.releasing) {
+      o.rx("00 01 73");
+      o.line.take();
+      o.link->deactivate();
+    } else {
+      o.send("a");  // kept for the moment the link is up
+    }
+    EXPECT_EQ(o.line.take().size(), 1u);  // the SABME or the DISC
+    ASSERT_EQ(o.state(), c.before);
+    ASSERT_TRUE(o.st().T200run);
+
+    o.link->mdl_remove();
+    EXPECT_EQ(o.releases, Strings({"error (MDL-REMOVE received)"}));
+    EXPECT_FALSE(o.st().T200run);
+    EXPECT_EQ(o.state(), ISDN::TEI_unassigned);
+    EXPECT_EQ(o.link->queued(), 0u);
+    run_for(5000);
+    EXPECT_TRUE(o.line.take().empty());
+    EXPECT_EQ(o.releases.size(), 1u);
+  }
+}
+
 TEST_F(LapdTei, UnnumberedInformationOnBasicRateOnly) {
   Owner bri(Side::user, 0, true), pri(Side::user);
   bri.rx("02 FF 03 08 01 05 05");
