@@ -11,6 +11,7 @@ struct VirtualClock {
   std::int64_t us = 0;  // time of day in microseconds
   unsigned long idle = 0;
   int last_timeout = 0;
+  std::function<void()> at_poll;
 };
 
 VirtualClock& vc() {
@@ -29,6 +30,11 @@ int gettimeofday(struct timeval* tv) {
 
 int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms) {
   if (!vc().on) return ::poll(fds, nfds, timeout_ms);
+  if (vc().at_poll) {
+    std::function<void()> f = std::move(vc().at_poll);
+    vc().at_poll = nullptr;
+    f();
+  }
   vc().last_timeout = timeout_ms;
   if (timeout_ms < 0) return ::poll(fds, nfds, -1);
   int r = ::poll(fds, nfds, 0);
@@ -66,12 +72,16 @@ void enable(std::int64_t sec, std::int64_t usec) {
   vc().on = true;
   set(sec, usec);
 }
-void disable() { vc().on = false; }
+void disable() {
+  vc().on = false;
+  vc().at_poll = nullptr;
+}
 bool enabled() { return vc().on; }
 void set(std::int64_t sec, std::int64_t usec) { vc().us = sec * 1000000 + usec; }
 void advance_us(std::int64_t us) { vc().us += us; }
 unsigned long idle_polls() { return vc().idle; }
 int last_timeout() { return vc().last_timeout; }
+void at_next_poll(std::function<void()> f) { vc().at_poll = std::move(f); }
 
 }  // namespace vclock
 }  // namespace platform

@@ -4,6 +4,7 @@
 // ready moves the clock by its whole time-out instead of sleeping, so timer
 // tests (T200, heartbeat 120000 ms, ...) run instantly and deterministically.
 #include <cstdint>
+#include <functional>
 #include <poll.h>
 #include <sys/time.h>
 
@@ -38,6 +39,11 @@ inline void advance_ms(std::int64_t ms) { advance_us(ms * 1000); }
 // poll; tests read what the loop waited for.
 unsigned long idle_polls();
 int last_timeout();
+
+// Runs `f` once, at the start of the next poll, before it looks at the
+// descriptors: a test's way to act while something waits (set the time of
+// day back, let a peer read).
+void at_next_poll(std::function<void()> f);
 
 }  // namespace vclock
 }  // namespace platform
