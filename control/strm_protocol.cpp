@@ -170,7 +170,7 @@ int StrmProtocol::message(Packet& p) {
   const unsigned char* data = total ? p.data() : nullptr;
   std::uint32_t done = 0;
   write_measure.begin();
-  const std::uint32_t start = now_ms();
+  std::uint32_t start = now_ms();
   while (done < total) {
     const ssize_t n = ::send(sock.lowlevel_fd(), data + done, total - done, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n >= 0) {
@@ -187,7 +187,14 @@ int StrmProtocol::message(Packet& p) {
       on_error("write error: " + text);
       return -1;
     }
-    const std::int32_t spent = static_cast<std::int32_t>(now_ms() - start);
+    std::int32_t spent = static_cast<std::int32_t>(now_ms() - start);
+    if (spent < 0) {
+      // The time of day was set back: the deadline counts again from now,
+      // not from a start now ahead, which would hold the whole loop here
+      // for as long as the step.
+      start = now_ms();
+      spent = 0;
+    }
     const std::int32_t remaining = write_deadline_ms - spent;
     bool timed_out = remaining <= 0;
     if (!timed_out) {

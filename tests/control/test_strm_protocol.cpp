@@ -128,6 +128,24 @@ TEST_F(StrmProtocolTest, PeerThatStopsReadingTimesTheMessageOutAfterOneSecond) {
   EXPECT_EQ(owner.downs.size(), 1u);
 }
 
+// The time of day set back an hour while the layer waits for room, and the
+// peer reads what is queued then: the wait that follows still ends one deadline
+// later, not an hour and a deadline later with the whole loop held.
+TEST_F(StrmProtocolTest, TimeOfDaySetBackDuringTheWaitForRoomDoesNotStretchTheDeadline) {
+  start();
+  const int tiny = 1;
+  ASSERT_EQ(::setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &tiny, sizeof tiny), 0);
+  const std::int64_t before = clock_ms();
+  platform::vclock::at_next_poll([this] {
+    platform::vclock::advance_ms(-3600000);
+    char buf[65536];
+    EXPECT_GT(::recv(sv[1], buf, sizeof buf, MSG_DONTWAIT), 0);
+  });
+  EXPECT_EQ(message(60000), -1);
+  EXPECT_EQ(clock_ms() - before + 3600000, 1000);
+  EXPECT_EQ(owner.downs, std::vector<std::string>{"write timeout"});
+}
+
 std::atomic<bool> alarm_seen{false};
 void on_alarm(int) { alarm_seen = true; }
 
