@@ -16,10 +16,11 @@ namespace platform {
 namespace control_socket {
 namespace {
 
-// A line longer than this is not a request; the client is dropped.
-const std::size_t max_line = 4096;
-// Text read on in one call while no line end has come.
-const std::size_t max_read_ahead = 256 * 1024;
+// A line longer than this is not a request; the client is dropped. Text
+// is read on in one call up to it while no line end has come. Lines that
+// carry frame bytes run to several thousand characters, and a client's
+// writer may send one in pieces that are read as they come.
+const std::size_t max_line = 256 * 1024;
 
 std::int64_t now_ms() {
   timespec ts;
@@ -101,7 +102,7 @@ bool serve(int client_fd, std::string& pending) {
     const ssize_t n = ::recv(client_fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n > 0) {
       pending.append(buf, static_cast<std::size_t>(n));
-      if (std::memchr(buf, '\n', static_cast<std::size_t>(n)) || pending.size() > max_read_ahead) break;
+      if (std::memchr(buf, '\n', static_cast<std::size_t>(n)) || pending.size() > max_line) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

@@ -19,6 +19,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <thread>
@@ -113,6 +114,28 @@ TEST(SimControlSocket, ClientKeptWhenASignalInterruptsTheWaitForRoom) {
   EXPECT_TRUE(alarm_taken);
   EXPECT_TRUE(kept);
   EXPECT_EQ(got.size(), answer.size() * requests);
+}
+
+TEST(SimControlSocket, LongRequestArrivingInPiecesIsServedWhole) {
+  // A request line of frame bytes (an 8000-byte frame is 16000 digits) from
+  // a client whose writer flushes every 4096 bytes: each piece may be read
+  // before the next arrives, and the line is still one request.
+  int sv[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv), 0);
+  const std::string line = "bogus " + std::string(16000, 'B') + "\n";
+  std::string pending;
+  bool kept = true;
+  for (std::size_t at = 0; at < line.size() && kept; at += 4096) {
+    const std::size_t piece = std::min<std::size_t>(4096, line.size() - at);
+    ASSERT_EQ(::send(sv[1], line.data() + at, piece, 0), static_cast<ssize_t>(piece));
+    kept = platform::control_socket::serve(sv[0], pending);
+    EXPECT_TRUE(kept) << "dropped with " << at + piece << " of " << line.size() << " bytes in";
+  }
+  char buf[256];
+  const ssize_t n = ::recv(sv[1], buf, sizeof buf, MSG_DONTWAIT);
+  ::close(sv[0]);
+  ::close(sv[1]);
+  EXPECT_EQ(std::string(buf, n > 0 ? std::size_t(n) : 0), "error unknown word bogus\n");
 }
 
 void stop_loop() { multiplexer.terminate(); }
