@@ -191,10 +191,13 @@ std::string create_of(int k, int v, int seq, int slot, int other) {
         else
           p.select_ats_qsig().set_side().select_user();
         break;
-      case 5:
-        p.select_ats_qsig_b().set_slot(static_cast<unsigned>(other));
-        p.select_ats_qsig_b().set_subslot(static_cast<unsigned>(1 + v % 3));
+      case 5: {
+        // One selection: selecting the alternative again would start it afresh.
+        LGCP::AtsQsigBParams& b = p.select_ats_qsig_b();
+        b.set_slot(static_cast<unsigned>(other));
+        b.set_subslot(static_cast<unsigned>(1 + v % 3));
         break;
+      }
     }
   });
 }
