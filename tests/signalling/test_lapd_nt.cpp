@@ -424,6 +424,25 @@ TEST_F(LapdNt, PartialAcknowledgementKeepsRetransmitting) {
   EXPECT_EQ(nt->find(64)->state(), ISDN::LAPD_NT_user::wait_answer);
 }
 
+// A REJ acknowledges what came before its N(R), as an RR would: only the
+// frames from N(R) on are sent again, and the acknowledged ones leave the
+// ack queue (which holds only seven).
+TEST_F(LapdNt, RejectAcknowledgesBeforeResending) {
+  assign_all();
+  term[0]->send(std::string("\x08\x01\x01\x7B", 4));
+  run_for(20);
+  bus->cut(0);
+  for (unsigned type : {0x01u, 0x02u, 0x03u}) from_above(q931(0x01, type));
+  run_for(5);
+  ASSERT_EQ(nt->find(64)->unacknowledged(), 3u);
+  frames.clear();
+  bus->inject(1, lapdtest::frame("02 81 09 04"));  // as terminal 0: REJ response N(R) 2
+  run_for(5);
+  EXPECT_EQ(network_frames(), Strings({"02 81 04 03 08 01 01 03"}));
+  EXPECT_EQ(nt->find(64)->unacknowledged(), 1u);
+  EXPECT_EQ(nt->find(64)->state(), ISDN::LAPD_NT_user::wait_answer);
+}
+
 // A frame for a TEI no terminal holds takes a free user, which sets the link
 // up and then handles the frame; the terminal's unnumbered frames by their
 // C/R bit (commands carry C/R 0 from a terminal), and its supervisory
