@@ -3,6 +3,7 @@
 #include "platform/control_socket.h"
 
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 #include <iostream>
@@ -11,7 +12,14 @@ SimControl::~SimControl() { Close(); }
 
 bool SimControl::Open() {
   const int fd = platform::control_socket::listen();
-  if (fd < 0) return false;
+  if (fd < 0) {
+    // The board has no such socket (and no path): nothing to tell there.
+    const int err = errno;
+    const std::string path = platform::control_socket::path();
+    if (!path.empty())
+      std::cerr << "simulator control socket " << path << " not opened: " << std::strerror(err) << std::endl;
+    return false;
+  }
   listener_.Bind("SimControl::OnAccept", &SimControl::OnAccept, this);
   listener_.Schedule(Fd(fd), POLLIN);
   if (listener_.IsActive()) return true;

@@ -15,7 +15,8 @@ namespace control_socket {
 std::string path();
 
 // Binds and listens, replacing a stale socket file; a non-blocking
-// close-on-exec descriptor, or -1 (always -1 on the board).
+// close-on-exec descriptor, or -1 (always -1 on the board; EADDRINUSE when
+// a running server answers at the path).
 int listen();
 
 // A connected client (non-blocking, close-on-exec), or -1.

@@ -76,6 +76,18 @@ int listen() {
     return -1;
   }
   std::memcpy(sa.sun_path, p.c_str(), p.size() + 1);
+  // A server already serving this board root keeps its socket: taking the
+  // path over, and removing it at the end, would leave that one unreachable.
+  // Only a file that nobody answers on is stale.
+  const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (probe >= 0) {
+    const bool served = ::connect(probe, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 || errno == EAGAIN;
+    ::close(probe);
+    if (served) {
+      errno = EADDRINUSE;
+      return -1;
+    }
+  }
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   ::unlink(p.c_str());

@@ -222,13 +222,17 @@ TEST_F(ServerProcessTest, StartsWithClosedStandardStreamsAndAConfigurationDirect
 }
 
 // A second server started on the same board while one runs (here on another
-// port, so that it runs too) leaves the pid file to the first: the scripts
-// that stop the first still find it after the second has ended.
+// port, so that it runs too) leaves the pid file and the simulator's control
+// socket to the first: the scripts that stop the first still find the pid
+// file, and tests still reach its board, after the second has ended.
 TEST_F(ServerProcessTest, ASecondServerLeavesTheRunningOnesPidFile) {
   const std::uint16_t port = free_port();
   ServerProcess first(root.path(), {"--port", std::to_string(port)});
   ASSERT_TRUE(ctl.connect(port, patience_ms)) << first.err();
   ASSERT_TRUE(eventually([&] { return file_text(pid_file()) == std::to_string(first.pid()); }));
+  const std::string sim_socket = board("/var/run/sim.sock");
+  testsupport::SimClient sim;
+  ASSERT_TRUE(sim.connect(sim_socket)) << first.err();
 
   // The same board root; its standard streams go to files of their own.
   const std::uint16_t second_port = free_port();
@@ -239,9 +243,18 @@ TEST_F(ServerProcessTest, ASecondServerLeavesTheRunningOnesPidFile) {
     return second.err().find("is held by a running process " + std::to_string(first.pid())) != std::string::npos;
   })) << second.err();
   EXPECT_EQ(file_text(pid_file()), std::to_string(first.pid()));
+  EXPECT_TRUE(eventually([&] {
+    return second.err().find("simulator control socket " + sim_socket + " not opened: Address already in use") !=
+           std::string::npos;
+  })) << second.err();
   second.signal(SIGTERM);
   EXPECT_EQ(second.wait(), 0) << second.err();
   EXPECT_EQ(file_text(pid_file()), std::to_string(first.pid()));
+  // The first one's socket is still there and still its own.
+  testsupport::SimClient later;
+  ASSERT_TRUE(later.connect(sim_socket, 0));
+  EXPECT_TRUE(later.request("hal list").ok());
+  EXPECT_TRUE(sim.request("hal list").ok());
 
   first.signal(SIGTERM);
   EXPECT_EQ(first.wait(), 0) << first.err();
