@@ -191,6 +191,14 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
 
+  // Without its board files (pid file, control socket, status dump,
+  // monitoring files) the server would run on as if nothing were missing.
+  if (!platform::board_root_problem().empty()) {
+    std::cerr << argv[0] << ": board root " << platform::board_root()
+              << " cannot be made: " << platform::board_root_problem() << std::endl;
+    return 1;
+  }
+
   ServerSetup::CreateSlotFactories();
   // The monitoring service starts watching the board now and reads its
   // "snmpagent" sections (none without a configuration file).

@@ -12,6 +12,11 @@ namespace platform {
 // usr/local/voice/ (created on first use).
 const std::string& board_root();
 
+// What keeps the board root from being used: its first directory that
+// could not be made, with the error; "" when there is none (always on the
+// board).
+const std::string& board_root_problem();
+
 // Maps an absolute board path ("/var/run/server.pid") to the path to open.
 std::string board_path(const std::string& path);
 

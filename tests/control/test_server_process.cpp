@@ -261,6 +261,28 @@ TEST_F(ServerProcessTest, ASecondServerLeavesTheRunningOnesPidFile) {
   EXPECT_FALSE(exists(pid_file()));
 }
 
+// A board root whose directories cannot be made (here it lies under a plain
+// file): the server says so and ends, instead of running without its pid
+// file, control socket and status files. The options that only print still
+// work.
+TEST_F(ServerProcessTest, BoardRootThatCannotBeMadeEndsTheServer) {
+  { std::ofstream plain(board("/plain")); }
+  const std::string bad = board("/plain/board");
+  ::setenv("GW_BOARD_ROOT", bad.c_str(), 1);
+  const std::uint16_t port = free_port();
+  ServerProcess p(root.path(), {"--port", std::to_string(port)});
+  ServerProcess help(root.path() + "/usr", {"--help"});
+  ::setenv("GW_BOARD_ROOT", root.path().c_str(), 1);
+  EXPECT_EQ(p.wait(), 1) << p.err();
+  EXPECT_NE(p.err().find("board root " + bad + " cannot be made: " + bad + ": Not a directory"),
+            std::string::npos)
+      << p.err();
+  EXPECT_EQ(p.out(), "");
+  EXPECT_FALSE(ctl.connect(port, 0));
+  EXPECT_EQ(help.wait(), 0);
+  EXPECT_EQ(help.out(), usage);
+}
+
 // The board root is given by a relative name: the daemon, which changes
 // directory to "/", still writes its pid file and logs under that root.
 TEST_F(ServerProcessTest, DaemonDetachesAndLogsToSyslog) {
