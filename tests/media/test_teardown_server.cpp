@@ -11,10 +11,12 @@
 #include "tests/media/mixer_images.h"
 #include "tests/media/rtp_fixture.h"
 #include "tests/radio/zarn_values.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/lgcp_text.h"
 #include "tests/support/loopback.h"
 #include "tests/support/server_process.h"
 
+#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,7 +24,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -460,6 +464,152 @@ TEST_F(Teardown, LostControllerLeavesNothingHeldAndTheSameSlotsCanBeMadeAgain) {
   EXPECT_EQ(made_again, expected_answers()) << srv().log();
   EXPECT_TRUE(accept_peers().ok()) << srv().log();
   EXPECT_NE(held(), nothing_held());
+}
+
+// The controller goes while slots are half way through their work: a
+// network player and a recorder whose TCP peers never take the connection,
+// a modem whose admission request on the authentication link waits for the
+// controller's answer, and a t38 program just forked. Nothing of it stays:
+// no descriptor, no child, no session of the authentication link, no
+// signal to the next controller, which makes the same slots again.
+TEST_F(Teardown, ControllerLeavingMidWayLeavesNothingHalfDone) {
+  start();
+  ASSERT_TRUE(srv().ready()) << srv().log();
+  prepare_board();
+  const char* auth = std::getenv(auth_port_variable);
+  ASSERT_NE(auth, nullptr) << "the authentication port is moved for this program";
+  // A listener that takes one connection and has no room for more: the
+  // server's connects to it stay pending (no answer to their SYN).
+  LoopbackListener stuck(0, 0);
+  LoopbackPeer filler;
+  ASSERT_TRUE(filler.connect(stuck.port()));
+  // The authentication program's link, made once: it outlives the slots.
+  LoopbackPeer portslave;
+  ASSERT_TRUE(eventually([&] { return portslave.connect(static_cast<std::uint16_t>(std::atoi(auth))); }));
+  ASSERT_TRUE(srv().wait_log("incoming auth connection from ")) << srv().log();
+  // An admission request of the first modem's session, as the
+  // authentication program sends it (words in host order).
+  std::string request(140, '\0');
+  const std::int32_t words[3] = {140, 1, 0};
+  std::memcpy(&request[0], words, sizeof words);
+  std::memcpy(&request[12], "alice", 5);
+  std::memcpy(&request[76], "secret", 6);
+
+  const pid_t pid = srv().process->pid();
+  // The server's child processes, zombies too.
+  auto children = [&] {
+    std::vector<int> out;
+    DIR* d = ::opendir("/proc");
+    for (dirent* e; d && (e = ::readdir(d));) {
+      const std::string stat = file_text(std::string("/proc/") + e->d_name + "/stat");
+      const auto close = stat.rfind(')');
+      int ppid = 0;
+      char state = 0;
+      if (close != std::string::npos && std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 &&
+          ppid == pid)
+        out.push_back(std::atoi(e->d_name));
+    }
+    if (d) ::closedir(d);
+    return out;
+  };
+  // What each descriptor of the server is, for the message of a leak.
+  auto descriptors = [&] {
+    std::string out;
+    DIR* d = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    for (dirent* e; d && (e = ::readdir(d));) {
+      char target[256];
+      const ssize_t n =
+          ::readlink(("/proc/" + std::to_string(pid) + "/fd/" + e->d_name).c_str(), target, sizeof target - 1);
+      if (n > 0) out += std::string(e->d_name) + " " + std::string(target, static_cast<std::size_t>(n)) + "\n";
+    }
+    if (d) ::closedir(d);
+    return out;
+  };
+  // The simulator keeps the driver end of a closed channel until it is
+  // asked for its devices: asked first, the count holds the server's own.
+  auto count = [&] {
+    sim("devices");
+    return open_descriptors(pid);
+  };
+  const int fds = count();
+  const std::string fds_before = descriptors();
+  auto make = [&](int seq) {
+    Strings got;
+    auto run = [&](const std::string& image) { got.push_back(answer(image)); };
+    run(trunk_image(seq++, 1, 0, 1));
+    run(trunk_image(seq++, 2, 0, 2));
+    run(trunk_image(seq++, 3, 0, 3));
+    run(command_image(seq++, 30, [&](LGCP::Command& c) {
+      auto& n = c.select_create().select_voice().select_player().select_network();
+      n.set_host().set_iaddr(std::string("127.0.0.1"));
+      n.set_host().set_port(stuck.port());
+      n.set_id(1);
+    }));
+    run(command_image(seq++, 31, [&](LGCP::Command& c) {
+      auto& h = c.select_create().select_voice().select_record();
+      h.set_iaddr(std::string("127.0.0.1"));
+      h.set_port(stuck.port());
+    }));
+    run(create_image(seq++, 33, [](LGCP::CreateParams& p) {
+      TERM::ModemParams& m = p.select_modem();
+      m.set_cid("");
+      m.set_cdid("");
+    }));
+    run(connect_image(seq++, 30, 2));
+    run(connect_image(seq++, 1, 31));
+    run(connect_image(seq++, 3, 33));
+    return got;
+  };
+  auto all_success = [](const Strings& got) {
+    for (const std::string& a : got)
+      if (a.size() < 7 || a.compare(a.size() - 7, 7, "success") != 0) return false;
+    return got.size() == 9;
+  };
+  const Strings first = make(1);
+  ASSERT_TRUE(all_success(first)) << ::testing::PrintToString(first) << srv().log();
+  ASSERT_TRUE(eventually([&] { return children().size() == 1; })) << "pppd runs\n" << srv().log();
+  portslave.send(request);
+  bool asked = false;
+  for (std::string f; !asked && !(f = srv().ctl.next(patience_ms)).empty();)
+    asked = describe(f) == "slot 33 signal modemProceeding";
+  ASSERT_TRUE(asked) << srv().log();
+  EXPECT_GT(count(), fds + 2) << "two connects pending, a modem held";
+  // The t38 program is forked and the controller gone at once.
+  srv().ctl.send(command_image(20, 16, [](LGCP::Command& c) {
+    auto& t = c.select_create().select_t38soft();
+    t.set_dhost().set_iaddr(std::string("127.0.0.1"));
+    t.set_dhost().set_port(5000);
+    t.set_shost().set_iaddr(std::string("0.0.0.0"));
+    t.set_shost().set_port(6000);
+    t.set_rx_packet_size(256);
+    t.set_rx_threshold(3);
+    t.set_tx_threshold(4);
+  }));
+  srv().ctl.close();
+
+  EXPECT_TRUE(srv().wait_log("t38 daemon[")) << srv().log();
+  EXPECT_TRUE(eventually([&] { return children().empty(); })) << ::testing::PrintToString(children()) << srv().log();
+  EXPECT_TRUE(eventually([&] { return held() == nothing_held(); })) << ::testing::PrintToString(held());
+  ASSERT_TRUE(srv().reconnect());
+  EXPECT_TRUE(eventually([&] { return count() == fds; })) << "now:\n" << descriptors() << "before:\n" << fds_before;
+  // The old modem's session is closed: its next request is nobody's.
+  portslave.send(request);
+  EXPECT_TRUE(srv().wait_log("receive auth request for unknown session 0")) << srv().log();
+  Strings stray;
+  for (const std::string& f : srv().ctl.frames(1500)) stray.push_back(describe(f));
+  EXPECT_EQ(stray, Strings{});
+
+  // The same slots anew, the modem on the same session.
+  prepare_board();
+  const Strings again = make(41);
+  EXPECT_TRUE(all_success(again)) << ::testing::PrintToString(again) << srv().log();
+  ASSERT_TRUE(eventually([&] { return children().size() == 1; })) << "pppd runs\n" << srv().log();
+  portslave.send(request);
+  asked = false;
+  for (std::string f; !asked && !(f = srv().ctl.next(patience_ms)).empty();)
+    asked = describe(f) == "slot 33 signal modemProceeding";
+  EXPECT_TRUE(asked) << srv().log();
+  EXPECT_EQ(srv().stop(), 0) << srv().log();
 }
 
 TEST_F(Teardown, StopWithSlotsAliveEndsCleanlyAndTheBoardRootServesAgain) {
