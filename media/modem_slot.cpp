@@ -10,16 +10,19 @@
 #include "slots/device_names.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/if.h>
 #include <linux/sockios.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iostream>
@@ -48,6 +51,23 @@ std::uint32_t address(const std::string& text) {
   return a.s_addr;
 }
 
+// Closes every descriptor above the standard three, as the exec would (the
+// server's descriptors are all close-on-exec).
+void close_server_descriptors() {
+#ifdef SYS_close_range
+  if (::syscall(SYS_close_range, 3u, ~0u, 0u) == 0) return;
+#endif
+  std::vector<int> open;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (const dirent* e = ::readdir(d)) {
+      const int fd = std::atoi(e->d_name);
+      if (fd > 2 && fd != ::dirfd(d)) open.push_back(fd);
+    }
+    ::closedir(d);
+  }
+  for (const int fd : open) ::close(fd);
+}
+
 // Runs the program in a new process: argv keeps the board path of the
 // program, the file executed is the platform's. Returns the process id, or
 // -1 with errno set.
@@ -59,6 +79,11 @@ pid_t start_child(const std::vector<std::string>& args, unsigned sleep_s, const 
   std::fflush(nullptr);
   const pid_t pid = fork_child();
   if (pid != 0) return pid;
+  // The fax receiver waits a second before its exec. Should the server die
+  // meanwhile, this child's copies of the pid file's lock and of the control,
+  // authentication and simulator listeners would keep them from the server
+  // started next: they go now, not at the exec.
+  close_server_descriptors();
   ::sleep(sleep_s);
   if (banner) {
     const std::string line = std::string(banner) + "\n";

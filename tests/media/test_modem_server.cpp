@@ -15,6 +15,7 @@
 #include "tests/support/flood.h"
 #include "tests/support/lgcp_text.h"
 #include "tests/support/server_process.h"
+#include "tests/support/status_signals.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
 
@@ -28,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -923,6 +925,80 @@ TEST_F(ModemAuthLinkStart, ShortOfDescriptorsListensPolledOrRetries) {
     EXPECT_TRUE(failed == "" || listened_at_once) << free << " free: " << failed;
   }
   EXPECT_TRUE(listened_at_once) << "not listening at once with 6 free";
+}
+
+// The server killed (SIGKILL) and started again on the same board root and
+// port, as after a crash or a watchdog reset: first just after a fax
+// receiver started (its child waits a second before it runs the program),
+// then while a pppd runs on. Each new run writes its pid file, serves the
+// board's control socket, has cleared the dead run's monitoring scratch file,
+// and gives the reconnected controller the same slots on the same modem and
+// time slots.
+TEST(ModemRestart, KilledServerStartedAgainStartsClean) {
+  ScratchBoardRoot root;
+  const std::string board = root.path();
+  const std::uint16_t port = free_port();
+  ::mkdir((board + "/var/standin").c_str(), 0755);
+  std::ofstream(board + "/var/standin/fax.mode") << "exit 0\n";
+  std::ofstream(board + "/var/standin/pppd.mode") << "hup 0\n";
+  const auto tell_all = [](ControllerClient& ctl, const Strings& images, std::size_t n) {
+    ctl.send_all(images);
+    Strings out;
+    while (out.size() < n) {
+      const std::string f = ctl.next(patience_ms);
+      if (f.empty()) break;
+      out.push_back(tell(f));
+    }
+    return out;
+  };
+  const std::vector<std::function<void(TERM::ModemParams&)>> calls = {
+      [](TERM::ModemParams& m) { m.set_fax(); },  // the receiver
+      [](TERM::ModemParams&) {},                  // an answered call: pppd
+      [](TERM::ModemParams&) {},
+  };
+  for (std::size_t run = 0; run < calls.size(); ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const std::string out_dir = board + "/run" + std::to_string(run);
+    ::mkdir(out_dir.c_str(), 0755);
+    ServerProcess p(out_dir, {"--port", std::to_string(port)});
+    ControllerClient ctl;
+    ctl.drop = is_status_signal;
+    ASSERT_TRUE(ctl.connect(port, patience_ms)) << p.err();
+    EXPECT_TRUE(eventually([&] { return file_text(board + "/var/run/server.pid") == std::to_string(p.pid()); }))
+        << p.err();
+    EXPECT_EQ(p.err().find("is held by"), std::string::npos) << p.err();
+    SimClient sim;
+    ASSERT_TRUE(sim.connect(board + "/var/run/sim.sock"));
+    EXPECT_TRUE(sim.request("hal list", 3000).ok()) << p.err();
+    EXPECT_FALSE(::access((board + "/var/monitoring/dip_tmp").c_str(), F_OK) == 0);
+
+    EXPECT_EQ(tell_all(ctl, {trunk_image(1, 3, 0, 1), modem_image(2, 10, calls[run])}, 4),
+              (Strings{"seq 1 slot 3 success", "slot 3 transmitter active 1", "slot 3 receiver active 1",
+                       "seq 2 slot 10 success"}));
+    EXPECT_EQ(tell_all(ctl, {connect_image(3, 3, 10)}, 3),
+              (Strings{"slot 10 transmitter active 1792", "slot 10 receiver active 1792", "seq 3 slot 3 success"}));
+    if (run + 1 < calls.size()) {
+      if (run > 0) {
+        ASSERT_TRUE(
+            eventually([&] { return file_text(board + "/var/standin/pppd.log").find("fds") != std::string::npos; }));
+      }
+      p.signal(SIGKILL);
+      EXPECT_EQ(p.wait(), -1);
+      // Cut short while writing a status file.
+      std::ofstream(board + "/var/monitoring/dip_tmp") << "1";
+      continue;
+    }
+    // The modem slot's destroy completes when its pppd has ended.
+    EXPECT_EQ(sorted(tell_all(ctl, {null_command_image(4, 10, "destroy"), null_command_image(5, 3, "destroy")}, 2)),
+              (Strings{"seq 4 slot 10 success", "seq 5 slot 3 success"}));
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(), 0) << p.err();
+    EXPECT_FALSE(::access((board + "/var/run/server.pid").c_str(), F_OK) == 0);
+  }
+  // The pppd of the killed run outlived it: it goes now.
+  std::ifstream log(board + "/var/standin/pppd.log");
+  for (std::string l; std::getline(log, l);)
+    if (l.rfind("pid ", 0) == 0) ::kill(std::atoi(l.c_str() + 4), SIGKILL);
 }
 
 }  // namespace
