@@ -10,6 +10,7 @@
 // works. Real time, every wait bounded.
 #include "tests/media/mixer_images.h"
 #include "tests/media/rtp_fixture.h"
+#include "tests/media/t38_images.h"
 #include "tests/radio/zarn_values.h"
 #include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/lgcp_text.h"
@@ -109,19 +110,6 @@ std::string zarn_create(int seq, int slot, std::uint16_t dport, std::uint16_t lo
   return create_image(seq, slot, [&](LGCP::CreateParams& c) { c = p; });
 }
 
-std::string t38_create(int seq, int slot) {
-  return command_image(seq, slot, [](LGCP::Command& c) {
-    auto& t = c.select_create().select_t38soft();
-    t.set_dhost().set_iaddr(std::string("127.0.0.1"));
-    t.set_dhost().set_port(5000);
-    t.set_shost().set_iaddr(std::string("0.0.0.0"));
-    t.set_shost().set_port(6000);
-    t.set_rx_packet_size(256);
-    t.set_rx_threshold(3);
-    t.set_tx_threshold(4);
-  });
-}
-
 class Teardown : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { start(); }
@@ -207,7 +195,7 @@ class Teardown : public ::testing::Test {
       f.set_name().push_back(std::string("tone"));
       f.set_repeat(0);
     }));
-    run(t38_create(seq++, 16));
+    run(t38test::create(seq++, 16));
     run(create_image(seq++, 17, [](LGCP::CreateParams& p) {
       TERM::ModemParams& m = p.select_modem();
       m.set_cid("");
@@ -579,7 +567,7 @@ TEST_F(Teardown, ControllerLeavingMidWayLeavesNothingHalfDone) {
   ASSERT_TRUE(asked) << srv().log();
   EXPECT_GT(count(), fds + 2) << "two connects pending, a modem held";
   // The t38 program is forked and the controller gone at once.
-  srv().ctl.send(t38_create(20, 16));
+  srv().ctl.send(t38test::create(20, 16));
   srv().ctl.close();
 
   EXPECT_TRUE(srv().wait_log("t38 daemon[")) << srv().log();

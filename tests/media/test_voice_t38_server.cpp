@@ -3,6 +3,7 @@
 // a stand-in t38 program under the board root. One server serves the suite.
 // These tests wait in real time, each wait bounded and ended as soon as the
 // awaited thing has happened.
+#include "tests/media/t38_images.h"
 #include "tests/support/lgcp_text.h"
 #include "tests/support/per_image.h"
 #include "tests/support/server_process.h"
@@ -58,20 +59,6 @@ std::string recorder(int seq, int slot, int port) {
     auto& h = c.select_create().select_voice().select_record();
     h.set_iaddr(std::string("127.0.0.1"));
     h.set_port(static_cast<unsigned>(port));
-  });
-}
-
-std::string t38(int seq, int slot, const std::string& dhost, int nargs) {
-  return command(seq, slot, [&](LGCP::Command& c) {
-    auto& t = c.select_create().select_t38soft();
-    t.set_dhost().set_iaddr(dhost);
-    t.set_dhost().set_port(5000);
-    t.set_shost().set_iaddr(std::string("0.0.0.0"));
-    t.set_shost().set_port(6000);
-    t.set_rx_packet_size(256);
-    t.set_rx_threshold(3);
-    t.set_tx_threshold(4);
-    for (int i = 0; i < nargs; ++i) t.set_args().push_back("a" + std::to_string(i));
   });
 }
 
@@ -406,7 +393,7 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
   };
 
   // 30 args: the vector takes the first 27.
-  auto r = exchange(t38(1, 50, "10.0.0.1", 30));
+  auto r = exchange(t38test::create(1, 50, "10.0.0.1", 30));
   std::string params;
   const int ts = newest(&params);
   const std::string t = std::to_string(ts);
@@ -448,7 +435,7 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
     else
       ::unlink((dir + "t38.exit").c_str());
     ::chmod((dir + "t38").c_str(), e.mode);
-    r = exchange(t38(seq, 51, "10.0.0.1", 0));
+    r = exchange(t38test::create(seq, 51, "10.0.0.1", 0));
     EXPECT_EQ(r.front(), "seq " + std::to_string(seq) + " slot 51 success") << e.line;
     if (!e.exit_file) {
       ASSERT_TRUE(ran("ready\n"));
@@ -470,13 +457,13 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
   // process and no channel.
   const std::string host53(53, '1');
   write_file(log, "");
-  EXPECT_EQ(exchange(t38(20, 52, host53, 0)).front(), "seq 20 slot 52 success");
+  EXPECT_EQ(exchange(t38test::create(20, 52, host53, 0)).front(), "seq 20 slot 52 success");
   ASSERT_TRUE(ran("ready\n"));
   EXPECT_NE(testsupport::file_text(log).find("argv[3]=" + host53 + "/5000/6000\n"), std::string::npos);
   srv->ctl.frames(300);
   const std::size_t before = channels().size();
   write_file(log, "");
-  EXPECT_EQ(exchange(t38(21, 53, host53 + "1", 0)), V{"seq 21 slot 53 error insufficientResources"});
+  EXPECT_EQ(exchange(t38test::create(21, 53, host53 + "1", 0)), V{"seq 21 slot 53 error insufficientResources"});
   EXPECT_EQ(channels().size(), before);
   EXPECT_EQ(exchange(simple(22, 52, "destroy")), V{"seq 22 slot 52 success"});
   EXPECT_TRUE(ran("signal 15\n"));
@@ -495,14 +482,14 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
   seq = 23;
   for (const Case& c : cases) {
     EXPECT_EQ(ask(c.fail), "");
-    EXPECT_EQ(exchange(t38(seq, 54, "10.0.0.1", 0)), V{"seq " + std::to_string(seq) + " slot 54 error insufficientResources"});
+    EXPECT_EQ(exchange(t38test::create(seq, 54, "10.0.0.1", 0)), V{"seq " + std::to_string(seq) + " slot 54 error insufficientResources"});
     EXPECT_TRUE(srv->wait_log(c.line)) << c.line;
     EXPECT_EQ(channels().size(), idle) << c.line;
     ++seq;
   }
   EXPECT_EQ(testsupport::file_text(log), "");
   // Once the device answers, the same create runs the program.
-  r = exchange(t38(seq, 54, "10.0.0.1", 0));
+  r = exchange(t38test::create(seq, 54, "10.0.0.1", 0));
   while (r.size() < 3) r.push_back(next());
   EXPECT_EQ(r.front(), "seq " + std::to_string(seq) + " slot 54 success");
   ASSERT_TRUE(ran("ready\n"));
