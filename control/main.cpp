@@ -149,6 +149,13 @@ int main(int argc, char** argv) {
   IPC::Signal::handle(SIGINT, SigTermHandler, 0);
   IPC::Signal::handle(SIGUSR2, SigUsr2Handler, SA_RESTART);
   IPC::Signal::handle(SIGHUP, SigHupHandler, SA_RESTART);
+  // Blocked signals survive the starter's exec: SIGTERM blocked would leave
+  // the server unstoppable, SIGCHLD blocked its programs unreaped, and the
+  // programs it starts would inherit the same mask. With the handlers in
+  // place, a signal that waited here is handled now.
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
 
   static const option long_options[] = {
       {"daemon", no_argument, nullptr, 'D'},

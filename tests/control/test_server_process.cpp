@@ -4,6 +4,7 @@
 // wait in real time; every wait is bounded and ends as soon as the awaited
 // thing has happened.
 #include "runtime/version.h"
+#include "tests/media/t38_images.h"
 #include "tests/support/controller_client.h"
 #include "tests/support/log_sink.h"
 #include "tests/support/server_process.h"
@@ -18,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -322,6 +324,59 @@ TEST_F(ServerProcessTest, DaemonDetachesAndLogsToSyslog) {
     return !exists(pid_file());
   }));
   EXPECT_TRUE(ctl.closed(patience_ms));
+}
+
+// What a starter hands the program beside its arguments: signals blocked
+// (the mask survives exec) and dispositions set to ignore (as nohup leaves
+// them). The server still answers SIGHUP, SIGUSR2 and SIGTERM and reaps the
+// t38 program to tell its end; the program does not get the mask, under
+// which a destroy's SIGTERM would never reach it.
+TEST_F(ServerProcessTest, StarterStateStaysBehind) {
+  const std::string sbin = board("/usr/local/sbin/");
+  ASSERT_EQ(std::system(("mkdir -p '" + sbin + "' && cp '" GW_T38_STANDIN "' '" + sbin + "t38'").c_str()), 0);
+  const std::uint16_t port = free_port();
+  ServerProcess p(root.path(), {"--port", std::to_string(port)}, false, [&] {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int sig : {SIGTERM, SIGCHLD, SIGHUP, SIGUSR2}) sigaddset(&blocked, sig);
+    ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    for (int sig : {SIGCHLD, SIGPIPE, SIGHUP}) ::signal(sig, SIG_IGN);
+  });
+  ASSERT_TRUE(ctl.connect(port, patience_ms)) << p.err();
+  ctl.drop = testsupport::is_status_signal;
+  auto comes = [&](const std::string& frame) {
+    for (std::string f; !(f = ctl.next(patience_ms)).empty();)
+      if (testsupport::describe(f) == frame) return true;
+    return false;
+  };
+  const std::string log = sbin + "t38.log";
+  auto logged = [&](const std::string& text) {
+    return eventually([&] { return file_text(log).find(text) != std::string::npos; });
+  };
+
+  p.signal(SIGHUP);
+  EXPECT_TRUE(comes("query")) << p.err();
+
+  ctl.send(t38test::create(1, 1));
+  ASSERT_TRUE(comes("seq 1 slot 1 success")) << p.err();
+  ASSERT_TRUE(logged("ready\n"));
+  ctl.send(testsupport::null_command_image(2, 1, "destroy"));
+  EXPECT_TRUE(comes("seq 2 slot 1 success"));
+  EXPECT_TRUE(logged("signal 15\n")) << file_text(log);
+
+  std::ofstream(sbin + "t38.exit") << "3";
+  ctl.send(t38test::create(3, 2));
+  EXPECT_TRUE(comes("seq 3 slot 2 success"));
+  EXPECT_TRUE(comes("slot 2 signal abort")) << p.err();
+  // The count query at SIGHUP and the two slots' programs.
+  EXPECT_EQ(file_text(sbin + "t38.start"), "blocked none fds none\nblocked none fds none\nblocked none fds none\n");
+
+  ::unlink(board("/var/log/server-status").c_str());
+  p.signal(SIGUSR2);
+  EXPECT_TRUE(eventually([&] { return exists(board("/var/log/server-status")); }));
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait(), 0) << p.err();
+  EXPECT_FALSE(exists(pid_file()));
 }
 
 }  // namespace

@@ -72,7 +72,8 @@ std::uint16_t free_port() {
 
 const char* server_program() { return GW_SERVER_PROGRAM; }
 
-ServerProcess::ServerProcess(const std::string& root, const std::vector<std::string>& args, bool relative_root)
+ServerProcess::ServerProcess(const std::string& root, const std::vector<std::string>& args, bool relative_root,
+                             const std::function<void()>& starter)
     : out_path_(root + "/server.out"), err_path_(root + "/server.err") {
   // Each server gets its own authentication port unless the test named one,
   // so servers of tests run at once do not meet on the board's fixed port.
@@ -93,6 +94,7 @@ ServerProcess::ServerProcess(const std::string& root, const std::vector<std::str
       if (::chdir(root.substr(0, slash).c_str()) != 0) ::_exit(126);
       ::setenv("GW_BOARD_ROOT", root.substr(slash + 1).c_str(), 1);
     }
+    if (starter) starter();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(server_program()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

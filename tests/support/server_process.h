@@ -48,8 +48,11 @@ const char* server_program();
 class ServerProcess {
  public:
   // With `relative_root`, the program starts in the root's parent directory
-  // and is given the root by its relative name.
-  ServerProcess(const std::string& root, const std::vector<std::string>& args, bool relative_root = false);
+  // and is given the root by its relative name. `starter`, when given, runs
+  // in the new process right before the program: what a starter leaves it
+  // (a signal mask, dispositions, descriptors).
+  ServerProcess(const std::string& root, const std::vector<std::string>& args, bool relative_root = false,
+                const std::function<void()>& starter = nullptr);
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;

@@ -4,7 +4,10 @@
 //   t38.exit       the exit code to end with at once (absent: run until SIGTERM)
 // Each run appends to t38.log: its pid, its argv, what its standard input
 // is, and the signal that ended it. It also writes "T38" to its standard
-// input, so a test can see which channel it got.
+// input, so a test can see which channel it got. Every run, the count query
+// too, appends to t38.start what it was started with: the blocked signals
+// and the descriptors above 2 ("blocked none fds none" without any).
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -45,11 +48,40 @@ bool read_file(const std::string& path, std::string& out) {
   return true;
 }
 
+std::string blocked_signals() {
+  sigset_t mask;
+  sigemptyset(&mask);
+  ::sigprocmask(SIG_BLOCK, nullptr, &mask);
+  std::string out;
+  for (int sig = 1; sig < NSIG; ++sig)
+    if (sigismember(&mask, sig) == 1) out += (out.empty() ? "" : ",") + std::to_string(sig);
+  return out.empty() ? "none" : out;
+}
+
+// What the server let this process inherit, before it opens anything.
+std::string inherited() {
+  std::string out;
+  DIR* d = ::opendir("/proc/self/fd");
+  if (!d) return "unknown";
+  while (const dirent* e = ::readdir(d)) {
+    const int fd = std::atoi(e->d_name);
+    if (e->d_name[0] == '.' || fd <= 2 || fd == ::dirfd(d)) continue;
+    out += (out.empty() ? "" : " ") + std::string(e->d_name);
+  }
+  ::closedir(d);
+  return out.empty() ? "none" : out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string fds = inherited();
   const std::string dir = dir_of_self();
   std::string text;
+  const int start_fd = ::open((dir + "/t38.start").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const std::string start = "blocked " + blocked_signals() + " fds " + fds + "\n";
+  (void)!::write(start_fd, start.data(), start.size());
+  ::close(start_fd);
   if (argc == 2 && std::string(argv[1]) == "--num-of-instances") {
     if (read_file(dir + "/t38.instances", text)) std::fputs(text.c_str(), stdout);
     return 0;
