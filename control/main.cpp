@@ -133,6 +133,9 @@ int main(int argc, char** argv) {
   // Started with a standard stream closed, the first device opened would
   // take its number and get the log lines written into it.
   OpenStandardDescriptors();
+  // A starter's descriptors (a supervisor's pipe, a shell's files) would
+  // otherwise reach the t38 program and keep them open after the server.
+  SetCloexecOnInherited();
   RaiseDescriptorLimit();
   // The board root is fixed (made absolute) before anything can change the
   // working directory.

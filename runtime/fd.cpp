@@ -1,6 +1,8 @@
 #include "runtime/fd.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -91,5 +93,16 @@ bool OpenStandardDescriptors() {
       ::close(null);
     }
   }
+  return true;
+}
+
+bool SetCloexecOnInherited() {
+  DIR* d = ::opendir("/proc/self/fd");
+  if (!d) return false;
+  while (const dirent* e = ::readdir(d)) {
+    const int fd = std::atoi(e->d_name);
+    if (fd > 2) SetCloexec(fd, true);
+  }
+  ::closedir(d);
   return true;
 }

@@ -45,3 +45,7 @@ long RaiseDescriptorLimit();
 // take their numbers and receive what is written to the standard streams.
 // False when one of them could not be opened.
 bool OpenStandardDescriptors();
+// Sets close-on-exec on every open descriptor above the standard three: the
+// ones the process was started with keep working here but never reach a
+// program it starts. False when the open descriptors cannot be listed.
+bool SetCloexecOnInherited();

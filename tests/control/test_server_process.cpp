@@ -327,13 +327,16 @@ TEST_F(ServerProcessTest, DaemonDetachesAndLogsToSyslog) {
 }
 
 // What a starter hands the program beside its arguments: signals blocked
-// (the mask survives exec) and dispositions set to ignore (as nohup leaves
-// them). The server still answers SIGHUP, SIGUSR2 and SIGTERM and reaps the
-// t38 program to tell its end; the program does not get the mask, under
-// which a destroy's SIGTERM would never reach it.
+// (the mask survives exec), dispositions set to ignore (as nohup leaves
+// them) and descriptors of its own without close-on-exec, one of them high.
+// The server still answers SIGHUP, SIGUSR2 and SIGTERM and reaps the t38
+// program to tell its end; the programs it starts (the count query's too)
+// get neither the mask, under which a destroy's SIGTERM would never reach
+// them, nor the starter's descriptors.
 TEST_F(ServerProcessTest, StarterStateStaysBehind) {
   const std::string sbin = board("/usr/local/sbin/");
   ASSERT_EQ(std::system(("mkdir -p '" + sbin + "' && cp '" GW_T38_STANDIN "' '" + sbin + "t38'").c_str()), 0);
+  const std::string starters_file = board("/starter");
   const std::uint16_t port = free_port();
   ServerProcess p(root.path(), {"--port", std::to_string(port)}, false, [&] {
     sigset_t blocked;
@@ -341,6 +344,7 @@ TEST_F(ServerProcessTest, StarterStateStaysBehind) {
     for (int sig : {SIGTERM, SIGCHLD, SIGHUP, SIGUSR2}) sigaddset(&blocked, sig);
     ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
     for (int sig : {SIGCHLD, SIGPIPE, SIGHUP}) ::signal(sig, SIG_IGN);
+    ::dup2(::open(starters_file.c_str(), O_RDWR | O_CREAT, 0644), 900);
   });
   ASSERT_TRUE(ctl.connect(port, patience_ms)) << p.err();
   ctl.drop = testsupport::is_status_signal;
