@@ -187,6 +187,44 @@ TEST_F(EventTest, EventMayBeDestroyedInsideItsOwnHandler) {
   EXPECT_EQ(s.e, nullptr);
 }
 
+// One pass: the first handler closes a ready Event and arms another, whose
+// duplicate takes the number just freed. The new one is polled from the
+// next pass with its own bits; the closed one's readiness never reaches it.
+TEST_F(EventTest, AnEventOnANumberFreedInThePassIsServicedOnlyAfterItsOwnPoll) {
+  Pipe first, closed, fresh;
+  ASSERT_TRUE(first.fill() && closed.fill());
+  struct Swapper : Owner {
+    Event* old = nullptr;
+    Event* next = nullptr;
+    int fresh_r = -1, freed = -1;
+    void OnFirst(int fd, short bits) {
+      Quiet(fd, bits);
+      if (!old->IsActive()) return;
+      freed = old->lowlevel_fd();
+      old->Release();
+      next->Schedule(Fd(::dup(fresh_r)), POLLIN);
+    }
+  } a;
+  Owner b, c;
+  Event ea, eb, ec;
+  a.old = &eb;
+  a.next = &ec;
+  a.fresh_r = fresh.r;
+  ea.Bind("First", &Swapper::OnFirst, &a);
+  eb.Bind("Closed", &Owner::Quiet, &b);
+  ec.Bind("Fresh", &Owner::OnEvent, &c);
+  ea.Schedule(Fd(::dup(first.r)), POLLIN);
+  eb.Schedule(Fd(::dup(closed.r)), POLLIN);
+  multiplexer.run(false, true);
+
+  ASSERT_EQ(ec.lowlevel_fd(), a.freed) << "the kernel gave the freed number to the new duplicate";
+  EXPECT_EQ(a.calls.size(), 2u) << "the new Event was serviced in the pass that armed it";
+  EXPECT_TRUE(b.calls.empty());
+  ASSERT_EQ(c.calls.size(), 1u);
+  EXPECT_EQ(c.calls[0].bits, 0) << "the new Event got the closed one's bits";
+  ec.Release();
+}
+
 TEST_F(EventTest, DescriptorZeroIsAValidDescriptor) {
   // In a child, so the test's own standard input is left alone.
   EXPECT_EXIT(
