@@ -46,8 +46,9 @@ BASE::INTEGER64Bits counter(std::int32_t high, std::int32_t low) {
 // A dotted address as four bytes in network order; all ones when the text
 // is no address.
 std::uint32_t address(const std::string& text) {
+  // inet_pton stops at a NUL: text with one inside would pass for its head.
   in_addr a;
-  if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return 0xFFFFFFFFu;
+  if (text.find('\0') != std::string::npos || ::inet_pton(AF_INET, text.c_str(), &a) != 1) return 0xFFFFFFFFu;
   return a.s_addr;
 }
 

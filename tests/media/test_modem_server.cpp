@@ -349,6 +349,12 @@ TEST_F(ModemServer, AnsweredCallAuthenticatesAndAccountsOverTheLocalLink) {
   std::memcpy(&ip[16], addresses, sizeof addresses);
   put(ip, 32, 1500);
   EXPECT_EQ(hex(peer.read(36)), hex(ip));
+  // A NUL ends the text for inet_pton: such an address is none, as "bad
+  // text" is, not the address before the NUL.
+  EXPECT_EQ(ask(activate_modem(60, 10, std::string("10.1.1.2\0" "9", 10))), Strings{"seq 60 slot 10 success"});
+  EXPECT_EQ(hex(peer.read(16)), hex(accepted));
+  std::memset(&ip[16], 0xFF, 4);
+  EXPECT_EQ(hex(peer.read(36)), hex(ip));
   EXPECT_EQ(ask(activate_image(7, 10)), Strings{"seq 7 slot 10 error unsupported"});
 
   // Two records in one write; one record byte by byte; wrong sizes and
