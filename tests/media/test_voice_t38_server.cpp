@@ -273,6 +273,11 @@ TEST_F(VoiceT38Server, FilePlayerPlaysItsListAndEnds) {
     ++seq;
   }
   EXPECT_TRUE(srv->wait_log("bad prompt name \"../outside\"")) << srv->log();
+  // open stops at a NUL: these would play b, or open the directory above.
+  for (const std::string& bad : {std::string("b\0x", 3), std::string("..\0x", 4)}) {
+    EXPECT_EQ(exchange(player_file(seq, 15, {bad}, 1)), V{"seq " + std::to_string(seq) + " slot 15 error insufficientResources"});
+    ++seq;
+  }
   EXPECT_EQ(channels().size(), before);
 
   // Device failures at create: the step's line, and no slot.
