@@ -46,8 +46,9 @@ BASE::INTEGER64Bits counter(std::int32_t high, std::int32_t low) {
 // A dotted address as four bytes in network order; all ones when the text
 // is no address.
 std::uint32_t address(const std::string& text) {
+  // inet_pton stops at a NUL: text with one inside would pass for its head.
   in_addr a;
-  if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return 0xFFFFFFFFu;
+  if (text.find('\0') != std::string::npos || ::inet_pton(AF_INET, text.c_str(), &a) != 1) return 0xFFFFFFFFu;
   return a.s_addr;
 }
 
@@ -76,6 +77,15 @@ pid_t start_child(const std::vector<std::string>& args, unsigned sleep_s, const 
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  // The program would see a text with a NUL only up to it: another program
+  // or an argument silently cut. It is not run; the child ends as one
+  // whose exec failed.
+  bool runnable = true;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i].find('\0') == std::string::npos) continue;
+    std::cerr << "argument " << i << " holds a NUL octet, not executed" << std::endl;
+    runnable = false;
+  }
   std::fflush(nullptr);
   const pid_t pid = fork_child();
   if (pid != 0) return pid;
@@ -89,7 +99,7 @@ pid_t start_child(const std::vector<std::string>& args, unsigned sleep_s, const 
     const std::string line = std::string(banner) + "\n";
     (void)!::write(1, line.data(), line.size());
   }
-  ::execv(file.c_str(), argv.data());
+  if (runnable) ::execv(file.c_str(), argv.data());
   if (banner) (void)!::write(1, "fail to exec!\n", 14);
   ::_exit(2);
 }

@@ -61,8 +61,9 @@ std::uint16_t LocalPort(TERM::RtpParams const& rtp) {
 }
 
 bool DottedAddress(std::string const& text, std::uint32_t& addr) {
+  // inet_pton stops at a NUL: text with one inside would pass for its head.
   in_addr a;
-  if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
+  if (text.find('\0') != std::string::npos || ::inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
   addr = a.s_addr;
   return true;
 }

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -93,6 +94,17 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
     std::cerr << ext::header(this) << "remote argument too long (" << len << " characters): " << iaddr << std::endl;
     return nullptr;
   }
+  // The program would see a text with a NUL only up to it: the address or
+  // an argument silently cut. Such a create is refused as a whole.
+  const auto& extra = t38.get_args();
+  const std::size_t passed = std::min(extra.size(), max_args - 4);
+  bool nul = iaddr.find('\0') != std::string::npos;
+  for (std::size_t i = 0; i < passed && !nul; ++i)
+    nul = static_cast<const std::string&>(extra[i]).find('\0') != std::string::npos;
+  if (nul) {
+    std::cerr << ext::header(this) << "argument holds a NUL octet" << std::endl;
+    return nullptr;
+  }
 
   const int fd = platform::dev_open(platform::mcc::device_path, O_RDWR | O_CLOEXEC);
   if (fd < 0) {
@@ -118,7 +130,6 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
   }
 
   std::vector<std::string> args = {t38_program, "--child", "--remote", remote};
-  const auto& extra = t38.get_args();
   for (std::size_t i = 0; i < extra.size() && args.size() < max_args; ++i)
     args.push_back(static_cast<const std::string&>(extra[i]));
   std::clog << "args for run t38 daemon:" << std::endl;

@@ -30,7 +30,9 @@ ASync::Copy::EventsParams copy_events(int flush) {
 // A prompt name is a file of the voice directory, never a path: anything
 // that could leave that directory is refused.
 bool SafePromptName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+  // open stops at a NUL: "..\0x" would pass here and open the directory above.
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
 }
 
 }  // namespace

@@ -114,7 +114,8 @@ std::string AddrText(in_addr a) {
 // Strict dotted quad; anything else is what inet_addr would have turned
 // into 255.255.255.255.
 bool Dotted(std::string const& text, in_addr& a) {
-  if (::inet_pton(AF_INET, text.c_str(), &a) == 1) return true;
+  // inet_pton stops at a NUL: text with one inside would pass for its head.
+  if (text.find('\0') == std::string::npos && ::inet_pton(AF_INET, text.c_str(), &a) == 1) return true;
   a.s_addr = INADDR_NONE;
   return false;
 }

@@ -349,6 +349,12 @@ TEST_F(ModemServer, AnsweredCallAuthenticatesAndAccountsOverTheLocalLink) {
   std::memcpy(&ip[16], addresses, sizeof addresses);
   put(ip, 32, 1500);
   EXPECT_EQ(hex(peer.read(36)), hex(ip));
+  // A NUL ends the text for inet_pton: such an address is none, as "bad
+  // text" is, not the address before the NUL.
+  EXPECT_EQ(ask(activate_modem(60, 10, std::string("10.1.1.2\0" "9", 10))), Strings{"seq 60 slot 10 success"});
+  EXPECT_EQ(hex(peer.read(16)), hex(accepted));
+  std::memset(&ip[16], 0xFF, 4);
+  EXPECT_EQ(hex(peer.read(36)), hex(ip));
   EXPECT_EQ(ask(activate_image(7, 10)), Strings{"seq 7 slot 10 error unsupported"});
 
   // Two records in one write; one record byte by byte; wrong sizes and
@@ -468,6 +474,18 @@ TEST_F(ModemServer, OriginateModesAndAllocationFailure) {
                        6)),
             sorted(Strings{"seq 10 slot 11 success", "seq 11 slot 12 success", "seq 12 slot 13 success",
                            "seq 13 slot 14 success", "seq 22 slot 15 success", "seq 14 slot 4 success"}));
+
+  // A NUL inside the cid: pppd would get the number cut short at it. It is
+  // not run; the slot ends as for a program that cannot run.
+  ::unlink(srv().board("/var/standin/pppd.log").c_str());
+  ASSERT_EQ(ask(trunk_image(23, 4, 0, 2), 3).size(), 3u);
+  EXPECT_EQ(ask(modem_image(24, 16, [](TERM::ModemParams& m) { m.set_cid(std::string("555\0" "1234", 8)); })),
+            Strings{"seq 24 slot 16 success"});
+  EXPECT_EQ(ask(connect_image(25, 4, 16), 4).back(), "slot 16 abort 512");
+  EXPECT_TRUE(srv().wait_log("argument 5 holds a NUL octet, not executed\n")) << srv().log();
+  EXPECT_EQ(standin("pppd", "argv"), Strings{});
+  EXPECT_EQ(sorted(ask({destroy(26, 16), destroy(27, 4)}, 2)),
+            sorted(Strings{"seq 26 slot 16 success", "seq 27 slot 4 success"}));
 }
 
 TEST_F(ModemServer, PppdIgnoringHangupIsKilledAfterFiveSeconds) {

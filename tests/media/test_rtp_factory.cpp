@@ -165,6 +165,16 @@ TEST(RtpFactory, DeclinesAndLeavesNothingOpen) {
     }));
     EXPECT_EQ(m.slot, nullptr) << bad;
   }
+  // A NUL ends the text for inet_pton: the address before it is not what
+  // was sent.
+  const std::string nul("127.0.0.1\0" "9", 11);
+  m = make(rtp_params(P::ptG711_Alaw, nul, P, P::ptG711_Alaw, P::ptG711_Alaw));
+  EXPECT_EQ(m.slot, nullptr);
+  m = make(rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw, [&](TERM::RtpParams& r) {
+    r.set_shost().set_iaddr(nul);
+    r.set_shost().set_port(P);
+  }));
+  EXPECT_EQ(m.slot, nullptr);
   EXPECT_TRUE(all_closed());
   EXPECT_EQ(peer.receive(100), "");
   {

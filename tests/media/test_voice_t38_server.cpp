@@ -273,6 +273,11 @@ TEST_F(VoiceT38Server, FilePlayerPlaysItsListAndEnds) {
     ++seq;
   }
   EXPECT_TRUE(srv->wait_log("bad prompt name \"../outside\"")) << srv->log();
+  // open stops at a NUL: these would play b, or open the directory above.
+  for (const std::string& bad : {std::string("b\0x", 3), std::string("..\0x", 4)}) {
+    EXPECT_EQ(exchange(player_file(seq, 15, {bad}, 1)), V{"seq " + std::to_string(seq) + " slot 15 error insufficientResources"});
+    ++seq;
+  }
   EXPECT_EQ(channels().size(), before);
 
   // Device failures at create: the step's line, and no slot.
@@ -470,6 +475,18 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
   EXPECT_EQ(testsupport::file_text(log), "signal 15\n") << "no process for the refused create";
   // The channel goes when the ended program's descriptor does.
   EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; }));
+
+  // A NUL in the address or in an argument: the program would get the text
+  // cut short at it. The create is refused, with no process and no channel.
+  write_file(log, "");
+  const std::string nul_addr = t38test::create(60, 55, std::string("10.0.0.1\0" "9", 10), 0);
+  const std::string nul_arg = t38test::create(61, 55, "10.0.0.1", 1, {std::string("--fax\0--debug", 13)});
+  EXPECT_EQ(exchange(nul_addr), V{"seq 60 slot 55 error insufficientResources"});
+  EXPECT_EQ(exchange(nul_arg), V{"seq 61 slot 55 error insufficientResources"});
+  EXPECT_TRUE(srv->wait_log("t38soft: argument holds a NUL octet\n")) << srv->log();
+  EXPECT_EQ(channels().size(), idle);
+  srv->ctl.frames(300);
+  EXPECT_EQ(testsupport::file_text(log), "") << "no process for either";
 
   // Device failures: the step's line with the errno value, no slot.
   write_file(log, "");

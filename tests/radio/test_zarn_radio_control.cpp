@@ -50,11 +50,11 @@ TERM::RadioModifier request(const std::function<void(Params&)>& fill, const char
 std::function<void(Params&)> wm_flags(bool ptt) {
   return [=](Params& p) { p.select_wm_flags().set_flags(zflags(5, ptt)); };
 }
-std::function<void(Params&)> wm_trans(const char* ip) {
+std::function<void(Params&)> wm_trans(const std::string& ip) {
   return [=](Params& p) {
     TERM::RadioCommandWMTrans& c = p.select_wm_trans();
     c.set_flags(zflags(5, true));
-    c.set_ip(std::string(ip));
+    c.set_ip(ip);
     c.set_ssrc(153u);
   };
 }
@@ -250,6 +250,8 @@ TEST_F(ZarnControlTest, RequestsWriteKeepAndRefuse) {
   // nothing written, state and filter as they were.
   const ZarnRadioState before = c->GetRadioState();
   EXPECT_FALSE(c->SendASNToChan(request(wm_trans("radio-9"))));
+  EXPECT_FALSE(c->SendASNToChan(request(wm_trans(std::string("10.0.0.8\0" "1", 10)))))
+      << "not the address before the NUL";
   EXPECT_FALSE(c->SendASNToChan(request(wm_flags(false), "10.0.0")));
   EXPECT_FALSE(c->SendASNToChan(TERM::RadioModifier(TERM::RadioModifier::ed_137::index, TERM::ED137RadioModifier())));
   EXPECT_FALSE(c->SendASNToChan(request([](Params&) {})));
