@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 
 using testsupport::StreamCapture;
 
@@ -53,6 +58,44 @@ TEST_F(UnixLinkTest, ConnectorReachesAnAcceptorOnAPathCutTo107Octets) {
   run_for(10);
   EXPECT_TRUE(StreamCapture::has(cap.err(), "refuse connection from ")) << cap.all();
   EXPECT_TRUE(conn.IsConnected());
+}
+
+// A socket file left by a process that is gone: bound once, nobody listens.
+void leave_stale_socket(const std::string& path) {
+  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_un sa{};
+  sa.sun_family = AF_UNIX;
+  std::memcpy(sa.sun_path, path.c_str(), path.size() + 1);
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ::close(s);
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  ASSERT_TRUE(S_ISSOCK(st.st_mode));
+}
+
+// Both ends take their paths over from an earlier run that did not clean
+// up: the acceptor listens at once, the connector binds its own name and is
+// served under it. Left in place, the old files would keep the acceptor
+// retrying its bind for good.
+TEST_F(UnixLinkTest, SocketFilesLeftByAnEarlierRunAreTakenOver) {
+  const std::string path = dir.path() + "/ctl";
+  const std::string local = dir.path() + "/agent";
+  leave_stale_socket(path);
+  leave_stale_socket(local);
+  Control::AcceptorUnix acc(path);
+  acc.Bind(&server);
+  ASSERT_EQ(acc.Activate(), 1);
+  Control::ConnectorUnix conn(path, local);
+  conn.Bind(&client);
+  conn.Activate();
+  run_for(10);
+  ASSERT_TRUE(acc.IsConnected() && conn.IsConnected()) << cap.all();
+  EXPECT_EQ(acc.GetAddr(), local);
+  EXPECT_EQ(StreamCapture::count(cap.err(), "can't bind to"), 0) << cap.all();
+  conn.Send("ping", 4);
+  run_for(10);
+  EXPECT_EQ(server.messages, std::vector<std::string>{"ping"});
 }
 
 TEST_F(UnixLinkTest, MissingPeerIsRetried7TimesQuicklyThenEvery20s) {

@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -754,6 +755,29 @@ TEST(ModemAuthLink, ListenerRetriesItsBindAndReusesTheAddress) {
   AuthPeer peer;
   EXPECT_TRUE(peer.connect(3000)) << again.log();
   EXPECT_EQ(again.log().find("fail to bind auth socket"), std::string::npos) << again.log();
+}
+
+// The link admits users and hands out their IP parameters: only programs
+// of the board itself may reach it. Another address of this host, on the
+// same loopback interface, finds nobody listening.
+TEST(ModemAuthLink, ListensOnTheLoopbackAddressOnly) {
+  RunningServer srv;
+  ASSERT_TRUE(srv.ready()) << srv.log();
+  AuthPeer peer;
+  ASSERT_TRUE(peer.connect()) << srv.log();
+  ASSERT_TRUE(srv.wait_log("incoming auth connection from 127.0.0.1:")) << srv.log();
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_in other{};
+  other.sin_family = AF_INET;
+  other.sin_port = htons(auth_port);
+  other.sin_addr.s_addr = htonl(0x7F000002);  // 127.0.0.2
+  const int r = ::connect(s, reinterpret_cast<sockaddr*>(&other), sizeof other);
+  const int e = errno;
+  EXPECT_EQ(r, -1);
+  EXPECT_EQ(e, ECONNREFUSED);
+  ::close(s);
+  EXPECT_EQ(srv.log().find("incoming auth connection from 127.0.0.2"), std::string::npos) << srv.log();
 }
 
 // Each authentication connection holds a descriptor of the server: past
