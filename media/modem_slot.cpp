@@ -1,6 +1,7 @@
 #include "media/modem_slot.h"
 
 #include "media/modem_factory.h"
+#include "media/rtp_setup.h"
 #include "platform/device.h"
 #include "platform/mctl.h"
 #include "platform/hdlc_if.h"
@@ -46,10 +47,8 @@ BASE::INTEGER64Bits counter(std::int32_t high, std::int32_t low) {
 // A dotted address as four bytes in network order; all ones when the text
 // is no address.
 std::uint32_t address(const std::string& text) {
-  // inet_pton stops at a NUL: text with one inside would pass for its head.
-  in_addr a;
-  if (text.find('\0') != std::string::npos || ::inet_pton(AF_INET, text.c_str(), &a) != 1) return 0xFFFFFFFFu;
-  return a.s_addr;
+  std::uint32_t a;
+  return RtpSetup::DottedAddress(text, a) ? a : 0xFFFFFFFFu;
 }
 
 // Closes every descriptor above the standard three, as the exec would (the

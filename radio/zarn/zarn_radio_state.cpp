@@ -1,5 +1,7 @@
 #include "radio/zarn/zarn_radio_state.h"
 
+#include "media/rtp_setup.h"
+
 #include <arpa/inet.h>
 
 #include <cstdio>
@@ -114,10 +116,10 @@ std::string AddrText(in_addr a) {
 // Strict dotted quad; anything else is what inet_addr would have turned
 // into 255.255.255.255.
 bool Dotted(std::string const& text, in_addr& a) {
-  // inet_pton stops at a NUL: text with one inside would pass for its head.
-  if (text.find('\0') == std::string::npos && ::inet_pton(AF_INET, text.c_str(), &a) == 1) return true;
-  a.s_addr = INADDR_NONE;
-  return false;
+  std::uint32_t v;
+  const bool ok = RtpSetup::DottedAddress(text, v);
+  a.s_addr = ok ? v : INADDR_NONE;
+  return ok;
 }
 
 void FlagsFromASN(TERM::RadioFlags const& f, ZarnRadioState& s) {
