@@ -7,11 +7,11 @@
 #include "platform/hdlc_if.h"
 #include "platform/program.h"
 #include "runtime/errno_text.h"
+#include "runtime/fd.h"
 #include "runtime/fork_child.h"
 #include "slots/device_names.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/if.h>
 #include <linux/sockios.h>
@@ -58,13 +58,7 @@ void close_server_descriptors() {
   if (::syscall(SYS_close_range, 3u, ~0u, 0u) == 0) return;
 #endif
   std::vector<int> open;
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    while (const dirent* e = ::readdir(d)) {
-      const int fd = std::atoi(e->d_name);
-      if (fd > 2 && fd != ::dirfd(d)) open.push_back(fd);
-    }
-    ::closedir(d);
-  }
+  OpenDescriptorsAboveStandard(open);
   for (const int fd : open) ::close(fd);
 }
 

@@ -96,13 +96,21 @@ bool OpenStandardDescriptors() {
   return true;
 }
 
-bool SetCloexecOnInherited() {
+bool OpenDescriptorsAboveStandard(std::vector<int>& out) {
+  out.clear();
   DIR* d = ::opendir("/proc/self/fd");
   if (!d) return false;
   while (const dirent* e = ::readdir(d)) {
     const int fd = std::atoi(e->d_name);
-    if (fd > 2) SetCloexec(fd, true);
+    if (fd > 2 && fd != ::dirfd(d)) out.push_back(fd);
   }
   ::closedir(d);
+  return true;
+}
+
+bool SetCloexecOnInherited() {
+  std::vector<int> open;
+  if (!OpenDescriptorsAboveStandard(open)) return false;
+  for (const int fd : open) SetCloexec(fd, true);
   return true;
 }

@@ -3,6 +3,7 @@
 // over or creates carries close-on-exec. Copies are duplicates of one open
 // file: file status flags (O_NONBLOCK) are shared, close-on-exec is per copy,
 // and each copy closes only itself. Descriptor 0 is a valid descriptor.
+#include <vector>
 
 class Fd {
  public:
@@ -45,6 +46,9 @@ long RaiseDescriptorLimit();
 // take their numbers and receive what is written to the standard streams.
 // False when one of them could not be opened.
 bool OpenStandardDescriptors();
+// Fills `out` with the descriptors above the standard three that are open
+// now (the listing's own excluded). False when they cannot be listed.
+bool OpenDescriptorsAboveStandard(std::vector<int>& out);
 // Sets close-on-exec on every open descriptor above the standard three: the
 // ones the process was started with keep working here but never reach a
 // program it starts. False when the open descriptors cannot be listed.
