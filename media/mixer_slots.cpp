@@ -1,5 +1,6 @@
 #include "media/mixer_slots.h"
 
+#include "media/mixer_factory.h"
 #include "slots/hw_mux.h"
 
 #include <iostream>
@@ -43,9 +44,18 @@ void TdmChannel::dsproc_flags_event(::dsproc_flags_event const* ev) { processFla
 // --- input -----------------------------------------------------------------
 
 bool TdmInput::IBeforeDestroy() {
-  HwMux::instance().Disable(timeslot);
+  if (!LineTaken()) HwMux::instance().Disable(timeslot);
   mixer.Release(*this);
   return true;
+}
+
+bool TdmInput::LineTaken() const {
+  if (!mixer.isDead()) return false;
+  for (Slot* s : MixerFactory::instance().GetSlots()) {
+    const auto* in = dynamic_cast<const TdmInput*>(s);
+    if (in && in != this && in->timeslot == timeslot && !in->mixer.isDead() && in->GetSource()) return true;
+  }
+  return false;
 }
 
 bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
@@ -84,9 +94,10 @@ void TdmInput::dsproc_sd_event(Hardware::DSProcSDEvent const& ev) { processSDEve
 bool TdmOutput::IBeforeDestroy() {
   // The switch output of this channel is what feeds the unit's input on the
   // same channel: while an input slot holds it, it stays that slot's line
-  // (the input disables it when it goes).
+  // (the input disables it when it goes). Inputs of every unit are looked
+  // at: a unit that vanished and came back has its old switch channels.
   bool input_holds_it = false;
-  for (MixerSlot* s : mixer.GetSlots()) {
+  for (Slot* s : MixerFactory::instance().GetSlots()) {
     const auto* in = dynamic_cast<const TdmInput*>(s);
     if (in && in->GetTimeslot() == timeslot) input_holds_it = true;
   }

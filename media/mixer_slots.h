@@ -45,8 +45,10 @@ class TdmInput : public TdmChannel {
   bool IBeforeDestroy() override;
   bool Ioctl(LGCP::IoctlParams const& params) override;
   // An input is never a source.
-  bool IOnInputStream() override { return true; }
-  int IGetReceiveChannel() override { return timeslot; }
+  bool IOnInputStream() override { return !LineTaken(); }
+  // None once the line is another input's (LineTaken): connecting and
+  // disconnecting this slot then leave the switch channel alone.
+  int IGetReceiveChannel() override { return LineTaken() ? -1 : timeslot; }
   const char* GetName() const override { return "mixer tdm input"; }
 
   bool HasSummator() const { return summatorSet; }
@@ -59,6 +61,12 @@ class TdmInput : public TdmChannel {
   void dsproc_vad_event(Hardware::DSProcVADEvent const& ev) override;
   void dsproc_bss_event(::dsproc_bss_event const* ev) override;
   void dsproc_sd_event(Hardware::DSProcSDEvent const& ev) override;
+
+  // A unit the driver stopped reporting may come back under its number
+  // while this slot, aborted with it, waits for its destroy: the switch
+  // channel is then the new unit's, and once an input of that unit is fed
+  // on it, this slot must neither cut nor take over that line.
+  bool LineTaken() const;
 
   bool summatorSet = false;
   // The output whose mix this input was added to; -1 when none.

@@ -438,13 +438,31 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   EXPECT_EQ(ask({out_image(10, 24, 1, {2}), in_image(11, 25, 1, {3}, {2})}, 2),
             (Strings{"seq 10 slot 24 success", "seq 11 slot 25 success"}));
   EXPECT_EQ(mix(1, 2), (Strings{"1/2:32767", "1/3:32767"}));
+  // The new unit's inputs on the aborted slots' switch channels are fed.
+  EXPECT_EQ(ask({trunk_image(30, 26, 2, 5), in_image(31, 27, 1, {2}), connect_image(32, 26, 25),
+                 connect_image(33, 26, 27)},
+                8),
+            (Strings{"seq 30 slot 26 success", "slot 26 transmitter active 69", "slot 26 receiver active 69",
+                     "seq 31 slot 27 success", "slot 25 receiver active 2083", "seq 32 slot 26 success",
+                     "slot 27 receiver active 2082", "seq 33 slot 26 success"}));
+  // An aborted input cannot take its old switch channel back while the new
+  // unit's input is fed on it.
+  EXPECT_EQ(ask(connect_image(34, 22, 21), 2),
+            (Strings{"slot 22 transmitter active 2050", "seq 34 slot 22 error connectFail"}));
+  EXPECT_EQ(hal("get 2083"), "connected 69");
   mixer_log();
-  // The aborted slots destroy cleanly, sending nothing to the driver.
+  // The aborted slots destroy cleanly, sending nothing to the driver and
+  // leaving the switch channels to the slots that hold them now.
   EXPECT_EQ(ask({destroy(12, 20), destroy(13, 21)}, 2),
             (Strings{"seq 12 slot 20 success", "seq 13 slot 21 success"}));
   EXPECT_EQ(mixer_log(), Strings{});
   EXPECT_EQ(mix(1, 2), (Strings{"1/2:32767", "1/3:32767"}));
   EXPECT_EQ(count_in_log("MIX_RX_REMOVE"), 0) << srv().log();
+  EXPECT_EQ(hal("get 2083"), "connected 69") << "the aborted input cut the new input's line";
+  EXPECT_EQ(hal("get 2082"), "connected 69") << "the aborted output cut the new input's line";
+  EXPECT_EQ(ask({destroy(35, 27), destroy(36, 26)}, 2),
+            (Strings{"seq 35 slot 27 success", "seq 36 slot 26 success"}));
+  EXPECT_EQ(hal("get 2082"), "disabled");
 
   EXPECT_EQ(ask({destroy(14, 25), destroy(15, 24), destroy(16, 22)}, 3),
             (Strings{"seq 14 slot 25 success", "seq 15 slot 24 success", "seq 16 slot 22 success"}));

@@ -205,6 +205,11 @@ TEST_F(IsdnSlotsServer, AtsQsigDChannelAndItsBChannels) {
   exchange(qsig_b_image(6, 22, 10, 2), "seq 6 slot 22 success");
   exchange(qsig_b_image(7, 23, 10, 3), "seq 7 slot 23 success");
   EXPECT_EQ(ask("dspdata channels"), "77 2048 2049 2050");
+  // A B channel already held is refused to a second slot, and the refused
+  // one's destroy leaves the holder's channel.
+  exchange(qsig_b_image(25, 25, 10, 2), "seq 25 slot 25 error insufficientResources");
+  exchange(testsupport::null_command_image(26, 25, "destroy"), "seq 26 slot 25 error slotNotExists");
+  EXPECT_EQ(ask("dspdata channels"), "77 2048 2049 2050");
   exchange(testsupport::null_command_image(8, 22, "destroy"), "seq 8 slot 22 success");
   EXPECT_EQ(ask("dspdata channels"), "77 2048 - 2050");
   // A failed add, a slot that is no ATS-QSIG slot, or none.
