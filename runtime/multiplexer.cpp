@@ -237,8 +237,16 @@ void Multiplexer::reset(TimerEvent* e) {
 
 int Multiplexer::timers_schedule() {
   const std::uint32_t now = static_cast<std::uint32_t>(Mux::milliseconds());
+  // Every event due in the round is judged against one instant, unless the
+  // time of day goes back while targets run: a periodic target re-arming
+  // after the step gets a deadline before that instant and would fire again
+  // at once, over and over for as long as the step, with the loop never
+  // polling (nor pinging the watchdog).
+  std::uint32_t due_by = now;
   while (TimerEvent* head = timers.get_head()) {
-    if (static_cast<std::int32_t>(now - head->deadline) < 0) break;
+    const std::uint32_t clock = static_cast<std::uint32_t>(Mux::milliseconds());
+    if (static_cast<std::int32_t>(clock - due_by) < 0) due_by = clock;
+    if (static_cast<std::int32_t>(due_by - head->deadline) < 0) break;
     timer_measure.begin();
     timers.remove_from_head();
     head->queued = false;

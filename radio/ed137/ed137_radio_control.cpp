@@ -299,8 +299,14 @@ void ED137RadioControl::OnRtpProtoRXEvent(r2s_proto const& proto) {
 unsigned long ED137RadioGWControl::ProcessRadioStatus(unsigned long nowMs, unsigned long ms) {
   const std::uint32_t t = static_cast<std::uint32_t>(nowMs);
   const std::uint32_t timeout = params.r2sKeepAlivePeriod * params.r2sKeepAliveMultiplier;
-  if (timeout != 0 && static_cast<std::int32_t>(t - lastReceive) >= 0 && t - lastReceive >= timeout && notify)
-    notify->RadioControlNotify(ED137_KEEPALIVE_LOST);
+  const auto lost = [&] {
+    return timeout != 0 && static_cast<std::int32_t>(t - lastReceive) >= 0 && t - lastReceive >= timeout;
+  };
+  // The loop fires timers before it reads: after a pass that ran long, what
+  // the ground sent meanwhile still waits in the driver's queue. Read it
+  // before calling the ground silent.
+  if (lost() && HasSession()) ED137RadioControl::OnRtpExtEvent(extFd.lowlevel_fd(), POLLIN);
+  if (lost() && notify) notify->RadioControlNotify(ED137_KEEPALIVE_LOST);
   if (Since(t, lastPeriodicSend) >= ms) {
     // The keep-alive is the radio state in RX form, also after a TX-form
     // request (whose form bits it replaces).

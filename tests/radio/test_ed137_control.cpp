@@ -7,10 +7,13 @@
 #include "tests/radio/radio_sim.h"
 #include "tests/radio/zarn_values.h"
 #include "tests/support/per_image.h"
+#include "tests/support/pipe.h"
 #include "tests/support/vclock_loop.h"
 #include "runtime/mux_time.h"
 
 #include <arpa/inet.h>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -192,6 +195,48 @@ void Ed137Control::timeline() {
   run_for(3000);
   EXPECT_EQ(events(), Strings{});
   EXPECT_EQ(sent(), (Strings{"9000 10000000", "10000 10000000", "11000 10000000"}));
+}
+
+// A keep-alive of 100 ms x 4 (a 400 ms timeout): a handler that holds the
+// loop 380 ms (a slow write) while the ground goes on sending leaves its
+// payloads queued when the next pass fires the tick, since timers fire
+// before the loop reads. The ground was not silent: no abort; when it does
+// fall silent, the abort still comes one timeout after its last payload.
+TEST_F(Ed137Control, ALongPassIsNotTakenForASilentGround) {
+  ED137RadioParams p;
+  p.r2sKeepAlivePeriod = 100;
+  p.r2sKeepAliveMultiplier = 4;
+  make(p);
+  ASSERT_EQ(control->GetTimerInterval(), 200u);
+  for (int i = 0; i < 5; ++i) {  // the last one read at 400
+    inject("21500000");
+    run_for(100);
+  }
+  struct Slow {
+    std::function<void()> body;
+    Event ev;
+    void on_ready(int, short revents) {
+      if (!(revents & POLLIN)) return;
+      ev.Release();
+      body();
+    }
+  } slow{[this] {
+    for (int i = 0; i < 4; ++i) inject("21500000");
+    platform::vclock::advance_ms(380);
+  }, {}};
+  testsupport::Pipe wake;
+  ASSERT_TRUE(wake.fill());
+  slow.ev.Bind("slow", &Slow::on_ready, &slow);
+  slow.ev.Schedule(Fd(::dup(wake.r)), POLLIN);
+  run_for(500);  // the pass at 500 runs until 880; the tick due at 600 fires then
+  Strings aborts;
+  for (const auto& e : events())
+    if (e.find("abort") != std::string::npos) aborts.push_back(e);
+  EXPECT_EQ(aborts, Strings{}) << "the ground's payloads were waiting";
+  // Read at 880, the last payloads leave the ground silent for 400 ms at the
+  // tick of 1280.
+  run_for(400);
+  EXPECT_EQ(events(), Strings{"1280 abort 151"});
 }
 
 TEST_F(Ed137Control, GroundPayloadsReportedOncePerChange) {

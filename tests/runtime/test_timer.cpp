@@ -164,6 +164,28 @@ TEST_F(TimerTest, ADelayOfTwoToTheThirtyOneOrMoreCountsAsPassed) {
   EXPECT_EQ(out, Strings{"s@0"});
 }
 
+TEST_F(TimerTest, TimeSetBackWhileTimersFireDoesNotRefireTheRoundsReArmedTimers) {
+  // The time of day goes back 60 s while a firing round runs (a slow
+  // target, a step of the system time). A periodic timer re-armed after the
+  // step lands before the round's instant: judged against that instant it
+  // fired again at once, round after round, for as long as the step, and the
+  // loop never polled. It now waits for the clock, as after a step between
+  // passes. The count cap only keeps a failing run finite.
+  int ticks = 0;
+  Rec step{this, "step", [] { platform::vclock::advance_ms(-60000); }};
+  Rec tick{this, "tick"};
+  tick.also = [&] {
+    if (++ticks < 20) tick.timer.set(250, &Rec::fired, &tick);
+  };
+  step.timer.set(1000, &Rec::fired, &step);
+  tick.timer.set(1000, &Rec::fired, &tick);
+  const unsigned long polls = platform::vclock::idle_polls();
+  run_for(1600);
+  tick.timer.reset();
+  EXPECT_EQ(out, (Strings{"step@1000", "tick@1000", "tick@1250", "tick@1500"}));
+  EXPECT_GT(platform::vclock::idle_polls(), polls + 3) << "the loop polls between the ticks";
+}
+
 TEST_F(TimerTest, ATimerDueNowMakesThePassPollWithoutWaiting) {
   // A deferred call at the first call point arms a timer with delay 0: its
   // deadline equals now. That is a wait of 0, not "no deadline" (which,
