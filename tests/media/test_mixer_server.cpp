@@ -450,6 +450,15 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   EXPECT_EQ(ask(connect_image(34, 22, 21), 2),
             (Strings{"slot 22 transmitter active 2050", "seq 34 slot 22 error connectFail"}));
   EXPECT_EQ(hal("get 2083"), "connected 69");
+  // The DSP unit's flag events on those switch channels are the new
+  // unit's slots', not the aborted ones' met first.
+  EXPECT_EQ(ask(ioctl(37, 25, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(3); })),
+            Strings{"seq 37 slot 25 success"});
+  const std::string selcal = " 0 512 2147483648 2147483648 0";
+  EXPECT_EQ(sim("dsp event 2083" + selcal), "");
+  EXPECT_EQ(frames(1), Strings{"slot 25 signal selcal"});
+  EXPECT_EQ(sim("dsp event 2082" + selcal), "");
+  EXPECT_EQ(frames(1), Strings{"slot 24 signal selcal"});
   mixer_log();
   // The aborted slots destroy cleanly, sending nothing to the driver and
   // leaving the switch channels to the slots that hold them now.
