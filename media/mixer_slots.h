@@ -26,6 +26,9 @@ class TdmChannel : public MixerSlot, protected Hardware::TonecReceiver, protecte
 
   // Silences and stops a DTMF sequence being sent.
   void StopDTMF();
+  // The unit vanished and a slot of a live unit holds this switch channel
+  // now: the channel's DSP and tone functions are that slot's to set.
+  bool Superseded() const;
 
   std::uint32_t tonec_timeslot() override;
   std::uint32_t dsproc_timeslot() const override;

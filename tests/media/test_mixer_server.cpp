@@ -459,6 +459,19 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   EXPECT_EQ(frames(1), Strings{"slot 25 signal selcal"});
   EXPECT_EQ(sim("dsp event 2082" + selcal), "");
   EXPECT_EQ(frames(1), Strings{"slot 24 signal selcal"});
+  // Nor do the aborted slots set those channels' gain or play tones on them.
+  sim("dsp log");
+  sim("dtmf log");
+  EXPECT_EQ(ask({ioctl(38, 21, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-9); }),
+                 ioctl(39, 20,
+                       [](LGCP::IoctlParams& p) {
+                         LGCP::ToneGenerator& g = p.select_tone_gen_enable();
+                         g.set_freq(1000);
+                         g.set_amp(5000);
+                       })},
+                2),
+            (Strings{"seq 38 slot 21 error unsupported", "seq 39 slot 20 error unsupported"}));
+  EXPECT_EQ(sim("dsp log") + sim("dtmf log"), "");
   mixer_log();
   // The aborted slots destroy cleanly, sending nothing to the driver and
   // leaving the switch channels to the slots that hold them now.
