@@ -241,7 +241,13 @@ void Mixer::Clear() {
   // Signals only: nothing here destroys a slot, but the list is not trusted
   // to stay as it is while the controller is told.
   const std::vector<MixerSlot*> aborted(slots.begin(), slots.end());
-  for (MixerSlot* s : aborted) s->OnAbort(0);
+  for (MixerSlot* s : aborted) {
+    // A tone or digits left on would sound into the slot that gets the
+    // switch channel when the unit comes back, and this slot's destroy
+    // would then silence that slot's own tone.
+    if (auto* c = dynamic_cast<TdmChannel*>(s)) c->disableToneGenerator(true);
+    s->OnAbort(0);
+  }
   CheckForDestroy();
 }
 

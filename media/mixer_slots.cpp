@@ -36,6 +36,15 @@ void TdmChannel::StopDTMF() {
   disableToneGenerator(true);
 }
 
+bool TdmChannel::Superseded() const {
+  if (!mixer.isDead()) return false;
+  for (Slot* s : MixerFactory::instance().GetSlots()) {
+    const auto* c = dynamic_cast<const TdmChannel*>(s);
+    if (c && c != this && c->timeslot == timeslot && !c->mixer.isDead()) return true;
+  }
+  return false;
+}
+
 std::uint32_t TdmChannel::tonec_timeslot() { return static_cast<std::uint32_t>(timeslot); }
 std::uint32_t TdmChannel::dsproc_timeslot() const { return static_cast<std::uint32_t>(timeslot); }
 void TdmChannel::dsproc_tone_flt_event(::dsproc_tone_event const* ev) { processToneFltEvent(*ev); }
@@ -59,6 +68,7 @@ bool TdmInput::LineTaken() const {
 }
 
 bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
+  if (Superseded()) return false;
   Hardware::DSProcReceiver& dsp = *this;
   if (p.echoSuppressor_isSelected()) return echoCancel(p.get_echoSuppressor());
   if (p.dtmf_enable_isSelected()) return enableDTMF(p.get_dtmf_enable());
@@ -107,6 +117,7 @@ bool TdmOutput::IBeforeDestroy() {
 }
 
 bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
+  if (Superseded()) return false;
   Hardware::DSProcReceiver& dsp = *this;
   if (p.translateDTMF_isSelected()) {
     translateDTMF(p.get_translateDTMF());

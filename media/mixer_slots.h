@@ -26,9 +26,14 @@ class TdmChannel : public MixerSlot, protected Hardware::TonecReceiver, protecte
 
   // Silences and stops a DTMF sequence being sent.
   void StopDTMF();
+  // The unit vanished and a slot of a live unit holds this switch channel
+  // now: the channel's DSP and tone functions are that slot's to set.
+  bool Superseded() const;
 
   std::uint32_t tonec_timeslot() override;
   std::uint32_t dsproc_timeslot() const override;
+  // A unit that vanished may come back with this switch channel.
+  bool dsproc_retired() const override { return mixer.isDead(); }
   void dsproc_tone_flt_event(::dsproc_tone_event const* ev) override;
   void dsproc_flags_event(::dsproc_flags_event const* ev) override;
 

@@ -34,6 +34,10 @@ class DSProcReceiver {
   virtual void dsproc_flags_event(::dsproc_flags_event const* ev) = 0;
   // The receiver's time slot on the unit.
   virtual std::uint32_t dsproc_timeslot() const = 0;
+  // True once the device behind the owning slot is gone while the slot
+  // waits for its destroy: its time slot may then be another slot's, whose
+  // events these are.
+  virtual bool dsproc_retired() const { return false; }
 
   // True when the request succeeded or was not needed.
   bool configureVAD(LGCP::VADParams const& params);

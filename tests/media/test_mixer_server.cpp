@@ -422,11 +422,29 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   EXPECT_EQ(ask(connect_image(5, 20, 21), 3),
             (Strings{"slot 20 transmitter active 2082", "slot 21 receiver active 2083", "seq 5 slot 20 success"}));
   mixer_log();
+  // A digit of ten minutes is sounding on the output's channel as the unit
+  // goes.
+  sim("dtmf log");
+  EXPECT_EQ(ask(ioctl(40, 20,
+                      [](LGCP::IoctlParams& p) {
+                        LGCP::TranslateDtmfParams& t = p.select_translateDTMF();
+                        LGCP::DualTone d;
+                        d.set_freq1(697);
+                        d.set_freq2(1209);
+                        t.ref_digits().push_back(d);
+                        t.set_toneDuration(600000);
+                      })),
+            Strings{"seq 40 slot 20 success"});
+  EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2082 697 1209 16384 16384");
 
   ASSERT_EQ(sim("mixer remove 1"), "");
   EXPECT_EQ(query(6, units), (Strings{"seq 6 success", "40 00 14 87 01 00", "40 00 15 87 01 00"}));
   EXPECT_EQ(units, Strings{"0:32/32/64/770/17/24"});
   EXPECT_EQ(mixer_log(), (Strings{"info:-1", "info:0"}));
+  // It stops with the unit: it would sound into whatever slot gets the
+  // channel when the unit comes back. Every channel of the unit is
+  // silenced.
+  EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2082 0 0 0 0\nDTMF_DIAL 2083 0 0 0 0");
   EXPECT_EQ(ask({in_image(7, 23, 1, {4}), out_image(8, 23, 1, {4})}, 2),
             (Strings{"seq 7 slot 23 error insufficientResources", "seq 8 slot 23 error insufficientResources"}));
 
@@ -450,12 +468,43 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   EXPECT_EQ(ask(connect_image(34, 22, 21), 2),
             (Strings{"slot 22 transmitter active 2050", "seq 34 slot 22 error connectFail"}));
   EXPECT_EQ(hal("get 2083"), "connected 69");
+  // The DSP unit's flag events on those switch channels are the new
+  // unit's slots', not the aborted ones' met first.
+  EXPECT_EQ(ask(ioctl(37, 25, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(3); })),
+            Strings{"seq 37 slot 25 success"});
+  const std::string selcal = " 0 512 2147483648 2147483648 0";
+  EXPECT_EQ(sim("dsp event 2083" + selcal), "");
+  EXPECT_EQ(frames(1), Strings{"slot 25 signal selcal"});
+  EXPECT_EQ(sim("dsp event 2082" + selcal), "");
+  EXPECT_EQ(frames(1), Strings{"slot 24 signal selcal"});
+  // Nor do the aborted slots set those channels' gain or play tones on them,
+  // nor silence the new output's tone when they go.
+  EXPECT_EQ(ask(ioctl(41, 24,
+                      [](LGCP::IoctlParams& p) {
+                        LGCP::ToneGenerator& g = p.select_tone_gen_enable();
+                        g.set_freq(425);
+                        g.set_amp(2000);
+                      })),
+            Strings{"seq 41 slot 24 success"});
+  sim("dsp log");
+  sim("dtmf log");
+  EXPECT_EQ(ask({ioctl(38, 21, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-9); }),
+                 ioctl(39, 20,
+                       [](LGCP::IoctlParams& p) {
+                         LGCP::ToneGenerator& g = p.select_tone_gen_enable();
+                         g.set_freq(1000);
+                         g.set_amp(5000);
+                       })},
+                2),
+            (Strings{"seq 38 slot 21 error unsupported", "seq 39 slot 20 error unsupported"}));
+  EXPECT_EQ(sim("dsp log") + sim("dtmf log"), "");
   mixer_log();
   // The aborted slots destroy cleanly, sending nothing to the driver and
   // leaving the switch channels to the slots that hold them now.
   EXPECT_EQ(ask({destroy(12, 20), destroy(13, 21)}, 2),
             (Strings{"seq 12 slot 20 success", "seq 13 slot 21 success"}));
   EXPECT_EQ(mixer_log(), Strings{});
+  EXPECT_EQ(sim("dtmf log"), "") << "the new output's tone was cut";
   EXPECT_EQ(mix(1, 2), (Strings{"1/2:32767", "1/3:32767"}));
   EXPECT_EQ(count_in_log("MIX_RX_REMOVE"), 0) << srv().log();
   EXPECT_EQ(hal("get 2083"), "connected 69") << "the aborted input cut the new input's line";
