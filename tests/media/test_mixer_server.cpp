@@ -61,6 +61,16 @@ class MixerSlots : public ServerSuite {
   }
 };
 
+// One digit of ten minutes: still sounding when the test acts.
+void long_digit(LGCP::IoctlParams& p) {
+  LGCP::TranslateDtmfParams& t = p.select_translateDTMF();
+  LGCP::DualTone d;
+  d.set_freq1(697);
+  d.set_freq2(1209);
+  t.ref_digits().push_back(d);
+  t.set_toneDuration(600000);
+}
+
 Strings range_of(const std::string& prefix, int first, int end) {
   Strings out;
   for (int i = first; i < end; ++i) out.push_back(prefix + std::to_string(i));
@@ -206,14 +216,7 @@ TEST_F(MixerSlots, UnitsSlotsMixesAndReceivers) {
 
   // The input goes in the middle of a long digit.
   EXPECT_EQ(ask(ioctl(36, 11,
-                      [](LGCP::IoctlParams& p) {
-                        LGCP::TranslateDtmfParams& t = p.select_translateDTMF();
-                        LGCP::DualTone d;
-                        d.set_freq1(697);
-                        d.set_freq2(1209);
-                        t.ref_digits().push_back(d);
-                        t.set_toneDuration(600000);
-                      })),
+                      long_digit)),
             Strings{"seq 36 slot 11 success"});
   EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2056 697 1209 16384 16384");
   EXPECT_EQ(ask({destroy(32, 11), destroy(33, 12), destroy(34, 10), destroy(35, 5)}, 4),
@@ -352,14 +355,7 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
     v.set_silence_th_msec(200);
     v.set_e_th_dB(-40);
   };
-  const Fill digit = [](LGCP::IoctlParams& p) {
-    LGCP::TranslateDtmfParams& t = p.select_translateDTMF();
-    LGCP::DualTone d;
-    d.set_freq1(697);
-    d.set_freq2(1209);
-    t.ref_digits().push_back(d);
-    t.set_toneDuration(600000);
-  };
+  const Fill digit = long_digit;
   const struct {
     int slot;
     Fill fill;
@@ -426,14 +422,7 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   // goes.
   sim("dtmf log");
   EXPECT_EQ(ask(ioctl(40, 20,
-                      [](LGCP::IoctlParams& p) {
-                        LGCP::TranslateDtmfParams& t = p.select_translateDTMF();
-                        LGCP::DualTone d;
-                        d.set_freq1(697);
-                        d.set_freq2(1209);
-                        t.ref_digits().push_back(d);
-                        t.set_toneDuration(600000);
-                      })),
+                      long_digit)),
             Strings{"seq 40 slot 20 success"});
   EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2082 697 1209 16384 16384");
 
