@@ -36,11 +36,12 @@ void TdmChannel::StopDTMF() {
   disableToneGenerator(true);
 }
 
-bool TdmChannel::Superseded() const {
+bool TdmChannel::Superseded(bool fed_input_only) const {
   if (!mixer.isDead()) return false;
   for (Slot* s : MixerFactory::instance().GetSlots()) {
     const auto* c = dynamic_cast<const TdmChannel*>(s);
-    if (c && c != this && c->timeslot == timeslot && !c->mixer.isDead()) return true;
+    if (!c || c == this || c->timeslot != timeslot || c->mixer.isDead()) continue;
+    if (!fed_input_only || (dynamic_cast<const TdmInput*>(c) && c->GetSource())) return true;
   }
   return false;
 }
@@ -56,15 +57,6 @@ bool TdmInput::IBeforeDestroy() {
   if (!LineTaken()) HwMux::instance().Disable(timeslot);
   mixer.Release(*this);
   return true;
-}
-
-bool TdmInput::LineTaken() const {
-  if (!mixer.isDead()) return false;
-  for (Slot* s : MixerFactory::instance().GetSlots()) {
-    const auto* in = dynamic_cast<const TdmInput*>(s);
-    if (in && in != this && in->timeslot == timeslot && !in->mixer.isDead() && in->GetSource()) return true;
-  }
-  return false;
 }
 
 bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {

@@ -27,8 +27,9 @@ class TdmChannel : public MixerSlot, protected Hardware::TonecReceiver, protecte
   // Silences and stops a DTMF sequence being sent.
   void StopDTMF();
   // The unit vanished and a slot of a live unit holds this switch channel
-  // now: the channel's DSP and tone functions are that slot's to set.
-  bool Superseded() const;
+  // now: the channel's DSP and tone functions are that slot's to set. With
+  // fed_input_only, only an input of a live unit that is fed counts.
+  bool Superseded(bool fed_input_only = false) const;
 
   std::uint32_t tonec_timeslot() override;
   std::uint32_t dsproc_timeslot() const override;
@@ -71,7 +72,7 @@ class TdmInput : public TdmChannel {
   // while this slot, aborted with it, waits for its destroy: the switch
   // channel is then the new unit's, and once an input of that unit is fed
   // on it, this slot must neither cut nor take over that line.
-  bool LineTaken() const;
+  bool LineTaken() const { return Superseded(true); }
 
   bool summatorSet = false;
   // The output whose mix this input was added to; -1 when none.
