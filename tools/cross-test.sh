@@ -75,10 +75,10 @@ wait
 status=0
 for t in $targets; do
   if [ "$(cat "$out/$t.rc" 2>/dev/null)" = 0 ]; then
-    echo "cross: $t passed ($(grep -o '[0-9]* tests\? from' "$out/$t.log" | head -1 | cut -d' ' -f1) tests)"
+    echo "cross: $t passed ($(grep -ao '[0-9]* tests\? from' "$out/$t.log" | head -1 | cut -d' ' -f1) tests)"
   else
     echo "cross: $t FAILED"
-    grep -B2 -A20 'Failure\|FAILED\|Assertion\|terminate\|Abort' "$out/$t.log" | tail -80
+    grep -a -B2 -A20 'Failure\|FAILED\|Assertion\|terminate\|Abort' "$out/$t.log" | tail -80
     status=1
   fi
 done
