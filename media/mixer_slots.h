@@ -35,6 +35,7 @@ class TdmChannel : public MixerSlot, protected Hardware::TonecReceiver, protecte
   std::uint32_t dsproc_timeslot() const override;
   // A unit that vanished may come back with this switch channel.
   bool dsproc_retired() const override { return mixer.isDead(); }
+  bool tonec_retired() const override { return mixer.isDead(); }
   void dsproc_tone_flt_event(::dsproc_tone_event const* ev) override;
   void dsproc_flags_event(::dsproc_flags_event const* ev) override;
 

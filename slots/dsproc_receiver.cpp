@@ -360,14 +360,10 @@ void DSProcReceiverService::dispatch(const std::uint8_t* rec) {
     }
   }
   // Of two receivers on one time slot, the one whose function sent it;
-  // receivers sharing the function get its events alike. A retired
-  // receiver is not on the time slot while a live one is.
-  const bool live = UnitReceiverLink<DSProcReceiver>::other(
-                        nullptr, ts, [](const DSProcReceiver& c) { return c.dsproc_timeslot(); },
-                        [](const DSProcReceiver& c) { return !c.dsproc_retired(); }) != nullptr;
-  auto timeslot_of = [live](const DSProcReceiver& c) -> std::int64_t {
-    return live && c.dsproc_retired() ? -1 : c.dsproc_timeslot();
-  };
+  // receivers sharing the function get its events alike.
+  auto timeslot_of = UnitReceiverLink<DSProcReceiver>::live_timeslot(
+      ts, [](const DSProcReceiver& c) { return c.dsproc_timeslot(); },
+      [](const DSProcReceiver& c) { return c.dsproc_retired(); });
   auto wants = [&](const DSProcReceiver& c) {
     switch (type) {
       case dsp::FUNC_VAD:

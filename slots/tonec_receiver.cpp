@@ -341,7 +341,10 @@ void TonecReceiverService::dispatch(const std::uint8_t* rec) {
   };
   fields(std::clog << "dtmf event: ") << std::endl;
   TonecReceiver* r = UnitReceiverLink<TonecReceiver>::find(
-      ts, [](TonecReceiver& c) { return c.tonec_timeslot(); },
+      ts,
+      UnitReceiverLink<TonecReceiver>::live_timeslot(
+          ts, [](TonecReceiver& c) { return c.tonec_timeslot(); },
+          [](const TonecReceiver& c) { return c.tonec_retired(); }),
       // Of two receivers on one time slot, the one whose detector sent it.
       [&](const TonecReceiver& c) {
         return (c.iva_state && is_iva_code(code)) || (c.tonec_state && id == c.dtmf_id);

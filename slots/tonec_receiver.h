@@ -34,6 +34,9 @@ class TonecReceiver {
   virtual void tonec_event(Params const& p) = 0;
   // The receiver's time slot on the tone unit.
   virtual std::uint32_t tonec_timeslot() = 0;
+  // The receiver's unit vanished: while a live receiver holds its time
+  // slot, detections are that receiver's.
+  virtual bool tonec_retired() const { return false; }
   // A DTMF digit sequence has been sent.
   virtual void tone_gen_complete() {}
 

@@ -78,6 +78,16 @@ class UnitReceiverLink : public Containers::CyclicList {
     return nullptr;
   }
 
+  // The time slot of a receiver as event dispatch sees it: a retired one
+  // (its unit vanished, and a unit come back under its number gave the time
+  // slot to a new receiver) is not on ts while a live receiver is, so the
+  // new receiver's events do not go to the slot that waits for its destroy.
+  template <class Timeslot, class Retired>
+  static auto live_timeslot(std::uint32_t ts, Timeslot timeslot_of, Retired retired) {
+    const bool live = other(nullptr, ts, timeslot_of, [&](const R& c) { return !retired(c); }) != nullptr;
+    return [live, timeslot_of, retired](R& c) -> std::int64_t { return live && retired(c) ? -1 : timeslot_of(c); };
+  }
+
   // Calls `deliver` for every receiver on ts that `wants` the event, in list
   // order; one that left the list meanwhile (destroyed by an earlier call)
   // is skipped. Called per unit event: a time slot has one or two receivers,

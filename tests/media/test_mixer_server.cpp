@@ -418,6 +418,8 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   EXPECT_EQ(ask(connect_image(5, 20, 21), 3),
             (Strings{"slot 20 transmitter active 2082", "slot 21 receiver active 2083", "seq 5 slot 20 success"}));
   mixer_log();
+  EXPECT_EQ(ask(ioctl(42, 21, [](LGCP::IoctlParams& p) { p.select_iva_enable(true); })),
+            Strings{"seq 42 slot 21 success"});
   // A digit of ten minutes is sounding on the output's channel as the unit
   // goes.
   sim("dtmf log");
@@ -466,6 +468,11 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   EXPECT_EQ(frames(1), Strings{"slot 25 signal selcal"});
   EXPECT_EQ(sim("dsp event 2082" + selcal), "");
   EXPECT_EQ(frames(1), Strings{"slot 24 signal selcal"});
+  // So are the tone unit's detections when both inputs have IVA on.
+  EXPECT_EQ(ask(ioctl(43, 25, [](LGCP::IoctlParams& p) { p.select_iva_enable(true); })),
+            Strings{"seq 43 slot 25 success"});
+  EXPECT_EQ(sim("dtmf event 1280 2083 1 0"), "");
+  EXPECT_EQ(frames(1), Strings{"slot 25 signal tonec"});
   // Nor do the aborted slots set those channels' gain or play tones on them,
   // nor silence the new output's tone when they go.
   EXPECT_EQ(ask(ioctl(41, 24,
