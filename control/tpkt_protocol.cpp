@@ -50,6 +50,7 @@ int Tpkt_protocol::message(Packet& p) {
 }
 
 void Tpkt_protocol::begin_frame() {
+  flush_log();  // ahead of a line on the error stream
   reassembly.clear();
   // The peer's stream goes on whatever the pool holds: without a buffer the
   // frame is skipped, not the process ended.
@@ -75,23 +76,39 @@ void Tpkt_protocol::deliver() {
   Packet msg = reassembly;
   reassembly.clear();
   state_ = idle;
+  // The lines of the junk before this frame go out ahead of whatever its
+  // handling writes.
+  flush_log();
   on_message(msg);
 }
 
+void Tpkt_protocol::flush_log() {
+  if (!log_pending) return;
+  log_pending = false;
+  std::clog.flush();
+}
+
 int Tpkt_protocol::receive(Packet& p) {
+  // Every stray octet or bad header is a line of the log. The lines are
+  // ended here but flushed once per read (and before a frame goes up): a
+  // flush per line cost the log a write per octet, and a read full of junk
+  // held the loop for hundreds of milliseconds.
   while (p.length() > 0) {
     switch (state_) {
       case idle:
-        if (p.pull8() == 3)
+        if (p.pull8() == 3) {
           state_ = reserved;
-        else
-          std::clog << *this << " bad TPKT packet start." << std::endl;
+        } else {
+          std::clog << *this << " bad TPKT packet start.\n";
+          log_pending = true;
+        }
         break;
       case reserved:
         if (p.pull8() == 0) {
           state_ = length_high;
         } else {
-          std::clog << *this << " bad TPKT reserved." << std::endl;
+          std::clog << *this << " bad TPKT reserved.\n";
+          log_pending = true;
           state_ = idle;
         }
         break;
@@ -102,7 +119,8 @@ int Tpkt_protocol::receive(Packet& p) {
       case length_low:
         length |= p.pull8();
         if (length < header_size) {
-          std::clog << "TPKT too small " << length << std::endl;
+          std::clog << "TPKT too small " << length << '\n';
+          log_pending = true;
           state_ = idle;
         } else {
           remaining = length - header_size;
@@ -125,6 +143,7 @@ int Tpkt_protocol::receive(Packet& p) {
       }
     }
   }
+  flush_log();
   if (state_ != idle)
     timer.set(reassembly_timeout_ms, &Tpkt_protocol::on_timeout, this);
   else

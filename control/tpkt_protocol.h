@@ -44,12 +44,15 @@ class Tpkt_protocol : public Protocol {
   void on_timeout();
   void begin_frame();
   void deliver();
+  // Sends the lines this read has written so far to the log.
+  void flush_log();
 
   Protocol_name_str protocol_name{"TPKT"};
   std::uint32_t length = 0;     // the length field being read
   std::uint32_t remaining = 0;  // payload octets still expected
   Timer timer;
   State state_ = idle;
+  bool log_pending = false;  // lines written and not flushed yet
   Packet reassembly;
   PacketDrops drops;
 };

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <random>
+#include <sstream>
 
 using testsupport::StreamCapture;
 using testsupport::tpkt_frame;
@@ -53,6 +55,45 @@ TEST_F(TpktTest, BadFramesAreLoggedAndTheReceiverResynchronises) {
   EXPECT_TRUE(StreamCapture::has(cap.log(), "TPKT too small 2"));
   EXPECT_EQ(h.messages.size(), 3u);
   EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::idle);
+}
+
+// The log as the daemon has it: a flush is a write to the log socket.
+class FlushCountingLog : public std::stringbuf {
+ public:
+  int flushes = 0;
+  int lines(const std::string& text) const {
+    std::istringstream in(str());
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line == text;
+    return n;
+  }
+
+ protected:
+  int sync() override {
+    ++flushes;
+    return 0;
+  }
+};
+
+TEST_F(TpktTest, JunkIsLoggedLineByLineWithOneFlushPerRead) {
+  FlushCountingLog log;
+  struct Swap {
+    std::streambuf* saved;
+    ~Swap() { std::clog.rdbuf(saved); }
+  } swap{std::clog.rdbuf(&log)};
+
+  h.feed(std::string(1000, '\x7f') + frame9);
+  EXPECT_EQ(log.lines("(no name) bad TPKT packet start."), 1000);
+  EXPECT_EQ(h.messages, std::vector<std::string>{five});
+  EXPECT_EQ(log.flushes, 1);  // before the frame went up
+
+  // Junk of every kind, and nothing after it: flushed at the end of the read.
+  std::string junk;
+  for (int i = 0; i < 200; ++i) junk += std::string("\x03\x01\x03\x00\x00\x02", 6);
+  h.feed(junk);
+  EXPECT_EQ(log.lines("(no name) bad TPKT reserved."), 200);
+  EXPECT_EQ(log.lines("TPKT too small 2"), 200);
+  EXPECT_EQ(log.flushes, 2);
 }
 
 TEST_F(TpktTest, IncompleteFrameIsDroppedAfter3000msOfSilence) {
