@@ -186,12 +186,24 @@ void AtsQsigSlot::DestroyBChannel(unsigned index) {
 
 // AtsQsigBSlot.
 
-bool AtsQsigBSlot::IBeforeDestroy() {
-  Slot* s = IsdnFactory::instance().FindSlot(static_cast<int>(qsig_slot_));
+AtsQsigSlot* AtsQsigBSlot::SignallingSlot() const {
   // A signalling slot made later under the same number has B channels of
   // its own; the driver took this one with the old slot's descriptor.
-  auto* q = dynamic_cast<AtsQsigSlot*>(s);
-  if (q && q->serial() == qsig_serial_)
+  auto* q = dynamic_cast<AtsQsigSlot*>(IsdnFactory::instance().FindSlot(static_cast<int>(qsig_slot_)));
+  return q && q->serial() == qsig_serial_ ? q : nullptr;
+}
+
+bool AtsQsigBSlot::Superseded() const {
+  if (SignallingSlot()) return false;
+  for (Slot* s : IsdnFactory::instance().GetSlots()) {
+    const auto* b = dynamic_cast<const AtsQsigBSlot*>(s);
+    if (b && b != this && b->channel_ == channel_ && b->SignallingSlot()) return true;
+  }
+  return false;
+}
+
+bool AtsQsigBSlot::IBeforeDestroy() {
+  if (AtsQsigSlot* q = SignallingSlot())
     q->DestroyBChannel(index_);
   else
     std::clog << qsig_b_header << "Can't find signalling slot" << std::endl;

@@ -92,13 +92,24 @@ class AtsQsigBSlot : public Slot {
       : qsig_slot_(qsig_slot), qsig_serial_(qsig_serial), index_(index), channel_(channel) {}
 
   bool IBeforeDestroy() override;
-  bool IOnOutputStream() override { return true; }
-  bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() override { return static_cast<int>(channel_); }
-  int IGetReceiveChannel() override { return static_cast<int>(channel_); }
+  // None once the channel is another B slot's (Superseded): connecting,
+  // disconnecting and destroying this slot then leave that line alone.
+  bool IOnOutputStream() override { return !Superseded(); }
+  bool IOnInputStream() override { return !Superseded(); }
+  int IGetTransmitChannel() override { return Superseded() ? -1 : static_cast<int>(channel_); }
+  int IGetReceiveChannel() override { return Superseded() ? -1 : static_cast<int>(channel_); }
   const char* GetName() const override { return "ATS-QSIG-B"; }
 
+  // The ATS-QSIG slot whose descriptor this B channel came from, or null
+  // once that slot is gone.
+  AtsQsigSlot* SignallingSlot() const;
+
  private:
+  // The signalling slot has gone, and with its descriptor the driver's B
+  // channel; the driver may since have given the same switch channel to a
+  // B channel of a newer signalling slot, which is then that slot's line.
+  bool Superseded() const;
+
   unsigned qsig_slot_;
   unsigned qsig_serial_;
   unsigned index_;
