@@ -28,10 +28,13 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   bool IDeactivate() override;
   bool IUserData(std::vector<char> const& data) override;
   bool Ioctl(const LGCP::IoctlParams&) override { return false; }
-  bool IOnOutputStream() override { return true; }
-  bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() override { return channel_; }
-  int IGetReceiveChannel() override { return channel_; }
+  // A channel the driver dropped (its descriptor closed after a hang-up) is
+  // the driver's again and may go to a newer channel: it is no longer this
+  // slot's to connect or to cut.
+  bool IOnOutputStream() override { return is_open(); }
+  bool IOnInputStream() override { return is_open(); }
+  int IGetTransmitChannel() override { return is_open() ? channel_ : -1; }
+  int IGetReceiveChannel() override { return is_open() ? channel_ : -1; }
   const char* GetName() const override { return "MCC"; }
 
   // GenericHDLC

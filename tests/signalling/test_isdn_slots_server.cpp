@@ -130,11 +130,33 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
   EXPECT_EQ(lines(ask("mcc channels")).size(), 1u);
 
   // A channel the driver drops is no longer polled; the server goes on.
+  // (Extension channel n is switch channel 8192 + n.)
+  exchange(testsupport::ext_image(40, 30, 100, 101), "seq 40 slot 30 success");
+  exchange(testsupport::connect_image(41, 30, 10), "seq 41 slot 30 success");
+  EXPECT_EQ(ask("hal get " + ts), "connected 8292");
   EXPECT_EQ(ask("mcc hangup " + ts), "");
   EXPECT_TRUE(srv->wait_log("10:MCC: channel hung up")) << srv->log();
   exchange(testsupport::activate_image(11, 10), "seq 11 slot 10 success");
 
+  // The dropped channel is the driver's again; when it hands the number to
+  // a new D channel, the old slot neither rewires nor cuts that line.
+  EXPECT_EQ(ask("mcc next " + ts), "");
+  exchange(isdn_image(42, 11), "seq 42 slot 11 success");
+  EXPECT_EQ(ask("mcc channels"), ts + ":0,512,0,1,1");
+  exchange(testsupport::ext_image(43, 31, 102, 103), "seq 43 slot 31 success");
+  exchange(testsupport::connect_image(44, 31, 11), "seq 44 slot 31 success");
+  EXPECT_EQ(ask("hal get " + ts), "connected 8294");
+  const std::string ext_line = ask("hal get 8293");
+  exchange(testsupport::connect_image(45, 31, 10), "seq 45 slot 31 error connectFail");
+  exchange(testsupport::connect_image(46, 10, 30), "seq 46 slot 10 error connectFail");
+  EXPECT_EQ(ask("hal get 8293"), ext_line);
+  EXPECT_EQ(ask("hal get " + ts), "connected 8294");
+
   exchange(testsupport::null_command_image(10, 10, "destroy"), "seq 10 slot 10 success");
+  EXPECT_EQ(ask("hal get " + ts), "connected 8294");
+  for (int slot : {11, 31, 30})
+    exchange(testsupport::null_command_image(50 + slot, slot, "destroy"),
+             "seq " + std::to_string(50 + slot) + " slot " + std::to_string(slot) + " success");
   EXPECT_EQ(ask("mcc channels"), "");
 
   // Nor is one whose reads fail from the hang-up on.
