@@ -193,11 +193,16 @@ AtsQsigSlot* AtsQsigBSlot::SignallingSlot() const {
   return q && q->serial() == qsig_serial_ ? q : nullptr;
 }
 
+bool AtsQsigBSlot::OnLiveDescriptor() const {
+  const AtsQsigSlot* q = SignallingSlot();
+  return q && q->is_open();
+}
+
 bool AtsQsigBSlot::Superseded() const {
-  if (SignallingSlot()) return false;
+  if (OnLiveDescriptor()) return false;
   for (Slot* s : IsdnFactory::instance().GetSlots()) {
     const auto* b = dynamic_cast<const AtsQsigBSlot*>(s);
-    if (b && b != this && b->channel_ == channel_ && b->SignallingSlot()) return true;
+    if (b && b != this && b->channel_ == channel_ && b->OnLiveDescriptor()) return true;
   }
   return false;
 }

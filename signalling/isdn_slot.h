@@ -108,9 +108,12 @@ class AtsQsigBSlot : public Slot {
   AtsQsigSlot* SignallingSlot() const;
 
  private:
-  // The signalling slot has gone, and with its descriptor the driver's B
-  // channel; the driver may since have given the same switch channel to a
-  // B channel of a newer signalling slot, which is then that slot's line.
+  // The signalling slot holds its descriptor, and with it the driver's B
+  // channel.
+  bool OnLiveDescriptor() const;
+  // The signalling slot has gone or lost its descriptor, and with it the
+  // driver's B channel; the driver may since have given the same switch
+  // channel to a B channel of a newer signalling slot: that slot's line.
   bool Superseded() const;
 
   unsigned qsig_slot_;

@@ -327,6 +327,22 @@ TEST_F(IsdnSlotsServer, AnOldBSlotLeavesTheLineANewBChannelGot) {
   destroy(19, 43);
   destroy(20, 46);
   EXPECT_EQ(ask("dspdata channels"), "71 - - -");
+
+  // The same when the driver drops the D channel while its slot stays.
+  exchange(qsig_b_image(24, 43, 40, 1), "seq 24 slot 43 success");
+  exchange(testsupport::connect_image(25, 42, 43), "seq 25 slot 42 success");
+  EXPECT_EQ(ask("dspdata hangup 71"), "");
+  EXPECT_TRUE(srv->wait_log("40:ATS-QSIG: channel hung up")) << srv->log();
+  EXPECT_TRUE(testsupport::eventually([] { return ask("dspdata channels").empty(); }));
+  exchange(qsig_image(26, 47), "seq 26 slot 47 success");
+  exchange(qsig_b_image(27, 48, 47, 1), "seq 27 slot 48 success");
+  EXPECT_EQ(ask("dspdata channels"), "72 2048 - -");
+  exchange(testsupport::connect_image(28, 44, 48), "seq 28 slot 44 success");
+  EXPECT_EQ(ask("hal get 2048"), "connected 8294");
+  destroy(29, 43);
+  EXPECT_EQ(ask("hal get 2048"), "connected 8294");
+  destroy(30, 48);
+  destroy(31, 47);
   destroy(21, 44);
   destroy(22, 42);
   destroy(23, 40);
