@@ -106,6 +106,10 @@ void IsdnSlot::OnEvent(int, short revents) {
       // A hung-up channel reads nothing, or fails (EIO), for ever: stop
       // polling it rather than hold the loop.
       std::cerr << static_cast<const Slot&>(*this) << ": channel hung up" << std::endl;
+      // The line into the channel goes quiet while it is still this slot's:
+      // the driver may hand the number out again, and the slot gives the
+      // number up with its descriptor.
+      if (GetSource()) MuxDisconnect(this);
       event_.Release();
       return;
     }

@@ -471,6 +471,7 @@ TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
   EXPECT_EQ(ask("hal get " + t46), "connected " + t41);
   EXPECT_EQ(ask("mcc hangup " + t46), "");
   EXPECT_TRUE(srv->wait_log("46:MCC: channel hung up")) << srv->log();
+  EXPECT_EQ(ask("hal get " + t46), "byte 213") << "the line into the dropped channel stayed fed";
   EXPECT_EQ(exchange(user_data(19, 46, "01")).back(), error(19, 46, LGCP::ErrorCause::unsupported));
   // Its switch channel is the driver's again. Handed to a new channel, it
   // is the new slot's line: the old slot neither rewires nor cuts it.

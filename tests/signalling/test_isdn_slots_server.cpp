@@ -136,6 +136,7 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
   EXPECT_EQ(ask("hal get " + ts), "connected 8292");
   EXPECT_EQ(ask("mcc hangup " + ts), "");
   EXPECT_TRUE(srv->wait_log("10:MCC: channel hung up")) << srv->log();
+  EXPECT_EQ(ask("hal get " + ts), "byte 213") << "the line into the dropped channel stayed fed";
   exchange(testsupport::activate_image(11, 10), "seq 11 slot 10 success");
 
   // The dropped channel is the driver's again; when it hands the number to
