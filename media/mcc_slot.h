@@ -24,10 +24,13 @@ class MccSlot : private Slot {
 
   // Slot
   bool IUserData(const std::vector<char>& octets) override;
-  bool IOnOutputStream() override { return true; }
-  bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() override { return timeslot; }
-  int IGetReceiveChannel() override { return timeslot; }
+  // Once the driver has dropped the channel (the descriptor is closed), its
+  // switch channel is the driver's again and may go to a newer channel: it
+  // is no longer this slot's to connect or to cut.
+  bool IOnOutputStream() override { return event.IsActive(); }
+  bool IOnInputStream() override { return event.IsActive(); }
+  int IGetTransmitChannel() override { return event.IsActive() ? timeslot : -1; }
+  int IGetReceiveChannel() override { return event.IsActive() ? timeslot : -1; }
   const char* GetName() const override { return "MCC"; }
 
   void OnEvent(int fd, short revents);

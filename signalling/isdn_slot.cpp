@@ -106,6 +106,10 @@ void IsdnSlot::OnEvent(int, short revents) {
       // A hung-up channel reads nothing, or fails (EIO), for ever: stop
       // polling it rather than hold the loop.
       std::cerr << static_cast<const Slot&>(*this) << ": channel hung up" << std::endl;
+      // The line into the channel goes quiet while it is still this slot's:
+      // the driver may hand the number out again, and the slot gives the
+      // number up with its descriptor.
+      if (GetSource()) MuxDisconnect(this);
       event_.Release();
       return;
     }
@@ -186,12 +190,29 @@ void AtsQsigSlot::DestroyBChannel(unsigned index) {
 
 // AtsQsigBSlot.
 
-bool AtsQsigBSlot::IBeforeDestroy() {
-  Slot* s = IsdnFactory::instance().FindSlot(static_cast<int>(qsig_slot_));
+AtsQsigSlot* AtsQsigBSlot::SignallingSlot() const {
   // A signalling slot made later under the same number has B channels of
   // its own; the driver took this one with the old slot's descriptor.
-  auto* q = dynamic_cast<AtsQsigSlot*>(s);
-  if (q && q->serial() == qsig_serial_)
+  auto* q = dynamic_cast<AtsQsigSlot*>(IsdnFactory::instance().FindSlot(static_cast<int>(qsig_slot_)));
+  return q && q->serial() == qsig_serial_ ? q : nullptr;
+}
+
+bool AtsQsigBSlot::OnLiveDescriptor() const {
+  const AtsQsigSlot* q = SignallingSlot();
+  return q && q->is_open();
+}
+
+bool AtsQsigBSlot::Superseded() const {
+  if (OnLiveDescriptor()) return false;
+  for (Slot* s : IsdnFactory::instance().GetSlots()) {
+    const auto* b = dynamic_cast<const AtsQsigBSlot*>(s);
+    if (b && b != this && b->channel_ == channel_ && b->OnLiveDescriptor()) return true;
+  }
+  return false;
+}
+
+bool AtsQsigBSlot::IBeforeDestroy() {
+  if (AtsQsigSlot* q = SignallingSlot())
     q->DestroyBChannel(index_);
   else
     std::clog << qsig_b_header << "Can't find signalling slot" << std::endl;

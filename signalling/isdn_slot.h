@@ -28,10 +28,13 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   bool IDeactivate() override;
   bool IUserData(std::vector<char> const& data) override;
   bool Ioctl(const LGCP::IoctlParams&) override { return false; }
-  bool IOnOutputStream() override { return true; }
-  bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() override { return channel_; }
-  int IGetReceiveChannel() override { return channel_; }
+  // A channel the driver dropped (its descriptor closed after a hang-up) is
+  // the driver's again and may go to a newer channel: it is no longer this
+  // slot's to connect or to cut.
+  bool IOnOutputStream() override { return is_open(); }
+  bool IOnInputStream() override { return is_open(); }
+  int IGetTransmitChannel() override { return is_open() ? channel_ : -1; }
+  int IGetReceiveChannel() override { return is_open() ? channel_ : -1; }
   const char* GetName() const override { return "MCC"; }
 
   // GenericHDLC
@@ -92,13 +95,27 @@ class AtsQsigBSlot : public Slot {
       : qsig_slot_(qsig_slot), qsig_serial_(qsig_serial), index_(index), channel_(channel) {}
 
   bool IBeforeDestroy() override;
-  bool IOnOutputStream() override { return true; }
-  bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() override { return static_cast<int>(channel_); }
-  int IGetReceiveChannel() override { return static_cast<int>(channel_); }
+  // None once the channel is another B slot's (Superseded): connecting,
+  // disconnecting and destroying this slot then leave that line alone.
+  bool IOnOutputStream() override { return !Superseded(); }
+  bool IOnInputStream() override { return !Superseded(); }
+  int IGetTransmitChannel() override { return Superseded() ? -1 : static_cast<int>(channel_); }
+  int IGetReceiveChannel() override { return Superseded() ? -1 : static_cast<int>(channel_); }
   const char* GetName() const override { return "ATS-QSIG-B"; }
 
+  // The ATS-QSIG slot whose descriptor this B channel came from, or null
+  // once that slot is gone.
+  AtsQsigSlot* SignallingSlot() const;
+
  private:
+  // The signalling slot holds its descriptor, and with it the driver's B
+  // channel.
+  bool OnLiveDescriptor() const;
+  // The signalling slot has gone or lost its descriptor, and with it the
+  // driver's B channel; the driver may since have given the same switch
+  // channel to a B channel of a newer signalling slot: that slot's line.
+  bool Superseded() const;
+
   unsigned qsig_slot_;
   unsigned qsig_serial_;
   unsigned index_;

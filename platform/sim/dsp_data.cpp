@@ -148,6 +148,10 @@ std::string DspData::command(const std::vector<std::string>& w, std::ostream& ou
     s->eagain = static_cast<int>(n);
     return "";
   }
+  if (verb == "hangup" && w.size() == 2 && parse_int(w[1], ts)) {
+    Channel* ch = find(static_cast<int>(ts), nullptr);
+    return ch && ::shutdown(ch->driver_fd, SHUT_RDWR) == 0 ? "" : no_channel;
+  }
   if (verb == "fail" && (w.size() == 3 || w.size() == 4)) {
     static const std::map<std::string, Step> steps = {
         {"open", Step::open}, {"timeslot", Step::timeslot}, {"add", Step::add}, {"remove", Step::remove}};

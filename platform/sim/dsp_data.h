@@ -31,6 +31,8 @@ class DspData : public DeviceModel {
   //   read TS           -> frames written since the last read, hex lines
   //   inject TS HEX     -> queues a received frame
   //   eagain TS N       -> the next N writes fail with EAGAIN
+  //   hangup TS         -> the driver drops the D channel: its descriptor
+  //                        reads end of file and polls hung up
   //   fail K E [N]      -> step K (open, timeslot, add, remove) fails with
   //                        errno E: the next N, or all until "fail K 0"
   std::string command(const std::vector<std::string>& words, std::ostream& out);

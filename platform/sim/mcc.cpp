@@ -257,6 +257,10 @@ std::string Mcc::command(const std::vector<std::string>& w, std::ostream& out) {
   }
   if (verb == "hangup" && w.size() == 2 && parse_int(w[1], ts))
     return hangup(static_cast<int>(ts)) ? "" : no_channel;
+  if (verb == "next" && w.size() == 2 && parse_int(w[1], ts) && ts >= 0) {
+    next_timeslot = static_cast<int>(ts);
+    return "";
+  }
   if (verb == "resources" && w.size() == 4) {
     long d = 0, b = 0, t = 0;
     if (!parse_int(w[1], d) || !parse_int(w[2], b) || !parse_int(w[3], t)) return "bad count";

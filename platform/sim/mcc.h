@@ -86,6 +86,8 @@ class Mcc : public DeviceModel {
   //                        until "fail K 0"
   //   resources D B T   -> what MCC_RESOURCES reports
   //   hangup TS         -> the driver drops the channel
+  //   next TS           -> the switch channel of the next allocation (once),
+  //                        as a driver that hands a freed number out again
   std::string command(const std::vector<std::string>& words, std::ostream& out);
 
   ssize_t on_write(Channel& ch, const void* buf, size_t len) override;

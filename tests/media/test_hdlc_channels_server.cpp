@@ -466,10 +466,25 @@ TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
   EXPECT_EQ(exchange(create_mcc(18, 46, T::data, M::standard)).back(), success(18, 46));
   ch = channels();
   ASSERT_EQ(ch.size(), 3u);
-  EXPECT_EQ(ask("mcc hangup " + std::to_string(timeslot_of(ch[2]))), "");
+  const std::string t46 = std::to_string(timeslot_of(ch[2]));
+  EXPECT_EQ(exchange(command(50, 41, [](LGCP::Command& c) { c.select_connect(46); })).back(), success(50, 41));
+  EXPECT_EQ(ask("hal get " + t46), "connected " + t41);
+  EXPECT_EQ(ask("mcc hangup " + t46), "");
   EXPECT_TRUE(srv->wait_log("46:MCC: channel hung up")) << srv->log();
+  EXPECT_EQ(ask("hal get " + t46), "byte 213") << "the line into the dropped channel stayed fed";
   EXPECT_EQ(exchange(user_data(19, 46, "01")).back(), error(19, 46, LGCP::ErrorCause::unsupported));
+  // Its switch channel is the driver's again. Handed to a new channel, it
+  // is the new slot's line: the old slot neither rewires nor cuts it.
+  EXPECT_EQ(ask("mcc next " + t46), "");
+  EXPECT_EQ(exchange(create_mcc(51, 48, T::data, M::standard)).back(), success(51, 48));
+  EXPECT_EQ(timeslot_of(channels().back()), timeslot_of(ch[2]));
+  EXPECT_EQ(exchange(command(52, 42, [](LGCP::Command& c) { c.select_connect(48); })).back(), success(52, 42));
+  EXPECT_EQ(ask("hal get " + t46), "connected " + t42);
+  EXPECT_EQ(exchange(command(53, 42, [](LGCP::Command& c) { c.select_connect(46); })).back(),
+            error(53, 42, LGCP::ErrorCause::connectFail));
   EXPECT_EQ(exchange(simple(19, 46, "destroy")).back(), success(19, 46));
+  EXPECT_EQ(ask("hal get " + t46), "connected " + t42);
+  EXPECT_EQ(exchange(simple(54, 48, "destroy")).back(), success(54, 48));
   EXPECT_EQ(exchange(simple(22, 41, "destroy")).back(), success(22, 41));
   ch = channels();
   ASSERT_EQ(ch.size(), 1u);

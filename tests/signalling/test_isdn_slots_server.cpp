@@ -34,6 +34,11 @@ std::string qsig_b_image(int seq, int slot, int qsig, int subslot) {
   });
 }
 
+std::string qsig_image(int seq, int slot) {
+  return testsupport::create_image(seq, slot,
+                                   [](LGCP::CreateParams& p) { p.select_ats_qsig().set_side().select_network(); });
+}
+
 std::string isdn_image(int seq, int slot, bool bri = false, bool network = false) {
   return testsupport::create_image(seq, slot, [&](LGCP::CreateParams& p) {
     LGCP::IsdnParams& i = p.select_isdn();
@@ -125,11 +130,34 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
   EXPECT_EQ(lines(ask("mcc channels")).size(), 1u);
 
   // A channel the driver drops is no longer polled; the server goes on.
+  // (Extension channel n is switch channel 8192 + n.)
+  exchange(testsupport::ext_image(40, 30, 100, 101), "seq 40 slot 30 success");
+  exchange(testsupport::connect_image(41, 30, 10), "seq 41 slot 30 success");
+  EXPECT_EQ(ask("hal get " + ts), "connected 8292");
   EXPECT_EQ(ask("mcc hangup " + ts), "");
   EXPECT_TRUE(srv->wait_log("10:MCC: channel hung up")) << srv->log();
+  EXPECT_EQ(ask("hal get " + ts), "byte 213") << "the line into the dropped channel stayed fed";
   exchange(testsupport::activate_image(11, 10), "seq 11 slot 10 success");
 
+  // The dropped channel is the driver's again; when it hands the number to
+  // a new D channel, the old slot neither rewires nor cuts that line.
+  EXPECT_EQ(ask("mcc next " + ts), "");
+  exchange(isdn_image(42, 11), "seq 42 slot 11 success");
+  EXPECT_EQ(ask("mcc channels"), ts + ":0,512,0,1,1");
+  exchange(testsupport::ext_image(43, 31, 102, 103), "seq 43 slot 31 success");
+  exchange(testsupport::connect_image(44, 31, 11), "seq 44 slot 31 success");
+  EXPECT_EQ(ask("hal get " + ts), "connected 8294");
+  const std::string ext_line = ask("hal get 8293");
+  exchange(testsupport::connect_image(45, 31, 10), "seq 45 slot 31 error connectFail");
+  exchange(testsupport::connect_image(46, 10, 30), "seq 46 slot 10 error connectFail");
+  EXPECT_EQ(ask("hal get 8293"), ext_line);
+  EXPECT_EQ(ask("hal get " + ts), "connected 8294");
+
   exchange(testsupport::null_command_image(10, 10, "destroy"), "seq 10 slot 10 success");
+  EXPECT_EQ(ask("hal get " + ts), "connected 8294");
+  for (int slot : {11, 31, 30})
+    exchange(testsupport::null_command_image(50 + slot, slot, "destroy"),
+             "seq " + std::to_string(50 + slot) + " slot " + std::to_string(slot) + " success");
   EXPECT_EQ(ask("mcc channels"), "");
 
   // Nor is one whose reads fail from the hang-up on.
@@ -250,6 +278,75 @@ TEST_F(IsdnSlotsServer, AtsQsigDChannelAndItsBChannels) {
   EXPECT_EQ(ask("dspdata fail timeslot EIO 1"), "");
   exchange("C0 01 12 00 0A 08 8A", "seq 18 slot 10 error insufficientResources");
   EXPECT_EQ(ask("dspdata channels"), "");
+}
+
+// The driver frees a D slot's B channels with its descriptor, and gives the
+// same switch channel to a B channel of a later D slot while the old B slot
+// waits for its destroy: that line is then the new slot's alone.
+TEST_F(IsdnSlotsServer, AnOldBSlotLeavesTheLineANewBChannelGot) {
+  const auto destroy = [](int seq, int slot) {
+    exchange(testsupport::null_command_image(seq, slot, "destroy"),
+             "seq " + std::to_string(seq) + " slot " + std::to_string(slot) + " success");
+  };
+  // Extension channel n is switch channel 8192 + n.
+  EXPECT_EQ(ask("dspdata timeslot 70"), "");
+  exchange(qsig_image(1, 40), "seq 1 slot 40 success");
+  exchange(qsig_b_image(2, 41, 40, 1), "seq 2 slot 41 success");
+  exchange(qsig_b_image(3, 45, 40, 2), "seq 3 slot 45 success");
+  exchange(testsupport::ext_image(4, 42, 100, 101), "seq 4 slot 42 success");
+  exchange(testsupport::connect_image(5, 42, 41), "seq 5 slot 42 success");
+  exchange(testsupport::connect_image(6, 42, 45), "seq 6 slot 42 success");
+  EXPECT_EQ(ask("hal get 2048"), "connected 8292");
+  destroy(7, 40);
+  EXPECT_EQ(ask("dspdata channels"), "");
+
+  exchange(qsig_image(8, 40), "seq 8 slot 40 success");
+  exchange(qsig_b_image(9, 43, 40, 1), "seq 9 slot 43 success");
+  exchange(qsig_b_image(10, 46, 40, 2), "seq 10 slot 46 success");
+  EXPECT_EQ(ask("dspdata channels"), "71 2048 2049 -");
+  exchange(testsupport::ext_image(11, 44, 102, 103), "seq 11 slot 44 success");
+  exchange(testsupport::connect_image(12, 44, 43), "seq 12 slot 44 success");
+  exchange(testsupport::connect_image(13, 44, 46), "seq 13 slot 44 success");
+  EXPECT_EQ(ask("hal get 2048"), "connected 8294");
+  EXPECT_EQ(ask("hal get 2049"), "connected 8294");
+  const std::string ext_line = ask("hal get 8293");
+
+  // The old slots are wired neither to nor from those lines any more, and
+  // their destroy leaves the lines fed.
+  exchange(testsupport::connect_image(14, 42, 46), "seq 14 slot 42 success");
+  exchange(testsupport::connect_image(15, 44, 45), "seq 15 slot 44 error connectFail");
+  exchange(testsupport::connect_image(16, 41, 42), "seq 16 slot 41 error connectFail");
+  EXPECT_EQ(ask("hal get 2049"), "connected 8292");
+  EXPECT_EQ(ask("hal get 8293"), ext_line);
+  destroy(17, 41);
+  destroy(18, 45);
+  EXPECT_EQ(ask("hal get 2048"), "connected 8294");
+  EXPECT_EQ(ask("hal get 2049"), "connected 8292");
+  EXPECT_EQ(ask("dspdata channels"), "71 2048 2049 -");
+
+  // The new B slots go as any other.
+  destroy(19, 43);
+  destroy(20, 46);
+  EXPECT_EQ(ask("dspdata channels"), "71 - - -");
+
+  // The same when the driver drops the D channel while its slot stays.
+  exchange(qsig_b_image(24, 43, 40, 1), "seq 24 slot 43 success");
+  exchange(testsupport::connect_image(25, 42, 43), "seq 25 slot 42 success");
+  EXPECT_EQ(ask("dspdata hangup 71"), "");
+  EXPECT_TRUE(srv->wait_log("40:ATS-QSIG: channel hung up")) << srv->log();
+  EXPECT_TRUE(testsupport::eventually([] { return ask("dspdata channels").empty(); }));
+  exchange(qsig_image(26, 47), "seq 26 slot 47 success");
+  exchange(qsig_b_image(27, 48, 47, 1), "seq 27 slot 48 success");
+  EXPECT_EQ(ask("dspdata channels"), "72 2048 - -");
+  exchange(testsupport::connect_image(28, 44, 48), "seq 28 slot 44 success");
+  EXPECT_EQ(ask("hal get 2048"), "connected 8294");
+  destroy(29, 43);
+  EXPECT_EQ(ask("hal get 2048"), "connected 8294");
+  destroy(30, 48);
+  destroy(31, 47);
+  destroy(21, 44);
+  destroy(22, 42);
+  destroy(23, 40);
 }
 
 TEST_F(IsdnSlotsServer, ControllerLossFreesEveryChannel) {
