@@ -412,6 +412,7 @@ TEST_F(VoiceT38Server, EndedT38SlotLeavesItsSwitchChannelToTheNextOne) {
   for (int i = 0; i < 3 && f.find("abort") == std::string::npos; ++i) f = next();
   EXPECT_EQ(f, "slot 72 abort 9");
   EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; })) << "the channel went with the program";
+  EXPECT_EQ(ask("hal get " + t), "byte 213") << "the line into the ended program's channel stayed fed";
 
   EXPECT_EQ(ask("mcc next " + t), "");
   EXPECT_EQ(exchange(t38test::create(4, 73, "10.0.0.1", 0)).front(), "seq 4 slot 73 success");
