@@ -17,10 +17,13 @@ class T38SoftSlot : public Slot {
 
   void IAfterCreate() override;
   bool IBeforeDestroy() override;
-  bool IOnOutputStream() override { return true; }
-  bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() override { return timeslot; }
-  int IGetReceiveChannel() override { return timeslot; }
+  // The channel lives in the program: once it has ended, the switch channel
+  // is the driver's again and may go to a newer channel. It is no longer
+  // this slot's to connect or to cut.
+  bool IOnOutputStream() override { return pid >= 1; }
+  bool IOnInputStream() override { return pid >= 1; }
+  int IGetTransmitChannel() override { return pid >= 1 ? timeslot : -1; }
+  int IGetReceiveChannel() override { return pid >= 1 ? timeslot : -1; }
   const char* GetName() const override { return "t38 soft"; }
   std::ostream& PutHeader(std::ostream& os) const;
 

@@ -169,10 +169,10 @@ class VoiceT38Server : public ::testing::Test {
       if (f.empty() || f[0] >= '8') return got;
     }
   }
-  // A trunk slot (trunk 1, time slot 5) to connect voice slots with; what
-  // it reports after its creation is read and dropped.
-  static void helper(int slot) {
-    EXPECT_EQ(exchange(testsupport::trunk_image(1, slot, 1, 5)).back(), "seq 1 slot " + std::to_string(slot) + " success");
+  // A trunk slot (trunk 1, time slot 5 unless told) to connect voice slots
+  // with; what it reports after its creation is read and dropped.
+  static void helper(int slot, int timeslot = 5) {
+    EXPECT_EQ(exchange(testsupport::trunk_image(1, slot, 1, timeslot)).back(), "seq 1 slot " + std::to_string(slot) + " success");
     while (!srv->ctl.next(300).empty()) {
     }
   }
@@ -384,6 +384,52 @@ TEST_F(VoiceT38Server, RecorderStreamsToItsPeer) {
   if (r.size() == 1) r.push_back(next());
   EXPECT_NE(std::find(r.begin(), r.end(), "slot 33 stopRecording connectionFail"), r.end());
   for (int s : {31, 32, 33, 30}) EXPECT_EQ(exchange(simple(8, s, "destroy")).back(), "seq 8 slot " + std::to_string(s) + " success");
+}
+
+// The channel lives in the program: when it ends, the driver may give the
+// switch channel to the next one. The ended slot, kept until the controller
+// destroys it, leaves that line to the slot that has it now.
+TEST_F(VoiceT38Server, EndedT38SlotLeavesItsSwitchChannelToTheNextOne) {
+  const std::string dir = srv->board("/usr/local/sbin/");
+  const std::string log = dir + "t38.log";
+  ASSERT_EQ(std::system(("cp '" GW_T38_STANDIN "' '" + dir + "t38'").c_str()), 0);
+  ::chmod((dir + "t38").c_str(), 0755);
+  ::unlink((dir + "t38.exit").c_str());
+  write_file(log, "");
+  helper(70, 7);
+  helper(71, 8);
+  const std::string line70 = "39", line71 = "40";  // trunk 1, time slots 7 and 8
+  const std::size_t idle = channels().size();
+
+  EXPECT_EQ(exchange(t38test::create(2, 72, "10.0.0.1", 0)).front(), "seq 2 slot 72 success");
+  const std::string t = std::to_string(newest());
+  srv->ctl.frames(300);
+  ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("ready\n") != std::string::npos; }));
+  EXPECT_EQ(exchange(testsupport::connect_image(3, 70, 72)).back(), "seq 3 slot 70 success");
+  EXPECT_EQ(ask("hal get " + t), "connected " + line70);
+  ::kill(std::stoi(testsupport::file_text(log).substr(4)), SIGKILL);
+  std::string f;
+  for (int i = 0; i < 3 && f.find("abort") == std::string::npos; ++i) f = next();
+  EXPECT_EQ(f, "slot 72 abort 9");
+  EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; })) << "the channel went with the program";
+  EXPECT_EQ(ask("hal get " + t), "byte 213") << "the line into the ended program's channel stayed fed";
+
+  EXPECT_EQ(ask("mcc next " + t), "");
+  EXPECT_EQ(exchange(t38test::create(4, 73, "10.0.0.1", 0)).front(), "seq 4 slot 73 success");
+  EXPECT_EQ(std::to_string(newest()), t);
+  srv->ctl.frames(300);
+  EXPECT_EQ(exchange(testsupport::connect_image(5, 71, 73)).back(), "seq 5 slot 71 success");
+  EXPECT_EQ(ask("hal get " + t), "connected " + line71);
+  // Neither into the ended slot nor out of it: either would wire the new
+  // program's line.
+  EXPECT_EQ(exchange(testsupport::connect_image(6, 71, 72)).back(), "seq 6 slot 71 error connectFail");
+  EXPECT_EQ(exchange(testsupport::connect_image(7, 72, 71)).back(), "seq 7 slot 72 error connectFail");
+  EXPECT_NE(ask("hal get " + line71), "connected " + t);
+  EXPECT_EQ(exchange(simple(8, 72, "destroy")), V{"seq 8 slot 72 success"});
+  EXPECT_EQ(ask("hal get " + t), "connected " + line71) << "the ended slot's destroy cut the new program's line";
+
+  for (int s : {73, 70, 71}) EXPECT_EQ(exchange(simple(9, s, "destroy")).back(), "seq 9 slot " + std::to_string(s) + " success");
+  EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; }));
 }
 
 TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
