@@ -177,6 +177,16 @@ class VoiceT38Server : public ::testing::Test {
     }
   }
   static std::string ask(const std::string& line) { return srv->sim.ask(line); }
+  // The stand-in t38 program, installed afresh; the path of the log it
+  // writes (cleared).
+  static std::string t38_standin() {
+    const std::string dir = srv->board("/usr/local/sbin/");
+    EXPECT_EQ(std::system(("cp '" GW_T38_STANDIN "' '" + dir + "t38'").c_str()), 0);
+    ::chmod((dir + "t38").c_str(), 0755);
+    ::unlink((dir + "t38.exit").c_str());
+    write_file(dir + "t38.log", "");
+    return dir + "t38.log";
+  }
   static std::vector<std::string> lines(const std::string& all) {
     std::vector<std::string> out;
     std::istringstream in(all);
@@ -390,12 +400,7 @@ TEST_F(VoiceT38Server, RecorderStreamsToItsPeer) {
 // switch channel to the next one. The ended slot, kept until the controller
 // destroys it, leaves that line to the slot that has it now.
 TEST_F(VoiceT38Server, EndedT38SlotLeavesItsSwitchChannelToTheNextOne) {
-  const std::string dir = srv->board("/usr/local/sbin/");
-  const std::string log = dir + "t38.log";
-  ASSERT_EQ(std::system(("cp '" GW_T38_STANDIN "' '" + dir + "t38'").c_str()), 0);
-  ::chmod((dir + "t38").c_str(), 0755);
-  ::unlink((dir + "t38.exit").c_str());
-  write_file(log, "");
+  const std::string log = t38_standin();
   helper(70, 7);
   helper(71, 8);
   const std::string line70 = "39", line71 = "40";  // trunk 1, time slots 7 and 8
@@ -434,11 +439,7 @@ TEST_F(VoiceT38Server, EndedT38SlotLeavesItsSwitchChannelToTheNextOne) {
 
 TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
   const std::string dir = srv->board("/usr/local/sbin/");
-  const std::string log = dir + "t38.log";
-  ASSERT_EQ(std::system(("cp '" GW_T38_STANDIN "' '" + dir + "t38'").c_str()), 0);
-  ::chmod((dir + "t38").c_str(), 0755);
-  ::unlink((dir + "t38.exit").c_str());
-  write_file(log, "");
+  const std::string log = t38_standin();
   auto ran = [&](const std::string& what) {
     return testsupport::eventually([&] { return testsupport::file_text(log).find(what) != std::string::npos; });
   };
