@@ -103,11 +103,10 @@ class AtsQsigBSlot : public Slot {
   int IGetReceiveChannel() override { return Superseded() ? -1 : static_cast<int>(channel_); }
   const char* GetName() const override { return "ATS-QSIG-B"; }
 
+ private:
   // The ATS-QSIG slot whose descriptor this B channel came from, or null
   // once that slot is gone.
   AtsQsigSlot* SignallingSlot() const;
-
- private:
   // The signalling slot holds its descriptor, and with it the driver's B
   // channel.
   bool OnLiveDescriptor() const;
