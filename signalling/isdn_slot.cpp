@@ -110,7 +110,7 @@ void IsdnSlot::OnEvent(int, short revents) {
       // the driver may hand the number out again, and the slot gives the
       // number up with its descriptor.
       if (GetSource()) MuxDisconnect(this);
-      event_.Release();
+      close_channel();
       return;
     }
   }
@@ -173,6 +173,17 @@ AtsQsigSlot::AtsQsigSlot(Fd fd, int timeslot, ISDN::LAPD* link)
 bool AtsQsigSlot::IBeforeDestroy() {
   close_channel();
   return true;
+}
+
+void AtsQsigSlot::close_channel() {
+  // The B slots stay until the controller destroys them, but their numbers
+  // may be handed out again: the lines into them go quiet while they are
+  // still theirs.
+  for (Slot* s : IsdnFactory::instance().GetSlots()) {
+    auto* b = dynamic_cast<AtsQsigBSlot*>(s);
+    if (b && b->Of(*this) && b->GetSource()) MuxDisconnect(b);
+  }
+  IsdnSlot::close_channel();
 }
 
 int AtsQsigSlot::NewBChannel(unsigned index) {

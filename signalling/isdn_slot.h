@@ -59,8 +59,8 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   IsdnSlot(const char* event_name, Fd fd, int channel, ISDN::LAPD* link);
   void OnEvent(int fd, short revents);
   void UpdateISDN_Statistics();
-  // Unregisters and closes the descriptor.
-  void close_channel() { event_.Release(); }
+  // Unregisters and closes the descriptor; the driver's channel goes with it.
+  virtual void close_channel() { event_.Release(); }
   int descriptor() const { return event_.lowlevel_fd(); }
 
  private:
@@ -86,6 +86,9 @@ class AtsQsigSlot : public IsdnSlot {
   unsigned serial() const { return serial_; }
 
  private:
+  // The driver frees the B channels with the descriptor.
+  void close_channel() override;
+
   unsigned serial_;
 };
 
@@ -102,6 +105,11 @@ class AtsQsigBSlot : public Slot {
   int IGetTransmitChannel() override { return Superseded() ? -1 : static_cast<int>(channel_); }
   int IGetReceiveChannel() override { return Superseded() ? -1 : static_cast<int>(channel_); }
   const char* GetName() const override { return "ATS-QSIG-B"; }
+
+  // A B channel of that signalling slot.
+  bool Of(const AtsQsigSlot& q) const {
+    return qsig_slot_ == static_cast<unsigned>(q.GetId()) && qsig_serial_ == q.serial();
+  }
 
  private:
   // The ATS-QSIG slot whose descriptor this B channel came from, or null

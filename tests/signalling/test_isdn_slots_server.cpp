@@ -299,6 +299,8 @@ TEST_F(IsdnSlotsServer, AnOldBSlotLeavesTheLineANewBChannelGot) {
   EXPECT_EQ(ask("hal get 2048"), "connected 8292");
   destroy(7, 40);
   EXPECT_EQ(ask("dspdata channels"), "");
+  EXPECT_EQ(ask("hal get 2048") + ", " + ask("hal get 2049"), "byte 213, byte 213")
+      << "the lines into the freed B channels stayed fed";
 
   exchange(qsig_image(8, 40), "seq 8 slot 40 success");
   exchange(qsig_b_image(9, 43, 40, 1), "seq 9 slot 43 success");
@@ -335,6 +337,7 @@ TEST_F(IsdnSlotsServer, AnOldBSlotLeavesTheLineANewBChannelGot) {
   EXPECT_EQ(ask("dspdata hangup 71"), "");
   EXPECT_TRUE(srv->wait_log("40:ATS-QSIG: channel hung up")) << srv->log();
   EXPECT_TRUE(testsupport::eventually([] { return ask("dspdata channels").empty(); }));
+  EXPECT_EQ(ask("hal get 2048"), "byte 213") << "the line into the freed B channel stayed fed";
   exchange(qsig_image(26, 47), "seq 26 slot 47 success");
   exchange(qsig_b_image(27, 48, 47, 1), "seq 27 slot 48 success");
   EXPECT_EQ(ask("dspdata channels"), "72 2048 - -");
