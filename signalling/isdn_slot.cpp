@@ -53,6 +53,14 @@ IsdnSlot::~IsdnSlot() {
   while (Protocol* p = top()) delete p;
 }
 
+void IsdnSlot::close_channel() {
+  // The line into the channel goes quiet while it is still this slot's: the
+  // driver may hand the number out again, and the slot gives the number up
+  // with its descriptor.
+  if (GetSource()) MuxDisconnect(this);
+  event_.Release();
+}
+
 bool IsdnSlot::IActivate(const TERM::TermActivateParams&) {
   activate();
   return true;
@@ -106,10 +114,6 @@ void IsdnSlot::OnEvent(int, short revents) {
       // A hung-up channel reads nothing, or fails (EIO), for ever: stop
       // polling it rather than hold the loop.
       std::cerr << static_cast<const Slot&>(*this) << ": channel hung up" << std::endl;
-      // The line into the channel goes quiet while it is still this slot's:
-      // the driver may hand the number out again, and the slot gives the
-      // number up with its descriptor.
-      if (GetSource()) MuxDisconnect(this);
       close_channel();
       return;
     }

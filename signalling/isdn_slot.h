@@ -60,7 +60,7 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   void OnEvent(int fd, short revents);
   void UpdateISDN_Statistics();
   // Unregisters and closes the descriptor; the driver's channel goes with it.
-  virtual void close_channel() { event_.Release(); }
+  virtual void close_channel();
   int descriptor() const { return event_.lowlevel_fd(); }
 
  private:
