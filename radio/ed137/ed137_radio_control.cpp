@@ -38,11 +38,12 @@ void DecodeSqi(TERM::ED137RadioExtensionSQI const& q, ED137RadioState& s) {
   s.bssQuality = static_cast<std::uint32_t>(q.get_bss_quality().getValue());
 }
 
-// Every value in range of its field, so the signal always encodes: the
-// ground's push-to-talk types 5 to 7 have no name and read as a normal
-// push-to-talk.
+// The push-to-talk type and the BSS method go as they are: both enumerations
+// are extensible, so a type or method without a name (the ground's
+// push-to-talk types 5 to 7) travels as an extension value instead of
+// passing for a named one (a normal push-to-talk, an RSSI score).
 void EncodeHeader(ED137RadioState const& s, TERM::ED137RadioHeader& h) {
-  h.set_ptt(static_cast<TERM::ED137RadioPTT::NamedNumber>(s.ptt <= 4 ? s.ptt : 1));
+  h.set_ptt(static_cast<TERM::ED137RadioPTT::NamedNumber>(s.ptt));
   h.set_squ(s.squ ? TERM::ED137RadioSQU::squ_on : TERM::ED137RadioSQU::squ_off);
   h.set_ptt_id(s.pttId & 63);
   h.set_ptt_mute(s.pttMute != 0);
@@ -51,7 +52,7 @@ void EncodeHeader(ED137RadioState const& s, TERM::ED137RadioHeader& h) {
 }
 
 void EncodeSqi(ED137RadioState const& s, TERM::ED137RadioExtensionSQI& q) {
-  q.set_bss_method(static_cast<TERM::ED137RadioBSSMethod::NamedNumber>(s.bssMethod <= 3 ? s.bssMethod : 0));
+  q.set_bss_method(static_cast<TERM::ED137RadioBSSMethod::NamedNumber>(s.bssMethod));
   q.set_bss_quality(s.bssQuality <= 31 ? s.bssQuality : 31);
 }
 

@@ -257,9 +257,10 @@ TEST_F(Ed137Control, GroundPayloadsReportedOncePerChange) {
       // A change of source ends the burst of the one before.
       {{{"21500000", "10.0.0.7"}, {"21500000", "10.0.0.8"}}, 10,
        {"10.0.0.7/4660 tx 1.0.5.0.1.0", "10.0.0.8/4660 tx 1.0.5.0.1.0"}},
-      // Push-to-talk types 5 to 7 have no name: normal, still told apart.
-      {{{"A1400000", "10.0.0.8"}}, 10, {"10.0.0.8/4660 tx 1.0.5.0.0.0"}},
-      {{{"E1400000", "10.0.0.8"}}, 10, {"10.0.0.8/4660 tx 1.0.5.0.0.0"}},
+      // Push-to-talk types 5 to 7 have no name: they go as extension values,
+      // never as a normal push-to-talk.
+      {{{"A1400000", "10.0.0.8"}}, 10, {"10.0.0.8/4660 tx 5.0.5.0.0.0"}},
+      {{{"E1400000", "10.0.0.8"}}, 10, {"10.0.0.8/4660 tx 7.0.5.0.0.0"}},
       // Too short to decode: dropped; an element past the end likewise.
       {{{"21", "10.0.0.8"}, {"214121", "10.0.0.8"}}, 10, {}},
       // Elements of the TX form are read past.
@@ -278,6 +279,14 @@ TEST_F(Ed137Control, GroundPayloadsReportedOncePerChange) {
   }
   EXPECT_EQ(control->GetCounters().unpackError, R2S_PROTO_ERR_SHORT);
   EXPECT_EQ(control->GetChanState().ptt, 0u);
+  // A BSS method without a name that the controller set is reported back as
+  // it set it, not as an RSSI score.
+  EXPECT_TRUE(control->SendASNToChan(status(0, 1, 20, 5)));
+  inject("21500000", "10.0.0.8");
+  run_for(10);
+  Strings got;
+  for (const auto& e : events()) got.push_back(e.substr(e.find(' ') + 1));
+  EXPECT_EQ(got, Strings{"status 0.1.0.0.0.0 sqi 20.5 request 10.0.0.8/4660 tx 1.0.5.0.1.0"});
 }
 
 TEST_F(Ed137Control, RadiosThatDoNotTransmitReportNothing) {
