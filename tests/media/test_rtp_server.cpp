@@ -487,7 +487,8 @@ TEST_F(RtpSlots, LosingTheControllerSendsEveryBye) {
 }
 
 // The SSRC the server deals to a session made without one is a new one: not
-// one it dealt before a bus test seeded the pattern generator.
+// one it dealt before a bus test seeded the pattern generator, and not the
+// one a former run dealt (real-time: two more runs of the server).
 TEST_F(RtpSlots, DealtSsrcsAreNeverDealtAgain) {
   UdpPeer peer;
   ASSERT_TRUE(peer.ok());
@@ -507,6 +508,19 @@ TEST_F(RtpSlots, DealtSsrcsAreNeverDealtAgain) {
   }
   EXPECT_EQ(ask(boardtest::bpc_image(seq, 1, 7, "disconnect", 10, 1)), Strings{"seq " + std::to_string(seq) + " success"});
   EXPECT_NE(dealt[0], dealt[1]) << "the bus test set the SSRCs back";
+
+  for (int run = 0; run < 2; ++run) {
+    RunningServer other;
+    ASSERT_TRUE(other.ready()) << other.log();
+    other.ctl.send(create(1, 1, plain));
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(other.ctl.next(patience_ms).empty());
+    std::istringstream in(other.sim.ask("rtp sessions"));
+    std::string line, last;
+    while (std::getline(in, line)) last = line;
+    ASSERT_NE(last.find(",ssrc="), std::string::npos) << other.log();
+    dealt.push_back(ssrc_hex(last));
+  }
+  EXPECT_NE(dealt[2], dealt[3]) << "every run deals the same SSRCs";
 }
 
 }  // namespace
