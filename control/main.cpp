@@ -21,6 +21,8 @@
 #include "slots/slots.h"
 
 #include <getopt.h>
+#include <sys/random.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -124,6 +126,21 @@ void RunDaemon() {
   Daemon::Init(params);
 }
 
+// rand() deals the SSRCs of RTP sessions made without one and the TEI
+// request numbers. Unseeded it deals the same numbers in every run and on
+// every board: a restarted server would start its new streams under the
+// SSRCs of its last run's, and two boards would share theirs.
+void SeedRandom() {
+  unsigned seed = 0;
+  if (::getrandom(&seed, sizeof seed, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof seed)) {
+    timeval now{};
+    ::gettimeofday(&now, nullptr);
+    seed = static_cast<unsigned>(now.tv_sec) ^ static_cast<unsigned>(now.tv_usec) ^
+           (static_cast<unsigned>(::getpid()) << 16);
+  }
+  std::srand(seed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,6 +154,7 @@ int main(int argc, char** argv) {
   // otherwise reach the t38 program and keep them open after the server.
   SetCloexecOnInherited();
   RaiseDescriptorLimit();
+  SeedRandom();
   // The board root is fixed (made absolute) before anything can change the
   // working directory.
   platform::board_root();

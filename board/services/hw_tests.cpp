@@ -16,8 +16,6 @@ std::string Byte(int v) {
   return buf;
 }
 
-int Pattern() { return static_cast<int>(::random() & 0xFF); }
-
 }  // namespace
 
 HwTests& HwTests::instance() {
@@ -33,6 +31,17 @@ bool HwTests::OnCommand(LGCP::Command const& cmd) {
   if (!cmd.testBpc_isSelected()) return false;
   Run(cmd.get_testBpc());
   return true;
+}
+
+void HwTests::Seed() {
+  generator_ = random_data{};
+  ::initstate_r(static_cast<unsigned>(seed_), state_, sizeof state_, &generator_);
+}
+
+int HwTests::Pattern() {
+  std::int32_t v = 0;
+  ::random_r(&generator_, &v);
+  return static_cast<int>(v & 0xFF);
 }
 
 bool HwTests::Check(const char* failed, const char* expected, const char* read) {
@@ -60,7 +69,7 @@ void HwTests::Run(LGCP::BpcTestParams const& p) {
   first_ = static_cast<std::uint32_t>(bus_first_channel + bus_channels * bus_) + start;
   end_ = first_ + length;
   seed_ = p.get_seed().getValue();
-  ::srandom(static_cast<unsigned>(seed_));
+  Seed();
   HwMux& mux = HwMux::instance();
   const LGCP::BpcTestMode& mode = p.get_mode();
   if (mode.read_isSelected()) {
@@ -71,7 +80,7 @@ void HwTests::Run(LGCP::BpcTestParams const& p) {
   } else if (mode.write_isSelected()) {
     for (std::uint32_t ch = first_; ch < end_; ++ch) mux.Write(static_cast<int>(ch), Pattern());
     platform::sleep_us(500);
-    ::srandom(static_cast<unsigned>(seed_));
+    Seed();
     if (Check("write failed on channel ", " write ", " written "))
       Success();
     else

@@ -309,6 +309,9 @@ void LAPD_NT_user::assign() {
     return;
   }
   vr_ = va_ = vs_ = 0;
+  // The user may have served another terminal: that one's last call is not
+  // this terminal's, and the controller's messages for it must not come here.
+  callref_ = 0;
   state_ = assigned;
   if (log_ > 1) log() << "assigned" << std::endl;
   tx_U(SABME, true, true);

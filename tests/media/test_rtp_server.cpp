@@ -2,6 +2,7 @@
 // creates, switches, steers and destroys them; UDP peers on 127.0.0.1 get
 // their RTCP; the simulator's control socket reads the RTP driver's
 // sessions and the switch, and injects driver events and failures.
+#include "tests/board/board_lgcp.h"
 #include "tests/media/rtp_fixture.h"
 #include "tests/slots/slots_server.h"
 
@@ -483,6 +484,43 @@ TEST_F(RtpSlots, LosingTheControllerSendsEveryBye) {
     srv().ctl.send(null_command_image(3, -1, "ping"));
     return frames(1) == Strings{"seq 3 success"};
   }));
+}
+
+// The SSRC the server deals to a session made without one is a new one: not
+// one it dealt before a bus test seeded the pattern generator, and not the
+// one a former run dealt (real-time: two more runs of the server).
+TEST_F(RtpSlots, DealtSsrcsAreNeverDealtAgain) {
+  UdpPeer peer;
+  ASSERT_TRUE(peer.ok());
+  const std::uint16_t port = rtp_port_of(peer);
+  const LGCP::CreateParams plain = rtp_params(P::ptG711_Alaw, "127.0.0.1", port, P::ptG711_Alaw, P::ptG711_Alaw);
+  Strings dealt;
+  int seq = 40;
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(ask(boardtest::bpc_image(seq, 1, 7, "write", 10, 1)), Strings{"seq " + std::to_string(seq) + " success"});
+    ++seq;
+    ASSERT_EQ(ask(create(seq++, 22, plain), 3).size(), 3u);
+    dealt.push_back(ssrc_hex(last_session()));
+    EXPECT_EQ(peer.receive(patience_ms), sdes_image(dealt.back()));
+    EXPECT_EQ(ask(destroy(seq, 22)), Strings{"seq " + std::to_string(seq) + " slot 22 success"});
+    ++seq;
+    EXPECT_EQ(peer.receive(patience_ms), bye_image(dealt.back()));
+  }
+  EXPECT_EQ(ask(boardtest::bpc_image(seq, 1, 7, "disconnect", 10, 1)), Strings{"seq " + std::to_string(seq) + " success"});
+  EXPECT_NE(dealt[0], dealt[1]) << "the bus test set the SSRCs back";
+
+  for (int run = 0; run < 2; ++run) {
+    RunningServer other;
+    ASSERT_TRUE(other.ready()) << other.log();
+    other.ctl.send(create(1, 1, plain));
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(other.ctl.next(patience_ms).empty());
+    std::istringstream in(other.sim.ask("rtp sessions"));
+    std::string line, last;
+    while (std::getline(in, line)) last = line;
+    ASSERT_NE(last.find(",ssrc="), std::string::npos) << other.log();
+    dealt.push_back(ssrc_hex(last));
+  }
+  EXPECT_NE(dealt[2], dealt[3]) << "every run deals the same SSRCs";
 }
 
 }  // namespace

@@ -272,6 +272,20 @@ TEST_F(LapdNt, MessagesAreRoutedByCallReference) {
     nt->receive(poll);
   }
   EXPECT_TRUE(network_frames().empty());
+
+  // A terminal on TEI 72 makes call 9 and leaves; a new one (TEI 90) takes
+  // its user. Call 9 is nobody's now: its next message goes nowhere.
+  for (const char* f : {"00 91 01 00", "00 91 00 00 08 01 09 7B", "00 91 53"}) bus->inject(2, lapdtest::frame(f));
+  run_for(10);
+  ASSERT_EQ(nt->find(72), nullptr);
+  bus->inject(2, lapdtest::frame("00 B5 01 00"));  // RR from TEI 90
+  run_for(10);
+  ASSERT_NE(nt->find(90), nullptr);
+  EXPECT_EQ(nt->find(90)->callref(), 0);
+  frames.clear();
+  from_above(q931(0x89, 0x7D));
+  run_for(50);
+  EXPECT_EQ(network_frames(), Strings{});
 }
 
 // Both directions past 127 -> 0, one exchange at a time: the manager's
