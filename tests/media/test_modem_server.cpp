@@ -969,6 +969,22 @@ TEST_F(ModemAuthLinkStart, ShortOfDescriptorsListensPolledOrRetries) {
   EXPECT_TRUE(listened_at_once) << "not listening at once with 6 free";
 }
 
+// True when nothing listens on the port: a bind as the server's (address
+// reuse on, any address) fails only while a listener holds it.
+bool no_listener_on(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in sa = {};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  ::close(fd);
+  return free;
+}
+
 // The server killed (SIGKILL) and started again on the same board root and
 // port, as after a crash or a watchdog reset: first just after a fax
 // receiver started (its child waits a second before it runs the program),
@@ -1026,6 +1042,11 @@ TEST(ModemRestart, KilledServerStartedAgainStartsClean) {
       }
       p.signal(SIGKILL);
       EXPECT_EQ(p.wait(), -1);
+      // A child the killed run forked holds its listener until the child
+      // first runs and closes the server's descriptors; on a busy machine
+      // that is after the kill, and a controller connecting meanwhile is
+      // taken into that listener's backlog and then reset.
+      EXPECT_TRUE(eventually([&] { return no_listener_on(port); }));
       // Cut short while writing a status file.
       std::ofstream(board + "/var/monitoring/dip_tmp") << "1";
       continue;
