@@ -45,9 +45,10 @@ void MccSlot::OnEvent(int, short revents) {
   // The driver dropped the channel: polling it would wake the loop for
   // ever. The slot stays, without its channel.
   std::cerr << static_cast<const Slot&>(*this) << ": channel hung up" << std::endl;
-  // The line into the channel goes quiet while it is still this slot's: the
-  // driver may hand the number out again.
+  // The lines into the channel and out of it go quiet while they are still
+  // this slot's: the driver may hand the number out again.
   if (GetSource()) MuxDisconnect(this);
+  MuxQuietenReceivers(this);
   event.Release();
 }
 

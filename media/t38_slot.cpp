@@ -69,9 +69,11 @@ void T38SoftSlot::OnT38Terminate(int status) {
     std::clog << ext::header(this) << "t38 daemon terminated with code=" << ((status >> 8) & 0xff) << std::endl;
   else if ((status & 0xff) != 0x7f)
     std::clog << ext::header(this) << "t38 daemon terminated by signal=" << (status & 0x7f) << std::endl;
-  // The line into the channel goes quiet while the slot still names it: with
-  // the program gone the number is the driver's, to hand out again.
+  // The lines into the channel and out of it go quiet while the slot still
+  // names it: with the program gone the number is the driver's, to hand out
+  // again.
   if (GetSource()) MuxDisconnect(this);
+  MuxQuietenReceivers(this);
   pid = -1;
   OnAbort(status);
 }

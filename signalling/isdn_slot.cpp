@@ -114,6 +114,8 @@ void IsdnSlot::OnEvent(int, short revents) {
       // A hung-up channel reads nothing, or fails (EIO), for ever: stop
       // polling it rather than hold the loop.
       std::cerr << static_cast<const Slot&>(*this) << ": channel hung up" << std::endl;
+      // What it fed stays linked but must not hear the number's next channel.
+      MuxQuietenReceivers(this);
       close_channel();
       return;
     }
@@ -181,11 +183,13 @@ bool AtsQsigSlot::IBeforeDestroy() {
 
 void AtsQsigSlot::close_channel() {
   // The B slots stay until the controller destroys them, but their numbers
-  // may be handed out again: the lines into them go quiet while they are
-  // still theirs.
+  // may be handed out again: the lines into them and out of them go quiet
+  // while they are still theirs.
   for (Slot* s : IsdnFactory::instance().GetSlots()) {
     auto* b = dynamic_cast<AtsQsigBSlot*>(s);
-    if (b && b->Of(*this) && b->GetSource()) MuxDisconnect(b);
+    if (!b || !b->Of(*this)) continue;
+    if (b->GetSource()) MuxDisconnect(b);
+    MuxQuietenReceivers(b);
   }
   IsdnSlot::close_channel();
 }

@@ -292,9 +292,18 @@ bool MuxConnect(Slot* source, Slot* receiver) {
 
 bool MuxDisconnect(Slot* receiver) {
   const int rx = receiver->GetReceiveChannel();
+  // A connected receiver names no channel only once it has given its line
+  // up (its channel dropped or its program ended, the line quietened then,
+  // or a newer slot's since): nothing is left to quieten and nothing failed.
+  if (rx < 0) return true;
   if (!HwMux::instance().Disconnect(rx)) return false;
   std::clog << "mux: disconnect slot " << *receiver << " [" << rx << "]" << std::endl;
   return true;
+}
+
+void MuxQuietenReceivers(Slot* source) {
+  for (Slot* r : source->GetReceivers())
+    if (r->GetConnectionPriority() <= source->GetConnectionPriority()) MuxDisconnect(r);
 }
 
 // Drops the receiver's link to its source as Disconnect does, without the

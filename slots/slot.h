@@ -143,3 +143,8 @@ bool llDisconnect(Slot* receiver);
 // Through the cross-connect.
 bool MuxConnect(Slot* source, Slot* receiver);
 bool MuxDisconnect(Slot* receiver);
+// The lines the source feeds go quiet; the links stay for the controller to
+// drop. For a slot whose channel the driver takes back while the slot stays:
+// the number may go to a new channel, whose traffic a receiver left fed from
+// it would get. A receiver that wires its own line is left to itself.
+void MuxQuietenReceivers(Slot* source);

@@ -86,6 +86,8 @@ std::string simple(int seq, int slot, const char* what) {
       c.select_activate().select_empty();
     else if (w == "deactivate")
       c.select_deactivate();
+    else if (w == "disconnect")
+      c.select_disconnect();
   });
 }
 
@@ -493,9 +495,16 @@ TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
   EXPECT_EQ(exchange(create_mcc(30, 47, T::data, M::standard)).back(), success(30, 47));
   ch = channels();
   ASSERT_EQ(ch.size(), 2u);
+  EXPECT_EQ(exchange(command(32, 42, [](LGCP::Command& c) { c.select_connect(47); })).back(), success(32, 42));
+  EXPECT_EQ(exchange(command(34, 47, [](LGCP::Command& c) { c.select_connect(42); })).back(), success(34, 47));
+  EXPECT_EQ(ask("hal get " + t42), "connected " + std::to_string(timeslot_of(ch[1])));
   EXPECT_EQ(ask("mcc fail read EIO"), "");
   EXPECT_EQ(ask("mcc hangup " + std::to_string(timeslot_of(ch[1]))), "");
   EXPECT_TRUE(srv->wait_log("47:MCC: channel hung up")) << srv->log();
+  EXPECT_EQ(ask("hal get " + t42), "byte 213") << "a receiver stayed fed from the dropped channel's number";
+  // The line was quietened at the hang-up: the controller's disconnect
+  // drops the link and has nothing left to fail at.
+  EXPECT_EQ(exchange(simple(33, 47, "disconnect")).back(), success(33, 47));
   EXPECT_EQ(ask("mcc fail read EIO 0"), "");
   EXPECT_EQ(exchange(simple(31, 47, "destroy")).back(), success(31, 47));
 

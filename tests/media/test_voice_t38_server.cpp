@@ -412,12 +412,18 @@ TEST_F(VoiceT38Server, EndedT38SlotLeavesItsSwitchChannelToTheNextOne) {
   ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("ready\n") != std::string::npos; }));
   EXPECT_EQ(exchange(testsupport::connect_image(3, 70, 72)).back(), "seq 3 slot 70 success");
   EXPECT_EQ(ask("hal get " + t), "connected " + line70);
+  EXPECT_EQ(exchange(testsupport::connect_image(10, 72, 71)).back(), "seq 10 slot 72 success");
+  EXPECT_EQ(ask("hal get " + line71), "connected " + t);
   ::kill(std::stoi(testsupport::file_text(log).substr(4)), SIGKILL);
   std::string f;
   for (int i = 0; i < 3 && f.find("abort") == std::string::npos; ++i) f = next();
   EXPECT_EQ(f, "slot 72 abort 9");
   EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; })) << "the channel went with the program";
   EXPECT_EQ(ask("hal get " + t), "byte 213") << "the line into the ended program's channel stayed fed";
+  EXPECT_EQ(ask("hal get " + line71), "byte 213") << "a receiver stayed fed from the ended program's channel";
+  // Both links go without a failure: the lines were quietened at the end.
+  EXPECT_EQ(exchange(simple(11, 72, "disconnect")).back(), "seq 11 slot 72 success");
+  EXPECT_EQ(exchange(simple(12, 71, "disconnect")).back(), "seq 12 slot 71 success");
 
   EXPECT_EQ(ask("mcc next " + t), "");
   EXPECT_EQ(exchange(t38test::create(4, 73, "10.0.0.1", 0)).front(), "seq 4 slot 73 success");
