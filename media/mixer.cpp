@@ -246,6 +246,11 @@ void Mixer::Clear() {
     // switch channel when the unit comes back, and this slot's destroy
     // would then silence that slot's own tone.
     if (auto* c = dynamic_cast<TdmChannel*>(s)) c->disableToneGenerator(true);
+    // Likewise the lines into and out of its channel go quiet while they
+    // are still this slot's: a slot on the returning unit's channel would
+    // hear the old call, or be heard by the old one's receivers.
+    if (s->GetSource()) MuxDisconnect(s);
+    MuxQuietenReceivers(s);
     s->OnAbort(0);
   }
   CheckForDestroy();

@@ -436,6 +436,9 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   // channel when the unit comes back. Every channel of the unit is
   // silenced.
   EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2082 0 0 0 0\nDTMF_DIAL 2083 0 0 0 0");
+  // So does the line from the output into the input: the returning unit's
+  // output on that channel must not reach the input slot made next.
+  EXPECT_EQ(hal("get 2083"), "byte 213");
   EXPECT_EQ(ask({in_image(7, 23, 1, {4}), out_image(8, 23, 1, {4})}, 2),
             (Strings{"seq 7 slot 23 error insufficientResources", "seq 8 slot 23 error insufficientResources"}));
 
