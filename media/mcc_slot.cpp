@@ -47,8 +47,7 @@ void MccSlot::OnEvent(int, short revents) {
   std::cerr << static_cast<const Slot&>(*this) << ": channel hung up" << std::endl;
   // The lines into the channel and out of it go quiet while they are still
   // this slot's: the driver may hand the number out again.
-  if (GetSource()) MuxDisconnect(this);
-  MuxQuietenReceivers(this);
+  MuxQuietenLines(this);
   event.Release();
 }
 

@@ -249,8 +249,7 @@ void Mixer::Clear() {
     // Likewise the lines into and out of its channel go quiet while they
     // are still this slot's: a slot on the returning unit's channel would
     // hear the old call, or be heard by the old one's receivers.
-    if (s->GetSource()) MuxDisconnect(s);
-    MuxQuietenReceivers(s);
+    MuxQuietenLines(s);
     s->OnAbort(0);
   }
   CheckForDestroy();

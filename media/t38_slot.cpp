@@ -72,8 +72,7 @@ void T38SoftSlot::OnT38Terminate(int status) {
   // The lines into the channel and out of it go quiet while the slot still
   // names it: with the program gone the number is the driver's, to hand out
   // again.
-  if (GetSource()) MuxDisconnect(this);
-  MuxQuietenReceivers(this);
+  MuxQuietenLines(this);
   pid = -1;
   OnAbort(status);
 }

@@ -187,9 +187,7 @@ void AtsQsigSlot::close_channel() {
   // while they are still theirs.
   for (Slot* s : IsdnFactory::instance().GetSlots()) {
     auto* b = dynamic_cast<AtsQsigBSlot*>(s);
-    if (!b || !b->Of(*this)) continue;
-    if (b->GetSource()) MuxDisconnect(b);
-    MuxQuietenReceivers(b);
+    if (b && b->Of(*this)) MuxQuietenLines(b);
   }
   IsdnSlot::close_channel();
 }

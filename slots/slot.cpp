@@ -306,6 +306,11 @@ void MuxQuietenReceivers(Slot* source) {
     if (r->GetConnectionPriority() <= source->GetConnectionPriority()) MuxDisconnect(r);
 }
 
+void MuxQuietenLines(Slot* slot) {
+  if (slot->GetSource()) MuxDisconnect(slot);
+  MuxQuietenReceivers(slot);
+}
+
 // Drops the receiver's link to its source as Disconnect does, without the
 // hardware step.
 static void DropLink(Slot* receiver) {

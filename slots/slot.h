@@ -148,3 +148,6 @@ bool MuxDisconnect(Slot* receiver);
 // the number may go to a new channel, whose traffic a receiver left fed from
 // it would get. A receiver that wires its own line is left to itself.
 void MuxQuietenReceivers(Slot* source);
+// The line into the slot's channel and the lines out of it go quiet, for the
+// same reason.
+void MuxQuietenLines(Slot* slot);
