@@ -34,7 +34,7 @@ std::map<int, NetIfs::Interface>& NetIfs::table() {
     if (sock >= 0) {
       struct ifreq req;
       std::memset(&req, 0, sizeof req);
-      std::strncpy(req.ifr_name, name, IF_NAMESIZE - 1);
+      std::memcpy(req.ifr_name, name, strnlen(name, sizeof req.ifr_name - 1));
       if (::ioctl(sock, SIOCGIFFLAGS, &req) == 0) itf.flags = static_cast<unsigned short>(req.ifr_flags);
     }
     table_[index] = itf;

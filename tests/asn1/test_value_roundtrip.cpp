@@ -166,8 +166,9 @@ TEST(ValidityProperty, TracerRejectsExactlyWhatTheCheckRejects)
         bool const traced = trace_invalid(trace, "x", value);
         ASSERT_EQ(value.isValid(), traced) << trace.str();
         ASSERT_EQ(traced, trace.str().empty());
-        if (value.isStrictlyValid())
+        if (value.isStrictlyValid()) {
             ASSERT_TRUE(value.isValid());
+        }
         invalid += traced ? 0 : 1;
     }
     EXPECT_GT(invalid, 20);

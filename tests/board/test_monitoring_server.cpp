@@ -138,7 +138,7 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
     // told this link, if it was up to hear it.
     EXPECT_TRUE(power[0].value == "0" || power[0].value == "2" || power[0].value == "3") << power[0].value;
     for (const auto& v : all_power) {
-      if (v.frame < push) EXPECT_EQ(power[0].value, v.value);
+      if (v.frame < push) { EXPECT_EQ(power[0].value, v.value); }
     }
     // Batch 2, then batch 4, each its own message.
     EXPECT_EQ(power[1].frame, power[0].frame + 1);

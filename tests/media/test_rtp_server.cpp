@@ -416,7 +416,7 @@ TEST_F(RtpSlots, ToneDetectionAndEchoCanceller) {
   requests();
   int seq = 30;
   for (const auto& d : dispatch) {
-    if (*d.fail) EXPECT_EQ(sim(d.fail), "");
+    if (*d.fail) { EXPECT_EQ(sim(d.fail), ""); }
     const Strings answer = ask(ioctl(seq, 11, d.fill));
     const std::string head = "seq " + std::to_string(seq) + " slot 11 ";
     EXPECT_EQ((answer.empty() || answer[0].rfind(head, 0) != 0 ? "nothing" : answer[0].substr(head.size())) + " |" +

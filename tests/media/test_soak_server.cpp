@@ -583,7 +583,7 @@ class Soak : public ::testing::Test {
     {
       std::istringstream made(fresh);
       for (std::string line; std::getline(made, line);)
-        if (line.rfind("echo: ", 0) != 0) EXPECT_EQ(line.substr(line.find(": ")), ": slot 1 success") << line;
+        if (line.rfind("echo: ", 0) != 0) { EXPECT_EQ(line.substr(line.find(": ")), ": slot 1 success") << line; }
     }
     ASSERT_TRUE(eventually([&] {
       kill_fax_receivers();

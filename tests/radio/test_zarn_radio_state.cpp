@@ -136,8 +136,8 @@ TEST(ZarnRadioState, EveryRequestAlternativeComesBackUnchanged) {
     EXPECT_EQ(s.type, c.type);
     EXPECT_EQ(s.source_addr.s_addr, addr("172.16.0.5").s_addr);
     EXPECT_EQ(s.source_ssrc, 99u);
-    if (c.type == 2) EXPECT_EQ(s.channel, 12);
-    if (c.type == 10) EXPECT_EQ(s.remote_ch, 200);
+    if (c.type == 2) { EXPECT_EQ(s.channel, 12); }
+    if (c.type == 10) { EXPECT_EQ(s.remote_ch, 200); }
 
     TERM::RtpRadioRequest req;
     EncodeASN(ZarnRadioState(), s, req);
@@ -216,7 +216,7 @@ TEST(ZarnRadioState, EveryPacketTypeComesBackThroughTheWire) {
       case 133:
         EXPECT_EQ(back.session_addr.s_addr, s.session_addr.s_addr);
         EXPECT_EQ(back.session_ssrc, 0xCAFEF00Du);
-        if (type == 133) EXPECT_STREQ(back.text, "ZARN-7");
+        if (type == 133) { EXPECT_STREQ(back.text, "ZARN-7"); }
         break;
       case 131:
         EXPECT_EQ(back.quality, 0.5f);

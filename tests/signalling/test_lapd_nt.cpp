@@ -96,7 +96,7 @@ TEST_F(LapdNt, IdentitiesAreHandedOutAndSetUp) {
     char ri[8];
     std::snprintf(ri, sizeof ri, "%02X %02X", term[i]->link->ri() & 0xFF, term[i]->link->ri() >> 8);
     EXPECT_EQ(f.substr(14, 5), ri);
-    char sabme[16];
+    char sabme[24];
     std::snprintf(sabme, sizeof sabme, "N 02 %02X 7F", (tei << 1) | 1);
     EXPECT_EQ(frames[k + 1], sabme);
     ++answers;

@@ -337,7 +337,7 @@ TEST_F(LapdStates, SupervisoryFramesInBothStates) {
     EXPECT_EQ(o.line.take(), c.sent);
     EXPECT_EQ(o.statuses, c.statuses);
     // A valid N(R) acknowledges the frame; nothing is sent again.
-    if (c.state != Awaiting_establishment) EXPECT_EQ(o.link->unacknowledged(), 0u);
+    if (c.state != Awaiting_establishment) { EXPECT_EQ(o.link->unacknowledged(), 0u); }
   }
 
   // A busy peer gets no I frame until it is ready again.
@@ -404,7 +404,7 @@ TEST_F(LapdStates, UnnumberedFramesAndRequestsOutsideTheEstablishedState) {
     EXPECT_EQ(o.st().L3Initiated, c.l3_initiated);
     EXPECT_TRUE(o.releases.empty());
     // A request of layer 3 to establish or release empties both queues.
-    if (c.request != none) EXPECT_EQ(o.link->queued() + o.link->unacknowledged(), 0u);
+    if (c.request != none) { EXPECT_EQ(o.link->queued() + o.link->unacknowledged(), 0u); }
   }
 
   // A release that the peer never answers: DISC four times in all, then
