@@ -129,6 +129,7 @@ bool HDLC::activate() {
   }
 
   channel_ = channel;
+  line_out_ = out_wired ? line_out : -1;
   ready = false;
   if (tracing()) std::clog << ext::header(this) << "activated" << std::endl;
   return true;
@@ -136,10 +137,16 @@ bool HDLC::activate() {
 
 void HDLC::deactivate() {
   m_event.Release();
-  // The freed controller channel goes back to the driver's pool: whoever
-  // gets it next must not hear this line.
-  if (channel_ >= 0) HwMux::instance().Disable(channel_);
+  if (channel_ >= 0) {
+    HwMux& mux = HwMux::instance();
+    // The freed controller channel goes back to the driver's pool: whoever
+    // gets it next must not hear this line, nor be heard on the line it
+    // drove. A line given another source since is that source's.
+    if (line_out_ >= 0 && mux.FedFrom(line_out_) == channel_) mux.Disconnect(line_out_);
+    mux.Disable(channel_);
+  }
   channel_ = -1;
+  line_out_ = -1;
   ready = false;
   if (tracing()) std::clog << ext::header(this) << "deactivated" << std::endl;
 }

@@ -94,6 +94,8 @@ class HDLC : public GenericHDLC {
   Notify* notify = nullptr;
   // The switch channel of the open controller channel, -1 when closed.
   int channel_ = -1;
+  // The line the open controller channel drives, -1 when none.
+  int line_out_ = -1;
   std::uint32_t pool_drops_ = 0;
   // Set while a read pass runs: an owner may destroy the channel from a
   // callback, and the pass must then stop without touching it again.

@@ -43,6 +43,7 @@ bool HwMux::IsOpened() {
     return false;
   }
   fd_ = fd;
+  fed_.clear();
   std::clog << "hwMux: device opened" << std::endl;
   for (int i = 0; i < shared_count; ++i) {
     std::int32_t words[1] = {shared_first + i};
@@ -66,15 +67,18 @@ bool HwMux::Connect(int input, int output) {
   std::int32_t words[2] = {output, input};
   if (Request(hal::HAL_MUX_CONNECT, words) < 0) {
     const Errno err;
+    fed_.erase(output);
     std::clog << "hwMux: connect " << input << " -> " << output << " failed: " << err << std::endl;
     return false;
   }
+  fed_[output] = input;
   return true;
 }
 
 bool HwMux::Disconnect(int channel) {
   if (!IsOpened() || channel < 0) return false;
   if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_driven;
+  fed_.erase(channel);
   std::int32_t words[2] = {channel, idle_byte};
   if (Request(hal::HAL_MUX_WRITE, words) < 0) {
     const Errno err;
@@ -87,6 +91,7 @@ bool HwMux::Disconnect(int channel) {
 bool HwMux::Disable(int channel) {
   if (!IsOpened() || channel < 0) return false;
   if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_disabled;
+  fed_.erase(channel);
   std::int32_t words[1] = {channel};
   if (Request(hal::HAL_MUX_DISABLE, words) < 0) {
     const Errno err;
@@ -99,6 +104,7 @@ bool HwMux::Disable(int channel) {
 bool HwMux::Write(int channel, int value) {
   if (!IsOpened() || channel < 0) return false;
   if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_driven;
+  fed_.erase(channel);
   std::int32_t words[2] = {channel, value};
   if (Request(hal::HAL_MUX_WRITE, words) < 0) {
     const Errno err;
@@ -119,6 +125,11 @@ int HwMux::Read(int channel) {
     return 255;
   }
   return words[1] & 0xFF;
+}
+
+int HwMux::FedFrom(int output) const {
+  const auto it = fed_.find(output);
+  return it == fed_.end() ? -1 : it->second;
 }
 
 void HwMux::OnDPC() {

@@ -13,6 +13,7 @@
 #include "runtime/dpc.h"
 
 #include <cstdint>
+#include <unordered_map>
 
 class HwMux {
  public:
@@ -44,6 +45,10 @@ class HwMux {
   bool Write(int channel, int value);
   // The byte on the channel; 255 on failure.
   int Read(int channel);
+  // The input this process last fed `output` from, -1 when it last drove,
+  // disabled or never told it (or the request failed): whoever wired a line
+  // can tell whether it is still theirs before quietening it.
+  int FedFrom(int output) const;
 
   // One run of the sweep.
   void OnDPC();
@@ -61,6 +66,8 @@ class HwMux {
 
   int fd_ = -1;
   std::uint16_t shadow_[shared_count];
+  // Outputs fed from an input by the last request for them, with that input.
+  std::unordered_map<int, int> fed_;
   unsigned cursor_ = 0;
   Dpc dpc_;
 };

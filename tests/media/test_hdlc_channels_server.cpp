@@ -361,11 +361,21 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), 128u);
   // Nor is the line that fed the slot, once that connection is undone.
   EXPECT_EQ(exchange(command(61, 1, [](LGCP::Command& c) { c.select_connect(40); })).back(), success(61, 1));
+  ch = channels();
+  ASSERT_EQ(ch.size(), 1u);
+  const std::string fed = ch[0].substr(0, ch[0].find(':'));
+  EXPECT_EQ(ask("hal get 37"), "connected " + fed) << "the slot's channel drives the line it listens to";
   EXPECT_EQ(exchange(command(62, 40, [](LGCP::Command& c) { c.select_disconnect(); })).back(), success(62, 40));
+  // Nor does the line stay fed from the freed channel: the driver hands
+  // its number to the next channel, whose frames would go out on it.
+  EXPECT_EQ(ask("hal get 37"), "byte 213") << "the line stayed fed from the freed channel";
+  EXPECT_EQ(ask("mcc next " + fed), "");
   EXPECT_EQ(exchange(simple(63, 40, "activate")).back(), success(63, 40));
   ch = channels();
   ASSERT_EQ(ch.size(), 1u);
+  EXPECT_EQ(ch[0].substr(0, ch[0].find(':')), fed);
   EXPECT_NE(ask("hal get " + ch[0].substr(0, ch[0].find(':'))), "connected 37");
+  EXPECT_EQ(ask("hal get 37"), "byte 213");
   EXPECT_EQ(exchange(simple(13, 40, "destroy")).back(), success(13, 40));
   EXPECT_EQ(ask("mcc channels"), "") << "destroy frees the channel";
   EXPECT_EQ(exchange(simple(14, 1, "destroy")).back(), success(14, 1));

@@ -4,6 +4,7 @@
 #include "platform/sim/hal.h"
 #include "platform/sim/mcc.h"
 #include "slots/hdlc.h"
+#include "slots/hw_mux.h"
 #include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/pass_share.h"
 #include "tests/support/stream_capture.h"
@@ -302,7 +303,8 @@ TEST_F(HdlcEngine, ChannelIsWiredToTheLine) {
   EXPECT_EQ(fed_from(21), ts2);
   EXPECT_EQ(fed_from(ts2), 20);
   EXPECT_EQ(fed_from(20), -1) << "tdm is not driven with type 2";
-  EXPECT_EQ(fed_from(5), ts) << "a new activation leaves the earlier wiring in place";
+  EXPECT_EQ(fed_from(5), -1) << "the line the freed channel drove goes quiet with it";
+  EXPECT_EQ(hal.describe(5), "byte 213");
   // Channel 0 is a line like any other.
   p.tdm = 0;
   p.type = 1;
@@ -451,7 +453,9 @@ TEST_F(HdlcEngine, RefusedWiringLeavesNoLineFedFromTheFreedChannel) {
 }
 
 // However the controller channel is freed (closed, opened afresh, or after
-// a read failure), it hears the line no more: the driver hands it out again.
+// a read failure), it hears the line no more and the line no longer hears
+// it: the driver hands it out again. A line given another source meanwhile
+// keeps that source.
 TEST_F(HdlcEngine, AFreedChannelHearsTheLineNoMore) {
   auto& hal = platform::sim::hal();
   auto hears = [&hal](int ts) {
@@ -464,14 +468,26 @@ TEST_F(HdlcEngine, AFreedChannelHearsTheLineNoMore) {
                                            run_for(10);
                                            EXPECT_EQ(owner.errors, 1);
                                          }};
-  for (const auto& free_it : frees) {
-    hal.clear();
-    const int ts = open_ready(1);
-    ASSERT_TRUE(hears(ts));
-    free_it();
-    EXPECT_FALSE(hears(ts));
-    hdlc.deactivate();
-    mcc().clear();
+  for (bool rewired : {false, true}) {
+    for (const auto& free_it : frees) {
+      SCOPED_TRACE(rewired ? "line rewired" : "line as wired");
+      hal.clear();
+      owner.errors = 0;
+      const int ts = open_ready(1);
+      ASSERT_TRUE(hears(ts));
+      ASSERT_EQ(hal.describe(5), "connected " + std::to_string(ts));
+      if (rewired) ASSERT_TRUE(HwMux::instance().Connect(77, 5));
+      free_it();
+      EXPECT_FALSE(hears(ts));
+      if (hdlc.is_open()) {
+        // Opened afresh: the new channel drives the line.
+        EXPECT_EQ(hal.describe(5), "connected " + std::to_string(mcc().allocations().back().timeslot));
+      } else {
+        EXPECT_EQ(hal.describe(5), rewired ? "connected 77" : "byte 213");
+      }
+      hdlc.deactivate();
+      mcc().clear();
+    }
   }
   hal.clear();
 }

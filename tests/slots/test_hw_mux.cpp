@@ -80,11 +80,18 @@ TEST_F(HwMuxTest, SharedBusChannelsKeepAShadowOthersGoToTheDriverAsTheyAre) {
   EXPECT_TRUE(mux.Disable(8200));
   EXPECT_EQ(mux.shadow(8), HwMux::shadow_disabled);
 
-  // Below and above the shared buses: no shadow entry is touched.
+  // Below and above the shared buses: no shadow entry is touched, but what
+  // feeds each output is known on every channel until it is told otherwise.
   EXPECT_TRUE(mux.Connect(0, 1));
   EXPECT_TRUE(mux.Connect(1, 0));
   EXPECT_EQ(model().describe(0), "connected 1");
+  EXPECT_EQ(mux.FedFrom(0), 1);
+  EXPECT_EQ(mux.FedFrom(1), 0);
+  EXPECT_EQ(mux.FedFrom(2), -1);
+  EXPECT_TRUE(mux.Write(1, 0x7F));
+  EXPECT_EQ(mux.FedFrom(1), -1);
   EXPECT_TRUE(mux.Disconnect(0));
+  EXPECT_EQ(mux.FedFrom(0), -1);
   EXPECT_EQ(mux.Read(0), 0xD5);
   EXPECT_TRUE(mux.Write(0, 0x7F));
   EXPECT_TRUE(mux.Disable(0));
@@ -120,6 +127,12 @@ TEST_F(HwMuxTest, FailedRequestsAreLoggedWithTheSystemError) {
   EXPECT_FALSE(mux.Disable(8200));
   EXPECT_EQ(mux.Read(69), 255);
   EXPECT_FALSE(mux.Connect(3, 70));
+  EXPECT_TRUE(mux.Connect(4, 71));
+  model().fail(Hal::Kind::connect, EIO, 1);
+  EXPECT_FALSE(mux.Connect(3, 71));
+  // A refused connect leaves the output's feed unknown, not the old one.
+  EXPECT_EQ(mux.FedFrom(70), -1);
+  EXPECT_EQ(mux.FedFrom(71), -1);
   for (const std::string& line :
        {"hwMux: disconnect failed 8200 : " + eio, "hwMux: write failed 69 <- 0xab : " + eio,
         "hwMux: disable failed 8200 : " + eio, "hwMux: read failed 69 -> 0xff : " + eio,
