@@ -451,7 +451,11 @@ void HdlcModemSlot::initModem() {
   r.ifr_settings.size = sizeof settings;
   r.ifr_settings.ifs_ifsu.raw_hdlc = reinterpret_cast<raw_hdlc_proto*>(settings);
   if (platform::hdlc_ioctl(sock, SIOCWANDEV, &r) != 0) {
+    // An interface gone since the slot was made: no call can start, and the
+    // controller hears of it as of the interface refusing PPP below.
+    const Errno e;
     std::cerr << "SIOCWANDEV/IF_GET_IFACE fail!" << std::endl;
+    OnAbort(e.value());
     return;
   }
   std::int32_t ch;

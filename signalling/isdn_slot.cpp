@@ -110,9 +110,11 @@ void IsdnSlot::OnEvent(int, short revents) {
     if (n > 0) {
       frame.put(static_cast<std::uint32_t>(n));
       receive(frame);
-    } else if (n == 0 || (revents & (POLLHUP | POLLERR) && (failed || !(revents & POLLIN)))) {
+    } else if (revents & (POLLHUP | POLLERR) && (n == 0 || failed || !(revents & POLLIN))) {
       // A hung-up channel reads nothing, or fails (EIO), for ever: stop
-      // polling it rather than hold the loop.
+      // polling it rather than hold the loop. An empty frame on a channel
+      // that is not hung up is only an empty frame, as on a raw data
+      // channel: dropping the channel for it would end the link for good.
       std::cerr << static_cast<const Slot&>(*this) << ": channel hung up" << std::endl;
       // What it fed stays linked but must not hear the number's next channel.
       MuxQuietenReceivers(this);

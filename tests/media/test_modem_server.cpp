@@ -598,6 +598,19 @@ TEST_F(ModemServer, DigitalDataCallOnAPointToPointInterface) {
   EXPECT_EQ(srv().sim.ask("net get hdlc0"), "flags 0x11 protocol 0x2000");
   EXPECT_EQ(ask(destroy(14, 23)), Strings{"seq 14 slot 23 success"});
   EXPECT_EQ(srv().sim.ask("net add hdlc0 0x11"), "");
+
+  // The interface went after the slot was made: its settings cannot be
+  // read, no call starts, and the slot is aborted with the error too (as a
+  // DSP modem that fails before it has a channel, the connect fails).
+  EXPECT_EQ(query().get_digital_modems().getValue(), 2);
+  const std::size_t started = standin("pppd", "argv").size();
+  EXPECT_EQ(ask(modem_image(15, 24, [](TERM::ModemParams& m) { add_ddm(m, {0}); })), Strings{"seq 15 slot 24 success"});
+  EXPECT_EQ(srv().sim.ask("net del hdlc0"), "");
+  EXPECT_EQ(ask(connect_image(16, 7, 24), 3),
+            (Strings{"slot 24 abort 19", "slot 24 receiver active -1", "seq 16 slot 7 error connectFail"}));
+  EXPECT_EQ(standin("pppd", "argv").size(), started);
+  EXPECT_EQ(ask(destroy(17, 24)), Strings{"seq 17 slot 24 success"});
+  EXPECT_EQ(srv().sim.ask("net add hdlc0 0x11"), "");
   EXPECT_EQ(ask(destroy(11, 7)), Strings{"seq 11 slot 7 success"});
 }
 

@@ -88,6 +88,8 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
   // Messages both ways; a received I frame is acknowledged.
   exchange(testsupport::user_data_image(3, 10, data("08010505")), "seq 3 slot 10 success");
   EXPECT_TRUE(sent_until("mcc", ts, "0001000008010505"));
+  // An empty frame ahead of it is no hang-up: the channel stays.
+  EXPECT_EQ(ask("mcc inject " + ts + " -"), "");
   EXPECT_EQ(ask("mcc inject " + ts + " 0201000208018507"), "");
   until("slot 10 userData 08018507");
   EXPECT_TRUE(sent_until("mcc", ts, "02010102"));
