@@ -125,11 +125,17 @@ bool MonitoringDataHolder::KnownPhone(LGCP::EmPhoneStatusParams const& p) const 
 }
 
 const LGCP::TermCounter* MonitoringDataHolder::FindCounter(LGCP::TermCounter const& c) const {
+  // An extension board's counter is the row of its ownerId: one without an
+  // id, which no row shows, must not take in the counts of the boards named
+  // after it.
+  const bool keyed = c.get_owner().asInt() == LGCP::TermCounterOwner::extBoard && c.ownerId_isPresent();
   for (const auto& stored : counters_) {
     if (stored.get_owner().asInt() != c.get_owner().asInt()) continue;
-    if (!stored.ownerId_isPresent() ||
-        (c.ownerId_isPresent() && stored.get_ownerId().getValue() == c.get_ownerId().getValue()))
+    if (!stored.ownerId_isPresent()) {
+      if (!keyed) return &stored;
+    } else if (c.ownerId_isPresent() && stored.get_ownerId().getValue() == c.get_ownerId().getValue()) {
       return &stored;
+    }
   }
   return nullptr;
 }

@@ -21,6 +21,8 @@
 #include <functional>
 #include <limits>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -136,7 +138,7 @@ TEST(MonitoringDataHolder, StatusFilesAndRecords) {
   EXPECT_EQ(read(mon + "dip"), "5");
 
   // Counters: an extBoard counter without ownerId writes nothing and is an
-  // entry of its own.
+  // entry of its own; the boards named after it keep their own rows.
   LGCP::TermCounter c;
   c.set_owner(LGCP::TermCounterOwner::extBoard);
   c.set_cnt(4);
@@ -144,9 +146,29 @@ TEST(MonitoringDataHolder, StatusFilesAndRecords) {
   c.set_ownerId(2);
   c.set_cnt(6);
   h.setTermCounter(c);
-  EXPECT_EQ(read(mon + "term_cnts/board2"), "6");
-  EXPECT_EQ(h.GetTermCounters().size(), 1u);
-  EXPECT_EQ(h.GetTermCounters().front().get_cnt().getValue(), 6);
+  c.set_ownerId(3);
+  c.set_cnt(7);
+  h.setTermCounter(c);
+  c.set_ownerId(2);
+  c.set_cnt(8);
+  h.setTermCounter(c);
+  EXPECT_EQ(read(mon + "term_cnts/board2"), "8");
+  EXPECT_EQ(read(mon + "term_cnts/board3"), "7");
+  std::vector<std::pair<int, int>> rows;  // ownerId (-1: none), count
+  for (const auto& t : h.GetTermCounters())
+    rows.emplace_back(t.ownerId_isPresent() ? int(t.get_ownerId().getValue()) : -1, int(t.get_cnt().getValue()));
+  EXPECT_EQ(rows, (std::vector<std::pair<int, int>>{{-1, 4}, {2, 8}, {3, 7}}));
+  // Another owner's counter without ownerId still stands for that owner
+  // whatever id a later one carries.
+  LGCP::TermCounter r;
+  r.set_owner(LGCP::TermCounterOwner::router);
+  r.set_cnt(1);
+  h.setTermCounter(r);
+  r.set_ownerId(5);
+  r.set_cnt(9);
+  h.setTermCounter(r);
+  EXPECT_EQ(h.GetTermCounters().size(), 4u);
+  EXPECT_EQ(h.GetTermCounters().back().get_cnt().getValue(), 9);
 
   // Free-form values: one entry per {section, name, index}.
   MON::SnmpSetCommands list;

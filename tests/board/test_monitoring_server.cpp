@@ -285,7 +285,12 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
   EXPECT_EQ(testsupport::file_text(srv.board("/var/monitoring/emphone0")), "P\nC\nF\n2\n2\n1\n1\n2\n");
   EXPECT_EQ(testsupport::file_text(srv.board("/var/monitoring/term_cnts/router")), "5");
   // The other owners' files and items; an extBoard counter's row is its
-  // ownerId.
+  // ownerId, also behind a counter of a board the controller did not name.
+  LGCP::DisplayParams unnamed;
+  unnamed.select_termCounter().set_owner(LGCP::TermCounterOwner::extBoard);
+  unnamed.ref_termCounter().set_cnt(3);
+  srv.ctl.send(display(6, unnamed));
+  EXPECT_EQ(srv.ctl.next(5000), answer(6, true));
   const struct {
     LGCP::TermCounterOwner::NamedNumber owner;
     const char* item;
