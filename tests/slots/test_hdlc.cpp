@@ -476,7 +476,7 @@ TEST_F(HdlcEngine, AFreedChannelHearsTheLineNoMore) {
       const int ts = open_ready(1);
       ASSERT_TRUE(hears(ts));
       ASSERT_EQ(hal.describe(5), "connected " + std::to_string(ts));
-      if (rewired) ASSERT_TRUE(HwMux::instance().Connect(77, 5));
+      if (rewired) { ASSERT_TRUE(HwMux::instance().Connect(77, 5)); }
       free_it();
       EXPECT_FALSE(hears(ts));
       if (hdlc.is_open()) {
