@@ -84,6 +84,11 @@ bool HwMux::Disconnect(int channel) {
   return true;
 }
 
+bool HwMux::Feeds(int input, int output) {
+  const std::uint16_t* s = ShadowOf(output);
+  return !s || *s == input;
+}
+
 bool HwMux::Disable(int channel) {
   if (!IsOpened() || channel < 0) return false;
   if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_disabled;

@@ -44,6 +44,9 @@ class HwMux {
   bool Write(int channel, int value);
   // The byte on the channel; 255 on failure.
   int Read(int channel);
+  // False when `output` was last told to carry something other than
+  // `input`; known for shared-bus channels only, true for the others.
+  bool Feeds(int input, int output);
 
   // One run of the sweep.
   void OnDPC();
