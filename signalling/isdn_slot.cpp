@@ -221,15 +221,6 @@ bool AtsQsigBSlot::OnLiveDescriptor() const {
   return q && q->is_open();
 }
 
-bool AtsQsigBSlot::Superseded() const {
-  if (OnLiveDescriptor()) return false;
-  for (Slot* s : IsdnFactory::instance().GetSlots()) {
-    const auto* b = dynamic_cast<const AtsQsigBSlot*>(s);
-    if (b && b != this && b->channel_ == channel_ && b->OnLiveDescriptor()) return true;
-  }
-  return false;
-}
-
 bool AtsQsigBSlot::IBeforeDestroy() {
   if (AtsQsigSlot* q = SignallingSlot())
     q->DestroyBChannel(index_);

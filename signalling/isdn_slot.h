@@ -98,12 +98,14 @@ class AtsQsigBSlot : public Slot {
       : qsig_slot_(qsig_slot), qsig_serial_(qsig_serial), index_(index), channel_(channel) {}
 
   bool IBeforeDestroy() override;
-  // None once the channel is another B slot's (Superseded): connecting,
-  // disconnecting and destroying this slot then leave that line alone.
-  bool IOnOutputStream() override { return !Superseded(); }
-  bool IOnInputStream() override { return !Superseded(); }
-  int IGetTransmitChannel() override { return Superseded() ? -1 : static_cast<int>(channel_); }
-  int IGetReceiveChannel() override { return Superseded() ? -1 : static_cast<int>(channel_); }
+  // None once the signalling slot's descriptor has gone, and the driver's
+  // B channel with it: its lines were quietened then, and the number may
+  // since be any newer channel's (a B or a D channel, or another device's),
+  // so connecting, disconnecting and destroying this slot leave it alone.
+  bool IOnOutputStream() override { return OnLiveDescriptor(); }
+  bool IOnInputStream() override { return OnLiveDescriptor(); }
+  int IGetTransmitChannel() override { return OnLiveDescriptor() ? static_cast<int>(channel_) : -1; }
+  int IGetReceiveChannel() override { return OnLiveDescriptor() ? static_cast<int>(channel_) : -1; }
   const char* GetName() const override { return "ATS-QSIG-B"; }
 
   // A B channel of that signalling slot.
@@ -118,10 +120,6 @@ class AtsQsigBSlot : public Slot {
   // The signalling slot holds its descriptor, and with it the driver's B
   // channel.
   bool OnLiveDescriptor() const;
-  // The signalling slot has gone or lost its descriptor, and with it the
-  // driver's B channel; the driver may since have given the same switch
-  // channel to a B channel of a newer signalling slot: that slot's line.
-  bool Superseded() const;
 
   unsigned qsig_slot_;
   unsigned qsig_serial_;

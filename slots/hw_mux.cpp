@@ -78,7 +78,7 @@ bool HwMux::Connect(int input, int output) {
 bool HwMux::Disconnect(int channel) {
   if (!IsOpened() || channel < 0) return false;
   if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_driven;
-  fed_.erase(channel);
+  fed_[channel] = -1;
   std::int32_t words[2] = {channel, idle_byte};
   if (Request(hal::HAL_MUX_WRITE, words) < 0) {
     const Errno err;
@@ -91,7 +91,7 @@ bool HwMux::Disconnect(int channel) {
 bool HwMux::Disable(int channel) {
   if (!IsOpened() || channel < 0) return false;
   if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_disabled;
-  fed_.erase(channel);
+  fed_[channel] = -1;
   std::int32_t words[1] = {channel};
   if (Request(hal::HAL_MUX_DISABLE, words) < 0) {
     const Errno err;
@@ -104,7 +104,7 @@ bool HwMux::Disable(int channel) {
 bool HwMux::Write(int channel, int value) {
   if (!IsOpened() || channel < 0) return false;
   if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_driven;
-  fed_.erase(channel);
+  fed_[channel] = -1;
   std::int32_t words[2] = {channel, value};
   if (Request(hal::HAL_MUX_WRITE, words) < 0) {
     const Errno err;
@@ -130,6 +130,11 @@ int HwMux::Read(int channel) {
 int HwMux::FedFrom(int output) const {
   const auto it = fed_.find(output);
   return it == fed_.end() ? -1 : it->second;
+}
+
+bool HwMux::Feeds(int input, int output) const {
+  const auto it = fed_.find(output);
+  return it == fed_.end() || it->second == input;
 }
 
 void HwMux::OnDPC() {

@@ -45,10 +45,13 @@ class HwMux {
   bool Write(int channel, int value);
   // The byte on the channel; 255 on failure.
   int Read(int channel);
-  // The input this process last fed `output` from, -1 when it last drove,
-  // disabled or never told it (or the request failed): whoever wired a line
-  // can tell whether it is still theirs before quietening it.
+  // The input this process last fed `output` from; -1 when it last drove
+  // or disabled it, never told it, or the request failed: whoever wired a
+  // line can tell whether it is still theirs before quietening it.
   int FedFrom(int output) const;
+  // False when `output` was last told to carry something other than
+  // `input`; true also when nothing is known of it.
+  bool Feeds(int input, int output) const;
 
   // One run of the sweep.
   void OnDPC();
@@ -66,7 +69,8 @@ class HwMux {
 
   int fd_ = -1;
   std::uint16_t shadow_[shared_count];
-  // Outputs fed from an input by the last request for them, with that input.
+  // What each output was last told to carry: the input it is fed from, or
+  // -1 when driven or disabled. No entry: never told, or the request failed.
   std::unordered_map<int, int> fed_;
   unsigned cursor_ = 0;
   Dpc dpc_;

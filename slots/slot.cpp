@@ -302,8 +302,14 @@ bool MuxDisconnect(Slot* receiver) {
 }
 
 void MuxQuietenReceivers(Slot* source) {
+  const int tx = source->GetTransmitChannel();
+  // A receiver's channel may be shared with a slot the controller wired
+  // since (two external slots may name one channel): that line is not
+  // this source's to cut.
   for (Slot* r : source->GetReceivers())
-    if (r->GetConnectionPriority() <= source->GetConnectionPriority()) MuxDisconnect(r);
+    if (r->GetConnectionPriority() <= source->GetConnectionPriority() &&
+        HwMux::instance().Feeds(tx, r->GetReceiveChannel()))
+      MuxDisconnect(r);
 }
 
 void MuxQuietenLines(Slot* slot) {

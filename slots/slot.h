@@ -146,7 +146,8 @@ bool MuxDisconnect(Slot* receiver);
 // The lines the source feeds go quiet; the links stay for the controller to
 // drop. For a slot whose channel the driver takes back while the slot stays:
 // the number may go to a new channel, whose traffic a receiver left fed from
-// it would get. A receiver that wires its own line is left to itself.
+// it would get. A receiver that wires its own line, or whose channel was
+// wired to something else since, is left to itself.
 void MuxQuietenReceivers(Slot* source);
 // The line into the slot's channel and the lines out of it go quiet, for the
 // same reason.

@@ -11,6 +11,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <iostream>
 
@@ -41,9 +42,15 @@ void DecodeSqi(TERM::ED137RadioExtensionSQI const& q, ED137RadioState& s) {
 // The push-to-talk type and the BSS method go as they are: both enumerations
 // are extensible, so a type or method without a name (the ground's
 // push-to-talk types 5 to 7) travels as an extension value instead of
-// passing for a named one (a normal push-to-talk, an RSSI score).
+// passing for a named one (a normal push-to-talk, an RSSI score). Only a
+// number no enumeration can send (the controller's own, from a four-octet
+// extension index) goes as a normal push-to-talk or an RSSI score: the
+// signal carrying it would not encode at all.
+bool Sendable(std::uint32_t v) { return v <= static_cast<std::uint32_t>(INT_MAX); }
+
 void EncodeHeader(ED137RadioState const& s, TERM::ED137RadioHeader& h) {
-  h.set_ptt(static_cast<TERM::ED137RadioPTT::NamedNumber>(s.ptt));
+  h.set_ptt(Sendable(s.ptt) ? static_cast<TERM::ED137RadioPTT::NamedNumber>(s.ptt)
+                            : TERM::ED137RadioPTT::normal_ptt_on);
   h.set_squ(s.squ ? TERM::ED137RadioSQU::squ_on : TERM::ED137RadioSQU::squ_off);
   h.set_ptt_id(s.pttId & 63);
   h.set_ptt_mute(s.pttMute != 0);
@@ -52,7 +59,8 @@ void EncodeHeader(ED137RadioState const& s, TERM::ED137RadioHeader& h) {
 }
 
 void EncodeSqi(ED137RadioState const& s, TERM::ED137RadioExtensionSQI& q) {
-  q.set_bss_method(static_cast<TERM::ED137RadioBSSMethod::NamedNumber>(s.bssMethod));
+  q.set_bss_method(Sendable(s.bssMethod) ? static_cast<TERM::ED137RadioBSSMethod::NamedNumber>(s.bssMethod)
+                                         : TERM::ED137RadioBSSMethod::rssi);
   q.set_bss_quality(s.bssQuality <= 31 ? s.bssQuality : 31);
 }
 

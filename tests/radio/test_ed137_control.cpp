@@ -13,6 +13,7 @@
 
 #include <arpa/inet.h>
 
+#include <climits>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -287,6 +288,25 @@ TEST_F(Ed137Control, GroundPayloadsReportedOncePerChange) {
   Strings got;
   for (const auto& e : events()) got.push_back(e.substr(e.find(' ') + 1));
   EXPECT_EQ(got, Strings{"status 0.1.0.0.0.0 sqi 20.5 request 10.0.0.8/4660 tx 1.0.5.0.1.0"});
+
+  // A four-octet extension index from the controller decodes to a number
+  // past what an enumeration can send (the largest index patched to all
+  // ones): reported back as before such values were passed on, and the
+  // reports still encode.
+  std::string image = testsupport::per(status(INT_MAX, 1, 20, INT_MAX));
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{"80 00 00 00", "FF FF FF FF"},
+                                 {"7F FF FF FF", "FF FF FF FE"}})
+    for (std::size_t at; (at = image.find(from)) != std::string::npos;) image.replace(at, from.size(), to);
+  TERM::RadioStatus odd;
+  ASSERT_TRUE(testsupport::decode(image, odd)) << image;
+  ASSERT_LT(odd.get_ed_137().get_header().get_ptt().asInt(), 0);
+  ASSERT_LT(odd.get_ed_137().get_sqi().get_bss_method().asInt(), 0);
+  EXPECT_TRUE(control->SendASNToChan(odd));
+  inject("21500000", "10.0.0.7");
+  run_for(10);
+  got.clear();
+  for (const auto& e : events()) got.push_back(e.substr(e.find(' ') + 1));
+  EXPECT_EQ(got, Strings{"status 1.1.0.0.0.0 sqi 20.0 request 10.0.0.7/4660 tx 1.0.5.0.1.0"});
 }
 
 TEST_F(Ed137Control, RadiosThatDoNotTransmitReportNothing) {

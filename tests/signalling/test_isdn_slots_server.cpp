@@ -336,6 +336,8 @@ TEST_F(IsdnSlotsServer, AnOldBSlotLeavesTheLineANewBChannelGot) {
   // The same when the driver drops the D channel while its slot stays.
   exchange(qsig_b_image(24, 43, 40, 1), "seq 24 slot 43 success");
   exchange(testsupport::connect_image(25, 42, 43), "seq 25 slot 42 success");
+  exchange(qsig_b_image(32, 49, 40, 2), "seq 32 slot 49 success");
+  exchange(testsupport::connect_image(33, 42, 49), "seq 33 slot 42 success");
   EXPECT_EQ(ask("dspdata hangup 71"), "");
   EXPECT_TRUE(srv->wait_log("40:ATS-QSIG: channel hung up")) << srv->log();
   EXPECT_TRUE(testsupport::eventually([] { return ask("dspdata channels").empty(); }));
@@ -349,9 +351,21 @@ TEST_F(IsdnSlotsServer, AnOldBSlotLeavesTheLineANewBChannelGot) {
   EXPECT_EQ(ask("hal get 2048"), "connected 8294");
   destroy(30, 48);
   destroy(31, 47);
+  // The freed number may go to another kind of channel than a B channel
+  // (here a new D channel): neither the hung-up D slot's destroy nor its
+  // old B slot's cuts that line.
+  EXPECT_EQ(ask("hal get 2049"), "byte 213");
+  EXPECT_EQ(ask("dspdata timeslot 2049"), "");
+  exchange(qsig_image(34, 50), "seq 34 slot 50 success");
+  exchange(testsupport::connect_image(35, 44, 50), "seq 35 slot 44 success");
+  EXPECT_EQ(ask("hal get 2049"), "connected 8294");
+  destroy(23, 40);
+  EXPECT_EQ(ask("hal get 2049"), "connected 8294") << "the old D slot's destroy cut its old B number's new line";
+  destroy(36, 49);
+  EXPECT_EQ(ask("hal get 2049"), "connected 8294") << "the old B slot's destroy cut its number's new line";
+  destroy(37, 50);
   destroy(21, 44);
   destroy(22, 42);
-  destroy(23, 40);
 }
 
 TEST_F(IsdnSlotsServer, ControllerLossFreesEveryChannel) {

@@ -88,8 +88,12 @@ TEST_F(HwMuxTest, SharedBusChannelsKeepAShadowOthersGoToTheDriverAsTheyAre) {
   EXPECT_EQ(mux.FedFrom(0), 1);
   EXPECT_EQ(mux.FedFrom(1), 0);
   EXPECT_EQ(mux.FedFrom(2), -1);
+  EXPECT_TRUE(mux.Feeds(1, 0));
+  EXPECT_FALSE(mux.Feeds(2, 0)) << "wired to another input since";
+  EXPECT_TRUE(mux.Feeds(5, 2)) << "never told: may be anyone's";
   EXPECT_TRUE(mux.Write(1, 0x7F));
   EXPECT_EQ(mux.FedFrom(1), -1);
+  EXPECT_FALSE(mux.Feeds(0, 1)) << "driven since";
   EXPECT_TRUE(mux.Disconnect(0));
   EXPECT_EQ(mux.FedFrom(0), -1);
   EXPECT_EQ(mux.Read(0), 0xD5);
@@ -133,6 +137,7 @@ TEST_F(HwMuxTest, FailedRequestsAreLoggedWithTheSystemError) {
   // A refused connect leaves the output's feed unknown, not the old one.
   EXPECT_EQ(mux.FedFrom(70), -1);
   EXPECT_EQ(mux.FedFrom(71), -1);
+  EXPECT_TRUE(mux.Feeds(4, 71));
   for (const std::string& line :
        {"hwMux: disconnect failed 8200 : " + eio, "hwMux: write failed 69 <- 0xab : " + eio,
         "hwMux: disable failed 8200 : " + eio, "hwMux: read failed 69 -> 0xff : " + eio,

@@ -270,6 +270,21 @@ TEST_F(SlotsTest, AFailedMoveRestoresTheOldPathOrDropsTheLink) {
   EXPECT_EQ(hal().describe(8232), "byte 213");
 }
 
+// A slot whose channel goes quietens the lines it feeds, but only those the
+// cross-connect still feeds from it: a receiver sharing its channel with a
+// slot wired since keeps that slot's line.
+TEST_F(SlotsTest, AGoneChannelQuietensOnlyTheLinesItStillFeeds) {
+  say({probe(1, 40, 0, 8240), probe(2, 41, 0, 8241), probe(4, 43, 0, 8241), probe(5, 44, 0, 8244),
+       probe(6, 45, 0, 8245), testsupport::connect_image(7, 40, 41), testsupport::connect_image(9, 40, 45),
+       testsupport::connect_image(10, 44, 43)});
+  ASSERT_EQ(hal().describe(8241), "connected 8244");
+  ASSERT_EQ(hal().describe(8245), "connected 8240");
+  MuxQuietenReceivers(slot(40));
+  EXPECT_EQ(hal().describe(8245), "byte 213");
+  EXPECT_EQ(hal().describe(8241), "connected 8244") << "the line of the slot wired since was cut";
+  EXPECT_EQ(slot(41)->GetSource(), slot(40)) << "the links stay for the controller";
+}
+
 TEST_F(SlotsTest, StreamAnnouncementsAndTrunkStatus) {
   say({probe(1, 1, 0, 8201), probe(2, 2, 0, 8202), probe(3, 3, 0, 8203), probe(4, 4, 0, 8204)});
   say({testsupport::connect_image(5, 1, 2), testsupport::connect_image(6, 1, 3), testsupport::connect_image(7, 1, 4)});
