@@ -39,7 +39,8 @@ class HwTests : public CtrlSrv::Service {
   std::uint32_t first_ = 0;
   std::uint32_t end_ = 0;
   int seed_ = 0;
-  // random()'s default state size, so random_r deals random()'s sequence.
-  char state_[128] = {};
+  // random()'s default state size, so random_r deals random()'s sequence;
+  // the generator reads it as 32-bit words.
+  alignas(std::int32_t) char state_[128] = {};
   random_data generator_ = {};
 };
