@@ -73,19 +73,21 @@ bool HdlcSlot::IHwConnectReceiver(Slot* source) {
 
 bool HdlcSlot::IHwDisconnectTransmitter(Slot* receiver) {
   if (tracing()) std::clog << ext::header(this) << "IHwDisconnectTransmitter" << std::endl;
-  Slot::IHwDisconnectTransmitter(receiver);
-  hdlc->deactivate();
+  // A line the switch would not quieten is still fed: the controller hears
+  // disconnectFail, not success.
+  const bool unwired = Slot::IHwDisconnectTransmitter(receiver);
+  const bool quiet = hdlc->deactivate();
   const std::vector<Slot*>& rest = GetReceivers();
   if (!GetSource() && (rest.empty() || (rest.size() == 1 && rest.front() == receiver))) forget_line();
-  return true;
+  return unwired && quiet;
 }
 
 bool HdlcSlot::IHwDisconnectReceiver(Slot* source) {
   if (tracing()) std::clog << ext::header(this) << "IHwDisconnectReceiver" << std::endl;
-  Slot::IHwDisconnectReceiver(source);
-  hdlc->deactivate();
+  const bool unwired = Slot::IHwDisconnectReceiver(source);
+  const bool quiet = hdlc->deactivate();
   if (GetReceivers().empty()) forget_line();
-  return true;
+  return unwired && quiet;
 }
 
 void HdlcSlot::forget_line() {

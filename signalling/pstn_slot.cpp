@@ -115,8 +115,9 @@ bool PstnSlot::IHwDisconnectTransmitter(Slot* receiver) {
       if (r != receiver) p.tdm2 = r->GetReceiveChannel();
     hdlc_->params(p);
   }
-  Slot::IHwDisconnectTransmitter(receiver);
-  return true;
+  // A line the switch would not quieten is still fed: the controller hears
+  // disconnectFail, not success.
+  return Slot::IHwDisconnectTransmitter(receiver);
 }
 
 bool PstnSlot::IHwDisconnectReceiver(Slot* source) {
@@ -125,8 +126,7 @@ bool PstnSlot::IHwDisconnectReceiver(Slot* source) {
   HDLC::Params p = hdlc_->params();
   p.tdm = -1;
   hdlc_->params(p);
-  Slot::IHwDisconnectReceiver(source);
-  return true;
+  return Slot::IHwDisconnectReceiver(source);
 }
 
 void PstnSlot::activation_step() {

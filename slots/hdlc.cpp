@@ -135,20 +135,22 @@ bool HDLC::activate() {
   return true;
 }
 
-void HDLC::deactivate() {
+bool HDLC::deactivate() {
   m_event.Release();
+  bool quiet = true;
   if (channel_ >= 0) {
     HwMux& mux = HwMux::instance();
     // The freed controller channel goes back to the driver's pool: whoever
     // gets it next must not hear this line, nor be heard on the line it
     // drove. A line given another source since is that source's.
-    if (line_out_ >= 0 && mux.FedFrom(line_out_) == channel_) mux.Disconnect(line_out_);
+    if (line_out_ >= 0 && mux.FedFrom(line_out_) == channel_) quiet = mux.Disconnect(line_out_);
     mux.Disable(channel_);
   }
   channel_ = -1;
   line_out_ = -1;
   ready = false;
   if (tracing()) std::clog << ext::header(this) << "deactivated" << std::endl;
+  return quiet;
 }
 
 void HDLC::on_event(int, short revents) {

@@ -73,7 +73,9 @@ class HDLC : public GenericHDLC {
   std::uint32_t trunk() const { return trunk_; }
 
   bool activate();
-  void deactivate();
+  // False when the line the channel drove could not be quietened: it may
+  // still carry the freed channel.
+  bool deactivate();
 
   // "hdlc [trunk/timeslot]: ", the start of every line of the channel.
   std::ostream& PutHeader(std::ostream& os) const;

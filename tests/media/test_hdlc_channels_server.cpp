@@ -376,6 +376,17 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
   EXPECT_EQ(ch[0].substr(0, ch[0].find(':')), fed);
   EXPECT_NE(ask("hal get " + ch[0].substr(0, ch[0].find(':'))), "connected 37");
   EXPECT_EQ(ask("hal get 37"), "byte 213");
+  // A switch that will not quieten the line at a disconnect, in either
+  // direction: the line may still carry the freed channel, so the
+  // controller hears disconnectFail, as for any other slot.
+  EXPECT_EQ(exchange(command(64, 40, [](LGCP::Command& c) { c.select_connect(1); })).back(), success(64, 40));
+  EXPECT_NE(ask("hal get 37"), "byte 213");
+  EXPECT_EQ(ask("hal fail write 5 1"), "");
+  EXPECT_EQ(exchange(simple(65, 1, "disconnect")).back(), error(65, 1, LGCP::ErrorCause::disconnectFail));
+  EXPECT_TRUE(srv->wait_log("hwMux: disconnect failed 37")) << srv->log();
+  EXPECT_EQ(exchange(command(66, 1, [](LGCP::Command& c) { c.select_connect(40); })).back(), success(66, 1));
+  EXPECT_EQ(ask("hal fail write 5 1"), "");
+  EXPECT_EQ(exchange(simple(67, 40, "disconnect")).back(), error(67, 40, LGCP::ErrorCause::disconnectFail));
   EXPECT_EQ(exchange(simple(13, 40, "destroy")).back(), success(13, 40));
   EXPECT_EQ(ask("mcc channels"), "") << "destroy frees the channel";
   EXPECT_EQ(exchange(simple(14, 1, "destroy")).back(), success(14, 1));

@@ -398,6 +398,12 @@ TEST_F(PstnSlotsServer, ALineGoneFromTheLinkIsNotWiredAgain) {
   exchange(testsupport::connect_image(303, 3, 10), ok(303, 3));
   exchange(testsupport::connect_image(304, 10, 3), ok(304, 10));
   ASSERT_EQ(lines(ask("mcc channels")).size(), 1u);
+  // A switch that will not quieten line 7 at the disconnect: the line may
+  // still carry the link's channel, and the controller hears
+  // disconnectFail, not success.
+  EXPECT_EQ(ask("hal fail write 5 1"), "");
+  exchange(disconnect(330, 3), "seq 330 slot 3 error disconnectFail");
+  exchange(testsupport::connect_image(331, 10, 3), ok(331, 10));
   exchange(disconnect(305, 3), ok(305, 3));
   exchange(testsupport::connect_image(306, 4, 3), ok(306, 4));
   EXPECT_EQ(ask("hal get 7"), "connected 6");
