@@ -57,7 +57,7 @@ void IsdnSlot::close_channel() {
   // The line into the channel goes quiet while it is still this slot's: the
   // driver may hand the number out again, and the slot gives the number up
   // with its descriptor.
-  if (GetSource()) MuxDisconnect(this);
+  MuxQuietenInput(this);
   event_.Release();
 }
 

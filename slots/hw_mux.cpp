@@ -78,40 +78,44 @@ bool HwMux::Connect(int input, int output) {
 bool HwMux::Disconnect(int channel) {
   if (!IsOpened() || channel < 0) return false;
   if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_driven;
-  fed_[channel] = -1;
   std::int32_t words[2] = {channel, idle_byte};
   if (Request(hal::HAL_MUX_WRITE, words) < 0) {
     const Errno err;
+    // The line may still carry its old feed: nothing is known of it now.
+    fed_.erase(channel);
     std::clog << "hwMux: disconnect failed " << channel << " : " << err << std::endl;
     return false;
   }
+  fed_[channel] = -1;
   return true;
 }
 
 bool HwMux::Disable(int channel) {
   if (!IsOpened() || channel < 0) return false;
   if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_disabled;
-  fed_[channel] = -1;
   std::int32_t words[1] = {channel};
   if (Request(hal::HAL_MUX_DISABLE, words) < 0) {
     const Errno err;
+    fed_.erase(channel);
     std::clog << "hwMux: disable failed " << channel << " : " << err << std::endl;
     return false;
   }
+  fed_[channel] = -1;
   return true;
 }
 
 bool HwMux::Write(int channel, int value) {
   if (!IsOpened() || channel < 0) return false;
   if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_driven;
-  fed_[channel] = -1;
   std::int32_t words[2] = {channel, value};
   if (Request(hal::HAL_MUX_WRITE, words) < 0) {
     const Errno err;
+    fed_.erase(channel);
     std::clog << "hwMux: write failed " << channel << " <- 0x" << std::hex << value << std::dec << " : " << err
               << std::endl;
     return false;
   }
+  fed_[channel] = -1;
   return true;
 }
 

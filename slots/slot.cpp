@@ -312,8 +312,20 @@ void MuxQuietenReceivers(Slot* source) {
       MuxDisconnect(r);
 }
 
+void MuxQuietenInput(Slot* slot) {
+  Slot* source = slot->GetSource();
+  if (!source) return;
+  // As for the receivers: a channel shared with a slot the controller wired
+  // since carries that slot's line. A source that wires its own lines
+  // (higher priority) is not known by its channel: its line goes as before.
+  if (source->GetConnectionPriority() <= slot->GetConnectionPriority() &&
+      !HwMux::instance().Feeds(source->GetTransmitChannel(), slot->GetReceiveChannel()))
+    return;
+  MuxDisconnect(slot);
+}
+
 void MuxQuietenLines(Slot* slot) {
-  if (slot->GetSource()) MuxDisconnect(slot);
+  MuxQuietenInput(slot);
   MuxQuietenReceivers(slot);
 }
 

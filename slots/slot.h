@@ -149,6 +149,9 @@ bool MuxDisconnect(Slot* receiver);
 // it would get. A receiver that wires its own line, or whose channel was
 // wired to something else since, is left to itself.
 void MuxQuietenReceivers(Slot* source);
+// The line from its source into the slot's channel goes quiet, unless the
+// channel was wired to something else since.
+void MuxQuietenInput(Slot* slot);
 // The line into the slot's channel and the lines out of it go quiet, for the
 // same reason.
 void MuxQuietenLines(Slot* slot);

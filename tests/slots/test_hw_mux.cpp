@@ -138,6 +138,17 @@ TEST_F(HwMuxTest, FailedRequestsAreLoggedWithTheSystemError) {
   EXPECT_EQ(mux.FedFrom(70), -1);
   EXPECT_EQ(mux.FedFrom(71), -1);
   EXPECT_TRUE(mux.Feeds(4, 71));
+  // So does a refused disconnect, write or disable: the line may still be
+  // fed, and a gone source must still quieten it.
+  ASSERT_TRUE(mux.Connect(4, 72));
+  model().fail(Hal::Kind::write, EIO, 2);
+  EXPECT_FALSE(mux.Disconnect(72));
+  EXPECT_TRUE(mux.Feeds(4, 72));
+  EXPECT_FALSE(mux.Write(72, 0x55));
+  EXPECT_TRUE(mux.Feeds(4, 72));
+  model().fail(Hal::Kind::disable, EIO, 1);
+  EXPECT_FALSE(mux.Disable(72));
+  EXPECT_TRUE(mux.Feeds(4, 72));
   for (const std::string& line :
        {"hwMux: disconnect failed 8200 : " + eio, "hwMux: write failed 69 <- 0xab : " + eio,
         "hwMux: disable failed 8200 : " + eio, "hwMux: read failed 69 -> 0xff : " + eio,

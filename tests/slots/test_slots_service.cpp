@@ -283,6 +283,12 @@ TEST_F(SlotsTest, AGoneChannelQuietensOnlyTheLinesItStillFeeds) {
   EXPECT_EQ(hal().describe(8245), "byte 213");
   EXPECT_EQ(hal().describe(8241), "connected 8244") << "the line of the slot wired since was cut";
   EXPECT_EQ(slot(41)->GetSource(), slot(40)) << "the links stay for the controller";
+  // The line into a gone channel likewise: 41's channel now carries 43's
+  // line, which 41's source no longer feeds.
+  MuxQuietenLines(slot(41));
+  EXPECT_EQ(hal().describe(8241), "connected 8244") << "the line of the slot wired since was cut";
+  MuxQuietenLines(slot(43));
+  EXPECT_EQ(hal().describe(8241), "byte 213");
 }
 
 TEST_F(SlotsTest, StreamAnnouncementsAndTrunkStatus) {
