@@ -309,7 +309,14 @@ class SlotPairs : public ServerSuite {
       images = k.make(seq() + 2, slot, v);
     }
     seq() += static_cast<int>(images.size()) + 1;
-    for (const std::string& i : images) ASSERT_EQ(run(r, i), "success") << r.pair << ": create " << k.name << " on " << slot;
+    for (const std::string& i : images) {
+      const std::string answer = run(r, i);
+      if (answer == "success") continue;
+      // What the server said last tells why the create was refused.
+      const std::string log = srv().log();
+      FAIL() << r.pair << ": create " << k.name << " on " << slot << ": " << answer << "\n"
+             << log.substr(log.size() - std::min<std::size_t>(log.size(), 3000));
+    }
     r.alive[slot] = &k;
   }
 
