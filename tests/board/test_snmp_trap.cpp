@@ -2,7 +2,7 @@
 // for byte, and traps holding every value kind read back by two independent
 // decoders, tshark's snmp dissector and Debian's snmptrapd.
 #include "board/snmp/snmp_trap.h"
-#include "tests/support/loopback.h"
+#include "tests/support/free_port.h"
 #include "tests/support/per_image.h"
 
 #include <gtest/gtest.h>
@@ -286,8 +286,12 @@ void write_capture(const std::string& path, const trap_context& t) {
 TEST(SnmpTrapDecoders, TsharkReadsEveryValueKind) {
   if (!have("tshark")) GTEST_SKIP() << "tshark is not installed (tools/setup.sh installs it)";
   const trap_context t = every_kind_trap();
-  // Named per process: test runs of other build trees share the directory.
-  const std::string path = ::testing::TempDir() + "snmp_trap_kinds." + std::to_string(::getpid()) + ".pcap";
+  // A name of its own: test runs of other build trees share the directory,
+  // and those in a pid namespace of their own have the same process ids.
+  std::string path = ::testing::TempDir() + "snmp_trap_kinds.XXXXXX.pcap";
+  const int fd = ::mkstemps(&path[0], 5);
+  ASSERT_GE(fd, 0) << path;
+  ::close(fd);
   write_capture(path, t);
   const std::string text = run("tshark -r " + path + " -V -o snmp.display_oid:FALSE 2>&1");
   EXPECT_EQ(text.find("Malformed"), std::string::npos) << text;
@@ -305,10 +309,10 @@ TEST(SnmpTrapDecoders, TsharkReadsEveryValueKind) {
 
 TEST(SnmpTrapDecoders, SnmptrapdReadsEveryValueKindOverLoopback) {
   if (!have("snmptrapd")) GTEST_SKIP() << "snmptrapd is not installed (tools/setup.sh installs it)";
-  const std::string dir = ::testing::TempDir() + "snmptrapd." + std::to_string(::getpid());
-  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  std::string dir = ::testing::TempDir() + "snmptrapd.XXXXXX";
+  ASSERT_NE(::mkdtemp(&dir[0]), nullptr) << dir;
   { std::ofstream(dir + "/snmptrapd.conf") << "disableAuthorization yes\n"; }
-  const std::uint16_t port = testsupport::LoopbackListener().port();  // a free number; UDP here
+  const std::uint16_t port = testsupport::free_port();
   const std::string out = dir + "/out.txt";
   const std::string cmd = "SNMP_PERSISTENT_DIR=" + dir + " timeout 10 snmptrapd -f -Lf " + out + " -C -c " + dir +
                           "/snmptrapd.conf -On -M /dev/null -m '' udp:127.0.0.1:" + std::to_string(port) +
@@ -334,6 +338,7 @@ TEST(SnmpTrapDecoders, SnmptrapdReadsEveryValueKindOverLoopback) {
   }
   ::close(s);
   std::system(("kill " + pid + " 2>/dev/null").c_str());
+  std::system(("rm -rf '" + dir + "'").c_str());
   // The daemon reads the NSAP address but has no way to print one; the
   // binding after it still decodes.
   for (const char* kind : {".1.1 = INTEGER: -5", ".1.2 = BITS: 00 A0", ".1.3 = STRING: \"hello\"", ".1.4 = NULL",

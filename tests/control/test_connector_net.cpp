@@ -1,6 +1,7 @@
 #include "control/connector_net.h"
 #include "tests/control/notify_recorder.h"
 #include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/free_port.h"
 #include "tests/support/loopback.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
@@ -30,7 +31,9 @@ class ConnectorTest : public testsupport::VirtualClockTest {
 };
 
 TEST_F(ConnectorTest, ConnectsCarriesFramesAndComesBack10sAfterTheEnd) {
-  LoopbackListener listener;
+  // On a port of this test's own: once the listener is closed, no listener
+  // of a test beside this one can be given the port and take the attempts.
+  LoopbackListener listener(testsupport::free_port());
   const std::string where = "127.0.0.1:" + std::to_string(listener.port());
   Control::ConnectorNet conn("127.0.0.1", listener.port());
   conn.Bind(&owner);
@@ -61,11 +64,8 @@ TEST_F(ConnectorTest, ConnectsCarriesFramesAndComesBack10sAfterTheEnd) {
 }
 
 TEST_F(ConnectorTest, RefusedAttemptsAreRetried7TimesQuicklyThenEvery15s) {
-  std::uint16_t port;
-  {
-    LoopbackListener gone;
-    port = gone.port();
-  }
+  // Nobody listens on it, and no test beside this one can be given it.
+  const std::uint16_t port = testsupport::free_port();
   const std::string where = "127.0.0.1:" + std::to_string(port);
   Control::ConnectorNet parsed(where);
   EXPECT_EQ(parsed.GetPort(), port);

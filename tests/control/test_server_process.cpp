@@ -383,4 +383,33 @@ TEST_F(ServerProcessTest, StarterStateStaysBehind) {
   EXPECT_FALSE(exists(pid_file()));
 }
 
+// The ports handed to the servers of tests that run at once: a port and
+// the one above it stay this process's alone, also for another process of
+// the build (a test program beside this one) and once released.
+TEST(FreePort, APortAndTheOneAboveStayThisProcesssAlone) {
+  int ask[2], told[2];
+  ASSERT_EQ(::pipe(ask), 0);
+  ASSERT_EQ(::pipe(told), 0);
+  const pid_t other = ::fork();
+  ASSERT_GE(other, 0);
+  if (other == 0) {
+    std::uint16_t p = 0;
+    if (::read(ask[0], &p, sizeof p) != sizeof p) ::_exit(3);
+    char said = 0;
+    if (testsupport::reserve_ports(p, 1) || testsupport::reserve_ports(p - 1, 2)) said = 1;
+    const std::uint16_t own = free_port();
+    if (said == 0 && (own == 0 || own == p || own == p + 1)) said = 2;
+    ::_exit(::write(told[1], &said, 1) == 1 ? 0 : 3);
+  }
+  const std::uint16_t p = free_port();
+  ASSERT_GT(p, 0);
+  EXPECT_FALSE(testsupport::reserve_ports(p + 1, 1)) << "taken here already";
+  ASSERT_EQ(::write(ask[1], &p, sizeof p), ssize_t(sizeof p));
+  char said = -1;
+  EXPECT_EQ(::read(told[0], &said, 1), 1);
+  EXPECT_EQ(said, 0) << "1: another process took a port of this one; 2: it was handed one";
+  ::waitpid(other, nullptr, 0);
+  for (int fd : {ask[0], ask[1], told[0], told[1]}) ::close(fd);
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // Helpers of the RTP tests: creation parameters built from values, and a
 // UDP peer on 127.0.0.1 that receives what the server sends to an RTCP port.
 #include "schema/lgcp/LGCP.h"
+#include "tests/support/free_port.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -95,12 +96,10 @@ class UdpPeer {
 // A port P whose P + 1 is the bound peer's port.
 inline std::uint16_t rtp_port_of(const UdpPeer& rtcp) { return static_cast<std::uint16_t>(rtcp.port() - 1); }
 
-// A port Q whose Q + 1 was free a moment ago (for the server's own RTCP
-// socket).
-inline std::uint16_t free_rtp_port() {
-  UdpPeer probe(0, false);
-  return static_cast<std::uint16_t>(probe.port() - 1);
-}
+// A port Q for the server's own RTP and RTCP sockets: Q and Q + 1, and with
+// more `pairs` the ports after them, are free and stay this test's (no
+// other test takes them, nor the kernel for a socket of port 0).
+inline std::uint16_t free_rtp_port(int pairs = 1) { return testsupport::free_ports(2 * pairs); }
 
 inline std::string text_hex(const std::string& t) {
   std::string s;

@@ -177,7 +177,7 @@ TEST_F(RtpSlots, RefusedCreationsLeaveNothingOpen) {
       r.set_shost().set_port(local);
     });
   };
-  const std::uint16_t Q = free_rtp_port();
+  const std::uint16_t Q = free_rtp_port(2);
   UdpPeer busy(static_cast<std::uint16_t>(Q + 1), false);
   ASSERT_TRUE(busy.ok());
   EXPECT_EQ(sim("rtp fail open ENODEV"), "");

@@ -62,8 +62,10 @@ struct Kind {
   bool rtp() const { return std::string(name) == "rtp" || std::string(name) == "ed137"; }
 };
 
+// A slot made with dhost only binds its RTCP socket on the peer's port + 1:
+// taken with the peer's, so no test beside this one holds it.
 rtptest::UdpPeer& rtp_peer() {
-  static rtptest::UdpPeer p(0);
+  static rtptest::UdpPeer p(free_port());
   return p;
 }
 

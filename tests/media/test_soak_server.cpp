@@ -69,8 +69,10 @@ int pick_from(Rng& r, const std::set<int>& s) {
   return *it;
 }
 
+// A slot made with dhost only binds its RTCP socket on the peer's port + 1:
+// taken with the peer's, so no test beside this one holds it.
 rtptest::UdpPeer& rtp_peer() {
-  static rtptest::UdpPeer p(0);
+  static rtptest::UdpPeer p(testsupport::free_port());
   return p;
 }
 LoopbackListener& recorder_peer() {

@@ -349,9 +349,11 @@ class Teardown : public ::testing::Test {
     ASSERT_EQ(sim("dspdata timeslot 77"), "");
   }
 
-  // Peers of the RTP slot and of the radio, and the radio's local port.
+  // Peers of the RTP slot and of the radio, and the radio's local port. The
+  // RTP slot, made with dhost only, binds its RTCP socket on its peer's
+  // port + 1: taken with the peer's, so no test beside this one holds it.
   static rtptest::UdpPeer& peer() {
-    static rtptest::UdpPeer p(0);
+    static rtptest::UdpPeer p(free_port());
     return p;
   }
   static rtptest::UdpPeer& ground() {

@@ -203,7 +203,7 @@ TEST_F(RtpExtSlotTest, FactoryStepsCapacitiesAndRefusals) {
   const std::string H = "rtp ext TEST[6,8,30,0]: ";
 
   rtptest::UdpPeer peer;
-  const std::uint16_t P = rtptest::rtp_port_of(peer), Q = rtptest::free_rtp_port();
+  const std::uint16_t P = rtptest::rtp_port_of(peer), Q = rtptest::free_rtp_port(2);
   rtptest::UdpPeer busy(static_cast<std::uint16_t>(Q + 1), true);  // even SO_REUSEADDR is no way in
   const auto params = [&](P::NamedNumber pay, const char* host, std::uint16_t local, bool bss = false) {
     return rtptest::rtp_params(pay, host, P, pay, pay, [&](TERM::RtpParams& x) {

@@ -16,6 +16,7 @@
 #include "runtime/multiplexer.h"
 #include "runtime/mux_time.h"
 #include "runtime/timer.h"
+#include "tests/support/free_port.h"
 #include "tests/support/loopback.h"
 
 namespace {
@@ -72,7 +73,9 @@ void connect(ASync::Connect& c, Owner& owner, const std::string& to) {
 }  // namespace
 
 TEST(AsyncConnect, ConnectsToAListenerAndFailsWhenRefused) {
-  testsupport::LoopbackListener server(0, 8);
+  // A port of this test's own: once closed, no listener of a test beside
+  // this one can be given it before the refusals below.
+  testsupport::LoopbackListener server(testsupport::free_port(), 8);
   Owner owner;
   ASync::Connect c;
   c.Bind(&Owner::OnConnect, &owner);

@@ -112,8 +112,13 @@ bool berDecode(std::vector<char> const& octets, ASN1::AbstractData& value)
 // Whether openssl, an independent reader, takes the octets for DER/BER.
 bool opensslParses(std::vector<char> const& octets)
 {
-    // Named per process: test runs of other build trees share the directory.
-    std::string const path = ::testing::TempDir() + "ber_message." + std::to_string(::getpid()) + ".der";
+    // A name of its own: test runs of other build trees share the directory,
+    // and those in a pid namespace of their own have the same process ids.
+    std::string path = ::testing::TempDir() + "ber_message.XXXXXX.der";
+    int const fd = ::mkstemps(&path[0], 4);
+    if (fd < 0)
+        return false;
+    ::close(fd);
     {
         std::ofstream f(path, std::ios::binary);
         f.write(octets.data(), static_cast<std::streamsize>(octets.size()));

@@ -47,55 +47,6 @@ std::string file_text(const std::string& path) {
   return s.str();
 }
 
-namespace {
-
-// Whether a UDP socket can have the port on every address now.
-bool udp_free(int port) {
-  if (port > 65535) return false;
-  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_ANY);
-  sa.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-  ::close(fd);
-  return ok;
-}
-
-}  // namespace
-
-// Taken below the kernel's ephemeral range: a port handed out here is free
-// until the server binds it, and meanwhile the listeners and clients of the
-// tests running beside this one, whose ports the kernel picks from that
-// range, cannot take it. Each pick is random and must be bindable; the
-// kernel's own pick is the fallback. The port may serve as an RTP port as
-// well, whose RTCP socket takes the port above: both must be free for UDP
-// too, or a session of a test beside this one (its RTCP socket) refuses
-// the create.
-std::uint16_t free_port() {
-  int low = 32768, high = 60999;
-  std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low >> high;
-  const int first = 10000, last = low - 1;
-  if (last - first >= 1000) {
-    static std::uint32_t state = std::uint32_t(::getpid()) * 2654435761u ^ std::uint32_t(::time(nullptr));
-    for (int tries = 0; tries < 100; ++tries) {
-      state = state * 1664525u + 1013904223u;
-      const std::uint16_t port = std::uint16_t(first + int((state >> 8) % std::uint32_t(last - first + 1)));
-      try {
-        if (LoopbackListener(port, 1).port() == port && udp_free(port) && udp_free(port + 1)) return port;
-      } catch (const std::runtime_error&) {
-        // taken: pick again
-      }
-    }
-  }
-  for (int tries = 0; tries < 100; ++tries) {
-    const std::uint16_t port = LoopbackListener().port();
-    if (udp_free(port) && udp_free(port + 1)) return port;
-  }
-  return LoopbackListener().port();
-}
-
 const char* server_program() { return GW_SERVER_PROGRAM; }
 
 ServerProcess::ServerProcess(const std::string& root, const std::vector<std::string>& args, bool relative_root,

@@ -14,6 +14,7 @@
 // The server sleeps one second whenever its controller leaves: keep one
 // RunningServer for a group of cases (for example in SetUpTestSuite).
 #include "tests/support/controller_client.h"
+#include "tests/support/free_port.h"
 #include "tests/support/log_sink.h"
 
 #include <sys/types.h>
@@ -33,9 +34,6 @@ std::int64_t real_ms();
 // Polls the condition until it holds or the time is up.
 bool eventually(const std::function<bool()>& cond, int timeout_ms = patience_ms);
 std::string file_text(const std::string& path);
-// A port nobody listens on now, free for UDP too with the port above it
-// (an RTP port and its RTCP port).
-std::uint16_t free_port();
 // Where the simulated board moves its authentication port 52000 from. A
 // server started without it in the environment gets a free port of its own.
 constexpr const char* auth_port_variable = "GW_PORT_52000";
