@@ -15,6 +15,10 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +43,27 @@ std::string answered(int seq) { return "seq " + std::to_string(seq) + " slot 5 s
 std::string octets(const std::string& hex) {
   const std::vector<char> b = bytes(hex);
   return std::string(b.begin(), b.end());
+}
+
+// The bytes the server has queued on its connection to the client port and
+// the peer has not taken yet (its send queue in the kernel's TCP table).
+long server_send_queue(std::uint16_t server_port, std::uint16_t client_port) {
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // the heading
+    while (std::getline(in, line)) {
+      char local[64], remote[64];
+      unsigned long tx = 0, rx = 0;
+      unsigned state = 0;
+      if (std::sscanf(line.c_str(), "%*s %63s %63s %x %lx:%lx", local, remote, &state, &tx, &rx) != 5) continue;
+      const char* lp = std::strrchr(local, ':');
+      const char* rp = std::strrchr(remote, ':');
+      if (lp && rp && std::strtoul(lp + 1, nullptr, 16) == server_port && std::strtoul(rp + 1, nullptr, 16) == client_port)
+        return long(tx);
+    }
+  }
+  return -1;
 }
 
 class ControllerSessions : public ::testing::Test {
@@ -182,6 +207,10 @@ TEST_F(ControllerSessions, AControllerLeavingWhileItsAnswersAreWrittenIsLetGo) {
   std::string burst;
   for (int i = 0; i < 2000; ++i) burst += tpkt_frame(octets(query_image(2 + i % 1000)));
   raw->send(burst);
+  // The server is writing once its answers back up in its own socket; a
+  // reset that came before would meet a server still reading.
+  EXPECT_TRUE(eventually([&] { return server_send_queue(srv().port, raw->local_port()) > 0; }))
+      << "the server never backed up\n" << srv().log();
   ::usleep(300 * 1000);
   raw->reset();
   EXPECT_TRUE(eventually([] {
