@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <iostream>
 
 HwMux& HwMux::instance() {
@@ -75,48 +76,45 @@ bool HwMux::Connect(int input, int output) {
   return true;
 }
 
-bool HwMux::Disconnect(int channel) {
-  if (!IsOpened() || channel < 0) return false;
-  if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_driven;
-  std::int32_t words[2] = {channel, idle_byte};
-  if (Request(hal::HAL_MUX_WRITE, words) < 0) {
-    const Errno err;
+bool HwMux::Unfeed(int channel, unsigned long request, std::int32_t* words, std::uint16_t shadow) {
+  if (std::uint16_t* s = ShadowOf(channel)) *s = shadow;
+  if (Request(request, words) < 0) {
     // The line may still carry its old feed: nothing is known of it now.
+    const int err = errno;
     fed_.erase(channel);
-    std::clog << "hwMux: disconnect failed " << channel << " : " << err << std::endl;
+    errno = err;
     return false;
   }
   fed_[channel] = -1;
   return true;
+}
+
+bool HwMux::Disconnect(int channel) {
+  if (!IsOpened() || channel < 0) return false;
+  std::int32_t words[2] = {channel, idle_byte};
+  if (Unfeed(channel, hal::HAL_MUX_WRITE, words, shadow_driven)) return true;
+  const Errno err;
+  std::clog << "hwMux: disconnect failed " << channel << " : " << err << std::endl;
+  return false;
 }
 
 bool HwMux::Disable(int channel) {
   if (!IsOpened() || channel < 0) return false;
-  if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_disabled;
   std::int32_t words[1] = {channel};
-  if (Request(hal::HAL_MUX_DISABLE, words) < 0) {
-    const Errno err;
-    fed_.erase(channel);
-    std::clog << "hwMux: disable failed " << channel << " : " << err << std::endl;
-    return false;
-  }
-  fed_[channel] = -1;
-  return true;
+  if (Unfeed(channel, hal::HAL_MUX_DISABLE, words, shadow_disabled)) return true;
+  const Errno err;
+  std::clog << "hwMux: disable failed " << channel << " : " << err << std::endl;
+  return false;
 }
 
 bool HwMux::Write(int channel, int value) {
   if (!IsOpened() || channel < 0) return false;
-  if (std::uint16_t* s = ShadowOf(channel)) *s = shadow_driven;
   std::int32_t words[2] = {channel, value};
-  if (Request(hal::HAL_MUX_WRITE, words) < 0) {
-    const Errno err;
-    fed_.erase(channel);
-    std::clog << "hwMux: write failed " << channel << " <- 0x" << std::hex << value << std::dec << " : " << err
-              << std::endl;
-    return false;
-  }
-  fed_[channel] = -1;
-  return true;
+  if (Unfeed(channel, hal::HAL_MUX_WRITE, words, shadow_driven)) return true;
+  const Errno err;
+  std::clog << "hwMux: write failed " << channel << " <- 0x" << std::hex << value << std::dec << " : " << err
+            << std::endl;
+  return false;
 }
 
 int HwMux::Read(int channel) {

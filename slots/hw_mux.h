@@ -66,6 +66,11 @@ class HwMux {
   // The shadow entry of a shared-bus channel, null for any other channel.
   std::uint16_t* ShadowOf(int channel);
   int Request(unsigned long request, std::int32_t* words);
+  // Sends a request that leaves the channel fed from no input (driven or
+  // disabled) and records it so; a refused request leaves the record
+  // unknown. The shadow takes `shadow` either way: the sweep keeps after
+  // what the channel was told. errno is the request's on failure.
+  bool Unfeed(int channel, unsigned long request, std::int32_t* words, std::uint16_t shadow);
 
   int fd_ = -1;
   std::uint16_t shadow_[shared_count];
