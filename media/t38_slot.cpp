@@ -54,8 +54,13 @@ void T38SoftSlot::IAfterCreate() {
 }
 
 bool T38SoftSlot::IBeforeDestroy() {
-  // The watcher goes with the slot: the process's end is not reported.
-  if (pid >= 1) ::kill(pid, SIGTERM);
+  // The slot goes at once and the program's end is not reported; the
+  // factory sees it end, and kills one that ignores SIGTERM.
+  if (pid >= 1) {
+    ::kill(pid, SIGTERM);
+    wait.Detach();
+    T38SoftFactory::instance().Linger(pid);
+  }
   return true;
 }
 
@@ -77,7 +82,33 @@ void T38SoftSlot::OnT38Terminate(int status) {
   OnAbort(status);
 }
 
+// ---- T38Lingering ---------------------------------------------------------
+
+T38Lingering::T38Lingering(int child) : pid(child) {
+  wait.Bind(this, &T38Lingering::OnEnd);
+  wait.Attach(pid);
+  timer.set(kill_after_ms, &T38Lingering::OnTimeOut, this);
+}
+
+void T38Lingering::OnEnd(int) { T38SoftFactory::instance().Forget(this); }
+
+void T38Lingering::OnTimeOut() {
+  std::cerr << "t38 daemon[" << pid << "] still running after SIGTERM, killing" << std::endl;
+  ::kill(pid, SIGKILL);
+  T38SoftFactory::instance().Forget(this);
+}
+
 // ---- T38SoftFactory --------------------------------------------------------
+
+void T38SoftFactory::Linger(int pid) { lingering.emplace_back(new T38Lingering(pid)); }
+
+void T38SoftFactory::Forget(const T38Lingering* l) {
+  for (auto it = lingering.begin(); it != lingering.end(); ++it) {
+    if (it->get() != l) continue;
+    lingering.erase(it);
+    return;
+  }
+}
 
 T38SoftFactory& T38SoftFactory::instance() {
   static T38SoftFactory factory;

@@ -4,11 +4,14 @@
 // channel as its standard input and the remote address on its command line;
 // the process's end is reported to the controller as the slot's abort.
 #include "runtime/child_wait.h"
+#include "runtime/timer.h"
 #include "schema/lgcp/LGCP.h"
 #include "slots/slot.h"
 #include "slots/slot_factory.h"
 
 #include <cstdint>
+#include <list>
+#include <memory>
 #include <ostream>
 
 class T38SoftSlot : public Slot {
@@ -35,6 +38,26 @@ class T38SoftSlot : public Slot {
   ChildWait wait;
 };
 
+// The program of a destroyed slot after its SIGTERM: the slot goes at once,
+// the program gets a while to end and is killed if it has not, so that no
+// program keeps its channel past its slot.
+class T38Lingering {
+ public:
+  static constexpr unsigned int kill_after_ms = 5000;
+
+  explicit T38Lingering(int pid);
+  T38Lingering(const T38Lingering&) = delete;
+  T38Lingering& operator=(const T38Lingering&) = delete;
+
+ private:
+  void OnEnd(int status);
+  void OnTimeOut();
+
+  std::int32_t pid;
+  ChildWait wait;
+  Timer timer;
+};
+
 class T38SoftFactory : public SlotFactory {
  public:
   static T38SoftFactory& instance();
@@ -48,6 +71,13 @@ class T38SoftFactory : public SlotFactory {
 
   std::ostream& PutHeader(std::ostream& os) const { return os << "t38soft: "; }
 
+  // Watches the program of a destroyed slot until it ends or is killed.
+  void Linger(int pid);
+  // Drops (and deletes) a program's watch; nothing of it is touched after.
+  void Forget(const T38Lingering* l);
+
  private:
   T38SoftFactory() = default;
+
+  std::list<std::unique_ptr<T38Lingering>> lingering;
 };

@@ -184,6 +184,7 @@ class VoiceT38Server : public ::testing::Test {
     EXPECT_EQ(std::system(("cp '" GW_T38_STANDIN "' '" + dir + "t38'").c_str()), 0);
     ::chmod((dir + "t38").c_str(), 0755);
     ::unlink((dir + "t38.exit").c_str());
+    ::unlink((dir + "t38.stubborn").c_str());
     write_file(dir + "t38.log", "");
     return dir + "t38.log";
   }
@@ -441,6 +442,28 @@ TEST_F(VoiceT38Server, EndedT38SlotLeavesItsSwitchChannelToTheNextOne) {
 
   for (int s : {73, 70, 71}) EXPECT_EQ(exchange(simple(9, s, "destroy")).back(), "seq 9 slot " + std::to_string(s) + " success");
   EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; }));
+}
+
+// The destroy answers at once and sends SIGTERM; a program that ignores it
+// must not outlive its slot with the channel (as a modem's pppd would not).
+TEST_F(VoiceT38Server, T38ProgramIgnoringTerminateGoesAfterTheDestroy) {
+  const std::string log = t38_standin();
+  const std::string dir = srv->board("/usr/local/sbin/");
+  write_file(dir + "t38.stubborn", "");
+  const std::size_t idle = channels().size();
+  auto r = exchange(t38test::create(1, 56, "10.0.0.1", 0));
+  while (r.size() < 3) r.push_back(next());
+  EXPECT_EQ(r.front(), "seq 1 slot 56 success");
+  ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("ready\n") != std::string::npos; }));
+  const int pid = std::stoi(testsupport::file_text(log).substr(4));
+
+  EXPECT_EQ(exchange(simple(2, 56, "destroy")), V{"seq 2 slot 56 success"}) << "no wait for the program";
+  EXPECT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("signal 15\n") != std::string::npos; }));
+  EXPECT_TRUE(testsupport::eventually([&] { return ::kill(pid, 0) != 0; })) << "the program outlived its slot";
+  EXPECT_TRUE(srv->wait_log("terminate child process, pid=" + std::to_string(pid) + " status=9\n")) << srv->log();
+  EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; })) << "its channel stayed taken";
+  EXPECT_EQ(srv->ctl.next(300), "") << "the destroyed slot reports nothing";
+  ::unlink((dir + "t38.stubborn").c_str());
 }
 
 TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {

@@ -2,6 +2,7 @@
 // to <board root>/usr/local/sbin/t38 and steers it with files beside it:
 //   t38.instances  printed as it is for --num-of-instances (nothing if absent)
 //   t38.exit       the exit code to end with at once (absent: run until SIGTERM)
+//   t38.stubborn   present: SIGTERM is logged and otherwise ignored
 // Each run appends to t38.log: its pid, its argv, what its standard input
 // is, and the signal that ended it. It also writes "T38" to its standard
 // input, so a test can see which channel it got. Every run, the count query
@@ -22,13 +23,14 @@
 namespace {
 
 int log_fd = -1;
+bool stubborn = false;
 
 void on_term(int sig) {
   char line[] = "signal 00\n";
   line[7] = static_cast<char>('0' + sig / 10);
   line[8] = static_cast<char>('0' + sig % 10);
   (void)!::write(log_fd, line, sizeof line - 1);
-  ::_exit(0);
+  if (!stubborn) ::_exit(0);
 }
 
 std::string dir_of_self() {
@@ -87,6 +89,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   log_fd = ::open((dir + "/t38.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  stubborn = ::access((dir + "/t38.stubborn").c_str(), F_OK) == 0;
   struct sigaction sa = {};
   sa.sa_handler = on_term;
   ::sigaction(SIGTERM, &sa, nullptr);
