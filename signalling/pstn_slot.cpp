@@ -131,10 +131,21 @@ bool PstnSlot::IHwDisconnectReceiver(Slot* source) {
 
 void PstnSlot::activation_step() {
   if (!hdlc_->activate()) {
-    OnDeactivated();
+    // The failed open closed the channel a running link was using.
+    if (!stop_unwatched_link()) OnDeactivated();
     return;
   }
   activate();
+}
+
+bool PstnSlot::stop_unwatched_link() {
+  // An ISDN link notices a lost channel through its own timers and reports
+  // the loss; an SS7 link in service and the terminal manager have none
+  // that would, and stayed reported up while everything they were given
+  // was lost. Stopped, they report the loss, and an activate starts afresh.
+  const bool running = (slc_ && slc_->get_state_id() != SS7::SLC::State::idle) || (nt_ && nt_active_);
+  if (running) stop_link();
+  return running;
 }
 
 void PstnSlot::stop_link() {
@@ -221,6 +232,7 @@ void PstnSlot::on_hdlc_receive(Packet& frame) {
 
 void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause) {
   if (listener_) listener_->on_hdlc_error(cause);
+  stop_unwatched_link();
 }
 
 void PstnSlot::on_hdlc_ready() {

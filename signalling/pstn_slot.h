@@ -76,6 +76,9 @@ class PstnSlot : private Slot, public ProtocolsFamily, public ISDN::LAPD::Notify
   // Stops the link; the manager reports nothing itself, so its end is
   // reported here.
   void stop_link();
+  // Stops a link that would not notice the engine's channel is gone; true
+  // when it was running (it has then reported its end).
+  bool stop_unwatched_link();
   void UpdateHDLC_Statistics();
   void UpdateISDN_Statistics();
   void UpdateSS7_Statistics();

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 
 using platform::sim::mcc;
@@ -128,6 +129,72 @@ TEST_F(PstnSlotTest, PeriodicReportsAndTrunkStatusReachTheLinkOnChangeOnly) {
             Strings{"seq 8 slot 13 success"});
   EXPECT_EQ(say(testsupport::null_command_image(9, 12, "destroy")), Strings{"seq 9 slot 12 success"});
   EXPECT_EQ(say(testsupport::null_command_image(10, 13, "destroy")), Strings{"seq 10 slot 13 success"});
+}
+
+
+// The driver dropping the engine's channel (its reads end) leaves the link
+// on nothing: the controller must hear it, whatever the link kind, and an
+// activate opens a channel again.
+TEST_F(PstnSlotTest, AChannelTheDriverDropsTakesTheLinkDown) {
+  EXPECT_EQ(say(ss7_image(1, 20, 1)), Strings{"seq 1 slot 20 success"});
+  EXPECT_EQ(say(ss7_image(2, 21, 2)), Strings{"seq 2 slot 21 success"});
+  EXPECT_EQ(say(testsupport::create_image(3, 22, [](LGCP::CreateParams& p) {
+              LGCP::IsdnParams& i = p.select_pstn().select_isdn();
+              i.set_type(LGCP::IsdnType::bri);
+              i.set_trunk(1);
+              i.set_log(0);
+              i.set_side().select_network();
+            })),
+            Strings{"seq 3 slot 22 success"});
+  EXPECT_EQ(say(testsupport::activate_image(4, 20)), Strings{"seq 4 slot 20 success"});
+  EXPECT_EQ(say(testsupport::activate_image(5, 21)), Strings{"seq 5 slot 21 success"});
+  Strings got = say(testsupport::activate_image(6, 22));
+  EXPECT_EQ(count(got, "slot 22 signal activated"), 1) << testing::PrintToString(got);
+  const auto channels = mcc().allocations();
+  ASSERT_EQ(channels.size(), 3u);
+  ASSERT_TRUE(mcc().wire(channels[0].timeslot, channels[1].timeslot));
+  got = sent(5000);
+  ASSERT_EQ(count(got, "slot 20 signal activated"), 1) << testing::PrintToString(got);
+
+  // Both channels dropped: each link goes down at once, and once.
+  ASSERT_TRUE(mcc().hangup(channels[0].timeslot));
+  ASSERT_TRUE(mcc().hangup(channels[2].timeslot));
+  got = sent(100);
+  EXPECT_EQ(count(got, "slot 20 signal deactivated"), 1) << testing::PrintToString(got);
+  EXPECT_EQ(count(got, "slot 22 signal deactivated"), 1) << testing::PrintToString(got);
+  got = sent(20000);
+  EXPECT_EQ(count(got, "slot 20 signal deactivated"), 0) << testing::PrintToString(got);
+  EXPECT_EQ(count(got, "slot 22 signal deactivated"), 0) << testing::PrintToString(got);
+
+  // Activated again, the link has a channel of its own once more.
+  got = say(testsupport::activate_image(7, 22));
+  EXPECT_EQ(count(got, "slot 22 signal activated"), 1) << testing::PrintToString(got);
+  const auto now = mcc().allocations();
+  ASSERT_EQ(now.size(), 2u);  // slot 21's and slot 22's new one
+  EXPECT_EQ(now[0].timeslot, channels[1].timeslot);
+  EXPECT_NE(now[1].timeslot, channels[2].timeslot);
+
+  // Slot 21's link is still in service on its own channel (its peer just
+  // went quiet). A new channel refused on activate loses the old one too:
+  // the link ends, reported once, and the next activate aligns afresh.
+  mcc().fail(platform::sim::Mcc::Step::allocate, EBUSY, 1);
+  got = say(testsupport::activate_image(30, 21));
+  EXPECT_EQ(count(got, "slot 21 signal deactivated"), 1) << testing::PrintToString(got);
+  EXPECT_EQ(mcc().allocations().size(), 1u);
+  got = sent(20000);
+  EXPECT_EQ(count(got, "slot 21 signal deactivated"), 0) << testing::PrintToString(got);
+  got = say(testsupport::activate_image(31, 21));
+  EXPECT_EQ(count(got, "slot 21 signal activated"), 0) << testing::PrintToString(got);
+  const auto fresh = mcc().allocations();
+  ASSERT_EQ(fresh.size(), 2u);
+  const auto units = mcc().take_written(fresh[1].timeslot);
+  ASSERT_FALSE(units.empty());
+  EXPECT_EQ(units.front(), (platform::sim::Mcc::Frame{0xFF, 0xFF, 0x01, 0x00}));  // SIO
+
+  for (int slot = 20; slot <= 22; ++slot)
+    EXPECT_EQ(count(say(testsupport::null_command_image(8 + slot, slot, "destroy")),
+                    "seq " + std::to_string(8 + slot) + " slot " + std::to_string(slot) + " success"),
+              1);
 }
 
 }  // namespace
