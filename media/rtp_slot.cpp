@@ -114,14 +114,20 @@ std::uint32_t RtpSlot::translate_payload(LGCP::CodecMode const& mode) const {
   }
 }
 
+int RtpSlot::RequestPD(int session, std::int32_t timeout) {
+  std::int32_t words[rtp::PD_REQUEST_WORDS] = {1, 0, timeout, 0, 0, timeout, 0, 0, 0};
+  return platform::dev_ioctl(session, rtp::RTP_SET_EVENT_PD, words);
+}
+
 bool RtpSlot::enablePD(LGCP::PDParams const& pd) {
   const std::int32_t timeout = pd.get_timeout().getValue();
-  std::int32_t words[rtp::PD_REQUEST_WORDS] = {1, 0, timeout, 0, 0, timeout, 0, 0, 0};
-  if (Request(rtp::RTP_SET_EVENT_PD, words) == -1) {
+  if (RequestPD(fd.lowlevel_fd(), timeout) == -1) {
     const FailTail tail{Errno()};
     std::cerr << ext::header(this) << "RTP SET EVENT PD fail:" << tail << std::endl;
     return false;
   }
+  pdAsked = true;
+  pdTimeout = timeout;
   std::clog << ext::header(this) << "RTP SET EVENT PD " << "timeout=" << timeout << std::endl;
   return true;
 }
@@ -133,6 +139,7 @@ bool RtpSlot::disablePD() {
     std::cerr << ext::header(this) << "RTP RESET EVENT PD fail:" << tail << std::endl;
     return false;
   }
+  pdAsked = false;
   std::clog << ext::header(this) << "RTP RESET EVENT PD" << std::endl;
   return true;
 }
@@ -167,8 +174,15 @@ bool RtpSlot::restart() {
   info.tdm = timeslot;
   info.dev_no = -1;
   info.chn = -1;
-  info.reserved = 0;
+  info.reserved = channelWord;
   if (platform::dev_ioctl(next.lowlevel_fd(), rtp::RTP_ADD_CHANNEL, &info) == -1) return false;
+  // The controller was told its PD events come: they must come from the new
+  // session too.
+  if (pdAsked && RequestPD(next.lowlevel_fd(), pdTimeout) == -1) {
+    const FailTail tail{Errno()};
+    std::cerr << ext::header(this) << "RTP SET EVENT PD fail:" << tail << std::endl;
+    return false;
+  }
   event.Schedule(next, POLLIN);
   if (!event.IsActive()) {
     // No descriptor was left for the watch's copy: a session nobody reads

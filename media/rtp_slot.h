@@ -42,10 +42,15 @@ class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::
   // Encodes the message and sends it to the RTCP peer (result not looked at).
   void send(RTPC::Msg const& msg);
   void setTransmissionDependOnSQU(bool on) { transmissionDependOnSQU = on; }
+  // The fourth word of the channel request the session was begun with (the
+  // radio channels' BSS request); a restart adds its channel with it again.
+  void setChannelWord(std::int32_t word) { channelWord = word; }
   // Begins the session again with the current `params` on the same channel.
   // The new session is begun while the old one is open; only then does it
-  // take over (descriptor and event watch) and the old one is closed; a
-  // sending slot goes on sending. On failure the old session stays.
+  // take over (descriptor and event watch) and the old one is closed. What
+  // the slot had asked of the old session goes on: its channel word, its PD
+  // events (a new session that refuses them is no restart) and sending. On
+  // failure the old session stays.
   bool restart();
   // The payload type of a codec mode: alaw 8, ulaw 0, lbrc the receive
   // payload type given at creation.
@@ -90,6 +95,10 @@ class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::
   std::uint32_t defaultPt;
   bool transmitting = false;
   bool transmissionDependOnSQU = false;
+  std::int32_t channelWord = 0;
+  // Whether the session was asked for PD events, and with which timeout.
+  bool pdAsked = false;
+  std::int32_t pdTimeout = 0;
 
  private:
   void tonec_event(Hardware::TonecReceiver::Params const& p) override { processTonecEvent(p); }
@@ -104,4 +113,6 @@ class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::
   // A codec-mode request on the receive (`rx`) or transmit payload type.
   bool ChangeCodec(bool rx, LGCP::CodecMode const& mode);
   int Request(unsigned long request, void* arg = nullptr);
+  // RTP_SET_EVENT_PD with the timeout on a session's descriptor.
+  static int RequestPD(int session, std::int32_t timeout);
 };

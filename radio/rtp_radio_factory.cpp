@@ -99,6 +99,9 @@ bool RtpRadioFactory::StartSlot(RtpExtSlot& slot, Session& s, TERM::RtpParams co
   }
   const TERM::RtpRadioRequest& radio = rtp.get_radio();
   slot.SetRadioStatus(radio.get_status());
+  // The session's channel asks BSS of the driver as the radio request said;
+  // a codec restart asks it again.
+  slot.setChannelWord(s.info.reserved);
   // A radio channel without the voice processing it was created with is
   // not answered as made; the peer hears nothing of it.
   bool ok = true;

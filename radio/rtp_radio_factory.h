@@ -54,8 +54,9 @@ class RtpRadioFactory : public SlotFactory {
   // begins the session with its channel (BSS asked for as the radio request
   // says). False after logging the refusal, with nothing left open.
   bool OpenSession(LGCP::CreateRtpParams const& create, Session& s);
-  // Stores the radio status, applies the echo canceller and the radio
-  // request's delays, BSS and noise gate, then starts RTCP towards the peer.
+  // Stores the radio status and the channel's BSS word, applies the echo
+  // canceller and the radio request's delays, BSS and noise gate, then
+  // starts RTCP towards the peer.
   // False (RTCP not started) when the DSP refused one of them: the caller
   // deletes the slot.
   bool StartSlot(RtpExtSlot& slot, Session& s, TERM::RtpParams const& rtp);

@@ -141,7 +141,9 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       }
       s.tdm = tdm;
       words[0] = tdm;
-      s.ops.push_back("add:" + std::to_string(asked));
+      std::string op = "add:" + std::to_string(asked);
+      if (words[3] != 0) op += "." + std::to_string(words[3]);
+      s.ops.push_back(op);
       return 0;
     }
     case rtp::RTP_START_TX:

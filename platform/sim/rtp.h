@@ -14,7 +14,8 @@
 //   rtp sessions          -> one line per session, oldest first:
 //     open|closed,tdm=T,remote=A:P,local=A:P,rx_pt=N,tx_pt=N,pfactor=N,
 //     vad=N,crate=N,ssrc=N,ttl=N,tos=N,ops=OP/...
-//     OP: begin, add:TDM (as passed), start_tx, stop_tx, pd_set:W0.....W8,
+//     OP: begin, add:TDM (as passed; add:TDM.W when the fourth word W of
+//     the request is not 0), start_tx, stop_tx, pd_set:W0.....W8,
 //     pd_reset:W, r10, r3, r11, attach:FD.PID (RTP_ATTACH_SESSION as passed)
 //   rtp event TDM TYPE VALUE TIMEOUT -> queues one event record
 //   rtp raw TDM [HEX]     -> queues the bytes as one record (none: empty)

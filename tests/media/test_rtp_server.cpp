@@ -79,6 +79,12 @@ class RtpSlots : public ServerSuite {
     for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
     return n;
   }
+  // Creates slot `slot` (command 1) towards a peer's RTP port; its channel,
+  // -1 when it was not made.
+  static int made(int slot, std::uint16_t port, P::NamedNumber rx) {
+    const Strings m = ask(create(1, slot, rtp_params(P::ptG711_Alaw, "127.0.0.1", port, P::ptG711_Alaw, rx)), 3);
+    return m.size() == 3 ? channel_of(m[1]) : -1;
+  }
   static std::string slot_hex(int slot) {
     char b[4];
     std::snprintf(b, sizeof b, "%02X", slot);
@@ -208,10 +214,8 @@ TEST_F(RtpSlots, RefusedCreationsLeaveNothingOpen) {
 
 TEST_F(RtpSlots, PdEventsAndCodecRestarts) {
   UdpPeer peer;
-  const std::uint16_t P = rtp_port_of(peer);
-  const Strings made = ask(create(1, 9, rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG729)), 3);
-  ASSERT_EQ(made.size(), 3u);
-  const int T = channel_of(made[1]);
+  const int T = made(9, rtp_port_of(peer), P::ptG729);
+  ASSERT_GE(T, 0);
   const std::string t = std::to_string(T);
 
   EXPECT_EQ(ask({ioctl(2, 9, [](LGCP::IoctlParams& i) { i.select_pd_enable().set_timeout(500); }),
@@ -278,6 +282,46 @@ TEST_F(RtpSlots, PdEventsAndCodecRestarts) {
   EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 09 95 01 07 01 64");
 
   EXPECT_EQ(ask(destroy(12, 9)), Strings{"seq 12 slot 9 success"});
+  EXPECT_TRUE(none_open());
+  EXPECT_EQ(extra(), Strings{});
+}
+
+// A codec restart carries on the PD events the controller was told of: the
+// new session is asked for them before it takes over, and one that refuses
+// them is no restart (the old session goes on, its PD events with it). Once
+// they are switched off, a restart asks for none.
+TEST_F(RtpSlots, CodecRestartKeepsThePdEventsAskedFor) {
+  UdpPeer peer;
+  const int T = made(10, rtp_port_of(peer), P::ptG711_Alaw);
+  ASSERT_GE(T, 0);
+  const std::string t = std::to_string(T);
+  // The ops of the one open session of the channel ("" unless exactly one).
+  const auto open_ops = [&] {
+    Strings open;
+    for (const auto& s : sessions())
+      if (s.rfind("open,tdm=" + t + ",", 0) == 0) open.push_back(s.substr(s.find(",ops=") + 5));
+    return open.size() == 1 ? open[0] : "";
+  };
+  const std::string pd = "/pd_set:1.0.300.0.0.300.0.0.0";
+  const std::string ok = " slot 10 success";
+
+  EXPECT_EQ(ask(ioctl(2, 10, [](LGCP::IoctlParams& i) { i.select_pd_enable().set_timeout(300); })),
+            Strings{"seq 2" + ok});
+  EXPECT_EQ(ask(codec(3, 10, true, LGCP::CodecMode::ulaw)), Strings{"seq 3" + ok});
+  EXPECT_EQ(open_ops(), "begin/add:" + t + pd) << ::testing::PrintToString(sessions());
+
+  EXPECT_EQ(sim("rtp fail pd_set EIO"), "");
+  EXPECT_EQ(ask(codec(4, 10, true, LGCP::CodecMode::alaw)), Strings{"seq 4 slot 10 error unsupported"});
+  EXPECT_EQ(open_ops(), "begin/add:" + t + pd) << ::testing::PrintToString(sessions());
+  EXPECT_NE(last_session().find("closed,"), std::string::npos) << "the refused session ends";
+  EXPECT_EQ(sim("rtp event " + t + " 1 5 100"), "");
+  EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 0A 95 01 05 01 64");
+
+  EXPECT_EQ(ask(ioctl(5, 10, [](LGCP::IoctlParams& i) { i.select_pd_disable(); })), Strings{"seq 5" + ok});
+  EXPECT_EQ(ask(codec(6, 10, true, LGCP::CodecMode::alaw)), Strings{"seq 6" + ok});
+  EXPECT_EQ(open_ops(), "begin/add:" + t) << ::testing::PrintToString(sessions());
+
+  EXPECT_EQ(ask(destroy(7, 10)), Strings{"seq 7" + ok});
   EXPECT_TRUE(none_open());
   EXPECT_EQ(extra(), Strings{});
 }

@@ -361,4 +361,28 @@ TEST_F(ZarnRadio, SlotLifeFromCreationToDestroy) {
   EXPECT_EQ(srv().log().find(" extension "), std::string::npos) << srv().log();
 }
 
+// A radio channel made with BSS asks it of the RTP driver when its channel
+// is added, and again when a codec change begins the session anew: the
+// restarted channel is the same radio channel.
+TEST_F(ZarnRadio, CodecRestartAsksTheChannelsBssAgain) {
+  UdpPeer peer;
+  ASSERT_TRUE(peer.ok());
+  const Strings made = ask(create(1, 40, rtp_port_of(peer), status_s(),
+                                  [](TERM::RtpParams& r) { r.ref_radio().set_bss_enable(true); }),
+                           3);
+  ASSERT_EQ(made.size(), 3u) << ::testing::PrintToString(made) << srv().log();
+  EXPECT_EQ(made[0], "seq 1 slot 40 success");
+  const std::string t = std::to_string(channel_of(made[1]));
+  const auto last_ops = [] {
+    const Strings l = lines(sim("rtp sessions"));
+    return l.empty() ? "" : l.back().substr(0, l.back().find(',')) + l.back().substr(l.back().find(",ops="));
+  };
+  EXPECT_EQ(last_ops(), "open,ops=begin/add:-1.1");
+  EXPECT_EQ(ask(command_image(2, 40, [](LGCP::Command& c) { c.select_ioctl().select_decoder_mode(LGCP::CodecMode::ulaw); })),
+            Strings{"seq 2 slot 40 success"});
+  EXPECT_EQ(last_ops(), "open,ops=begin/add:" + t + ".1");
+  EXPECT_EQ(ask(null_command_image(3, 40, "destroy")), Strings{"seq 3 slot 40 success"});
+  EXPECT_EQ(more_frames(), Strings{});
+}
+
 }  // namespace
