@@ -1,5 +1,7 @@
 #include "control/connector.h"
 
+#include <cerrno>
+
 namespace Control {
 
 template <class Base>
@@ -38,6 +40,14 @@ void Connector<Base>::OnTimeout(Timer*) {
 template <class Base>
 void Connector<Base>::Retry(unsigned int long_delay_ms) {
   retry_timer.set(schedule.Next(long_delay_ms), &Connector::OnTimeout, this);
+}
+
+template <class Base>
+void Connector<Base>::NoSocket(int err) {
+  if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM)
+    Retry(ConnectorRetry::refused_retry_ms);
+  else
+    this->Deactivate();
 }
 
 template class Connector<ServiceNet>;

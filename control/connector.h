@@ -60,6 +60,11 @@ class Connector : public Base {
 
   // The next attempt after a failure with this long delay.
   void Retry(unsigned int long_delay_ms);
+  // The attempt's socket could not be made (error `err`). A shortage of
+  // descriptors or memory passes: the next attempt follows the retry
+  // schedule, or the link would be lost for the rest of the run. Any other
+  // cause stops the connector.
+  void NoSocket(int err);
 
   Fd connecting;
   Event connect_event;

@@ -36,8 +36,11 @@ void ConnectorNet::TryConnect() {
   const Errno socket_err;
   connecting = Fd(s);
   if (!connecting) {
-    std::cerr << "can't create socket:" << socket_err << std::endl;
-    Deactivate();
+    // A socket made but not copied: the copy's errno is the one to show.
+    const Errno copy_err;
+    const Errno& err = s < 0 ? socket_err : copy_err;
+    std::cerr << "can't create socket:" << err << std::endl;
+    NoSocket(err.value());
     return;
   }
   if (!connecting.NonBlock()) {

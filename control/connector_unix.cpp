@@ -20,8 +20,10 @@ void ConnectorUnix::TryConnect() {
   const Errno socket_err;
   connecting = Fd(s);
   if (!connecting) {
-    std::cerr << "can't create domain socket:" << socket_err << std::endl;
-    Deactivate();
+    const Errno copy_err;
+    const Errno& err = s < 0 ? socket_err : copy_err;
+    std::cerr << "can't create domain socket:" << err << std::endl;
+    NoSocket(err.value());
     return;
   }
   if (!connecting.NonBlock()) {

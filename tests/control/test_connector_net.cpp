@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using testsupport::LoopbackListener;
 using testsupport::LoopbackPeer;
 using testsupport::StreamCapture;
@@ -28,6 +30,47 @@ class ConnectorTest : public testsupport::VirtualClockTest {
  protected:
   StreamCapture cap;
   Owner owner;
+
+  // Every type an attempt uses is checked once before descriptors run short
+  // (see descriptor_exhaustion.h): a connection to the listener (taken off
+  // its queue again) and a refused attempt, which arms the retry timer.
+  void warm_up(LoopbackListener& listener) {
+    Control::ConnectorNet warm("127.0.0.1", listener.port());
+    warm.Activate();
+    run_for(10);
+    warm.Deactivate();
+    LoopbackPeer gone(listener.accept());
+    Control::ConnectorNet refused("127.0.0.1", testsupport::free_port());
+    refused.Activate();
+    run_for(10);
+    refused.Deactivate();
+  }
+
+  // What a scenario short of descriptors works with.
+  struct Shortage {
+    LoopbackListener& listener;
+    const std::string& where;
+    Control::ConnectorNet& conn;  // to the listener, bound to the owner
+    testsupport::DescriptorFill& fill;
+    std::vector<std::string>& failed;
+  };
+
+  // Runs `body` in a child (its own descriptor limit) with the descriptor
+  // table filled but for `free` descriptors; what failed, one line each.
+  std::string short_of_descriptors(int free, const std::function<void(const Shortage&)>& body) {
+    LoopbackListener listener(0, 16);
+    const std::string where = "127.0.0.1:" + std::to_string(listener.port());
+    return testsupport::in_child([&](std::vector<std::string>& failed) {
+      warm_up(listener);
+      Control::ConnectorNet conn("127.0.0.1", listener.port());
+      conn.Bind(&owner);
+      testsupport::DescriptorFill fill;
+      if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
+      for (int i = 0; i < free; ++i) fill.free_one();
+      body(Shortage{listener, where, conn, fill, failed});
+      conn.Deactivate();
+    });
+  }
 };
 
 TEST_F(ConnectorTest, ConnectsCarriesFramesAndComesBack10sAfterTheEnd) {
@@ -94,35 +137,47 @@ TEST_F(ConnectorTest, AttemptsRefusedByConnectItselfAreRetried7TimesQuicklyThenE
 }
 
 // The attempt's socket takes the last descriptors, so the connect event's
-// copy of it fails: an attempt nobody watches would never end. In a child
-// (its own descriptor limit).
+// copy of it fails: an attempt nobody watches would never end.
 TEST_F(ConnectorTest, AttemptThatCannotBeWatchedIsRetried) {
-  LoopbackListener listener(0, 16);
-  const std::string where = "127.0.0.1:" + std::to_string(listener.port());
-  const std::string failed = testsupport::in_child([&](std::vector<std::string>& failed) {
-    {
-      // Every type the attempt uses is checked once before descriptors run
-      // short (see descriptor_exhaustion.h).
-      Control::ConnectorNet warm("127.0.0.1", listener.port());
-      warm.Activate();
-      run_for(10);
-      warm.Deactivate();
-    }
-    Control::ConnectorNet conn("127.0.0.1", listener.port());
-    conn.Bind(&owner);
-    testsupport::DescriptorFill fill;
-    if (!fill.fill()) return failed.push_back("the descriptor table cannot be filled");
-    // Two descriptors: the socket and the copy the connector keeps of it
-    // (the first is given back); then the event's own copies fail.
-    fill.free_one();
-    fill.free_one();
-    conn.Activate();
-    fill.release();
-    if (!StreamCapture::has(cap.err(), "can't connect to " + where + " : Too many open files"))
-      failed.push_back("the attempt that cannot be watched is not logged: " + cap.all());
+  // Two descriptors: the socket and the copy the connector keeps of it (the
+  // first is given back); then the event's own copies fail.
+  const std::string failed = short_of_descriptors(2, [&](const Shortage& at) {
+    at.conn.Activate();
+    at.fill.release();
+    if (!StreamCapture::has(cap.err(), "can't connect to " + at.where + " : Too many open files"))
+      at.failed.push_back("the attempt that cannot be watched is not logged: " + cap.all());
     run_for(1010);
-    if (owner.connects != 1) failed.push_back("no connection after the retry: " + cap.all());
-    conn.Deactivate();
+    if (owner.connects != 1) at.failed.push_back("no connection after the retry: " + cap.all());
+  });
+  EXPECT_EQ(failed, "");
+}
+
+// No descriptor at all for the attempt's socket: a shortage passes, and the
+// link (an SNMP agent's) must not stop for good over it.
+TEST_F(ConnectorTest, AttemptWithoutADescriptorForItsSocketIsRetried) {
+  const std::string failed = short_of_descriptors(0, [&](const Shortage& at) {
+    at.conn.Activate();
+    at.fill.release();
+    if (!StreamCapture::has(cap.err(), "can't create socket:Too many open files"))
+      at.failed.push_back("the missing socket is not logged: " + cap.all());
+    if (at.conn.GetState() != Control::Service::State::Connecting)
+      at.failed.push_back(std::string("state after the failed attempt: ") +
+                          Control::GetTextNotation(at.conn.GetState()));
+    run_for(1010);
+    if (owner.connects != 1) at.failed.push_back("no connection after the retry: " + cap.all());
+
+    // The same shortage at the reconnect after a drop.
+    LoopbackPeer peer(at.listener.accept());
+    peer.close();
+    run_for(10);
+    if (owner.disconnects != 1) at.failed.push_back("the drop is not noticed: " + cap.all());
+    if (!at.fill.fill()) return at.failed.push_back("the descriptor table cannot be filled again");
+    run_for(10000);
+    at.fill.release();
+    if (StreamCapture::count(cap.err(), "can't create socket:Too many open files") != 2)
+      at.failed.push_back("the reconnect met no shortage: " + cap.all());
+    run_for(1010);
+    if (owner.connects != 2) at.failed.push_back("no reconnection after the shortage: " + cap.all());
   });
   EXPECT_EQ(failed, "");
 }
