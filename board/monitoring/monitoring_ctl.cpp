@@ -126,21 +126,22 @@ bool MonitoringCtl::OnCommand(LGCP::Command const& cmd) {
     Error(LGCP::ErrorCause::insufficientResources);
     return true;
   }
-  OnDisplayCMD(p);
-  Success();
+  // Framer LEDs the board did not take are not answered as shown.
+  if (OnDisplayCMD(p))
+    Success();
+  else
+    Error(LGCP::ErrorCause::internal);
   return true;
 }
 
-void MonitoringCtl::OnDisplayCMD(LGCP::DisplayParams const& p) {
+bool MonitoringCtl::OnDisplayCMD(LGCP::DisplayParams const& p) {
   state_.setDisplayStatus(p);
-  if (p.framer_isSelected()) {
-    setFramerLed(p.get_framer());
-  } else if (p.board_isSelected() && p.get_board().boardStatus_isSelected()) {
+  if (p.framer_isSelected()) return setFramerLed(p.get_framer());
+  if (p.board_isSelected() && p.get_board().boardStatus_isSelected())
     sendSnmpBoardStatus(p.get_board().get_boardStatus());
-  }
   if (p.emPhone_isSelected()) {
     if (p.get_emPhone().phoneStatus_isSelected()) sendSnmpEmPhoneStatus(p.get_emPhone().get_phoneStatus());
-    return;
+    return true;
   }
   if (p.snmpTrapReceivers_isSelected()) {
     sendSnmpTrapReceivers();
@@ -154,6 +155,7 @@ void MonitoringCtl::OnDisplayCMD(LGCP::DisplayParams const& p) {
   } else if (p.snmp_set_isSelected()) {
     sendSnmpCommands(p.get_snmp_set());
   }
+  return true;
 }
 
 void MonitoringCtl::OnSnmpAgentConnect(std::string const&) { push_.Activate(); }
@@ -330,27 +332,33 @@ void MonitoringCtl::sendPowerStatus() {
   SendSignal(sig);
 }
 
-void MonitoringCtl::setFramerLed(LGCP::FramerInfo const& f) {
-  if (!IsOpen()) return;
+bool MonitoringCtl::setFramerLed(LGCP::FramerInfo const& f) {
+  if (!IsOpen()) return false;
   const int n = f.get_e1().getValue();
-  if (n < 0 || n > 3) return;
+  if (n < 0 || n > 3) return false;
+  // Worked on a copy: a pattern the board refused must not ride along with
+  // the next write, which would light LEDs nobody was told of.
+  std::uint8_t led = led_;
   const std::uint8_t a = static_cast<std::uint8_t>(1u << (2 * n));
   const std::uint8_t b = static_cast<std::uint8_t>(1u << (2 * n + 1));
   const auto& info = f.get_info();
   if (info.link_isSelected()) {
     if (info.get_link())
-      led_ &= static_cast<std::uint8_t>(~a);
+      led &= static_cast<std::uint8_t>(~a);
     else
-      led_ |= a;
+      led |= a;
   } else if (info.line_isSelected()) {
     if (info.get_line()) {
-      if (!(led_ & b)) led_ |= a;
-      led_ |= b;
+      if (!(led & b)) led |= a;
+      led |= b;
     } else {
-      led_ &= static_cast<std::uint8_t>(~(a | b));
+      led &= static_cast<std::uint8_t>(~(a | b));
     }
   }
-  platform::dev_ioctl(hal_, hal::HAL_LED_WRITE, &led_);
+  const std::uint8_t written = led;
+  if (platform::dev_ioctl(hal_, hal::HAL_LED_WRITE, &led) != 0) return false;
+  led_ = written;
+  return true;
 }
 
 bool MonitoringCtl::IsOpen() {

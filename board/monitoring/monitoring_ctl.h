@@ -40,7 +40,8 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   bool OnCommand(LGCP::Command const& cmd) override;
   void OnSnmpAgentConnect(std::string const& name) override;
 
-  void OnDisplayCMD(LGCP::DisplayParams const& p);
+  // False when the framer LEDs it asked for could not be written.
+  bool OnDisplayCMD(LGCP::DisplayParams const& p);
   void OnDpcSend();
   void onBkgCheckTimer(Timer*);
   void onPowerCheckTimer(Timer*);
@@ -55,7 +56,8 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   void doControllerCheck();
 
   void sendPowerStatus();
-  void setFramerLed(LGCP::FramerInfo const& f);
+  // False when the board did not take the pattern (the byte stays as it was).
+  bool setFramerLed(LGCP::FramerInfo const& f);
   bool IsOpen();
   void PutHeader(std::ostream& os) const;
 

@@ -79,7 +79,10 @@ void E1Ctl::OnConnect() {
   OpenCas();
 }
 
-void E1Ctl::OnDisconnect() {}
+// The reports are the controller's, and the slots that also heard them went
+// with it: kept up, each would only be refused by the link and logged, four
+// a second for as long as no controller comes. A connect starts them again.
+void E1Ctl::OnDisconnect() { timer_.reset(); }
 
 void E1Ctl::OnCheckStatus(Timer*) {
   SendStatus();

@@ -6,8 +6,8 @@
 // `ioctl` commands carry CAS commands, and CAS changes read from the CAS
 // device go out as `cas` signals.
 //
-// The status timer keeps running after the controller leaves: the trunk
-// state still reaches the other services, and the CAS device is retried.
+// The status reports run while a controller is connected; the CAS device
+// is retried at each connect, each report and each CAS command.
 #include "control/ctrl_service.h"
 #include "runtime/event.h"
 #include "runtime/fd.h"

@@ -72,12 +72,11 @@ TEST_F(E1CtlTest, ConnectReportsEveryTrunkAtOnceThenEverySecond) {
   EXPECT_EQ(received(1000), odd);
   sim("e1 status 1 0");
   sim("e1 status 3 0");
-  // The controller leaves: the trunk state keeps flowing to the other
-  // services. A new controller gets a pass at once and then one a second,
-  // not two.
+  // The controller leaves: the reports stop. A new controller gets a pass
+  // at once and then one a second, not two.
   ctl.close();
   run_for(10);
-  EXPECT_TRUE(e1->timer_running());
+  EXPECT_FALSE(e1->timer_running());
   run_for(500);
   reconnect();
   EXPECT_EQ(received(), all_normal());
@@ -87,6 +86,23 @@ TEST_F(E1CtlTest, ConnectReportsEveryTrunkAtOnceThenEverySecond) {
   // Only trunk 2's failed read was logged, and the open device was kept.
   EXPECT_EQ(cap.count(cap.err(), "E1: synchronization status read fail"), 1);
   EXPECT_EQ(cap.count(cap.log(), "E1: cas interface opened!"), 1);
+}
+
+// The reports are the controller's: with it gone (and its slots with it)
+// nobody reads them, and each would only be logged as a refused send, four
+// a second for as long as the controller stays away.
+TEST_F(E1CtlTest, ReportsStopWhileNoControllerIsConnected) {
+  make();
+  EXPECT_EQ(received(), all_normal());
+  ctl.close();
+  run_for(10);
+  EXPECT_FALSE(e1->timer_running());
+  run_for(5000);
+  EXPECT_EQ(cap.count(cap.err(), "ignore Send request"), 0) << cap.all();
+  // The next controller gets a pass at once and one a second.
+  reconnect();
+  EXPECT_EQ(received(), all_normal());
+  EXPECT_EQ(received(1000), all_normal());
 }
 
 TEST_F(E1CtlTest, WithoutTheMaintenanceDeviceNothingIsReportedOrWritten) {
