@@ -25,6 +25,9 @@ class ExtSlot : public Slot {
   const char* GetName() const override { return "bri"; }
 
  private:
+  // Another slot is connected on this receive channel.
+  bool LineHeldByOther();
+
   int tx;
   int rx;
 };
