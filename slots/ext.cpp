@@ -1,26 +1,13 @@
 #include "slots/ext.h"
 
 #include "slots/hw_mux.h"
-#include "slots/slots.h"
 
 #include <iostream>
-
-bool ExtSlot::LineHeldByOther() {
-  // Two external slots (or a map) may name one receive channel: while
-  // another of them is connected, the channel carries its source's line,
-  // which is not this slot's to silence or switch off.
-  Slots& slots = Slots::instance();
-  for (int n = 0; n < Slots::table_size; ++n) {
-    Slot* s = slots.Get(n);
-    if (s && s != this && s->GetSource() && s->GetReceiveChannel() == rx) return true;
-  }
-  return false;
-}
 
 void ExtSlot::IAfterCreate() { OnChangeOutputStream(true); }
 
 bool ExtSlot::IBeforeDestroy() {
-  if (!LineHeldByOther()) HwMux::instance().Disable(rx);
+  if (!ReceiveLineHeldByOther(this, rx)) HwMux::instance().Disable(rx);
   return true;
 }
 
@@ -29,14 +16,14 @@ bool ExtSlot::IActivate(TERM::TermActivateParams const&) {
   if (GetInputStream()) return true;
   // A receive channel the switch could not drive stays closed: the
   // activation is refused, not announced.
-  if (!LineHeldByOther() && !HwMux::instance().Disconnect(rx)) return false;
+  if (!ReceiveLineHeldByOther(this, rx) && !HwMux::instance().Disconnect(rx)) return false;
   OnChangeInputStream(true);
   return true;
 }
 
 bool ExtSlot::IDeactivate() {
   OnChangeInputStream(false);
-  if (!LineHeldByOther()) HwMux::instance().Disable(rx);
+  if (!ReceiveLineHeldByOther(this, rx)) HwMux::instance().Disable(rx);
   return true;
 }
 

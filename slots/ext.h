@@ -25,9 +25,6 @@ class ExtSlot : public Slot {
   const char* GetName() const override { return "bri"; }
 
  private:
-  // Another slot is connected on this receive channel.
-  bool LineHeldByOther();
-
   int tx;
   int rx;
 };
