@@ -128,9 +128,16 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
   if (p.tone_filter_isSelected()) return configureToneFilter(p.get_tone_filter());
   if (p.tone_gen_enable_isSelected()) {
     LGCP::ToneGenerator const& g = p.get_tone_gen_enable();
+    const auto freq = g.get_freq().getValue();
+    const auto amp = g.get_amp().getValue();
+    // Beyond its 16-bit field a value would sound as another one (65536 as
+    // silence): refused, and what plays goes on.
+    if (freq < 0 || freq > 0xFFFF || amp < 0 || amp > 0xFFFF) {
+      std::cerr << "mixer: tone " << freq << " Hz, amplitude " << amp << " out of range" << std::endl;
+      return false;
+    }
     disableToneGenerator(false);
-    return enableToneGenerator(static_cast<std::uint16_t>(g.get_freq().getValue()), 0,
-                               static_cast<std::uint16_t>(g.get_amp().getValue()), 0);
+    return enableToneGenerator(static_cast<std::uint16_t>(freq), 0, static_cast<std::uint16_t>(amp), 0);
   }
   if (p.tone_gen_disable_isSelected()) return disableToneGenerator(true);
   if (p.delays_isSelected()) return delays(dsp, p.get_delays());

@@ -7,7 +7,7 @@
 void ExtSlot::IAfterCreate() { OnChangeOutputStream(true); }
 
 bool ExtSlot::IBeforeDestroy() {
-  HwMux::instance().Disable(rx);
+  if (!ReceiveLineHeldByOther(this, rx)) HwMux::instance().Disable(rx);
   return true;
 }
 
@@ -16,14 +16,14 @@ bool ExtSlot::IActivate(TERM::TermActivateParams const&) {
   if (GetInputStream()) return true;
   // A receive channel the switch could not drive stays closed: the
   // activation is refused, not announced.
-  if (!HwMux::instance().Disconnect(rx)) return false;
+  if (!ReceiveLineHeldByOther(this, rx) && !HwMux::instance().Disconnect(rx)) return false;
   OnChangeInputStream(true);
   return true;
 }
 
 bool ExtSlot::IDeactivate() {
   OnChangeInputStream(false);
-  HwMux::instance().Disable(rx);
+  if (!ReceiveLineHeldByOther(this, rx)) HwMux::instance().Disable(rx);
   return true;
 }
 

@@ -60,7 +60,8 @@ void MapFactory::ReleaseMapSlot(MapSlot* slot) {
   if (slot->IsRxExists()) {
     const int index = slot->GetRxLogChannel();
     std::clog << "map: disable map channel " << index << std::endl;
-    HwMux::instance().Disable(slot->IGetReceiveChannel());
+    const int rx = slot->IGetReceiveChannel();
+    if (!ReceiveLineHeldByOther(slot, rx)) HwMux::instance().Disable(rx);
     if (table[index] != slot) std::cerr << "map-slot: internal error! MapFactory::ReleaseMapSlot() code 1" << std::endl;
     table[index] = nullptr;
   }

@@ -329,6 +329,15 @@ void MuxQuietenLines(Slot* slot) {
   MuxQuietenReceivers(slot);
 }
 
+bool ReceiveLineHeldByOther(Slot const* self, int channel) {
+  Slots& slots = Slots::instance();
+  for (int n = 0; n < Slots::table_size; ++n) {
+    Slot* s = slots.Get(n);
+    if (s && s != self && s->GetSource() && s->GetReceiveChannel() == channel) return true;
+  }
+  return false;
+}
+
 // Drops the receiver's link to its source as Disconnect does, without the
 // hardware step.
 static void DropLink(Slot* receiver) {

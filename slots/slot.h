@@ -155,3 +155,7 @@ void MuxQuietenInput(Slot* slot);
 // The line into the slot's channel and the lines out of it go quiet, for the
 // same reason.
 void MuxQuietenLines(Slot* slot);
+// A slot other than `self` is connected on this receive channel: external
+// and map slots may name one shared-bus channel, and the line is then the
+// connected one's, not the other's to silence or switch off.
+bool ReceiveLineHeldByOther(Slot const* self, int channel);

@@ -340,15 +340,14 @@ void TonecReceiverService::dispatch(const std::uint8_t* rec) {
     return os << " timestamp=" << stamp << " timeslot=" << ts << " code=" << code << " id=" << id;
   };
   fields(std::clog << "dtmf event: ") << std::endl;
+  const auto timeslot_of = UnitReceiverLink<TonecReceiver>::live_timeslot(
+      ts, [](TonecReceiver& c) { return c.tonec_timeslot(); },
+      [](const TonecReceiver& c) { return c.tonec_retired(); });
+  const auto iva_on = [&](const TonecReceiver& c) { return c.iva_state && is_iva_code(code); };
   TonecReceiver* r = UnitReceiverLink<TonecReceiver>::find(
-      ts,
-      UnitReceiverLink<TonecReceiver>::live_timeslot(
-          ts, [](TonecReceiver& c) { return c.tonec_timeslot(); },
-          [](const TonecReceiver& c) { return c.tonec_retired(); }),
+      ts, timeslot_of,
       // Of two receivers on one time slot, the one whose detector sent it.
-      [&](const TonecReceiver& c) {
-        return (c.iva_state && is_iva_code(code)) || (c.tonec_state && id == c.dtmf_id);
-      });
+      [&](const TonecReceiver& c) { return iva_on(c) || (c.tonec_state && id == c.dtmf_id); });
   if (!r) {
     std::cerr << "receive tonec event from unknown timeslot " << ts << std::endl;
     return;
@@ -356,8 +355,11 @@ void TonecReceiverService::dispatch(const std::uint8_t* rec) {
   // While the IVA detector is on its detections pass without an id test
   // (its enable hands out none); anything else needs the DTMF detector on
   // and the id of its last enable.
-  if (r->iva_state && is_iva_code(code)) {
-    r->tonec_event(TonecReceiver::Params{code, stamp});
+  // The IVA detector is the time slot's: every receiver that has it on
+  // gets its detections, as with a voice-processing function two share.
+  if (iva_on(*r)) {
+    UnitReceiverLink<TonecReceiver>::each(ts, timeslot_of, iva_on,
+                                          [&](TonecReceiver& c) { c.tonec_event(TonecReceiver::Params{code, stamp}); });
     return;
   }
   if (!r->tonec_state) {

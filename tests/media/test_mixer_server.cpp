@@ -333,6 +333,25 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
   EXPECT_EQ(sim("dsp log"), "");
   // No delay at all is one.
   EXPECT_EQ(ask(ioctl(30, 41, delays(0, 0))), Strings{"seq 30 slot 41 success"});
+  // So is a tone whose frequency or amplitude is beyond its 16-bit field:
+  // 66536 Hz would sound as 1000 Hz, an amplitude of 65536 as silence.
+  const auto tone_at = [](int freq, int amp) {
+    return [freq, amp](LGCP::IoctlParams& p) {
+      LGCP::ToneGenerator& g = p.select_tone_gen_enable();
+      g.set_freq(freq);
+      g.set_amp(amp);
+    };
+  };
+  sim("dtmf log");
+  EXPECT_EQ(ask({ioctl(31, 40, tone_at(66536, 5000)), ioctl(32, 40, tone_at(1000, 65536)),
+                 ioctl(33, 40, tone_at(-1, 5000)), ioctl(34, 40, tone_at(1000, -5000))},
+                4),
+            (Strings{"seq 31 slot 40 error unsupported", "seq 32 slot 40 error unsupported",
+                     "seq 33 slot 40 error unsupported", "seq 34 slot 40 error unsupported"}));
+  EXPECT_EQ(sim("dtmf log"), "");
+  EXPECT_EQ(ask(ioctl(35, 40, tone_at(65535, 65535))), Strings{"seq 35 slot 40 success"});
+  const std::string dial = sim("dtmf log");
+  EXPECT_EQ(dial.substr(dial.find(' ', sizeof "DTMF_DIAL")), " 65535 0 65535 0") << dial;
 
   // Each request a kind handles reaches its own unit request and is
   // answered by it; what the other kind alone handles is refused.

@@ -153,6 +153,37 @@ TEST_F(ChannelSlots, MendedEdges) {
   EXPECT_EQ(extra(), Strings{});
 }
 
+TEST_F(ChannelSlots, SlotsSharingAReceiveChannel) {
+  // Two external slots on one channel pair: the first opened and fed by a
+  // trunk. The second's activate, deactivate and destroy leave that line
+  // alone, its receive side closed or open; so does a map's destroy.
+  EXPECT_EQ(ask({trunk_image(1, 20, 3, 7), ext_image(2, 21, 20, 21), ext_image(3, 22, 20, 21),
+                 activate_image(4, 21), connect_image(5, 20, 21)},
+                10)
+                .back(),
+            "seq 5 slot 20 success");
+  EXPECT_EQ(hal("get 8213"), "connected 103");
+  EXPECT_EQ(ask(null_command_image(6, 22, "deactivate")), Strings{"seq 6 slot 22 success"});
+  EXPECT_EQ(hal("get 8213"), "connected 103") << "deactivate of the closed slot";
+  EXPECT_EQ(ask(activate_image(7, 22), 2), (Strings{"slot 22 receiver active 8213", "seq 7 slot 22 success"}));
+  EXPECT_EQ(hal("get 8213"), "connected 103") << "activate of the second slot";
+  EXPECT_EQ(ask(null_command_image(8, 22, "deactivate"), 2),
+            (Strings{"slot 22 receiver inactive", "seq 8 slot 22 success"}));
+  EXPECT_EQ(hal("get 8213"), "connected 103") << "deactivate of the open, unconnected slot";
+  EXPECT_EQ(ask({ext_image(9, 23, 20, 21), destroy(10, 23)}, 3).back(), "seq 10 slot 23 success");
+  EXPECT_EQ(hal("get 8213"), "connected 103") << "destroy of a slot never opened";
+  EXPECT_EQ(ask({activate_image(11, 22), destroy(12, 22)}, 3).back(), "seq 12 slot 22 success");
+  EXPECT_EQ(hal("get 8213"), "connected 103") << "destroy of the open, unconnected slot";
+  EXPECT_EQ(ask({map_image(13, 24, -1, 8213), destroy(14, 24)}, 3).back(), "seq 14 slot 24 success");
+  EXPECT_EQ(hal("get 8213"), "connected 103") << "destroy of a map on the channel";
+  EXPECT_TRUE(srv().wait_log("map: disable map channel 21\n"));
+  // The slot holding the line still gives it up when it goes.
+  EXPECT_EQ(ask({destroy(15, 21), destroy(16, 20)}, 2),
+            (Strings{"seq 15 slot 21 success", "seq 16 slot 20 success"}));
+  EXPECT_EQ(hal("get 8213"), "disabled");
+  EXPECT_EQ(extra(), Strings{});
+}
+
 TEST_F(ChannelSlots, QueryAndALostController) {
   srv().ctl.send("80 01 02 00");
   EXPECT_EQ(srv().ctl.next(patience_ms), "80 01 02 40");

@@ -219,14 +219,20 @@ TEST_F(TonecTest, DetectorsSharedByTwoReceivers) {
     EXPECT_TRUE(r->enableIVA(true));
     EXPECT_TRUE(r->enableDTMFReject(true));
   }
+  // Both have the IVA detector on: its detection is both receivers', as a
+  // voice-processing event is, not only the first one's in the list.
+  event(0x0500, 5, 0, 0);
+  run_for(5);
+  EXPECT_EQ(out.events, Strings{"1280@0"});
+  EXPECT_EQ(in.events, Strings{"1280@0"});
   requests();
   EXPECT_TRUE(out.enableIVA(false));
   EXPECT_TRUE(out.enableDTMFReject(false));
   EXPECT_EQ(requests(), Strings{});
   event(0x0500, 5, 1, 0);
   run_for(5);
-  EXPECT_EQ(out.events, Strings{});
-  EXPECT_EQ(in.events, Strings{"1280@1"});
+  EXPECT_EQ(out.events, Strings{"1280@0"});
+  EXPECT_EQ(in.events, (Strings{"1280@0", "1280@1"}));
   EXPECT_TRUE(in.enableIVA(false));
   EXPECT_TRUE(in.enableDTMFReject(false));
   EXPECT_EQ(requests(), (Strings{"IVA_DETECTOR_DISABLE 5", "DTMF_REJECTION_DISABLE 5"}));
