@@ -162,9 +162,17 @@ void HdlcSlot::on_hdlc_ready() {
   Packet frame;
   while (tx_queue.get(frame)) {
     if (!hdlc->hdlc_transmit(frame)) {
-      // Back to the head: it goes first at the next ready report.
-      tx_queue.append(frame);
-      return;
+      // A closed or full channel: back to the head, it goes first when the
+      // channel reports ready. A frame the open channel refused (counted as
+      // a send error) has no ready report to wait for: kept, it would go
+      // out whenever the next package came, and one the driver never takes
+      // would hold every later package.
+      if (!hdlc->is_open() || !hdlc->is_ready()) {
+        tx_queue.append(frame);
+        return;
+      }
+      std::cerr << ext::header(this) << "frame refused by the channel, dropped" << std::endl;
+      continue;
     }
     if (tracing()) std::clog << ext::header(this) << "on_hdlc_ready " << frame.text() << std::endl;
   }
