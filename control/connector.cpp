@@ -1,6 +1,9 @@
 #include "control/connector.h"
 
 #include <cerrno>
+#include <iostream>
+
+#include "runtime/errno_text.h"
 
 namespace Control {
 
@@ -43,7 +46,12 @@ void Connector<Base>::Retry(unsigned int long_delay_ms) {
 }
 
 template <class Base>
-void Connector<Base>::NoSocket(int err) {
+void Connector<Base>::NoSocket(char const* what, int made, Errno const& socket_err) {
+  // A socket made but not copied: the copy's errno is the one to show.
+  const Errno copy_err;
+  const Errno& cause = made < 0 ? socket_err : copy_err;
+  std::cerr << what << cause << std::endl;
+  const int err = cause.value();
   if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM)
     Retry(ConnectorRetry::refused_retry_ms);
   else

@@ -7,6 +7,7 @@
 // ends is followed by a new attempt 10000 ms later. The address family's
 // part (the attempt itself and the end of a pending one) is the subclass's.
 #include "control/control_service.h"
+#include "runtime/errno_text.h"
 #include "runtime/event.h"
 #include "runtime/fd.h"
 #include "runtime/timer.h"
@@ -60,11 +61,12 @@ class Connector : public Base {
 
   // The next attempt after a failure with this long delay.
   void Retry(unsigned int long_delay_ms);
-  // The attempt's socket could not be made (error `err`). A shortage of
-  // descriptors or memory passes: the next attempt follows the retry
-  // schedule, or the link would be lost for the rest of the run. Any other
-  // cause stops the connector.
-  void NoSocket(int err);
+  // The attempt's socket could not be made: `made` is what socket() gave
+  // (its error in `socket_err`); when it is a descriptor, its copy failed.
+  // Logs `what` and the cause. A shortage of descriptors or memory passes:
+  // the next attempt follows the retry schedule, or the link would be lost
+  // for the rest of the run. Any other cause stops the connector.
+  void NoSocket(char const* what, int made, Errno const& socket_err);
 
   Fd connecting;
   Event connect_event;

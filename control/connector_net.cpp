@@ -36,11 +36,7 @@ void ConnectorNet::TryConnect() {
   const Errno socket_err;
   connecting = Fd(s);
   if (!connecting) {
-    // A socket made but not copied: the copy's errno is the one to show.
-    const Errno copy_err;
-    const Errno& err = s < 0 ? socket_err : copy_err;
-    std::cerr << "can't create socket:" << err << std::endl;
-    NoSocket(err.value());
+    NoSocket("can't create socket:", s, socket_err);
     return;
   }
   if (!connecting.NonBlock()) {

@@ -20,10 +20,7 @@ void ConnectorUnix::TryConnect() {
   const Errno socket_err;
   connecting = Fd(s);
   if (!connecting) {
-    const Errno copy_err;
-    const Errno& err = s < 0 ? socket_err : copy_err;
-    std::cerr << "can't create domain socket:" << err << std::endl;
-    NoSocket(err.value());
+    NoSocket("can't create domain socket:", s, socket_err);
     return;
   }
   if (!connecting.NonBlock()) {
