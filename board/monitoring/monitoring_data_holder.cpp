@@ -46,8 +46,17 @@ bool MonitoringDataHolder::IsPathComponent(const std::string& text) {
          text.find('\0') == std::string::npos;
 }
 
+bool MonitoringDataHolder::IsControllerAddress(const std::string& text) {
+  // "self" (the link to the gateway's own directory) would overwrite the
+  // own status; a name, a port or a short or octal form names a directory
+  // other than the one made for it, and no file is ever written.
+  INet4::Addr a;
+  if (text.find(':') != std::string::npos || !INet4::Addr::Parse(text, a)) return false;
+  return text == std::string(a.GetStrAddr());
+}
+
 bool MonitoringDataHolder::IsStorable(LGCP::DisplayParams const& p) {
-  if (p.controller_isSelected()) return IsPathComponent(host2str(p.get_controller().get_host()));
+  if (p.controller_isSelected()) return IsControllerAddress(host2str(p.get_controller().get_host()));
   if (p.snmp_set_isSelected()) {
     // The values go to the agents again at every push. One with an id
     // alternative or an extension this side does not know decodes but does

@@ -41,11 +41,13 @@ class MonitoringDataHolder {
   bool setBootVersion(const std::string& v) { return setText(boot_version_, v); }
   bool setBoardVersion(const std::string& v) { return setText(board_version_, v); }
 
-  // Controller texts become names in the status tree: a controller address
-  // and the section and name of a free-form value must each be one plain
-  // path component. False when the command names anything else, or holds
-  // free-form values that could not be encoded for the agents.
+  // Controller texts become names in the status tree: the section and name
+  // of a free-form value must each be one plain path component, and a
+  // controller's host the dotted address that names its directory. False
+  // when the command names anything else, or holds free-form values that
+  // could not be encoded for the agents.
   static bool IsPathComponent(const std::string& text);
+  static bool IsControllerAddress(const std::string& text);
   static bool IsStorable(LGCP::DisplayParams const& p);
 
   // The controller adds an entry, and a status file, with every new key it

@@ -3,6 +3,9 @@
 #include "board/monitoring/monitoring_ctl.h"
 #include "tests/board/board_fixture.h"
 
+#include "platform/paths.h"
+#include "tests/support/server_process.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -22,6 +25,15 @@ std::string framer_image(int seq, int e1, bool line, bool on) {
       f.set_info().select_line(on);
     else
       f.set_info().select_link(on);
+  });
+}
+
+std::string controller_image(int seq, const std::string& host, HSP::ControllerStatus::NamedNumber status) {
+  return command_image(seq, [&](LGCP::Command& c) {
+    LGCP::ControllerInfo& ci = c.select_display().select_controller();
+    ci.set_host().set_iaddr(host);
+    ci.set_host().set_port(0);
+    ci.set_status(status);
   });
 }
 
@@ -58,6 +70,28 @@ TEST_F(MonitoringCtlTest, FramerLedsWithoutTheDeviceAreRefusedUntilItOpens) {
   // The first use of the device turns every LED off, then sets the pattern.
   EXPECT_EQ(ask(framer_image(2, 1, true, true)), Strings{"success"});
   EXPECT_EQ(sim("hal led"), "00\n0c");
+}
+
+// A controller's status file lies under the directory of its dotted
+// address. A host text that is not such an address names no directory of
+// its own: "self" is the link to the gateway's own directory, whose status
+// it would overwrite; other texts get a directory of another name and no
+// file.
+TEST_F(MonitoringCtlTest, ControllerHostsThatAreNotDottedAddressesAreRefused) {
+  using testsupport::file_text;
+  make();
+  const std::string dir = platform::board_path("/var/monitoring/controller/");
+  const std::string own = mon->state().getSelfHostAddress().GetStrAddr();
+  const std::string own_status = file_text(dir + own + "/status");
+  ASSERT_FALSE(own_status.empty());
+  for (const char* bad : {"self", "self_tmp", "controller-a", "10.1.2", "010.0.0.1", "10.1.2.3:4", "10.1.2.3 "}) {
+    EXPECT_EQ(ask(controller_image(1, bad, HSP::ControllerStatus::active)), Strings{"error invalidParams"}) << bad;
+    EXPECT_EQ(file_text(dir + own + "/status"), own_status) << bad;
+  }
+  // A dotted address gets its directory and file.
+  EXPECT_EQ(ask(controller_image(2, "10.1.2.3", HSP::ControllerStatus::standby)), Strings{"success"});
+  EXPECT_EQ(file_text(dir + "10.1.2.3/status"), "3");
+  EXPECT_EQ(file_text(dir + own + "/status"), own_status);
 }
 
 }  // namespace
