@@ -136,10 +136,14 @@ bool MonitoringDataHolder::KnownPhone(LGCP::EmPhoneStatusParams const& p) const 
 const LGCP::TermCounter* MonitoringDataHolder::FindCounter(LGCP::TermCounter const& c) const {
   // An extension board's counter is the row of its ownerId: one without an
   // id, which no row shows, must not take in the counts of the boards named
-  // after it.
-  const bool keyed = c.get_owner().asInt() == LGCP::TermCounterOwner::extBoard && c.ownerId_isPresent();
+  // after it. The other owners have one file and one item each, with no id:
+  // their counter is one row whatever ids come with it, or an older row sent
+  // to the agents after the current one would undo its count.
+  const bool board = c.get_owner().asInt() == LGCP::TermCounterOwner::extBoard;
+  const bool keyed = board && c.ownerId_isPresent();
   for (const auto& stored : counters_) {
     if (stored.get_owner().asInt() != c.get_owner().asInt()) continue;
+    if (!board) return &stored;
     if (!stored.ownerId_isPresent()) {
       if (!keyed) return &stored;
     } else if (c.ownerId_isPresent() && stored.get_ownerId().getValue() == c.get_ownerId().getValue()) {

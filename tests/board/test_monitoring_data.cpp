@@ -169,6 +169,25 @@ TEST(MonitoringDataHolder, StatusFilesAndRecords) {
   h.setTermCounter(r);
   EXPECT_EQ(h.GetTermCounters().size(), 4u);
   EXPECT_EQ(h.GetTermCounters().back().get_cnt().getValue(), 9);
+  // Nor does the id keep apart two rows of an owner whose file and item
+  // have none: the agents get one row per such counter, and a second,
+  // older one sent after it would show them a stale count.
+  LGCP::TermCounter s;
+  s.set_owner(LGCP::TermCounterOwner::server);
+  s.set_ownerId(7);
+  s.set_cnt(1);
+  h.setTermCounter(s);
+  s.omit_ownerId();
+  s.set_cnt(2);
+  h.setTermCounter(s);
+  s.set_ownerId(7);
+  s.set_cnt(3);
+  h.setTermCounter(s);
+  EXPECT_EQ(read(mon + "term_cnts/server"), "3");
+  std::vector<int> servers;
+  for (const auto& t : h.GetTermCounters())
+    if (t.get_owner().asInt() == LGCP::TermCounterOwner::server) servers.push_back(int(t.get_cnt().getValue()));
+  EXPECT_EQ(servers, std::vector<int>{3});
 
   // Free-form values: one entry per {section, name, index}.
   MON::SnmpSetCommands list;
