@@ -37,6 +37,13 @@ Slot* RtpED137Factory::INewSlot(LGCP::CreateParams const& params) {
   // Through a string: a value the controller sent with an alternative this
   // side does not know cannot be printed, and would leave the log failed.
   std::clog << ext::header(this) << "do create rtp ext ED137: " << rtp.asValueNotation() << std::endl;
+  // A status the header extension cannot hold would be sent as another one
+  // with every keep-alive: no slot.
+  if (!RTPSignalling::ED137RadioState::Carried(rtp.get_radio().get_status().get_ed_137())) {
+    std::cerr << ext::header(this) << "rtp ext ED137 not created: status beyond the header extension's fields"
+              << std::endl;
+    return nullptr;
+  }
   Session s;
   if (!OpenSession(create, s)) return nullptr;
 

@@ -43,10 +43,22 @@ void DecodeSqi(TERM::ED137RadioExtensionSQI const& q, ED137RadioState& s) {
 // are extensible, so a type or method without a name (the ground's
 // push-to-talk types 5 to 7) travels as an extension value instead of
 // passing for a named one (a normal push-to-talk, an RSSI score). Only a
-// number no enumeration can send (the controller's own, from a four-octet
-// extension index) goes as a normal push-to-talk or an RSSI score: the
-// signal carrying it would not encode at all.
+// number no enumeration can send would go as a normal push-to-talk or an
+// RSSI score, since the signal carrying it would not encode at all; the
+// controller's own such numbers (from a four-octet extension index) are
+// refused before they reach a state.
 bool Sendable(std::uint32_t v) { return v <= static_cast<std::uint32_t>(INT_MAX); }
+
+// The header extension has three bits for the push-to-talk type and for the
+// BSS method and one for squelch. A controller's value beyond them (an
+// extension value of a newer release) would leave as another value: 12 as
+// an emergency push-to-talk, squelch 2 as no squelch while this side gates
+// its transmission as if there were one.
+bool Fits(int value, int largest) { return value >= 0 && value <= largest; }
+
+bool Fits(TERM::ED137RadioHeader const& h) { return Fits(h.get_ptt().asInt(), 7) && Fits(h.get_squ().asInt(), 1); }
+
+bool Fits(TERM::ED137RadioExtensionSQI const& q) { return Fits(q.get_bss_method().asInt(), 7); }
 
 void EncodeHeader(ED137RadioState const& s, TERM::ED137RadioHeader& h) {
   h.set_ptt(Sendable(s.ptt) ? static_cast<TERM::ED137RadioPTT::NamedNumber>(s.ptt)
@@ -86,6 +98,9 @@ bool ED137RadioState::IsEqual(ED137RadioState const& o) const {
 bool ED137RadioState::DecodeASN(TERM::ED137RadioModifier const& m) {
   const TERM::ED137RadioModifierParams& p = m.get_params();
   if (!p.rx_isSelected() && !p.tx_isSelected()) return false;
+  if (p.rx_isSelected() ? !Fits(p.get_rx().get_header()) || (p.get_rx().sqi_isPresent() && !Fits(p.get_rx().get_sqi()))
+                        : !Fits(p.get_tx().get_header()))
+    return false;
   // inet_addr would read other text as 255.255.255.255, a filter that
   // shuts every source out.
   std::uint32_t addr = 0;
@@ -108,13 +123,19 @@ bool ED137RadioState::DecodeASN(TERM::ED137RadioModifier const& m) {
   return true;
 }
 
-void ED137RadioState::DecodeASN(TERM::ED137RadioStatus const& s) {
+bool ED137RadioState::Carried(TERM::ED137RadioStatus const& s) {
+  return Fits(s.get_header()) && (!s.sqi_isPresent() || Fits(s.get_sqi()));
+}
+
+bool ED137RadioState::DecodeASN(TERM::ED137RadioStatus const& s) {
+  if (!Carried(s)) return false;
   code = RX_FORM | HEADER;
   DecodeHeader(s.get_header(), *this);
   if (s.sqi_isPresent()) {
     code |= RX_FORM | SQI;
     DecodeSqi(s.get_sqi(), *this);
   }
+  return true;
 }
 
 void ED137RadioState::EncodeASN(TERM::ED137RadioModifierParams& p) const {
@@ -150,7 +171,7 @@ void ED137RadioControl::Init() {
 bool ED137RadioControl::SendASNToChan(TERM::RadioStatus const& status) {
   if (!status.ed_137_isSelected()) return false;
   ED137RadioState state = radioState;
-  state.DecodeASN(status.get_ed_137());
+  if (!state.DecodeASN(status.get_ed_137())) return false;
   SendRadioStateToChan(state);
   return true;
 }

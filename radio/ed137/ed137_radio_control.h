@@ -52,11 +52,15 @@ struct ED137RadioState {
   std::uint32_t Form() const { return code & FORM; }
   bool IsEqual(ED137RadioState const& other) const;
   // A controller's request over this state. False, leaving the state as it
-  // was, for params that are neither "rx" nor "tx" or a session address
-  // that is not a dotted IPv4 address.
+  // was, for params that are neither "rx" nor "tx", a session address that
+  // is not a dotted IPv4 address, or values the header extension's fields
+  // cannot hold.
   bool DecodeASN(TERM::ED137RadioModifier const& modifier);
-  // The status given at creation: RX form; the session stays.
-  void DecodeASN(TERM::ED137RadioStatus const& status);
+  // Whether the header extension's fields hold the status's values.
+  static bool Carried(TERM::ED137RadioStatus const& status);
+  // The status given at creation: RX form; the session stays. False, and
+  // the state as it was, when it is not carried.
+  bool DecodeASN(TERM::ED137RadioStatus const& status);
   // "rx" for the RX form, "tx" for the TX form, nothing selected otherwise.
   void EncodeASN(TERM::ED137RadioModifierParams& params) const;
 };

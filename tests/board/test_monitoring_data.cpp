@@ -4,11 +4,14 @@
 #include "board/monitoring/monitoring_data_holder.h"
 #include "board/monitoring/net_if_data_holder.h"
 #include "board/snmp/snmp_agent_ctrl.h"
+#include "board/snmp/snmp_agent_instance.h"
 #include "platform/sim/netif.h"
 #include "runtime/ini_file.h"
 #include "tests/board/snmp_test_agent.h"
 #include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/log_sink.h"
+#include "tests/support/per_image.h"
+#include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
 
 #include <gtest/gtest.h>
@@ -432,6 +435,34 @@ TEST(MonitoringDataHolder, ValuesTheAgentsCannotBeSentAreNotStorable) {
     const char* data = reinterpret_cast<const char*>(r.image.data());
     ASSERT_TRUE(ASN1::decode(data, data + r.image.size(), &env, p.select_snmp_set(), true));
     EXPECT_EQ(MonitoringDataHolder::IsStorable(p), r.storable) << p;
+  }
+}
+
+// What a newer agent may send: alternatives added after the markers of
+// the response, signal and command choices, and an error cause added after
+// its marker. Responses and signals are taken and ignored, a command is
+// logged as unknown, and only a frame that does not decode is a decode
+// error.
+TEST(SnmpAgentInstance, MessagesOfANewerAgent) {
+  const struct {
+    const char* image;
+    const char* logged;  // "" nothing
+  } rows[] = {
+      {"60 00 01 00", ""},                                  // response 01, extension bit 1, alternative 4 + 0
+      {"A0 00 02 AB CD", ""},                               // signal 10, alternative 1 + 0
+      {"5E 1A 80", ""},                                     // ping response, error cause 5 (ext. 0 000110, 101)
+      {"20 00 01 00", ": receive unknown message type"},    // command 00, alternative 4 + 0
+      {"20 00 05 00", ": receive : decode error!"},         // its open type cut short
+  };
+  for (const auto& r : rows) {
+    testsupport::StreamCapture cap;
+    SnmpAgentInstance agent;
+    const std::vector<char> b = testsupport::bytes(r.image);
+    agent.OnMessage(b.data(), static_cast<int>(b.size()));
+    std::vector<std::string> lines;
+    for (const auto& l : cap.err()) lines.push_back(l.text);
+    for (const auto& l : cap.log()) lines.push_back(l.text);
+    EXPECT_EQ(lines, *r.logged ? std::vector<std::string>{r.logged} : std::vector<std::string>{}) << r.image;
   }
 }
 

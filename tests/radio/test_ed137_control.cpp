@@ -291,8 +291,8 @@ TEST_F(Ed137Control, GroundPayloadsReportedOncePerChange) {
 
   // A four-octet extension index from the controller decodes to a number
   // past what an enumeration can send (the largest index patched to all
-  // ones): reported back as before such values were passed on, and the
-  // reports still encode.
+  // ones): refused as every value beyond the header extension's fields is,
+  // and the reports go on with the state as it was.
   std::string image = testsupport::per(status(INT_MAX, 1, 20, INT_MAX));
   for (const auto& [from, to] : {std::pair<std::string, std::string>{"80 00 00 00", "FF FF FF FF"},
                                  {"7F FF FF FF", "FF FF FF FE"}})
@@ -301,12 +301,12 @@ TEST_F(Ed137Control, GroundPayloadsReportedOncePerChange) {
   ASSERT_TRUE(testsupport::decode(image, odd)) << image;
   ASSERT_LT(odd.get_ed_137().get_header().get_ptt().asInt(), 0);
   ASSERT_LT(odd.get_ed_137().get_sqi().get_bss_method().asInt(), 0);
-  EXPECT_TRUE(control->SendASNToChan(odd));
+  EXPECT_FALSE(control->SendASNToChan(odd));
   inject("21500000", "10.0.0.7");
   run_for(10);
   got.clear();
   for (const auto& e : events()) got.push_back(e.substr(e.find(' ') + 1));
-  EXPECT_EQ(got, Strings{"status 1.1.0.0.0.0 sqi 20.0 request 10.0.0.7/4660 tx 1.0.5.0.1.0"});
+  EXPECT_EQ(got, Strings{"status 0.1.0.0.0.0 sqi 20.5 request 10.0.0.7/4660 tx 1.0.5.0.1.0"});
 }
 
 TEST_F(Ed137Control, RadiosThatDoNotTransmitReportNothing) {
@@ -378,6 +378,57 @@ TEST_F(Ed137Control, ControllerRequestsTowardsTheGround) {
   EXPECT_FALSE(c.SendASNToChan(zstatus));
   EXPECT_FALSE(c.SendASNToChan(TERM::RadioStatus()));
   EXPECT_EQ(sent(), Strings{});
+}
+
+// A newer controller may send extension values of the push-to-talk type,
+// the squelch and the BSS method. Those the header extension's fields hold
+// (the ground's push-to-talk types 5 to 7, methods 4 to 7) go out as they
+// are; a larger one is refused whole, never sent as the value its low bits
+// make, and the state and its keep-alive stay as they were.
+TEST_F(Ed137Control, ControllerValuesBeyondTheHeaderFields) {
+  ED137RadioGWControl& c = make(ED137RadioParams(), 10, 1, false);
+  EXPECT_TRUE(c.SendASNToChan(status(1, 1)));
+  EXPECT_EQ(sent(), Strings{"0 30000000"});
+
+  const struct {
+    TERM::RadioModifier m;
+    bool ok;
+    const char* written;  // "" nothing
+  } steps[] = {
+      {modifier('r', 7, 1, "10.0.0.7", 31, 7), true, "F15111FF"},
+      {modifier('t', 5, 1), true, "A1500000"},
+      {modifier('r', 12, 1), false, ""},                 // 4, an emergency push-to-talk, by its low bits
+      {modifier('r', 8, 1), false, ""},                  // 0, no push-to-talk
+      {modifier('t', 9, 1), false, ""},
+      {modifier('r', 1, 2), false, ""},                  // no squelch on the wire
+      {modifier('r', 1, 1, "10.0.0.7", 31, 10), false, ""},  // method 2 by its low bits
+      {modifier('r', 3, 1, "10.0.0.7", 9, 4), true, "7151114C"},
+  };
+  int n = 0;
+  for (const auto& s : steps) {
+    // As the control link delivers it: the extension values through PER.
+    TERM::RadioModifier received;
+    ASSERT_TRUE(testsupport::decode(testsupport::per(s.m), received)) << n;
+    EXPECT_EQ(c.SendASNToChan(received), s.ok) << n;
+    const Strings w = sent();
+    EXPECT_EQ(w.size(), *s.written ? 1u : 0u) << n;
+    if (!w.empty() && *s.written) {
+      EXPECT_EQ(w[0].substr(w[0].find(' ') + 1), s.written) << n;
+    }
+    EXPECT_TRUE(c.GetSQU()) << n;
+    ++n;
+  }
+  // A status likewise (the creation status): refused, nothing sent; the
+  // keep-alive still carries the last state taken.
+  EXPECT_FALSE(c.SendASNToChan(status(12, 1)));
+  EXPECT_FALSE(c.SendASNToChan(status(1, 3)));
+  EXPECT_FALSE(c.SendASNToChan(status(1, 1, 20, 8)));
+  EXPECT_EQ(sent(), Strings{});
+  EXPECT_TRUE(c.GetSQU());
+  c.ProcessRadioStatus(now_ms() + 5000, 1000);
+  const Strings w = sent();
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0].substr(w[0].find(' ') + 1), "7151114C");
 }
 
 // The periodic send: a request stamps the schedule; the keep-alive is the

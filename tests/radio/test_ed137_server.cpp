@@ -367,6 +367,39 @@ TEST_F(Ed137Server, KeepAliveSupervision) {
   EXPECT_EQ(ask(destroy(5, 30)), Strings{"seq 5 slot 30 success"});
 }
 
+// A newer controller's push-to-talk type beyond the three bits of the
+// header extension: no slot for such a creation status, an error for such
+// a request, and never the type its low bits make on the wire.
+TEST_F(Ed137Server, ValuesBeyondTheHeaderExtensionFieldsAreRefused) {
+  IgnoreAborts quiet("40 00 20 87 02 00 97");
+  UdpPeer ground;
+  ASSERT_TRUE(ground.ok());
+  const std::uint16_t Q = free_rtp_port();
+  const auto ptt12 = [](TERM::ED137RadioStatus& st, TERM::RtpParams&) {
+    st.ref_header().set_ptt(static_cast<TERM::ED137RadioPTT::NamedNumber>(12));
+  };
+  const Strings before = instances();
+  EXPECT_EQ(ask(create(1, 32, ground.port(), Q, ptt12)), Strings{"seq 1 slot 32 error insufficientResources"});
+  EXPECT_TRUE(srv().wait_log("status beyond the header extension's fields")) << srv().log();
+  EXPECT_EQ(instances(), before);
+
+  const int T = made(create(2, 32, ground.port(), Q), 2, 32);
+  ASSERT_GE(T, 0);
+  EXPECT_EQ(ask({rx(3, 32, 12, 1, "10.0.0.7"), rx(4, 32, 7, 1, "10.0.0.7")}, 2),
+            (Strings{"seq 3 slot 32 error unsupported", "seq 4 slot 32 success"}));
+  EXPECT_EQ(ask(destroy(5, 32)), Strings{"seq 5 slot 32 success"});
+  // The creation status's keep-alives, then the request taken (with its
+  // own keep-alives); nothing of the refused one.
+  bool keyed = false;
+  for (const auto& w : written(T)) {
+    if (w == "F15111FA")
+      keyed = true;
+    else
+      EXPECT_EQ(w, keyed ? "F15111FA" : "10000000");
+  }
+  EXPECT_TRUE(keyed);
+}
+
 TEST_F(Ed137Server, RadioKindsAndSquelchGatedTransmission) {
   IgnoreAborts quiet;
   UdpPeer ground;
