@@ -1,5 +1,6 @@
 #include "media/t38_slot.h"
 
+#include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/mcc.h"
 #include "platform/paths.h"
@@ -8,6 +9,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,13 +94,36 @@ T38Lingering::T38Lingering(int child) : pid(child) {
 
 void T38Lingering::OnEnd(int) { T38SoftFactory::instance().Forget(this); }
 
-void T38Lingering::OnTimeOut() {
+void T38Lingering::Kill() {
   std::cerr << "t38 daemon[" << pid << "] still running after SIGTERM, killing" << std::endl;
   ::kill(pid, SIGKILL);
+}
+
+void T38Lingering::OnTimeOut() {
+  Kill();
   T38SoftFactory::instance().Forget(this);
 }
 
+void T38Lingering::EndBy(std::chrono::steady_clock::time_point deadline) {
+  timer.reset();
+  wait.Detach();
+  for (;;) {
+    // Anything but "still running" (ended, or no longer ours) ends the watch.
+    if (::waitpid(pid, nullptr, WNOHANG) != 0) return;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    platform::sleep_ms(10);
+  }
+  Kill();
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
 // ---- T38SoftFactory --------------------------------------------------------
+
+T38SoftFactory::~T38SoftFactory() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(T38Lingering::exit_grace_ms);
+  for (auto& l : lingering) l->EndBy(deadline);
+}
 
 void T38SoftFactory::Linger(int pid) { lingering.emplace_back(new T38Lingering(pid)); }
 

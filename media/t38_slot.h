@@ -9,6 +9,7 @@
 #include "slots/slot.h"
 #include "slots/slot_factory.h"
 
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -44,14 +45,21 @@ class T38SoftSlot : public Slot {
 class T38Lingering {
  public:
   static constexpr unsigned int kill_after_ms = 5000;
+  // At the end of the run, what all programs still watched get together.
+  static constexpr unsigned int exit_grace_ms = 1000;
 
   explicit T38Lingering(int pid);
   T38Lingering(const T38Lingering&) = delete;
   T38Lingering& operator=(const T38Lingering&) = delete;
 
+  // Without the loop (the run is over): waits for the program up to the
+  // deadline (steady clock), kills it if it has not ended, and reaps it.
+  void EndBy(std::chrono::steady_clock::time_point deadline);
+
  private:
   void OnEnd(int status);
   void OnTimeOut();
+  void Kill();
 
   std::int32_t pid;
   ChildWait wait;
@@ -78,6 +86,9 @@ class T38SoftFactory : public SlotFactory {
 
  private:
   T38SoftFactory() = default;
+  // The run is over: the programs still watched end now, by SIGKILL if
+  // need be, rather than outlive the server with their channels.
+  ~T38SoftFactory() override;
 
   std::list<std::unique_ptr<T38Lingering>> lingering;
 };

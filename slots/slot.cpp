@@ -296,6 +296,13 @@ bool MuxDisconnect(Slot* receiver) {
   // up (its channel dropped or its program ended, the line quietened then,
   // or a newer slot's since): nothing is left to quieten and nothing failed.
   if (rx < 0) return true;
+  // A channel two slots name carries the line the controller wired last:
+  // once another slot has taken it over from this receiver's source, it is
+  // not this receiver's to quieten.
+  Slot* source = receiver->GetSource();
+  if (source && source->GetConnectionPriority() <= receiver->GetConnectionPriority() &&
+      !HwMux::instance().Feeds(source->GetTransmitChannel(), rx) && ReceiveLineHeldByOther(receiver, rx))
+    return true;
   if (!HwMux::instance().Disconnect(rx)) return false;
   std::clog << "mux: disconnect slot " << *receiver << " [" << rx << "]" << std::endl;
   return true;

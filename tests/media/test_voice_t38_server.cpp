@@ -466,6 +466,37 @@ TEST_F(VoiceT38Server, T38ProgramIgnoringTerminateGoesAfterTheDestroy) {
   ::unlink((dir + "t38.stubborn").c_str());
 }
 
+// The server itself ends: its slots go with SIGTERM to their programs, and
+// with no loop left to time them, one that ignores it must not be left
+// holding its channel for good.
+TEST_F(VoiceT38Server, T38ProgramIgnoringTerminateGoesWithTheServer) {
+  RunningServer own;
+  ASSERT_TRUE(own.ready()) << own.log();
+  const std::string dir = own.board("/usr/local/sbin/");
+  EXPECT_EQ(std::system(("mkdir -p '" + dir + "' && cp '" GW_T38_STANDIN "' '" + dir + "t38'").c_str()), 0);
+  ::chmod((dir + "t38").c_str(), 0755);
+  write_file(dir + "t38.log", "");
+  write_file(dir + "t38.stubborn", "");
+  own.ctl.send(t38test::create(1, 56, "10.0.0.1", 0));
+  EXPECT_EQ(text(own.ctl.next(patience)), "seq 1 slot 56 success");
+  const std::string log = dir + "t38.log";
+  ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("ready\n") != std::string::npos; }));
+  const int pid = std::stoi(testsupport::file_text(log).substr(4));
+  // Ended, or ended and waiting to be reaped by whoever took it over.
+  const auto gone = [pid] {
+    if (::kill(pid, 0) != 0) return true;
+    const std::string stat = testsupport::file_text("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    return close != std::string::npos && stat.compare(close, 4, ") Z ") == 0;
+  };
+
+  EXPECT_EQ(own.stop(), 0) << own.log();
+  EXPECT_NE(testsupport::file_text(log).find("signal 15\n"), std::string::npos);
+  const bool ended = testsupport::eventually(gone);
+  if (!ended) ::kill(pid, SIGKILL);
+  EXPECT_TRUE(ended) << "the program outlived the server";
+}
+
 TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
   const std::string dir = srv->board("/usr/local/sbin/");
   const std::string log = t38_standin();

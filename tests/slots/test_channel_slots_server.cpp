@@ -184,6 +184,29 @@ TEST_F(ChannelSlots, SlotsSharingAReceiveChannel) {
   EXPECT_EQ(extra(), Strings{});
 }
 
+TEST_F(ChannelSlots, SharedReceiveChannelWiredAgain) {
+  // Two external slots on one channel pair, both connected: the line is the
+  // later connection's. The earlier slot's disconnect, and the destroy of
+  // whichever slot no longer holds the line, leave it alone.
+  EXPECT_EQ(ask({trunk_image(1, 20, 3, 7), trunk_image(2, 25, 3, 8), ext_image(3, 21, 20, 21), ext_image(4, 22, 20, 21),
+                 activate_image(5, 21), activate_image(6, 22), connect_image(7, 20, 21), connect_image(8, 25, 22)},
+                16)
+                .back(),
+            "seq 8 slot 25 success");
+  EXPECT_EQ(hal("get 8213"), "connected 104");
+  EXPECT_EQ(ask(null_command_image(9, 21, "disconnect")), Strings{"seq 9 slot 21 success"});
+  EXPECT_EQ(hal("get 8213"), "connected 104") << "disconnect of the slot whose line was taken over";
+  EXPECT_EQ(ask(connect_image(10, 20, 21)), Strings{"seq 10 slot 20 success"});
+  EXPECT_EQ(hal("get 8213"), "connected 103");
+  EXPECT_EQ(ask(destroy(11, 22)), Strings{"seq 11 slot 22 success"});
+  EXPECT_EQ(hal("get 8213"), "connected 103") << "destroy of the connected slot whose line was taken over";
+  // The holder still gives the line up when it goes.
+  EXPECT_EQ(ask(destroy(12, 21)), Strings{"seq 12 slot 21 success"});
+  EXPECT_EQ(hal("get 8213"), "disabled");
+  EXPECT_EQ(ask({destroy(13, 20), destroy(14, 25)}, 2), (Strings{"seq 13 slot 20 success", "seq 14 slot 25 success"}));
+  EXPECT_EQ(extra(), Strings{});
+}
+
 TEST_F(ChannelSlots, QueryAndALostController) {
   srv().ctl.send("80 01 02 00");
   EXPECT_EQ(srv().ctl.next(patience_ms), "80 01 02 40");
