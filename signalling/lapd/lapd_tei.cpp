@@ -241,6 +241,14 @@ void LAPD::mdl_remove() {
   trace() << "MDL-REMOVE" << std::endl;
   Smart_pointer<Internal_protocol_status> s(new Status(*this, "error (MDL-REMOVE received)"));
   switch (state) {
+    case Establish_awaiting_TEI:
+      // The establishment waited for the identity being withdrawn: layer 3
+      // is told it failed, as when the request goes unanswered, rather than
+      // left waiting for a report that would never come.
+      stop_T202();
+      change_state(TEI_unassigned);
+      down(s);
+      break;
     case TEI_assigned:
       discard_queue();
       change_state(TEI_unassigned);

@@ -175,6 +175,39 @@ TEST_F(LapdTei, RemovalWhileEstablishingOrReleasingStopsT200AndReleasesOnce) {
   }
 }
 
+// The network withdraws every TEI while an establishment waits for one: the
+// request cannot complete on the identity being withdrawn, so layer 3 is told
+// the link is released instead of waiting for a report that never comes.
+TEST_F(LapdTei, RemovalWhileAwaitingATeiForAnEstablishmentReleasesIt) {
+  Owner o(Side::user, 0, true);
+  o.rx(mgmt(0, 6, 127));
+  o.link->activate();
+  ASSERT_EQ(o.state(), ISDN::Establish_awaiting_TEI);
+  o.line.take();
+
+  o.rx(mgmt(0, 6, 127));  // the network sends every removal twice
+  EXPECT_EQ(o.releases, Strings({"error (MDL-REMOVE received)"}));
+  EXPECT_EQ(o.line.take(), Strings({request(o.link->ri())}));
+  EXPECT_EQ(o.state(), ISDN::Assign_awaiting_TEI);
+
+  o.rx(mgmt(o.link->ri(), 2, 70));
+  EXPECT_EQ(o.state(), ISDN::TEI_assigned);
+  run_for(20000);
+  EXPECT_EQ(o.releases.size(), 1u);
+  EXPECT_EQ(o.activated, 0);
+  o.link->activate();  // asked again, it sets up on the new TEI
+  EXPECT_EQ(o.line.take(), Strings({"00 8D 7F"}));
+
+  // Withdrawn by the management entity itself, T202 stops with it.
+  Owner m(Side::user, 0, true);
+  m.rx(mgmt(0, 6, 127));
+  m.link->activate();
+  m.link->mdl_remove();
+  EXPECT_EQ(m.releases, Strings({"error (MDL-REMOVE received)"}));
+  EXPECT_EQ(m.state(), ISDN::TEI_unassigned);
+  EXPECT_FALSE(m.st().T202run);
+}
+
 TEST_F(LapdTei, UnnumberedInformationOnBasicRateOnly) {
   Owner bri(Side::user, 0, true), pri(Side::user);
   bri.rx("02 FF 03 08 01 05 05");
