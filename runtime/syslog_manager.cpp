@@ -26,6 +26,7 @@ SysLogManager::SysLogManager()
     : type_(SOCK_DGRAM),
       fd_(-1),
       connected_(false),
+      stalled_(false),
       options_(0),
       facility_(LOG_USER),
       mask_(0xff),
@@ -96,6 +97,7 @@ void SysLogManager::closelog() {
   close_socket();
   set_identity(defaultIdentity);
   type_ = SOCK_DGRAM;
+  stalled_ = false;
   used_ = 0;
   entries_ = 0;
 }
@@ -202,10 +204,28 @@ int SysLogManager::send_batch() {
   }
   hdr_.msg_iov = iov_;
   hdr_.msg_iovlen = size_t(entries_);
-  // A log daemon that stops reading must not stop the loop (and every slot
-  // and the watchdog with it): a datagram that finds its queue full is
-  // lost, as a failed send.
-  if (type_ == SOCK_DGRAM) return int(::sendmsg(fd_, &hdr_, MSG_NOSIGNAL | MSG_DONTWAIT));
+  // A datagram that finds the log daemon's queue full waits for room, at
+  // most StreamStallMs: a burst of lines (the start-up's) outruns a daemon
+  // that reads, and would otherwise be lost. A daemon that stops reading
+  // holds the loop (every slot and the watchdog with it) only that once:
+  // until a send goes through again, a full queue loses the batch at once.
+  if (type_ == SOCK_DGRAM) {
+    timespec start;
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+      const ssize_t n = ::sendmsg(fd_, &hdr_, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n >= 0) {
+        stalled_ = false;
+        return int(n);
+      }
+      if (errno == EINTR) continue;
+      if ((errno != EAGAIN && errno != EWOULDBLOCK) || stalled_) return -1;
+      if (!wait_for_room(start)) {
+        stalled_ = true;
+        return -1;
+      }
+    }
+  }
 
   // A stream send can stop part way (a signal while the log daemon is slow
   // to read): the rest follows, or the daemon would find a cut message run
@@ -223,7 +243,11 @@ int SysLogManager::send_batch() {
     hdr_.msg_iovlen = left;
     const ssize_t n = ::sendmsg(fd_, &hdr_, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_for_room()) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      timespec start;
+      ::clock_gettime(CLOCK_MONOTONIC, &start);
+      if (wait_for_room(start)) continue;
+    }
     if (n < 0) {
       hdr_.msg_iov = iov_;
       return -1;
@@ -244,10 +268,8 @@ int SysLogManager::send_batch() {
   return int(sent);
 }
 
-bool SysLogManager::wait_for_room() const {
+bool SysLogManager::wait_for_room(const timespec& start) const {
   // Real time: the log daemon is a real peer, whatever clock the loop runs on.
-  timespec start;
-  ::clock_gettime(CLOCK_MONOTONIC, &start);
   for (;;) {
     timespec now;
     ::clock_gettime(CLOCK_MONOTONIC, &now);

@@ -3,15 +3,16 @@
 // ("<pri>Mmm dd hh:mm:ss ident: text"), queues it with its terminating NUL in
 // a batch, and sends the whole batch over the local log socket "/dev/log"
 // with one sendmsg(), so the lines of one flush travel together. The log
-// daemon separates the messages at the NUL bytes. A datagram batch that
-// finds the daemon's queue full is lost rather than waited for; on a stream
-// socket the batch is written whole.
+// daemon separates the messages at the NUL bytes. A batch that finds the
+// daemon's queue full waits a bounded time for room before it is given up
+// on; on a stream socket a batch that goes is written whole.
 //
 // One global instance, syslogManager, lives for the whole run.
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/un.h>
 
+#include <ctime>
 #include <string>
 
 class SysLogManager {
@@ -58,8 +59,9 @@ class SysLogManager {
  private:
   int queue(const char* data, int n);
   int send_batch();
-  // Waits up to StreamStallMs of real time for room on the stream socket.
-  bool wait_for_room() const;
+  // Waits for room on the socket until StreamStallMs of real time have
+  // passed since `start` (CLOCK_MONOTONIC).
+  bool wait_for_room(const timespec& start) const;
   void close_socket();
   void write_console(const char* body, int len);
   void set_identity(const char* ident);
@@ -67,6 +69,9 @@ class SysLogManager {
   int type_;
   int fd_;
   bool connected_;
+  // A datagram send found the queue full for StreamStallMs: the daemon is
+  // not reading, and the next sends do not wait for it.
+  bool stalled_;
   int options_;
   char ident_[MessageSize];  // no longer than a message can hold
   int facility_;
