@@ -299,6 +299,12 @@ void ED137RadioControl::OnRtpExtEvent(int, short revents) {
       continue;
     }
     lastReceive = now;
+    if (groundSilent) {
+      // A ground back from silence is news, whatever it said before: its
+      // first state is reported, however long ago the last report was.
+      groundSilent = false;
+      lastNotification = now - static_cast<std::uint32_t>(interval);
+    }
     ++counters.decoded;
     decoding.source_addr.s_addr = source.addr;
     decoding.source_ssrc = source.ssrc;
@@ -330,13 +336,17 @@ unsigned long ED137RadioGWControl::ProcessRadioStatus(unsigned long nowMs, unsig
   const std::uint32_t t = static_cast<std::uint32_t>(nowMs);
   const std::uint32_t timeout = params.r2sKeepAlivePeriod * params.r2sKeepAliveMultiplier;
   const auto lost = [&] {
-    return timeout != 0 && static_cast<std::int32_t>(t - lastReceive) >= 0 && t - lastReceive >= timeout;
+    return groundSilent ||
+           (timeout != 0 && static_cast<std::int32_t>(t - lastReceive) >= 0 && t - lastReceive >= timeout);
   };
   // The loop fires timers before it reads: after a pass that ran long, what
   // the ground sent meanwhile still waits in the driver's queue. Read it
   // before calling the ground silent.
   if (lost() && HasSession()) ED137RadioControl::OnRtpExtEvent(extFd.lowlevel_fd(), POLLIN);
-  if (lost() && notify) notify->RadioControlNotify(ED137_KEEPALIVE_LOST);
+  if (lost()) {
+    groundSilent = true;
+    if (notify) notify->RadioControlNotify(ED137_KEEPALIVE_LOST);
+  }
   if (Since(t, lastPeriodicSend) >= ms) {
     // The keep-alive is the radio state in RX form, also after a TX-form
     // request (whose form bits it replaces).

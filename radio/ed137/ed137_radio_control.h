@@ -110,6 +110,10 @@ class ED137RadioControl : public RadioControl {
   std::uint32_t lastPeriodicSend = 0;
   std::uint32_t lastNotification = 0;
   std::uint32_t lastReceive = 0;
+  // The ground was reported silent and has sent nothing since. Kept apart
+  // from the stamps: after 24.8 days of silence the last-receive stamp
+  // reads as one "from the future", and the silence would end unseen.
+  bool groundSilent = false;
   std::uint32_t now = 0;  // time of the receive pass in progress
   ED137RadioState chanState;
   ED137RadioState radioState;

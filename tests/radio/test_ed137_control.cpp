@@ -240,6 +240,36 @@ TEST_F(Ed137Control, ALongPassIsNotTakenForASilentGround) {
   EXPECT_EQ(events(), Strings{"1280 abort 151"});
 }
 
+// A ground that stays silent for longer than half the millisecond count
+// (24.8 days) is still silent: its last payload does not turn into a stamp
+// "from the future" that stops the abort and hides its return.
+TEST_F(Ed137Control, AGroundSilentForWeeksStaysReportedAndIsHeardOnItsReturn) {
+  ED137RadioGWControl& c = make(ED137RadioParams(), 10, 1, false);
+  inject("21500000");
+  run_for(10);
+  ASSERT_EQ(events().size(), 1u);
+  const auto tick = [&] {
+    run_for(1);  // the loop's clock
+    c.ProcessRadioStatus(now_ms(), 1000);
+    Strings aborts;
+    for (const auto& e : events()) aborts.push_back(e.substr(e.find(' ') + 1));
+    return aborts;
+  };
+  run_for(2000);
+  EXPECT_EQ(tick(), Strings{"abort 151"});
+  for (std::int64_t step : {0x40000000LL, 0x40000000LL, 0x40000000LL}) {
+    platform::vclock::advance_ms(step);
+    EXPECT_EQ(tick(), Strings{"abort 151"}) << "silent, still";
+  }
+  // Back with the payload it last sent: news after weeks of aborts.
+  inject("21500000");
+  run_for(10);
+  const Strings back = events();
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_NE(back[0].find("tx 1.0.5.0.1.0"), std::string::npos) << back[0];
+  EXPECT_EQ(tick(), Strings{});
+}
+
 TEST_F(Ed137Control, GroundPayloadsReportedOncePerChange) {
   make();
   EXPECT_TRUE(control->SendASNToChan(status(0, 1, 20, 1)));
