@@ -95,7 +95,13 @@ bool PstnSlot::IHwConnectReceiver(Slot* source) {
 }
 
 bool PstnSlot::IHwConnectTransmitter(Slot* receiver) {
-  if (kind_ == ss7 || kind_ == isdn_pri) return true;
+  if (kind_ == ss7 || kind_ == isdn_pri) {
+    // The link sends on the line it listens to, wired with its source. A
+    // disconnect of that line left it idle: connected again, the line
+    // carries the link once more.
+    if (receiver->GetReceiveChannel() == hdlc_->params().tdm) return hdlc_->drive_line();
+    return true;
+  }
   HDLC::Params p = hdlc_->params();
   p.tdm2 = receiver->GetReceiveChannel();
   hdlc_->params(p);

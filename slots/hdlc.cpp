@@ -153,6 +153,16 @@ bool HDLC::deactivate() {
   return quiet;
 }
 
+bool HDLC::drive_line() {
+  const int line = params_.type == 2 ? params_.tdm2 : params_.tdm;
+  if (channel_ < 0 || line < 0) return true;
+  HwMux& mux = HwMux::instance();
+  if (mux.FedFrom(line) == channel_) return true;
+  if (!mux.Connect(channel_, line)) return false;
+  line_out_ = line;
+  return true;
+}
+
 void HDLC::on_event(int, short revents) {
   // A hang-up or error is reported whatever the mask; the read finds out.
   if (revents & (POLLIN | POLLHUP | POLLERR)) {

@@ -76,6 +76,10 @@ class HDLC : public GenericHDLC {
   // False when the line the channel drove could not be quietened: it may
   // still carry the freed channel.
   bool deactivate();
+  // Feeds the line the open channel transmits on from the channel again,
+  // once something else (a disconnect's idle byte) has taken it over. True
+  // when the line carries the channel, or while there is no channel or line.
+  bool drive_line();
 
   // "hdlc [trunk/timeslot]: ", the start of every line of the channel.
   std::ostream& PutHeader(std::ostream& os) const;

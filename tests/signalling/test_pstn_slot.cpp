@@ -3,9 +3,11 @@
 // simulated HDLC controller in process. Two SS7 slots cross-wired on the
 // controller align; trunk status reaches them through the Slots service's
 // signal walk.
+#include "platform/sim/hal.h"
 #include "platform/sim/mcc.h"
 #include "signalling/pstn_slot.h"
 #include "slots/slots.h"
+#include "slots/trunk.h"
 #include "tests/control/controller_fixture.h"
 #include "tests/support/lgcp_text.h"
 
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <tuple>
 
 using platform::sim::mcc;
 using testsupport::describe;
@@ -195,6 +198,49 @@ TEST_F(PstnSlotTest, AChannelTheDriverDropsTakesTheLinkDown) {
     EXPECT_EQ(count(say(testsupport::null_command_image(8 + slot, slot, "destroy")),
                     "seq " + std::to_string(8 + slot) + " slot " + std::to_string(slot) + " success"),
               1);
+}
+
+// An SS7 or primary-rate link sends on the time slot it listens to, wired
+// with its source. A disconnect of the trunk slot cuts that line; connected
+// again, the line is the link's once more, not left idle behind a success.
+TEST_F(PstnSlotTest, ALinksLineDisconnectedAndConnectedAgainCarriesTheLinkOnceMore) {
+  ASSERT_STREQ(trunk1.GetName(), "Trunks");  // the E1 trunk factories are linked in
+  auto& h = platform::sim::hal();
+  say(testsupport::trunk_image(1, 1, 1, 1));  // channel 33
+  say(testsupport::trunk_image(2, 2, 1, 2));  // channel 34
+  say(ss7_image(3, 10, 1));
+  say(testsupport::create_image(4, 11, [](LGCP::CreateParams& p) {
+    LGCP::IsdnParams& i = p.select_pstn().select_isdn();
+    i.set_type(LGCP::IsdnType::pri);
+    i.set_trunk(1);
+    i.set_log(0);
+    i.set_side().select_user();
+  }));
+  int seq = 5;
+  for (const auto& [link, trunk, line] : {std::tuple{10, 1, 33}, std::tuple{11, 2, 34}}) {
+    SCOPED_TRACE(link);
+    say(testsupport::connect_image(seq++, trunk, link));
+    const auto ch = mcc().allocations();
+    const std::string fed = "connected " + std::to_string(ch.back().timeslot);
+    ASSERT_EQ(h.describe(line), fed);
+    say(testsupport::connect_image(seq++, link, trunk));
+    say(testsupport::connect_image(seq++, link, trunk));  // the same again changes nothing
+    EXPECT_EQ(h.describe(line), fed);
+    say(testsupport::null_command_image(seq++, trunk, "disconnect"));
+    EXPECT_EQ(h.describe(line), "byte 213");
+    EXPECT_EQ(say(testsupport::connect_image(seq, link, trunk)),
+              Strings{"seq " + std::to_string(seq) + " slot " + std::to_string(link) + " success"});
+    ++seq;
+    EXPECT_EQ(h.describe(line), fed) << "the line was left idle behind a success";
+    EXPECT_EQ(mcc().allocations().size(), ch.size()) << "the link keeps its channel";
+  }
+  // A line the switch refuses to give back is no success.
+  say(testsupport::null_command_image(seq++, 1, "disconnect"));
+  h.fail(platform::sim::Hal::Kind::connect, EIO, 1);
+  EXPECT_EQ(say(testsupport::connect_image(seq, 10, 1)),
+            Strings{"seq " + std::to_string(seq) + " slot 10 error connectFail"});
+  for (int n : {10, 11, 1, 2}) say(testsupport::null_command_image(100 + n, n, "destroy"));
+  EXPECT_TRUE(mcc().allocations().empty());
 }
 
 }  // namespace
