@@ -128,11 +128,15 @@ bool PstnSlot::IHwDisconnectTransmitter(Slot* receiver) {
 
 bool PstnSlot::IHwDisconnectReceiver(Slot* source) {
   stop_link();
-  // Nor may a later activation listen to the old source's line.
+  // The channel stays open but stops hearing the old source's line: the
+  // stopped link would take the far end's alignment or establishment from
+  // it and come up again on a line the controller took away.
+  const bool quiet = hdlc_->quiet_input();
+  // Nor may a later activation listen to it.
   HDLC::Params p = hdlc_->params();
   p.tdm = -1;
   hdlc_->params(p);
-  return Slot::IHwDisconnectReceiver(source);
+  return Slot::IHwDisconnectReceiver(source) && quiet;
 }
 
 void PstnSlot::activation_step() {

@@ -163,6 +163,13 @@ bool HDLC::drive_line() {
   return true;
 }
 
+bool HDLC::quiet_input() {
+  if (channel_ < 0 || params_.tdm < 0) return true;
+  HwMux& mux = HwMux::instance();
+  if (mux.FedFrom(channel_) != params_.tdm) return true;
+  return mux.Disconnect(channel_);
+}
+
 void HDLC::on_event(int, short revents) {
   // A hang-up or error is reported whatever the mask; the read finds out.
   if (revents & (POLLIN | POLLHUP | POLLERR)) {

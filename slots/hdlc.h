@@ -80,6 +80,10 @@ class HDLC : public GenericHDLC {
   // once something else (a disconnect's idle byte) has taken it over. True
   // when the line carries the channel, or while there is no channel or line.
   bool drive_line();
+  // The open channel no longer hears the line it was wired to receive from
+  // (the idle byte goes into it instead), unless something else feeds it
+  // since. False when the switch refused.
+  bool quiet_input();
 
   // "hdlc [trunk/timeslot]: ", the start of every line of the channel.
   std::ostream& PutHeader(std::ostream& os) const;

@@ -243,4 +243,40 @@ TEST_F(PstnSlotTest, ALinksLineDisconnectedAndConnectedAgainCarriesTheLinkOnceMo
   EXPECT_TRUE(mcc().allocations().empty());
 }
 
+// A link whose source the controller disconnects is stopped; its channel,
+// which stays open, must not go on hearing that line either: the far end's
+// alignment or establishment would bring the link up again on it.
+TEST_F(PstnSlotTest, ALinkDisconnectedFromItsSourceHearsItsLineNoMore) {
+  ASSERT_STREQ(trunk_bri1.GetName(), "TrunksBRI");
+  auto& h = platform::sim::hal();
+  say(testsupport::trunk_image(1, 3, 1, 3));        // channel 35
+  say(testsupport::trunk_image(2, 4, 1, 1, true));  // channel 5
+  say(ss7_image(3, 12, 1));
+  say(testsupport::create_image(4, 13, [](LGCP::CreateParams& p) {
+    LGCP::IsdnParams& i = p.select_pstn().select_isdn();
+    i.set_type(LGCP::IsdnType::bri);
+    i.set_trunk(1);
+    i.set_log(0);
+    i.set_side().select_user();
+  }));
+  say(testsupport::connect_image(5, 3, 12));
+  say(testsupport::connect_image(6, 4, 13));
+  say(testsupport::connect_image(7, 13, 4));
+  const auto ch = mcc().allocations();
+  ASSERT_EQ(ch.size(), 2u);
+  ASSERT_EQ(h.describe(ch[0].timeslot), "connected 35");
+  ASSERT_EQ(h.describe(ch[1].timeslot), "connected 5");
+  for (int link : {12, 13}) {
+    const Strings got = say(testsupport::null_command_image(8, link, "disconnect"));
+    EXPECT_EQ(count(got, "slot " + std::to_string(link) + " signal deactivated"), 1) << testing::PrintToString(got);
+    EXPECT_EQ(count(got, "seq 8 slot " + std::to_string(link) + " success"), 1) << testing::PrintToString(got);
+  }
+  EXPECT_EQ(h.describe(ch[0].timeslot), "byte 213");
+  EXPECT_EQ(h.describe(ch[1].timeslot), "byte 213");
+  // Given a source again, the link listens to it on a fresh channel.
+  say(testsupport::connect_image(9, 3, 12));
+  EXPECT_EQ(h.describe(mcc().allocations().back().timeslot), "connected 35");
+  for (int n : {12, 13, 3, 4}) say(testsupport::null_command_image(100 + n, n, "destroy"));
+}
+
 }  // namespace
