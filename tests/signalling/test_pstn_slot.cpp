@@ -35,6 +35,11 @@ std::string ss7_image(int seq, int slot, int trunk) {
   });
 }
 
+std::string isdn_image(int seq, int slot, bool bri, bool network = false) {
+  return testsupport::create_image(
+      seq, slot, [&](LGCP::CreateParams& p) { testsupport::fill_isdn(p.select_pstn().select_isdn(), bri, network); });
+}
+
 LGCP::Signal trunk_status(int trunk, ACP::TrunkState::NamedNumber state,
                           ACP::TrunkType::NamedNumber type = ACP::TrunkType::e1) {
   LGCP::Signal s;
@@ -141,14 +146,7 @@ TEST_F(PstnSlotTest, PeriodicReportsAndTrunkStatusReachTheLinkOnChangeOnly) {
 TEST_F(PstnSlotTest, AChannelTheDriverDropsTakesTheLinkDown) {
   EXPECT_EQ(say(ss7_image(1, 20, 1)), Strings{"seq 1 slot 20 success"});
   EXPECT_EQ(say(ss7_image(2, 21, 2)), Strings{"seq 2 slot 21 success"});
-  EXPECT_EQ(say(testsupport::create_image(3, 22, [](LGCP::CreateParams& p) {
-              LGCP::IsdnParams& i = p.select_pstn().select_isdn();
-              i.set_type(LGCP::IsdnType::bri);
-              i.set_trunk(1);
-              i.set_log(0);
-              i.set_side().select_network();
-            })),
-            Strings{"seq 3 slot 22 success"});
+  EXPECT_EQ(say(isdn_image(3, 22, true, true)), Strings{"seq 3 slot 22 success"});
   EXPECT_EQ(say(testsupport::activate_image(4, 20)), Strings{"seq 4 slot 20 success"});
   EXPECT_EQ(say(testsupport::activate_image(5, 21)), Strings{"seq 5 slot 21 success"});
   Strings got = say(testsupport::activate_image(6, 22));
@@ -209,13 +207,7 @@ TEST_F(PstnSlotTest, ALinksLineDisconnectedAndConnectedAgainCarriesTheLinkOnceMo
   say(testsupport::trunk_image(1, 1, 1, 1));  // channel 33
   say(testsupport::trunk_image(2, 2, 1, 2));  // channel 34
   say(ss7_image(3, 10, 1));
-  say(testsupport::create_image(4, 11, [](LGCP::CreateParams& p) {
-    LGCP::IsdnParams& i = p.select_pstn().select_isdn();
-    i.set_type(LGCP::IsdnType::pri);
-    i.set_trunk(1);
-    i.set_log(0);
-    i.set_side().select_user();
-  }));
+  say(isdn_image(4, 11, false));
   int seq = 5;
   for (const auto& [link, trunk, line] : {std::tuple{10, 1, 33}, std::tuple{11, 2, 34}}) {
     SCOPED_TRACE(link);
@@ -252,13 +244,7 @@ TEST_F(PstnSlotTest, ALinkDisconnectedFromItsSourceHearsItsLineNoMore) {
   say(testsupport::trunk_image(1, 3, 1, 3));        // channel 35
   say(testsupport::trunk_image(2, 4, 1, 1, true));  // channel 5
   say(ss7_image(3, 12, 1));
-  say(testsupport::create_image(4, 13, [](LGCP::CreateParams& p) {
-    LGCP::IsdnParams& i = p.select_pstn().select_isdn();
-    i.set_type(LGCP::IsdnType::bri);
-    i.set_trunk(1);
-    i.set_log(0);
-    i.set_side().select_user();
-  }));
+  say(isdn_image(4, 13, true));
   say(testsupport::connect_image(5, 3, 12));
   say(testsupport::connect_image(6, 4, 13));
   say(testsupport::connect_image(7, 13, 4));
