@@ -131,9 +131,17 @@ bool PstnSlot::IHwDisconnectReceiver(Slot* source) {
   // The channel stays open but stops hearing the old source's line: the
   // stopped link would take the far end's alignment or establishment from
   // it and come up again on a line the controller took away.
-  const bool quiet = hdlc_->quiet_input();
-  // Nor may a later activation listen to it.
+  bool quiet = hdlc_->quiet_input();
   HDLC::Params p = hdlc_->params();
+  // An SS7 or primary-rate link was wired onto its source's line with the
+  // source alone: unless the controller connected the link to that line as
+  // well, the line stops carrying it.
+  if (kind_ == ss7 || kind_ == isdn_pri) {
+    bool kept = false;
+    for (Slot* r : GetReceivers()) kept = kept || (p.tdm >= 0 && r->GetReceiveChannel() == p.tdm);
+    if (!kept) quiet = hdlc_->quiet_output() && quiet;
+  }
+  // Nor may a later activation listen to it.
   p.tdm = -1;
   hdlc_->params(p);
   return Slot::IHwDisconnectReceiver(source) && quiet;

@@ -143,7 +143,7 @@ bool HDLC::deactivate() {
     // The freed controller channel goes back to the driver's pool: whoever
     // gets it next must not hear this line, nor be heard on the line it
     // drove. A line given another source since is that source's.
-    if (line_out_ >= 0 && mux.FedFrom(line_out_) == channel_) quiet = mux.Disconnect(line_out_);
+    quiet = quiet_output();
     mux.Disable(channel_);
   }
   channel_ = -1;
@@ -168,6 +168,13 @@ bool HDLC::quiet_input() {
   HwMux& mux = HwMux::instance();
   if (mux.FedFrom(channel_) != params_.tdm) return true;
   return mux.Disconnect(channel_);
+}
+
+bool HDLC::quiet_output() {
+  if (channel_ < 0 || line_out_ < 0) return true;
+  HwMux& mux = HwMux::instance();
+  if (mux.FedFrom(line_out_) != channel_) return true;
+  return mux.Disconnect(line_out_);
 }
 
 void HDLC::on_event(int, short revents) {

@@ -84,6 +84,9 @@ class HDLC : public GenericHDLC {
   // (the idle byte goes into it instead), unless something else feeds it
   // since. False when the switch refused.
   bool quiet_input();
+  // The line the open channel drives goes quiet (the idle byte), unless
+  // something else feeds it since. False when the switch refused.
+  bool quiet_output();
 
   // "hdlc [trunk/timeslot]: ", the start of every line of the channel.
   std::ostream& PutHeader(std::ostream& os) const;

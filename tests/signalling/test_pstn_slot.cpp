@@ -252,6 +252,8 @@ TEST_F(PstnSlotTest, ALinkDisconnectedFromItsSourceHearsItsLineNoMore) {
   ASSERT_EQ(ch.size(), 2u);
   ASSERT_EQ(h.describe(ch[0].timeslot), "connected 35");
   ASSERT_EQ(h.describe(ch[1].timeslot), "connected 5");
+  ASSERT_EQ(h.describe(35), "connected " + std::to_string(ch[0].timeslot));
+  ASSERT_EQ(h.describe(5), "connected " + std::to_string(ch[1].timeslot));
   for (int link : {12, 13}) {
     const Strings got = say(testsupport::null_command_image(8, link, "disconnect"));
     EXPECT_EQ(count(got, "slot " + std::to_string(link) + " signal deactivated"), 1) << testing::PrintToString(got);
@@ -259,6 +261,11 @@ TEST_F(PstnSlotTest, ALinkDisconnectedFromItsSourceHearsItsLineNoMore) {
   }
   EXPECT_EQ(h.describe(ch[0].timeslot), "byte 213");
   EXPECT_EQ(h.describe(ch[1].timeslot), "byte 213");
+  // The SS7 link was wired onto its source's line with the source alone:
+  // that line is not left carrying it. The basic-rate link still feeds the
+  // line the controller connected it to.
+  EXPECT_EQ(h.describe(35), "byte 213");
+  EXPECT_EQ(h.describe(5), "connected " + std::to_string(ch[1].timeslot));
   // Given a source again, the link listens to it on a fresh channel.
   say(testsupport::connect_image(9, 3, 12));
   EXPECT_EQ(h.describe(mcc().allocations().back().timeslot), "connected 35");
