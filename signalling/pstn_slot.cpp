@@ -95,7 +95,13 @@ bool PstnSlot::IHwConnectReceiver(Slot* source) {
 }
 
 bool PstnSlot::IHwConnectTransmitter(Slot* receiver) {
-  if (kind_ == ss7 || kind_ == isdn_pri) return true;
+  if (kind_ == ss7 || kind_ == isdn_pri) {
+    // The link sends on the line it listens to, wired with its source. A
+    // disconnect of that line left it idle: connected again, the line
+    // carries the link once more.
+    if (receiver->GetReceiveChannel() == hdlc_->params().tdm) return hdlc_->drive_line();
+    return true;
+  }
   HDLC::Params p = hdlc_->params();
   p.tdm2 = receiver->GetReceiveChannel();
   hdlc_->params(p);
@@ -122,11 +128,23 @@ bool PstnSlot::IHwDisconnectTransmitter(Slot* receiver) {
 
 bool PstnSlot::IHwDisconnectReceiver(Slot* source) {
   stop_link();
-  // Nor may a later activation listen to the old source's line.
+  // The channel stays open but stops hearing the old source's line: the
+  // stopped link would take the far end's alignment or establishment from
+  // it and come up again on a line the controller took away.
+  bool quiet = hdlc_->quiet_input();
   HDLC::Params p = hdlc_->params();
+  // An SS7 or primary-rate link was wired onto its source's line with the
+  // source alone: unless the controller connected the link to that line as
+  // well, the line stops carrying it.
+  if (kind_ == ss7 || kind_ == isdn_pri) {
+    bool kept = false;
+    for (Slot* r : GetReceivers()) kept = kept || (p.tdm >= 0 && r->GetReceiveChannel() == p.tdm);
+    if (!kept) quiet = hdlc_->quiet_output() && quiet;
+  }
+  // Nor may a later activation listen to it.
   p.tdm = -1;
   hdlc_->params(p);
-  return Slot::IHwDisconnectReceiver(source);
+  return Slot::IHwDisconnectReceiver(source) && quiet;
 }
 
 void PstnSlot::activation_step() {

@@ -143,7 +143,7 @@ bool HDLC::deactivate() {
     // The freed controller channel goes back to the driver's pool: whoever
     // gets it next must not hear this line, nor be heard on the line it
     // drove. A line given another source since is that source's.
-    if (line_out_ >= 0 && mux.FedFrom(line_out_) == channel_) quiet = mux.Disconnect(line_out_);
+    quiet = quiet_output();
     mux.Disable(channel_);
   }
   channel_ = -1;
@@ -151,6 +151,30 @@ bool HDLC::deactivate() {
   ready = false;
   if (tracing()) std::clog << ext::header(this) << "deactivated" << std::endl;
   return quiet;
+}
+
+bool HDLC::drive_line() {
+  const int line = params_.type == 2 ? params_.tdm2 : params_.tdm;
+  if (channel_ < 0 || line < 0) return true;
+  HwMux& mux = HwMux::instance();
+  if (mux.FedFrom(line) == channel_) return true;
+  if (!mux.Connect(channel_, line)) return false;
+  line_out_ = line;
+  return true;
+}
+
+bool HDLC::quiet_input() {
+  if (channel_ < 0 || params_.tdm < 0) return true;
+  HwMux& mux = HwMux::instance();
+  if (mux.FedFrom(channel_) != params_.tdm) return true;
+  return mux.Disconnect(channel_);
+}
+
+bool HDLC::quiet_output() {
+  if (channel_ < 0 || line_out_ < 0) return true;
+  HwMux& mux = HwMux::instance();
+  if (mux.FedFrom(line_out_) != channel_) return true;
+  return mux.Disconnect(line_out_);
 }
 
 void HDLC::on_event(int, short revents) {

@@ -76,6 +76,17 @@ class HDLC : public GenericHDLC {
   // False when the line the channel drove could not be quietened: it may
   // still carry the freed channel.
   bool deactivate();
+  // Feeds the line the open channel transmits on from the channel again,
+  // once something else (a disconnect's idle byte) has taken it over. True
+  // when the line carries the channel, or while there is no channel or line.
+  bool drive_line();
+  // The open channel no longer hears the line it was wired to receive from
+  // (the idle byte goes into it instead), unless something else feeds it
+  // since. False when the switch refused.
+  bool quiet_input();
+  // The line the open channel drives goes quiet (the idle byte), unless
+  // something else feeds it since. False when the switch refused.
+  bool quiet_output();
 
   // "hdlc [trunk/timeslot]: ", the start of every line of the channel.
   std::ostream& PutHeader(std::ostream& os) const;

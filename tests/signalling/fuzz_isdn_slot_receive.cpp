@@ -18,6 +18,7 @@
 #include "signalling/isdn_slot.h"
 #include "slots/slots.h"
 #include "tests/support/fuzz_loop.h"
+#include "tests/support/lgcp_text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -54,14 +55,7 @@ LGCP::CreateParams params(unsigned kind) {
       q.set_side().select_user();
     return p;
   }
-  LGCP::IsdnParams& i = p.select_isdn();
-  i.set_type(kind >= 2 ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
-  i.set_trunk(1);
-  i.set_log(0);
-  if (network)
-    i.set_side().select_network();
-  else
-    i.set_side().select_user();
+  testsupport::fill_isdn(p.select_isdn(), kind >= 2, network);
   return p;
 }
 

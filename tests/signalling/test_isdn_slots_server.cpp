@@ -40,16 +40,8 @@ std::string qsig_image(int seq, int slot) {
 }
 
 std::string isdn_image(int seq, int slot, bool bri = false, bool network = false) {
-  return testsupport::create_image(seq, slot, [&](LGCP::CreateParams& p) {
-    LGCP::IsdnParams& i = p.select_isdn();
-    i.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
-    i.set_trunk(1);
-    i.set_log(0);
-    if (network)
-      i.set_side().select_network();
-    else
-      i.set_side().select_user();
-  });
+  return testsupport::create_image(
+      seq, slot, [&](LGCP::CreateParams& p) { testsupport::fill_isdn(p.select_isdn(), bri, network); });
 }
 
 class IsdnSlotsServer : public sigtest::SlotsServerSuite<tell> {

@@ -3,9 +3,11 @@
 // simulated HDLC controller in process. Two SS7 slots cross-wired on the
 // controller align; trunk status reaches them through the Slots service's
 // signal walk.
+#include "platform/sim/hal.h"
 #include "platform/sim/mcc.h"
 #include "signalling/pstn_slot.h"
 #include "slots/slots.h"
+#include "slots/trunk.h"
 #include "tests/control/controller_fixture.h"
 #include "tests/support/lgcp_text.h"
 
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <tuple>
 
 using platform::sim::mcc;
 using testsupport::describe;
@@ -30,6 +33,11 @@ std::string ss7_image(int seq, int slot, int trunk) {
     s.set_opc(4);
     s.set_emergency(true);
   });
+}
+
+std::string isdn_image(int seq, int slot, bool bri, bool network = false) {
+  return testsupport::create_image(
+      seq, slot, [&](LGCP::CreateParams& p) { testsupport::fill_isdn(p.select_pstn().select_isdn(), bri, network); });
 }
 
 LGCP::Signal trunk_status(int trunk, ACP::TrunkState::NamedNumber state,
@@ -138,14 +146,7 @@ TEST_F(PstnSlotTest, PeriodicReportsAndTrunkStatusReachTheLinkOnChangeOnly) {
 TEST_F(PstnSlotTest, AChannelTheDriverDropsTakesTheLinkDown) {
   EXPECT_EQ(say(ss7_image(1, 20, 1)), Strings{"seq 1 slot 20 success"});
   EXPECT_EQ(say(ss7_image(2, 21, 2)), Strings{"seq 2 slot 21 success"});
-  EXPECT_EQ(say(testsupport::create_image(3, 22, [](LGCP::CreateParams& p) {
-              LGCP::IsdnParams& i = p.select_pstn().select_isdn();
-              i.set_type(LGCP::IsdnType::bri);
-              i.set_trunk(1);
-              i.set_log(0);
-              i.set_side().select_network();
-            })),
-            Strings{"seq 3 slot 22 success"});
+  EXPECT_EQ(say(isdn_image(3, 22, true, true)), Strings{"seq 3 slot 22 success"});
   EXPECT_EQ(say(testsupport::activate_image(4, 20)), Strings{"seq 4 slot 20 success"});
   EXPECT_EQ(say(testsupport::activate_image(5, 21)), Strings{"seq 5 slot 21 success"});
   Strings got = say(testsupport::activate_image(6, 22));
@@ -195,6 +196,80 @@ TEST_F(PstnSlotTest, AChannelTheDriverDropsTakesTheLinkDown) {
     EXPECT_EQ(count(say(testsupport::null_command_image(8 + slot, slot, "destroy")),
                     "seq " + std::to_string(8 + slot) + " slot " + std::to_string(slot) + " success"),
               1);
+}
+
+// An SS7 or primary-rate link sends on the time slot it listens to, wired
+// with its source. A disconnect of the trunk slot cuts that line; connected
+// again, the line is the link's once more, not left idle behind a success.
+TEST_F(PstnSlotTest, ALinksLineDisconnectedAndConnectedAgainCarriesTheLinkOnceMore) {
+  ASSERT_STREQ(trunk1.GetName(), "Trunks");  // the E1 trunk factories are linked in
+  auto& h = platform::sim::hal();
+  say(testsupport::trunk_image(1, 1, 1, 1));  // channel 33
+  say(testsupport::trunk_image(2, 2, 1, 2));  // channel 34
+  say(ss7_image(3, 10, 1));
+  say(isdn_image(4, 11, false));
+  int seq = 5;
+  for (const auto& [link, trunk, line] : {std::tuple{10, 1, 33}, std::tuple{11, 2, 34}}) {
+    SCOPED_TRACE(link);
+    say(testsupport::connect_image(seq++, trunk, link));
+    const auto ch = mcc().allocations();
+    const std::string fed = "connected " + std::to_string(ch.back().timeslot);
+    ASSERT_EQ(h.describe(line), fed);
+    say(testsupport::connect_image(seq++, link, trunk));
+    say(testsupport::connect_image(seq++, link, trunk));  // the same again changes nothing
+    EXPECT_EQ(h.describe(line), fed);
+    say(testsupport::null_command_image(seq++, trunk, "disconnect"));
+    EXPECT_EQ(h.describe(line), "byte 213");
+    EXPECT_EQ(say(testsupport::connect_image(seq, link, trunk)),
+              Strings{"seq " + std::to_string(seq) + " slot " + std::to_string(link) + " success"});
+    ++seq;
+    EXPECT_EQ(h.describe(line), fed) << "the line was left idle behind a success";
+    EXPECT_EQ(mcc().allocations().size(), ch.size()) << "the link keeps its channel";
+  }
+  // A line the switch refuses to give back is no success.
+  say(testsupport::null_command_image(seq++, 1, "disconnect"));
+  h.fail(platform::sim::Hal::Kind::connect, EIO, 1);
+  EXPECT_EQ(say(testsupport::connect_image(seq, 10, 1)),
+            Strings{"seq " + std::to_string(seq) + " slot 10 error connectFail"});
+  for (int n : {10, 11, 1, 2}) say(testsupport::null_command_image(100 + n, n, "destroy"));
+  EXPECT_TRUE(mcc().allocations().empty());
+}
+
+// A link whose source the controller disconnects is stopped; its channel,
+// which stays open, must not go on hearing that line either: the far end's
+// alignment or establishment would bring the link up again on it.
+TEST_F(PstnSlotTest, ALinkDisconnectedFromItsSourceHearsItsLineNoMore) {
+  ASSERT_STREQ(trunk_bri1.GetName(), "TrunksBRI");
+  auto& h = platform::sim::hal();
+  say(testsupport::trunk_image(1, 3, 1, 3));        // channel 35
+  say(testsupport::trunk_image(2, 4, 1, 1, true));  // channel 5
+  say(ss7_image(3, 12, 1));
+  say(isdn_image(4, 13, true));
+  say(testsupport::connect_image(5, 3, 12));
+  say(testsupport::connect_image(6, 4, 13));
+  say(testsupport::connect_image(7, 13, 4));
+  const auto ch = mcc().allocations();
+  ASSERT_EQ(ch.size(), 2u);
+  ASSERT_EQ(h.describe(ch[0].timeslot), "connected 35");
+  ASSERT_EQ(h.describe(ch[1].timeslot), "connected 5");
+  ASSERT_EQ(h.describe(35), "connected " + std::to_string(ch[0].timeslot));
+  ASSERT_EQ(h.describe(5), "connected " + std::to_string(ch[1].timeslot));
+  for (int link : {12, 13}) {
+    const Strings got = say(testsupport::null_command_image(8, link, "disconnect"));
+    EXPECT_EQ(count(got, "slot " + std::to_string(link) + " signal deactivated"), 1) << testing::PrintToString(got);
+    EXPECT_EQ(count(got, "seq 8 slot " + std::to_string(link) + " success"), 1) << testing::PrintToString(got);
+  }
+  EXPECT_EQ(h.describe(ch[0].timeslot), "byte 213");
+  EXPECT_EQ(h.describe(ch[1].timeslot), "byte 213");
+  // The SS7 link was wired onto its source's line with the source alone:
+  // that line is not left carrying it. The basic-rate link still feeds the
+  // line the controller connected it to.
+  EXPECT_EQ(h.describe(35), "byte 213");
+  EXPECT_EQ(h.describe(5), "connected " + std::to_string(ch[1].timeslot));
+  // Given a source again, the link listens to it on a fresh channel.
+  say(testsupport::connect_image(9, 3, 12));
+  EXPECT_EQ(h.describe(mcc().allocations().back().timeslot), "connected 35");
+  for (int n : {12, 13, 3, 4}) say(testsupport::null_command_image(100 + n, n, "destroy"));
 }
 
 }  // namespace

@@ -39,16 +39,8 @@ std::string tell_ioctl(const std::string& slot, const LGCP::IoctlResponse& r) {
 std::string tell(const std::string& frame) { return sigtest::tell_frame(frame, tell_ioctl); }
 
 std::string isdn_image(int seq, int slot, bool bri, bool network) {
-  return testsupport::create_image(seq, slot, [&](LGCP::CreateParams& p) {
-    LGCP::IsdnParams& i = p.select_pstn().select_isdn();
-    i.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
-    i.set_trunk(1);
-    i.set_log(0);
-    if (network)
-      i.set_side().select_network();
-    else
-      i.set_side().select_user();
-  });
+  return testsupport::create_image(
+      seq, slot, [&](LGCP::CreateParams& p) { testsupport::fill_isdn(p.select_pstn().select_isdn(), bri, network); });
 }
 
 std::string ss7_image(int seq, int slot, int slc, int dpc, int opc) {
@@ -139,12 +131,12 @@ TEST_F(PstnSlotsServer, IsdnPairEstablishesCarriesMessagesAndReleases) {
   EXPECT_EQ(ask("mcc wire " + user + " " + network), "");
   until_both("slot 10 signal activated", "slot 11 signal activated");
   for (int slot : {10, 11}) {
-    const std::string prefix =
-        "slot " + std::to_string(slot) + " isdnLinkInfo " + (slot == 11 ? "network " : "user ");
+    const std::string prefix = "slot " + std::to_string(slot) + " isdnLinkInfo " + (slot == 11 ? "network " : "user ");
     EXPECT_EQ(before_activated(slot).substr(0, prefix.size()), prefix) << join(seen);
   }
   // By the next period both records say multiple-frame-established.
-  until_both("slot 10 isdnLinkInfo user multiple-frame-established", "slot 11 isdnLinkInfo network multiple-frame-established");
+  until_both("slot 10 isdnLinkInfo user multiple-frame-established",
+             "slot 11 isdnLinkInfo network multiple-frame-established");
 
   // Layer-3 messages both ways, once each and in order, also past two
   // writes that would block.

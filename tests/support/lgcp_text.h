@@ -30,6 +30,18 @@ inline std::string create_image(int seq, int slot, const std::function<void(LGCP
   return command_image(seq, slot, [&](LGCP::Command& c) { fill(c.select_create()); });
 }
 
+// ISDN link parameters on trunk 1, log level 0: primary or basic rate, user
+// or network side.
+inline void fill_isdn(LGCP::IsdnParams& i, bool bri, bool network) {
+  i.set_type(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri);
+  i.set_trunk(1);
+  i.set_log(0);
+  if (network)
+    i.set_side().select_network();
+  else
+    i.set_side().select_user();
+}
+
 inline std::string trunk_image(int seq, int slot, int trunk, int timeslot, bool bri = false) {
   return create_image(seq, slot, [&](LGCP::CreateParams& p) {
     LGCP::TrunkParams& t = bri ? p.select_trunk_bri() : p.select_trunk();
@@ -83,9 +95,8 @@ inline std::string activate_image(int seq, int slot) {
 }
 
 inline std::string user_data_image(int seq, int slot, const std::string& octets) {
-  return command_image(seq, slot, [&](LGCP::Command& c) {
-    c.select_userData(std::vector<char>(octets.begin(), octets.end()));
-  });
+  return command_image(seq, slot,
+                       [&](LGCP::Command& c) { c.select_userData(std::vector<char>(octets.begin(), octets.end())); });
 }
 
 // ioctl deactivateTonec (a request without parameters).
