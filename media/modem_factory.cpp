@@ -38,6 +38,11 @@ void put_word(unsigned char* rec, std::size_t offset, std::int32_t value) {
 
 }  // namespace auth_record
 
+namespace {
+// Orders the complete records of all authentication connections.
+std::uint64_t records_received = 0;
+}  // namespace
+
 // AuthClient.
 
 AuthClient::AuthClient(Fd fd_, const INet4::Addr& addr_, ModemFactory* factory_)
@@ -91,6 +96,7 @@ void AuthClient::OnSocketEvent(int, short revents) {
         continue;
       }
       session = auth_record::word(buffer, 8);
+      record_order = ++records_received;
       factory->OnAuth(buffer);
       continue;
     }
@@ -338,11 +344,19 @@ void ModemFactory::OnAuth(const unsigned char* rec) {
 
 void ModemFactory::SendAuth(const unsigned char* rec) {
   const std::int32_t session = auth_record::word(rec, 8);
+  // The answer is for the connection that asked last for this session: a
+  // connection that has asked nothing has no session (-1 is also the
+  // session of a call without a modem), and one that an earlier call on the
+  // same modem left open is not waiting for it.
+  AuthClient* to = nullptr;
   for (AuthClient* c : clients) {
-    if (c->GetSessionId() == session) {
-      c->Send(rec);
-      return;
-    }
+    if (c->GetRecordOrder() != 0 && c->GetSessionId() == session &&
+        (!to || c->GetRecordOrder() > to->GetRecordOrder()))
+      to = c;
+  }
+  if (to) {
+    to->Send(rec);
+    return;
   }
   std::clog << "send error: unknown auth " << session << " session." << std::endl;
 }

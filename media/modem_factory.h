@@ -58,6 +58,9 @@ class AuthClient {
 
   const INet4::Addr& GetAddr() const { return addr; }
   std::int32_t GetSessionId() const { return session; }
+  // When its last complete record came, in the order of all clients'
+  // records; 0 before its first (its session is none then).
+  std::uint64_t GetRecordOrder() const { return record_order; }
   bool is_connected() const { return fd.is_valid(); }
 
  private:
@@ -80,6 +83,7 @@ class AuthClient {
   std::size_t end = auth_record::min_length;
   ModemFactory* factory;
   std::int32_t session = -1;
+  std::uint64_t record_order = 0;
 };
 
 class ModemFactory : public SlotFactory {

@@ -403,6 +403,84 @@ TEST_F(ModemServer, AnsweredCallAuthenticatesAndAccountsOverTheLocalLink) {
   EXPECT_EQ(ask(destroy(9, 3), 1), Strings{"seq 9 slot 3 success"});
 }
 
+// Answers of the controller go to the authentication connection waiting
+// for them: not to one that has asked nothing yet (its session is none, and
+// a digital-data call or a modem not set up has none either), nor to the
+// connection of an earlier call on the same modem that its program left
+// open, while the connection that asked waits for good.
+TEST_F(ModemServer, AnswersGoToTheConnectionThatAsked) {
+  const auto count = [](const std::string& text) {
+    const std::string all = srv().log();
+    std::size_t n = 0;
+    for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
+    return n;
+  };
+  const auto accept_record = [](std::int32_t session) {
+    Bytes r = record(16, 2, session);
+    put(r, 12, 1);
+    return hex(r);
+  };
+  ASSERT_GE(query().get_digital_modems().getValue(), 1);
+  ASSERT_EQ(ask(trunk_image(1, 40, 2, 3), 3).size(), 3u);
+
+  // A digital-data call: its session is none (-1).
+  ASSERT_EQ(ask(modem_image(2, 41, [](TERM::ModemParams& m) { add_ddm(m, {0}); })), Strings{"seq 2 slot 41 success"});
+  ASSERT_EQ(ask(connect_image(3, 40, 41), 2).back(), "seq 3 slot 40 success");
+  const std::size_t accepted = count("incoming auth connection from");
+  AuthPeer idle;
+  ASSERT_TRUE(idle.connect());
+  ASSERT_TRUE(eventually([&] { return count("incoming auth connection from") > accepted; })) << srv().log();
+  const std::size_t unknown = count("send error: unknown auth -1 session.");
+  EXPECT_EQ(ask(activate_modem(4, 41, "10.1.1.2")), Strings{"seq 4 slot 41 success"});
+  EXPECT_TRUE(eventually([&] { return count("send error: unknown auth -1 session.") > unknown; })) << srv().log();
+  EXPECT_EQ(hex(idle.read(16, 300)), "") << "an answer to a connection that asked nothing";
+  AuthPeer digital;
+  ASSERT_TRUE(digital.connect());
+  digital.send(auth_request(-1, "dig", "d"));
+  EXPECT_EQ(frames(1), Strings{"slot 41 auth dig d"});
+  EXPECT_EQ(ask(activate_modem(5, 41, "10.1.1.2")), Strings{"seq 5 slot 41 success"});
+  EXPECT_EQ(hex(digital.read(16)), accept_record(-1));
+  EXPECT_EQ(digital.read(36).size(), 36u);
+  EXPECT_EQ(hex(idle.read(16, 300)), "");
+  EXPECT_EQ(ask(destroy(6, 41)), Strings{"seq 6 slot 41 success"});
+
+  // A DSP modem call (on modem 0, the only one free) whose program asks
+  // on a connection of its own.
+  const auto call = [](int seq, int slot, AuthPeer& peer, const std::string& user) {
+    const std::string s = std::to_string(slot);
+    EXPECT_EQ(ask(modem_image(seq, slot, [](TERM::ModemParams&) {})),
+              Strings{"seq " + std::to_string(seq) + " slot " + s + " success"});
+    EXPECT_EQ(ask(connect_image(seq + 1, 40, slot), 3).back(), "seq " + std::to_string(seq + 1) + " slot 40 success");
+    ASSERT_TRUE(peer.connect());
+    peer.send(auth_request(0, user, "p"));
+    EXPECT_EQ(frames(1), Strings{"slot " + s + " auth " + user + " p"});
+  };
+  // Its program keeps the connection after the call, and sends its
+  // accounting when the call is gone.
+  AuthPeer stale;
+  call(7, 42, stale, "old");
+  EXPECT_EQ(ask(destroy(9, 42)), Strings{"seq 9 slot 42 success"});
+  const std::size_t gone = count("receive auth request for unknown session 0");
+  stale.send(record(64, 4, 0));
+  EXPECT_TRUE(eventually([&] { return count("receive auth request for unknown session 0") > gone; })) << srv().log();
+
+  // The next call on modem 0.
+  AuthPeer current;
+  call(10, 43, current, "new");
+  EXPECT_EQ(ask(activate_modem(12, 43, "10.1.1.2")), Strings{"seq 12 slot 43 success"});
+  EXPECT_EQ(hex(current.read(16)), accept_record(0)) << "the asking connection waits for its answer";
+  EXPECT_EQ(current.read(36).size(), 36u);
+  EXPECT_EQ(hex(stale.read(16, 300)), "");
+  // The old connection asks again: now it is the one waiting.
+  stale.send(auth_request(0, "again", "p"));
+  EXPECT_EQ(frames(1), Strings{"slot 43 auth again p"});
+  EXPECT_EQ(ask(activate_modem(13, 43, "10.1.1.2")), Strings{"seq 13 slot 43 success"});
+  EXPECT_EQ(hex(stale.read(16)), accept_record(0));
+  EXPECT_EQ(hex(current.read(16, 300)), "");
+  EXPECT_EQ(ask(destroy(14, 43)), Strings{"seq 14 slot 43 success"});
+  EXPECT_EQ(ask(destroy(15, 40)), Strings{"seq 15 slot 40 success"});
+}
+
 TEST_F(ModemServer, OriginateModesAndAllocationFailure) {
   ASSERT_EQ(ask(trunk_image(1, 4, 0, 2), 3).size(), 3u);
   // Originate, no cid: four arguments.
