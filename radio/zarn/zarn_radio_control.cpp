@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -314,17 +315,28 @@ unsigned long ZarnRadioGWControl::ProcessRadioStatus(unsigned long nowArg, unsig
     stamps[g] = now;
   };
 
+  // A due group whose values are not set sends nothing, and its stamp would
+  // age without end: past half the count (24.8 days) it reads as "not before
+  // now", and the group would stay silent for weeks after its values come.
+  // Held at the age where it is due, it goes out at the first tick after.
+  const std::uint32_t dueAge = std::max<std::uint32_t>(1000, static_cast<std::uint32_t>(interval));
+  const auto sendIfSet = [&](bool set, int type, Group g) {
+    if (Elapsed(now, stamps[g]) <= 999) return;
+    if (set)
+      send(type, g);
+    else if (Elapsed(now, stamps[g]) > dueAge)
+      stamps[g] = now - dueAge;
+  };
+
   if (Elapsed(now, stamps[flagGroup]) > 999) {
     int type = WM_FLAG;
     if (st.ptt != 0) type = st.text[0] != '\0' ? WM_SEL_CALL_TRANS : WM_TRANS;
     send(type, flagGroup);
   }
-  if (Elapsed(now, stamps[chanGroup]) > 999 && st.channel >= 0 && st.frequency >= 0.0f) send(WM_CHAN, chanGroup);
-  if (Elapsed(now, stamps[remoteGroup]) > 999 && st.remote_no >= 0 && st.remote_ch >= 0)
-    send(WM_SELECT_RC_CHAN, remoteGroup);
-  if (Elapsed(now, stamps[standbyGroup]) > 999 && st.standby_state_channel >= 0 && st.standby_group >= 0 &&
-      st.standby_state_receiver >= 0)
-    send(WM_STANDBY, standbyGroup);
+  sendIfSet(st.channel >= 0 && st.frequency >= 0.0f, WM_CHAN, chanGroup);
+  sendIfSet(st.remote_no >= 0 && st.remote_ch >= 0, WM_SELECT_RC_CHAN, remoteGroup);
+  sendIfSet(st.standby_state_channel >= 0 && st.standby_group >= 0 && st.standby_state_receiver >= 0, WM_STANDBY,
+            standbyGroup);
 
   // The next tick comes 10 ms after the oldest group falls due.
   std::uint32_t oldest = stamps[0];

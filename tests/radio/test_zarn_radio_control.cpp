@@ -237,6 +237,34 @@ TEST_F(ZarnControlTest, DueGroupsAndTheNextDelay) {
   c->RtpExtStop();
 }
 
+// A group that has nothing to say for weeks (no standby setting yet) is
+// still due the moment its values come: its old stamp, more than half the
+// millisecond count (24.8 days) behind, must not read as a stamp "from the
+// future" that holds the group back for weeks more.
+TEST_F(ZarnControlTest, AGroupUnsetForWeeksIsReportedOnceItIsSet) {
+  auto c = make<ZarnRadioGWControl>();  // the default state: no standby group
+  const auto tick = [&] {
+    c->ProcessRadioStatus(now_ms(), 1000);
+    Lines types;
+    for (const std::string& w : written()) types.push_back(w.substr(w.size() - 2));
+    return types;
+  };
+  for (std::int64_t step : {1000LL, 0x40000000LL, 0x40000000LL, 0x40000000LL}) {
+    platform::vclock::advance_ms(step);
+    EXPECT_EQ(tick(), (Lines{"81", "84", "86"})) << "no standby status while it is unset";
+  }
+  c->SendASNToChan(status());  // kept, not sent: its groups wait for the tick
+  EXPECT_EQ(written(), Lines{});
+  platform::vclock::advance_ms(1000);
+  EXPECT_EQ(tick(), (Lines{"81", "84", "86", "87"}));
+  // From then on the group keeps the one-second beat of the others.
+  platform::vclock::advance_ms(300);
+  EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 710u);
+  platform::vclock::advance_ms(700);
+  EXPECT_EQ(tick(), (Lines{"81", "84", "86", "87"}));
+  c->RtpExtStop();
+}
+
 TEST_F(ZarnControlTest, RequestsWriteKeepAndRefuse) {
   auto c = make<ZarnRadioGWControl>();
   c->SendASNToChan(status());
