@@ -1156,3 +1156,32 @@ TEST(ModemRestart, KilledServerStartedAgainStartsClean) {
 }
 
 }  // namespace
+
+// A controller that goes on talking to a modem slot whose destroy waits for
+// pppd: a ping reusing the destroy's sequence number, a second destroy, a
+// create of the same number, a command for the releasing slot, all in one
+// write. Each is answered at once and once; the destroy's own answer comes
+// when pppd is gone, once, and nothing of the slot follows it.
+TEST_F(ModemServer, CommandsPipelinedAgainstAPendingReleaseAreEachAnsweredOnce) {
+  mode("pppd", "never");
+  EXPECT_EQ(ask(modem_image(1, 17, [](TERM::ModemParams&) {})), Strings{"seq 1 slot 17 success"});
+  EXPECT_EQ(ask(trunk_image(2, 7, 0, 4), 3).size(), 3u);
+  EXPECT_EQ(ask(connect_image(3, 7, 17), 3).size(), 3u);
+  ASSERT_TRUE(standin_has("pppd", "pid"));
+  srv().ctl.send(destroy(4, 17));
+  EXPECT_EQ(extra(), Strings{}) << "the destroy waits for pppd";
+  const auto t0 = real_ms();
+  EXPECT_EQ(ask({null_command_image(4, -1, "ping"), destroy(5, 17), modem_image(6, 17, [](TERM::ModemParams&) {}),
+                 user_data_image(7, 17, "x"), null_command_image(8, 17, "ping")},
+                5),
+            (Strings{"seq 4 success", "seq 5 slot 17 error destroyInProgress", "seq 6 slot 17 error destroyInProgress",
+                     "seq 7 slot 17 error unsupported", "seq 8 slot 17 success"}));
+  EXPECT_LT(real_ms() - t0, 4000) << "answered while the release was pending";
+  EXPECT_EQ(frames(1), Strings{"seq 4 slot 17 success"});
+  EXPECT_EQ(extra(), Strings{}) << "one answer to the destroy, no abort after it";
+  // The number is free again: a create takes it at once.
+  EXPECT_EQ(ask(modem_image(9, 17, [](TERM::ModemParams&) {})), Strings{"seq 9 slot 17 success"});
+  mode("pppd", "hup 0");
+  EXPECT_EQ(sorted(ask({destroy(10, 17), destroy(11, 7)}, 2)),
+            sorted(Strings{"seq 10 slot 17 success", "seq 11 slot 7 success"}));
+}

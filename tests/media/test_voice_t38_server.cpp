@@ -653,3 +653,93 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
 }
 
 }  // namespace
+
+// The controller pipelines a slot's whole life in one write: create a
+// network player, connect it (its connect to the stream starts), destroy it
+// while that connect is pending, make the number again and connect that.
+// Every command is answered once, in order, with its own sequence number,
+// and only the second player reaches the stream peer.
+TEST_F(VoiceT38Server, PipelinedLifeOfAConnectingPlayerAnswersEachCommandOnce) {
+  helper(80, 9);
+  Listener peer;
+  srv->ctl.send_all({player_net(1, 81, peer.port(), 1), testsupport::connect_image(2, 81, 80), simple(3, 81, "destroy"),
+                     player_net(4, 81, peer.port(), 2), testsupport::connect_image(5, 81, 80)});
+  V got;
+  for (int i = 0; i < 7; ++i) got.push_back(next());
+  for (std::string& f : got)
+    if (f.rfind("slot 81 transmitter active ", 0) == 0) f = "slot 81 transmitter active";
+  EXPECT_EQ(got, (V{"seq 1 slot 81 success", "slot 81 transmitter active", "seq 2 slot 81 success",
+                    "seq 3 slot 81 success", "seq 4 slot 81 success", "slot 81 transmitter active",
+                    "seq 5 slot 81 success"}));
+  // The first player's connect may have reached the listener before its
+  // destroy closed it: it brings no stream id.
+  ASSERT_TRUE(peer.accept());
+  std::string id = peer.read(4);
+  if (id.empty()) {
+    peer.close_peer();
+    ASSERT_TRUE(peer.accept());
+    id = peer.read(4);
+  }
+  EXPECT_EQ(hex_of(id), "00000002") << "only the player made last streams";
+  EXPECT_EQ(next(), "slot 81 startPlaying");
+  EXPECT_EQ(exchange(simple(6, 81, "destroy")), V{"seq 6 slot 81 success"});
+  EXPECT_EQ(exchange(simple(7, 80, "destroy")), V{"seq 7 slot 80 success"});
+  EXPECT_EQ(srv->ctl.next(300), "") << "nothing of a destroyed player";
+}
+
+// A T.38 slot made, destroyed and made again in one write: the first
+// program's end, which comes while the number holds the second slot, is
+// not reported as the second slot's; the second one's end is, once.
+TEST_F(VoiceT38Server, EndOfADestroyedT38ProgramIsNotTheNewSlotsUnderItsNumber) {
+  const std::string log = t38_standin();
+  const std::size_t idle = channels().size();
+  const auto count_reaped = [] {
+    const std::string all = srv->log(), line = "terminate child process, pid=";
+    std::size_t n = 0;
+    for (auto at = all.find(line); at != std::string::npos; at = all.find(line, at + 1)) ++n;
+    return n;
+  };
+  const std::size_t reaped_before = count_reaped();
+  srv->ctl.send_all({t38test::create(1, 58, "10.0.0.1", 0), simple(2, 58, "destroy"), t38test::create(1, 58, "10.0.0.1", 0)});
+  V got;
+  for (int i = 0; i < 7; ++i) got.push_back(next());
+  for (std::string& f : got) f = f.substr(0, f.find(" active ") == std::string::npos ? f.size() : f.find(" active "));
+  EXPECT_EQ(got, (V{"seq 1 slot 58 success", "slot 58 transmitter", "slot 58 receiver", "seq 2 slot 58 success",
+                    "seq 1 slot 58 success", "slot 58 transmitter", "slot 58 receiver"}))
+      << "a reused sequence number is answered for each command";
+  // The first program ends on its SIGTERM (perhaps before it writes
+  // anything) and is reaped while the number holds the second slot.
+  EXPECT_TRUE(testsupport::eventually([&] { return count_reaped() > reaped_before; })) << srv->log();
+  int second = -1;
+  ASSERT_TRUE(testsupport::eventually([&] {
+    for (const std::string& l : lines(testsupport::file_text(log)))
+      if (l.rfind("pid=", 0) == 0 && ::kill(std::stoi(l.substr(4)), 0) == 0) second = std::stoi(l.substr(4));
+    return second > 0 && testsupport::file_text(log).find("ready\n") != std::string::npos;
+  })) << testsupport::file_text(log);
+  EXPECT_EQ(srv->ctl.next(300), "") << "the old program's end reached the new slot";
+  ::kill(second, SIGKILL);
+  std::string f = next();
+  EXPECT_EQ(f, "slot 58 abort 9");
+  EXPECT_EQ(srv->ctl.next(300), "");
+  EXPECT_EQ(exchange(simple(3, 58, "destroy")), V{"seq 3 slot 58 success"});
+  EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; }));
+}
+
+// A file player none of whose prompts opens refuses its connect and owes the
+// controller an abort from the loop; destroyed and made again in the same
+// write, before the loop comes round, the old abort is not the new slot's.
+TEST_F(VoiceT38Server, DeferredAbortOfADestroyedPlayerNeverReachesItsSuccessor) {
+  helper(82, 10);
+  srv->ctl.send_all({player_file(1, 83, {"missing"}, 1), testsupport::connect_image(2, 83, 82), simple(3, 83, "destroy"),
+                     player_file(4, 83, {"missing"}, 1), simple(5, 83, "deactivate")});
+  V got;
+  for (int i = 0; i < 5; ++i) got.push_back(next());
+  EXPECT_EQ(got, (V{"seq 1 slot 83 success", "seq 2 slot 83 error connectFail", "seq 3 slot 83 success",
+                    "seq 4 slot 83 success", "seq 5 slot 83 error unsupported"}));
+  EXPECT_EQ(srv->ctl.next(300), "") << "an abort of the destroyed player";
+  // The new player's own refusal still brings its own abort, once.
+  EXPECT_EQ(exchange(testsupport::connect_image(6, 83, 82)), V{"seq 6 slot 83 error connectFail"});
+  EXPECT_EQ(next(), "slot 83 abort 0");
+  EXPECT_EQ(srv->ctl.next(300), "");
+  for (int s : {83, 82}) EXPECT_EQ(exchange(simple(7, s, "destroy")), V{"seq 7 slot " + std::to_string(s) + " success"});
+}
