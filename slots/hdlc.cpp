@@ -131,6 +131,7 @@ bool HDLC::activate() {
   channel_ = channel;
   line_out_ = out_wired ? line_out : -1;
   ready = false;
+  ++openings_;
   if (tracing()) std::clog << ext::header(this) << "activated" << std::endl;
   return true;
 }
@@ -178,6 +179,7 @@ bool HDLC::quiet_output() {
 }
 
 void HDLC::on_event(int, short revents) {
+  const std::uint32_t polled = openings_;
   // A hang-up or error is reported whatever the mask; the read finds out.
   if (revents & (POLLIN | POLLHUP | POLLERR)) {
     bool alive = true;
@@ -186,7 +188,7 @@ void HDLC::on_event(int, short revents) {
     if (!alive) return;
     alive_ = nullptr;
   }
-  if ((revents & POLLOUT) && !ready && m_event.IsActive()) {
+  if ((revents & POLLOUT) && !ready && m_event.IsActive() && openings_ == polled) {
     ready = true;
     m_event.SetEvents(POLLIN);
     notify->on_hdlc_ready();

@@ -113,4 +113,7 @@ class HDLC : public GenericHDLC {
   // Set while a read pass runs: an owner may destroy the channel from a
   // callback, and the pass must then stop without touching it again.
   bool* alive_ = nullptr;
+  // Counts the channels opened: a poll report is for the channel that was
+  // open when it was taken, not for one opened since by a callback.
+  std::uint32_t openings_ = 0;
 };

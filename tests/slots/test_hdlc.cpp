@@ -281,6 +281,34 @@ TEST_F(HdlcEngine, OwnerMayCloseOrDestroyFromTheCallback) {
   EXPECT_EQ(other.frames.size(), 1u);
 }
 
+// A writable report belongs to the channel it was polled for: an owner that
+// opens a new channel from the receive callback hears of its readiness from
+// the new channel's own report, in a later pass.
+TEST_F(HdlcEngine, ReopenedChannelWaitsForItsOwnWritableReport) {
+  const int ts = open_ready();
+  ASSERT_TRUE(mcc().eagain(ts, 1));
+  Packet f = frame_of({0xAA});
+  EXPECT_FALSE(hdlc.hdlc_transmit(f));
+  ASSERT_FALSE(hdlc.is_ready());
+  const int readies = owner.readies;
+  int reopened = 0;
+  owner.on_receive = [&] {
+    if (reopened++) return;
+    EXPECT_TRUE(hdlc.activate());
+    // The pass ends with this handler: what follows in it is all it does.
+    terminate_loop();
+  };
+  const unsigned char g[] = {1};
+  ASSERT_TRUE(mcc().inject(ts, g, 1));
+  run_for(10);
+  ASSERT_EQ(reopened, 1);
+  EXPECT_FALSE(hdlc.is_ready()) << "the closed channel's report made the new one ready";
+  EXPECT_EQ(owner.readies, readies);
+  run_for(10);
+  EXPECT_TRUE(hdlc.is_ready());
+  EXPECT_EQ(owner.readies, readies + 1);
+}
+
 TEST_F(HdlcEngine, ChannelIsWiredToTheLine) {
   auto& hal = platform::sim::hal();
   auto fed_from = [&hal](int output) {
