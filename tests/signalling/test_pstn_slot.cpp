@@ -202,7 +202,9 @@ TEST_F(PstnSlotTest, AChannelTheDriverDropsTakesTheLinkDown) {
 // with its source. A disconnect of the trunk slot cuts that line; connected
 // again, the line is the link's once more, not left idle behind a success.
 TEST_F(PstnSlotTest, ALinksLineDisconnectedAndConnectedAgainCarriesTheLinkOnceMore) {
-  ASSERT_STREQ(trunk1.GetName(), "Trunks");  // the E1 trunk factories are linked in
+  // A read of the factory's link keeps the trunk factories in the program:
+  // a call the compiler resolves at build time would not pull their file in.
+  ASSERT_NE(trunk1.GetNext(), nullptr);
   auto& h = platform::sim::hal();
   say(testsupport::trunk_image(1, 1, 1, 1));  // channel 33
   say(testsupport::trunk_image(2, 2, 1, 2));  // channel 34
@@ -239,7 +241,7 @@ TEST_F(PstnSlotTest, ALinksLineDisconnectedAndConnectedAgainCarriesTheLinkOnceMo
 // which stays open, must not go on hearing that line either: the far end's
 // alignment or establishment would bring the link up again on it.
 TEST_F(PstnSlotTest, ALinkDisconnectedFromItsSourceHearsItsLineNoMore) {
-  ASSERT_STREQ(trunk_bri1.GetName(), "TrunksBRI");
+  ASSERT_NE(trunk_bri1.GetNext(), nullptr);  // linked in, as above
   auto& h = platform::sim::hal();
   say(testsupport::trunk_image(1, 3, 1, 3));        // channel 35
   say(testsupport::trunk_image(2, 4, 1, 1, true));  // channel 5
