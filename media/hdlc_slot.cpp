@@ -3,6 +3,7 @@
 #include "control/trace_ctl.h"
 #include "runtime/ext_output.h"
 
+#include <algorithm>
 #include <iostream>
 #include <new>
 
@@ -77,8 +78,7 @@ bool HdlcSlot::IHwDisconnectTransmitter(Slot* receiver) {
   // disconnectFail, not success.
   const bool unwired = Slot::IHwDisconnectTransmitter(receiver);
   const bool quiet = hdlc->deactivate();
-  const std::vector<Slot*>& rest = GetReceivers();
-  if (!GetSource() && (rest.empty() || (rest.size() == 1 && rest.front() == receiver))) forget_line();
+  keep_line(nullptr, receiver);
   return unwired && quiet;
 }
 
@@ -86,15 +86,21 @@ bool HdlcSlot::IHwDisconnectReceiver(Slot* source) {
   if (tracing()) std::clog << ext::header(this) << "IHwDisconnectReceiver" << std::endl;
   const bool unwired = Slot::IHwDisconnectReceiver(source);
   const bool quiet = hdlc->deactivate();
-  if (GetReceivers().empty()) forget_line();
+  keep_line(source, nullptr);
   return unwired && quiet;
 }
 
-void HdlcSlot::forget_line() {
-  // The last connection is gone: its line may get another source or slot,
-  // and an activation must not wire the channel to it again.
+void HdlcSlot::keep_line(Slot* leaving_source, Slot* leaving_receiver) {
+  // The line of the connection that goes may get another source or slot:
+  // an activation must not wire the channel to it again. The line of a
+  // connection that stays is the channel's line then, or none is.
+  std::vector<int> kept;
+  if (GetSource() && GetSource() != leaving_source) kept.push_back(GetSource()->GetTransmitChannel());
+  for (Slot* r : GetReceivers())
+    if (r != leaving_receiver) kept.push_back(r->GetReceiveChannel());
   HDLC::Params p = hdlc->params();
-  p.tdm = -1;
+  if (std::find(kept.begin(), kept.end(), p.tdm) != kept.end()) return;
+  p.tdm = kept.empty() ? -1 : kept.front();
   hdlc->params(p);
 }
 

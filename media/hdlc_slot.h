@@ -54,8 +54,9 @@ class HdlcSlot : private Slot, public HDLC::Notify {
   void on_hdlc_ready() override;
 
   void connect_line(int tdm);
-  // Unsets the channel's line once no connection is left.
-  void forget_line();
+  // Gives the channel the line of a connection that stays, or none, once a
+  // connection goes.
+  void keep_line(Slot* leaving_source, Slot* leaving_receiver);
   void iactivate();
   void transmitPacket(const Packet& frame);
   void flushResponce();

@@ -540,4 +540,83 @@ TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
   ASSERT_TRUE(srv->reconnect());
 }
 
+// A package slot listens to and drives the line of its connection. Connected
+// again after a disconnect, moved from one source to another, or left with
+// one connection of two, it is wired to the line the controller left it and
+// to no line the controller took away (which may have another source by
+// then, and an activation must not take it back).
+TEST_F(HdlcChannelsServer, PackageSlotWiresOnlyTheLineItIsLeft) {
+  const auto connect = [](int seq, int source, int receiver) {
+    return command(seq, source, [&](LGCP::Command& c) { c.select_connect(static_cast<unsigned>(receiver)); });
+  };
+  const auto fed = [](const std::string& line) { return ask("hal get " + line); };
+  const auto open_channel = [&]() {
+    const auto ch = channels();
+    return ch.size() == 1u ? std::to_string(timeslot_of(ch[0])) : std::string("none");
+  };
+  // Trunk 1, time slots 11 to 13: lines 43 to 45.
+  for (int n : {1, 2, 3}) EXPECT_EQ(exchange(testsupport::trunk_image(n, 60 + n, 1, 10 + n)).back(), success(n, 60 + n));
+  EXPECT_EQ(exchange(command(4, 64, [](LGCP::Command& c) {
+              LGCP::HdlcParams& h = c.select_create().select_hdlcParams();
+              h.set_trunk(1);
+              h.set_log(0);
+              h.set_address(3);
+            })).back(),
+            success(4, 64));
+
+  // Both ways on line 43; the trunk's side disconnected and connected again.
+  EXPECT_EQ(exchange(connect(5, 61, 64)).back(), success(5, 61));
+  EXPECT_EQ(exchange(connect(6, 64, 61)).back(), success(6, 64));
+  std::string ts = open_channel();
+  EXPECT_EQ(fed("43"), "connected " + ts);
+  EXPECT_EQ(fed(ts), "connected 43");
+  EXPECT_EQ(exchange(simple(7, 61, "disconnect")).back(), success(7, 61));
+  EXPECT_EQ(fed("43"), "byte 213");
+  EXPECT_EQ(open_channel(), "none") << "disconnecting closes the channel";
+  EXPECT_EQ(exchange(connect(8, 64, 61)).back(), success(8, 64));
+  ts = open_channel();
+  EXPECT_EQ(fed("43"), "connected " + ts) << "the line was left idle behind a success";
+  EXPECT_EQ(fed(ts), "connected 43");
+
+  // Fed by trunk 61 only, moved to trunk 62 without a disconnect: line 43
+  // goes quiet.
+  EXPECT_EQ(exchange(simple(9, 61, "disconnect")).back(), success(9, 61));
+  EXPECT_EQ(exchange(connect(10, 62, 64)).back(), success(10, 62));
+  ts = open_channel();
+  EXPECT_EQ(fed("44"), "connected " + ts);
+  EXPECT_EQ(fed(ts), "connected 44");
+  EXPECT_EQ(fed("43"), "byte 213");
+
+  // Hearing trunk 62, sending to trunk 61 (the last connection gives the
+  // line, 43): trunk 61 parted from the slot and given trunk 63's line.
+  EXPECT_EQ(exchange(connect(11, 64, 61)).back(), success(11, 64));
+  ts = open_channel();
+  EXPECT_EQ(fed("43"), "connected " + ts);
+  EXPECT_EQ(exchange(simple(12, 61, "disconnect")).back(), success(12, 61));
+  EXPECT_EQ(exchange(connect(13, 63, 61)).back(), success(13, 63));
+  EXPECT_EQ(exchange(simple(14, 64, "activate")).back(), success(14, 64));
+  EXPECT_EQ(fed("43"), "connected 45") << "the activation took back a line the controller gave another source";
+  ts = open_channel();
+  EXPECT_EQ(fed("44"), "connected " + ts) << "the connection left gives the line";
+  EXPECT_EQ(fed(ts), "connected 44");
+
+  // The other way round: sending to trunk 61 (line 43, fed from 45 since),
+  // then hearing trunk 63 (line 45); the slot parted from its source.
+  EXPECT_EQ(exchange(simple(15, 64, "disconnect")).back(), success(15, 64));
+  EXPECT_EQ(exchange(connect(16, 64, 62)).back(), success(16, 64));
+  EXPECT_EQ(exchange(connect(17, 63, 64)).back(), success(17, 63));
+  ts = open_channel();
+  EXPECT_EQ(fed(ts), "connected 45");
+  EXPECT_EQ(exchange(simple(18, 64, "disconnect")).back(), success(18, 64));
+  EXPECT_EQ(exchange(connect(19, 61, 63)).back(), success(19, 61));
+  EXPECT_EQ(exchange(simple(20, 64, "activate")).back(), success(20, 64));
+  EXPECT_EQ(fed("45"), "connected 43") << "the activation took back a line the controller gave another source";
+  ts = open_channel();
+  EXPECT_EQ(fed("44"), "connected " + ts);
+  EXPECT_EQ(fed(ts), "connected 44");
+
+  for (int n : {64, 61, 62, 63}) EXPECT_EQ(exchange(simple(30 + n, n, "destroy")).back(), success(30 + n, n));
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
 }  // namespace
