@@ -275,7 +275,7 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& p) {
   auth_record::put_word(accept, 4, auth_record::accept);
   auth_record::put_word(accept, 8, modem_id());
   auth_record::put_word(accept, 12, 1);
-  ModemFactory::instance().SendAuth(accept);
+  send_auth(accept);
 
   unsigned char ip[auth_record::ip_length] = {};
   auth_record::put_word(ip, 0, auth_record::ip_length);
@@ -286,8 +286,15 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& p) {
                                   address(u.get_dns())};
   std::memcpy(ip + 16, addrs, sizeof addrs);  // already in network order
   auth_record::put_word(ip, 32, static_cast<std::int32_t>(u.get_mtu().getValue()));
-  ModemFactory::instance().SendAuth(ip);
+  send_auth(ip);
   return true;
+}
+
+void ModemSlot::send_auth(const unsigned char* rec) const {
+  if (has_auth_session())
+    ModemFactory::instance().SendAuth(rec);
+  else
+    std::clog << "send error: unknown auth " << modem_id() << " session." << std::endl;
 }
 
 // DspModemSlot.

@@ -31,7 +31,11 @@ class ModemSlot : public Slot {
   virtual std::int32_t modem_id() const = 0;
   virtual void unbind() = 0;
 
-  bool EqAuthId(std::int32_t id) const { return modem_id() == id; }
+  // A slot without an authentication session (a DSP modem not set up yet,
+  // whose -1 is also the session of every digital-data call) has nobody
+  // asking on the link: it neither takes records nor sends answers.
+  virtual bool has_auth_session() const { return true; }
+  bool EqAuthId(std::int32_t id) const { return has_auth_session() && modem_id() == id; }
   void OnAuth(const unsigned char* rec);
   void OnAuthRequest(const unsigned char* rec);
   void OnAcctInformation(const unsigned char* rec);
@@ -48,6 +52,7 @@ class ModemSlot : public Slot {
   pid_t spawn(const std::vector<std::string>& args, unsigned sleep_s, const char* banner);
   // The line with the error text, and the call aborted with it.
   void abort_on(const char* text, const Errno& e);
+  void send_auth(const unsigned char* rec) const;
   void pppd_kill();
   void on_terminate(int status);
   void on_fax_terminate(int status);
@@ -74,6 +79,7 @@ class DspModemSlot : public ModemSlot {
   int IGetReceiveChannel() override { return timeslot; }
   const char* GetName() const override { return "dsp-modem"; }
   std::int32_t modem_id() const override { return modem; }
+  bool has_auth_session() const override { return modem >= 0; }
   void unbind() override;
 
  private:

@@ -312,6 +312,7 @@ void LAPD_NT_user::assign() {
   // The user may have served another terminal: that one's last call is not
   // this terminal's, and the controller's messages for it must not come here.
   callref_ = 0;
+  callref_seen_ = false;
   state_ = assigned;
   if (log_ > 1) log() << "assigned" << std::endl;
   tx_U(SABME, true, true);
@@ -454,7 +455,10 @@ void LAPD_NT_user::on_I(Packet& p, bool pf, std::uint8_t ns, std::uint8_t nr) {
     vr_ = mod128(vr_ + 1);
     if (pf) tx_S(RR, false, true);
     // A short message still goes up; only a call reference needs 4 octets.
-    if (p.length() >= 4) callref_ = static_cast<std::uint8_t>(p[2] & 0x7F);
+    if (p.length() >= 4) {
+      callref_ = static_cast<std::uint8_t>(p[2] & 0x7F);
+      callref_seen_ = true;
+    }
     deliver = true;
   } else {
     tx_S(REJ, false, pf);
@@ -530,7 +534,7 @@ void LAPD_NT_user::send_held() {
 }
 
 bool LAPD_NT_user::message(Packet& p) {
-  if (!is_assigned() || p.length() < 3) return false;
+  if (!is_assigned() || !callref_seen_ || p.length() < 3) return false;
   const Packet& m = p;
   if ((m[2] & 0x7F) != callref_) return false;
   if (busy_ || !out_.empty() || ack_.count() >= ack_.size()) {

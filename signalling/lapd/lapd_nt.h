@@ -102,6 +102,9 @@ class LAPD_NT_user {
   Timer check_timer_;
   int retry_ = 0;
   std::uint8_t callref_ = 0;
+  // Whether this terminal has sent a call reference at all: 0 is a call
+  // reference of its own (the global one), not "none".
+  bool callref_seen_ = false;
   bool busy_ = false;
   unsigned log_ = 0;
   CleanQueue<Packet, 135> out_;

@@ -481,6 +481,31 @@ TEST_F(ModemServer, AnswersGoToTheConnectionThatAsked) {
   EXPECT_EQ(ask(destroy(15, 40)), Strings{"seq 15 slot 40 success"});
 }
 
+// A DSP modem not set up yet has no session; its -1 is the session of every
+// digital-data call, which must keep its own requests and answers.
+TEST_F(ModemServer, DigitalCallIsNotTakenForADspModemNotSetUp) {
+  ASSERT_GE(query().get_digital_modems().getValue(), 1);
+  ASSERT_EQ(ask(trunk_image(1, 50, 2, 5), 3).size(), 3u);
+  ASSERT_EQ(ask(modem_image(2, 51, [](TERM::ModemParams&) {})), Strings{"seq 2 slot 51 success"});
+  ASSERT_EQ(ask(modem_image(3, 52, [](TERM::ModemParams& m) { add_ddm(m, {0}); })), Strings{"seq 3 slot 52 success"});
+  ASSERT_EQ(ask(connect_image(4, 50, 52), 2).back(), "seq 4 slot 50 success");
+  AuthPeer digital;
+  ASSERT_TRUE(digital.connect());
+  digital.send(auth_request(-1, "dig", "d"));
+  EXPECT_EQ(frames(1), Strings{"slot 52 auth dig d"});
+  // The idle DSP modem's activate has nobody to answer.
+  EXPECT_EQ(ask(activate_modem(5, 51, "10.1.1.3")), Strings{"seq 5 slot 51 success"});
+  EXPECT_EQ(hex(digital.read(16, 300)), "") << "an admission meant for another slot";
+  EXPECT_EQ(ask(activate_modem(6, 52, "10.1.1.2")), Strings{"seq 6 slot 52 success"});
+  Bytes accept = record(16, 2, -1);
+  put(accept, 12, 1);
+  EXPECT_EQ(hex(digital.read(16)), hex(accept));
+  EXPECT_EQ(digital.read(36).size(), 36u);
+  EXPECT_EQ(ask(destroy(7, 52)), Strings{"seq 7 slot 52 success"});
+  EXPECT_EQ(ask(destroy(8, 51)), Strings{"seq 8 slot 51 success"});
+  EXPECT_EQ(ask(destroy(9, 50)), Strings{"seq 9 slot 50 success"});
+}
+
 TEST_F(ModemServer, OriginateModesAndAllocationFailure) {
   ASSERT_EQ(ask(trunk_image(1, 4, 0, 2), 3).size(), 3u);
   // Originate, no cid: four arguments.

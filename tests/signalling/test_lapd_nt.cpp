@@ -288,6 +288,28 @@ TEST_F(LapdNt, MessagesAreRoutedByCallReference) {
   EXPECT_EQ(network_frames(), Strings{});
 }
 
+// Call reference 0 (the global one) is a value like any other: a terminal
+// that has sent nothing yet holds none, so the controller's message for it
+// reaches only a terminal that used it, or nobody.
+TEST_F(LapdNt, CallReferenceZeroIsNotTheUnsetOne) {
+  assign_all();
+  frames.clear();
+  from_above(q931(0x80, 0x4E));
+  run_for(50);
+  EXPECT_EQ(network_frames(), Strings{}) << "a call reference no terminal has used";
+  for (unsigned i = 0; i < 3; ++i) EXPECT_TRUE(term[i]->received.empty()) << i;
+
+  term[2]->send(std::string("\x08\x01\x00\x46", 4));
+  run_for(50);
+  ASSERT_EQ(up, Strings({"08 01 00 46"}));
+  from_above(q931(0x80, 0x4E));
+  run_for(50);
+  EXPECT_TRUE(term[0]->received.empty());
+  EXPECT_TRUE(term[1]->received.empty());
+  ASSERT_EQ(term[2]->received.size(), 1u);
+  EXPECT_EQ(term[2]->received[0], std::string("\x08\x01\x80\x4E", 4));
+}
+
 // Both directions past 127 -> 0, one exchange at a time: the manager's
 // numbers and the terminal's wrap together, nothing is lost, repeated or
 // taken for a sequence error.
