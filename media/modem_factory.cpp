@@ -39,7 +39,7 @@ void put_word(unsigned char* rec, std::size_t offset, std::int32_t value) {
 }  // namespace auth_record
 
 namespace {
-// Orders the complete records of all authentication connections.
+// Orders the authentication requests of all connections.
 std::uint64_t records_received = 0;
 }  // namespace
 
@@ -95,8 +95,12 @@ void AuthClient::OnSocketEvent(int, short revents) {
         std::cerr << "auth record too short: " << length << std::endl;
         continue;
       }
-      session = auth_record::word(buffer, 8);
-      record_order = ++records_received;
+      // Only a request waits for an answer, for its own session: an earlier
+      // call's accounting, sent late, must not draw the next call's answer.
+      if (auth_record::word(buffer, 4) == auth_record::voauth) {
+        session = auth_record::word(buffer, 8);
+        record_order = ++records_received;
+      }
       factory->OnAuth(buffer);
       continue;
     }

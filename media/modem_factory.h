@@ -58,8 +58,8 @@ class AuthClient {
 
   const INet4::Addr& GetAddr() const { return addr; }
   std::int32_t GetSessionId() const { return session; }
-  // When its last complete record came, in the order of all clients'
-  // records; 0 before its first (its session is none then).
+  // When its last authentication request came, in the order of all
+  // clients' requests; 0 before its first.
   std::uint64_t GetRecordOrder() const { return record_order; }
   bool is_connected() const { return fd.is_valid(); }
 

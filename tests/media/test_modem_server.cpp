@@ -478,6 +478,18 @@ TEST_F(ModemServer, AnswersGoToTheConnectionThatAsked) {
   EXPECT_EQ(hex(stale.read(16)), accept_record(0));
   EXPECT_EQ(hex(current.read(16, 300)), "");
   EXPECT_EQ(ask(destroy(14, 43)), Strings{"seq 14 slot 43 success"});
+
+  // The old call's accounting comes late, after the next call's program
+  // asked: a record that asks nothing does not take that call's answer.
+  ASSERT_EQ(stale.read(36).size(), 36u);  // the rest of its answer above
+  AuthPeer late;
+  call(16, 44, late, "later");
+  stale.send(record(64, 4, 0));
+  EXPECT_EQ(frames(1), Strings{"slot 44 acct 0/0 0/0 0/0 0/0 0/0"});
+  EXPECT_EQ(ask(activate_modem(18, 44, "10.1.1.2")), Strings{"seq 18 slot 44 success"});
+  EXPECT_EQ(hex(late.read(16)), accept_record(0)) << "the answer went to the connection that only accounted";
+  EXPECT_EQ(hex(stale.read(16, 300)), "");
+  EXPECT_EQ(ask(destroy(19, 44)), Strings{"seq 19 slot 44 success"});
   EXPECT_EQ(ask(destroy(15, 40)), Strings{"seq 15 slot 40 success"});
 }
 

@@ -274,4 +274,26 @@ TEST_F(PstnSlotTest, ALinkDisconnectedFromItsSourceHearsItsLineNoMore) {
   for (int n : {12, 13, 3, 4}) say(testsupport::null_command_image(100 + n, n, "destroy"));
 }
 
+// A link the controller also connected to its source's line keeps driving
+// that line when only the source side is parted; the line goes quiet with
+// the second disconnect.
+TEST_F(PstnSlotTest, ALinkConnectedBothWaysKeepsItsLineUntilBothAreParted) {
+  ASSERT_NE(trunk_bri1.GetNext(), nullptr);  // linked in, as above
+  auto& h = platform::sim::hal();
+  say(testsupport::trunk_image(1, 3, 1, 3));  // channel 35
+  say(ss7_image(2, 12, 1));
+  say(testsupport::connect_image(3, 3, 12));
+  say(testsupport::connect_image(4, 12, 3));
+  const auto ch = mcc().allocations();
+  ASSERT_EQ(ch.size(), 1u);
+  const std::string fed = "connected " + std::to_string(ch[0].timeslot);
+  ASSERT_EQ(h.describe(35), fed);
+  EXPECT_EQ(count(say(testsupport::null_command_image(5, 12, "disconnect")), "seq 5 slot 12 success"), 1);
+  EXPECT_EQ(h.describe(ch[0].timeslot), "byte 213") << "the link still hears the parted source";
+  EXPECT_EQ(h.describe(35), fed) << "the line the controller connected the link to went quiet";
+  EXPECT_EQ(count(say(testsupport::null_command_image(6, 3, "disconnect")), "seq 6 slot 3 success"), 1);
+  EXPECT_EQ(h.describe(35), "byte 213");
+  for (int n : {12, 3}) say(testsupport::null_command_image(100 + n, n, "destroy"));
+}
+
 }  // namespace
