@@ -203,7 +203,7 @@ void LAPD_NT::on_tei_procedure(Packet& p) {
           break;
         }
       } else if (!u->is_check()) {
-        if (ri == u->check_ref()) break;  // a repeated response
+        if (u->has_check_ref() && ri == u->check_ref()) break;  // a repeated response
         if (log_) log() << "recieved check response with dublicated Ai=" << unsigned(ai) << ",removed" << std::endl;
         u->unassign();
         remove_twice(ai);
@@ -313,6 +313,8 @@ void LAPD_NT_user::assign() {
   // this terminal's, and the controller's messages for it must not come here.
   callref_ = 0;
   callref_seen_ = false;
+  // Nor is the last terminal's check reference this one's.
+  check_ri_seen_ = false;
   state_ = assigned;
   if (log_ > 1) log() << "assigned" << std::endl;
   tx_U(SABME, true, true);

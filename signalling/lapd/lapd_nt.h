@@ -52,7 +52,13 @@ class LAPD_NT_user {
   bool busy() const { return busy_; }
   std::uint8_t callref() const { return callref_; }
   std::uint16_t check_ref() const { return check_ri_; }
-  void set_check_ref(std::uint16_t ri) { check_ri_ = ri; }
+  // Whether a check response was accepted from this terminal: Ri 0 is a
+  // reference like any other, not "none".
+  bool has_check_ref() const { return check_ri_seen_; }
+  void set_check_ref(std::uint16_t ri) {
+    check_ri_ = ri;
+    check_ri_seen_ = true;
+  }
   std::uint32_t held() const { return out_.count(); }
   std::uint32_t unacknowledged() const { return ack_.count(); }
   int retries() const { return retry_; }
@@ -110,6 +116,7 @@ class LAPD_NT_user {
   CleanQueue<Packet, 135> out_;
   CleanQueue<Packet, 7> ack_;
   std::uint16_t check_ri_ = 0;
+  bool check_ri_seen_ = false;
 };
 
 class LAPD_NT : public Protocol {

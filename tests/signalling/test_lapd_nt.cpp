@@ -202,6 +202,44 @@ TEST_F(LapdNt, PeriodicCheckKeepsAnsweringTerminals) {
   EXPECT_EQ(std::count(sent.begin(), sent.end(), "FE FF 03 0F 00 00 04 FF"), 1);
 }
 
+// Ri 0 is a reference like any other: a TEI handed out by an identity
+// request has had no check response accepted, so a response with Ri 0 for it
+// is not a repeat but a second terminal on the TEI, and the TEI goes.
+TEST_F(LapdNt, CheckReferenceZeroIsNotTheUnsetOne) {
+  assign_all();
+  ASSERT_NE(nt->find(64), nullptr);
+  network_frames();
+  bus->inject(2, lapdtest::frame("FC FF 03 0F 00 00 05 81"));
+  run_for(1);
+  EXPECT_EQ(nt->find(64), nullptr) << "a response nobody sent before taken for a repeat";
+  run_for(10);
+  Strings sent = network_frames();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "FE FF 03 0F 00 00 06 81"), 2);
+
+  // Nor does a terminal given the TEI anew inherit the reference accepted
+  // from the one before it.
+  bus->inject(2, lapdtest::frame("FC FF 03 0F 00 00 07 FF"));  // check them all now
+  run_for(10);
+  const ISDN::LAPD_NT_user* u = nt->find(65);
+  ASSERT_NE(u, nullptr);
+  ASSERT_TRUE(u->has_check_ref());
+  const unsigned old_ri = u->check_ref();
+  char other[64], old[64];
+  std::snprintf(other, sizeof other, "FC FF 03 0F %02X %02X 05 83", (old_ri + 1) & 0xFF, ((old_ri + 1) >> 8) & 0xFF);
+  std::snprintf(old, sizeof old, "FC FF 03 0F %02X %02X 05 83", old_ri & 0xFF, old_ri >> 8);
+  bus->inject(2, lapdtest::frame(other));
+  run_for(1);
+  ASSERT_EQ(nt->find(65), nullptr);
+  ASSERT_NE(nt->find(64), nullptr);  // so the next request is given 65
+  bus->inject(2, lapdtest::frame("FC FF 03 0F 21 43 01 FF"));  // a new terminal: 65 again
+  run_for(1);
+  ASSERT_NE(nt->find(65), nullptr);
+  EXPECT_FALSE(nt->find(65)->has_check_ref());
+  bus->inject(2, lapdtest::frame(old));
+  run_for(1);
+  EXPECT_EQ(nt->find(65), nullptr) << "the previous terminal's reference taken for this one's";
+}
+
 TEST_F(LapdNt, MessagesAreRoutedByCallReference) {
   assign_all();
   frames.clear();
