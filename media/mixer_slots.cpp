@@ -65,10 +65,7 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
   if (p.echoSuppressor_isSelected()) return echoCancel(p.get_echoSuppressor());
   if (p.dtmf_enable_isSelected()) return enableDTMF(p.get_dtmf_enable());
   if (p.dtmf_reject_enable_isSelected()) return enableDTMFReject(p.get_dtmf_reject_enable());
-  if (p.translateDTMF_isSelected()) {
-    translateDTMF(p.get_translateDTMF());
-    return true;
-  }
+  if (p.translateDTMF_isSelected()) return translateDTMF(p.get_translateDTMF());
   if (p.dtmf_params_isSelected()) return configureDTMF(p.get_dtmf_params());
   if (p.vad_enable_isSelected()) return enableVAD(p.get_vad_enable());
   if (p.vad_disable_isSelected()) return disableVAD();
@@ -111,10 +108,7 @@ bool TdmOutput::IBeforeDestroy() {
 bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
   if (Superseded()) return false;
   Hardware::DSProcReceiver& dsp = *this;
-  if (p.translateDTMF_isSelected()) {
-    translateDTMF(p.get_translateDTMF());
-    return true;
-  }
+  if (p.translateDTMF_isSelected()) return translateDTMF(p.get_translateDTMF());
   if (p.dtmf_disable_isSelected()) return disableToneGenerator(false);
   if (p.dtmf_params_isSelected()) return configureDTMF(p.get_dtmf_params());
   if (p.vad_enable_isSelected()) return enableVAD(p.get_vad_enable());

@@ -239,10 +239,7 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& req) {
     cancelAudibleCall();
     return true;
   }
-  if (req.translateDTMF_isSelected()) {
-    translateDTMF(req.get_translateDTMF());
-    return true;
-  }
+  if (req.translateDTMF_isSelected()) return translateDTMF(req.get_translateDTMF());
   if (req.dtmf_params_isSelected()) return configureDTMF(req.get_dtmf_params());
   if (req.vad_enable_isSelected()) return enableVAD(req.get_vad_enable());
   if (req.vad_disable_isSelected()) return disableVAD();

@@ -21,6 +21,9 @@ void* by_value(std::uint32_t ts) { return reinterpret_cast<void*>(static_cast<st
 
 std::uint16_t low16(int v) { return static_cast<std::uint16_t>(v); }
 
+// An amplitude the generator's 16-bit field holds, or none given.
+bool amplitude_fits(bool present, int amp) { return !present || (amp >= 0 && amp <= 0xFFFF); }
+
 // A duration the controller gave, or the default when it gave none or one
 // outside what the loop's timers take.
 unsigned duration(bool present, int ms) {
@@ -107,11 +110,21 @@ bool TonecReceiver::disableToneGenerator(bool force) {
   return enableToneGenerator(0, 0, 0, 0);
 }
 
-void TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params) {
+bool TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params) {
+  const int amp1 = params.amp1_isPresent() ? params.get_amp1().getValue() : 0;
+  const int amp2 = params.amp2_isPresent() ? params.get_amp2().getValue() : 0;
+  // Cut to 16 bits an amplitude would sound as another one (65536 as
+  // silence): refused, and a running sequence goes on unchanged.
+  if (!amplitude_fits(params.amp1_isPresent(), amp1) || !amplitude_fits(params.amp2_isPresent(), amp2)) {
+    std::cerr << "DTMF_DIAL fail:"
+              << " timeslot=" << tonec_timeslot() << " amplitude out of range:" << amp1 << " " << amp2 << std::endl;
+    return false;
+  }
   dtmf_digits = params;
-  if (dtmf_transmit) return;
+  if (dtmf_transmit) return true;
   dtmf_transmit = true;
   OnPauseFinished();
+  return true;
 }
 
 void TonecReceiver::OnPauseFinished() {

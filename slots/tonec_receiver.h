@@ -56,8 +56,9 @@ class TonecReceiver {
   bool disableToneGenerator(bool force);
 
   // Sends a digit sequence; during a running one, replaces its remaining
-  // digits without restarting the current step.
-  void translateDTMF(LGCP::TranslateDtmfParams const& params);
+  // digits without restarting the current step. False, and nothing changed,
+  // for an amplitude beyond 16 bits.
+  bool translateDTMF(LGCP::TranslateDtmfParams const& params);
   bool is_inDTMFTransmit() const { return dtmf_transmit; }
 
   // The wait tone: 1000 ms of 425 Hz, 3000 ms of silence, until cancelled.

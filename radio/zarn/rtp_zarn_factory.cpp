@@ -1,6 +1,7 @@
 #include "radio/zarn/rtp_zarn_factory.h"
 
 #include "radio/zarn/rtp_zarn_slot.h"
+#include "radio/zarn/zarn_radio_state.h"
 #include "runtime/ext_output.h"
 
 #include <unistd.h>
@@ -33,6 +34,13 @@ Slot* RtpZARNFactory::INewSlot(LGCP::CreateParams const& params) {
   // Through a string: a value the controller sent with an alternative this
   // side does not know cannot be printed, and would leave the log failed.
   std::clog << ext::header(this) << "do create rtp ext ZARN: " << rtp.asValueNotation() << std::endl;
+  // A priority the packet header cannot hold would go out as another one
+  // with every periodic status: no slot.
+  if (!RTPSignalling::Carried(rtp.get_radio().get_status().get_zarn())) {
+    std::cerr << ext::header(this) << "rtp ext ZARN not created: priority beyond the packet header's field"
+              << std::endl;
+    return nullptr;
+  }
   Session s;
   if (!OpenSession(create, s)) return nullptr;
 

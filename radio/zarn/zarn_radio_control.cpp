@@ -135,7 +135,7 @@ int ZarnRadioControl::EncodeProto(ZarnRadioState const&, sig_proto&) { return 0;
 bool ZarnRadioControl::SendASNToChan(TERM::RadioStatus const& status) {
   if (!status.zarn_isSelected()) return false;
   ZarnRadioState s = radioState;
-  DecodeASN(status.get_zarn(), s);
+  if (DecodeASN(status.get_zarn(), s) != 0) return false;
   SendRadioStateToChan(s);
   return true;
 }

@@ -122,7 +122,13 @@ bool Dotted(std::string const& text, in_addr& a) {
   return ok;
 }
 
-void FlagsFromASN(TERM::RadioFlags const& f, ZarnRadioState& s) {
+// The packet header has four bits for the priority: beyond them a
+// controller's value would leave as another one, 16 as the highest.
+bool Fits(TERM::RadioFlags const& f) { return f.get_prio().getValue() >= 0 && f.get_prio().getValue() <= 15; }
+
+// False when the priority does not fit its field; s takes the flags anyway
+// (the caller refuses the copy).
+bool FlagsFromASN(TERM::RadioFlags const& f, ZarnRadioState& s) {
   s.priority = f.get_prio().getValue();
   s.ptt = f.get_ptt() ? 1 : 0;
   s.bss = f.get_bss() ? 1 : 0;
@@ -135,6 +141,7 @@ void FlagsFromASN(TERM::RadioFlags const& f, ZarnRadioState& s) {
   s.resv = f.get_resv() ? 1 : 0;
   s.selcall = static_cast<int>(f.get_selcall().getValue());
   s.li = static_cast<int>(f.get_li().getValue());
+  return Fits(f);
 }
 
 // A value of a constrained TERM field: out of range goes as `neutral`.
@@ -320,6 +327,7 @@ int EncodeProtoWS(ZarnRadioState const& s, sig_proto& p) {
 int DecodeASN(TERM::ZarnRadioModifier const& m, ZarnRadioState& s) {
   s.type = 0;
   bool dotted = Dotted(m.get_addr().get_session_addr(), s.source_addr);
+  bool fits = true;
   s.source_ssrc = m.get_addr().get_session_ssrc().getValue();
 
   // The holder named by the selective-call and transmission requests.
@@ -333,7 +341,7 @@ int DecodeASN(TERM::ZarnRadioModifier const& m, ZarnRadioState& s) {
   switch (p.currentSelection()) {
     case P::gw_set_flags::index:
       s.type = GW_FLAG;
-      FlagsFromASN(p.get_gw_set_flags().get_flags(), s);
+      fits = FlagsFromASN(p.get_gw_set_flags().get_flags(), s);
       break;
     case P::gw_set_freq::index:
       s.type = GW_ADJUST_CHAN;
@@ -341,32 +349,32 @@ int DecodeASN(TERM::ZarnRadioModifier const& m, ZarnRadioState& s) {
       break;
     case P::gw_set_ptt::index:
       s.type = GW_FLAG_PTT;
-      FlagsFromASN(p.get_gw_set_ptt().get_flags(), s);
+      fits = FlagsFromASN(p.get_gw_set_ptt().get_flags(), s);
       break;
     case P::gw_set_bss::index:
       s.type = GW_FLAG_BSS;
-      FlagsFromASN(p.get_gw_set_bss().get_flags(), s);
+      fits = FlagsFromASN(p.get_gw_set_bss().get_flags(), s);
       break;
     case P::gw_set_rv::index:
       s.type = GW_FLAG_RV;
-      FlagsFromASN(p.get_gw_set_rv().get_flags(), s);
+      fits = FlagsFromASN(p.get_gw_set_rv().get_flags(), s);
       break;
     case P::gw_set_sh::index:
       s.type = GW_FLAG_SH;
-      FlagsFromASN(p.get_gw_set_sh().get_flags(), s);
+      fits = FlagsFromASN(p.get_gw_set_sh().get_flags(), s);
       break;
     case P::gw_set_pwr::index:
       s.type = GW_FLAG_PW;
-      FlagsFromASN(p.get_gw_set_pwr().get_flags(), s);
+      fits = FlagsFromASN(p.get_gw_set_pwr().get_flags(), s);
       break;
     case P::gw_set_resv::index:
       s.type = GW_FLAG_RS;
-      FlagsFromASN(p.get_gw_set_resv().get_flags(), s);
+      fits = FlagsFromASN(p.get_gw_set_resv().get_flags(), s);
       break;
     case P::gw_set_selcall::index: {
       TERM::RadioCommandGWSetSelCall const& c = p.get_gw_set_selcall();
       s.type = GW_SEL_CALL;
-      FlagsFromASN(c.get_flags(), s);
+      fits = FlagsFromASN(c.get_flags(), s);
       holder(c.get_ip(), c.get_ssrc().getValue());
       TextFromASN(c.get_cid(), s);
       break;
@@ -390,12 +398,12 @@ int DecodeASN(TERM::ZarnRadioModifier const& m, ZarnRadioState& s) {
       break;
     case P::wm_flags::index:
       s.type = WM_FLAG;
-      FlagsFromASN(p.get_wm_flags().get_flags(), s);
+      fits = FlagsFromASN(p.get_wm_flags().get_flags(), s);
       break;
     case P::wm_trans::index: {
       TERM::RadioCommandWMTrans const& c = p.get_wm_trans();
       s.type = WM_TRANS;
-      FlagsFromASN(c.get_flags(), s);
+      fits = FlagsFromASN(c.get_flags(), s);
       holder(c.get_ip(), c.get_ssrc().getValue());
       break;
     }
@@ -414,7 +422,7 @@ int DecodeASN(TERM::ZarnRadioModifier const& m, ZarnRadioState& s) {
     case P::wm_selcall::index: {
       TERM::RadioCommandWMSelCall const& c = p.get_wm_selcall();
       s.type = WM_SEL_CALL_TRANS;
-      FlagsFromASN(c.get_flags(), s);
+      fits = FlagsFromASN(c.get_flags(), s);
       holder(c.get_ip(), c.get_ssrc().getValue());
       TextFromASN(c.get_cid(), s);
       break;
@@ -435,10 +443,13 @@ int DecodeASN(TERM::ZarnRadioModifier const& m, ZarnRadioState& s) {
     default:
       break;
   }
-  return dotted ? 0 : -1;
+  return dotted && fits ? 0 : -1;
 }
 
+bool Carried(TERM::ZarnRadioStatus const& st) { return Fits(st.get_flags()); }
+
 int DecodeASN(TERM::ZarnRadioStatus const& st, ZarnRadioState& s) {
+  if (!Carried(st)) return -1;
   s.type = 0;
   FlagsFromASN(st.get_flags(), s);
   FreqFromASN(st.get_freq(), s);

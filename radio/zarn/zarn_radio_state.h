@@ -57,10 +57,13 @@ int EncodeProtoWS(ZarnRadioState const& s, sig_proto& record);
 // A controller request into s (a copy of the radio state: what the request
 // does not carry keeps its value). -1 when an address of the request is not
 // a dotted quad: inet_addr would make it 255.255.255.255, and such a holder
-// shuts every source out; the caller then refuses the request.
+// shuts every source out; -1 too for a priority beyond the packet's four
+// bits. The caller then refuses the request.
 int DecodeASN(TERM::ZarnRadioModifier const& m, ZarnRadioState& s);
+// Whether the packet header holds the status's priority (0 to 15).
+bool Carried(TERM::ZarnRadioStatus const& st);
 // A full radio status into s; the holder, the text, the quality and the
-// source are left alone.
+// source are left alone. -1, s untouched, when it is not Carried.
 int DecodeASN(TERM::ZarnRadioStatus const& st, ZarnRadioState& s);
 
 // s as the status of req. Values outside what the TERM types can carry

@@ -352,6 +352,21 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
   EXPECT_EQ(ask(ioctl(35, 40, tone_at(65535, 65535))), Strings{"seq 35 slot 40 success"});
   const std::string dial = sim("dtmf log");
   EXPECT_EQ(dial.substr(dial.find(' ', sizeof "DTMF_DIAL")), " 65535 0 65535 0") << dial;
+  // And a digit sequence whose amplitude is: its digits would be silent.
+  const auto digits_at = [](int amp1, int amp2) {
+    return [amp1, amp2](LGCP::IoctlParams& p) {
+      LGCP::TranslateDtmfParams& t = p.select_translateDTMF();
+      LGCP::DualTone d;
+      d.set_freq1(697);
+      d.set_freq2(1209);
+      t.ref_digits().push_back(d);
+      t.set_amp1(amp1);
+      t.set_amp2(amp2);
+    };
+  };
+  EXPECT_EQ(ask({ioctl(36, 40, digits_at(65536, 100)), ioctl(37, 41, digits_at(100, 65536))}, 2),
+            (Strings{"seq 36 slot 40 error unsupported", "seq 37 slot 41 error unsupported"}));
+  EXPECT_EQ(sim("dtmf log"), "");
 
   // Each request a kind handles reaches its own unit request and is
   // answered by it; what the other kind alone handles is refused.

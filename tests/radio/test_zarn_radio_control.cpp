@@ -308,6 +308,38 @@ TEST_F(ZarnControlTest, RequestsWriteKeepAndRefuse) {
   c->RtpExtStop();
 }
 
+// The packet header has four bits for the priority: a controller's 16
+// would go out as 0, the highest. Such a request or status is refused
+// whole, nothing written and the state kept; 0 and 15 go as they are.
+TEST_F(ZarnControlTest, PriorityBeyondItsFourBitsIsRefused) {
+  auto c = make<ZarnRadioGWControl>();
+  EXPECT_FALSE(c->SendASNToChan(status([](TERM::ZarnRadioStatus& s) { s.set_flags(zflags(16, false)); })));
+  EXPECT_EQ(c->GetRadioState().priority, 15);
+  EXPECT_TRUE(c->SendASNToChan(status()));
+  written_bytes();
+  const ZarnRadioState before = c->GetRadioState();
+  for (int prio : {16, 0x10005, -1}) {
+    EXPECT_FALSE(c->SendASNToChan(request([=](Params& p) { p.select_wm_flags().set_flags(zflags(prio, true)); })))
+        << prio;
+    EXPECT_FALSE(c->SendASNToChan(request([=](Params& p) { p.select_gw_set_ptt().set_flags(zflags(prio, true)); })))
+        << prio;
+    EXPECT_FALSE(c->SendASNToChan(request([=](Params& p) {
+      TERM::RadioCommandWMTrans& t = p.select_wm_trans();
+      t.set_flags(zflags(prio, true));
+      t.set_ip("10.0.0.9");
+    }))) << prio;
+    EXPECT_FALSE(c->SendASNToChan(status([=](TERM::ZarnRadioStatus& s) { s.set_flags(zflags(prio, false)); }))) << prio;
+  }
+  EXPECT_EQ(written_bytes(), Lines{});
+  EXPECT_EQ(std::memcmp(&before, &c->GetRadioState(), sizeof before), 0);
+
+  for (int prio : {0, 15}) {
+    EXPECT_TRUE(c->SendASNToChan(request([=](Params& p) { p.select_gw_set_flags().set_flags(zflags(prio, false)); })));
+    EXPECT_EQ(c->GetRadioState().priority, prio);
+  }
+  c->RtpExtStop();
+}
+
 // A selective call's caller identity stays with it while it holds
 // push-to-talk, so the periodic status repeats WM_SEL_CALL_TRANS; a plain
 // transmission or the release drops it.

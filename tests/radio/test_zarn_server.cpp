@@ -385,4 +385,26 @@ TEST_F(ZarnRadio, CodecRestartAsksTheChannelsBssAgain) {
   EXPECT_EQ(more_frames(), Strings{});
 }
 
+// A priority beyond the packet header's four bits: no slot for such a
+// creation status and an error for such a request, never priority 0 on
+// the wire.
+TEST_F(ZarnRadio, PriorityBeyondThePacketHeaderIsRefused) {
+  UdpPeer peer;
+  ASSERT_TRUE(peer.ok());
+  const std::size_t before = instances();
+  EXPECT_EQ(ask(create(1, 41, rtp_port_of(peer), radio_test::zarn_status_s(zflags(16, false)))),
+            Strings{"seq 1 slot 41 error insufficientResources"});
+  EXPECT_TRUE(srv().wait_log("priority beyond the packet header's field")) << srv().log();
+  EXPECT_EQ(instances(), before);
+
+  const Strings made = ask(create(2, 41, rtp_port_of(peer), status_s()), 3);
+  ASSERT_EQ(made.size(), 3u) << ::testing::PrintToString(made) << srv().log();
+  EXPECT_EQ(made[0], "seq 2 slot 41 success");
+  EXPECT_EQ(ask({rtp_ext(3, 41, zmod("10.0.0.1", 0, wm_trans(16, true, "10.0.0.9", 153))),
+                 rtp_ext(4, 41, zmod("10.0.0.1", 0, flags_of(129, 16, false)))},
+                2),
+            (Strings{"seq 3 slot 41 error unsupported", "seq 4 slot 41 error unsupported"}));
+  EXPECT_EQ(ask(null_command_image(5, 41, "destroy")), Strings{"seq 5 slot 41 success"});
+}
+
 }  // namespace

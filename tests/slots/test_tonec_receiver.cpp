@@ -278,7 +278,7 @@ TEST_F(TonecTest, DigitsWithoutDurationsTake70MsEach) {
 TEST_F(TonecTest, DurationsAmplitudesAndReplacedDigits) {
   ToneRx a(5);
   auto p = digits({{1, 2}, {3, 4}, {5, 6}});
-  p.set_amp1(0x12345);  // low 16 bits
+  p.set_amp1(9029);
   p.set_amp2(100);
   p.set_toneDuration(40);
   p.set_pauseDuration(10);
@@ -295,6 +295,38 @@ TEST_F(TonecTest, DurationsAmplitudesAndReplacedDigits) {
   // first digit is already the new default).
   EXPECT_EQ(dials(), (Strings{"0: 1 2 9029 100", "40: 1000 1000 0 0", "110: 7 8 16384 16384", "180: 1000 1000 0 0",
                               "250: 0 0 0 0"}));
+  EXPECT_EQ(a.completes, 1);
+}
+
+// Cut to its 16-bit field an amplitude would sound as another one: the
+// sequence is refused whole and one already running goes on as it was.
+TEST_F(TonecTest, AmplitudeBeyondItsFieldIsRefused) {
+  ToneRx a(5);
+  for (int amp : {65536, 0x12345, -1}) {
+    auto p = digits({{697, 1209}});
+    p.set_amp1(amp);
+    EXPECT_FALSE(a.translateDTMF(p)) << amp;
+    auto q = digits({{697, 1209}});
+    q.set_amp2(amp);
+    EXPECT_FALSE(a.translateDTMF(q)) << amp;
+  }
+  EXPECT_FALSE(a.is_inDTMFTransmit());
+  run_for(1000);
+  EXPECT_EQ(dials(), Strings{});
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "DTMF_DIAL fail: timeslot=5 amplitude out of range:65536 0"));
+
+  start = now_ms();
+  auto p = digits({{1, 2}, {3, 4}});
+  p.set_amp1(0);
+  p.set_amp2(0xFFFF);  // the field's edges
+  EXPECT_TRUE(a.translateDTMF(p));
+  run_for(20);
+  auto q = digits({{7, 8}});
+  q.set_amp2(65536);
+  EXPECT_FALSE(a.translateDTMF(q));
+  run_for(1000);
+  EXPECT_EQ(dials(),
+            (Strings{"0: 1 2 0 65535", "70: 1000 1000 0 0", "140: 3 4 0 65535", "210: 1000 1000 0 0", "280: 0 0 0 0"}));
   EXPECT_EQ(a.completes, 1);
 }
 

@@ -39,10 +39,7 @@ class ToneProbeSlot : public Slot, private Hardware::TonecReceiver, private Hard
       cancelAudibleCall();
       return true;
     }
-    if (p.translateDTMF_isSelected()) {
-      translateDTMF(p.get_translateDTMF());
-      return true;
-    }
+    if (p.translateDTMF_isSelected()) return translateDTMF(p.get_translateDTMF());
     if (p.dtmf_params_isSelected()) return configureDTMF(p.get_dtmf_params());
     if (p.vad_enable_isSelected()) return enableVAD(p.get_vad_enable());
     if (p.vad_disable_isSelected()) return disableVAD();
