@@ -21,8 +21,9 @@ void* by_value(std::uint32_t ts) { return reinterpret_cast<void*>(static_cast<st
 
 std::uint16_t low16(int v) { return static_cast<std::uint16_t>(v); }
 
-// An amplitude the generator's 16-bit field holds, or none given.
-bool amplitude_fits(bool present, int amp) { return !present || (amp >= 0 && amp <= 0xFFFF); }
+// An amplitude the generator's 16-bit field holds: one beyond it would be
+// sent as another one (65536 as silence).
+bool amplitude_fits(int amp) { return amp >= 0 && amp <= 0xFFFF; }
 
 // A duration the controller gave, or the default when it gave none or one
 // outside what the loop's timers take.
@@ -115,7 +116,7 @@ bool TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params) {
   const int amp2 = params.amp2_isPresent() ? params.get_amp2().getValue() : 0;
   // Cut to 16 bits an amplitude would sound as another one (65536 as
   // silence): refused, and a running sequence goes on unchanged.
-  if (!amplitude_fits(params.amp1_isPresent(), amp1) || !amplitude_fits(params.amp2_isPresent(), amp2)) {
+  if (!amplitude_fits(amp1) || !amplitude_fits(amp2)) {
     std::cerr << "DTMF_DIAL fail:"
               << " timeslot=" << tonec_timeslot() << " amplitude out of range:" << amp1 << " " << amp2 << std::endl;
     return false;
@@ -329,9 +330,7 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& r, TERM::SelcalCommand
     return false;
   }
   const int amp = cmd.amp_isPresent() ? cmd.get_amp().getValue() : 12000;
-  // An amplitude beyond its field would be sent as another one (65536 as
-  // silence).
-  if (amp < 0 || amp > 0xFFFF) {
+  if (!amplitude_fits(amp)) {
     std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << " amplitude out of range:" << amp << std::endl;
     return false;
   }
