@@ -76,8 +76,7 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
   if (p.iva_enable_isSelected()) return enableIVA(p.get_iva_enable());
   if (p.iva_params_isSelected()) return configureIVA(p.get_iva_params());
   // What the DSP refused is answered as refused.
-  if (p.rx_gain_isSelected())
-    return configureRxGain(static_cast<std::int8_t>(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
+  if (p.rx_gain_isSelected()) return configureRxGain(p.get_rx_gain());
   if (p.tone_filter_isSelected()) return configureToneFilter(p.get_tone_filter());
   if (p.delays_isSelected()) return delays(dsp, p.get_delays());
   return false;

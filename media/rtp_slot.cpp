@@ -252,8 +252,7 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& req) {
   if (req.encoder_mode_isSelected()) return ChangeCodec(false, req.get_encoder_mode());
   if (req.decoder_mode_isSelected()) return ChangeCodec(true, req.get_decoder_mode());
   // What the DSP refused is answered as refused.
-  if (req.rx_gain_isSelected())
-    return configureRxGain(static_cast<std::int8_t>(req.get_rx_gain().get_gainDB().getValue() & 0xFF));
+  if (req.rx_gain_isSelected()) return configureRxGain(req.get_rx_gain());
   if (req.tone_filter_isSelected()) return configureToneFilter(req.get_tone_filter());
   if (req.selcal_isSelected()) return translateSelcal(req.get_selcal());
   return false;

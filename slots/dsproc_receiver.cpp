@@ -45,6 +45,15 @@ bool DSProcReceiver::configureRxGain(std::int8_t gain_dB) {
   return ok;
 }
 
+bool DSProcReceiver::configureRxGain(LGCP::Gain const& g) {
+  const auto gain = g.get_gainDB().getValue();
+  if (gain < -128 || gain > 127) {
+    std::cerr << "dsproc: rx gain " << gain << " dB out of range" << std::endl;
+    return false;
+  }
+  return configureRxGain(static_cast<std::int8_t>(gain));
+}
+
 bool DSProcReceiver::configureToneFilter(std::uint16_t freq, std::uint8_t enable, std::uint16_t dur_th_msec,
                                          std::int8_t det_lvl_dB) {
   const bool ok = DSProcReceiverService::instance().configureToneFilter(*this, freq, enable, dur_th_msec, det_lvl_dB);

@@ -54,6 +54,9 @@ class DSProcReceiver {
   bool disableMute() { return enableMute(false, false); }
   bool configureDelays(std::uint32_t rx, std::uint32_t tx);
   bool configureRxGain(std::int8_t gain_dB);
+  // The gain as the controller gives it; refused beyond the request's signed
+  // 8-bit field, where 128 dB would be sent as -128 dB and 256 dB as none.
+  bool configureRxGain(LGCP::Gain const& g);
   bool configureToneFilter(std::uint16_t freq, std::uint8_t enable, std::uint16_t dur_th_msec,
                            std::int8_t det_lvl_dB);
   // The tone filter as the controller gives it; refused when a value does

@@ -21,9 +21,10 @@ void* by_value(std::uint32_t ts) { return reinterpret_cast<void*>(static_cast<st
 
 std::uint16_t low16(int v) { return static_cast<std::uint16_t>(v); }
 
-// An amplitude the generator's 16-bit field holds: one beyond it would be
-// sent as another one (65536 as silence).
+// An amplitude or frequency the generator's 16-bit field holds: one beyond
+// it would be sent as another one (65536 as silence, 66233 Hz as 697 Hz).
 bool amplitude_fits(int amp) { return amp >= 0 && amp <= 0xFFFF; }
+bool frequency_fits(int hz) { return hz >= 0 && hz <= 0xFFFF; }
 
 // A duration the controller gave, or the default when it gave none or one
 // outside what the loop's timers take.
@@ -120,6 +121,15 @@ bool TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params) {
     std::cerr << "DTMF_DIAL fail:"
               << " timeslot=" << tonec_timeslot() << " amplitude out of range:" << amp1 << " " << amp2 << std::endl;
     return false;
+  }
+  for (const LGCP::DualTone& d : params.get_digits()) {
+    const int f1 = d.get_freq1().getValue();
+    const int f2 = d.get_freq2().getValue();
+    if (!frequency_fits(f1) || !frequency_fits(f2)) {
+      std::cerr << "DTMF_DIAL fail:"
+                << " timeslot=" << tonec_timeslot() << " frequency out of range:" << f1 << " " << f2 << std::endl;
+      return false;
+    }
   }
   dtmf_digits = params;
   if (dtmf_transmit) return true;

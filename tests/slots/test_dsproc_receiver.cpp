@@ -202,6 +202,19 @@ TEST_F(DsprocTest, ConfigureRecordsAndVersions) {
     EXPECT_EQ(a.configureToneFilter(f), t.sent != nullptr) << t.freq << " " << t.dur << " " << t.level;
     EXPECT_EQ(requests(), t.sent ? Strings{t.sent} : Strings{}) << t.freq << " " << t.dur << " " << t.level;
   }
+  // So is the controller's receive gain: 128 dB would go as -128 dB, 256 dB
+  // as no gain at all.
+  const struct {
+    int dB;
+    const char* sent;
+  } gains[] = {{127, "DSPROC_CONFIGURE 9 64 127"}, {-128, "DSPROC_CONFIGURE 9 64 -128"}, {128, nullptr},
+               {256, nullptr}, {-129, nullptr}, {-250, nullptr}};
+  for (const auto& t : gains) {
+    LGCP::Gain g;
+    g.set_gainDB(t.dB);
+    EXPECT_EQ(a.configureRxGain(g), t.sent != nullptr) << t.dB;
+    EXPECT_EQ(requests(), t.sent ? Strings{t.sent} : Strings{}) << t.dB;
+  }
 
   // Without the version the layout is unknown: nothing is configured.
   EXPECT_EQ(control_request("dsp fail DSPROC_GET_VERSION 5 1"), "ok\n");

@@ -330,6 +330,27 @@ TEST_F(TonecTest, AmplitudeBeyondItsFieldIsRefused) {
   EXPECT_EQ(a.completes, 1);
 }
 
+// So would a digit's frequency: 66233 Hz would sound as 697 Hz.
+TEST_F(TonecTest, DigitFrequencyBeyondItsFieldIsRefused) {
+  ToneRx a(5);
+  const std::pair<int, int> beyond[] = {{66233, 1209}, {697, 66745}, {-1, 1209}, {697, -1209}};
+  for (auto f : beyond) {
+    EXPECT_FALSE(a.translateDTMF(digits({{770, 1336}, f}))) << f.first << " " << f.second;
+  }
+  EXPECT_FALSE(a.is_inDTMFTransmit());
+  run_for(1000);
+  EXPECT_EQ(dials(), Strings{});
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "DTMF_DIAL fail: timeslot=5 frequency out of range:66233 1209"));
+
+  start = now_ms();
+  EXPECT_TRUE(a.translateDTMF(digits({{0, 65535}})));  // the field's edges
+  run_for(20);
+  EXPECT_FALSE(a.translateDTMF(digits({{65536, 0}})));  // the running digit goes on
+  run_for(1000);
+  EXPECT_EQ(dials(), (Strings{"0: 0 65535 16384 16384", "70: 1000 1000 0 0", "140: 0 0 0 0"}));
+  EXPECT_EQ(a.completes, 1);
+}
+
 TEST_F(TonecTest, WaitToneCadenceAndCancel) {
   ToneRx a(5);
   a.activateAudibleCall();
