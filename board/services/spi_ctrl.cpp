@@ -149,10 +149,10 @@ void spiCtrl::status() {
     const int s = read(c, reg_line_status);
     int slips = 0;
     if (s & 0x20) {
-      slips = slip_seen_ ? 0 : 1;
-      slip_seen_ = true;
+      slips = slip_seen_[c] ? 0 : 1;
+      slip_seen_[c] = true;
     } else {
-      slip_seen_ = false;
+      slip_seen_[c] = false;
     }
     ts.set_trunk(c);
     ts.set_state(LineState(s));

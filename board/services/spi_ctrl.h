@@ -60,8 +60,8 @@ class spiCtrl : public CtrlSrv::Service {
   int fd_ = -1;
   Timer timer_;
   bool enabled_ = true;
-  // One slip flag for all eight framers, not one each: a framer showing the
-  // slip bit reports a slip only when the framer read just before it did
-  // not show it; any framer without the bit clears the flag.
-  bool slip_seen_ = false;
+  // A slip is reported once per run of the slip bit, per framer: a flag
+  // shared by all eight lost one framer's slip behind another's and
+  // reported a lasting slip again at every pass.
+  bool slip_seen_[channels] = {};
 };
