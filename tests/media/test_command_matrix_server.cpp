@@ -130,6 +130,52 @@ void fill_ioctl(LGCP::IoctlParams& i, int index) {
 }
 constexpr int ioctl_count = 38;
 
+// The parameters of the ioctls that carry numbers, at the ends of what the
+// controller can send.
+void fill_extreme(LGCP::IoctlParams& i, int index) {
+  const int big = 0x7FFFFFFF, small = -0x7FFFFFFF - 1;
+  switch (index) {
+    case 0: {
+      LGCP::TranslateDtmfParams& t = i.select_translateDTMF();
+      LGCP::DualTone tone;
+      tone.set_freq1(big);
+      tone.set_freq2(small);
+      t.set_digits().push_back(tone);
+      t.set_toneDuration(big);
+      t.set_pauseDuration(small);
+      break;
+    }
+    case 1: i.select_translateDTMF().set_digits(); break;
+    case 2: i.select_pd_enable().set_timeout(small); break;
+    case 3: i.select_rx_gain().set_gainDB(big); break;
+    case 4:
+      i.select_delays().set_rx(small);
+      i.select_delays().set_tx(big);
+      break;
+    case 5: {
+      LGCP::ToneFilter& f = i.select_tone_filter();
+      f.set_freq(big);
+      f.set_enable(true);
+      f.set_duration_th_msec(small);
+      f.set_det_level_dB(big);
+      break;
+    }
+    case 6: i.select_iva_params().set_det_lvl_dB(small); break;
+    case 7:
+      i.select_selcal().set_amp(big);
+      i.select_selcal().set_signs(std::string(300, 'A'));
+      break;
+    case 8: {
+      TERM::VADParamsV2& v = i.select_vad_params().select_v2();
+      v.set_voice_th_msec(small);
+      v.set_silence_th_msec(big);
+      v.set_e_th_dB(small);
+      break;
+    }
+  }
+}
+constexpr int extreme_count = 9;
+
 // The other commands a slot number can carry, in the order of the
 // second column of the table.
 const std::vector<std::pair<char, std::function<void(LGCP::Command&, int)>>>& others() {
@@ -503,6 +549,15 @@ TEST_F(CommandMatrix, EveryCommandOnEveryKindOfSlot) {
     const auto r = row(k.slot);
     EXPECT_EQ(r.first, k.ioctls);
     EXPECT_EQ(r.second, k.commands);
+    // Numbers at their ends are answered (refused or not), and the server
+    // takes no harm from them.
+    {
+      Strings images;
+      for (int i = 0; i < extreme_count; ++i)
+        images.push_back(command_image(++seq_, k.slot, [&](LGCP::Command& c) { fill_extreme(c.select_ioctl(), i); }));
+      for (const std::string& a : answers(images))
+        EXPECT_EQ(a.find("seq "), 0u) << a;
+    }
     // What the slot refuses changes nothing on the board.
     {
       Strings refused;
@@ -544,6 +599,7 @@ TEST_F(CommandMatrix, EveryCommandOnEveryKindOfSlot) {
   }
   EXPECT_TRUE(srv().process->running());
   EXPECT_EQ(srv().log().find("Sanitizer"), std::string::npos) << srv().log();
+  EXPECT_EQ(srv().log().find("runtime error"), std::string::npos) << srv().log();
 }
 
 TEST_F(CommandMatrix, EveryKindConnectedToEveryKindAndAllTornDown) {
