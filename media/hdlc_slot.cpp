@@ -19,6 +19,9 @@ constexpr std::uint32_t gather_ms = 100;
 constexpr std::uint32_t gather_limit = 32768;
 // Nor more packages than the controller decodes in one list.
 constexpr std::size_t gather_packages = 128;
+// The control link writes no octet string longer than this (it sends no
+// fragmented lengths): a longer body would make the whole answer fail.
+constexpr std::uint32_t body_limit = 16383;
 
 }  // namespace
 
@@ -194,7 +197,12 @@ void HdlcSlot::on_hdlc_receive(Packet& frame) {
   const unsigned char* body = d + (len < header_size ? len : header_size);
   const std::uint32_t body_len = len > header_size ? len - header_size : 0;
 
-  if (addr == address) {
+  if (addr == address && body_len > body_limit) {
+    // Gathered, it would take the packages gathered with it down too.
+    rx_seq = static_cast<std::uint8_t>(control >> 5);
+    std::cerr << ext::header(this) << "package of " << body_len << " octets is too long for the controller, dropped"
+              << std::endl;
+  } else if (addr == address) {
     rx_seq = static_cast<std::uint8_t>(control >> 5);
     const std::size_t held = response.get_hdlcPackages().size();
     if (held != 0 && (gathered_octets + body_len > gather_limit || held >= gather_packages)) {

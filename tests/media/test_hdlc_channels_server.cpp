@@ -359,6 +359,22 @@ TEST_F(HdlcChannelsServer, PackageSlotTradesNumberedPackages) {
     got += sizes.back();
   }
   EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), 128u);
+  // A body longer than the control link writes (16383 octets) is dropped
+  // alone: gathered, it took the answer's other packages down with it. A
+  // body at the bound still goes.
+  const std::string at_bound = "000300AA80" + std::string(2 * 16381, 'C');
+  const std::string too_long = "000300AA80" + std::string(2 * 16382, 'D');
+  EXPECT_EQ(inject(open_ts, {at_bound, too_long, "000300EE00"}), "");
+  {
+    LGCP::Message m;
+    ASSERT_TRUE(testsupport::decode(next(), m));
+    ASSERT_TRUE(m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().ioctl_isSelected());
+    const auto& got = m.get_pdu().get_signal().get_ioctl().get_hdlcPackages();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].get_body().size(), 16383u);
+    EXPECT_EQ(testsupport::hex(got[1].get_body()), "EE 00");
+  }
+  EXPECT_TRUE(srv->wait_log("package of 16384 octets is too long for the controller, dropped")) << srv->log();
   // Nor is the line that fed the slot, once that connection is undone.
   EXPECT_EQ(exchange(command(61, 1, [](LGCP::Command& c) { c.select_connect(40); })).back(), success(61, 1));
   ch = channels();
