@@ -23,8 +23,7 @@ std::uint16_t low16(int v) { return static_cast<std::uint16_t>(v); }
 
 // An amplitude or frequency the generator's 16-bit field holds: one beyond
 // it would be sent as another one (65536 as silence, 66233 Hz as 697 Hz).
-bool amplitude_fits(int amp) { return amp >= 0 && amp <= 0xFFFF; }
-bool frequency_fits(int hz) { return hz >= 0 && hz <= 0xFFFF; }
+bool fits_16_bits(int v) { return v >= 0 && v <= 0xFFFF; }
 
 // A duration the controller gave, or the default when it gave none or one
 // outside what the loop's timers take.
@@ -117,7 +116,7 @@ bool TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params) {
   const int amp2 = params.amp2_isPresent() ? params.get_amp2().getValue() : 0;
   // Cut to 16 bits an amplitude would sound as another one (65536 as
   // silence): refused, and a running sequence goes on unchanged.
-  if (!amplitude_fits(amp1) || !amplitude_fits(amp2)) {
+  if (!fits_16_bits(amp1) || !fits_16_bits(amp2)) {
     std::cerr << "DTMF_DIAL fail:"
               << " timeslot=" << tonec_timeslot() << " amplitude out of range:" << amp1 << " " << amp2 << std::endl;
     return false;
@@ -125,7 +124,7 @@ bool TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params) {
   for (const LGCP::DualTone& d : params.get_digits()) {
     const int f1 = d.get_freq1().getValue();
     const int f2 = d.get_freq2().getValue();
-    if (!frequency_fits(f1) || !frequency_fits(f2)) {
+    if (!fits_16_bits(f1) || !fits_16_bits(f2)) {
       std::cerr << "DTMF_DIAL fail:"
                 << " timeslot=" << tonec_timeslot() << " frequency out of range:" << f1 << " " << f2 << std::endl;
       return false;
@@ -340,7 +339,7 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& r, TERM::SelcalCommand
     return false;
   }
   const int amp = cmd.amp_isPresent() ? cmd.get_amp().getValue() : 12000;
-  if (!amplitude_fits(amp)) {
+  if (!fits_16_bits(amp)) {
     std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << " amplitude out of range:" << amp << std::endl;
     return false;
   }
