@@ -197,13 +197,12 @@ void HdlcSlot::on_hdlc_receive(Packet& frame) {
   const unsigned char* body = d + (len < header_size ? len : header_size);
   const std::uint32_t body_len = len > header_size ? len - header_size : 0;
 
+  if (addr == address) rx_seq = static_cast<std::uint8_t>(control >> 5);
   if (addr == address && body_len > body_limit) {
     // Gathered, it would take the packages gathered with it down too.
-    rx_seq = static_cast<std::uint8_t>(control >> 5);
     std::cerr << ext::header(this) << "package of " << body_len << " octets is too long for the controller, dropped"
               << std::endl;
   } else if (addr == address) {
-    rx_seq = static_cast<std::uint8_t>(control >> 5);
     const std::size_t held = response.get_hdlcPackages().size();
     if (held != 0 && (gathered_octets + body_len > gather_limit || held >= gather_packages)) {
       gather_timer.reset();
