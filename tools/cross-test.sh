@@ -55,25 +55,45 @@ done
 cmake --build $out/tree -j "$jobs" --target $targets
 
 # Every program runs beside the others: each server a test starts has a
-# board root and ports of its own (server_process.h).
+# board root and ports of its own (server_process.h). The media tests, the
+# longest run under the emulator, go in two shards, each with a board root
+# of its own for the tests' in-process parts.
+shards() { if [ "$1" = media_tests ]; then echo 2; else echo 1; fi; }
 run() {
   t=$1
-  shift
-  mkdir -p "$out/tree/test-board/${t%_tests}"
+  i=$2
+  n=$3
+  shift 3
+  name=$t
+  root="$top/$out/tree/test-board/${t%_tests}"
+  if [ "$n" -gt 1 ]; then
+    name=$t.$i
+    root=$root-$i
+  fi
+  mkdir -p "$root"
   rc=0
   # In the folder of the test programs, as ctest runs them: files they
   # write for a look afterwards (captures) go there.
-  (cd $out/tree/tests && GW_BOARD_ROOT="$top/$out/tree/test-board/${t%_tests}" \
-    qemu-ppc -L $sysroot ./$t --gtest_brief=1 "$@") >"$out/$t.log" 2>&1 || rc=$?
-  echo $rc >"$out/$t.rc"
+  (cd $out/tree/tests && GW_BOARD_ROOT="$root" GTEST_TOTAL_SHARDS=$n GTEST_SHARD_INDEX=$i \
+    qemu-ppc -L $sysroot ./$t --gtest_brief=1 "$@") >"$out/$name.log" 2>&1 || rc=$?
+  echo $rc >"$out/$name.rc"
 }
+runs=""
 for t in $targets; do
-  rm -f "$out/$t.rc"
-  run $t "$@" &
+  n=$(shards $t)
+  i=0
+  while [ $i -lt "$n" ]; do
+    name=$t
+    [ "$n" -gt 1 ] && name=$t.$i
+    rm -f "$out/$name.rc"
+    run $t $i "$n" "$@" &
+    runs="$runs $name"
+    i=$((i + 1))
+  done
 done
 wait
 status=0
-for t in $targets; do
+for t in $runs; do
   if [ "$(cat "$out/$t.rc" 2>/dev/null)" = 0 ]; then
     echo "cross: $t passed ($(grep -ao '[0-9]* tests\? from' "$out/$t.log" | head -1 | cut -d' ' -f1) tests)"
   else
