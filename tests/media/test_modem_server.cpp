@@ -203,6 +203,10 @@ class ModemServer : public ::testing::Test {
     ::unlink(srv().board("/var/standin/fax.log").c_str());
     mode("pppd", "hup 0");
     mode("fax", "hup 0");
+    // Both point-to-point interfaces as the board starts them, whatever
+    // case ran before on this server.
+    srv().sim.ask("net add hdlc0 0x11");
+    srv().sim.ask("net add hdlc1 0x11");
   }
 
   static void mode(const std::string& program, const std::string& text) {
