@@ -303,7 +303,10 @@ TEST_F(Ed137Server, KeepAliveSupervision) {
   EXPECT_EQ(srv().ctl.next(patience_ms), kAbort30);
   const std::int64_t t2 = real_ms();
   EXPECT_GE(t1 - t0, 1800);
-  EXPECT_NEAR(double(t2 - t1), 1000.0, 400.0);
+  // A loaded machine (the emulator) makes a tick late, never early; half
+  // or twice the period is still told apart.
+  EXPECT_GE(t2 - t1, 700);
+  EXPECT_LE(t2 - t1, 1700);
   // Ground payloads every 400 ms hold it off.
   const std::int64_t start = real_ms();
   for (int i = 0; i < 7; ++i) {
@@ -327,7 +330,10 @@ TEST_F(Ed137Server, KeepAliveSupervision) {
   // The keep-alive went out each second with the creation status.
   const auto times = written_times(T);
   ASSERT_GE(times.size(), 4u);
-  for (std::size_t i = 2; i < times.size(); ++i) EXPECT_NEAR(double(times[i] - times[i - 1]), 1000.0, 300.0);
+  for (std::size_t i = 2; i < times.size(); ++i) {
+    EXPECT_GE(times[i] - times[i - 1], 700) << i;
+    EXPECT_LE(times[i] - times[i - 1], 1700) << i;
+  }
   EXPECT_EQ(extra(1300), Strings{});
 
   // Period 1000, multiplier 3, sigtime 4, pfactor 4: keep-alives 1500 ms apart.
@@ -351,7 +357,8 @@ TEST_F(Ed137Server, KeepAliveSupervision) {
     return ka.size() >= 3;
   }));
   ASSERT_GE(ka.size(), 3u);
-  EXPECT_NEAR(double(ka[2] - ka[1]), 1500.0, 300.0);
+  EXPECT_GE(ka[2] - ka[1], 1250);  // late under load, never early
+  EXPECT_LE(ka[2] - ka[1], 2300);
   // The gateway's request in RX form, sent mid-period, starts the period
   // again: the next keep-alive comes a whole period after it.
   srv().ctl.frames(600);
