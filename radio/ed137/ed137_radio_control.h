@@ -99,7 +99,8 @@ class ED137RadioControl : public RadioControl {
   // A state set by the controller, towards the radio's ground.
   void SendRadioStateToChan(ED137RadioState const& state);
   bool NeedSendProto(ED137RadioState const& state) const;
-  // Packs and writes one payload; the bytes written, 0 when packing failed.
+  // Packs and writes one payload; the write's result (the bytes written, or
+  // negative when it failed), 0 when packing failed.
   int SendProtoToChan(r2s_proto const& proto);
   // One payload from the ground, delivered once per burst of one source.
   void OnRtpProtoRXEvent(r2s_proto const& proto);

@@ -53,7 +53,8 @@ class ZarnRadioControl : public RadioControl {
   int OnRtpProtoRXEvent(sig_proto const& record);
   // A controller command (a working copy of the radio state) to the radio.
   int SendRadioStateToChan(ZarnRadioState const& s);
-  // Bytes written, or 0 when the record does not pack.
+  // The write's result (bytes written, or negative when it failed), or 0
+  // when the record does not pack.
   int SendProtoToChan(sig_proto& record);
 
   // The periodic status groups, in the order of their stamps.

@@ -46,7 +46,7 @@ class LAPD : public Protocol, public HDLC::Notify, private LAPDFullState {
     std::uint32_t T200 = 0;
     std::uint32_t T202 = 0;
     std::uint32_t T203 = 0;
-    std::uint32_t errors = 0;  // frames lost to an exhausted packet pool
+    std::uint32_t errors = 0;  // frames and messages lost for want of a packet buffer or of room in one
     std::uint32_t retrains = 0;
     std::uint32_t outOverflows = 0;
     std::uint32_t ackOverflows = 0;

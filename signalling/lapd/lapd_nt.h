@@ -4,8 +4,9 @@
 // TEIs, keeps one multiple-frame link per terminal (ISDN::LAPD_NT_user),
 // passes every layer-3 message from the terminals up unchanged and routes
 // the controller's messages: a SETUP is broadcast, anything else goes to the
-// terminal that last used its call reference. It is a layer of a protocol
-// stack: frames leave through Protocol::transmit and arrive by `receive`.
+// first terminal (in user order) whose last call reference it carries. It is
+// a layer of a protocol stack: frames leave through Protocol::transmit and
+// arrive by `receive`.
 #include "control/protocol.h"
 #include "runtime/clean_queue.h"
 #include "runtime/timer.h"

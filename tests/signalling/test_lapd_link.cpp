@@ -2,6 +2,7 @@
 // refusals and trace lines.
 #include "lapd_harness.h"
 #include "tests/support/stream_capture.h"
+#include "tests/support/vclock_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,9 @@ using lapdtest::Owner;
 using ISDN::Side;
 using Strings = std::vector<std::string>;
 
-TEST(LapdLink, FrameImagesBySide) {
+class LapdLink : public testsupport::VirtualClockTest {};
+
+TEST_F(LapdLink, FrameImagesBySide) {
   // user side: commands C/R 0, responses C/R 1; network side the opposite.
   Owner user(Side::user), net(Side::network);
   user.link->activate();
@@ -43,7 +46,7 @@ TEST(LapdLink, FrameImagesBySide) {
   EXPECT_EQ(n2.line.take(), Strings({"02 01 53"}));
 }
 
-TEST(LapdLink, MalformedFramesAreIgnoredWithoutPendingWork) {
+TEST_F(LapdLink, MalformedFramesAreIgnoredWithoutPendingWork) {
   Owner o(Side::user);
   lapdtest::establish(o);
   o.line.accept = false;
@@ -61,7 +64,7 @@ TEST(LapdLink, MalformedFramesAreIgnoredWithoutPendingWork) {
   EXPECT_FALSE(o.st().AckRQ);
 }
 
-TEST(LapdLink, CommandOrResponseByTheSideRule) {
+TEST_F(LapdLink, CommandOrResponseByTheSideRule) {
   Owner user(Side::user), net(Side::network);
   lapdtest::establish(user);
   lapdtest::establish(net);
@@ -75,7 +78,7 @@ TEST(LapdLink, CommandOrResponseByTheSideRule) {
   EXPECT_EQ(user.st().peerSAPI, 0);
 }
 
-TEST(LapdLink, WindowOfSevenAndSequenceWrap) {
+TEST_F(LapdLink, WindowOfSevenAndSequenceWrap) {
   Owner o(Side::user);
   lapdtest::establish(o);
   for (int i = 0; i < 10; ++i) o.send(std::string(1, char('a' + i)));
@@ -111,7 +114,7 @@ TEST(LapdLink, WindowOfSevenAndSequenceWrap) {
 
 // A full window that spans 127 -> 0: acknowledgements, the N(R) check and
 // a REJ across the wrap, and the receive side's V(R) passing it with a gap.
-TEST(LapdLink, WindowAcknowledgementAndRejectAcrossTheWrap) {
+TEST_F(LapdLink, WindowAcknowledgementAndRejectAcrossTheWrap) {
   Owner o(Side::user);
   lapdtest::establish(o);
   char f[32];
@@ -157,7 +160,7 @@ TEST(LapdLink, WindowAcknowledgementAndRejectAcrossTheWrap) {
   EXPECT_EQ(r.link->stats().rejected, 1u);
 }
 
-TEST(LapdLink, CongestionThresholdsAndOverflow) {
+TEST_F(LapdLink, CongestionThresholdsAndOverflow) {
   Owner o(Side::user);
   o.link->activate();  // awaiting establishment: messages wait
   o.line.take();
@@ -187,7 +190,7 @@ TEST(LapdLink, CongestionThresholdsAndOverflow) {
   EXPECT_EQ(o.link->GetFlowStatus(), ISDN::LAPD::FlowStatus::normal);
 }
 
-TEST(LapdLink, RefusedIFrameStaysFirstUntilReady) {
+TEST_F(LapdLink, RefusedIFrameStaysFirstUntilReady) {
   Owner o(Side::user);
   lapdtest::establish(o);
   o.line.accept = false;
@@ -211,7 +214,7 @@ TEST(LapdLink, RefusedIFrameStaysFirstUntilReady) {
   EXPECT_EQ(o.line.take(), Strings({"00 01 04 00 63"}));
 }
 
-TEST(LapdLink, RetransmissionCarriesOneFreshHeader) {
+TEST_F(LapdLink, RetransmissionCarriesOneFreshHeader) {
   Owner o(Side::user);
   lapdtest::establish(o);
   o.send("a");
@@ -240,7 +243,7 @@ class HoldingLine : public lapdtest::RecordingLine {
   std::vector<Packet> held;
 };
 
-TEST(LapdLink, AFrameLostToAnEmptyPoolIsAnErrorNotARetrain) {
+TEST_F(LapdLink, AFrameLostToAnEmptyPoolIsAnErrorNotARetrain) {
   Owner o(Side::user);
   lapdtest::establish(o);
   HoldingLine line;
@@ -258,7 +261,7 @@ TEST(LapdLink, AFrameLostToAnEmptyPoolIsAnErrorNotARetrain) {
   EXPECT_TRUE(line.take().empty());
 }
 
-TEST(LapdLink, EmptyMessageOnlyCounts) {
+TEST_F(LapdLink, EmptyMessageOnlyCounts) {
   Owner o(Side::user);
   lapdtest::establish(o);
   Packet empty;
@@ -271,7 +274,7 @@ TEST(LapdLink, EmptyMessageOnlyCounts) {
   EXPECT_TRUE(o.line.take().empty());
 }
 
-TEST(LapdLink, MessageWithoutHeadRoomIsFramedOnce) {
+TEST_F(LapdLink, MessageWithoutHeadRoomIsFramedOnce) {
   Owner o(Side::user);
   lapdtest::establish(o);
   Packet bare;
@@ -283,7 +286,7 @@ TEST(LapdLink, MessageWithoutHeadRoomIsFramedOnce) {
   EXPECT_EQ(lapdtest::hex(bare), "41 42");  // the caller's packet is not touched
 }
 
-TEST(LapdLink, TraceLinesByLogLevel) {
+TEST_F(LapdLink, TraceLinesByLogLevel) {
   using testsupport::StreamCapture;
   struct Row {
     unsigned level;
@@ -308,6 +311,8 @@ TEST(LapdLink, TraceLinesByLogLevel) {
       o.rx("02 01 01 01");  // keeps it established
       o.line.accept = false;
       o.rx("02 01 01 01");
+      run_for(1000);  // T200 of "a": an enquiry, and "Timer recovery"
+      EXPECT_EQ(o.state(), ISDN::Timer_recovery) << r.level;
     }
     const auto& log = cap.log();
     EXPECT_EQ(StreamCapture::has(log, "LAPD[3] (TEI assigned): DL-ESTABLISH"), r.establish) << r.level;
@@ -322,6 +327,10 @@ TEST(LapdLink, TraceLinesByLogLevel) {
         << r.level << cap.all();
     EXPECT_EQ(StreamCapture::has(log, "LAPD[3] (Multiple frame established): tx full"), true) << r.level;
     EXPECT_EQ(StreamCapture::has(log, "LAPD[3] (Multiple frame established): RR command pf=1"), r.level > 3);
+    EXPECT_EQ(
+        StreamCapture::has(log, "LAPD[3] : change state \"Multiple frame established\" -> \"Timer recovery\""),
+        r.recovery_change)
+        << r.level;
   }
 }
 

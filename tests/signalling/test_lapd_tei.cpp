@@ -114,7 +114,12 @@ TEST_F(LapdTei, DeniedRequestsRepeatUntilGivenUp) {
   run_for(8500);  // four repetitions, each with a new Ri
   sent = o.line.take();
   ASSERT_EQ(sent.size(), 4u);
-  for (const std::string& s : sent) EXPECT_EQ(s.substr(0, 12), "FC FF 03 0F ");
+  std::string last_ri = request(ri).substr(12, 5);
+  for (const std::string& s : sent) {
+    EXPECT_EQ(s.substr(0, 12), "FC FF 03 0F ");
+    EXPECT_NE(s.substr(12, 5), last_ri) << s;
+    last_ri = s.substr(12, 5);
+  }
   EXPECT_EQ(sent.back(), request(o.link->ri()));
   EXPECT_TRUE(o.releases.empty());
   run_for(2000);
