@@ -31,7 +31,9 @@ class AVNDecoder : public Visitor {
   bool getChar(char& c);
   bool peekChar(char& c);
   // A word up to white space, or up to a "," or "}" (put back) that does
-  // not start it: the printer writes "clkSel0 internal," and "a 1,}".
+  // not start it: the printer writes "clkSel0 internal," with the comma
+  // right behind a name, and text may close right behind one
+  // ("error : slotIdBusy}").
   bool getWord(std::string& word);
   // Letters, white space between them skipped, up to a non-letter.
   bool getLetters(std::string& word);

@@ -29,7 +29,7 @@ class OBJECT_IDENTIFIER : public AbstractData, public detail::Allocator<OBJECT_I
   // (emptied with fewer than two arcs).
   void encodeCommon(std::vector<char>& out) const;
   // Rebuilds the arcs from contents octets; false when they end inside a
-  // subidentifier.
+  // subidentifier or an arc does not fit in 32 bits.
   bool decodeCommon(char const* octets, unsigned count);
 
   bool isStrictlyValid() const { return !arcs_.empty(); }

@@ -1,6 +1,6 @@
 #pragma once
 // Terminal modes of the standard input. Failures are written to the error
-// stream and the call returns; nothing is retried.
+// stream and the call goes on; nothing is retried.
 
 namespace Console {
 

@@ -208,7 +208,8 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // True when the file could be opened, whatever its content.
+  // True when the file could be opened and read to its end, whatever its
+  // content; otherwise the tree is left empty.
   bool Open(const std::string& file_name);
   void Close();
   void Sync() {}

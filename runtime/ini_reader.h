@@ -117,8 +117,11 @@ class Reader {
     Field& operator=(const Field&) = delete;
     ~Field();
 
-    // The returned flag tells, after a parse, whether the key was given once
-    // with a valid value. The key name is kept by pointer (pass a literal).
+    // The returned flag tells whether the key's last conversion succeeded:
+    // an optional key's flag is cleared at every parse, a required key's
+    // changes only when its one value is converted (a missing or repeated
+    // key, or a parse ended at an earlier required key, leaves it as it
+    // was). The key name is kept by pointer (pass a literal).
     template <class T>
     bool& add(T* target, const char* name, const Symbol<T>* table = nullptr) {
       return add(new Private::TKeyValue<T>(target, name, table));

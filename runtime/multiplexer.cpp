@@ -236,17 +236,21 @@ void Multiplexer::reset(TimerEvent* e) {
 }
 
 int Multiplexer::timers_schedule() {
-  const std::uint32_t now = static_cast<std::uint32_t>(Mux::milliseconds());
-  // Every event due in the round is judged against one instant, unless the
-  // time of day goes back while targets run: a periodic target re-arming
-  // after the step gets a deadline before that instant and would fire again
-  // at once, over and over for as long as the step, with the loop never
-  // polling (nor pinging the watchdog).
-  std::uint32_t due_by = now;
-  while (TimerEvent* head = timers.get_head()) {
+  // The instant the round judges by, read once, so that every event due in
+  // the round is judged against it; unless the time of day goes back while
+  // targets or the deferred calls run: the instant then follows the clock
+  // back. Judged against the old instant, a periodic target re-arming after
+  // the step would fire again at once, over and over for as long as the
+  // step, with the loop never polling (nor pinging the watchdog); and a
+  // timer armed after the step would seem due before it, a wait below zero.
+  std::uint32_t now = static_cast<std::uint32_t>(Mux::milliseconds());
+  auto follow_clock_back = [&now] {
     const std::uint32_t clock = static_cast<std::uint32_t>(Mux::milliseconds());
-    if (static_cast<std::int32_t>(clock - due_by) < 0) due_by = clock;
-    if (static_cast<std::int32_t>(due_by - head->deadline) < 0) break;
+    if (static_cast<std::int32_t>(clock - now) < 0) now = clock;
+  };
+  while (TimerEvent* head = timers.get_head()) {
+    follow_clock_back();
+    if (static_cast<std::int32_t>(now - head->deadline) < 0) break;
     timer_measure.begin();
     timers.remove_from_head();
     head->queued = false;
@@ -255,6 +259,7 @@ int Multiplexer::timers_schedule() {
   }
 
   execute_dpc();
+  follow_clock_back();
 
   // A deadline due now is a wait of 0, not "no deadline": only an empty list
   // lets the loop wait without limit.

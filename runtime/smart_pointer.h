@@ -9,7 +9,7 @@
 // write. A type may specialise the traits, e.g.
 //
 //   template <> struct Smart_pointer_traits<_Packet> {
-//     static std::uint32_t& counter(_Packet& p) { return p.counter; }
+//     static std::uint32_t& counter(_Packet& p) { return p.refcount; }
 //     static void destroy(_Packet* p) { delete p; }
 //     static constexpr bool copy_on_write = true;
 //     static _Packet* clone(const _Packet& p) { return new _Packet(p); }

@@ -22,9 +22,10 @@ class SysLogManager {
     BatchSize = 16384,
     BatchEntries = 256,
     BatchSendBytes = 12288,  // a batch past this many bytes goes out at once
-    // A stream log daemon that takes nothing for this long is given up on
-    // (the batch goes over a new connection or is lost), so the loop does not
-    // stall until the watchdog ends it.
+    // A log daemon that takes nothing for this long is given up on (a stream
+    // batch goes over a new connection or is lost; a datagram batch is lost,
+    // and later ones do not wait until a send goes through again), so the
+    // loop does not stall until the watchdog ends it.
     StreamStallMs = 1000,
   };
 

@@ -77,18 +77,29 @@ TEST(ValuePool, BlocksOfEverySizeClassAndBeyond)
 {
     // Pool blocks do not overlap whatever their size, and blocks above the
     // largest class go to the heap and back.
+    unsigned long const inUse = ValuePool::inUse();
+    unsigned long pooled = 0;
     std::vector<std::pair<unsigned char*, std::size_t> > blocks;
     for (std::size_t n = 0; n <= ValuePool::Largest + 40; n += 3) {
         unsigned char* p = static_cast<unsigned char*>(ValuePool::allocate(n));
         std::fill(p, p + n, static_cast<unsigned char>(n));
         blocks.push_back(std::make_pair(p, n));
+        if (n <= ValuePool::Largest)
+            ++pooled;
     }
     for (auto const& b : blocks) {
         for (std::size_t i = 0; i < b.second; ++i)
             ASSERT_EQ(static_cast<unsigned char>(b.second), b.first[i]) << "block of " << b.second;
     }
+    EXPECT_EQ(inUse + pooled, ValuePool::inUse()) << "only pooled blocks are counted";
+    unsigned long const reserved = ValuePool::reserved();
+    void* big = ValuePool::allocate(ValuePool::Largest + 1);
+    EXPECT_EQ(reserved, ValuePool::reserved()) << "a block above the largest class is no pool block";
+    EXPECT_EQ(inUse + pooled, ValuePool::inUse());
+    ValuePool::deallocate(big, ValuePool::Largest + 1);
     for (auto const& b : blocks)
         ValuePool::deallocate(b.first, b.second);
+    EXPECT_EQ(inUse, ValuePool::inUse());
 }
 
 #if GW_POOL_CHECKED

@@ -186,6 +186,46 @@ TEST_F(TimerTest, TimeSetBackWhileTimersFireDoesNotRefireTheRoundsReArmedTimers)
   EXPECT_GT(platform::vclock::idle_polls(), polls + 3) << "the loop polls between the ticks";
 }
 
+TEST_F(TimerTest, ATimerArmedAfterTheTimeWentBackWaitsItsOwnDelay) {
+  // The time of day goes back 60 s inside a target (then inside a deferred
+  // call of the first call point), and a timer is armed for 250 ms after
+  // the step. Its wait is reckoned from the clock as it reads after the
+  // step: reckoned from the round's instant it came out below zero, was
+  // reported as a runtime error and pulled in to one second after that
+  // instant, 61 s away.
+  std::vector<std::uint32_t> at;
+  Rec r{this, "r"};
+  struct StepBack {
+    Dpc dpc;
+    Rec* rec = nullptr;
+    void go() {
+      dpc.Deactivate();
+      platform::vclock::advance_ms(-60000);
+      rec->timer.set(250, &Rec::fired, rec);
+    }
+  } step;
+  step.rec = &r;
+  step.dpc.Bind(&step, &StepBack::go);
+  r.also = [&] {
+    at.push_back(now_ms());
+    if (at.size() == 1) {
+      platform::vclock::advance_ms(-60000);
+      r.timer.set(250, &Rec::fired, &r);
+    } else if (at.size() == 2) {
+      step.dpc.Activate();  // runs after this round, at the pass's first call point
+    } else {
+      multiplexer.terminate();
+    }
+  };
+  r.timer.set(1000, &Rec::fired, &r);
+  testing::internal::CaptureStderr();
+  multiplexer.run(false, true);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  ASSERT_EQ(at.size(), 3u);
+  EXPECT_EQ(at[1] - (at[0] - 60000u), 250u);
+  EXPECT_EQ(at[2] - (at[1] - 60000u), 250u);
+}
+
 TEST_F(TimerTest, ATimerDueNowMakesThePassPollWithoutWaiting) {
   // A deferred call at the first call point arms a timer with delay 0: its
   // deadline equals now. That is a wait of 0, not "no deadline" (which,
