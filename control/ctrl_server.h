@@ -3,10 +3,12 @@
 // the control services (global `ctrlServer`). It decodes each received
 // message as an LGCP::Message (aligned PER), offers a command to the bound
 // services in bind order until one claims it, and sees that the command is
-// answered exactly once: by the claiming service, or by itself with
-// invalidSlot (slot above 1023), unexpectedMsgType (not a command, or no
-// service claims it) or internal (claimed and left unanswered). Answers and
-// signals go back as one PER-encoded message per TPKT frame.
+// answered: by the claiming service, or by itself with invalidSlot (slot
+// above 1023), unexpectedMsgType (not a command, or no service claims it)
+// or internal (claimed and left unanswered). A command gets at most one
+// success and at most one error; an error may follow the success (a failure
+// found after it). Answers and signals go back as one PER-encoded message
+// per TPKT frame.
 //
 // A service may defer its answer: delayResponse gives a DelayedSeq that
 // remembers the command's sequence number and whether it had one, and

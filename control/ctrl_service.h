@@ -35,7 +35,8 @@ class Service {
   void SendSignal(unsigned int slot, LGCP::Signal const& sig);
   std::int32_t GetSlot();
   bool IsSlotPresent();
-  // False when unbound or when the server holds no connection object.
+  // False when unbound (without a line) or when the server holds no
+  // connection object.
   bool CheckServerConnection(bool& connected) const;
 
   Server* server() const { return srv; }

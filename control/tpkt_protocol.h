@@ -4,8 +4,9 @@
 //
 //   03 00 <length, 16-bit big-endian, header included> <length - 4 octets>
 //
-// Received octets may come split or joined in any way; a frame that stays
-// incomplete for 3000 ms is dropped. Bad frame starts are logged and skipped
+// Received octets may come split or joined in any way; an incomplete frame
+// whose next octets do not come within 3000 ms is dropped (each piece
+// restarts the wait, so a frame may take longer as a whole). Bad frame starts are logged and skipped
 // octet by octet until a version octet 3 comes. A frame that finds the packet
 // pool empty is skipped and counted.
 #include "control/protocol.h"

@@ -1,8 +1,9 @@
 #pragma once
-// Requests of the board driver "/dev/hal" (request types 'M' and 'B'). The numbers
-// are the board's own encodings, written out literally: the host's _IOW
-// macros put the direction bits elsewhere. Every argument is a record of
-// 32-bit signed ints in the machine's byte order.
+// Requests of the board driver "/dev/hal" (request types 'M', 'B' and 'C').
+// The numbers are the board's own encodings, written out literally: the
+// host's _IOW macros put the direction bits elsewhere. The cross-connect's
+// and the clock's arguments are 32-bit signed ints in the machine's byte
+// order; the board-state requests take one byte, the SPI ones three.
 #include <cstdint>
 
 namespace hal {

@@ -8,8 +8,8 @@
 namespace platform {
 
 // The board root: "" on the board; on the simulator an existing directory
-// holding dev/, var/run/, var/log/, var/monitoring/, usr/local/etc/ and
-// usr/local/voice/ (created on first use).
+// holding dev/, var/run/, var/log/, var/monitoring/, usr/local/etc/,
+// usr/local/voice/ and proc/ (created on first use).
 const std::string& board_root();
 
 // What keeps the board root from being used: its first directory that

@@ -15,6 +15,7 @@
 //   mixer add U TDM_CHANNELS MIXER_INPUTS, mixer remove U
 //   mixer mix U C    -> "U/C:W" per input of output U/C's mix, ascending
 //   mixer log        -> one line per request since the last "mixer log"
+//                       (past 65536 waiting lines the oldest half goes)
 //   mixer fail clear|add|remove|tdm|info K
 //                    -> the K-th next request of that kind fails with EIO
 #include "platform/sim/device_model.h"

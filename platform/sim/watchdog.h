@@ -1,7 +1,7 @@
 #pragma once
-// Model of the hardware watchdog "/dev/misc/gw-wd": it records every write
-// (START, PING, STOP) with the time of the process clock, and can be made to
-// fail its open or the writes of a given text.
+// Model of the hardware watchdog "/dev/misc/gw-wd": it counts every write
+// (START, PING, STOP) and keeps the latest ones with the time of the process
+// clock, and can be made to fail its open or the writes of a given text.
 #include "platform/sim/device_model.h"
 
 #include <cstdint>

@@ -65,7 +65,7 @@ TEST_F(CtrlServerTest, AnswersWhatNoServiceCanTake) {
   EXPECT_TRUE(journal.empty()) << journal.size();
 }
 
-TEST_F(CtrlServerTest, ClaimedCommandGetsExactlyOneAnswer) {
+TEST_F(CtrlServerTest, ClaimedCommandGetsOneSuccessAndNeverTwoErrors) {
   connect();
   std::function<void()> act;
   a.on_command = [&](const LGCP::Command&) {

@@ -75,13 +75,25 @@ TEST_F(TracerTest, FramesReachTheSinkAndAnswersGoToTheSenderOnly) {
 }
 
 TEST_F(TracerTest, BadHeaderOrOversizedPayloadClosesOnlyThatClient) {
+  LoopbackPeer good;
+  ASSERT_TRUE(good.connect(tracer.port()));
+  run_for(10);
   a.send(std::string("\x03\x01\x00\x05x", 5));
   b.send(tpkt_frame(std::string(513, 'x')));
   run_for(10);
   EXPECT_TRUE(a.peer_closed());
   EXPECT_TRUE(b.peer_closed());
-  EXPECT_EQ(tracer.connection_count(), 0u);
   EXPECT_TRUE(sink.got.empty());
+  // A client that kept to the framing stays and is still read.
+  EXPECT_FALSE(good.peer_closed());
+  EXPECT_EQ(tracer.connection_count(), 1u);
+  good.send(tpkt_frame("fine"));
+  run_for(10);
+  EXPECT_EQ(sink.got, std::vector<std::string>{"fine"});
+  good.close();
+  run_for(10);
+  EXPECT_EQ(tracer.connection_count(), 0u);
+  sink.got.clear();
 
   LoopbackPeer c;
   ASSERT_TRUE(c.connect(tracer.port()));

@@ -32,8 +32,10 @@ std::string state(const TraceCtl& t) {
 TEST(TraceCtl, EachKeySetsItsOwnSwitch) {
   EXPECT_EQ(state(traces), "");
   EXPECT_EQ(state(read("[traces]\nsignalling.hdlc = yes\n")), "hdlc ");
-  EXPECT_EQ(state(read("[traces]\nsignalling.zarngw = enabled\nmonitoring.internal = 1\n")), "zarngw internal ");
+  EXPECT_EQ(state(read("[traces]\nsignalling.zarngw = enabled\n")), "zarngw ");
   EXPECT_EQ(state(read("[traces]\nsignalling.events = true\n")), "events ");
+  EXPECT_EQ(state(read("[traces]\nmonitoring.internal = 1\n")), "internal ");
+  EXPECT_EQ(state(read("[traces]\nsignalling.zarngw = enabled\nmonitoring.internal = 1\n")), "zarngw internal ");
   // No section: nothing changes.
   EXPECT_EQ(state(read("[other]\nsignalling.hdlc = yes\n")), "");
 }
