@@ -11,7 +11,7 @@ namespace {
 
 bool tracing() { return traces.signalling.hdlc; }
 
-// Largest body that fits a frame behind the address and control bytes.
+// The address and control bytes in front of every body.
 constexpr std::uint32_t header_size = 3;
 constexpr std::uint32_t gather_ms = 100;
 // Gathered answers go out before they outgrow one control message (a TPKT

@@ -23,8 +23,8 @@ class MixerFactory : public SlotFactory {
 
   static MixerFactory& instance();
 
-  // Deletes the units that have no slot; the others go with their last
-  // slot.
+  // Deletes the units that have no slot; one with slots is left to them
+  // (a dead unit goes with its last slot, a live one stays).
   ~MixerFactory() override;
   const char* GetName() const override { return "Mixer"; }
   Slot* INewSlot(LGCP::CreateParams const& params) override;

@@ -51,7 +51,8 @@ class TdmInput : public TdmChannel {
   // Disables the switch channel and leaves the unit; always at once.
   bool IBeforeDestroy() override;
   bool Ioctl(LGCP::IoctlParams const& params) override;
-  // An input is never a source.
+  // A receiver only (an input is never a source), and none once the line
+  // is another input's.
   bool IOnInputStream() override { return !LineTaken(); }
   // None once the line is another input's (LineTaken): connecting and
   // disconnecting this slot then leave the switch channel alone.
@@ -88,7 +89,7 @@ class TdmOutput : public TdmChannel {
   // receives on it, and leaves the unit; always at once.
   bool IBeforeDestroy() override;
   bool Ioctl(LGCP::IoctlParams const& params) override;
-  // An output is never a receiver.
+  // A source only: an output is never a receiver.
   bool IOnOutputStream() override { return true; }
   int IGetTransmitChannel() override { return timeslot; }
   const char* GetName() const override { return "mixer tdm output"; }

@@ -18,7 +18,7 @@ struct ifreq;
 
 class ModemSlot : public Slot {
  public:
-  // pppd gets at most this many texts of `execargs`.
+  // pppd and the fax program get at most this many texts of `execargs`.
   static constexpr std::size_t max_execargs = 62;
   static constexpr unsigned int terminate_timeout_ms = 5000;
 

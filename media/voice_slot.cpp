@@ -44,7 +44,8 @@ std::string dhost2str(const TERM::HostAddress& host) {
 // ---- PlaySlotGeneric -------------------------------------------------------
 
 PlaySlotGeneric::PlaySlotGeneric(Fd ch) : timeslot(-1), channel(ch) {
-  timeslot = platform::dev_ioctl(channel.lowlevel_fd(), platform::mcc::MCC_TIMESLOT, nullptr);
+  // A copy that failed has nothing to ask, and errno stays the copy's.
+  if (channel) timeslot = platform::dev_ioctl(channel.lowlevel_fd(), platform::mcc::MCC_TIMESLOT, nullptr);
 }
 
 bool PlaySlotGeneric::IBeforeDestroy() {
@@ -289,6 +290,11 @@ Fd VoiceFactory::OpenChannel(bool player, int& timeslot) {
   return channel;
 }
 
+void VoiceFactory::ChannelNotHeld(int timeslot) {
+  const Errno e;
+  std::cerr << ext::header(this) << "fail to hold channel " << timeslot << ": " << e << std::endl;
+}
+
 Slot* VoiceFactory::CreatePlay(const LGCP::PlayerParams& params) {
   if (!params.network_isSelected() && !params.file_isSelected()) return nullptr;
   std::vector<std::string> names;
@@ -314,6 +320,11 @@ Slot* VoiceFactory::CreatePlay(const LGCP::PlayerParams& params) {
     slot = new PlaySlotFile(channel, std::move(names),
                             static_cast<std::int32_t>(params.get_file().get_repeat().getValue()));
   }
+  if (!slot->RefDeviceFd()) {
+    ChannelNotHeld(timeslot);
+    delete slot;
+    return nullptr;
+  }
   // The player asks for its time slot once more; a channel the driver
   // cannot name now would be made a slot that never connects: no slot.
   if (!slot->IsTimeSlotValid()) {
@@ -330,6 +341,13 @@ Slot* VoiceFactory::CreateRecord(const std::string& address) {
   Fd channel = OpenChannel(false, timeslot);
   if (!channel) return nullptr;
   RecordSlot* slot = new RecordSlot(address, timeslot, channel);
+  // The factory's copy closes here: a slot without its own would record
+  // from a channel given back to the driver.
+  if (!slot->HoldsChannel()) {
+    ChannelNotHeld(timeslot);
+    delete slot;
+    return nullptr;
+  }
   recorders.push_back(slot);
   return slot;
 }

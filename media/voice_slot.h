@@ -97,6 +97,8 @@ class RecordSlot : public VoiceSlot {
   const char* GetName() const override { return "recorder"; }
   std::ostream& PutHeader(std::ostream& os) const;
   std::ostream& PutAddr(std::ostream& os) const { return os << address; }
+  // False when no descriptor was left for the slot's copy of the channel.
+  bool HoldsChannel() const { return channel.is_valid(); }
 
   void OnConnect(ASync::Connect::Status::Type status, Fd socket);
   void OnRecordComplete(ASync::Copy::Status::Type status);
@@ -129,6 +131,8 @@ class VoiceFactory : public SlotFactory {
   VoiceFactory() = default;
   // An allocated channel of the given direction, or an empty Fd.
   Fd OpenChannel(bool player, int& timeslot);
+  // The slot could not copy the channel (errno from the copy).
+  void ChannelNotHeld(int timeslot);
 
   int counter = 0;
   std::list<RecordSlot*> recorders;

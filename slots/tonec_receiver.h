@@ -57,7 +57,7 @@ class TonecReceiver {
 
   // Sends a digit sequence; during a running one, replaces its remaining
   // digits without restarting the current step. False, and nothing changed,
-  // for an amplitude beyond 16 bits.
+  // for an amplitude or a frequency beyond 16 bits.
   bool translateDTMF(LGCP::TranslateDtmfParams const& params);
   bool is_inDTMFTransmit() const { return dtmf_transmit; }
 
@@ -65,7 +65,8 @@ class TonecReceiver {
   void activateAudibleCall();
   void cancelAudibleCall();
 
-  // False when nothing was dialled (signs too short, the unit refused).
+  // False when nothing was dialled (signs too short, an amplitude beyond 16
+  // bits, the unit refused).
   bool translateSelcal(TERM::SelcalCommand const& cmd);
 
   // Switches off what this receiver switched on; the owning slot calls it

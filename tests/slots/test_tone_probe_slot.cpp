@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 using namespace slotstest;
 using platform::sim::dsp;
 using platform::sim::dtmf;
@@ -167,7 +169,8 @@ TEST_F(ToneProbeTest, GeneratorRequestsFromTheController) {
   EXPECT_EQ(log(dtmf()), Strings{"SELCAL_DIAL 37 12000 65 66 67 68"});
 
   // Voice-processing settings; the gain and the tone filter answer success
-  // whatever the device says.
+  // whatever the device says (here it refuses both).
+  dsp().fail("DSPROC_CONFIGURE", EIO, 2);
   EXPECT_EQ(say(ioctl(6, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-6); })),
             Strings{"seq 6 slot 5 success"});
   EXPECT_EQ(say(ioctl(7,
