@@ -138,6 +138,10 @@ bool HdlcSlot::Ioctl(const LGCP::IoctlParams& params) {
                 << std::endl;
       continue;
     }
+    if (!packet_queue_may_keep()) {
+      std::cerr << ext::header(this) << "packet pool low, package dropped" << std::endl;
+      continue;
+    }
     Packet frame;
     try {
       frame.reserve_tail(static_cast<std::uint32_t>(header_size + body.size()));

@@ -52,6 +52,15 @@ class _Packet {
 
 using PacketPool = List_allocator<_Packet, packet_max_count, Dummy_critical_section>;
 
+// Cells that slots leave free when they take the controller's data into a
+// queue for a line that cannot take it yet (package slots, LAPD and SS7
+// links): however many of those queues are full, the control link and the
+// receive paths still find buffers, so the controller is heard and can
+// clear them.
+constexpr std::uint32_t packet_queue_reserve = 128;
+// Whether such a slot may take one more buffer.
+inline bool packet_queue_may_keep() { return PacketPool::available() > packet_queue_reserve; }
+
 template <>
 struct Smart_pointer_traits<_Packet> {
   static std::uint32_t& counter(_Packet& p) { return p.refcount; }

@@ -72,6 +72,12 @@ bool IsdnSlot::IDeactivate() {
 }
 
 bool IsdnSlot::IUserData(std::vector<char> const& data) {
+  // The link keeps what it cannot send yet; the pool's last buffers are the
+  // control link's and the receive paths'.
+  if (!packet_queue_may_keep()) {
+    std::cerr << static_cast<const Slot&>(*this) << ": packet pool low, message dropped" << std::endl;
+    return true;
+  }
   Packet p;
   try {
     prepare_head(p);
