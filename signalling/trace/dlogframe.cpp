@@ -386,9 +386,11 @@ void layer3(Out& out, const unsigned char* p, const unsigned char* end, int size
   }
   // The call reference takes as many octets as its length says (one on a
   // basic-rate link, two on a primary-rate one); the flag is bit 8 of the
-  // first, and the message type follows the last.
+  // first, and the message type follows the last. The value is kept 64
+  // bits wide on every processor (a long has 32 on the board), so a long
+  // call reference traces the same everywhere.
   unsigned char crlen = *p++;
-  unsigned long cr = 0;
+  unsigned long long cr = 0;
   bool called = false;
   if (crlen != 0) {
     if (end - p < crlen) {
@@ -412,9 +414,9 @@ void layer3(Out& out, const unsigned char* p, const unsigned char* end, int size
       break;
     }
   if (name)
-    out.printf("callref %lu %s size %d message type %s\n", cr, flag, size, name);
+    out.printf("callref %llu %s size %d message type %s\n", cr, flag, size, name);
   else
-    out.printf("callref %lu %s size %d unknown message type %x!\n", cr, flag, size, type);
+    out.printf("callref %llu %s size %d unknown message type %x!\n", cr, flag, size, type);
 
   while (p < end) {
     if (*p & 0x80) {

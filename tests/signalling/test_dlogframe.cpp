@@ -87,6 +87,8 @@ TEST(DLogFrame, CallReferenceAndMessageType) {
       {"00 01 00 00 08 02 00 01 05", 0, "callref 1 caller size 5 message type SETUP\n"},
       {"00 01 00 00 08 02 81 02 5A", 0, "callref 258 called size 5 message type RELEASE COMPLETE\n"},
       {"00 01 00 00 08 02 8A 5A", 0, "frame too short\n"},
+      // A call reference wider than 32 bits reads the same on the board.
+      {"00 01 00 00 08 05 81 02 03 04 05 05", 0, "callref 4328719365 called size 8 message type SETUP\n"},
       // Header octets missing: said, never read.
       {"00 01 00 00 08", 0, "frame too short\n"},
       {"00 01 00 00 08 01", 0, "frame too short\n"},
