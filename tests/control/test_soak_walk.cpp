@@ -363,9 +363,14 @@ void Walk::step(const std::vector<std::uint16_t>& peers) {
         srv_.process->signal(SIGHUP);
       }
       break;
-    case 18:
-      sim(std::string(kFailures[pick(sizeof kFailures / sizeof *kFailures)]) + " " + std::to_string(1 + pick(3)));
+    case 18: {
+      // Drawn one by one: the order of operands is the compiler's, and the
+      // same seed must draw alike on the board's processor and here.
+      const char* failure = kFailures[pick(sizeof kFailures / sizeof *kFailures)];
+      const int count = 1 + pick(3);
+      sim(std::string(failure) + " " + std::to_string(count));
       break;
+    }
     default:
       pump(pick(200));
       return;

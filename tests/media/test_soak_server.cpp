@@ -493,14 +493,19 @@ class Soak : public ::testing::Test {
       case 2: {
         // Device records, cut short or whole, mostly for channels in use.
         const std::string ts = std::to_string(channels_.empty() ? pick(r, 300) : pick_from(r, channels_));
-        const Strings words = {
-            "rtp raw " + ts + " " + random_hex(r, 24),
-            "rtp event " + ts + " " + std::to_string(pick(r, 8)) + " " + std::to_string(pick(r, 16)) + " " +
-                std::to_string(pick(r, 3) * 100),
-            "dtmf raw " + random_hex(r, 24),
-            "dsp raw " + random_hex(r, 24),
-            "dtmf event " + std::to_string(pick(r, 16)) + " " + ts + " 0 " + std::to_string(pick(r, 4)),
-            "dsp event " + ts + " " + std::to_string(pick(r, 4)) + " " + std::to_string(pick(r, 4)) + " 1 2 3"};
+        // Drawn one per statement, in the order listed: the order of
+        // operands is the compiler's, and the same seed must draw alike on
+        // the board's processor and here.
+        auto draw = [&](int n, int scale = 1) { return std::to_string(pick(r, n) * scale); };
+        const std::string raw_rtp = random_hex(r, 24), e1 = draw(8), e2 = draw(16), e3 = draw(3, 100);
+        const std::string raw_dtmf = random_hex(r, 24), raw_dsp = random_hex(r, 24), d1 = draw(16), d2 = draw(4);
+        const std::string p1 = draw(4), p2 = draw(4);
+        const Strings words = {"rtp raw " + ts + " " + raw_rtp,
+                               "rtp event " + ts + " " + e1 + " " + e2 + " " + e3,
+                               "dtmf raw " + raw_dtmf,
+                               "dsp raw " + raw_dsp,
+                               "dtmf event " + d1 + " " + ts + " 0 " + d2,
+                               "dsp event " + ts + " " + p1 + " " + p2 + " 1 2 3"};
         const std::string word = words[pick(r, static_cast<int>(words.size()))];
         note("sim " + word);
         srv().sim.ask(word);
