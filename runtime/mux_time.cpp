@@ -93,7 +93,8 @@ std::string timevaltostring(const timeval& tv) {
   struct tm tm;
   char date[64] = "";
   if (::localtime_r(&sec, &tm)) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &tm);
-  char out[64];
+  // Room for the longest date strftime may leave, the dot and any long.
+  char out[sizeof date + 24];
   std::snprintf(out, sizeof out, "%s.%06ld", date, static_cast<long>(tv.tv_usec));
   return out;
 }
