@@ -9,6 +9,7 @@
 #include "tests/support/lgcp_text.h"
 #include "tests/support/loopback.h"
 #include "tests/support/server_process.h"
+#include "tests/support/shared_server.h"
 #include "tests/support/status_signals.h"
 
 #include <gtest/gtest.h>
@@ -66,16 +67,8 @@ long server_send_queue(std::uint16_t server_port, std::uint16_t client_port) {
   return -1;
 }
 
-class ControllerSessions : public ::testing::Test {
+class ControllerSessions : public SharedServerTest<ControllerSessions> {
  protected:
-  static void SetUpTestSuite() { server() = std::make_unique<RunningServer>(); }
-  static void TearDownTestSuite() { server().reset(); }
-  static std::unique_ptr<RunningServer>& server() {
-    static std::unique_ptr<RunningServer> s;
-    return s;
-  }
-  static RunningServer& srv() { return *server(); }
-  void SetUp() override { ASSERT_TRUE(srv().ready()) << srv().log(); }
 
   // A new controller the server has taken: connected and its ping answered.
   // A connect that comes before the server has seen the last controller go

@@ -7,6 +7,7 @@
 #include "tests/support/lgcp_text.h"
 #include "tests/support/per_image.h"
 #include "tests/support/server_process.h"
+#include "tests/support/shared_server.h"
 
 #include "schema/lgcp/LGCP.h"
 
@@ -23,16 +24,8 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-class Capacity : public ::testing::Test {
+class Capacity : public SharedServerTest<Capacity> {
  protected:
-  static void SetUpTestSuite() { server() = std::make_unique<RunningServer>(); }
-  static void TearDownTestSuite() { server().reset(); }
-  static std::unique_ptr<RunningServer>& server() {
-    static std::unique_ptr<RunningServer> s;
-    return s;
-  }
-  static RunningServer& srv() { return *server(); }
-  void SetUp() override { ASSERT_TRUE(srv().ready()) << srv().log(); }
 
   // Sends the command; its answer as text, signals passed by. "no answer"
   // when none comes within `wait_ms`.

@@ -16,6 +16,7 @@
 #include "tests/support/lgcp_text.h"
 #include "tests/support/loopback.h"
 #include "tests/support/server_process.h"
+#include "tests/support/shared_server.h"
 
 #include <sys/stat.h>
 
@@ -251,7 +252,7 @@ struct Kind {
 const char* const none = "UUUUUUUUUUUUUUUUUUUUUUUUUUUUUUUUUUUUUU";
 const char* const rtp = "UUUUUUSSSSSSSSUUUUSSUSUSSSUUUUSSSUSUUS";
 
-class CommandMatrix : public ::testing::Test {
+class CommandMatrix : public SharedServerTest<CommandMatrix> {
  protected:
   static void SetUpTestSuite() {
     server() = std::make_unique<RunningServer>(Strings{}, [](const std::string& root) {
@@ -267,15 +268,10 @@ class CommandMatrix : public ::testing::Test {
     server().reset();
     board_known() = false;
   }
-  static std::unique_ptr<RunningServer>& server() {
-    static std::unique_ptr<RunningServer> s;
-    return s;
-  }
   static bool& board_known() {
     static bool known = false;
     return known;
   }
-  static RunningServer& srv() { return *server(); }
   // Each case may run alone (ctest runs them one by one), so the first one
   // run gives the server its mixer unit and a DSP data channel.
   void SetUp() override {

@@ -15,6 +15,7 @@
 #include "tests/support/flood.h"
 #include "tests/support/lgcp_text.h"
 #include "tests/support/server_process.h"
+#include "tests/support/shared_server.h"
 #include "tests/support/status_signals.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
@@ -187,15 +188,8 @@ void add_ddm(TERM::ModemParams& m, const std::vector<int>& modes) {
   }
 }
 
-class ModemServer : public ::testing::Test {
+class ModemServer : public SharedServerTest<ModemServer> {
  protected:
-  static void SetUpTestSuite() { server() = std::make_unique<RunningServer>(); }
-  static void TearDownTestSuite() { server().reset(); }
-  static std::unique_ptr<RunningServer>& server() {
-    static std::unique_ptr<RunningServer> s;
-    return s;
-  }
-  static RunningServer& srv() { return *server(); }
   void SetUp() override {
     ASSERT_TRUE(srv().ready()) << srv().log();
     srv().sim.ask("mctl requests");  // forget what came before

@@ -16,6 +16,7 @@
 #include "tests/support/lgcp_text.h"
 #include "tests/support/loopback.h"
 #include "tests/support/server_process.h"
+#include "tests/support/shared_server.h"
 
 #include <dirent.h>
 #include <signal.h>
@@ -110,7 +111,7 @@ std::string zarn_create(int seq, int slot, std::uint16_t dport, std::uint16_t lo
   return create_image(seq, slot, [&](LGCP::CreateParams& c) { c = p; });
 }
 
-class Teardown : public ::testing::Test {
+class Teardown : public SharedServerTest<Teardown> {
  protected:
   static void SetUpTestSuite() { start(); }
   // A server on a fresh board root with the t38 stand-in, a prompt file
@@ -126,12 +127,6 @@ class Teardown : public ::testing::Test {
       write_file(root + "/var/standin/pppd.mode", "hup 0\n");
     });
   }
-  static void TearDownTestSuite() { server().reset(); }
-  static std::unique_ptr<RunningServer>& server() {
-    static std::unique_ptr<RunningServer> s;
-    return s;
-  }
-  static RunningServer& srv() { return *server(); }
   void SetUp() override {
     // After the case that stops its server (a shuffled run), a server anew.
     if (!srv().process->running()) start();
