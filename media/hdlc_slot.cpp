@@ -138,12 +138,9 @@ bool HdlcSlot::Ioctl(const LGCP::IoctlParams& params) {
                 << std::endl;
       continue;
     }
-    if (!packet_queue_may_keep()) {
-      std::cerr << ext::header(this) << "packet pool low, package dropped" << std::endl;
-      continue;
-    }
     Packet frame;
     try {
+      packet_queue_claim();  // the queue may not take the pool's reserve
       frame.reserve_tail(static_cast<std::uint32_t>(header_size + body.size()));
     } catch (const std::bad_alloc&) {
       std::cerr << ext::header(this) << "no packet buffer, package dropped" << std::endl;

@@ -21,6 +21,7 @@
 // pool throws std::bad_alloc. Field accessors without suffix or with `_l` are
 // little-endian, `_b` big-endian; every field is built byte by byte.
 #include <cstdint>
+#include <new>
 #include <ostream>
 #include <string>
 
@@ -58,8 +59,11 @@ using PacketPool = List_allocator<_Packet, packet_max_count, Dummy_critical_sect
 // receive paths still find buffers, so the controller is heard and can
 // clear them.
 constexpr std::uint32_t packet_queue_reserve = 128;
-// Whether such a slot may take one more buffer.
-inline bool packet_queue_may_keep() { return PacketPool::available() > packet_queue_reserve; }
+// Called by such a slot before it takes a buffer: at the reserve it throws
+// std::bad_alloc, so the slot drops the data as it does on an empty pool.
+inline void packet_queue_claim() {
+  if (PacketPool::available() <= packet_queue_reserve) throw std::bad_alloc();
+}
 
 template <>
 struct Smart_pointer_traits<_Packet> {

@@ -189,14 +189,11 @@ bool PstnSlot::IDeactivate() {
 
 bool PstnSlot::IUserData(std::vector<char> const& data) {
   if (!top()) return true;  // no link: the message goes nowhere
-  // The link keeps what it cannot send yet; the pool's last buffers are the
-  // control link's and the receive paths'.
-  if (!packet_queue_may_keep()) {
-    std::cerr << "pstn-slot: packet pool low, message dropped" << std::endl;
-    return true;
-  }
   Packet p;
   try {
+    // The link keeps what it cannot send yet; the pool's reserve is the
+    // control link's and the receive paths'.
+    packet_queue_claim();
     prepare_head(p);
     if (data.size() > p.tailroom()) {
       std::cerr << "pstn-slot: message of " << data.size() << " octets does not fit a frame, dropped" << std::endl;

@@ -26,23 +26,6 @@ using Strings = std::vector<std::string>;
 
 class Capacity : public SharedServerTest<Capacity> {
  protected:
-
-  // Sends the command; its answer as text, signals passed by. "no answer"
-  // when none comes within `wait_ms`.
-  static std::string answer(const std::string& image, int wait_ms = patience_ms) {
-    LGCP::Message m;
-    if (!decode(image, m)) return "bad image";
-    const std::string prefix = "seq " + std::to_string(m.get_seq().getValue()) + " ";
-    srv().ctl.send(image);
-    const std::int64_t end = real_ms() + wait_ms;
-    while (real_ms() < end) {
-      const std::string f = srv().ctl.next(static_cast<int>(end - real_ms()));
-      if (f.empty()) break;
-      const std::string t = describe(f);
-      if (t.compare(0, prefix.size(), prefix) == 0) return t;
-    }
-    return "no answer";
-  }
   static int seq() {
     static int s = 0;
     return ++s % 30000;

@@ -135,22 +135,6 @@ class Teardown : public SharedServerTest<Teardown> {
 
   static std::string sim(const std::string& request) { return srv().sim.ask(request); }
 
-  // Sends the command and returns its answer as text; signals that come
-  // meanwhile (stream reports, keep-alive aborts, ...) are passed by.
-  static std::string answer(const std::string& image) {
-    LGCP::Message m;
-    if (!decode(image, m)) return "bad image";
-    const std::string prefix = "seq " + std::to_string(m.get_seq().getValue()) + " ";
-    srv().ctl.send(image);
-    for (int i = 0; i < 200; ++i) {
-      const std::string f = srv().ctl.next(patience_ms);
-      if (f.empty()) return "no answer";
-      const std::string t = describe(f);
-      if (t.compare(0, prefix.size(), prefix) == 0) return t;
-    }
-    return "no answer among the signals";
-  }
-
   // Makes a slot of every kind and connects them; the answers, in order.
   static Strings make_all() {
     const std::uint16_t rtp_port = peer().port();
