@@ -1,8 +1,10 @@
 #include "control/acceptor_net_check_connection.h"
 
 #include "runtime/errno_text.h"
+#include "runtime/mux_time.h"
 
 #include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -17,6 +19,11 @@ namespace {
 constexpr socklen_t tcp_info_length = 92;
 constexpr std::uint8_t tcp_established = 1;
 constexpr std::uint8_t ca_open = 0;
+// Offsets in the kernel's record (native byte order).
+constexpr std::size_t probes_at = 3;
+constexpr std::size_t last_ack_recv_at = 56;
+
+std::uint32_t now_ms() { return static_cast<std::uint32_t>(Mux::milliseconds()); }
 
 }  // namespace
 
@@ -42,6 +49,7 @@ void AcceptorNetCheckConnection::ImplRefuseConnection() {
   if (check_state != CheckState::Idle) return;
   check_state = CheckState::CheckConnection;
   countdown = 2;
+  knock_ms = now_ms();
   SetupKeepAlive(true);
   if (log_enabled()) std::cerr << "CheckConnectionState CheckConnection" << std::endl;
 }
@@ -69,12 +77,17 @@ void AcceptorNetCheckConnection::SetupKeepAlive(bool fast) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 }
 
-bool AcceptorNetCheckConnection::QueryTcpState(std::uint8_t& tcp_state, std::uint8_t& ca_state) const {
+bool AcceptorNetCheckConnection::QueryTcpState(TcpState& tcp) const {
   unsigned char info[tcp_info_length] = {};
   socklen_t len = tcp_info_length;
   if (::getsockopt(connection.lowlevel_fd(), IPPROTO_TCP, TCP_INFO, info, &len) != 0 || len < 2) return false;
-  tcp_state = info[0];
-  ca_state = info[1];
+  tcp = TcpState();
+  tcp.state = info[0];
+  tcp.ca_state = info[1];
+  if (len > probes_at) tcp.probes = info[probes_at];
+  // A kernel whose record stops short tells of no acknowledgement: the probe
+  // is then judged by its congestion state alone.
+  if (len >= last_ack_recv_at + 4) std::memcpy(&tcp.last_ack_recv_ms, info + last_ack_recv_at, 4);
   return true;
 }
 
@@ -83,21 +96,25 @@ void AcceptorNetCheckConnection::OnCheckConnectionTimeout(Timer*) { CheckConnect
 void AcceptorNetCheckConnection::CheckConnection() {
   if (GetState() == State::Connected) {
     bool closed = false;
-    std::uint8_t tcp_state = 0;
-    std::uint8_t ca_state = 0;
-    if (QueryTcpState(tcp_state, ca_state)) {
-      if (tcp_state != tcp_established) {
+    TcpState tcp;
+    if (QueryTcpState(tcp)) {
+      if (tcp.state != tcp_established) {
         if (log_enabled())
           std::cerr << "connection from " << GetAddr() << " closed: tcp socket change state." << std::endl;
         closed = true;
       }
       if (check_state == CheckState::CheckConnection) {
-        if (ca_state == ca_open) {
-          // The peer answered the probe.
+        const std::uint32_t since_knock = now_ms() - knock_ms;
+        const bool heard = tcp.last_ack_recv_ms < since_knock;
+        if (tcp.ca_state == ca_open && tcp.probes == 0 && heard) {
+          // The peer answered the probe. Short of that the fast keepalive
+          // stays: a peer with nothing in flight keeps its congestion state
+          // open while its probes go unanswered, and the kernel ends it
+          // after three of them, which the checks above then find.
           check_state = CheckState::Idle;
           SetupKeepAlive(false);
           if (log_enabled()) std::cerr << "CheckConnectionState Idle" << std::endl;
-        } else {
+        } else if (tcp.ca_state != ca_open) {
           if (countdown > 0) --countdown;
           if (countdown < 1) {
             if (log_enabled())

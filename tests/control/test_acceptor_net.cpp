@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -61,11 +62,26 @@ using Owner = controltest::NotifyRecorder;
 // A peer that has vanished: its socket looks alive, but probes go unanswered.
 class SilentPeerAcceptor : public Control::AcceptorNetCheckConnection {
  protected:
-  bool QueryTcpState(std::uint8_t& tcp_state, std::uint8_t& ca_state) const override {
-    tcp_state = 1;  // established
-    ca_state = 4;   // loss
+  bool QueryTcpState(TcpState& tcp) const override {
+    tcp.state = 1;     // established
+    tcp.ca_state = 4;  // loss
     return true;
   }
+};
+
+// The kernel's record at each check, in turn (the last one stays).
+class ScriptedPeerAcceptor : public Control::AcceptorNetCheckConnection {
+ public:
+  std::vector<TcpState> script;
+
+ protected:
+  bool QueryTcpState(TcpState& tcp) const override {
+    tcp = script[std::min(queries++, script.size() - 1)];
+    return true;
+  }
+
+ private:
+  mutable std::size_t queries = 0;
 };
 
 int tcp_opt(int fd, int level, int name) {
@@ -151,6 +167,57 @@ TEST_F(AcceptorTest, PeerThatLeavesTheProbeUnansweredIsDroppedAtTheSecondCheck) 
   ASSERT_TRUE(c3.connect(port));
   run_for(10);
   EXPECT_EQ(owner.connects, 2);
+}
+
+// A controller gone without a word (host down, cable out) leaves nothing in
+// flight: its congestion state stays open while the keepalive probes go
+// unanswered. Only an acknowledgement after the knock answers the probe;
+// until one comes the fast keepalive stays, and the kernel ends a peer that
+// lets three probes pass, which the next check finds.
+TEST_F(AcceptorTest, ProbeIsAnsweredOnlyByAnAcknowledgementAfterTheKnock) {
+  using Tcp = Control::AcceptorNetCheckConnection::TcpState;
+  const Tcp alive{1, 0, 0, 0};            // acknowledged just now
+  const Tcp probing{1, 0, 1, 60000};      // a probe out, unanswered
+  const Tcp spoke_before{1, 0, 0, 1500};  // no probe out yet, no word since the knock
+  const Tcp timed_out{7, 0, 3, 63000};    // the kernel gave up: closed
+  const struct {
+    const char* name;
+    std::vector<Tcp> checks;  // from the first check after the knock on
+    std::vector<std::string> seen;
+  } cases[] = {
+      {"live peer", {alive}, {"idle", "idle", "idle", "idle"}},
+      {"vanished peer", {probing, probing, probing, timed_out}, {"probing", "probing", "probing", "dropped"}},
+      {"spoke, then answered", {spoke_before, alive}, {"probing", "idle", "idle", "idle"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    cap.clear();
+    Owner o;
+    ScriptedPeerAcceptor acc;
+    acc.script = c.checks;  // the first check comes after the knock
+    acc.Bind(&o);
+    acc.service_name("server");
+    acc.Activate();
+    LoopbackPeer c1, c2;
+    ASSERT_TRUE(c1.connect(acc.GetBoundPort()));
+    run_for(10);
+    ASSERT_EQ(o.connects, 1);
+    ASSERT_TRUE(c2.connect(acc.GetBoundPort()));
+    std::vector<std::string> seen;
+    for (int check = 0; check < 4; ++check) {
+      run_for(1000);
+      const bool probing_state = acc.GetCheckState() == Control::AcceptorNetCheckConnection::CheckState::CheckConnection;
+      if (o.disconnects > 0)
+        seen.push_back("dropped");
+      else if (probing_state && keepalive(acc.GetConnectionFd()) == std::vector<int>{1, 1, 3})
+        seen.push_back("probing");
+      else if (!probing_state && keepalive(acc.GetConnectionFd()) == std::vector<int>{7200, 75, 9})
+        seen.push_back("idle");
+      else
+        seen.push_back("other");
+    }
+    EXPECT_EQ(seen, c.seen) << cap.all();
+  }
 }
 
 // A probe under way when its controller leaves ends with that controller:
