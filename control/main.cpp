@@ -226,6 +226,12 @@ int main(int argc, char** argv) {
               << " cannot be made: " << platform::board_root_problem() << std::endl;
     return 1;
   }
+  // A moved port that cannot be read would leave its listener on the fixed
+  // port, where another board on this machine may be listening.
+  if (!platform::local_port_problem().empty()) {
+    std::cerr << argv[0] << ": " << platform::local_port_problem() << std::endl;
+    return 1;
+  }
 
   ServerSetup::CreateSlotFactories();
   // The monitoring service starts watching the board now and reads its

@@ -285,6 +285,23 @@ TEST_F(ServerProcessTest, BoardRootThatCannotBeMadeEndsTheServer) {
   EXPECT_EQ(help.out(), usage);
 }
 
+// A moved authentication port that is not a port (junk, a sign, blanks, out
+// of range): the server says which and ends, instead of listening on the
+// board's fixed port, where another board on this machine may listen.
+TEST_F(ServerProcessTest, AMovedPortThatIsNoPortEndsTheServer) {
+  const std::uint16_t port = free_port();
+  for (const char* value : {"abc", "0", "65536", "4123x", " 4123", "-5", "+4123"}) {
+    ::setenv(testsupport::auth_port_variable, value, 1);
+    ServerProcess p(root.path(), {"--port", std::to_string(port)});
+    ::unsetenv(testsupport::auth_port_variable);
+    EXPECT_EQ(p.wait(), 1) << value << ": " << p.err();
+    EXPECT_NE(p.err().find(std::string("GW_PORT_52000='") + value + "' is not a port"), std::string::npos)
+        << value << ": " << p.err();
+    EXPECT_EQ(p.out(), "") << value;
+  }
+  EXPECT_FALSE(exists(pid_file()));
+}
+
 // The board root is given by a relative name: the daemon, which changes
 // directory to "/", still writes its pid file and logs under that root.
 TEST_F(ServerProcessTest, DaemonDetachesAndLogsToSyslog) {
