@@ -20,12 +20,14 @@
 #include "runtime/version.h"
 #include "slots/slots.h"
 
+#include <fcntl.h>
 #include <getopt.h>
 #include <sys/random.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,16 +92,29 @@ void CheckDumpStatus() {
   // written (a full disk) leaves the last complete one.
   const std::string path = platform::board_path(status_file);
   const std::string temporary = path + "_tmp";
-  std::ofstream out(temporary, std::ios::out | std::ios::trunc);
-  if (!out) {
+  // Not writable by others, whatever umask the server was started with.
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
     std::cerr << "dump status error" << std::endl;
     return;
   }
+  std::ostringstream out;
   out << "server status information." << std::endl;
   out << "version : " << Version::current << std::endl;
   multiplexer.dump(out);
-  out.close();
-  if (out.fail() || std::rename(temporary.c_str(), path.c_str()) != 0) {
+  const std::string text = out.str();
+  bool written = true;
+  for (std::size_t done = 0; written && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n > 0)
+      done += static_cast<std::size_t>(n);
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      written = false;
+  }
+  if (::close(fd) != 0) written = false;
+  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
     std::remove(temporary.c_str());
     std::cerr << "dump status error" << std::endl;
   }

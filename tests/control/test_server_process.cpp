@@ -302,6 +302,29 @@ TEST_F(ServerProcessTest, AMovedPortThatIsNoPortEndsTheServer) {
   EXPECT_FALSE(exists(pid_file()));
 }
 
+// Started with the laxest umask, the server still makes its status files,
+// the status dump and the pid file writable by itself alone.
+TEST_F(ServerProcessTest, FilesItMakesAreNotWritableByOthersUnderAnOpenUmask) {
+  const std::uint16_t port = free_port();
+  ServerProcess p(root.path(), {"--port", std::to_string(port)}, false, [] { ::umask(0); });
+  ASSERT_TRUE(ctl.connect(port, patience_ms)) << p.err();
+  p.signal(SIGUSR2);
+  const std::vector<std::string> files = {"/var/run/server.pid", "/var/log/server-status", "/var/monitoring/dip",
+                                          "/var/monitoring/powerstatus"};
+  ASSERT_TRUE(eventually([&] {
+    for (const auto& f : files)
+      if (!exists(board(f))) return false;
+    return true;
+  })) << p.err();
+  for (const auto& f : files) {
+    struct stat st;
+    ASSERT_EQ(::stat(board(f).c_str(), &st), 0) << f;
+    EXPECT_EQ(st.st_mode & 0777, 0644u) << f;
+  }
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait(), 0) << p.err();
+}
+
 // The board root is given by a relative name: the daemon, which changes
 // directory to "/", still writes its pid file and logs under that root.
 TEST_F(ServerProcessTest, DaemonDetachesAndLogsToSyslog) {
