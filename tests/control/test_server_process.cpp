@@ -303,7 +303,8 @@ TEST_F(ServerProcessTest, AMovedPortThatIsNoPortEndsTheServer) {
 }
 
 // Started with the laxest umask, the server still makes its status files,
-// the status dump and the pid file writable by itself alone.
+// the status dump and the pid file writable by itself alone, and the
+// simulator's control socket its own alone.
 TEST_F(ServerProcessTest, FilesItMakesAreNotWritableByOthersUnderAnOpenUmask) {
   const std::uint16_t port = free_port();
   ServerProcess p(root.path(), {"--port", std::to_string(port)}, false, [] { ::umask(0); });
@@ -321,6 +322,10 @@ TEST_F(ServerProcessTest, FilesItMakesAreNotWritableByOthersUnderAnOpenUmask) {
     ASSERT_EQ(::stat(board(f).c_str(), &st), 0) << f;
     EXPECT_EQ(st.st_mode & 0777, 0644u) << f;
   }
+  // Whoever connects to the simulator's control socket steers the board.
+  struct stat st;
+  ASSERT_EQ(::stat(board("/var/run/sim.sock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   p.signal(SIGTERM);
   EXPECT_EQ(p.wait(), 0) << p.err();
 }
