@@ -17,6 +17,7 @@
 #include "runtime/ipc_signal.h"
 #include "runtime/linux_run.h"
 #include "runtime/multiplexer.h"
+#include "runtime/syslog_manager.h"
 #include "runtime/version.h"
 #include "slots/slots.h"
 
@@ -245,6 +246,14 @@ int main(int argc, char** argv) {
   // port, where another board on this machine may be listening.
   if (!platform::local_port_problem().empty()) {
     std::cerr << argv[0] << ": " << platform::local_port_problem() << std::endl;
+    return 1;
+  }
+
+  // Detached, the daemon's every line goes to the log socket: one it can
+  // never reach would leave it running without a word to anyone.
+  if (daemon && !SysLogManager::unusable_path().empty()) {
+    std::cerr << argv[0] << ": log socket path " << SysLogManager::unusable_path()
+              << " is too long for a local socket" << std::endl;
     return 1;
   }
 

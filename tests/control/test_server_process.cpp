@@ -302,6 +302,30 @@ TEST_F(ServerProcessTest, AMovedPortThatIsNoPortEndsTheServer) {
   EXPECT_FALSE(exists(pid_file()));
 }
 
+// A board root so long that the log socket's path does not fit a local
+// address: detached, the server could tell nothing to anyone, so it says so
+// before detaching and ends.
+TEST_F(ServerProcessTest, ADaemonThatCouldNeverLogEndsAtOnce) {
+  const std::string long_root = board("/" + std::string(root.path().size() < 100 ? 110 - root.path().size() : 10, 'r'));
+  const std::string log_socket = long_root + "/dev/log";
+  ASSERT_GE(log_socket.size(), 108u);
+  ::setenv("GW_BOARD_ROOT", long_root.c_str(), 1);
+  const std::uint16_t port = free_port();
+  ServerProcess p(root.path(), {"--daemon", "--port", std::to_string(port)});
+  ::setenv("GW_BOARD_ROOT", root.path().c_str(), 1);
+  const int status = p.wait();
+  EXPECT_EQ(status, 1) << p.err();
+  EXPECT_NE(p.err().find("log socket path " + log_socket + " is too long for a local socket"), std::string::npos)
+      << p.err();
+  EXPECT_FALSE(ctl.connect(port, 0));
+  if (status != 1) {  // a detached server that runs on: stopped here
+    pid_t daemon_pid = 0;
+    eventually([&] { return (daemon_pid = std::atoi(file_text(long_root + "/var/run/server.pid").c_str())) > 0; },
+               5000);
+    if (daemon_pid > 0) ::kill(daemon_pid, SIGTERM);
+  }
+}
+
 // Started with the laxest umask, the server still makes its status files,
 // the status dump and the pid file writable by itself alone, and the
 // simulator's control socket its own alone.
