@@ -17,15 +17,18 @@
 #include "runtime/ipc_signal.h"
 #include "runtime/linux_run.h"
 #include "runtime/multiplexer.h"
+#include "runtime/syslog_manager.h"
 #include "runtime/version.h"
 #include "slots/slots.h"
 
+#include <fcntl.h>
 #include <getopt.h>
 #include <sys/random.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,16 +93,29 @@ void CheckDumpStatus() {
   // written (a full disk) leaves the last complete one.
   const std::string path = platform::board_path(status_file);
   const std::string temporary = path + "_tmp";
-  std::ofstream out(temporary, std::ios::out | std::ios::trunc);
-  if (!out) {
+  // Not writable by others, whatever umask the server was started with.
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
     std::cerr << "dump status error" << std::endl;
     return;
   }
+  std::ostringstream out;
   out << "server status information." << std::endl;
   out << "version : " << Version::current << std::endl;
   multiplexer.dump(out);
-  out.close();
-  if (out.fail() || std::rename(temporary.c_str(), path.c_str()) != 0) {
+  const std::string text = out.str();
+  bool written = true;
+  for (std::size_t done = 0; written && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n > 0)
+      done += static_cast<std::size_t>(n);
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      written = false;
+  }
+  if (::close(fd) != 0) written = false;
+  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
     std::remove(temporary.c_str());
     std::cerr << "dump status error" << std::endl;
   }
@@ -224,6 +240,20 @@ int main(int argc, char** argv) {
   if (!platform::board_root_problem().empty()) {
     std::cerr << argv[0] << ": board root " << platform::board_root()
               << " cannot be made: " << platform::board_root_problem() << std::endl;
+    return 1;
+  }
+  // A moved port that cannot be read would leave its listener on the fixed
+  // port, where another board on this machine may be listening.
+  if (!platform::local_port_problem().empty()) {
+    std::cerr << argv[0] << ": " << platform::local_port_problem() << std::endl;
+    return 1;
+  }
+
+  // Detached, the daemon's every line goes to the log socket: one it can
+  // never reach would leave it running without a word to anyone.
+  if (daemon && !SysLogManager::unusable_path().empty()) {
+    std::cerr << argv[0] << ": log socket path " << SysLogManager::unusable_path()
+              << " is too long for a local socket" << std::endl;
     return 1;
   }
 

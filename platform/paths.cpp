@@ -74,13 +74,48 @@ void reset_board_root() { root_storage() = compute_root(); }
 
 #ifdef GW_BOARD_BACKEND
 unsigned short local_port(unsigned short port) { return port; }
+
+std::string local_port_problem() { return std::string(); }
 #else
+namespace {
+
+const char port_prefix[] = "GW_PORT_";
+
+// A port is written as plain decimal digits, 1 to 65535: a sign, blanks or
+// junk around them would be read as another number, or as none, by one
+// reader and not by the next.
+bool parse_port(const char* text, unsigned short& port) {
+  if (!*text) return false;
+  unsigned long v = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    v = v * 10 + static_cast<unsigned long>(*p - '0');
+    if (v > 65535) return false;
+  }
+  if (v == 0) return false;
+  port = static_cast<unsigned short>(v);
+  return true;
+}
+
+}  // namespace
+
 unsigned short local_port(unsigned short port) {
-  const char* env = std::getenv(("GW_PORT_" + std::to_string(port)).c_str());
-  if (!env || !*env) return port;
-  char* end = nullptr;
-  const long moved = std::strtol(env, &end, 10);
-  return (*end == '\0' && moved > 0 && moved <= 65535) ? static_cast<unsigned short>(moved) : port;
+  const char* env = std::getenv((port_prefix + std::to_string(port)).c_str());
+  unsigned short moved = 0;
+  return (env && parse_port(env, moved)) ? moved : port;
+}
+
+std::string local_port_problem() {
+  for (char** e = environ; *e; ++e) {
+    const char* entry = *e;
+    if (std::strncmp(entry, port_prefix, sizeof port_prefix - 1) != 0) continue;
+    const char* eq = std::strchr(entry, '=');
+    if (!eq || !eq[1]) continue;  // empty: the port stays where it is
+    unsigned short moved = 0;
+    if (!parse_port(eq + 1, moved))
+      return std::string(entry, eq) + "='" + (eq + 1) + "' is not a port (1 to 65535)";
+  }
+  return std::string();
 }
 #endif
 

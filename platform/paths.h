@@ -30,4 +30,10 @@ void reset_board_root();
 // simulated boards run side by side on one machine.
 unsigned short local_port(unsigned short port);
 
+// The first GW_PORT_<n> of the environment whose value is not a port, with
+// that value; "" when there is none (always on the board). local_port()
+// keeps the fixed port for such a value, where the operator asked for
+// another: the server refuses to start instead.
+std::string local_port_problem();
+
 }  // namespace platform

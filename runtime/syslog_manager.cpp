@@ -45,6 +45,12 @@ void SysLogManager::set_identity(const char* ident) {
   if (ident != ident_) std::snprintf(ident_, sizeof ident_, "%s", ident);
 }
 
+std::string SysLogManager::unusable_path() {
+  const std::string path = platform::board_path("/dev/log");
+  sockaddr_un sa;
+  return path.size() >= sizeof sa.sun_path ? path : std::string();
+}
+
 void SysLogManager::openlog(const char* ident, int options, int facility) {
   if (ident) set_identity(ident);
   options_ = options;

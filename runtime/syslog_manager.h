@@ -54,6 +54,9 @@ class SysLogManager {
   // As the system's setlogmask: the levels let through; 0 only reads.
   int setlogmask(int mask);
   int fd() const { return fd_; }
+  // The log socket's path when it is too long for a local address (every
+  // message would be lost); "" when it fits.
+  static std::string unusable_path();
   bool connected() const { return connected_; }
   std::string identity() const { return ident_; }
 

@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <iostream>
 #include <iterator>
 #include <set>
@@ -27,6 +28,9 @@ const char controller_dir[] = "/var/monitoring/controller/";
 const char framer_dir[] = "/proc/driver/hdlc/peb22554/";
 // The status tree must be readable by the board's other programs.
 const mode_t dir_mode = 0755;
+// Readers may be anyone; writers only the server, whatever umask it was
+// started with.
+const mode_t file_mode = 0644;
 const int packet_protocol = 255;
 
 bool in_private_range(const INet4::Addr& a) {
@@ -460,8 +464,14 @@ void MonitoringDataHolder::SaveStatusToFile(const std::string& path, Saver saver
   if (base + 4 > NAME_MAX) name.resize(name.size() - (base + 4 - NAME_MAX));
   name += "_tmp";
   if (temporary) std::remove(target.c_str());
-  FILE* f = std::fopen(name.c_str(), "w");
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, file_mode);
+  FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "w");
   if (!f) {
+    if (fd >= 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+    }
     std::clog << "FAIL create temporary file <" << path << "_tmp> with code=" << errno << std::endl;
     return;
   }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -91,7 +92,11 @@ int listen() {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   ::unlink(p.c_str());
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 8) != 0) {
+  // Whoever may connect steers the board: only the server's own user,
+  // whatever umask it was started with. Set before listening, so that no
+  // one connects in between.
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::chmod(p.c_str(), 0600) != 0 ||
+      ::listen(fd, 8) != 0) {
     const int e = errno;
     ::close(fd);
     errno = e;

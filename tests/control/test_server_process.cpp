@@ -285,6 +285,75 @@ TEST_F(ServerProcessTest, BoardRootThatCannotBeMadeEndsTheServer) {
   EXPECT_EQ(help.out(), usage);
 }
 
+// A moved authentication port that is not a port (junk, a sign, blanks, out
+// of range): the server says which and ends, instead of listening on the
+// board's fixed port, where another board on this machine may listen.
+TEST_F(ServerProcessTest, AMovedPortThatIsNoPortEndsTheServer) {
+  const std::uint16_t port = free_port();
+  for (const char* value : {"abc", "0", "65536", "4123x", " 4123", "-5", "+4123"}) {
+    ::setenv(testsupport::auth_port_variable, value, 1);
+    ServerProcess p(root.path(), {"--port", std::to_string(port)});
+    ::unsetenv(testsupport::auth_port_variable);
+    EXPECT_EQ(p.wait(), 1) << value << ": " << p.err();
+    EXPECT_NE(p.err().find(std::string("GW_PORT_52000='") + value + "' is not a port"), std::string::npos)
+        << value << ": " << p.err();
+    EXPECT_EQ(p.out(), "") << value;
+  }
+  EXPECT_FALSE(exists(pid_file()));
+}
+
+// A board root so long that the log socket's path does not fit a local
+// address: detached, the server could tell nothing to anyone, so it says so
+// before detaching and ends.
+TEST_F(ServerProcessTest, ADaemonThatCouldNeverLogEndsAtOnce) {
+  const std::string long_root = board("/" + std::string(root.path().size() < 100 ? 110 - root.path().size() : 10, 'r'));
+  const std::string log_socket = long_root + "/dev/log";
+  ASSERT_GE(log_socket.size(), 108u);
+  ::setenv("GW_BOARD_ROOT", long_root.c_str(), 1);
+  const std::uint16_t port = free_port();
+  ServerProcess p(root.path(), {"--daemon", "--port", std::to_string(port)});
+  ::setenv("GW_BOARD_ROOT", root.path().c_str(), 1);
+  const int status = p.wait();
+  EXPECT_EQ(status, 1) << p.err();
+  EXPECT_NE(p.err().find("log socket path " + log_socket + " is too long for a local socket"), std::string::npos)
+      << p.err();
+  EXPECT_FALSE(ctl.connect(port, 0));
+  if (status != 1) {  // a detached server that runs on: stopped here
+    pid_t daemon_pid = 0;
+    eventually([&] { return (daemon_pid = std::atoi(file_text(long_root + "/var/run/server.pid").c_str())) > 0; },
+               5000);
+    if (daemon_pid > 0) ::kill(daemon_pid, SIGTERM);
+  }
+}
+
+// Started with the laxest umask, the server still makes its status files,
+// the status dump and the pid file writable by itself alone, and the
+// simulator's control socket its own alone.
+TEST_F(ServerProcessTest, FilesItMakesAreNotWritableByOthersUnderAnOpenUmask) {
+  const std::uint16_t port = free_port();
+  ServerProcess p(root.path(), {"--port", std::to_string(port)}, false, [] { ::umask(0); });
+  ASSERT_TRUE(ctl.connect(port, patience_ms)) << p.err();
+  p.signal(SIGUSR2);
+  const std::vector<std::string> files = {"/var/run/server.pid", "/var/log/server-status", "/var/monitoring/dip",
+                                          "/var/monitoring/powerstatus"};
+  ASSERT_TRUE(eventually([&] {
+    for (const auto& f : files)
+      if (!exists(board(f))) return false;
+    return true;
+  })) << p.err();
+  for (const auto& f : files) {
+    struct stat st;
+    ASSERT_EQ(::stat(board(f).c_str(), &st), 0) << f;
+    EXPECT_EQ(st.st_mode & 0777, 0644u) << f;
+  }
+  // Whoever connects to the simulator's control socket steers the board.
+  struct stat st;
+  ASSERT_EQ(::stat(board("/var/run/sim.sock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  p.signal(SIGTERM);
+  EXPECT_EQ(p.wait(), 0) << p.err();
+}
+
 // The board root is given by a relative name: the daemon, which changes
 // directory to "/", still writes its pid file and logs under that root.
 TEST_F(ServerProcessTest, DaemonDetachesAndLogsToSyslog) {
