@@ -15,6 +15,13 @@ std::string& problem_storage() {
   return problem;
 }
 
+// The working directory when the root was read (before the daemon leaves
+// it for "/"): relative names given at start are taken from there.
+std::string& start_directory_storage() {
+  static std::string dir;
+  return dir;
+}
+
 #ifdef GW_BOARD_BACKEND
 std::string compute_root() { return std::string(); }
 #else
@@ -38,10 +45,9 @@ std::string compute_root() {
   std::string root = (env && *env) ? env : GW_DEFAULT_BOARD_ROOT;
   // Made absolute now: the daemon changes directory to "/" later, and every
   // board path must still name the same file.
-  if (root[0] != '/') {
-    char cwd[PATH_MAX];
-    if (::getcwd(cwd, sizeof cwd)) root = std::string(cwd) + "/" + root;
-  }
+  char cwd[PATH_MAX];
+  start_directory_storage() = ::getcwd(cwd, sizeof cwd) ? cwd : "";
+  if (root[0] != '/' && !start_directory_storage().empty()) root = start_directory_storage() + "/" + root;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   std::string& problem = problem_storage();
   problem.clear();
@@ -71,6 +77,12 @@ const std::string& board_root_problem() {
 std::string board_path(const std::string& path) { return board_root() + path; }
 
 void reset_board_root() { root_storage() = compute_root(); }
+
+std::string from_start_directory(const std::string& name) {
+  root_storage();
+  const std::string& dir = start_directory_storage();
+  return (name.empty() || name[0] == '/' || dir.empty()) ? name : dir + "/" + name;
+}
 
 #ifdef GW_BOARD_BACKEND
 unsigned short local_port(unsigned short port) { return port; }

@@ -24,6 +24,11 @@ std::string board_path(const std::string& path);
 // relative root is taken from the working directory at the time of reading.
 void reset_board_root();
 
+// A name given at start (an environment value) as a path from the working
+// directory the server started in, which it may have left since; absolute
+// names and the board's own stay as they are.
+std::string from_start_directory(const std::string& name);
+
 // Maps a fixed local port of the board (the authentication listener's
 // 52000) to the port to use. On the board unchanged; on the simulator the
 // environment may move it (GW_PORT_52000=<port>), so servers of several

@@ -167,7 +167,7 @@ int hdlc_ioctl(int sock, unsigned long request, void* arg) {
 std::string program_file(const std::string& board_program) {
   const std::string own = board_path(board_program);
   if (::access(own.c_str(), F_OK) == 0) return own;
-  if (const char* e = std::getenv("GW_STANDIN_PROGRAM")) return e;
+  if (const char* e = std::getenv("GW_STANDIN_PROGRAM")) return from_start_directory(e);
   return GW_STANDIN_PROGRAM;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/dsp_data.h"
 #include "platform/mcc.h"
 #include "platform/paths.h"
+#include "platform/program.h"
 #include "platform/rtp.h"
 #include "platform/sim/dsp_data.h"
 #include "platform/sim/mcc.h"
@@ -29,7 +30,8 @@ TEST(BoardPaths, ResolveUnderTheBoardRoot) {
 }
 
 // A relative root is fixed against the working directory when it is read:
-// a daemon that changes directory to "/" later must still find its files.
+// a daemon that changes directory to "/" later must still find its files,
+// and a relative stand-in program, looked up only when a slot starts it.
 TEST(BoardPaths, RelativeRootBecomesAbsolute) {
   const std::string saved = platform::board_root();
   char cwd[4096];
@@ -45,6 +47,11 @@ TEST(BoardPaths, RelativeRootBecomesAbsolute) {
   EXPECT_EQ(root, base + "/rel-root");
   EXPECT_EQ(platform::board_path("/var/run"), base + "/rel-root/var/run");
   EXPECT_EQ(::access(platform::board_path("/var/run").c_str(), W_OK), 0) << "still found from /";
+  ::setenv("GW_STANDIN_PROGRAM", "bin/standin", 1);
+  EXPECT_EQ(platform::program_file("/usr/local/sbin/pppd"), base + "/bin/standin");
+  ::setenv("GW_STANDIN_PROGRAM", "/opt/standin", 1);
+  EXPECT_EQ(platform::program_file("/usr/local/sbin/pppd"), "/opt/standin");
+  ::unsetenv("GW_STANDIN_PROGRAM");
   ::setenv("GW_BOARD_ROOT", saved.c_str(), 1);
   platform::reset_board_root();
   ASSERT_EQ(::chdir(cwd), 0);
