@@ -207,6 +207,36 @@ TEST_F(ChannelSlots, SharedReceiveChannelWiredAgain) {
   EXPECT_EQ(extra(), Strings{});
 }
 
+TEST_F(ChannelSlots, SharedReceiveChannelFedByOneSource) {
+  // Two external slots on one receive channel, both fed from one trunk: the
+  // line carries that trunk for the later one too, and the earlier one's
+  // disconnect leaves it alone. The same with two sources on one transmit
+  // channel (two external slots may name the same channels).
+  EXPECT_EQ(ask({trunk_image(1, 30, 3, 9), ext_image(2, 31, 30, 31), ext_image(3, 32, 30, 31), activate_image(4, 31),
+                 activate_image(5, 32), connect_image(6, 30, 31), connect_image(7, 30, 32)},
+                13)
+                .back(),
+            "seq 7 slot 30 success");
+  EXPECT_EQ(hal("get 8223"), "connected 105");
+  EXPECT_EQ(ask(null_command_image(8, 31, "disconnect")), Strings{"seq 8 slot 31 success"});
+  EXPECT_EQ(hal("get 8223"), "connected 105") << "the line still held by the later slot on the same source";
+  EXPECT_EQ(ask(null_command_image(9, 32, "disconnect")), Strings{"seq 9 slot 32 success"});
+  EXPECT_EQ(hal("get 8223"), "byte 213");
+
+  EXPECT_EQ(ask({ext_image(10, 33, 40, 41), ext_image(11, 34, 40, 41), connect_image(12, 33, 31),
+                 connect_image(13, 34, 32)},
+                6)
+                .back(),
+            "seq 13 slot 34 success");
+  EXPECT_EQ(hal("get 8223"), "connected 8232");
+  EXPECT_EQ(ask(null_command_image(14, 31, "disconnect")), Strings{"seq 14 slot 31 success"});
+  EXPECT_EQ(hal("get 8223"), "connected 8232") << "the line still held by the slot fed from the same channel";
+  EXPECT_EQ(ask({destroy(15, 34), destroy(16, 33), destroy(17, 32), destroy(18, 31), destroy(19, 30)}, 5).back(),
+            "seq 19 slot 30 success");
+  EXPECT_EQ(hal("get 8223"), "disabled");
+  EXPECT_EQ(extra(), Strings{});
+}
+
 TEST_F(ChannelSlots, QueryAndALostController) {
   srv().ctl.send("80 01 02 00");
   EXPECT_EQ(srv().ctl.next(patience_ms), "80 01 02 40");

@@ -51,10 +51,13 @@ class Model {
   }
 
   // A line that another connected slot names is that slot's: no teardown
-  // of this one quietens or disables it, unless this one's source feeds it.
-  bool held_by_other(int self, int ch) {
+  // of this one quietens or disables it, unless this one's source feeds it
+  // and no other slot takes that same signal. `tx` < 0: any source.
+  bool held_by_other(int self, int ch, int tx = -1) {
     for (const auto& s : slots)
-      if (s.first != self && s.second.source >= 0 && s.second.rx == ch) return true;
+      if (s.first != self && s.second.source >= 0 && s.second.rx == ch &&
+          (tx < 0 || slots.at(s.second.source).tx == tx))
+        return true;
     return false;
   }
   bool feeds(int in, int ch) {
@@ -73,7 +76,8 @@ class Model {
   bool quieten(int b) {
     const MSlot& r = slots.at(b);
     if (r.rx < 0) return true;
-    if (!feeds(slots.at(r.source).tx, r.rx) && held_by_other(b, r.rx)) return true;
+    const int tx = slots.at(r.source).tx;
+    if (held_by_other(b, r.rx, feeds(tx, r.rx) ? tx : -1)) return true;
     return hw_idle(r.rx);
   }
   void disable(int n) {
