@@ -172,6 +172,7 @@ class Model {
     return true;
   }
   void command(int seq, int n, const std::string& what, int target) {
+    if (what == "query") return answer(seq, n, "error unexpectedMsgType");  // only the board as a whole is queried
     if (!slots.count(n)) return answer(seq, n, "error slotNotExists");
     MSlot& s = slots.at(n);
     if (what == "connect") {
@@ -312,15 +313,20 @@ TEST_F(SlotsModel, EveryAnswerSignalAndConnectionIsThePredictedOne) {
       } else {
         static const char* const ops[] = {"connect",  "connect",    "connect", "connect",  "connect", "disconnect",
                                           "disconnect", "destroy",  "destroy", "activate", "activate", "deactivate",
-                                          "userData", "ioctl"};
-        what = ops[op - 6 < 14 ? op - 6 : pick(14)];
-        if (what == "connect") image = connect_image(q, n, t);
-        else if (what == "activate") image = activate_image(q, n);
-        else if (what == "userData") image = user_data_image(q, n, "ab");
-        else if (what == "ioctl") image = ioctl_image(q, n);
-        else image = null_command_image(q, n, what.c_str());
-        m.command(q, n, what, t);
-        what += " " + std::to_string(t);
+                                          "userData", "ioctl", "query"};
+        what = ops[op - 6 + pick(2)];
+        // Now and then without a slot number: nothing claims such a command.
+        const int at = pick(16) == 0 && what != "ioctl" && what != "query" ? -1 : n;
+        if (what == "connect") image = connect_image(q, at, t);
+        else if (what == "activate") image = activate_image(q, at);
+        else if (what == "userData") image = user_data_image(q, at, "ab");
+        else if (what == "ioctl") image = ioctl_image(q, at);
+        else image = null_command_image(q, at, what.c_str());
+        if (at < 0)
+          m.frames.push_back("seq " + std::to_string(q) + " error unexpectedMsgType");
+        else
+          m.command(q, n, what, t);
+        what += " " + std::to_string(t) + (at < 0 ? " without slot" : "");
       }
       trail.push_back("seq " + std::to_string(q) + " slot " + std::to_string(n) + " " + what);
       if (!image.empty()) srv().ctl.send(image);
