@@ -386,6 +386,12 @@ bool Connect(Slot* source, Slot* receiver) {
     source->OnChangeOutputStream(true);
   }
   Slot* previous = receiver->GetSource();
+  // A receive channel that another slot has taken over since carries that
+  // slot's line: a failed move must not put the old path back onto it.
+  const bool line_taken_over = previous &&
+                               previous->GetConnectionPriority() <= receiver->GetConnectionPriority() &&
+                               !HwMux::instance().Feeds(previous->GetTransmitChannel(), receiver->GetReceiveChannel()) &&
+                               ReceiveLineHeldByOther(receiver, receiver->GetReceiveChannel());
   if (!previous) {
     if (!receiver->IOnInputStream()) {
       std::cerr << "slot " << *receiver << " don't have input stream from " << *source << std::endl;
@@ -406,7 +412,7 @@ bool Connect(Slot* source, Slot* receiver) {
   }
   if (!previous) {
     receiver->IOnInputRelease();
-  } else if (!llConnect(previous, receiver)) {
+  } else if (!line_taken_over && !llConnect(previous, receiver)) {
     // The move failed and the old path cannot be restored either: the
     // receiver is left without a source rather than with a stale one.
     DropLink(receiver);

@@ -237,6 +237,26 @@ TEST_F(ChannelSlots, SharedReceiveChannelFedByOneSource) {
   EXPECT_EQ(extra(), Strings{});
 }
 
+TEST_F(ChannelSlots, FailedMoveOnASharedReceiveChannel) {
+  // Two external slots on one receive channel, the later one's connection
+  // on the line. Moving the earlier one to another source fails in the
+  // switch: the line stays the later one's, not the earlier one's old path.
+  EXPECT_EQ(ask({trunk_image(1, 40, 3, 11), trunk_image(2, 41, 3, 12), trunk_image(3, 42, 3, 13),
+                 ext_image(4, 43, 50, 51), ext_image(5, 44, 52, 51), activate_image(6, 43), activate_image(7, 44),
+                 connect_image(8, 40, 43), connect_image(9, 41, 44)},
+                19)
+                .back(),
+            "seq 9 slot 41 success");
+  EXPECT_EQ(hal("get 8243"), "connected 108");
+  ASSERT_EQ(hal("fail connect 5 1"), "");
+  EXPECT_EQ(ask(connect_image(10, 42, 43)), Strings{"seq 10 slot 42 error connectFail"});
+  ASSERT_EQ(hal("fail connect 0"), "");
+  EXPECT_EQ(hal("get 8243"), "connected 108") << "the failed move took the line from the slot holding it";
+  EXPECT_EQ(ask({destroy(11, 44), destroy(12, 43), destroy(13, 42), destroy(14, 41), destroy(15, 40)}, 5).back(),
+            "seq 15 slot 40 success");
+  EXPECT_EQ(extra(), Strings{});
+}
+
 TEST_F(ChannelSlots, QueryAndALostController) {
   srv().ctl.send("80 01 02 00");
   EXPECT_EQ(srv().ctl.next(patience_ms), "80 01 02 40");

@@ -154,6 +154,7 @@ class Model {
       if (src.kind == kMap && src.tx < 0) return false;
       if (!src.out) src.out = true, signal(a, "transmitter", src.tx);
     }
+    const bool taken = rcv.source >= 0 && !feeds(slots.at(rcv.source).tx, rcv.rx) && held_by_other(b, rcv.rx);
     if (rcv.source < 0) {
       const bool ok = rcv.kind == kExt ? rcv.in : rcv.kind != kMap || rcv.rx >= 0;
       if (!ok) return false;
@@ -162,8 +163,9 @@ class Model {
       quieten(b);
     }
     if (!hw_connect(src.tx, rcv.rx)) {
-      // A move that failed puts the old path back; failing that, no source.
-      if (rcv.source >= 0 && !hw_connect(slots.at(rcv.source).tx, rcv.rx)) disconnect_link(b);
+      // A move that failed puts the old path back, unless another slot has
+      // taken the line over since; failing that, no source.
+      if (rcv.source >= 0 && !taken && !hw_connect(slots.at(rcv.source).tx, rcv.rx)) disconnect_link(b);
       return false;
     }
     if (rcv.source >= 0) slots.at(rcv.source).receivers.erase(b);
