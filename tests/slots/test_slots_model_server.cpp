@@ -3,8 +3,9 @@
 // re-used often), each answer and signal compared with what an independent
 // model of the slot framework predicts, and the cross-connect's outputs
 // compared with the model's connections after every step. Kinds: E1 and BRI
-// trunk time slots, map and external slots (echo only as a kind nothing
-// makes). Real time.
+// trunk time slots, map, external and data channels (echo only as a kind
+// nothing makes); now and then a switch request fails, and twice a walk the
+// controller leaves. Real time.
 //
 // GW_MODEL_SEEDS=FIRST-LAST and GW_MODEL_STEPS=N run longer walks.
 #include "tests/slots/slots_server.h"
