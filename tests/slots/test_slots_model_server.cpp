@@ -197,6 +197,15 @@ class Model {
     }
     answer(seq, n, "success");
   }
+  // The slots as text, for the failure messages.
+  std::string dump() const {
+    std::string d;
+    for (const auto& s : slots)
+      d += "  slot " + std::to_string(s.first) + " kind " + std::to_string(s.second.kind) + " tx " +
+           std::to_string(s.second.tx) + " rx " + std::to_string(s.second.rx) + " source " +
+           std::to_string(s.second.source) + (s.second.in ? " in" : "") + (s.second.out ? " out" : "") + "\n";
+    return d;
+  }
   void controller_left() {
     while (!order.empty()) destroy(order.front());
   }
@@ -258,9 +267,13 @@ TEST_F(SlotsModel, EveryAnswerSignalAndConnectionIsThePredictedOne) {
     for (int i = 0; i < steps; ++i) {
       const int n = kNumbers[pick(6)], t = kNumbers[pick(6)], op = pick(20);
       std::string what, image;
+      const std::string before = m.dump();
       const int q = ++seq;
-      // Now and then the next connect or idle byte of the switch fails.
-      const char* failing = pick(8) ? nullptr : pick(2) ? "connect" : "write";
+      // Now and then the next connect or idle byte of the switch fails; the
+      // idle byte only for commands that write one at most (a destroy's
+      // receivers go in an order the model cannot know).
+      const bool one_write = i != 0 && i != steps / 2 && ((op >= 6 && op <= 11) || op == 15);
+      const char* failing = pick(8) ? nullptr : (pick(2) || !one_write) ? "connect" : "write";
       if (failing) {
         ASSERT_EQ(srv().sim.ask(std::string("hal fail ") + failing + " 5 1"), "");
         (failing[0] == 'c' ? m.fail_connect : m.fail_write) = 1;
@@ -350,8 +363,8 @@ TEST_F(SlotsModel, EveryAnswerSignalAndConnectionIsThePredictedOne) {
       const std::string hal = hal_state(m);
       std::string walked;
       for (std::size_t j = trail.size() > 25 ? trail.size() - 25 : 0; j < trail.size(); ++j) walked += trail[j] + "\n";
-      ASSERT_EQ(got, m.frames) << "seed " << seed << " step " << i << ", last commands:\n" << walked;
-      ASSERT_EQ(hal, predicted(m)) << "seed " << seed << " step " << i << ", last commands:\n" << walked;
+      ASSERT_EQ(got, m.frames) << "seed " << seed << " step " << i << ", last commands:\n" << walked << before;
+      ASSERT_EQ(hal, predicted(m)) << "seed " << seed << " step " << i << ", last commands:\n" << walked << before;
       m.frames.clear();
     }
   }
