@@ -290,7 +290,23 @@ bool MuxConnect(Slot* source, Slot* receiver) {
   return true;
 }
 
-bool MuxDisconnect(Slot* receiver) {
+// Another connected slot on the receive channel whose source sends on the
+// same transmit channel as this receiver's: the line carries its signal too.
+static bool ReceiveLineSharedWithOther(Slot const* self, int channel, int tx) {
+  Slots& slots = Slots::instance();
+  for (int n = 0; n < Slots::table_size; ++n) {
+    Slot* s = slots.Get(n);
+    if (s && s != self && s->GetSource() && s->GetReceiveChannel() == channel &&
+        s->GetSource()->GetTransmitChannel() == tx)
+      return true;
+  }
+  return false;
+}
+
+// `leave_shared`: a line that another connected slot still takes from the
+// same transmit channel stays up (one receiver leaving); a source that goes
+// quiet takes all its lines down.
+static bool Quieten(Slot* receiver, bool leave_shared) {
   const int rx = receiver->GetReceiveChannel();
   // A connected receiver names no channel only once it has given its line
   // up (its channel dropped or its program ended, the line quietened then,
@@ -298,15 +314,21 @@ bool MuxDisconnect(Slot* receiver) {
   if (rx < 0) return true;
   // A channel two slots name carries the line the controller wired last:
   // once another slot has taken it over from this receiver's source, it is
-  // not this receiver's to quieten.
+  // not this receiver's to quieten; nor while another slot still takes the
+  // very signal this receiver gives up.
   Slot* source = receiver->GetSource();
-  if (source && source->GetConnectionPriority() <= receiver->GetConnectionPriority() &&
-      !HwMux::instance().Feeds(source->GetTransmitChannel(), rx) && ReceiveLineHeldByOther(receiver, rx))
-    return true;
+  if (source && source->GetConnectionPriority() <= receiver->GetConnectionPriority()) {
+    const int tx = source->GetTransmitChannel();
+    if (!HwMux::instance().Feeds(tx, rx) ? ReceiveLineHeldByOther(receiver, rx)
+                                         : leave_shared && ReceiveLineSharedWithOther(receiver, rx, tx))
+      return true;
+  }
   if (!HwMux::instance().Disconnect(rx)) return false;
   std::clog << "mux: disconnect slot " << *receiver << " [" << rx << "]" << std::endl;
   return true;
 }
+
+bool MuxDisconnect(Slot* receiver) { return Quieten(receiver, true); }
 
 void MuxQuietenReceivers(Slot* source) {
   const int tx = source->GetTransmitChannel();
@@ -316,7 +338,7 @@ void MuxQuietenReceivers(Slot* source) {
   for (Slot* r : source->GetReceivers())
     if (r->GetConnectionPriority() <= source->GetConnectionPriority() &&
         HwMux::instance().Feeds(tx, r->GetReceiveChannel()))
-      MuxDisconnect(r);
+      Quieten(r, false);
 }
 
 void MuxQuietenInput(Slot* slot) {
@@ -328,7 +350,7 @@ void MuxQuietenInput(Slot* slot) {
   if (source->GetConnectionPriority() <= slot->GetConnectionPriority() &&
       !HwMux::instance().Feeds(source->GetTransmitChannel(), slot->GetReceiveChannel()))
     return;
-  MuxDisconnect(slot);
+  Quieten(slot, false);
 }
 
 void MuxQuietenLines(Slot* slot) {
@@ -364,6 +386,12 @@ bool Connect(Slot* source, Slot* receiver) {
     source->OnChangeOutputStream(true);
   }
   Slot* previous = receiver->GetSource();
+  // A receive channel that another slot has taken over since carries that
+  // slot's line: a failed move must not put the old path back onto it.
+  const bool line_taken_over = previous &&
+                               previous->GetConnectionPriority() <= receiver->GetConnectionPriority() &&
+                               !HwMux::instance().Feeds(previous->GetTransmitChannel(), receiver->GetReceiveChannel()) &&
+                               ReceiveLineHeldByOther(receiver, receiver->GetReceiveChannel());
   if (!previous) {
     if (!receiver->IOnInputStream()) {
       std::cerr << "slot " << *receiver << " don't have input stream from " << *source << std::endl;
@@ -384,7 +412,7 @@ bool Connect(Slot* source, Slot* receiver) {
   }
   if (!previous) {
     receiver->IOnInputRelease();
-  } else if (!llConnect(previous, receiver)) {
+  } else if (!line_taken_over && !llConnect(previous, receiver)) {
     // The move failed and the old path cannot be restored either: the
     // receiver is left without a source rather than with a stale one.
     DropLink(receiver);

@@ -207,6 +207,56 @@ TEST_F(ChannelSlots, SharedReceiveChannelWiredAgain) {
   EXPECT_EQ(extra(), Strings{});
 }
 
+TEST_F(ChannelSlots, SharedReceiveChannelFedByOneSource) {
+  // Two external slots on one receive channel, both fed from one trunk: the
+  // line carries that trunk for the later one too, and the earlier one's
+  // disconnect leaves it alone. The same with two sources on one transmit
+  // channel (two external slots may name the same channels).
+  EXPECT_EQ(ask({trunk_image(1, 30, 3, 9), ext_image(2, 31, 30, 31), ext_image(3, 32, 30, 31), activate_image(4, 31),
+                 activate_image(5, 32), connect_image(6, 30, 31), connect_image(7, 30, 32)},
+                13)
+                .back(),
+            "seq 7 slot 30 success");
+  EXPECT_EQ(hal("get 8223"), "connected 105");
+  EXPECT_EQ(ask(null_command_image(8, 31, "disconnect")), Strings{"seq 8 slot 31 success"});
+  EXPECT_EQ(hal("get 8223"), "connected 105") << "the line still held by the later slot on the same source";
+  EXPECT_EQ(ask(null_command_image(9, 32, "disconnect")), Strings{"seq 9 slot 32 success"});
+  EXPECT_EQ(hal("get 8223"), "byte 213");
+
+  EXPECT_EQ(ask({ext_image(10, 33, 40, 41), ext_image(11, 34, 40, 41), connect_image(12, 33, 31),
+                 connect_image(13, 34, 32)},
+                6)
+                .back(),
+            "seq 13 slot 34 success");
+  EXPECT_EQ(hal("get 8223"), "connected 8232");
+  EXPECT_EQ(ask(null_command_image(14, 31, "disconnect")), Strings{"seq 14 slot 31 success"});
+  EXPECT_EQ(hal("get 8223"), "connected 8232") << "the line still held by the slot fed from the same channel";
+  EXPECT_EQ(ask({destroy(15, 34), destroy(16, 33), destroy(17, 32), destroy(18, 31), destroy(19, 30)}, 5).back(),
+            "seq 19 slot 30 success");
+  EXPECT_EQ(hal("get 8223"), "disabled");
+  EXPECT_EQ(extra(), Strings{});
+}
+
+TEST_F(ChannelSlots, FailedMoveOnASharedReceiveChannel) {
+  // Two external slots on one receive channel, the later one's connection
+  // on the line. Moving the earlier one to another source fails in the
+  // switch: the line stays the later one's, not the earlier one's old path.
+  EXPECT_EQ(ask({trunk_image(1, 40, 3, 11), trunk_image(2, 41, 3, 12), trunk_image(3, 42, 3, 13),
+                 ext_image(4, 43, 50, 51), ext_image(5, 44, 52, 51), activate_image(6, 43), activate_image(7, 44),
+                 connect_image(8, 40, 43), connect_image(9, 41, 44)},
+                19)
+                .back(),
+            "seq 9 slot 41 success");
+  EXPECT_EQ(hal("get 8243"), "connected 108");
+  ASSERT_EQ(hal("fail connect 5 1"), "");
+  EXPECT_EQ(ask(connect_image(10, 42, 43)), Strings{"seq 10 slot 42 error connectFail"});
+  ASSERT_EQ(hal("fail connect 0"), "");
+  EXPECT_EQ(hal("get 8243"), "connected 108") << "the failed move took the line from the slot holding it";
+  EXPECT_EQ(ask({destroy(11, 44), destroy(12, 43), destroy(13, 42), destroy(14, 41), destroy(15, 40)}, 5).back(),
+            "seq 15 slot 40 success");
+  EXPECT_EQ(extra(), Strings{});
+}
+
 TEST_F(ChannelSlots, QueryAndALostController) {
   srv().ctl.send("80 01 02 00");
   EXPECT_EQ(srv().ctl.next(patience_ms), "80 01 02 40");
