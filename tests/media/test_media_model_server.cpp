@@ -8,6 +8,7 @@
 // fails, and twice a walk the controller leaves. Real time.
 //
 // GW_MODEL_SEEDS=FIRST-LAST and GW_MODEL_STEPS=N run longer walks.
+#include "tests/support/model_walk.h"
 #include "tests/media/mixer_images.h"
 #include "tests/media/rtp_fixture.h"
 #include "tests/slots/slots_server.h"
@@ -239,8 +240,7 @@ class MediaModel : public ServerSuite {
 
 TEST_F(MediaModel, EveryAnswerSignalAndDeviceStateIsThePredictedOne) {
   int first = 1, last = 2, steps = 150;
-  if (const char* e = std::getenv("GW_MODEL_SEEDS")) std::sscanf(e, "%d-%d", &first, &last);
-  if (const char* e = std::getenv("GW_MODEL_STEPS")) steps = std::atoi(e);
+  testsupport::walk_range(first, last, steps);
   // One mixer unit, found by a query.
   ASSERT_EQ(sim("mixer add 0 8 64"), "");
   srv().ctl.send(null_command_image(1, -1, "query"));
@@ -262,13 +262,7 @@ TEST_F(MediaModel, EveryAnswerSignalAndDeviceStateIsThePredictedOne) {
       const int q = ++seq;
       if (i == 0 || i == steps / 2) {
         what = "controller leaves";
-        srv().ctl.close();
-        ASSERT_TRUE(eventually([&] {
-          if (!srv().reconnect()) return false;
-          const int p = ++seq;
-          srv().ctl.send(null_command_image(p, -1, "ping"));
-          return frames(1) == Strings{"seq " + std::to_string(p) + " success"};
-        }));
+        ASSERT_TRUE(testsupport::controller_rejoins(srv(), seq, frames));
         m.controller_left();
       } else if (op < 6) {
         const Kind k = static_cast<Kind>(pick(4));

@@ -9,6 +9,7 @@
 // slots' periodic counters are left out. Real time.
 //
 // GW_MODEL_SEEDS=FIRST-LAST and GW_MODEL_STEPS=N run longer walks.
+#include "tests/support/model_walk.h"
 #include "tests/signalling/link_slots_server.h"
 
 #include <algorithm>
@@ -150,8 +151,7 @@ class LinkSlotsModel : public sigtest::SlotsServerSuite<tell> {
 
 TEST_F(LinkSlotsModel, EveryAnswerAndSignalIsThePredictedOne) {
   int first = 1, last = 3, steps = 200;
-  if (const char* e = std::getenv("GW_MODEL_SEEDS")) std::sscanf(e, "%d-%d", &first, &last);
-  if (const char* e = std::getenv("GW_MODEL_STEPS")) steps = std::atoi(e);
+  testsupport::walk_range(first, last, steps);
   int seq = 0;
   Model m;
   for (int seed = first; seed <= last; ++seed) {
@@ -172,13 +172,7 @@ TEST_F(LinkSlotsModel, EveryAnswerAndSignalIsThePredictedOne) {
       }
       if (i == 0) {
         what = "controller leaves";
-        srv->ctl.close();
-        ASSERT_TRUE(testsupport::eventually([&] {
-          if (!srv->reconnect()) return false;
-          const int p = ++seq;
-          srv->ctl.send(testsupport::null_command_image(p, -1, "ping"));
-          return frames(1) == Strings{"seq " + std::to_string(p) + " success"};
-        }));
+        ASSERT_TRUE(testsupport::controller_rejoins(*srv, seq, frames));
         m.controller_left();
       } else if (op < 6) {
         const Kind k = static_cast<Kind>(pick(5));

@@ -8,6 +8,7 @@
 // controller leaves. Real time.
 //
 // GW_MODEL_SEEDS=FIRST-LAST and GW_MODEL_STEPS=N run longer walks.
+#include "tests/support/model_walk.h"
 #include "tests/slots/slots_server.h"
 
 #include <cstdlib>
@@ -256,8 +257,7 @@ class SlotsModel : public ServerSuite {
 
 TEST_F(SlotsModel, EveryAnswerSignalAndConnectionIsThePredictedOne) {
   int first = 1, last = 3, steps = 300;
-  if (const char* e = std::getenv("GW_MODEL_SEEDS")) std::sscanf(e, "%d-%d", &first, &last);
-  if (const char* e = std::getenv("GW_MODEL_STEPS")) steps = std::atoi(e);
+  testsupport::walk_range(first, last, steps);
   int seq = 0;
   Model m;  // one model for all walks: each walk starts as its controller comes anew
   for (int seed = first; seed <= last; ++seed) {
@@ -281,14 +281,7 @@ TEST_F(SlotsModel, EveryAnswerSignalAndConnectionIsThePredictedOne) {
       }
       if (i == 0 || i == steps / 2) {
         what = "controller leaves";
-        srv().ctl.close();
-        // Refused while the server has not yet noticed the old one's end.
-        ASSERT_TRUE(eventually([&] {
-          if (!srv().reconnect()) return false;
-          const int p = ++seq;
-          srv().ctl.send(null_command_image(p, -1, "ping"));
-          return frames(1) == Strings{"seq " + std::to_string(p) + " success"};
-        }));
+        ASSERT_TRUE(testsupport::controller_rejoins(srv(), seq, frames));
         m.controller_left();
       } else if (op < 6) {
         const Kind k = static_cast<Kind>(pick(6) % 5);
