@@ -80,8 +80,12 @@ pid_t start_child(const std::vector<std::string>& args, unsigned sleep_s, const 
     runnable = false;
   }
   std::fflush(nullptr);
+  // The server goes on once the child has dropped its descriptors.
+  ExecGate gate;
   const pid_t pid = fork_child();
+  if (pid > 0) gate.wait();
   if (pid != 0) return pid;
+  gate.child();
   // The fax receiver waits a second before its exec. Should the server die
   // meanwhile, this child's copies of the pid file's lock and of the control,
   // authentication and simulator listeners would keep them from the server

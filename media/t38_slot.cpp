@@ -202,7 +202,13 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
   argv.push_back(nullptr);
   const std::string path = platform::board_path(t38_program);
 
+  // The server goes on once the child has run the program: until then the
+  // child holds the server's sockets, and a slot's port the server frees
+  // meanwhile could not be bound anew.
+  ExecGate gate;
   const pid_t child = fork_child();
+  if (child == 0) gate.child();
+  if (child > 0) gate.wait();
   if (child < 0) {
     platform::dev_close(fd);
     return nullptr;

@@ -1,5 +1,6 @@
 #include "runtime/fork_child.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,4 +26,33 @@ pid_t fork_child() {
   }
   ::sigprocmask(SIG_SETMASK, &old, nullptr);
   return 0;
+}
+
+ExecGate::ExecGate() {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return;  // no gate: the child runs as before
+  read_ = ends[0];
+  write_ = ends[1];
+}
+
+ExecGate::~ExecGate() {
+  if (read_ >= 0) ::close(read_);
+  if (write_ >= 0) ::close(write_);
+}
+
+void ExecGate::child() {
+  if (read_ >= 0) ::close(read_);
+  read_ = -1;
+  write_ = -1;  // closes with the exec, or with the child's own closing
+}
+
+void ExecGate::wait() {
+  if (write_ >= 0) ::close(write_);
+  write_ = -1;
+  if (read_ < 0) return;
+  char c;
+  while (::read(read_, &c, 1) < 0 && errno == EINTR) {
+  }
+  ::close(read_);
+  read_ = -1;
 }

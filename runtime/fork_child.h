@@ -11,3 +11,25 @@
 // As fork(): the child's pid in the parent (-1 with errno set on failure),
 // 0 in the child. The parent's signal mask is as before in both.
 pid_t fork_child();
+
+// Holds the parent back until its child holds none of the parent's
+// descriptors: the child has run its program (they are close-on-exec) or
+// closed them itself. Until then a socket the parent closes stays bound in
+// the child, and the parent could not bind its port anew. Made before
+// fork_child; the child calls `child()`, the parent `wait()`.
+class ExecGate {
+ public:
+  ExecGate();
+  ~ExecGate();
+  ExecGate(const ExecGate&) = delete;
+  ExecGate& operator=(const ExecGate&) = delete;
+
+  // In the child: leaves it the end that closes at its exec.
+  void child();
+  // In the parent: returns once the child's end is closed.
+  void wait();
+
+ private:
+  int read_ = -1;
+  int write_ = -1;
+};

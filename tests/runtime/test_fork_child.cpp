@@ -3,9 +3,13 @@
 #include "runtime/fork_child.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdint>
 
 namespace {
 
@@ -67,6 +71,50 @@ TEST(ForkChild, ASignalSentAtOnceEndsTheChildWithItsDefaultAction) {
   ::sigaction(SIGHUP, &old_hup, nullptr);
   ::sigaction(SIGUSR2, &old_usr2, nullptr);
   ::sigaction(SIGPIPE, &old_pipe, nullptr);
+}
+
+// A UDP socket bound on the port of loopback (0: any), close-on-exec and
+// without address reuse, as a radio slot's RTCP socket; -1 when it cannot.
+int udp_on(std::uint16_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  socklen_t len = sizeof a;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
+// A child slow to reach its program still holds the parent's sockets: the
+// gate holds the parent back until then, so a port it frees right after
+// the start can be bound anew at once.
+TEST(ForkChild, TheGateHoldsTheParentUntilTheChildRunsItsProgram) {
+  std::uint16_t port = 0;
+  const int first = udp_on(port);
+  ASSERT_GE(first, 0);
+  ExecGate gate;
+  const pid_t pid = fork_child();
+  if (pid == 0) {
+    gate.child();
+    ::usleep(300000);
+    ::execl("/bin/true", "true", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  gate.wait();
+  ::close(first);
+  const int again = udp_on(port);
+  EXPECT_GE(again, 0) << "the port is still held by the child";
+  if (again >= 0) ::close(again);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace
