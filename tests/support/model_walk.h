@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,14 @@ namespace testsupport {
 inline void walk_range(int& first, int& last, int& steps) {
   if (const char* e = std::getenv("GW_MODEL_SEEDS")) std::sscanf(e, "%d-%d", &first, &last);
   if (const char* e = std::getenv("GW_MODEL_STEPS")) steps = std::atoi(e);
+}
+
+// Octets as hex text (two capitals each), then `tail`.
+inline std::string hex_octets(std::initializer_list<int> octets, const std::string& tail = "") {
+  static const char d[] = "0123456789ABCDEF";
+  std::string s;
+  for (int o : octets) s += {d[(o >> 4) & 15], d[o & 15]};
+  return s + tail;
 }
 
 // The controller leaves and comes anew. It is refused while the server has
