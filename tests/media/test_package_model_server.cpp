@@ -306,7 +306,7 @@ class PackageModel : public ServerSuite {
 };
 
 TEST_F(PackageModel, EveryAnswerSignalFrameAndLineIsThePredictedOne) {
-  int first = 1, last = 2, steps = 140;
+  int first = 1, last = 2, steps = 110;
   testsupport::walk_range(first, last, steps);
   std::system(("mkdir -p '" + srv().board("/usr/local/voice") + "'").c_str());
   std::ofstream(srv().board("/usr/local/voice/a")) << "\x11\x22\x33\x44";
