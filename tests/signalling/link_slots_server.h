@@ -82,6 +82,18 @@ class SlotsServerSuite : public ::testing::Test {
     for (const std::string& l : v) s += "  " + l + "\n";
     return s;
   }
+  // The next `n` frames (told), those `skip` names left out; fewer when the
+  // server falls silent.
+  static std::vector<std::string> next_told(std::size_t n, bool (*skip)(const std::string&) = nullptr) {
+    std::vector<std::string> out;
+    while (out.size() < n) {
+      const std::string f = srv->ctl.next(testsupport::patience_ms);
+      if (f.empty()) break;
+      std::string t = Tell(f);
+      if (!skip || !skip(t)) out.push_back(std::move(t));
+    }
+    return out;
+  }
   static std::string ask(const std::string& line) { return srv->sim.ask(line); }
   static std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;

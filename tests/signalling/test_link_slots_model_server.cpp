@@ -126,15 +126,9 @@ class LinkSlotsModel : public sigtest::SlotsServerSuite<tell> {
  protected:
   // `n` frames, the link counters the PSTN slots send on their own left out.
   static Strings frames(std::size_t n) {
-    Strings out;
-    while (out.size() < n) {
-      const std::string f = srv->ctl.next(testsupport::patience_ms);
-      if (f.empty()) break;
-      const std::string t = tell(f);
-      if (t.find(" ioctl hdlcLinkInfo") == std::string::npos && t.find(" ioctl ss7LinkInfo") == std::string::npos)
-        out.push_back(t);
-    }
-    return out;
+    return next_told(n, [](const std::string& t) {
+      return t.find(" ioctl hdlcLinkInfo") != std::string::npos || t.find(" ioctl ss7LinkInfo") != std::string::npos;
+    });
   }
   static Strings qsig_channels() {
     Strings out;

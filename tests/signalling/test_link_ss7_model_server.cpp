@@ -188,15 +188,7 @@ std::string tell(const std::string& frame) {
 
 class Ss7LinkModel : public sigtest::SlotsServerSuite<tell> {
  protected:
-  static Strings frames(std::size_t n) {
-    Strings out;
-    while (out.size() < n) {
-      const std::string f = srv->ctl.next(testsupport::patience_ms);
-      if (f.empty()) break;
-      out.push_back(tell(f));
-    }
-    return out;
-  }
+  static Strings frames(std::size_t n) { return next_told(n); }
   // Frames onto `out` up to `target`, without the periodic pairs that
   // carry `before` or `after` (the model's reports of just before and after
   // the step) where `want` has no such pair.

@@ -253,15 +253,7 @@ std::string tell(const std::string& frame) {
 
 class LinkUpDownModel : public sigtest::SlotsServerSuite<tell> {
  protected:
-  static Strings frames(std::size_t n) {
-    Strings out;
-    while (out.size() < n) {
-      const std::string f = srv->ctl.next(testsupport::patience_ms);
-      if (f.empty()) break;
-      out.push_back(tell(f));
-    }
-    return out;
-  }
+  static Strings frames(std::size_t n) { return next_told(n); }
 };
 
 // The link's slot is 10, the trunk slot (trunk 1, time slot 1: channel 33)
