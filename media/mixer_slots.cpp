@@ -46,6 +46,12 @@ bool TdmChannel::Superseded(bool fed_input_only) const {
   return false;
 }
 
+bool TdmChannel::Unheard() const {
+  if (!mixer.isDead()) return false;
+  std::cerr << "mixer: unit gone, no tone played on channel " << channel << std::endl;
+  return true;
+}
+
 std::uint32_t TdmChannel::tonec_timeslot() { return static_cast<std::uint32_t>(timeslot); }
 std::uint32_t TdmChannel::dsproc_timeslot() const { return static_cast<std::uint32_t>(timeslot); }
 void TdmChannel::dsproc_tone_flt_event(::dsproc_tone_event const* ev) { processToneFltEvent(*ev); }
@@ -65,7 +71,7 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p) {
   if (p.echoSuppressor_isSelected()) return echoCancel(p.get_echoSuppressor());
   if (p.dtmf_enable_isSelected()) return enableDTMF(p.get_dtmf_enable());
   if (p.dtmf_reject_enable_isSelected()) return enableDTMFReject(p.get_dtmf_reject_enable());
-  if (p.translateDTMF_isSelected()) return translateDTMF(p.get_translateDTMF());
+  if (p.translateDTMF_isSelected()) return !Unheard() && translateDTMF(p.get_translateDTMF());
   if (p.dtmf_params_isSelected()) return configureDTMF(p.get_dtmf_params());
   if (p.vad_enable_isSelected()) return enableVAD(p.get_vad_enable());
   if (p.vad_disable_isSelected()) return disableVAD();
@@ -107,7 +113,7 @@ bool TdmOutput::IBeforeDestroy() {
 bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
   if (Superseded()) return false;
   Hardware::DSProcReceiver& dsp = *this;
-  if (p.translateDTMF_isSelected()) return translateDTMF(p.get_translateDTMF());
+  if (p.translateDTMF_isSelected()) return !Unheard() && translateDTMF(p.get_translateDTMF());
   if (p.dtmf_disable_isSelected()) return disableToneGenerator(false);
   if (p.dtmf_params_isSelected()) return configureDTMF(p.get_dtmf_params());
   if (p.vad_enable_isSelected()) return enableVAD(p.get_vad_enable());
@@ -129,6 +135,7 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p) {
       std::cerr << "mixer: tone " << freq << " Hz, amplitude " << amp << " out of range" << std::endl;
       return false;
     }
+    if (Unheard()) return false;
     disableToneGenerator(false);
     return enableToneGenerator(static_cast<std::uint16_t>(freq), 0, static_cast<std::uint16_t>(amp), 0);
   }

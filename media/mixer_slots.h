@@ -30,6 +30,10 @@ class TdmChannel : public MixerSlot, protected Hardware::TonecReceiver, protecte
   // now: the channel's DSP and tone functions are that slot's to set. With
   // fed_input_only, only an input of a live unit that is fed counts.
   bool Superseded(bool fed_input_only = false) const;
+  // The unit vanished: a tone or digits played now would sound on a switch
+  // channel the unit may hand to a new slot when it returns, and this
+  // slot's destroy would then cut that slot's own tone. Logs the refusal.
+  bool Unheard() const;
 
   std::uint32_t tonec_timeslot() override;
   std::uint32_t dsproc_timeslot() const override;

@@ -567,6 +567,61 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   EXPECT_EQ(units, Strings{});
 }
 
+TEST_F(MixerSlots, TonesOfLiveAndVanishedUnits) {
+  ASSERT_EQ(sim("mixer add 0 32 64"), "");
+  Strings units;
+  EXPECT_EQ(query(1, units), Strings{"seq 1 success"});
+  EXPECT_EQ(ask({out_image(2, 50, 0, {6}), in_image(3, 51, 0, {7})}, 2),
+            (Strings{"seq 2 slot 50 success", "seq 3 slot 51 success"}));
+  // Two short digits: each tone, then its pause; an output tells the
+  // controller when the sequence is done, an input does not.
+  const auto two_digits = [](LGCP::IoctlParams& p) {
+    LGCP::TranslateDtmfParams& t = p.select_translateDTMF();
+    for (int f : {1209, 1336}) {
+      LGCP::DualTone d;
+      d.set_freq1(697);
+      d.set_freq2(f);
+      t.ref_digits().push_back(d);
+    }
+    t.set_toneDuration(20);
+    t.set_pauseDuration(20);
+  };
+  sim("dtmf log");
+  EXPECT_EQ(ask(ioctl(4, 50, two_digits), 2), (Strings{"seq 4 slot 50 success", "slot 50 signal tonec"}));
+  EXPECT_EQ(sim("dtmf log"),
+            "DTMF_DIAL 2054 697 1209 16384 16384\nDTMF_DIAL 2054 1000 1000 0 0\n"
+            "DTMF_DIAL 2054 697 1336 16384 16384\nDTMF_DIAL 2054 1000 1000 0 0\nDTMF_DIAL 2054 0 0 0 0");
+  EXPECT_EQ(ask(ioctl(5, 51, two_digits)), Strings{"seq 5 slot 51 success"});
+  EXPECT_EQ(extra(300), Strings{});
+  EXPECT_EQ(lines(sim("dtmf log")).size(), 5u);
+
+  // The unit vanishes: its slots are aborted, and a tone asked of them
+  // would sound on a switch channel that the returning unit hands to a new
+  // slot, whose own tone their destroy would then cut.
+  ASSERT_EQ(sim("mixer remove 0"), "");
+  EXPECT_EQ(query(6, units).size(), 3u);
+  sim("dtmf log");
+  const auto tone = [](LGCP::IoctlParams& p) {
+    LGCP::ToneGenerator& g = p.select_tone_gen_enable();
+    g.set_freq(1000);
+    g.set_amp(5000);
+  };
+  EXPECT_EQ(ask({ioctl(7, 50, tone), ioctl(8, 50, long_digit), ioctl(9, 51, long_digit)}, 3),
+            (Strings{"seq 7 slot 50 error unsupported", "seq 8 slot 50 error unsupported",
+                     "seq 9 slot 51 error unsupported"}));
+  EXPECT_EQ(sim("dtmf log"), "");
+  ASSERT_EQ(sim("mixer add 0 32 64"), "");
+  EXPECT_EQ(query(10, units), Strings{"seq 10 success"});
+  EXPECT_EQ(ask(out_image(11, 52, 0, {6})), Strings{"seq 11 slot 52 success"});
+  EXPECT_EQ(ask(ioctl(12, 52, tone)), Strings{"seq 12 slot 52 success"});
+  EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2054 1000 0 5000 0");
+  EXPECT_EQ(ask({destroy(13, 50), destroy(14, 51)}, 2), (Strings{"seq 13 slot 50 success", "seq 14 slot 51 success"}));
+  EXPECT_EQ(sim("dtmf log"), "") << "the new output's tone was cut";
+  EXPECT_EQ(ask(destroy(15, 52)), Strings{"seq 15 slot 52 success"});
+  EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2054 0 0 0 0");
+  EXPECT_EQ(extra(), Strings{});
+}
+
 TEST_F(MixerSlots, AHundredUnitsAtMost) {
   for (int u = 0; u < 130; ++u) ASSERT_EQ(sim("mixer add " + std::to_string(u) + " 16 32"), "");
   Strings units;
