@@ -166,6 +166,12 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       s.ops.push_back("pd_reset:" + std::to_string(words[0]));
       return 0;
     case rtp::RTP_ATTACH_SESSION:
+      // The driver refuses a descriptor or process that names no session.
+      if (int e = failures_.take("attach")) {
+        s.ops.push_back("attach-refused:" + std::to_string(words[0]) + "." + std::to_string(words[1]));
+        errno = e;
+        return -1;
+      }
       s.ops.push_back("attach:" + std::to_string(words[0]) + "." + std::to_string(words[1]));
       return 0;
     case rtp::RTP_TEARDOWN_10:
@@ -269,9 +275,10 @@ std::string rtp_words(const Args& args, std::ostream& out) {
   }
   if (args[0] == "fail") {
     int err = 0;
-    if (args.size() != 3 || (args[1] != "open" && args[1] != "begin" && args[1] != "add" && args[1] != "pd_set") ||
+    if (args.size() != 3 || (args[1] != "open" && args[1] != "begin" && args[1] != "add" && args[1] != "pd_set" &&
+                              args[1] != "attach") ||
         !parse_errno(args[2], err))
-      return "usage: rtp fail open|begin|add|pd_set ERRNO";
+      return "usage: rtp fail open|begin|add|pd_set|attach ERRNO";
     m.fail(args[1], err);
     return "";
   }

@@ -129,6 +129,13 @@ class Listener {
     char c;
     return ::read(peer_, &c, 1) == 0;
   }
+  // True when the connection ended, by a close or a reset, within the wait.
+  bool ended() {
+    pollfd p{peer_, POLLIN, 0};
+    if (::poll(&p, 1, patience) != 1) return false;
+    char c;
+    return ::read(peer_, &c, 1) <= 0;
+  }
   void send(const std::string& bytes) { ASSERT_EQ(::write(peer_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
   void close_peer() {
     if (peer_ >= 0) ::close(peer_);
@@ -742,4 +749,55 @@ TEST_F(VoiceT38Server, DeferredAbortOfADestroyedPlayerNeverReachesItsSuccessor) 
   EXPECT_EQ(next(), "slot 83 abort 0");
   EXPECT_EQ(srv->ctl.next(300), "");
   for (int s : {83, 82}) EXPECT_EQ(exchange(simple(7, s, "destroy")), V{"seq 7 slot " + std::to_string(s) + " success"});
+}
+
+// Streams with a live peer, ended by the controller: a player whose peer
+// sends more than one buffer and then stalls, and a recorder whose peer
+// answers with bytes of its own. Everything arrives once and in order; the
+// destroy closes the peer's connection and gives the channel back, and no
+// late signal of the destroyed slot follows.
+TEST_F(VoiceT38Server, LiveStreamsEndedByADestroy) {
+  helper(84, 11);
+  const std::size_t idle = channels().size();
+  std::string big;
+  for (int i = 0; i < 3000; ++i) big.push_back(static_cast<char>(i * 7 + i / 256));
+  struct Case {
+    const char* name;
+    bool player;
+  } cases[] = {{"player", true}, {"recorder", false}};
+  int seq = 10;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Listener peer;
+    auto r = exchange(c.player ? player_net(seq++, 85, peer.port(), -2) : recorder(seq++, 85, peer.port()));
+    ASSERT_EQ(r.front(), "seq " + std::to_string(seq - 1) + " slot 85 success");
+    const std::string t = std::to_string(newest());
+    if (!c.player && r.size() == 1) EXPECT_EQ(next(), "slot 85 receiver active " + t);
+    r = exchange(c.player ? testsupport::connect_image(seq++, 85, 84) : testsupport::connect_image(seq++, 84, 85));
+    EXPECT_EQ(r.back().substr(r.back().size() - 7), "success");
+    ASSERT_TRUE(peer.accept());
+    if (c.player) {
+      EXPECT_EQ(hex_of(peer.read(4)), "FFFFFFFE") << "a negative id as its 32 bits";
+      EXPECT_EQ(next(), "slot 85 startPlaying");
+      peer.send(big);
+      std::string got;
+      for (const std::string& f : written(std::stoi(t), 2 * big.size())) got += f;
+      EXPECT_EQ(got, hex_of(big)) << "every byte once, in order";
+    } else {
+      EXPECT_TRUE(srv->wait_log("recorder[" + t + "]: connected to 127.0.0.1:" + std::to_string(peer.port()) + "."));
+      peer.send("garbage from the peer");
+      EXPECT_EQ(ask("mcc inject " + t + " 0A0B0C"), "");
+      EXPECT_EQ(hex_of(peer.read(3)), "0A0B0C") << "the peer's bytes change nothing";
+      EXPECT_EQ(ask("mcc inject " + t + " 0D"), "");
+      EXPECT_EQ(hex_of(peer.read(1)), "0D");
+    }
+    // Mid-stream: the peer stalls, the controller destroys the slot.
+    EXPECT_EQ(exchange(simple(seq, 85, "destroy")), V{"seq " + std::to_string(seq) + " slot 85 success"});
+    ++seq;
+    // The recorder never reads its peer: its close may come as a reset.
+    EXPECT_TRUE(peer.ended()) << "the peer learns the stream ended";
+    EXPECT_EQ(srv->ctl.next(300), "") << "a late signal of the destroyed slot";
+    EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; })) << "the channel is given back";
+  }
+  EXPECT_EQ(exchange(simple(seq, 84, "destroy")).back(), "seq " + std::to_string(seq) + " slot 84 success");
 }

@@ -407,4 +407,48 @@ TEST_F(ZarnRadio, PriorityBeyondThePacketHeaderIsRefused) {
   EXPECT_EQ(ask(null_command_image(5, 41, "destroy")), Strings{"seq 5 slot 41 success"});
 }
 
+// A slot on another process's RTP session that the driver refuses (a
+// descriptor or process naming no session): the controller's pair is
+// passed unchanged, the refusal is logged, and the slot is still made,
+// without radio signalling of its own, until its destroy.
+TEST_F(ZarnRadio, OnlyRtpSessionTheDriverRefuses) {
+  UdpPeer peer;
+  ASSERT_TRUE(peer.ok());
+  const struct {
+    int fd, pid;
+    const char* err;
+  } cases[] = {{-1, -1, "EBADF"}, {7, 2147483647, "EINVAL"}};
+  const auto refusals = [] {
+    const std::string log = srv().log(), line = ":attach rtp session fail !!!\n";
+    std::size_t n = 0;
+    for (auto at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
+    return n;
+  };
+  int slot = 42;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(slot);
+    const std::size_t before = instances(), refused = refusals();
+    ASSERT_EQ(sim(std::string("rtp fail attach ") + c.err), "");
+    const Strings made = ask(create(1, slot, rtp_port_of(peer), status_s(), [&](TERM::RtpParams& r) {
+      TERM::RtpExtDescription& d = r.set_rtp_e2m().set_mode().select_only_rtp();
+      d.set_fd(c.fd);
+      d.set_pid(c.pid);
+    }), 3);
+    ASSERT_EQ(made.size(), 3u) << ::testing::PrintToString(made) << srv().log();
+    EXPECT_EQ(made[0], "seq 1 slot " + std::to_string(slot) + " success");
+    const int T = channel_of(made[1]);
+    EXPECT_TRUE(eventually([&] { return refusals() == refused + 1; })) << srv().log();
+    const Strings rtp = lines(sim("rtp sessions"));
+    EXPECT_EQ(rtp.back().substr(rtp.back().find(",ops=")),
+              ",ops=begin/add:-1/attach-refused:" + std::to_string(c.fd) + "." + std::to_string(c.pid));
+    EXPECT_EQ(instances(), before) << "no header-extension session of its own";
+    EXPECT_EQ(ask(rtp_ext(2, slot, zmod("10.0.0.1", 0, flags_of(1, 3, true)))),
+              Strings{"seq 2 slot " + std::to_string(slot) + " success"});
+    EXPECT_EQ(sent(T).size(), 0u);
+    EXPECT_EQ(ask(null_command_image(3, slot, "destroy")), Strings{"seq 3 slot " + std::to_string(slot) + " success"});
+    EXPECT_EQ(more_frames(), Strings{});
+    ++slot;
+  }
+}
+
 }  // namespace
