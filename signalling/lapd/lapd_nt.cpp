@@ -308,6 +308,8 @@ void LAPD_NT_user::assign() {
     check_timer_.reset();
     return;
   }
+  // Told before the state changes: the line heads with the state it leaves.
+  if (log_ > 1) log() << "assigned" << std::endl;
   vr_ = va_ = vs_ = 0;
   // The user may have served another terminal: that one's last call is not
   // this terminal's, and the controller's messages for it must not come here.
@@ -316,7 +318,6 @@ void LAPD_NT_user::assign() {
   // Nor is the last terminal's check reference this one's.
   check_ri_seen_ = false;
   state_ = assigned;
-  if (log_ > 1) log() << "assigned" << std::endl;
   tx_U(SABME, true, true);
   busy_ = false;
   check_ = false;

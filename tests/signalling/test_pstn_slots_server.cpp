@@ -6,7 +6,10 @@
 #include "tests/signalling/link_slots_server.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -103,7 +106,44 @@ class PstnSlotsServer : public sigtest::SlotsServerSuite<tell> {
     });
   }
 
+  // What the channel writes in answer to `frame` (none: to what came
+  // before): the frames up to the denial of an identity request for Ai 70
+  // sent after it, which changes nothing. A terminal manager's idle polls
+  // (RR commands with P set), which a slow machine may see at any point, are
+  // answered as a terminal would (all its I frames received) and left out,
+  // as are its resent I frames.
+  static std::vector<std::string> answer(const std::string& ts, const std::string& frame = "") {
+    if (!frame.empty()) EXPECT_EQ(ask("mcc inject " + ts + " " + frame), "") << frame;
+    ++probe_ri;
+    const char ri_octets[2] = {static_cast<char>(probe_ri & 0xFF), static_cast<char>(probe_ri >> 8)};
+    const std::string ri = testsupport::hex_word(ri_octets, 2);
+    EXPECT_EQ(ask("mcc inject " + ts + " FCFF030F" + ri + "018D"), "");
+    const std::string mark = "FEFF030F" + ri + "038D";
+    EXPECT_TRUE(written_until(ts, mark)) << frame << "\n" << join(last_written);
+    std::vector<std::string> out;
+    for (auto f = last_written.begin(); f != last_written.end() && *f != mark; ++f) {
+      const bool poll = f->size() == 8 && f->compare(0, 2, "02") == 0 && f->compare(4, 2, "01") == 0 &&
+                        (std::stoi(f->substr(6), nullptr, 16) & 1);
+      const bool i_frame =
+          f->size() > 8 && f->compare(0, 2, "02") == 0 && !(std::stoi(f->substr(4, 2), nullptr, 16) & 1);
+      const std::string tei = f->size() >= 4 ? f->substr(2, 2) : "";
+      if (poll) {
+        const char rr[4] = {0x02, static_cast<char>(std::stoi(tei, nullptr, 16)), 0x01,
+                            static_cast<char>((received_by[tei] << 1) | 1)};
+        EXPECT_EQ(ask("mcc inject " + ts + " " + testsupport::hex_word(rr, 4)), "");
+        continue;
+      }
+      if (i_frame && !sent_i.insert(*f).second) continue;
+      if (i_frame) received_by[tei] = ((std::stoi(f->substr(4, 2), nullptr, 16) >> 1) + 1) & 127;
+      out.push_back(*f);
+    }
+    return out;
+  }
+
   static inline std::vector<std::string> last_written;
+  static inline std::uint16_t probe_ri = 0x7000;
+  static inline std::set<std::string> sent_i;
+  static inline std::map<std::string, int> received_by;  // I frames, by TEI octet
 };
 
 TEST_F(PstnSlotsServer, IsdnPairEstablishesCarriesMessagesAndReleases) {
@@ -288,6 +328,125 @@ TEST_F(PstnSlotsServer, BasicRateSlotsNeedBothDirections) {
   EXPECT_EQ(std::count(seen.begin(), seen.end(), "slot 11 signal deactivated"), 0) << join(seen);
   exchange(testsupport::null_command_image(11, 11, "destroy"), "seq 11 slot 11 success");
   exchange(testsupport::null_command_image(12, 3, "destroy"), "seq 12 slot 3 success");
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
+// The terminal manager on a basic-rate bus the test plays, with terminals
+// on several TEIs: every management frame octet by octet (Ri goes back as it
+// came, Ai with its E bit), the pool running out, checks that remove the
+// silent and the duplicated, hostile management frames, links the terminals
+// set up, and what the controller hears (userData only, no ISDN records).
+TEST_F(PstnSlotsServer, TerminalManagerServesSeveralTerminals) {
+  const auto ok = [](int seq, int slot) {
+    return "seq " + std::to_string(seq) + " slot " + std::to_string(slot) + " success";
+  };
+  exchange(testsupport::trunk_image(400, 3, 1, 3, true), ok(400, 3));
+  exchange(testsupport::create_image(401, 11,
+                                     [](LGCP::CreateParams& p) {
+                                       LGCP::IsdnParams& i = p.select_pstn().select_isdn();
+                                       testsupport::fill_isdn(i, true, true);
+                                       i.set_log(2);  // the per-terminal lines too
+                                     }),
+           ok(401, 11));
+  seen.clear();
+  exchange(testsupport::connect_image(402, 3, 11), ok(402, 3));
+  exchange(testsupport::connect_image(403, 11, 3), ok(403, 11));
+  const std::vector<std::string> ch = lines(ask("mcc channels"));
+  ASSERT_EQ(ch.size(), 1u);
+  const std::string ts = ts_of(ch[0]);
+  until_seen("slot 11 signal activated");
+  using Frames = std::vector<std::string>;
+  EXPECT_EQ(answer(ts), Frames({"FEFF030F000004FF"}));  // every TEI checked at activation
+
+  const Frames none;
+  const Frames remove_all = {"FEFF030F000006FF", "FEFF030F000006FF"};
+  const struct {
+    const char* in;
+    Frames out;
+  } steps[] = {
+      // Automatic values from 64 up, each followed by SABME P = 1 at once.
+      {"FCFF030F123401FF", {"FEFF030F12340281", "02817F"}},
+      {"FCFF030F567801FF", {"FEFF030F56780283", "02837F"}},
+      {"FCFF030F9ABC01FE", {"FEFF030F9ABC0285", "02857F"}},  // E bit of Ai not looked at
+      // A requested value: denied with it; below 64: no answer.
+      {"FCFF030F000201C9", {"FEFF030F000203C9"}},
+      {"FCFF030F00020101", none},
+      {"FCFF030F0002017F", none},
+      // Hostile or foreign management frames: dropped.
+      {"FCFF030F123401", none},    // no Ai
+      {"FCFF030E123401FF", none},  // another entity
+      {"FCFF130F123401FF", none},  // UI with P set
+      {"FDFF030F123401FF", none},  // EA0 set
+      {"FCFE030F123401FF", none},  // EA1 clear
+      {"FCFF03", none},
+      {"FCFF", none},
+      {"FCFF030F00000281", none},  // types the network sends, or none at all
+      {"FCFF030F00000381", none},
+      {"FCFF030F00000481", none},
+      {"FCFF030F00000681", none},
+      {"FCFF030F00000081", none},
+      {"FCFF030F00000881", none},
+      {"FCFF030F000105FF", remove_all},  // a check response for Ai 127
+      // Terminals 64 and 65 set their links up and send a call each.
+      {"00817F", {"008173"}},
+      {"00837F", {"008373"}},
+      {"0081000008010505", {"00810102"}},  // acknowledged by an RR response, F = 0
+      {"0083000108010A05", {"00830103"}},  // P = 1: F = 1
+      {"00FF0308010A07", none},            // a broadcast message goes up
+      {"00FF1308010A07", none},            // not UI: dropped
+  };
+  for (const auto& step : steps) EXPECT_EQ(answer(ts, step.in), step.out) << step.in;
+
+  // The controller's messages: a SETUP to everyone, the rest by call
+  // reference, one for nobody's call dropped.
+  exchange(testsupport::user_data_image(404, 11, data("08010105")), ok(404, 11));
+  exchange(testsupport::user_data_image(405, 11, data("08018A07")), ok(405, 11));
+  exchange(testsupport::user_data_image(406, 11, data("08018507")), ok(406, 11));
+  exchange(testsupport::user_data_image(407, 11, data("08013307")), ok(407, 11));
+  EXPECT_EQ(answer(ts), Frames({"02FF0308010105", "0283000308018A07", "0281000308018507"}));
+  EXPECT_EQ(answer(ts, "02830102"), none);  // acknowledged
+  EXPECT_EQ(answer(ts, "02810102"), none);
+
+  // A verify request checks every TEI: 64 answers, and then a second
+  // terminal on 64 answers with another Ri (both told to go); 66 answers
+  // twice with one Ri (a repeat); 65 keeps silent and goes after 2 s.
+  EXPECT_EQ(answer(ts, "FCFF030F00000781"), Frames({"FEFF030F000004FF"}));
+  EXPECT_EQ(answer(ts, "FCFF030FABCD0581"), none);
+  EXPECT_EQ(answer(ts, "FCFF030F11110585"), none);
+  EXPECT_EQ(answer(ts, "FCFF030F11110585"), none);
+  EXPECT_EQ(answer(ts, "FCFF030F22220581"), Frames({"FEFF030F00000681", "FEFF030F00000681"}));
+  EXPECT_TRUE(srv->wait_log("LAPD_user(NT BRI)[Tei=65,assigned,check] unassigned")) << srv->log();
+  EXPECT_EQ(answer(ts, "FCFF030F010001FF"), Frames({"FEFF030F01000281", "02817F"}));  // the lowest free
+  EXPECT_EQ(answer(ts, "FCFF030F020001FF"), Frames({"FEFF030F02000283", "02837F"}));
+  EXPECT_TRUE(srv->wait_log("LAPD_user(NT BRI)[unassigned]: assigned")) << srv->log();
+
+  // A frame for a TEI nobody holds takes a free user; four more requests
+  // fill the eight; then requests are denied, and frames and check
+  // responses for unknown TEIs are told to go.
+  EXPECT_EQ(answer(ts, "00C90100"), Frames({"02C97F"}));
+  for (const char* tei : {"87", "89", "8B", "8D"})
+    EXPECT_EQ(answer(ts, "FCFF030F030001FF"),
+              Frames({std::string("FEFF030F030002") + tei, std::string("02") + tei + "7F"}));
+  EXPECT_EQ(answer(ts, "FCFF030F040001FF"), Frames({"FEFF030F040003FF"}));
+  EXPECT_EQ(answer(ts, "00297F"), Frames({"FEFF030F00000629", "FEFF030F00000629"}));
+  EXPECT_EQ(answer(ts, "FCFF030F0500052B"), Frames({"FEFF030F0000062B", "FEFF030F0000062B"}));
+  // A flood of requests: each denied with its own Ri, none lost.
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(ask("mcc inject " + ts + " FCFF030F06000" + "1FF"), "");
+  EXPECT_EQ(answer(ts), Frames(200, "FEFF030F060003FF"));
+  // A terminal that leaves frees its user: its TEI is the next one given.
+  EXPECT_EQ(answer(ts, "008353"), Frames({"008373"}));
+  EXPECT_EQ(answer(ts, "FCFF030F070001FF"), Frames({"FEFF030F07000283", "02837F"}));
+
+  const Frames heard = of_slot(seen, 11);
+  const Frames up = {"slot 11 userData 08010505", "slot 11 userData 08010A05", "slot 11 userData 08010A07"};
+  Frames got;
+  for (const std::string& f : heard)
+    if (f.find("userData") != std::string::npos) got.push_back(f);
+  EXPECT_EQ(got, up) << join(seen);
+  for (const std::string& f : heard) EXPECT_EQ(f.find("isdnLinkInfo"), std::string::npos) << f;
+
+  exchange(testsupport::null_command_image(408, 11, "destroy"), ok(408, 11));
+  exchange(testsupport::null_command_image(409, 3, "destroy"), ok(409, 3));
   EXPECT_EQ(ask("mcc channels"), "");
 }
 
