@@ -551,6 +551,8 @@ TEST_F(PstnLinkReports, TrunkAlarmsEndTheSs7LinksOfThatTrunkOnly) {
   until_all([](const std::vector<std::string>& v) {
     return times(v, "slot 10 signal deactivated") && times(v, "slot 11 signal deactivated");
   });
+  EXPECT_TRUE(srv->wait_log("SS7/L2 [dpc=3, slc=2, trunk=1] (worked):  transport OFF by low level terminated"))
+      << srv->log();
   // Two more periods: several reports of the same state came meanwhile.
   periods_of(10, 2);
   for (int s : {10, 11}) {
