@@ -637,7 +637,6 @@ TEST_F(PstnLinkReports, IsdnRecordsComeOnChangeOnlyAndEndWithTheSlot) {
   exchange(isdn_image(2, 21, false, true), "seq 2 slot 21 success");
   exchange(isdn_image(3, 22, true, false), "seq 3 slot 22 success");
   exchange(isdn_image(4, 23, true, true), "seq 4 slot 23 success");
-  seen.clear();
   periods_of(23, 2);
   const std::string fresh = " tei-assigned tx 0 rx 0 rej 0 bad 0 retr 0 l3 0 est 1 v 0,0,0 q 0,0";
   const std::vector<std::string> first = {"hdlcLinkInfo", "", "hdlcLinkInfo"};
