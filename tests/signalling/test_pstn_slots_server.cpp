@@ -579,3 +579,311 @@ TEST_F(PstnSlotsServer, ALineGoneFromTheLinkIsNotWiredAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// Link records with the fields that do not hang on the timing of the run
+// (timer expiries and RC do), trunk status by trunk and state.
+std::string tell_record(const std::string& slot, const LGCP::IoctlResponse& r) {
+  auto n = [](const auto& v) { return std::to_string(v.getValue()); };
+  auto b = [](const auto& v) { return static_cast<bool>(v) ? "1" : "0"; };
+  if (r.isdnLinkInfo_isSelected()) {
+    const ACP::IsdnLinkInfo& i = r.get_isdnLinkInfo();
+    const char* st = i.get_lapdState().getName();
+    return slot + "isdnLinkInfo " + (i.get_side().asInt() ? "network " : "user ") + (st ? st : "?") + " tx " +
+           n(i.get_msuTxCount()) + " rx " + n(i.get_msuRxCount()) + " rej " + n(i.get_rejected()) + " bad " +
+           n(i.get_badconfirm()) + " retr " + n(i.get_retrains()) + " l3 " + b(i.get_l3Initiated()) + " est " +
+           b(i.get_establishable()) + " v " + n(i.get_vs()) + "," + n(i.get_va()) + "," + n(i.get_vr()) + " q " +
+           n(i.get_queueOut()) + "," + n(i.get_queueAck());
+  }
+  if (r.ss7LinkInfo_isSelected()) {
+    const char* st = r.get_ss7LinkInfo().get_ss7state().getName();
+    return slot + "ss7LinkInfo " + (st ? st : "?");
+  }
+  if (r.hdlcLinkInfo_isSelected()) return slot + "hdlcLinkInfo";
+  return slot + "ioctl " + r.getSelectionName();
+}
+
+std::string tell_records(const std::string& frame) { return sigtest::tell_frame(frame, tell_record); }
+
+// Link records and trunk status in the running server: what each link kind
+// reports, when, and what an alarm of the trunk's framer does to it.
+class PstnLinkReports : public sigtest::SlotsServerSuite<tell_records> {
+ protected:
+  static std::string ts_of(const std::string& l) { return l.substr(0, l.find(':')); }
+  // Frames until `done` holds for everything seen since the last clear.
+  static void until_all(const std::function<bool(const std::vector<std::string>&)>& done) {
+    while (!done(seen)) {
+      const std::string f = srv->ctl.next(testsupport::patience_ms);
+      if (f.empty()) {
+        ADD_FAILURE() << "the awaited frames did not come; came:\n" << join(seen) << srv->log();
+        return;
+      }
+      seen.push_back(tell_records(f));
+    }
+  }
+  // The slot's frame just before its "signal activated"; "" when none.
+  static std::string before_activated(int slot) {
+    const std::vector<std::string> mine = of(seen, slot);
+    const auto act = std::find(mine.begin(), mine.end(), "signal activated");
+    return act == mine.begin() || act == mine.end() ? "" : *(act - 1);
+  }
+  // Collects what the channel writes until `frame` comes.
+  static bool written_until(const std::string& ts, const std::string& frame) {
+    std::vector<std::string> got;
+    return testsupport::eventually([&] {
+      for (const std::string& l : lines(ask("mcc read " + ts))) got.push_back(l);
+      return std::find(got.begin(), got.end(), frame) != got.end();
+    });
+  }
+  // The controller channel that drives a trunk line ("" when none).
+  static std::string driver_of(int line) {
+    const std::string got = ask("hal get " + std::to_string(line));
+    return got.compare(0, 10, "connected ") == 0 ? got.substr(10) : "";
+  }
+  static long times(const std::vector<std::string>& v, const std::string& f) { return std::count(v.begin(), v.end(), f); }
+  // The slot's frames among `v`.
+  static std::vector<std::string> of(const std::vector<std::string>& v, int slot) {
+    const std::string head = "slot " + std::to_string(slot) + " ";
+    std::vector<std::string> out;
+    for (const std::string& f : v)
+      if (f.compare(0, head.size(), head) == 0) out.push_back(f.substr(head.size()));
+    return out;
+  }
+  // Waits until the slot has sent `periods` more periodic reports: the
+  // server's own clock, whatever the load.
+  static void periods_of(int slot, long periods) {
+    const std::string tick = "slot " + std::to_string(slot) + " hdlcLinkInfo";
+    const long from = times(seen, tick);
+    until_all([&](const std::vector<std::string>& v) { return times(v, tick) >= from + periods; });
+  }
+};
+
+// An SS7 link's answer to its trunk going down, in the order the slot sends
+// it.
+const std::vector<std::string> ss7_down = {"ss7LinkInfo idle", "hdlcLinkInfo", "ss7LinkInfo idle",
+                                           "signal deactivated"};
+
+// The E1 framer's alarms reach the SS7 links of that trunk (the create's
+// trunk minus one) once per change, through the board's status reports:
+// the links leave service and stay out when the trunk recovers, until the
+// controller activates them. ISDN links on the same trunk and SS7 links of
+// another trunk go on. A trunk slot destroyed under a link, and a connect
+// that gives a link another time slot, end the link on its old line.
+TEST_F(PstnLinkReports, TrunkAlarmsEndTheSs7LinksOfThatTrunkOnly) {
+  // E1 trunk 0, time slots 1 to 4, and trunk 1, time slots 1 and 2.
+  for (int t = 1; t <= 6; ++t)
+    exchange(testsupport::trunk_image(t, t, t <= 4 ? 0 : 1, t <= 4 ? t : t - 4),
+             "seq " + std::to_string(t) + " slot " + std::to_string(t) + " success");
+  exchange(ss7_image(7, 10, 2, 3, 4), "seq 7 slot 10 success");  // trunk 1: E1 trunk 0
+  exchange(ss7_image(8, 11, 2, 4, 3), "seq 8 slot 11 success");
+  exchange(isdn_image(9, 12, false, false), "seq 9 slot 12 success");
+  exchange(isdn_image(10, 13, false, true), "seq 10 slot 13 success");
+  for (int s = 16; s <= 17; ++s)
+    exchange(testsupport::create_image(s, s, [](LGCP::CreateParams& p) {
+               LGCP::SS7Params& l = p.select_pstn().select_ss7();
+               l.set_trunk(2);  // E1 trunk 1
+               l.set_slc(1);
+               l.set_dpc(1);
+               l.set_opc(1);
+               l.set_emergency(true);
+             }),
+             "seq " + std::to_string(s) + " slot " + std::to_string(s) + " success");
+  int seq = 20;
+  for (const auto& [trunk, link] : {std::pair{1, 10}, {2, 11}, {3, 12}, {4, 13}, {5, 16}, {6, 17}}) {
+    exchange(testsupport::connect_image(seq, trunk, link),
+             "seq " + std::to_string(seq) + " slot " + std::to_string(trunk) + " success");
+    ++seq;
+  }
+  // Each link drives the line it hears: lines 1 to 4, 33 and 34.
+  for (const auto& [a, b] : {std::pair{1, 2}, {3, 4}, {33, 34}})
+    ASSERT_EQ(ask("mcc wire " + driver_of(a) + " " + driver_of(b)), "");
+  until_all([](const std::vector<std::string>& v) {
+    for (int s : {10, 11, 12, 13, 16, 17})
+      if (!times(v, "slot " + std::to_string(s) + " signal activated")) return false;
+    return true;
+  });
+
+  // Loss of carrier on E1 trunk 0; the board reports it every second.
+  seen.clear();
+  ASSERT_EQ(ask("e1 status 0 2 0 0 1 0 0"), "");
+  until_all([](const std::vector<std::string>& v) {
+    return times(v, "slot 10 signal deactivated") && times(v, "slot 11 signal deactivated");
+  });
+  EXPECT_TRUE(srv->wait_log("SS7/L2 [dpc=3, slc=2, trunk=1] (worked):  transport OFF by low level terminated"))
+      << srv->log();
+  // Two more periods: several reports of the same state came meanwhile.
+  periods_of(10, 2);
+  for (int s : {10, 11}) {
+    const std::vector<std::string> mine = of(seen, s);
+    const auto at = std::search(mine.begin(), mine.end(), ss7_down.begin(), ss7_down.end());
+    EXPECT_NE(at, mine.end()) << s << "\n" << join(seen);
+    EXPECT_EQ(times(mine, "signal deactivated"), 1) << s << "\n" << join(seen);
+    EXPECT_EQ(times(mine, "ss7LinkInfo worked"), 0) << s << "\n" << join(seen);
+  }
+  for (int s : {12, 13, 16, 17}) {
+    const std::vector<std::string> mine = of(seen, s);
+    EXPECT_EQ(times(mine, "signal deactivated"), 0) << s << "\n" << join(seen);
+  }
+  EXPECT_GE(times(of(seen, 16), "ss7LinkInfo worked"), 1) << join(seen);
+  EXPECT_EQ(times(of(seen, 16), "ss7LinkInfo idle"), 0) << join(seen);
+  // The ISDN links are still established: messages pass.
+  exchange(testsupport::user_data_image(40, 12, data("08010501")), "seq 40 slot 12 success");
+  until("slot 13 userData 08010501");
+
+  // The trunk recovers: the links stay out of service.
+  seen.clear();
+  ASSERT_EQ(ask("e1 status 0 0"), "");
+  periods_of(10, 2);
+  EXPECT_EQ(times(of(seen, 10), "signal activated"), 0) << join(seen);
+  EXPECT_GE(times(of(seen, 10), "ss7LinkInfo idle"), 1) << join(seen);
+  EXPECT_EQ(times(of(seen, 10), "ss7LinkInfo not-aligned"), 0) << join(seen);
+  // An alarm of the other trunk ends the links there.
+  ASSERT_EQ(ask("e1 status 1 3"), "");
+  until_all([](const std::vector<std::string>& v) {
+    return times(v, "slot 16 signal deactivated") && times(v, "slot 17 signal deactivated");
+  });
+  ASSERT_EQ(ask("e1 status 1 0"), "");
+  // Activated by the controller, the links of trunk 0 align again.
+  seen.clear();
+  exchange(testsupport::activate_image(41, 10), "seq 41 slot 10 success");
+  exchange(testsupport::activate_image(42, 11), "seq 42 slot 11 success");
+  const std::string ch10 = driver_of(1), ch11 = driver_of(2);
+  ASSERT_EQ(ask("mcc wire " + ch10 + " " + ch11), "");
+  until_all([](const std::vector<std::string>& v) {
+    return times(v, "slot 10 signal activated") && times(v, "slot 11 signal activated");
+  });
+
+  // The trunk slot under slot 11 destroyed: the link ends before the
+  // answer; its channel stays, hearing and driving nothing.
+  seen.clear();
+  exchange(testsupport::null_command_image(43, 2, "destroy"), "seq 43 slot 2 success");
+  const std::vector<std::string> mine = of(seen, 11);
+  EXPECT_NE(std::search(mine.begin(), mine.end(), ss7_down.begin(), ss7_down.end()), mine.end()) << join(seen);
+  EXPECT_EQ(ask("hal get " + ch11), "byte 213");
+  EXPECT_EQ(ask("hal get 2"), "byte 213");
+  // Slot 10 given time slot 5 of trunk 0 in place of 1: it leaves line 1
+  // and starts aligning on line 5, on a channel of its own.
+  exchange(testsupport::trunk_image(44, 7, 0, 5), "seq 44 slot 7 success");
+  seen.clear();
+  exchange(testsupport::connect_image(45, 7, 10), "seq 45 slot 7 success");
+  EXPECT_EQ(times(of(seen, 10), "signal deactivated"), 1) << join(seen);
+  EXPECT_EQ(lines(ask("mcc channels")).size(), 6u);
+  const std::string fresh = driver_of(5);
+  EXPECT_NE(fresh, ch10);
+  EXPECT_EQ(ask("hal get " + fresh), "connected 5");
+  EXPECT_EQ(ask("hal get 1"), "byte 213");
+  // Out of alignment (SIO) on the new line.
+  std::vector<std::string> units;
+  EXPECT_TRUE(testsupport::eventually([&] {
+    for (const std::string& l : lines(ask("mcc read " + fresh))) units.push_back(l);
+    return !units.empty();
+  }));
+  EXPECT_EQ(units, std::vector<std::string>{"FFFF0100"});
+
+  for (int s : {10, 11, 12, 13, 16, 17, 1, 3, 4, 5, 6, 7})
+    exchange(testsupport::null_command_image(100 + s, s, "destroy"), "seq " + std::to_string(100 + s) + " slot " +
+                                                                         std::to_string(s) + " success");
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
+// The ISDN record of each kind: sent with the first period (the link's
+// first state), then only when it changed; taken at the moment of the
+// report, also across a release and a new establishment; never after the
+// destroy. The far end of the primary-rate user link is played here.
+TEST_F(PstnLinkReports, IsdnRecordsComeOnChangeOnlyAndEndWithTheSlot) {
+  exchange(isdn_image(1, 20, false, false), "seq 1 slot 20 success");
+  exchange(isdn_image(2, 21, false, true), "seq 2 slot 21 success");
+  exchange(isdn_image(3, 22, true, false), "seq 3 slot 22 success");
+  exchange(isdn_image(4, 23, true, true), "seq 4 slot 23 success");
+  periods_of(23, 2);
+  const std::string fresh = " tei-assigned tx 0 rx 0 rej 0 bad 0 retr 0 l3 0 est 1 v 0,0,0 q 0,0";
+  const std::vector<std::string> first = {"hdlcLinkInfo", "", "hdlcLinkInfo"};
+  for (const auto& [slot, record] : {std::pair{20, "isdnLinkInfo user"}, {21, "isdnLinkInfo network"},
+                                     {22, "isdnLinkInfo user"}}) {
+    std::vector<std::string> want = first;
+    want[1] = record + fresh;
+    std::vector<std::string> mine = of(seen, slot);
+    mine.resize(std::min<std::size_t>(mine.size(), 3));
+    EXPECT_EQ(mine, want) << slot << "\n" << join(seen);
+  }
+  EXPECT_EQ(of(seen, 23), (std::vector<std::string>{"hdlcLinkInfo", "hdlcLinkInfo"})) << join(seen);
+
+  // Messages wait for the link: the next record counts them, the one
+  // after that is not sent.
+  for (int k = 0; k < 3; ++k)
+    exchange(testsupport::user_data_image(10 + k, 20, data("0801010" + std::to_string(k))),
+             "seq " + std::to_string(10 + k) + " slot 20 success");
+  seen.clear();
+  periods_of(20, 2);
+  const std::string queued = "isdnLinkInfo user tei-assigned tx 3 rx 0 rej 0 bad 0 retr 0 l3 0 est 1 v 0,0,0 q 3,0";
+  EXPECT_EQ(of(seen, 20), (std::vector<std::string>{"hdlcLinkInfo", queued, "hdlcLinkInfo"})) << join(seen);
+
+  // On the line: the UA brings the link up; its record is taken before the
+  // waiting messages leave, the next one after.
+  exchange(testsupport::trunk_image(20, 8, 2, 1), "seq 20 slot 8 success");  // line 65
+  exchange(testsupport::connect_image(21, 8, 20), "seq 21 slot 8 success");
+  const std::string ts = driver_of(65);
+  ASSERT_FALSE(ts.empty());
+  seen.clear();
+  EXPECT_TRUE(written_until(ts, "00017F"));
+  ASSERT_EQ(ask("mcc inject " + ts + " 000173"), "");
+  until("slot 20 signal activated");
+  const std::string up = "isdnLinkInfo user multiple-frame-established tx 3 rx 0 rej 0 bad 0 retr 0 l3 1 est 1 ";
+  EXPECT_EQ(before_activated(20), up + "v 0,0,0 q 3,0") << join(seen);
+  EXPECT_TRUE(written_until(ts, "0001000008010100"));
+  // Acknowledged, and one message from the far end.
+  ASSERT_EQ(ask("mcc inject " + ts + " 00010106"), "");
+  ASSERT_EQ(ask("mcc inject " + ts + " 0201000608010505"), "");
+  until("slot 20 userData 08010505");
+  seen.clear();
+  until_all([](const std::vector<std::string>& v) {
+    const std::vector<std::string> mine = of(v, 20);
+    return std::find(mine.begin(), mine.end(), "hdlcLinkInfo") != mine.end() &&
+           mine.back().compare(0, 12, "isdnLinkInfo") == 0;
+  });
+  EXPECT_EQ(of(seen, 20).back(), "isdnLinkInfo user multiple-frame-established tx 3 rx 1 rej 0 bad 0 retr 0 l3 1 "
+                                 "est 1 v 3,3,1 q 0,0")
+      << join(seen);
+
+  // Released: DISC, the UA ends it; the record, the counters, deactivated.
+  seen.clear();
+  exchange(testsupport::null_command_image(22, 20, "deactivate"), "seq 22 slot 20 success");
+  EXPECT_TRUE(written_until(ts, "000153"));
+  ASSERT_EQ(ask("mcc inject " + ts + " 000173"), "");
+  until("slot 20 signal deactivated");
+  std::vector<std::string> mine = of(seen, 20);
+  ASSERT_GE(mine.size(), 3u) << join(seen);
+  EXPECT_EQ(std::vector<std::string>(mine.end() - 3, mine.end()),
+            (std::vector<std::string>{"isdnLinkInfo user tei-assigned tx 3 rx 1 rej 0 bad 0 retr 0 l3 1 est 1 "
+                                      "v 3,3,1 q 0,0",
+                                      "hdlcLinkInfo", "signal deactivated"}))
+      << join(seen);
+  // Up again: the counters go on, the sequence numbers start anew.
+  seen.clear();
+  exchange(testsupport::activate_image(23, 20), "seq 23 slot 20 success");
+  // On a channel opened anew.
+  const std::vector<std::string> ch = lines(ask("mcc channels"));
+  ASSERT_EQ(ch.size(), 1u);
+  const std::string ts2 = ts_of(ch[0]);
+  EXPECT_TRUE(written_until(ts2, "00017F"));
+  ASSERT_EQ(ask("mcc inject " + ts2 + " 000173"), "");
+  until("slot 20 signal activated");
+  EXPECT_EQ(before_activated(20), "isdnLinkInfo user multiple-frame-established tx 3 rx 1 rej 0 bad 0 retr 0 l3 1 "
+                                  "est 1 v 0,0,0 q 0,0")
+      << join(seen);
+
+  // Destroyed while established, with its timers running: nothing of the
+  // slot comes after the answer, for two periods of another slot.
+  seen.clear();
+  exchange(testsupport::null_command_image(24, 20, "destroy"), "seq 24 slot 20 success");
+  seen.clear();
+  periods_of(23, 2);
+  EXPECT_TRUE(of(seen, 20).empty()) << join(seen);
+  for (int s : {21, 22, 23, 8})
+    exchange(testsupport::null_command_image(30 + s, s, "destroy"),
+             "seq " + std::to_string(30 + s) + " slot " + std::to_string(s) + " success");
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
+}  // namespace
