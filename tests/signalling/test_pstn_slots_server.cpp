@@ -421,8 +421,9 @@ TEST_F(PstnSlotsServer, ALineGoneFromTheLinkIsNotWiredAgain) {
 
 // One SS7 link without emergency against a far end the test plays through
 // the simulator: every status unit it gets at each alignment state, the
-// units the link writes, its signals, and proving that lasts T4n (8200 ms,
-// waited in real time once) unless the far end's FISU ends it.
+// units the link writes, its signals, proving that lasts T4n (8200 ms,
+// waited in real time once) unless the far end's FISU ends it, and a
+// message unit held back by a write that would block.
 TEST_F(PstnSlotsServer, Ss7NormalProvingLastsT4nAndFarEndUnitsMoveItAsTheTableSays) {
   int seq = 400;
   // Sends the command made for the next sequence number; waits for its
@@ -507,6 +508,16 @@ TEST_F(PstnSlotsServer, Ss7NormalProvingLastsT4nAndFarEndUnitsMoveItAsTheTableSa
   seen.clear();
   EXPECT_EQ(step(fisu), (Units{fisu, fisu}));
   until_seen("slot 12 signal activated");
+
+  // In service, a message unit whose write would block waits in the TB and
+  // goes out once, FSN 0, when the channel is ready again, with nothing else
+  // to prompt it; the far end's acknowledgement then leaves nothing to send.
+  EXPECT_EQ(ask("mcc eagain " + ts + " 1"), "");
+  run(12, [](int q) { return testsupport::user_data_image(q, 12, data("830102")); });
+  ASSERT_TRUE(written_until(ts, "FF8003830102")) << srv->log();
+  EXPECT_EQ(last_written, Units{"FF8003830102"});
+  EXPECT_TRUE(srv->wait_log(h + " (worked): hdlc ready")) << srv->log();
+  EXPECT_EQ(step("80FF00"), none);
 
   run(12, [](int q) { return testsupport::null_command_image(q, 12, "destroy"); });
   run(1, [](int q) { return testsupport::null_command_image(q, 1, "destroy"); });
