@@ -86,8 +86,11 @@ std::string hex_of(const std::string& bytes) { return testsupport::hex_word(byte
 // A TCP listener on loopback, for the player's and recorder's peers.
 class Listener {
  public:
-  Listener() {
+  // A receive buffer given (bytes) makes the connection fill up soon when
+  // the peer does not read.
+  explicit Listener(int rcvbuf = 0) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (rcvbuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -357,7 +360,7 @@ TEST_F(VoiceT38Server, NetworkPlayerStreamsFromItsPeer) {
 
 TEST_F(VoiceT38Server, RecorderStreamsToItsPeer) {
   helper(30);
-  Listener peer;
+  Listener peer(4096);
   auto r = exchange(recorder(2, 31, peer.port()));
   if (r.size() == 1) r.push_back(next());
   std::string params;
@@ -372,6 +375,22 @@ TEST_F(VoiceT38Server, RecorderStreamsToItsPeer) {
   EXPECT_EQ(ask("mcc inject " + t + " 0102"), "");
   EXPECT_EQ(ask("mcc inject " + t + " " + std::string(2048, 'A')), "");
   EXPECT_EQ(hex_of(peer.read(1026)), "0102" + std::string(2048, 'A')) << "the audio alone, byte for byte";
+  // A peer that stops reading: the connection fills, the recorder's writes
+  // would block and it stops reading the channel, until the channel takes
+  // no more. Once the peer reads again every byte the channel took comes,
+  // once and in order.
+  std::string audio;
+  bool refused = false;
+  for (int i = 0; i < 8000 && !refused; ++i) {
+    std::string frame(1024, '\0');  // the channel's packet size
+    for (std::size_t j = 0; j < frame.size(); ++j) frame[j] = static_cast<char>(i * 7 + j * 13 + (i >> 8));
+    refused = !ask("mcc inject " + t + " " + hex_of(frame)).empty();
+    if (!refused) audio += frame;
+  }
+  ASSERT_TRUE(refused) << "the channel never filled: the connection took " << audio.size() << " bytes";
+  const std::string came = peer.read(audio.size());
+  EXPECT_EQ(came.size(), audio.size());
+  EXPECT_TRUE(came == audio) << "bytes lost, doubled or out of order";
   // An empty frame ends the input: the peer sees the end.
   EXPECT_EQ(ask("mcc inject " + t + " -"), "");
   EXPECT_EQ(next(), "slot 31 stopRecording userRequest");
