@@ -448,6 +448,13 @@ TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
   EXPECT_EQ(ask("mcc inject " + t41 + " 0C"), "");
   EXPECT_EQ(next(), "40 00 29 88 02 0A 0B");
   EXPECT_EQ(next(), "40 00 29 88 01 0C");
+  // A write that would block loses that frame alone and says so; the next
+  // goes out once.
+  EXPECT_EQ(ask("mcc eagain " + t41 + " 1"), "");
+  EXPECT_EQ(exchange(user_data(70, 41, "04")).back(), error(70, 41, LGCP::ErrorCause::unsupported));
+  EXPECT_EQ(exchange(user_data(71, 41, "05")).back(), success(71, 41));
+  EXPECT_EQ(written(ts41, 1), std::vector<std::string>{"05"});
+  EXPECT_TRUE(srv->wait_log(": write fail: ")) << srv->log();
 
   // Cross-wired channels pass user data to each other.
   EXPECT_EQ(ask("mcc wire " + t41 + " " + t42), "");

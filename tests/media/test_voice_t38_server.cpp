@@ -86,8 +86,11 @@ std::string hex_of(const std::string& bytes) { return testsupport::hex_word(byte
 // A TCP listener on loopback, for the player's and recorder's peers.
 class Listener {
  public:
-  Listener() {
+  // A receive buffer given (bytes) makes the connection fill up soon when
+  // the peer does not read.
+  explicit Listener(int rcvbuf = 0) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (rcvbuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -137,6 +140,16 @@ class Listener {
     return ::read(peer_, &c, 1) <= 0;
   }
   void send(const std::string& bytes) { ASSERT_EQ(::write(peer_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+  // Sends what the connection takes now of `bytes` from `from` on, without
+  // waiting; the new offset.
+  std::size_t send_some(const std::string& bytes, std::size_t from) {
+    while (from < bytes.size()) {
+      const ssize_t n = ::send(peer_, bytes.data() + from, bytes.size() - from, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (n <= 0) break;
+      from += static_cast<std::size_t>(n);
+    }
+    return from;
+  }
   void close_peer() {
     if (peer_ >= 0) ::close(peer_);
     peer_ = -1;
@@ -338,6 +351,25 @@ TEST_F(VoiceT38Server, NetworkPlayerStreamsFromItsPeer) {
   EXPECT_EQ(written(ts, 14), V{hex_of("hello, ")});
   peer.send("world");
   EXPECT_EQ(written(ts, 10), V{hex_of("world")});
+  // A channel that takes no more: the player's writes would block and it
+  // stops reading its peer, whose sending stalls; as the channel is read
+  // again every byte comes, once and in order.
+  std::string stream(8 << 20, '\0');
+  for (std::size_t j = 0; j < stream.size(); ++j) stream[j] = static_cast<char>(j * 31 + (j >> 12));
+  std::size_t off = 0;
+  for (std::size_t n; (n = peer.send_some(stream, off)) != off;) off = n;
+  EXPECT_LT(off, stream.size());
+  std::string got;
+  testsupport::eventually(
+      [&] {
+        off = peer.send_some(stream, off);
+        for (const std::string& l : lines(ask("mcc read " + std::to_string(ts))))
+          for (std::size_t k = 0; k + 1 < l.size(); k += 2) got += static_cast<char>(std::stoi(l.substr(k, 2), nullptr, 16));
+        return got.size() >= stream.size();
+      },
+      60000);
+  EXPECT_EQ(got.size(), stream.size());
+  EXPECT_TRUE(got == stream) << "bytes lost, doubled or out of order";
   peer.close_peer();
   EXPECT_EQ(next(), "slot 21 transmitter inactive");
   EXPECT_EQ(next(), "slot 21 abort 0");
@@ -357,7 +389,7 @@ TEST_F(VoiceT38Server, NetworkPlayerStreamsFromItsPeer) {
 
 TEST_F(VoiceT38Server, RecorderStreamsToItsPeer) {
   helper(30);
-  Listener peer;
+  Listener peer(4096);
   auto r = exchange(recorder(2, 31, peer.port()));
   if (r.size() == 1) r.push_back(next());
   std::string params;
@@ -372,6 +404,22 @@ TEST_F(VoiceT38Server, RecorderStreamsToItsPeer) {
   EXPECT_EQ(ask("mcc inject " + t + " 0102"), "");
   EXPECT_EQ(ask("mcc inject " + t + " " + std::string(2048, 'A')), "");
   EXPECT_EQ(hex_of(peer.read(1026)), "0102" + std::string(2048, 'A')) << "the audio alone, byte for byte";
+  // A peer that stops reading: the connection fills, the recorder's writes
+  // would block and it stops reading the channel, until the channel takes
+  // no more. Once the peer reads again every byte the channel took comes,
+  // once and in order.
+  std::string audio;
+  bool refused = false;
+  for (int i = 0; i < 8000 && !refused; ++i) {
+    std::string frame(1024, '\0');  // the channel's packet size
+    for (std::size_t j = 0; j < frame.size(); ++j) frame[j] = static_cast<char>(i * 7 + j * 13 + (i >> 8));
+    refused = !ask("mcc inject " + t + " " + hex_of(frame)).empty();
+    if (!refused) audio += frame;
+  }
+  ASSERT_TRUE(refused) << "the channel never filled: the connection took " << audio.size() << " bytes";
+  const std::string came = peer.read(audio.size());
+  EXPECT_EQ(came.size(), audio.size());
+  EXPECT_TRUE(came == audio) << "bytes lost, doubled or out of order";
   // An empty frame ends the input: the peer sees the end.
   EXPECT_EQ(ask("mcc inject " + t + " -"), "");
   EXPECT_EQ(next(), "slot 31 stopRecording userRequest");

@@ -46,14 +46,14 @@ std::string isdn_image(int seq, int slot, bool bri, bool network) {
       seq, slot, [&](LGCP::CreateParams& p) { testsupport::fill_isdn(p.select_pstn().select_isdn(), bri, network); });
 }
 
-std::string ss7_image(int seq, int slot, int slc, int dpc, int opc) {
+std::string ss7_image(int seq, int slot, int slc, int dpc, int opc, bool emergency = true) {
   return testsupport::create_image(seq, slot, [&](LGCP::CreateParams& p) {
     LGCP::SS7Params& s = p.select_pstn().select_ss7();
     s.set_trunk(1);
     s.set_slc(slc);
     s.set_dpc(dpc);
     s.set_opc(opc);
-    s.set_emergency(true);
+    s.set_emergency(emergency);
   });
 }
 
@@ -575,6 +575,111 @@ TEST_F(PstnSlotsServer, ALineGoneFromTheLinkIsNotWiredAgain) {
 
   for (int slot : {10, 12, 3, 4, 5, 6})
     exchange(testsupport::null_command_image(320 + slot, slot, "destroy"), ok(320 + slot, slot));
+  EXPECT_EQ(ask("mcc channels"), "");
+}
+
+// One SS7 link without emergency against a far end the test plays through
+// the simulator: every status unit it gets at each alignment state, the
+// units the link writes, its signals, proving that lasts T4n (8200 ms,
+// waited in real time once) unless the far end's FISU ends it, and a
+// message unit held back by a write that would block.
+TEST_F(PstnSlotsServer, Ss7NormalProvingLastsT4nAndFarEndUnitsMoveItAsTheTableSays) {
+  int seq = 400;
+  // Sends the command made for the next sequence number; waits for its
+  // success, from the slot given (-1: none).
+  const auto run = [&](int slot, const std::function<std::string(int)>& image) {
+    const int q = ++seq;
+    exchange(image(q), "seq " + std::to_string(q) + (slot < 0 ? "" : " slot " + std::to_string(slot)) + " success");
+  };
+  run(1, [](int q) { return testsupport::trunk_image(q, 1, 1, 1); });
+  run(12, [](int q) { return ss7_image(q, 12, 5, 6, 7, false); });
+  // ss7Log: the state and timers traces on.
+  run(12, [](int q) {
+    return testsupport::command_image(q, 12, [](LGCP::Command& c) {
+      LGCP::SS7L2Log& l = c.select_ioctl().select_ss7Log();
+      l.set_state(true), l.set_raw_receive(false), l.set_raw_transmit(false), l.set_mtp_transmit(false);
+      l.set_mtp_receive(false), l.set_mtp_activate(false), l.set_timers(true), l.set_msu_processing(false);
+    });
+  });
+  run(1, [](int q) { return testsupport::connect_image(q, 1, 12); });
+  const std::vector<std::string> ch = lines(ask("mcc channels"));
+  ASSERT_EQ(ch.size(), 1u);
+  const std::string ts = ts_of(ch[0]);
+  EXPECT_EQ(written(ts, 1), std::vector<std::string>{"FFFF0100"});
+
+  const std::string h = "SS7/L2 [dpc=6, slc=5, trunk=1]";
+  const std::string sio = "FFFF0100", sin = "FFFF0101", sie = "FFFF0102", sios = "FFFF0103", fisu = "FFFF00";
+  // Each unit from the far end, then what the link wrote for it once the
+  // loop has surely read it (two simulator round trips and a ping).
+  const auto step = [&](const std::string& unit) {
+    EXPECT_EQ(ask("mcc inject " + ts + " " + unit), "");
+    ask("mcc channels"), ask("mcc channels");
+    run(-1, [](int q) { return testsupport::null_command_image(q, -1, "ping"); });
+    return lines(ask("mcc read " + ts));
+  };
+  using Units = std::vector<std::string>;
+  const Units none;
+  // Not aligned ignores SIOS; SIO aligns, answered by SIN (not SIE); aligned
+  // ignores SIO and SIOS; an SIE from the far end proves, and the link still
+  // sends SIN: its own emergency flag is not the far end's.
+  EXPECT_EQ(step(sios), none);
+  EXPECT_EQ(step(sio), Units{sin});
+  EXPECT_EQ(step(sio), none);
+  EXPECT_EQ(step(sios), none);
+  EXPECT_EQ(step(sie), Units{sin});
+  EXPECT_TRUE(srv->wait_log(h + ": change state from \"aligned\" to \"proving\"")) << srv->log();
+  EXPECT_TRUE(srv->wait_log(h + " (proving): set T4")) << srv->log();
+  // Past T3 and the emergency T4 (500 ms) proving goes on; SIN and SIE keep it.
+  testsupport::eventually([] { return false; }, 1700);
+  EXPECT_EQ(step(sin), none);
+  EXPECT_EQ(step(sie), none);
+  EXPECT_EQ(srv->log().find(h + ": change state from \"proving\" to \"aligned ready\""), std::string::npos)
+      << srv->log();
+  // The far end's FISU ends proving: two FISUs, the record, activated.
+  seen.clear();
+  EXPECT_EQ(step(fisu), (Units{fisu, fisu}));
+  until_seen("slot 12 signal activated");
+  EXPECT_EQ(before_activated(12), "slot 12 ss7LinkInfo worked") << join(seen);
+
+  // Proving aborted by SIO: idle (SIOS, deactivated), and the link does not
+  // realign by itself.
+  run(12, [](int q) { return testsupport::null_command_image(q, 12, "deactivate"); });
+  until_seen("slot 12 signal deactivated");
+  EXPECT_EQ(lines(ask("mcc read " + ts)), Units{sios});
+  EXPECT_EQ(step(sin), Units{sin});  // idle proves at once
+  seen.clear();
+  EXPECT_EQ(step(sio), Units{sios});
+  until_seen("slot 12 signal deactivated");
+  testsupport::eventually([] { return false; }, 1000);
+  EXPECT_EQ(step(fisu), none) << "idle takes no FISU";
+
+  // Proving left to run: aligned ready after T4n (never early), then a FISU
+  // puts the link in service.
+  const std::int64_t t0 = testsupport::real_ms();
+  EXPECT_EQ(step(sin), Units{sin});
+  ASSERT_TRUE(written_until(ts, fisu)) << srv->log();
+  EXPECT_GE(testsupport::real_ms() - t0, 8200);
+  EXPECT_EQ(last_written, Units{fisu});
+  EXPECT_TRUE(srv->wait_log(h + " (proving): T4 expired.")) << srv->log();
+  EXPECT_TRUE(srv->wait_log(h + ": change state from \"proving\" to \"aligned ready\"")) << srv->log();
+  // Aligned ready ignores SIN and SIE like proving.
+  EXPECT_EQ(step(sie), none);
+  seen.clear();
+  EXPECT_EQ(step(fisu), (Units{fisu, fisu}));
+  until_seen("slot 12 signal activated");
+
+  // In service, a message unit whose write would block waits in the TB and
+  // goes out once, FSN 0, when the channel is ready again, with nothing else
+  // to prompt it; the far end's acknowledgement then leaves nothing to send.
+  EXPECT_EQ(ask("mcc eagain " + ts + " 1"), "");
+  run(12, [](int q) { return testsupport::user_data_image(q, 12, data("830102")); });
+  ASSERT_TRUE(written_until(ts, "FF8003830102")) << srv->log();
+  EXPECT_EQ(last_written, Units{"FF8003830102"});
+  EXPECT_TRUE(srv->wait_log(h + " (worked): hdlc ready")) << srv->log();
+  EXPECT_EQ(step("80FF00"), none);
+
+  run(12, [](int q) { return testsupport::null_command_image(q, 12, "destroy"); });
+  run(1, [](int q) { return testsupport::null_command_image(q, 1, "destroy"); });
   EXPECT_EQ(ask("mcc channels"), "");
 }
 
