@@ -37,17 +37,17 @@ void TdmChannel::StopDTMF() {
 }
 
 bool TdmChannel::Superseded(bool fed_input_only) const {
-  if (!mixer.isDead()) return false;
+  if (!UnitGone()) return false;
   for (Slot* s : MixerFactory::instance().GetSlots()) {
     const auto* c = dynamic_cast<const TdmChannel*>(s);
-    if (!c || c == this || c->timeslot != timeslot || c->mixer.isDead()) continue;
+    if (!c || c == this || c->timeslot != timeslot || c->UnitGone()) continue;
     if (!fed_input_only || (dynamic_cast<const TdmInput*>(c) && c->GetSource())) return true;
   }
   return false;
 }
 
 bool TdmChannel::Unheard() const {
-  if (!mixer.isDead()) return false;
+  if (!UnitGone()) return false;
   std::cerr << "mixer: unit gone, no tone played on channel " << channel << std::endl;
   return true;
 }
@@ -61,7 +61,7 @@ void TdmChannel::dsproc_flags_event(::dsproc_flags_event const* ev) { processFla
 
 bool TdmInput::IBeforeDestroy() {
   if (!LineTaken()) HwMux::instance().Disable(timeslot);
-  mixer.Release(*this);
+  LeaveUnit(*this);
   return true;
 }
 
@@ -106,7 +106,7 @@ bool TdmOutput::IBeforeDestroy() {
     if (in && in->GetTimeslot() == timeslot) input_holds_it = true;
   }
   if (!input_holds_it) HwMux::instance().Disable(timeslot);
-  mixer.Release(*this);
+  LeaveUnit(*this);
   return true;
 }
 

@@ -38,14 +38,27 @@ class TdmChannel : public MixerSlot, protected Hardware::TonecReceiver, protecte
   std::uint32_t tonec_timeslot() override;
   std::uint32_t dsproc_timeslot() const override;
   // A unit that vanished may come back with this switch channel.
-  bool dsproc_retired() const override { return mixer.isDead(); }
-  bool tonec_retired() const override { return mixer.isDead(); }
+  bool dsproc_retired() const override { return UnitGone(); }
+  bool tonec_retired() const override { return UnitGone(); }
+  // The unit vanished. Once the slot has left the unit (its destroy), the
+  // unit may be deleted: the answer is then the one kept when it left,
+  // which the clean-up of the slot's DSP receivers still asks for.
+  bool UnitGone() const { return left ? gone_when_left : mixer.isDead(); }
+  // Leaves the unit (see UnitGone).
+  template <class Channel>
+  void LeaveUnit(Channel& self) {
+    gone_when_left = mixer.isDead();
+    left = true;
+    mixer.Release(self);
+  }
   void dsproc_tone_flt_event(::dsproc_tone_event const* ev) override;
   void dsproc_flags_event(::dsproc_flags_event const* ev) override;
 
   Mixer& mixer;
   int channel;
   int timeslot;
+  bool left = false;
+  bool gone_when_left = false;
 };
 
 class TdmInput : public TdmChannel {

@@ -452,8 +452,12 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   EXPECT_EQ(ask(connect_image(5, 20, 21), 3),
             (Strings{"slot 20 transmitter active 2082", "slot 21 receiver active 2083", "seq 5 slot 20 success"}));
   mixer_log();
-  EXPECT_EQ(ask(ioctl(42, 21, [](LGCP::IoctlParams& p) { p.select_iva_enable(true); })),
-            Strings{"seq 42 slot 21 success"});
+  // (The voice-processing unit is opened by a configure request.)
+  EXPECT_EQ(ask({ioctl(42, 21, [](LGCP::IoctlParams& p) { p.select_iva_enable(true); }),
+                 ioctl(44, 21, [](LGCP::IoctlParams& p) { p.select_sd_params(); }),
+                 ioctl(45, 21, [](LGCP::IoctlParams& p) { p.select_vad_enable(true); })},
+                3),
+            (Strings{"seq 42 slot 21 success", "seq 44 slot 21 success", "seq 45 slot 21 success"}));
   // A digit of ten minutes is sounding on the output's channel as the unit
   // goes.
   sim("dtmf log");
@@ -510,6 +514,12 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
             Strings{"seq 43 slot 25 success"});
   EXPECT_EQ(sim("dtmf event 1280 2083 1 0"), "");
   EXPECT_EQ(frames(1), Strings{"slot 25 signal tonec"});
+  // What the aborted input had the voice-processing unit do on that channel
+  // is not taken for the new input's: its VAD is asked for anew.
+  sim("dsp log");
+  EXPECT_EQ(ask(ioctl(46, 25, [](LGCP::IoctlParams& p) { p.select_vad_enable(true); })),
+            Strings{"seq 46 slot 25 success"});
+  EXPECT_EQ(sim("dsp log").rfind("DSPROC_ENABLE 2083 ", 0), 0u);
   // Nor do the aborted slots set those channels' gain or play tones on them,
   // nor silence the new output's tone when they go.
   EXPECT_EQ(ask(ioctl(41, 24,
