@@ -2,6 +2,7 @@
 
 #include "media/mixer_factory.h"
 #include "slots/hw_mux.h"
+#include "slots/slots.h"
 
 #include <iostream>
 
@@ -37,17 +38,29 @@ void TdmChannel::StopDTMF() {
 }
 
 bool TdmChannel::Superseded(bool fed_input_only) const {
-  if (!mixer.isDead()) return false;
+  if (!UnitGone()) return false;
   for (Slot* s : MixerFactory::instance().GetSlots()) {
     const auto* c = dynamic_cast<const TdmChannel*>(s);
-    if (!c || c == this || c->timeslot != timeslot || c->mixer.isDead()) continue;
+    if (!c || c == this || c->timeslot != timeslot || c->UnitGone()) continue;
     if (!fed_input_only || (dynamic_cast<const TdmInput*>(c) && c->GetSource())) return true;
+  }
+  return HeldByOtherKind();
+}
+
+bool TdmChannel::HeldByOtherKind() const {
+  if (!UnitGone()) return false;
+  Slots& slots = Slots::instance();
+  for (int n = 0; n < Slots::table_size; ++n) {
+    Slot* s = slots.Get(n);
+    // Mixer slots are weighed by Superseded and by the output's destroy.
+    if (!s || dynamic_cast<const TdmChannel*>(s)) continue;
+    if (s->GetReceiveChannel() == timeslot || s->GetTransmitChannel() == timeslot) return true;
   }
   return false;
 }
 
 bool TdmChannel::Unheard() const {
-  if (!mixer.isDead()) return false;
+  if (!UnitGone()) return false;
   std::cerr << "mixer: unit gone, no tone played on channel " << channel << std::endl;
   return true;
 }
@@ -61,7 +74,7 @@ void TdmChannel::dsproc_flags_event(::dsproc_flags_event const* ev) { processFla
 
 bool TdmInput::IBeforeDestroy() {
   if (!LineTaken()) HwMux::instance().Disable(timeslot);
-  mixer.Release(*this);
+  LeaveUnit(*this);
   return true;
 }
 
@@ -105,8 +118,8 @@ bool TdmOutput::IBeforeDestroy() {
     const auto* in = dynamic_cast<const TdmInput*>(s);
     if (in && in->GetTimeslot() == timeslot) input_holds_it = true;
   }
-  if (!input_holds_it) HwMux::instance().Disable(timeslot);
-  mixer.Release(*this);
+  if (!input_holds_it && !HeldByOtherKind()) HwMux::instance().Disable(timeslot);
+  LeaveUnit(*this);
   return true;
 }
 

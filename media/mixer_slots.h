@@ -28,8 +28,13 @@ class TdmChannel : public MixerSlot, protected Hardware::TonecReceiver, protecte
   void StopDTMF();
   // The unit vanished and a slot of a live unit holds this switch channel
   // now: the channel's DSP and tone functions are that slot's to set. With
-  // fed_input_only, only an input of a live unit that is fed counts.
+  // fed_input_only, only an input of a live unit that is fed counts; a
+  // slot of another kind counts whenever it names the channel.
   bool Superseded(bool fed_input_only = false) const;
+  // The unit vanished and a slot of another kind names this switch channel
+  // now: the drivers hand a vanished unit's channels out again (to an
+  // ATS-QSIG B channel, for one), and the line is that slot's, fed or not.
+  bool HeldByOtherKind() const;
   // The unit vanished: a tone or digits played now would sound on a switch
   // channel the unit may hand to a new slot when it returns, and this
   // slot's destroy would then cut that slot's own tone. Logs the refusal.
@@ -38,14 +43,27 @@ class TdmChannel : public MixerSlot, protected Hardware::TonecReceiver, protecte
   std::uint32_t tonec_timeslot() override;
   std::uint32_t dsproc_timeslot() const override;
   // A unit that vanished may come back with this switch channel.
-  bool dsproc_retired() const override { return mixer.isDead(); }
-  bool tonec_retired() const override { return mixer.isDead(); }
+  bool dsproc_retired() const override { return UnitGone(); }
+  bool tonec_retired() const override { return UnitGone(); }
+  // The unit vanished. Once the slot has left the unit (its destroy), the
+  // unit may be deleted: the answer is then the one kept when it left,
+  // which the clean-up of the slot's DSP receivers still asks for.
+  bool UnitGone() const { return left ? gone_when_left : mixer.isDead(); }
+  // Leaves the unit (see UnitGone).
+  template <class Channel>
+  void LeaveUnit(Channel& self) {
+    gone_when_left = mixer.isDead();
+    left = true;
+    mixer.Release(self);
+  }
   void dsproc_tone_flt_event(::dsproc_tone_event const* ev) override;
   void dsproc_flags_event(::dsproc_flags_event const* ev) override;
 
   Mixer& mixer;
   int channel;
   int timeslot;
+  bool left = false;
+  bool gone_when_left = false;
 };
 
 class TdmInput : public TdmChannel {
@@ -77,7 +95,8 @@ class TdmInput : public TdmChannel {
   // A unit the driver stopped reporting may come back under its number
   // while this slot, aborted with it, waits for its destroy: the switch
   // channel is then the new unit's, and once an input of that unit is fed
-  // on it, this slot must neither cut nor take over that line.
+  // on it (or a slot of another kind names it), this slot must neither cut
+  // nor take over that line.
   bool LineTaken() const { return Superseded(true); }
 
   bool summatorSet = false;

@@ -84,11 +84,13 @@ bool DSProcReceiver::disableToneAll() {
 void DSProcReceiver::CleanBeforeDestroy() {
   // What another receiver of the time slot still uses stays; the tone
   // filters are not kept per filter, so all stay while another receiver has
-  // one on.
+  // one on. Nor does a live receiver keep anything on for one whose unit
+  // vanished.
   const std::uint32_t ts = dsproc_timeslot();
   auto other = [&](auto pred) {
     return UnitReceiverLink<DSProcReceiver>::other(
-        this, ts, [](const DSProcReceiver& c) { return c.dsproc_timeslot(); }, pred);
+        this, ts, [](const DSProcReceiver& c) { return c.dsproc_timeslot(); },
+        [&](const DSProcReceiver& c) { return SharesWith(c) && pred(c); });
   };
   if (vad_state > 0 && !other([](const DSProcReceiver& c) { return c.vad_state > 0; })) enableVAD(false);
   if (bss_state > 0 && !other([](const DSProcReceiver& c) { return c.bss_state > 0; })) disableBSS();
@@ -131,7 +133,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& r, std::int32_t DSProcReceive
   // it on for the other.
   const DSProcReceiver* sharer = UnitReceiverLink<DSProcReceiver>::other(
       &r, ts, [](const DSProcReceiver& c) { return c.dsproc_timeslot(); },
-      [&](const DSProcReceiver& c) { return c.*state_of > 0; });
+      [&](const DSProcReceiver& c) { return r.SharesWith(c) && c.*state_of > 0; });
   if (sharer) {
     if (on) id = sharer->*id_of;
     state = on ? 1 : 0;

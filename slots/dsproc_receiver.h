@@ -71,6 +71,12 @@ class DSProcReceiver {
  private:
   friend class DSProcReceiverService;
 
+  // Whether this receiver takes `other`'s functions as the time slot's: a
+  // live one never takes those of a receiver whose unit vanished (what that
+  // unit had on is not what a unit come back under its number has on), so
+  // it asks the unit itself and undoes what it asked for.
+  bool SharesWith(const DSProcReceiver& other) const { return dsproc_retired() || !other.dsproc_retired(); }
+
   // States: -1 undetermined, 0 off, positive on.
   std::int32_t vad_state = -1;
   std::uint32_t vad_id = 0;

@@ -60,10 +60,14 @@ bool TonecReceiver::disableDTMF() { return enableDTMF(false); }
 
 namespace {
 // Another receiver of ts for which `pred` holds: the detectors are the time
-// slot's, and one still in use by it is not switched off.
+// slot's, and one still in use by it is not switched off. A live receiver
+// does not count one whose unit vanished: what that unit had on is not what
+// a unit come back under its number has on.
 template <class Pred>
 TonecReceiver* other(const TonecReceiver* self, std::uint32_t ts, Pred pred) {
-  return UnitReceiverLink<TonecReceiver>::other(self, ts, [](TonecReceiver& c) { return c.tonec_timeslot(); }, pred);
+  return UnitReceiverLink<TonecReceiver>::other(
+      self, ts, [](TonecReceiver& c) { return c.tonec_timeslot(); },
+      [&](const TonecReceiver& c) { return (self->tonec_retired() || !c.tonec_retired()) && pred(c); });
 }
 }  // namespace
 

@@ -452,8 +452,12 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   EXPECT_EQ(ask(connect_image(5, 20, 21), 3),
             (Strings{"slot 20 transmitter active 2082", "slot 21 receiver active 2083", "seq 5 slot 20 success"}));
   mixer_log();
-  EXPECT_EQ(ask(ioctl(42, 21, [](LGCP::IoctlParams& p) { p.select_iva_enable(true); })),
-            Strings{"seq 42 slot 21 success"});
+  // (The voice-processing unit is opened by a configure request.)
+  EXPECT_EQ(ask({ioctl(42, 21, [](LGCP::IoctlParams& p) { p.select_iva_enable(true); }),
+                 ioctl(44, 21, [](LGCP::IoctlParams& p) { p.select_sd_params(); }),
+                 ioctl(45, 21, [](LGCP::IoctlParams& p) { p.select_vad_enable(true); })},
+                3),
+            (Strings{"seq 42 slot 21 success", "seq 44 slot 21 success", "seq 45 slot 21 success"}));
   // A digit of ten minutes is sounding on the output's channel as the unit
   // goes.
   sim("dtmf log");
@@ -510,6 +514,12 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
             Strings{"seq 43 slot 25 success"});
   EXPECT_EQ(sim("dtmf event 1280 2083 1 0"), "");
   EXPECT_EQ(frames(1), Strings{"slot 25 signal tonec"});
+  // What the aborted input had the voice-processing unit do on that channel
+  // is not taken for the new input's: its VAD is asked for anew.
+  sim("dsp log");
+  EXPECT_EQ(ask(ioctl(46, 25, [](LGCP::IoctlParams& p) { p.select_vad_enable(true); })),
+            Strings{"seq 46 slot 25 success"});
+  EXPECT_EQ(sim("dsp log").rfind("DSPROC_ENABLE 2083 ", 0), 0u);
   // Nor do the aborted slots set those channels' gain or play tones on them,
   // nor silence the new output's tone when they go.
   EXPECT_EQ(ask(ioctl(41, 24,
@@ -619,6 +629,75 @@ TEST_F(MixerSlots, TonesOfLiveAndVanishedUnits) {
   EXPECT_EQ(sim("dtmf log"), "") << "the new output's tone was cut";
   EXPECT_EQ(ask(destroy(15, 52)), Strings{"seq 15 slot 52 success"});
   EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2054 0 0 0 0");
+  EXPECT_EQ(extra(), Strings{});
+}
+
+// The switch channels of a vanished unit are free for the drivers to hand
+// out again, here to ATS-QSIG B channels, while the unit's aborted slots
+// wait for their destroy: those lines are then the B slots', and the
+// aborted slots' destroy leaves them as they are.
+TEST_F(MixerSlots, AVanishedUnitsChannelsTakenByBChannels) {
+  // Stream signals come with these; the last answer ends them.
+  const auto answered = [](const Strings& images, const std::string& last) {
+    srv().ctl.send_all(images);
+    for (Strings f = frames(1); !f.empty(); f = frames(1))
+      if (f[0] == last) return true;
+    return false;
+  };
+  ASSERT_EQ(sim("mixer add 0 4 8"), "");
+  Strings units;
+  EXPECT_EQ(query(1, units), Strings{"seq 1 success"});
+  EXPECT_EQ(ask({out_image(2, 60, 0, {1}), in_image(3, 61, 0, {2}), trunk_image(4, 62, 1, 5)}, 3),
+            (Strings{"seq 2 slot 60 success", "seq 3 slot 61 success", "seq 4 slot 62 success"}));
+  EXPECT_TRUE(answered({connect_image(5, 62, 61), connect_image(6, 60, 62)}, "seq 6 slot 60 success"));
+  EXPECT_EQ(hal("get 2050"), "connected 37");
+  EXPECT_EQ(hal("get 37"), "connected 2049");
+  ASSERT_EQ(sim("mixer remove 0"), "");
+  EXPECT_EQ(query(7, units).size(), 3u);
+  EXPECT_EQ(hal("get 2050"), "byte 213");
+
+  // An ATS-QSIG slot's B channels get the unit's old switch channels, and
+  // an external slot feeds two of them.
+  EXPECT_EQ(sim("dspdata timeslot 90"), "");
+  EXPECT_EQ(ask({create(8, 63, [] {
+                   LGCP::CreateParams p;
+                   p.select_ats_qsig().set_side().select_network();
+                   return p;
+                 }())},
+                1),
+            Strings{"seq 8 slot 63 success"});
+  for (int sub = 1; sub <= 3; ++sub)
+    EXPECT_EQ(ask(create(8 + sub, 63 + sub,
+                         [&] {
+                           LGCP::CreateParams p;
+                           LGCP::AtsQsigBParams& b = p.select_ats_qsig_b();
+                           b.set_slot(63);
+                           b.set_subslot(static_cast<unsigned>(sub));
+                           return p;
+                         }())),
+              Strings{"seq " + std::to_string(8 + sub) + " slot " + std::to_string(63 + sub) + " success"});
+  EXPECT_EQ(sim("dspdata channels"), "90 2048 2049 2050");
+  EXPECT_TRUE(answered({ext_image(12, 67, 100, 101), activate_image(13, 67), connect_image(14, 67, 65),
+                        connect_image(15, 62, 66)},
+                       "seq 15 slot 62 success"));
+  EXPECT_EQ(hal("get 2049"), "connected 8292");
+  EXPECT_EQ(hal("get 2050"), "connected 37");
+
+  // The aborted slots neither take those lines over nor set their DSP.
+  sim("dsp log");
+  EXPECT_EQ(ask({connect_image(18, 67, 61), ioctl(19, 61, [](LGCP::IoctlParams& p) {
+                   p.select_rx_gain().set_gainDB(-9);
+                 })},
+                2),
+            (Strings{"seq 18 slot 67 error connectFail", "seq 19 slot 61 error unsupported"}));
+  EXPECT_EQ(hal("get 2050"), "connected 37");
+  EXPECT_EQ(sim("dsp log"), "");
+  EXPECT_EQ(ask({destroy(16, 60), destroy(17, 61)}, 2), (Strings{"seq 16 slot 60 success", "seq 17 slot 61 success"}));
+  EXPECT_EQ(hal("get 2049"), "connected 8292") << "the aborted output's destroy cut a B channel's line";
+  EXPECT_EQ(hal("get 2050"), "connected 37") << "the aborted input's destroy cut a B channel's line";
+  for (int n = 0; n < 6; ++n)
+    EXPECT_EQ(ask(destroy(20 + n, 62 + n)),
+              Strings{"seq " + std::to_string(20 + n) + " slot " + std::to_string(62 + n) + " success"});
   EXPECT_EQ(extra(), Strings{});
 }
 

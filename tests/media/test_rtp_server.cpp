@@ -504,6 +504,99 @@ TEST_F(RtpSlots, ToneDetectionAndEchoCanceller) {
   EXPECT_EQ(extra(), Strings{});
 }
 
+// SELCAL on an RTP slot: the signs and amplitudes the request takes or
+// refuses, the words the tone unit is given, and the voice-processing
+// unit's selective-call flag as the slot's `selcal` signal (after the `vad`
+// one of the same record), whether or not the slot is fed, across a codec
+// restart, and never once the slot is gone.
+TEST_F(RtpSlots, SelcalRequestsAndProgressSignals) {
+  UdpPeer peer, other;
+  const int T = made(12, rtp_port_of(peer), P::ptG711_Alaw);
+  ASSERT_GE(T, 0);
+  const std::string t = std::to_string(T);
+  sim("dtmf log");
+  const struct {
+    const char* signs;
+    int amp;  // -2: none
+    const char* answer;
+    std::string dialled;
+  } table[] = {
+      {"ABCD", -2, "success", "SELCAL_DIAL " + t + " 12000 65 66 67 68"},
+      {"WXYZQ", 9000, "success", "SELCAL_DIAL " + t + " 9000 87 88 89 90"},
+      {"1234", 0, "success", "SELCAL_DIAL " + t + " 0 49 50 51 52"},
+      {"ABCD", 65535, "success", "SELCAL_DIAL " + t + " 65535 65 66 67 68"},
+      {"ABC", -2, "error unsupported", ""},
+      {"", 9000, "error unsupported", ""},
+      {"ABCD", 65536, "error unsupported", ""},
+      {"ABCD", -1, "error unsupported", ""},
+  };
+  int seq = 2;
+  for (const auto& row : table) {
+    const Strings answer = ask(ioctl(seq, 12, [&](LGCP::IoctlParams& i) {
+      TERM::SelcalCommand& c = i.select_selcal();
+      c.set_signs(row.signs);
+      if (row.amp != -2) c.set_amp(row.amp);
+    }));
+    EXPECT_EQ(answer, Strings{"seq " + std::to_string(seq) + " slot 12 " + row.answer}) << row.signs << " " << row.amp;
+    EXPECT_EQ(sim("dtmf log"), row.dialled) << row.signs << " " << row.amp;
+    ++seq;
+  }
+
+  // The flag records of the slot's channel, told with their values.
+  const auto flags = [&](const std::string& values_mask) {
+    EXPECT_EQ(sim("dsp event " + t + " 0 512 " + values_mask + " 0"), "");
+    // The record may be read in the loop pass after the one that answers a
+    // ping: what it brings has come by the answer to a second one.
+    Strings out;
+    for (int pings = 0; pings < 2; ++pings) {
+      srv().ctl.send(null_command_image(++seq, -1, "ping"));
+      for (std::string f = srv().ctl.next(patience_ms); !f.empty(); f = srv().ctl.next(patience_ms)) {
+        if (describe(f) == "seq " + std::to_string(seq) + " success") break;
+        LGCP::Message m;
+        if (!decode(f, m) || !m.get_pdu().signal_isSelected()) {
+          out.push_back(describe(f));
+          continue;
+        }
+        const LGCP::Signal& sig = m.get_pdu().get_signal();
+        std::string w = "slot " + std::to_string(m.get_slot().getValue()) + " " + sig.getSelectionName();
+        if (sig.selcal_isSelected()) w += sig.get_selcal().get_in_progress() ? " in progress" : " idle";
+        if (sig.vad_isSelected()) {
+          const LGCP::VADEvent& v = sig.get_vad();
+          w += v.vad_rx_isPresent() ? (v.get_vad_rx() ? " rx on" : " rx off") : "";
+          w += v.vad_tx_isPresent() ? (v.get_vad_tx() ? " tx on" : " tx off") : "";
+        }
+        out.push_back(w);
+      }
+    }
+    return out;
+  };
+  // Values, then mask: bit 31 is the selective call, 29 and 30 the voice
+  // activity. (The voice-processing unit is opened by the first request
+  // for it.)
+  EXPECT_EQ(ask(ioctl(20, 12, [](LGCP::IoctlParams& i) { i.select_sd_params(); })), Strings{"seq 20 slot 12 success"});
+  EXPECT_EQ(flags("2147483648 2147483648"), Strings{"slot 12 selcal in progress"});
+  EXPECT_EQ(flags("0 2147483648"), Strings{"slot 12 selcal idle"});
+  EXPECT_EQ(flags("2684354560 3758096384"), (Strings{"slot 12 vad rx on tx off", "slot 12 selcal in progress"}));
+  EXPECT_EQ(flags("2147483648 1073741824"), Strings{"slot 12 vad tx off"});
+  EXPECT_EQ(flags("4294967295 268435455"), Strings{});
+
+  // Fed by another slot, and after a codec restart, alike.
+  ASSERT_GE(made(13, rtp_port_of(other), P::ptG711_Alaw), 0);
+  EXPECT_EQ(ask(connect_image(40, 13, 12)), Strings{"seq 40 slot 13 success"});
+  EXPECT_EQ(flags("0 2147483648"), Strings{"slot 12 selcal idle"});
+  EXPECT_EQ(ask(codec(41, 12, true, LGCP::CodecMode::ulaw)), Strings{"seq 41 slot 12 success"});
+  EXPECT_EQ(flags("2147483648 2147483648"), Strings{"slot 12 selcal in progress"});
+  EXPECT_EQ(ask(ioctl(42, 12, [](LGCP::IoctlParams& i) { i.select_selcal().set_signs("ABCD"); })),
+            Strings{"seq 42 slot 12 success"});
+  EXPECT_EQ(sim("dtmf log"), "SELCAL_DIAL " + t + " 12000 65 66 67 68");
+
+  // Gone: its channel's flags reach nobody.
+  EXPECT_EQ(ask({destroy(43, 12), destroy(44, 13)}, 2), (Strings{"seq 43 slot 12 success", "seq 44 slot 13 success"}));
+  EXPECT_EQ(flags("2147483648 2147483648"), Strings{});
+  EXPECT_TRUE(none_open());
+  EXPECT_EQ(extra(), Strings{});
+}
+
 // Runs last in this suite: the controller goes and comes back.
 TEST_F(RtpSlots, LosingTheControllerSendsEveryBye) {
   UdpPeer a, b;

@@ -62,6 +62,10 @@ struct Kind {
   bool rtp() const { return std::string(name) == "rtp" || std::string(name) == "ed137"; }
 };
 
+// The ATS-QSIG slot whose B channels the pairs take; it lives as long as
+// the suite's server.
+constexpr unsigned qsig_slot = 1000;
+
 // A slot made with dhost only binds its RTCP socket on the peer's port + 1:
 // taken with the peer's, so no test beside this one holds it.
 rtptest::UdpPeer& rtp_peer() {
@@ -117,6 +121,16 @@ const std::vector<Kind>& kinds() {
       {"ats-qsig", true, true, false, false, false, true,
        [](int s, int n, int) {
          return Strings{create_image(s, n, [](LGCP::CreateParams& p) { p.select_ats_qsig().set_side().select_network(); })};
+       }},
+      // A B channel of the suite's ATS-QSIG slot (qsig_slot); variants 0, 1
+      // and 2 are its three B channels (3 is 0 again).
+      {"ats-qsig-b", true, true, false, false, false, false,
+       [](int s, int n, int v) {
+         return Strings{create_image(s, n, [&](LGCP::CreateParams& p) {
+           LGCP::AtsQsigBParams& b = p.select_ats_qsig_b();
+           b.set_slot(qsig_slot);
+           b.set_subslot(static_cast<unsigned>(1 + v % 3));
+         })};
        }},
       {"modem", true, true, false, false, false, false,
        [](int s, int n, int) {
@@ -207,6 +221,10 @@ class SlotPairs : public ServerSuite {
     std::ofstream(srv().board("/usr/local/voice/tone")) << std::string(80000, '\x55');
     srv().ctl.send(null_command_image(1, -1, "query"));
     for (int i = 0; i < 10 && frames(1) != Strings{"query"}; ++i) {
+    }
+    srv().ctl.send(
+        create_image(2, qsig_slot, [](LGCP::CreateParams& p) { p.select_ats_qsig().set_side().select_network(); }));
+    for (int i = 0; i < 10 && frames(1) != Strings{"seq 2 slot 1000 success"}; ++i) {
     }
   }
 
@@ -530,6 +548,42 @@ TEST_F(SlotPairs, AMixerOutputGoesWhileTheInputOfItsChannelIsFed) {
   EXPECT_EQ(hal("get " + std::to_string(r.rx[IN])), "disabled") << "the channel is given back";
   destroy(r, T, "the trunk destroyed");
   EXPECT_EQ(line_set(hal_text()), r.hal0);
+  EXPECT_EQ(extra(), Strings{});
+}
+
+// The ATS-QSIG slot goes first, while its B channel is fed by and feeds a
+// slot of another kind: the driver frees the B channel with the signalling
+// slot's descriptor, so both lines go quiet at once; the B slot and its
+// partner are then disconnected and destroyed as usual, and nothing is left.
+TEST_F(SlotPairs, ABChannelWhoseSignallingSlotGoesFirst) {
+  const int Q = 130, B = 131, X = 132;
+  for (const char* partner : {"trunk", "map", "ext", "rtp", "mixer-in", "mixer-out", "ats-qsig-b"}) {
+    const Kind& k = kind(partner);
+    Run r(std::string("ats-qsig-b of a going slot, ") + partner);
+    create(r, kind("ats-qsig"), Q, 0);
+    EXPECT_EQ(run(r, create_image(++seq(), B,
+                                  [](LGCP::CreateParams& p) {
+                                    LGCP::AtsQsigBParams& b = p.select_ats_qsig_b();
+                                    b.set_slot(static_cast<unsigned>(Q));
+                                    b.set_subslot(2);
+                                  })),
+              "success");
+    r.alive[B] = &kind("ats-qsig-b");
+    create(r, k, X, 1);
+    if (k.feeds) connect(r, X, B, "X feeds B");
+    if (k.fed) connect(r, B, X, "B feeds X");
+    EXPECT_EQ(run(r, null_command_image(++seq(), Q, "destroy")), "success") << r.pair;
+    r.alive.erase(Q);
+    EXPECT_EQ(line_set(hal_text()), r.hal0) << r.pair << ": a line into or out of the freed B channel";
+    if (k.feeds) EXPECT_EQ(hal("get " + std::to_string(r.rx[B])), "byte 213") << r.pair;
+    if (k.fed) EXPECT_EQ(hal("get " + std::to_string(r.rx[X])), "byte 213") << r.pair;
+    if (k.fed) EXPECT_EQ(run(r, null_command_image(++seq(), X, "disconnect")), "success") << r.pair;
+    if (k.feeds) EXPECT_EQ(run(r, null_command_image(++seq(), B, "disconnect")), "success") << r.pair;
+    r.source.clear();
+    destroy(r, B, "B destroyed");
+    destroy(r, X, "X destroyed");
+    EXPECT_EQ(line_set(hal_text()), r.hal0) << r.pair;
+  }
   EXPECT_EQ(extra(), Strings{});
 }
 

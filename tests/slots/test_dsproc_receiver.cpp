@@ -40,7 +40,9 @@ class VoiceRx : public Hardware::DSProcReceiver {
     events.push_back("flags " + std::to_string(ev->flags) + " " + std::to_string(ev->mask));
   }
   std::uint32_t dsproc_timeslot() const override { return ts_; }
+  bool dsproc_retired() const override { return retired; }
   Strings events;
+  bool retired = false;
 
  private:
   std::uint32_t ts_;
@@ -368,6 +370,34 @@ TEST_F(DsprocTest, OneFunctionSharedByTwoReceivers) {
     last.CleanBeforeDestroy();
     EXPECT_EQ(requests(), (Strings{f.second, "DSPROC_DISABLE 10 0 256"}));
   }
+}
+
+TEST_F(DsprocTest, ALiveReceiverTakesNothingFromOneOfAVanishedUnit) {
+  // A mixer unit vanished and came back: its aborted slot's receiver waits
+  // for its destroy on the time slot that a new slot's receiver holds now.
+  VoiceRx old(9);
+  ASSERT_TRUE(old.enableVAD(true));  // id 1
+  ASSERT_TRUE(old.enableBSS(true));  // id 2
+  ASSERT_TRUE(old.configureToneFilter(2100, 1, 50, -20));
+  old.retired = true;
+  VoiceRx now(9);
+  requests();
+  // The new receiver asks the unit itself, and gets the events of its own
+  // enable only.
+  ASSERT_TRUE(now.enableVAD(true));  // id 3
+  ASSERT_TRUE(now.enableBSS(true));  // id 4
+  EXPECT_EQ(requests(), (Strings{"DSPROC_ENABLE 9 3 1", "DSPROC_ENABLE 9 4 16"}));
+  event(9, 1, 1, 1, 1, 0);
+  event(9, 3, 1, 1, 0, 0);
+  run_for(5);
+  EXPECT_EQ(now.events, Strings{"vad 0 -1"});
+  EXPECT_EQ(old.events, Strings{});
+  // What it switches off goes off, the old receiver's functions and filter
+  // notwithstanding.
+  ASSERT_TRUE(now.disableVAD());
+  EXPECT_EQ(requests(), Strings{"DSPROC_DISABLE 9 0 1"});
+  now.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), (Strings{"DSPROC_DISABLE 9 0 16", "DSPROC_DISABLE 9 0 256"}));
 }
 
 }  // namespace

@@ -27,8 +27,10 @@ class ToneRx : public Hardware::TonecReceiver {
     events.push_back(std::to_string(p.code) + "@" + std::to_string(p.timestamp));
   }
   std::uint32_t tonec_timeslot() override { return ts_; }
+  bool tonec_retired() const override { return retired; }
   void tone_gen_complete() override { ++completes; }
   Strings events;
+  bool retired = false;
   int completes = 0;
 
  private:
@@ -236,6 +238,31 @@ TEST_F(TonecTest, DetectorsSharedByTwoReceivers) {
   EXPECT_TRUE(in.enableIVA(false));
   EXPECT_TRUE(in.enableDTMFReject(false));
   EXPECT_EQ(requests(), (Strings{"IVA_DETECTOR_DISABLE 5", "DTMF_REJECTION_DISABLE 5"}));
+}
+
+TEST_F(TonecTest, ALiveReceiverKeepsNothingOnForOneOfAVanishedUnit) {
+  // A mixer unit vanished and came back: its aborted slot's receiver waits
+  // for its destroy on the time slot that a new slot's receiver holds now.
+  ToneRx old(5);
+  EXPECT_TRUE(old.enableDTMF(true));  // id 1
+  EXPECT_TRUE(old.enableIVA(true));
+  EXPECT_TRUE(old.enableDTMFReject(true));
+  old.retired = true;
+  ToneRx now(5);
+  EXPECT_TRUE(now.enableDTMF(true));  // id 2
+  EXPECT_TRUE(now.enableIVA(true));
+  EXPECT_TRUE(now.enableDTMFReject(true));
+  event(7, 5, 1, 1);  // a digit of the old enable
+  event(7, 5, 2, 2);
+  run_for(5);
+  EXPECT_EQ(now.events, Strings{"7@2"});
+  EXPECT_EQ(old.events, Strings{});
+  // What the new receiver switches off goes off.
+  requests();
+  EXPECT_TRUE(now.enableIVA(false));
+  EXPECT_TRUE(now.enableDTMFReject(false));
+  now.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), (Strings{"IVA_DETECTOR_DISABLE 5", "DTMF_REJECTION_DISABLE 5", "DTMF_DISABLE_DETECTOR 5"}));
 }
 
 TEST_F(TonecTest, ConfigurationRecords) {
