@@ -198,6 +198,12 @@ std::string tell(const std::string& frame) {
     return "seq " + std::to_string(m.get_seq().getValue()) + " " + boardtest::describe(frame);
   if (m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().power_isSelected())
     return "power " + std::to_string(m.get_pdu().get_signal().get_power().asInt());
+  // No trunk report has a name or is clock master.
+  if (m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().trunkStatus_isSelected()) {
+    const ACP::TrunkStatus& t = m.get_pdu().get_signal().get_trunkStatus();
+    if (!std::string(t.get_name()).empty() || static_cast<bool>(t.get_clockMaster()) || m.slot_isPresent())
+      return boardtest::describe(frame) + " (named, master or of a slot)";
+  }
   return boardtest::describe(frame);
 }
 bool starts(const std::string& s, const char* p) { return s.rfind(p, 0) == 0; }
