@@ -121,6 +121,9 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& params) {
   if (!slot->startRTPC(sock, RtpSetup::RtcpPeer(session, rtp))) {
     const Errno err;
     std::cerr << ext::header(this) << "rtp do not created: RTCP socket not held: " << err << std::endl;
+    // The canceller is the time slot's and would outlive the refused slot.
+    if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor() && rtp.get_echo().get_canceller())
+      slot->echoCancel(false);
     delete slot;
     return nullptr;
   }

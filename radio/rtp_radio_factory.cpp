@@ -105,8 +105,13 @@ bool RtpRadioFactory::StartSlot(RtpExtSlot& slot, Session& s, TERM::RtpParams co
   // A radio channel without the voice processing it was created with is
   // not answered as made; the peer hears nothing of it.
   bool ok = true;
-  if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor())
+  // The canceller is the time slot's and outlives the slot: one switched
+  // on for a slot then refused would go on working on the channel.
+  bool canceller_on = false;
+  if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor()) {
     ok = slot.echoCancel(rtp.get_echo().get_canceller());
+    canceller_on = ok && rtp.get_echo().get_canceller();
+  }
   if (ok && (radio.rx_delay_isPresent() || radio.tx_delay_isPresent())) {
     const int rx = radio.rx_delay_isPresent() ? radio.get_rx_delay().getValue() : 0;
     const int tx = radio.tx_delay_isPresent() ? radio.get_tx_delay().getValue() : 0;
@@ -123,11 +128,13 @@ bool RtpRadioFactory::StartSlot(RtpExtSlot& slot, Session& s, TERM::RtpParams co
   if (ok && radio.ng_enable_isPresent()) ok = slot.enableNG(radio.get_ng_enable());
   if (!ok) {
     std::cerr << ext::header(this) << "rtp do not created: voice processing refused" << std::endl;
+    if (canceller_on) slot.echoCancel(false);
     return false;
   }
   if (!slot.startRTPC(s.sock, RtpSetup::RtcpPeer(s.params, rtp))) {
     const Errno err;
     std::cerr << ext::header(this) << "rtp do not created: RTCP socket not held: " << err << std::endl;
+    if (canceller_on) slot.echoCancel(false);
     return false;
   }
   return true;

@@ -632,6 +632,73 @@ TEST_F(MixerSlots, TonesOfLiveAndVanishedUnits) {
   EXPECT_EQ(extra(), Strings{});
 }
 
+// A unit channel's switch channel serves an output, then an input, or one
+// input after another: the detectors the slot that went had on (DTMF, VAD,
+// SD) tell nothing of theirs to the slot made next on the channel, nor to
+// the controller under its number, while that slot's own detections reach
+// it.
+TEST_F(MixerSlots, DetectionsOfAGoneSlotNeverReachTheNextOnItsChannel) {
+  ASSERT_EQ(sim("mixer add 0 32 64"), "");
+  Strings units;
+  EXPECT_EQ(query(1, units), Strings{"seq 1 success"});
+  const std::function<void(LGCP::IoctlParams&)> detectors[] = {
+      [](LGCP::IoctlParams& p) { p.select_dtmf_enable(true); },
+      [](LGCP::IoctlParams& p) { p.select_vad_enable(true); },
+      [](LGCP::IoctlParams& p) { p.select_sd_enable(true); },
+  };
+  // The ids of the enables since the last ask: "dtmf vad sd" (those sent).
+  const auto ids = [&] {
+    std::string out;
+    for (const std::string& l : lines(sim("dtmf log") + "\n" + sim("dsp log"))) {
+      std::istringstream w(l);
+      std::string name, ts, id, code;
+      w >> name >> ts >> id >> code;
+      if (name == "DTMF_ENABLE_DETECTOR" || (name == "DSPROC_ENABLE" && (code == "1" || code == "2")))
+        out += (out.empty() ? "" : " ") + id;
+    }
+    return out;
+  };
+  const auto detections = [&](const std::string& dtmf, const std::string& vad, const std::string& sd) {
+    EXPECT_EQ(sim("dtmf event 5 2053 7 " + dtmf), "");
+    EXPECT_EQ(sim("dsp event 2053 " + vad + " 1 1 1 0"), "");
+    EXPECT_EQ(sim("dsp event 2053 " + sd + " 2 1 0 0"), "");
+  };
+  const struct {
+    bool old_output;
+    int first_detector;  // an output has no DTMF detector to enable
+  } rows[] = {{true, 1}, {false, 0}};
+  int seq = 2;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.old_output ? "output, then input" : "input, then input");
+    EXPECT_EQ(ask(r.old_output ? out_image(seq, 60, 0, {5}) : in_image(seq, 60, 0, {5})),
+              Strings{"seq " + std::to_string(seq) + " slot 60 success"});
+    ++seq;
+    ids();
+    for (int d = r.first_detector; d < 3; ++d, ++seq)
+      EXPECT_EQ(ask(ioctl(seq, 60, detectors[d])), Strings{"seq " + std::to_string(seq) + " slot 60 success"});
+    std::istringstream old_ids(ids());
+    std::string old_dtmf = "0", old_vad, old_sd;
+    if (r.first_detector == 0) old_ids >> old_dtmf;
+    old_ids >> old_vad >> old_sd;
+    EXPECT_EQ(ask({destroy(seq, 60), in_image(seq + 1, 61, 0, {5})}, 2),
+              (Strings{"seq " + std::to_string(seq) + " slot 60 success",
+                       "seq " + std::to_string(seq + 1) + " slot 61 success"}));
+    seq += 2;
+    for (int d = 0; d < 3; ++d, ++seq)
+      EXPECT_EQ(ask(ioctl(seq, 61, detectors[d])), Strings{"seq " + std::to_string(seq) + " slot 61 success"});
+    std::istringstream new_ids(ids());
+    std::string dtmf, vad, sd;
+    new_ids >> dtmf >> vad >> sd;
+    detections(old_dtmf, old_vad, old_sd);
+    EXPECT_EQ(extra(300), Strings{});
+    detections(dtmf, vad, sd);
+    EXPECT_EQ(frames(3), (Strings{"slot 61 signal tonec", "slot 61 signal vad", "slot 61 signal sd"}));
+    EXPECT_EQ(ask(destroy(seq, 61)), Strings{"seq " + std::to_string(seq) + " slot 61 success"});
+    ++seq;
+  }
+  EXPECT_EQ(extra(), Strings{});
+}
+
 // The switch channels of a vanished unit are free for the drivers to hand
 // out again, here to ATS-QSIG B channels, while the unit's aborted slots
 // wait for their destroy: those lines are then the B slots', and the

@@ -535,6 +535,59 @@ TEST_F(Ed137Server, CodecRestartAndHeaderExtensionFailures) {
               r.ref_radio().set_rx_delay(20);
             })),
             Strings{"seq 16 slot 33 error insufficientResources"});
+  // Voice processing refused after the echo canceller was switched on: the
+  // refused slot leaves nothing on, neither the canceller nor what the
+  // voice-processing unit took before the refusal. The units' requests,
+  // the channel written T and an enable's id left out.
+  const auto unit_requests = [&] {
+    std::string out, t;
+    std::istringstream in(sim("dtmf log") + "\n" + sim("dsp log"));
+    for (std::string l; std::getline(in, l);) {
+      std::istringstream words(l);
+      std::vector<std::string> w;
+      for (std::string x; words >> x;) w.push_back(x);
+      if (w.size() < 2) continue;
+      if (t.empty() && w[0] != "DSPROC_GET_VERSION") t = w[1];
+      if (w[1] == t) w[1] = "T";
+      if (w.size() == 4 && w[0] == "DSPROC_ENABLE") w.erase(w.begin() + 2);
+      out += out.empty() ? "" : " | ";
+      for (std::size_t i = 0; i < w.size(); ++i) out += (i ? " " : "") + w[i];
+    }
+    return out;
+  };
+  const struct {
+    const char* fail;  // a unit failure set up first
+    std::function<void(TERM::RtpRadioRequest&)> radio;
+    const char* requests;
+  } half_way[] = {
+      {"", [](TERM::RtpRadioRequest& r) { r.set_rx_delay(-20); }, "CHANNEL_LMS_ON T | CHANNEL_LMS_OFF T | "
+                                                                  "DSPROC_DISABLE T 0 256"},
+      {"dsp fail DSPROC_CONFIGURE 5 1", [](TERM::RtpRadioRequest& r) { r.set_rx_delay(20); },
+       "CHANNEL_LMS_ON T | CHANNEL_LMS_OFF T | DSPROC_CONFIGURE T 32 20 0 | DSPROC_CONFIGURE T 32 0 0 | "
+       "DSPROC_DISABLE T 0 256"},
+      {"dsp fail DSPROC_ENABLE 5 1",
+       [](TERM::RtpRadioRequest& r) {
+         r.set_tx_delay(30);
+         r.set_ng_enable(true);
+       },
+       "CHANNEL_LMS_ON T | CHANNEL_LMS_OFF T | DSPROC_CONFIGURE T 32 0 30 | DSPROC_ENABLE T 128 | "
+       "DSPROC_CONFIGURE T 32 0 0 | DSPROC_DISABLE T 0 256"},
+  };
+  int hw_seq = 40;
+  for (const auto& h : half_way) {
+    unit_requests();
+    if (*h.fail) { ASSERT_EQ(sim(h.fail), ""); }
+    EXPECT_EQ(ask(create(hw_seq, 33, ground2.port(), Q2,
+                         [&](TERM::ED137RadioStatus&, TERM::RtpParams& r) {
+                           r.set_echo().set_suppressor(true);
+                           r.set_echo().set_canceller(true);
+                           h.radio(r.ref_radio());
+                         })),
+              Strings{"seq " + std::to_string(hw_seq) + " slot 33 error insufficientResources"});
+    EXPECT_EQ(unit_requests(), h.requests) << h.fail;
+    ++hw_seq;
+  }
+  EXPECT_EQ(newest_instance().substr(0, 7), "closed,");
   EXPECT_GE(made(delayed(10, 20, 40), 10, 33), 0);
   EXPECT_NE(sim("dsp log").find(" 32 20 40"), std::string::npos);
   EXPECT_EQ(ask(destroy(11, 33)), Strings{"seq 11 slot 33 success"});
