@@ -4,7 +4,9 @@
 // the receiver is destroyed while connected, and a slot is created under a
 // number that is connected; after each step the cross-connect, the HDLC
 // controller channels and the RTP sessions must hold exactly what the
-// connections call for, and after the pair nothing of it is left.
+// connections call for, and after the pair nothing of it is left. The radio
+// slots' header-extension sessions stay as they were made, attached to the
+// slot's RTP session, until the slot goes.
 #include "tests/media/mixer_images.h"
 #include "tests/media/rtp_fixture.h"
 #include "tests/radio/zarn_values.h"
@@ -36,6 +38,13 @@ std::set<std::string> line_set(const std::string& text) {
   return out;
 }
 
+Strings lines(const std::string& text) {
+  Strings out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
 std::size_t count_lines(const std::string& text, const std::string& prefix = "") {
   std::size_t n = 0;
   for (const std::string& l : line_set(text)) n += l.compare(0, prefix.size(), prefix) == 0;
@@ -59,7 +68,11 @@ struct Kind {
             std::string(name) == "bri");
   }
   bool priority() const { return hdlc || pstn; }
-  bool rtp() const { return std::string(name) == "rtp" || std::string(name) == "ed137"; }
+  bool rtp() const { return std::string(name) == "rtp" || ext() || attached(); }
+  // A radio slot with a header-extension session of its own, and a Zarn
+  // slot attached to another process's RTP session instead (none of its own).
+  bool ext() const { return std::string(name) == "ed137" || std::string(name) == "zarn"; }
+  bool attached() const { return std::string(name) == "zarn-rtp"; }
 };
 
 // The ATS-QSIG slot whose B channels the pairs take; it lives as long as
@@ -71,6 +84,29 @@ constexpr unsigned qsig_slot = 1000;
 rtptest::UdpPeer& rtp_peer() {
   static rtptest::UdpPeer p(free_port());
   return p;
+}
+
+// A Zarn radio slot: form 0 names no header-extension mode, 1 asks for
+// both sessions, 2 attaches to the RTP session {7, 1200} of another process.
+Strings zarn_image(int s, int n, int form) {
+  const LGCP::CreateParams p = rtptest::rtp_params(
+      P::ptG711_Alaw, "127.0.0.1", rtp_peer().port(), P::ptG711_Alaw, P::ptG711_Alaw, [&](TERM::RtpParams& r) {
+        r.set_shost().set_iaddr("127.0.0.1");
+        // Its RTCP socket binds the local port + 1, not shared.
+        r.set_shost().set_port(rtptest::free_rtp_port());
+        r.set_radio().set_status().select_zarn(radio_test::zarn_status_s(radio_test::zarn_flags(5, false)));
+        if (!form) return;
+        TERM::RtpE2M& e = r.set_rtp_e2m();
+        e.set_slot(0);
+        e.set_channel(0);
+        if (form == 1) e.set_mode().select_both_rtp_and_rtp_ext();
+        if (form == 2) {
+          TERM::RtpExtDescription& d = e.set_mode().select_only_rtp();
+          d.set_fd(7);
+          d.set_pid(1200);
+        }
+      });
+  return Strings{create_image(s, n, [&](LGCP::CreateParams& c) { c = p; })};
 }
 
 const std::vector<Kind>& kinds() {
@@ -180,6 +216,8 @@ const std::vector<Kind>& kinds() {
              });
          return Strings{create_image(s, n, [&](LGCP::CreateParams& c) { c = p; })};
        }},
+      {"zarn", true, true, false, false, false, false, [](int s, int n, int v) { return zarn_image(s, n, v % 2); }},
+      {"zarn-rtp", true, true, false, false, false, false, [](int s, int n, int) { return zarn_image(s, n, 2); }},
       {"pstn", true, true, false, true, false, false,
        [](int s, int n, int v) {
          return Strings{create_image(s, n, [&](LGCP::CreateParams& p) {
@@ -237,7 +275,7 @@ class SlotPairs : public ServerSuite {
     std::map<int, const Kind*> alive;   // slot -> kind
     std::set<int> open;                 // package slots with their channel open
     std::set<std::string> hal0;         // the cross-connect before the pair
-    std::size_t mcc0 = 0, rtp0 = 0, dsp0 = 0;
+    std::size_t mcc0 = 0, rtp0 = 0, dsp0 = 0, ext0 = 0;
     bool check_hal = true, check_mcc = true;
     Strings trail;                      // the frames, for the messages
     explicit Run(std::string name)
@@ -245,7 +283,8 @@ class SlotPairs : public ServerSuite {
           hal0(line_set(hal_text())),
           mcc0(count_lines(srv().sim.ask("mcc channels"))),
           rtp0(count_lines(srv().sim.ask("rtp sessions"), "open")),
-          dsp0(count_lines(srv().sim.ask("dspdata channels"))) {}
+          dsp0(count_lines(srv().sim.ask("dspdata channels"))),
+          ext0(lines(srv().sim.ask("rtpext sessions")).size()) {}
   };
   static const Kind& kind(const std::string& name) {
     return *std::find_if(kinds().begin(), kinds().end(), [&](const Kind& k) { return k.name == name; });
@@ -417,6 +456,39 @@ class SlotPairs : public ServerSuite {
       }
       EXPECT_EQ(sending, r.source.count(s.first) ? "sending" : "silent") << "slot " << s.first << ", " << where;
     }
+    check_ext(r, where);
+  }
+  // A radio slot's own header-extension session is open and attached to
+  // the slot's RTP session while the slot lives, and detached before it
+  // closes; a slot attached through the RTP driver holds none.
+  static void check_ext(Run& r, const std::string& where) {
+    const Strings rtp = lines(srv().sim.ask("rtp sessions")), ext = lines(srv().sim.ask("rtpext sessions"));
+    std::size_t open = 0, own = 0;
+    for (std::size_t i = r.ext0; i < ext.size(); ++i) {
+      if (ext[i].find(",open,") != std::string::npos) {
+        ++open;
+        continue;
+      }
+      EXPECT_EQ(ext[i].substr(ext[i].size() - std::min<std::size_t>(ext[i].size(), 7)), "/detach") << where;
+    }
+    for (const auto& s : r.alive) {
+      if (!s.second->ext() && !s.second->attached()) continue;
+      own += s.second->ext();
+      const std::string mine = "open,tdm=" + std::to_string(r.rx[s.first]) + ",";
+      std::size_t k = 0;
+      while (k < rtp.size() && rtp[k].compare(0, mine.size(), mine) != 0) ++k;
+      ASSERT_LT(k, rtp.size()) << "slot " << s.first << " has no session, " << where;
+      // Connections leave the header-extension session as it was made.
+      const std::string K = std::to_string(k + 1), on = ",rtp=" + K + ",";
+      std::string session = "none";
+      for (std::size_t i = r.ext0; i < ext.size(); ++i)
+        if (ext[i].find(",open,") != std::string::npos && ext[i].find(on) != std::string::npos)
+          session = ext[i].substr(ext[i].find(",ops="));
+      EXPECT_EQ(session, s.second->ext() ? ",ops=init/attach:" + K : "none") << "slot " << s.first << ", " << where;
+      EXPECT_EQ(rtp[k].find("/attach:7.1200") != std::string::npos, s.second->attached())
+          << "slot " << s.first << ", " << where;
+    }
+    EXPECT_EQ(open, own) << where << ::testing::PrintToString(ext);
   }
   static std::string hal_text() { return srv().sim.ask("hal list"); }
 
@@ -585,6 +657,55 @@ TEST_F(SlotPairs, ABChannelWhoseSignallingSlotGoesFirst) {
     EXPECT_EQ(line_set(hal_text()), r.hal0) << r.pair;
   }
   EXPECT_EQ(extra(), Strings{});
+}
+
+// The controller leaves while radio slots of every form feed and are fed by
+// slots of other kinds and by one another: the next controller finds no RTP
+// or header-extension session open, each header-extension session detached
+// before it closed, and no switch path.
+class RadioSlotsLeaving : public SlotPairs {};
+
+TEST_F(RadioSlotsLeaving, NothingOfTheRadioSlotsIsHeld) {
+  Run r("controller leaving");
+  const char* made[] = {"zarn", "zarn", "zarn-rtp", "ed137", "trunk", "rtp", "map", "mixer-in"};
+  for (int i = 0; i < 8; ++i) create(r, kind(made[i]), 140 + i, i);
+  // A connection the switch refuses leaves the radio slot without source,
+  // and not sending.
+  ASSERT_EQ(srv().sim.ask("hal fail connect 5 1"), "");
+  EXPECT_EQ(run(r, connect_image(++seq(), 144, 140)), "error connectFail");
+  check(r, "a connection refused");
+  for (auto c : std::vector<std::pair<int, int>>{
+           {144, 140}, {140, 144}, {141, 142}, {142, 141}, {143, 145}, {145, 143}, {142, 146}, {146, 143}, {140, 147}})
+    connect(r, c.first, c.second, "connected");
+  // A codec change begins each radio slot's session anew: the new one sends
+  // as the old one did, and the radio signalling follows it.
+  using C = LGCP::CodecMode;
+  for (auto c : std::vector<std::pair<int, C::NamedNumber>>{{140, C::ulaw}, {141, C::ulaw}, {142, C::ulaw},
+                                                          {143, C::ulaw}, {140, C::alaw}})
+    EXPECT_EQ(run(r, command_image(++seq(), c.first,
+                                   [&](LGCP::Command& m) { m.select_ioctl().select_decoder_mode(c.second); })),
+              "success")
+        << c.first;
+  check(r, "codecs changed");
+  // The switch's log names the radio slots by their kinds.
+  const auto line = [&](int from, const char* a, int to, const char* b) {
+    return "mux: slot " + std::to_string(from) + ":" + a + " [" + std::to_string(r.tx[from]) + "] -> " +
+           std::to_string(to) + ":" + b + " [" + std::to_string(r.rx[to]) + "]\n";
+  };
+  for (const std::string& l : {line(144, "trunk", 140, "rtp ext ZARN (GW)"),
+                               line(142, "rtp ext ZARN (GW)", 141, "rtp ext ZARN (GW)"),
+                               line(145, "rtp", 143, "rtp ext ED137 (GW)")})
+    EXPECT_TRUE(srv().wait_log(l)) << l;
+  srv().ctl.close();
+  ASSERT_TRUE(srv().reconnect());
+  EXPECT_TRUE(eventually([] { return count_lines(srv().sim.ask("rtp sessions"), "open") == 0; }))
+      << srv().sim.ask("rtp sessions");
+  r.alive.clear();
+  r.source.clear();
+  check_ext(r, r.pair);
+  EXPECT_EQ(hal_text(), "");
+  const std::string gone = "mux: disconnect slot 141:rtp ext ZARN (GW) [" + std::to_string(r.rx[141]) + "]\n";
+  EXPECT_TRUE(srv().wait_log(gone)) << gone;
 }
 
 // The wiring of a package slot's or a signalling link's channel outlives the
