@@ -278,9 +278,11 @@ TEST_F(RadioModel, EveryAnswerSignalSessionAndPayloadIsThePredictedOne) {
       const std::string before = m.dump();
       std::set<int> quick;  // short radios of the step's start and end
       bool quiet = true;    // nothing but quiet ED-137 radios (no tick meanwhile)
+      std::set<int> zarn_ch;  // channels of Zarn radios, whose words the walk does not model
       for (auto& e : m.slots) {
         e.second.before = e.second.radio.wire();
         if (e.second.quick) quick.insert(e.first);
+        if (e.second.zarn) zarn_ch.insert(e.second.ch);
         quiet = quiet && !e.second.quick && !e.second.zarn;
       }
       RSlot* s = m.slots.count(n) ? &m.slots.at(n) : nullptr;
@@ -460,6 +462,12 @@ TEST_F(RadioModel, EveryAnswerSignalSessionAndPayloadIsThePredictedOne) {
         while (e != m.slots.end() && e->second.ch != c) ++e;
         if (e == m.slots.end() || e->second.zarn) continue;
         RSlot& r = e->second;
+        // A Zarn radio's keep-alive may go out on the channel just before a
+        // create puts an ED-137 radio there in its place.
+        if (zarn_ch.count(c)) {
+          r.sent.clear();
+          continue;
+        }
         if (r.quick) {
           // A short radio's keep-alives repeat the state of their moment.
           for (const auto& w : written) {
