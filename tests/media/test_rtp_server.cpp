@@ -4,6 +4,7 @@
 // sessions and the switch, and injects driver events and failures.
 #include "tests/board/board_lgcp.h"
 #include "tests/media/rtp_fixture.h"
+#include "tests/radio/zarn_values.h"
 #include "tests/slots/slots_server.h"
 
 #include <cstdio>
@@ -594,6 +595,163 @@ TEST_F(RtpSlots, SelcalRequestsAndProgressSignals) {
   EXPECT_EQ(ask({destroy(43, 12), destroy(44, 13)}, 2), (Strings{"seq 43 slot 12 success", "seq 44 slot 13 success"}));
   EXPECT_EQ(flags("2147483648 2147483648"), Strings{});
   EXPECT_TRUE(none_open());
+  EXPECT_EQ(extra(), Strings{});
+}
+
+// One local port asked for by slots of different kinds. The RTP factory
+// shares its RTCP socket's port (SO_REUSEADDR), the radio factories do not:
+// once a radio slot holds the port, or when a radio slot asks for a port
+// held at all, the second creation is refused, and the first slot keeps its
+// session and its events. Without shost the local port is the dhost port.
+// Destroying the first slot, or a creation refused half way (the driver's
+// session refused, the echo canceller refused after the radio control was
+// made), leaves the port to any kind. Port 65535 binds the RTCP socket to
+// port 0 (the kernel's choice): never a conflict.
+TEST_F(RtpSlots, OneLocalPortAcrossSlotKinds) {
+  enum Kind { rtp, zarn, zarn_only_rtp, ed137 };
+  static const char* const names[] = {"rtp", "zarn", "zarn only-rtp", "ed-137"};
+  // `local` 0: no shost.
+  const auto params = [](Kind k, std::uint16_t dport, std::uint16_t local, bool echo) {
+    return rtp_params(P::ptG711_Alaw, "127.0.0.1", dport, P::ptG711_Alaw, P::ptG711_Alaw, [&](TERM::RtpParams& r) {
+      if (local) {
+        r.set_shost().set_iaddr("127.0.0.1");
+        r.set_shost().set_port(local);
+      }
+      if (echo) {
+        r.set_echo().set_suppressor(true);
+        r.set_echo().set_canceller(true);
+      }
+      if (k == rtp) return;
+      TERM::RtpRadioRequest& radio = r.set_radio();
+      if (k == ed137) {
+        radio_test::ed137_header(radio.set_status().select_ed_137().set_header(), TERM::ED137RadioPTT::ptt_off,
+                                 TERM::ED137RadioSQU::squ_on);
+        return;
+      }
+      radio.set_status().select_zarn(radio_test::zarn_status_s(radio_test::zarn_flags(5, false)));
+      if (k == zarn_only_rtp) {
+        TERM::RtpE2M& e = r.set_rtp_e2m();
+        e.set_slot(0);
+        e.set_channel(0);
+        TERM::RtpExtDescription& d = e.set_mode().select_only_rtp();
+        d.set_fd(7);
+        d.set_pid(1200);
+      }
+    });
+  };
+  const auto open_instances = [] {
+    Strings out;
+    std::istringstream in(sim("rtpext sessions"));
+    for (std::string l; std::getline(in, l);)
+      if (l.find(",open,") != std::string::npos) out.push_back(l);
+    return out;
+  };
+  // The ED-137 slots hear no keep-alive: their aborts are not looked at.
+  struct IgnoreAborts {
+    IgnoreAborts() : saved(srv().ctl.drop) {
+      srv().ctl.drop = [this](const std::string& f) {
+        return (f.size() == 20 && f.compare(0, 6, "40 00 ") == 0 && f.compare(8, 12, " 87 02 00 97") == 0) ||
+               (saved && saved(f));
+      };
+    }
+    ~IgnoreAborts() { srv().ctl.drop = saved; }
+    std::function<bool(const std::string&)> saved;
+  } quiet;
+
+  const std::uint16_t Q = free_rtp_port(15);
+  // How the second creation ends: refused; made beside the first; made in
+  // the first's place (same slot number: the first goes before).
+  enum Second { refused, beside, replaces };
+  const struct {
+    Kind first;
+    bool shost;        // false: the first slot's local port is its dhost port
+    const char* fail;  // a simulator word that refuses the first creation
+    Kind second;
+    int port;  // from Q when below 100
+    Second outcome;
+  } rows[] = {
+      {rtp, true, nullptr, rtp, 0, beside},
+      {rtp, false, nullptr, zarn, 2, refused},
+      {rtp, true, nullptr, ed137, 4, refused},
+      {zarn, true, nullptr, rtp, 6, refused},
+      {zarn, false, nullptr, ed137, 8, refused},
+      {ed137, true, nullptr, zarn_only_rtp, 10, refused},
+      {zarn_only_rtp, true, nullptr, rtp, 12, refused},
+      {ed137, false, nullptr, rtp, 14, refused},
+      {zarn, true, nullptr, ed137, 16, replaces},
+      {rtp, false, nullptr, zarn, 18, replaces},
+      {rtp, true, "rtp fail add EBUSY", zarn, 20, beside},
+      {zarn, false, "rtp fail begin EIO", ed137, 22, beside},
+      {ed137, true, "dtmf fail CHANNEL_LMS_ON 5 1", zarn, 24, beside},
+      {zarn_only_rtp, true, "dtmf fail CHANNEL_LMS_ON 5 1", ed137, 26, beside},
+      {rtp, true, nullptr, zarn, 65535, beside},
+      {zarn, true, nullptr, ed137, 65535, beside},
+  };
+  int seq = 100;
+  for (const auto& row : rows) {
+    const std::uint16_t port = static_cast<std::uint16_t>(row.port < 100 ? Q + row.port : row.port);
+    SCOPED_TRACE(std::string(names[row.first]) + (row.shost ? "" : " without shost") + (row.fail ? " refused" : "") +
+                 ", then " + names[row.second] + " on " + std::to_string(port));
+    const std::string L = std::to_string(port);
+    const LGCP::CreateParams first = params(row.first, port, row.shost ? port : 0, true);
+    const LGCP::CreateParams second = params(row.second, static_cast<std::uint16_t>(Q + 28), port, false);
+    const auto answer = [&](int slot, const char* what) {
+      return Strings{"seq " + std::to_string(seq) + " slot " + std::to_string(slot) + " " + what};
+    };
+    int T = -1;
+    std::string session;
+    if (row.fail) {
+      EXPECT_EQ(sim(row.fail), "");
+      EXPECT_EQ(ask(create(seq, 40, first)), answer(40, "error insufficientResources"));
+      ++seq;
+      EXPECT_TRUE(none_open()) << sim("rtp sessions");
+      EXPECT_EQ(open_instances(), Strings{});
+    } else {
+      const Strings a = ask(create(seq++, 40, first), 3);
+      ASSERT_EQ(a.size(), 3u) << srv().log();
+      T = channel_of(a[1]);
+      session = last_session();
+      EXPECT_NE(session.find(",tdm=" + std::to_string(T) + ",remote=127.0.0.1:" + L + ",local=" +
+                             (row.shost ? "127.0.0.1:" : "0.0.0.0:") + L + ","),
+                std::string::npos)
+          << session;
+    }
+    const Strings instances = open_instances();
+
+    const int number = row.outcome == replaces ? 40 : 41;
+    const Strings b = ask(create(seq, number, second), row.outcome == refused ? 1 : 3);
+    if (row.outcome == refused) {
+      EXPECT_EQ(b, answer(41, "error insufficientResources"));
+      EXPECT_TRUE(srv().wait_log("rtp do not created: can not bind socket [errno=Address already in use, port=" +
+                                 std::to_string(port + 1) + "]\n"))
+          << srv().log();
+    } else {
+      ASSERT_EQ(b.size(), 3u) << srv().log();
+      EXPECT_EQ(b[0], answer(number, "success")[0]);
+      EXPECT_NE(last_session().find(",local=127.0.0.1:" + L + ","), std::string::npos) << last_session();
+    }
+    ++seq;
+    if (T >= 0 && row.outcome != replaces) {
+      // The first slot's session and header-extension session are as they
+      // were, and its driver events still reach the controller.
+      if (row.outcome == refused) {
+        EXPECT_EQ(ops_of(T), session.substr(session.find(",ops=") + 5));
+        EXPECT_EQ(open_instances(), instances);
+      }
+      EXPECT_EQ(sim("rtp event " + std::to_string(T) + " 1 3 500"), "");
+      EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 28 95 01 03 02 01 F4");
+      EXPECT_EQ(ask(destroy(seq, 40)), answer(40, "success"));
+      ++seq;
+    }
+    if (row.outcome == refused) {
+      // The port is free again for the kind refused before.
+      ASSERT_EQ(ask(create(seq++, 41, second), 3).size(), 3u) << srv().log();
+    }
+    EXPECT_EQ(ask(destroy(seq, number)), answer(number, "success"));
+    ++seq;
+    EXPECT_TRUE(none_open()) << sim("rtp sessions");
+    EXPECT_EQ(open_instances(), Strings{});
+  }
   EXPECT_EQ(extra(), Strings{});
 }
 
