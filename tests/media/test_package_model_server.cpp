@@ -66,8 +66,13 @@ class Model {
   int rx(int n) { const MSlot& s = slots.at(n); return s.kind == kTrunk || s.kind == kRecorder ? s.ch : -1; }
   int allocate(const std::string& params) {
     if (fail_alloc) return fail_alloc = false, -1;
-    mcc[next_ts] = params;
-    return next_ts++;
+    // 1024 numbers from 4096 on, round and round, skipping those held.
+    const auto after = [](int t) { return 4096 + (t - 4096 + 1) % 1024; };
+    int ts = next_ts;
+    for (int i = 0; i < 1024 && mcc.count(ts); ++i) ts = after(ts);
+    next_ts = after(ts);
+    mcc[ts] = params;
+    return ts;
   }
   void close_channel(MSlot& h) {
     if (h.chan < 0) return;
