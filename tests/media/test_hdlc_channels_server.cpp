@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -646,3 +648,318 @@ TEST_F(HdlcChannelsServer, PackageSlotWiresOnlyTheLineItIsLeft) {
 }
 
 }  // namespace
+
+// One controller serves raw data channels, ISDN slots, package slots, the
+// PSTN slots' SS7 and ISDN links and prompt players alike. Its channels used up, each kind
+// answers as it does alone and keeps nothing of the attempt; a channel one
+// kind gives up (destroyed, or moved to another line by a connect) serves
+// another kind with nothing of its old owner: no frame it had queued or
+// kept sending, no frame meant for it, no counter, no signal under the old
+// number. The controller leaving frees the channels of every kind.
+TEST_F(HdlcChannelsServer, ChannelsServeEveryKindInTurn) {
+  using T = LGCP::MccType;
+  using M = LGCP::MccMode;
+  int seq = 100;
+  std::vector<std::string> heard;  // every frame since the last clear, told
+  const auto tell = [](const std::string& f) {
+    LGCP::Message m;
+    if (!testsupport::decode(f, m) || !m.get_pdu().signal_isSelected() || !m.slot_isPresent() ||
+        !m.get_pdu().get_signal().ioctl_isSelected())
+      return testsupport::describe(f);
+    const LGCP::IoctlResponse& r = m.get_pdu().get_signal().get_ioctl();
+    std::string t = "slot " + std::to_string(m.get_slot().getValue()) + " " + r.getSelectionName();
+    if (r.hdlcLinkInfo_isSelected()) t += " rx " + std::to_string(r.get_hdlcLinkInfo().get_rxSU().getValue());
+    return t;
+  };
+  const auto drain = [&](int ms) {
+    const std::int64_t end = testsupport::real_ms() + ms;
+    for (std::int64_t now = testsupport::real_ms(); now < end; now = testsupport::real_ms())
+      for (const std::string& f : srv->ctl.frames(static_cast<int>(end - now))) heard.push_back(tell(f));
+  };
+  // The answer to the command, signals kept in `heard`.
+  const auto run = [&](const std::string& image) {
+    LGCP::Message m;
+    EXPECT_TRUE(testsupport::decode(image, m));
+    const std::string head = "seq " + std::to_string(m.get_seq().getValue()) + " ";
+    srv->ctl.send(image);
+    for (;;) {
+      const std::string f = srv->ctl.next(patience);
+      if (f.empty()) return std::string("no answer");
+      heard.push_back(tell(f));
+      if (heard.back().compare(0, head.size(), head) == 0) return heard.back();
+    }
+  };
+  const auto ok = [](int s, int slot) {
+    return "seq " + std::to_string(s) + " slot " + std::to_string(slot) + " success";
+  };
+  // The answer to the command made with the next sequence number, without
+  // that number: "slot 7 success".
+  const auto done = [&](const std::function<std::string(int)>& image) {
+    const std::string a = run(image(seq++));
+    return a.compare(0, 4, "seq ") == 0 ? a.substr(a.find(' ', 4) + 1) : a;
+  };
+  const auto heard_of = [&](int slot, const std::string& what) {
+    const std::string head = "slot " + std::to_string(slot) + " ";
+    return std::count_if(heard.begin(), heard.end(), [&](const std::string& h) {
+      return h.compare(0, head.size(), head) == 0 && h.find(what) != std::string::npos;
+    });
+  };
+  const auto timeslots = [&]() {
+    std::vector<int> out;
+    for (const std::string& l : channels()) out.push_back(timeslot_of(l));
+    return out;
+  };
+  const auto newest = [&]() {
+    const auto ch = channels();
+    return ch.empty() ? std::string("none") : std::to_string(timeslot_of(ch.back()));
+  };
+
+  // The kinds: how each is made and how it takes its channel (a raw data
+  // channel and an ISDN slot when made, a package slot when activated, a
+  // PSTN link when its line is connected to it).
+  struct Kind {
+    const char* name;
+    std::function<std::string(int, int)> create;
+    bool takes_on_create;
+  };
+  const auto hdlc = [](int s, int slot) {
+    return command(s, slot, [](LGCP::Command& c) {
+      LGCP::HdlcParams& h = c.select_create().select_hdlcParams();
+      h.set_trunk(1);
+      h.set_log(0);
+      h.set_address(3);
+    });
+  };
+  const auto ss7 = [](int s, int slot) {
+    return testsupport::create_image(s, slot, [](LGCP::CreateParams& p) {
+      LGCP::SS7Params& l = p.select_pstn().select_ss7();
+      l.set_trunk(1);
+      l.set_slc(0);
+      l.set_dpc(1);
+      l.set_opc(2);
+      l.set_emergency(false);
+    });
+  };
+  const auto pri = [](int s, int slot) {
+    return testsupport::create_image(
+        s, slot, [](LGCP::CreateParams& p) { testsupport::fill_isdn(p.select_pstn().select_isdn(), false, false); });
+  };
+  const auto isdn = [](int s, int slot) {
+    return testsupport::create_image(
+        s, slot, [](LGCP::CreateParams& p) { testsupport::fill_isdn(p.select_isdn(), false, false); });
+  };
+  const auto raw = [](int s, int slot) { return create_mcc(s, slot, T::data, M::standard); };
+  enum { RAW, ISDN, PKG, SS7, PRI };
+  const std::vector<Kind> kinds = {
+      {"raw data channel", raw, true}, {"ISDN slot", isdn, true},      {"package slot", hdlc, false},
+      {"PSTN SS7 link", ss7, false},   {"PSTN ISDN link", pri, false},
+  };
+  // Trunk 1, time slots 20 to 27: lines 52 to 59, slots 70 to 77.
+  for (int n = 0; n < 8; ++n)
+    ASSERT_EQ(done([&](int s) { return testsupport::trunk_image(s, 70 + n, 1, 20 + n); }),
+              "slot " + std::to_string(70 + n) + " success");
+  // The channel is taken: a PSTN link by its line (trunk slot `line`), a
+  // package slot by its line or, without one, by activation.
+  const auto take = [&](std::size_t k, int slot, int line) {
+    const int s = seq++;
+    if (k == PKG && line < 0) return run(simple(s, slot, "activate")) == ok(s, slot);
+    if (k == PKG || k == SS7 || k == PRI)
+      return run(command(s, line, [&](LGCP::Command& c) { c.select_connect(slot); })) == ok(s, line);
+    return true;
+  };
+
+  // One of each kind holds a channel (slots 80 to 84; the links on lines 52
+  // and 53, the package slot on none).
+  std::map<int, std::string> ts;  // slot -> its channel
+  for (std::size_t k = 0; k < kinds.size(); ++k) {
+    SCOPED_TRACE(kinds[k].name);
+    const int slot = 80 + static_cast<int>(k);
+    ASSERT_EQ(done([&](int s) { return kinds[k].create(s, slot); }), "slot " + std::to_string(slot) + " success");
+    ASSERT_TRUE(take(k, slot, k == SS7 ? 70 : k == PRI ? 71 : -1));
+    ts[slot] = newest();
+    EXPECT_EQ(channels().size(), k + 1);
+  }
+  EXPECT_EQ(ask("hal get 52"), "connected " + ts[80 + SS7]);
+  EXPECT_EQ(ask("hal get 53"), "connected " + ts[80 + PRI]);
+
+  // The controller used up, or a step of the taking failing half way: each
+  // next one answers as its kind does alone, and the board holds what it
+  // held. (A raw data channel or an ISDN slot takes no switch path when
+  // made.)
+  const std::vector<int> held = timeslots();
+  const std::string wired = ask("hal list");
+  struct Step {
+    const char* fail;
+    const char* clear;
+    bool on_create;
+  } steps[] = {{"mcc fail allocate ENOSPC", "mcc fail allocate 0", true},
+               {"mcc fail open ENFILE", "mcc fail open 0", true},
+               {"mcc fail timeslot EIO", "mcc fail timeslot 0", true},
+               {"hal fail connect 5", "hal fail connect 0", false}};
+  bool made = false;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.fail);
+    ASSERT_EQ(ask(step.fail), "");
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+      SCOPED_TRACE(kinds[k].name);
+      const int slot = 90 + static_cast<int>(k);
+      heard.clear();
+      const int s = seq++;
+      if (kinds[k].takes_on_create) {
+        if (!step.on_create) continue;
+        EXPECT_EQ(run(kinds[k].create(s, slot)),
+                  "seq " + std::to_string(s) + " slot " + std::to_string(slot) + " error insufficientResources");
+      } else {
+        if (!made) {
+          EXPECT_EQ(run(kinds[k].create(s, slot)), ok(s, slot));
+          EXPECT_TRUE(take(k, slot, k == SS7 ? 72 : k == PRI ? 73 : 75));
+        } else {
+          EXPECT_EQ(run(simple(s, slot, "activate")), ok(s, slot));
+        }
+        if (heard_of(slot, "signal deactivated") == 0) drain(300);
+        EXPECT_EQ(heard_of(slot, "signal deactivated"), 1);
+      }
+      EXPECT_EQ(timeslots(), held);
+      EXPECT_EQ(ask("hal list"), wired);
+    }
+    made = true;
+    ASSERT_EQ(ask(step.clear), "");
+  }
+  heard.clear();
+  drain(300);
+  EXPECT_EQ(heard_of(90 + SS7, "signal activated") + heard_of(90 + PRI, "signal activated"), 0);
+  // Channels again: the same commands make and open every one.
+  for (std::size_t k = 0; k < kinds.size(); ++k) {
+    SCOPED_TRACE(kinds[k].name);
+    const int slot = 90 + static_cast<int>(k);
+    const int s = seq++;
+    if (kinds[k].takes_on_create)
+      EXPECT_EQ(run(kinds[k].create(s, slot)), ok(s, slot));
+    else
+      EXPECT_EQ(run(simple(s, slot, "activate")), ok(s, slot));
+    ts[slot] = newest();
+  }
+  EXPECT_EQ(channels().size(), 10u);
+  EXPECT_EQ(ask("hal get 54"), "connected " + ts[90 + SS7]) << "the link wired on its line once opened";
+  EXPECT_EQ(ask("hal get 55"), "connected " + ts[90 + PRI]);
+  EXPECT_EQ(ask("hal get 57"), "connected " + ts[90 + PKG]);
+
+  // Reuse: the old owner (with frames it keeps, sends, or was sent) gives
+  // its channel up; the driver hands the number to a quiet slot of another
+  // kind, which hears and sends nothing of the old owner's.
+  const auto reuse = [&](int old_slot, bool gone, const std::function<void()>& give_up, std::size_t kind, int slot) {
+    const std::string number = ts[old_slot];
+    give_up();
+    EXPECT_EQ(ask("mcc next " + number), "");
+    heard.clear();
+    const int s = seq++;
+    EXPECT_EQ(run(kinds[kind].create(s, slot)), ok(s, slot));
+    if (!kinds[kind].takes_on_create) {
+      const int a = seq++;
+      EXPECT_EQ(run(simple(a, slot, "activate")), ok(a, slot));
+    }
+    EXPECT_EQ(newest(), number);
+    ts[slot] = number;
+    // Long enough for a link's retry timer (1 s), and for a package slot's
+    // first report (3 s).
+    drain(kinds[kind].takes_on_create ? 1500 : 3500);
+    if (!kinds[kind].takes_on_create) EXPECT_GE(heard_of(slot, "hdlcLinkInfo"), 1);
+    EXPECT_EQ(ask("mcc read " + number), "") << "the old owner's frames went out on the new owner's channel";
+    if (gone) EXPECT_EQ(heard_of(old_slot, ""), 0) << ::testing::PrintToString(heard);
+    EXPECT_EQ(heard_of(slot, "rx 0"), heard_of(slot, "hdlcLinkInfo")) << ::testing::PrintToString(heard);
+  };
+  // A package slot's frames held back by a busy channel, and destroyed.
+  reuse(
+      80 + PKG, true,
+      [&] {
+        ASSERT_EQ(ask("mcc eagain " + ts[80 + PKG] + " 1000"), "");
+        EXPECT_EQ(run(packages(seq, 80 + PKG, {"01", "02", "03"})),
+                  "seq " + std::to_string(seq) + " slot 82 error unsupported");
+        ++seq;
+        EXPECT_EQ(done([&](int s) { return simple(s, 80 + PKG, "destroy"); }), "slot 82 success");
+      },
+      RAW, 85);
+  // An SS7 link, sending all the while, moved to line 56 by a connect.
+  reuse(
+      80 + SS7, false,
+      [&] {
+        EXPECT_EQ(done([&](int s) { return command(s, 74, [](LGCP::Command& c) { c.select_connect(80 + SS7); }); }),
+                  "slot 74 success");
+        EXPECT_NE(newest(), ts[80 + SS7]);
+        EXPECT_EQ(ask("hal get 52"), "byte 213") << "the line the link left";
+        EXPECT_EQ(ask("hal get 56"), "connected " + newest());
+      },
+      ISDN, 86);
+  // An ISDN slot trying to establish with messages queued, and destroyed.
+  reuse(
+      80 + ISDN, true,
+      [&] {
+        EXPECT_EQ(done([&](int s) { return simple(s, 80 + ISDN, "activate"); }), "slot 81 success");
+        EXPECT_EQ(done([&](int s) { return user_data(s, 80 + ISDN, "080101"); }), "slot 81 success");
+        EXPECT_FALSE(written(std::stoi(ts[80 + ISDN]), 1).empty()) << "the link sends";
+        EXPECT_EQ(done([&](int s) { return simple(s, 80 + ISDN, "destroy"); }), "slot 81 success");
+      },
+      PKG, 87);
+  // A raw data channel with frames sent to it, destroyed at once.
+  reuse(
+      80 + RAW, true,
+      [&] {
+        srv->sim.post("mcc inject " + ts[80 + RAW] + " 0A0B0C");
+        srv->ctl.send(simple(seq, 80 + RAW, "destroy"));
+        srv->sim.post("mcc inject " + ts[80 + RAW] + " 0D0E0F");
+        // The server may take the destroy before either frame: each is then
+        // refused as sent to no channel.
+        srv->sim.read_answer();
+        srv->sim.read_answer();
+        for (;;) {
+          const std::string f = srv->ctl.next(patience);
+          if (f.empty() || tell(f) == ok(seq, 80 + RAW)) break;
+        }
+        ++seq;
+      },
+      ISDN, 88);
+  // A primary-rate link retrying its establishment, destroyed.
+  reuse(
+      80 + PRI, true,
+      [&] {
+        EXPECT_FALSE(written(std::stoi(ts[80 + PRI]), 1).empty()) << "the link sends";
+        EXPECT_EQ(done([&](int s) { return simple(s, 80 + PRI, "destroy"); }), "slot 84 success");
+        EXPECT_EQ(ask("hal get 53"), "byte 213") << "the line the link left";
+      },
+      RAW, 89);
+  // A prompt player copying a file to its channel (line 59), destroyed
+  // mid-way.
+  std::ofstream(srv->board("/usr/local/voice/shared-hunt")) << std::string(64000, '\x55');
+  EXPECT_EQ(done([&](int s) {
+              return command(s, 79, [](LGCP::Command& c) {
+                auto& f = c.select_create().select_voice().select_player().select_file();
+                f.set_name().push_back(std::string("shared-hunt"));
+                f.set_repeat(0);
+              });
+            }),
+            "slot 79 success");
+  ts[79] = newest();
+  reuse(
+      79, true,
+      [&] {
+        EXPECT_EQ(done([&](int s) { return command(s, 79, [](LGCP::Command& c) { c.select_connect(77); }); }),
+                  "slot 79 success");
+        EXPECT_FALSE(written(std::stoi(ts[79]), 1).empty()) << "the player sends";
+        EXPECT_EQ(done([&](int s) { return simple(s, 79, "destroy"); }), "slot 79 success");
+      },
+      RAW, 78);
+  // What is sent to a channel now reaches its new owner only.
+  heard.clear();
+  EXPECT_EQ(ask("mcc inject " + ts[89] + " 0102"), "");
+  EXPECT_EQ(ask("mcc inject " + ts[87] + " 000360AA00"), "");
+  drain(500);
+  EXPECT_EQ(heard_of(89, "signal userData"), 1) << ::testing::PrintToString(heard);
+  EXPECT_EQ(heard_of(87, "hdlcPackages"), 1) << ::testing::PrintToString(heard);
+  EXPECT_EQ(heard_of(80 + RAW, "") + heard_of(80 + PRI, "") + heard_of(80 + ISDN, ""), 0);
+
+  // The controller leaves with every kind alive: every channel is freed.
+  EXPECT_GE(channels().size(), 10u);
+  srv->ctl.close();
+  EXPECT_TRUE(testsupport::eventually([&] { return ask("mcc channels").empty(); })) << ask("mcc channels");
+  ASSERT_TRUE(srv->reconnect());
+}
