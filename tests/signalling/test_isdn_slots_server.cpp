@@ -96,6 +96,14 @@ TEST_F(IsdnSlotsServer, IsdnSlotOnItsOwnControllerChannel) {
   exchange(testsupport::user_data_image(5, 10, data("08010507")), "seq 5 slot 10 success");
   EXPECT_TRUE(sent_until("mcc", ts, "0001040208010507"));
   EXPECT_EQ(count_sent("0001020208010506"), 1);
+  // The edges of what the controller may hand the link: an empty userData
+  // sends nothing; the longest the control link carries (16383 octets)
+  // goes out whole in one I frame, the next in sequence.
+  exchange(testsupport::user_data_image(60, 10, data("")), "seq 60 slot 10 success");
+  const std::string longest = "08" + std::string(2 * 16382, 'D');
+  exchange(testsupport::user_data_image(61, 10, data(longest)), "seq 61 slot 10 success");
+  EXPECT_TRUE(sent_until("mcc", ts, "00010602" + longest));
+  EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const std::string& f) { return f.size() > 8; }), 3);
 
   // Requests are not for these slots.
   exchange(testsupport::ioctl_image(6, 10), "seq 6 slot 10 error unsupported");

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using lapdtest::Owner;
@@ -284,6 +286,27 @@ TEST_F(LapdLink, MessageWithoutHeadRoomIsFramedOnce) {
   o.link->message(bare);
   EXPECT_EQ(o.line.take(), Strings({"00 01 00 00 41 42"}));
   EXPECT_EQ(lapdtest::hex(bare), "41 42");  // the caller's packet is not touched
+
+  // The copy has room for the largest header in front: a message that
+  // fills the rest of a packet goes out whole, one octet more is dropped
+  // and counted.
+  for (std::uint32_t size : {packet_max_size - 4, packet_max_size - 3}) {
+    SCOPED_TRACE(size);
+    Packet big;
+    big.reserve_head(0);
+    std::fill_n(big.put(size), size, 0x41);
+    const std::uint32_t errors = o.link->stats().errors;
+    o.link->message(big);
+    const bool fits = size == packet_max_size - 4;
+    std::vector<std::string> sent = o.line.take();
+    ASSERT_EQ(sent.size(), fits ? 1u : 0u);
+    if (fits) {
+      EXPECT_EQ(sent[0].size(), (size + 4) * 3 - 1);
+      EXPECT_EQ(sent[0].substr(0, 11), "00 01 02 00");
+    }
+    EXPECT_EQ(o.link->stats().errors, errors + (fits ? 0 : 1));
+    EXPECT_EQ(o.link->queued(), 0u);
+  }
 }
 
 TEST_F(LapdLink, TraceLinesByLogLevel) {

@@ -88,6 +88,61 @@ TEST_F(LapdStates, OutOfSequenceRejectsOnce) {
   EXPECT_EQ(o.received, Strings({"A"}));
 }
 
+// An I frame whose N(R) lies outside VA..VS, with one frame outstanding
+// (VA = 0, VS = 1): its sequence is handled first (delivered, acknowledged
+// at once for P = 1, or rejected), then the link re-establishes. The frame
+// left unacknowledged is dropped by the UA; it is never sent again.
+TEST_F(LapdStates, IFramesWithAnInvalidNrReestablish) {
+  struct Case {
+    bool recovery;
+    const char* frame;
+    Strings sent, received;
+  };
+  const Strings sabme = {"00 01 7F"};
+  const Case cases[] = {
+      {false, "02 01 00 04 41", sabme, {"A"}},                          // N(R) = VS + 1
+      {false, "02 01 00 FE 41", sabme, {"A"}},                          // N(R) = VA - 1
+      {false, "02 01 00 05 41", {"02 01 01 03", "00 01 7F"}, {"A"}},   // P = 1: RR F = 1 first
+      {false, "02 01 02 04 41", {"02 01 09 00", "00 01 7F"}, {}},      // N(S) = 1: REJ first
+      {true, "02 01 00 04 41", sabme, {"A"}},
+      {true, "02 01 00 05 41", {"02 01 01 03", "00 01 7F"}, {"A"}},
+      {true, "02 01 02 05 41", {"02 01 09 01", "00 01 7F"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.recovery ? "recovery, " : "established, ") + c.frame);
+    Owner o(Side::user);
+    lapdtest::establish(o);
+    o.send("a");
+    if (c.recovery) run_for(1000);
+    o.line.take();
+    o.rx(c.frame);
+    EXPECT_EQ(o.line.take(), c.sent);
+    EXPECT_EQ(o.received, c.received);
+    EXPECT_EQ(o.statuses, Strings({"Other - N(R) error"}));
+    EXPECT_EQ(o.link->stats().badConfirm, 1u);
+    EXPECT_EQ(o.state(), ISDN::Awaiting_establishment);
+    EXPECT_FALSE(o.st().L3Initiated);
+    EXPECT_TRUE(o.st().T200run);
+    EXPECT_FALSE(o.st().T203run);
+    o.rx("00 01 73");  // UA F = 1
+    EXPECT_EQ(o.activated, 2);
+    EXPECT_EQ(o.state(), ISDN::Multiple_frame_established);
+    EXPECT_EQ(o.link->unacknowledged(), 0u);
+    EXPECT_TRUE(o.line.take().empty());
+  }
+  // A solicited RR response while established is only noted.
+  testsupport::StreamCapture cap;
+  Owner o(Side::user, 4);
+  lapdtest::establish(o);
+  o.send("a");
+  o.line.take();
+  cap.clear();
+  o.rx("00 01 01 03");  // RR F = 1, N(R) = 1
+  EXPECT_EQ(testsupport::StreamCapture::count(cap.log(), "receive RR (solicited response) in MFE_EST"), 1) << cap.all();
+  EXPECT_TRUE(o.statuses.empty());
+  EXPECT_EQ(o.link->unacknowledged(), 0u);
+}
+
 TEST_F(LapdStates, SabmeWhileEstablishedKeepsWaitingMessages) {
   Owner o(Side::user);
   lapdtest::establish(o);

@@ -144,6 +144,26 @@ TEST_F(LapdTei, DeniedRequestsRepeatUntilGivenUp) {
   EXPECT_EQ(o.line.take(), Strings({"00 85 00 00 61"}));
 }
 
+// An identity request that finds no packet buffer is counted as lost; T202
+// runs on all the same, so the next expiry asks again.
+TEST_F(LapdTei, AnIdentityRequestLostToAnEmptyPoolIsAskedAgain) {
+  Owner o(Side::user, 0, true);
+  o.rx(mgmt(0, 6, 127));
+  ASSERT_EQ(o.line.take().size(), 1u);
+  std::vector<Packet> pool;
+  for (Packet p; p.try_reserve_head(0); p = Packet()) pool.push_back(p);
+  run_for(2000);
+  pool.clear();
+  EXPECT_TRUE(o.line.take().empty());
+  EXPECT_EQ(o.link->stats().errors, 1u);
+  EXPECT_EQ(o.state(), ISDN::Assign_awaiting_TEI);
+  EXPECT_TRUE(o.st().T202run);
+  run_for(2000);
+  EXPECT_EQ(o.line.take(), Strings({request(o.link->ri())}));
+  o.rx(mgmt(o.link->ri(), 2, 64));
+  EXPECT_EQ(o.state(), ISDN::TEI_assigned);
+}
+
 // The management entity withdraws the TEI while a SABME or a DISC is
 // outstanding: the link is released once, T200 stops (no stale retransmission
 // on the withdrawn TEI) and waiting messages go.

@@ -260,6 +260,26 @@ TEST_F(PstnSlotsServer, Ss7PairAlignsAfterTheWireAndCarriesMessageUnits) {
     if (f.compare(0, 17, "slot 11 userData ") == 0) msus.push_back(f);
   EXPECT_EQ(msus, (std::vector<std::string>{"slot 11 userData 83AA01", "slot 11 userData 83AA0203"})) << join(seen);
 
+  // The edges of what the controller may hand the link. Fewer than three
+  // octets would go out reading as a FISU or an LSSU and end the far end's
+  // service: the command succeeds and the link drops them. Three octets,
+  // and the longest userData the control link carries (16383 octets), go
+  // through whole, in order.
+  seen.clear();
+  const std::string longest = "83" + std::string(2 * 16382, 'C');
+  exchange(testsupport::user_data_image(30, 10, data("")), "seq 30 slot 10 success");
+  exchange(testsupport::user_data_image(31, 10, data("83AA")), "seq 31 slot 10 success");
+  exchange(testsupport::user_data_image(32, 10, data(longest)), "seq 32 slot 10 success");
+  exchange(testsupport::user_data_image(33, 10, data("83AA05")), "seq 33 slot 10 success");
+  until("slot 11 userData 83AA05");
+  msus.clear();
+  for (const std::string& f : of_slot(seen, 11))
+    if (f.compare(0, 17, "slot 11 userData ") == 0)
+      msus.push_back(f == "slot 11 userData " + longest ? "slot 11 userData (longest)" : f.substr(0, 60));
+  EXPECT_EQ(msus, (std::vector<std::string>{"slot 11 userData (longest)", "slot 11 userData 83AA05"}));
+  EXPECT_TRUE(srv->wait_log("msu shorter than 3 octets, ignoring msu")) << srv->log();
+  for (const std::string& f : seen) EXPECT_EQ(f.find("signal deactivated"), std::string::npos) << f;
+
   // Periodic reports every 3000 ms carry the SS7 record too.
   until("slot 10 ss7LinkInfo worked");
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -567,6 +568,49 @@ TEST_F(SlcTest, RefusedMsusWaitForTheTransport) {
 }  // namespace
 
 namespace {
+
+// A signal unit sent at once, outside the buffers: one that would read as
+// a FISU or an LSSU is refused, and so is one whose header no longer fits
+// a packet; the edges between go out with the current sequence state.
+TEST_F(SlcTest, DirectSendsRefuseWhatCannotGoOutAsAnMsu) {
+  to_worked();
+  link->trace.msu_processing = true;
+  struct Case {
+    std::uint32_t size;
+    bool sent;
+    const char* err;
+  } cases[] = {{0, false, "fail to send msu (bad packet)"},
+               {1, false, "fail to send msu (bad packet)"},
+               {2, false, "fail to send msu (bad packet)"},
+               {3, true, ""},
+               {packet_max_size - 3, true, ""},
+               {packet_max_size - 2, false, "signalling unit too long (65534 octets), not sent"},
+               {packet_max_size, false, "signalling unit too long (65536 octets), not sent"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    Packet p;
+    p.reserve_head(0);
+    if (c.size) std::fill_n(p.put(c.size), c.size, 0x83);
+    const std::uint32_t sent_before = link->statistics().su_sent;
+    StreamCapture cap;
+    EXPECT_EQ(link->send_msu(p), c.sent);
+    EXPECT_EQ(StreamCapture::count(cap.err(), c.err), *c.err ? 1 : 0) << cap.all();
+    EXPECT_EQ(p.length(), c.size);  // the caller's packet is left as it was
+    std::vector<Bytes> f = probe.take();
+    EXPECT_EQ(link->statistics().su_sent, sent_before + (c.sent ? 1 : 0));
+    if (!c.sent) {
+      EXPECT_TRUE(f.empty());
+      continue;
+    }
+    ASSERT_EQ(f.size(), 1u);
+    EXPECT_EQ(f[0].size(), c.size + 3);
+    EXPECT_EQ(hex(Bytes(f[0].begin(), f[0].begin() + 3)), c.size < 63 ? "FF FF 03" : "FF FF 3F");
+  }
+  // Neither buffer took anything, and the link stays in service.
+  EXPECT_EQ(link->tb_count(), 0u);
+  EXPECT_EQ(link->statistics().rtb_size, 0u);
+  EXPECT_EQ(state(), State::worked);
+}
 
 TEST_F(SlcTest, AnEmptyPacketPoolDropsAndCountsFramesInsteadOfEndingTheProcess) {
   to_worked();
