@@ -8,6 +8,7 @@
 //   net get NAME        -> "flags 0xF protocol 0xP"
 //   net fail ppp E [N]  -> switching an interface to PPP fails with errno
 //                          E: the next N times, or all until "net fail ppp 0"
+//   net fail flags E [N] -> setting an interface's flags fails alike
 #include "platform/hdlc_if.h"
 #include "platform/program.h"
 #include "platform/paths.h"
@@ -123,15 +124,15 @@ std::string net_words(const sim::Args& args, std::ostream& out) {
     out << line;
     return "";
   }
-  if ((args.size() == 3 || args.size() == 4) && args[0] == "fail" && args[1] == "ppp") {
+  if ((args.size() == 3 || args.size() == 4) && args[0] == "fail" && (args[1] == "ppp" || args[1] == "flags")) {
     int err = 0;
     long long count = -1;
     if (!sim::parse_errno(args[2], err) || (args.size() == 4 && !sim::parse_int(args[3], count)))
-      return "usage: net fail ppp ERRNO [COUNT]";
-    failures().set("ppp", err, count);
+      return "usage: net fail ppp|flags ERRNO [COUNT]";
+    failures().set(args[1], err, count);
     return "";
   }
-  return "usage: net add NAME FLAGS | net del NAME | net get NAME | net fail ppp ERRNO [COUNT]";
+  return "usage: net add NAME FLAGS | net del NAME | net get NAME | net fail ppp|flags ERRNO [COUNT]";
 }
 
 sim::Words words("net", net_words);
@@ -157,6 +158,7 @@ int hdlc_ioctl(int sock, unsigned long request, void* arg) {
       r.ifr_flags = static_cast<short>(i.flags);
       return 0;
     case SIOCSIFFLAGS:
+      if (int e = failures().take("flags")) return fail(e);
       i.flags = static_cast<unsigned short>(r.ifr_flags);
       return 0;
     default:

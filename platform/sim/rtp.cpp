@@ -163,6 +163,10 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       return 0;
     }
     case rtp::RTP_RESET_EVENT_PD:
+      if (int e = failures_.take("pd_reset")) {
+        errno = e;
+        return -1;
+      }
       s.ops.push_back("pd_reset:" + std::to_string(words[0]));
       return 0;
     case rtp::RTP_ATTACH_SESSION:
@@ -190,6 +194,10 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
 }
 
 ssize_t Rtp::on_read(Channel&, int fd, void* buf, size_t len) {
+  if (int e = failures_.take("read")) {
+    errno = e;
+    return -1;
+  }
   // The event reader is opened blocking and relies on this.
   return ::recv(fd, buf, len, MSG_DONTWAIT);
 }
@@ -276,9 +284,10 @@ std::string rtp_words(const Args& args, std::ostream& out) {
   if (args[0] == "fail") {
     int err = 0;
     if (args.size() != 3 || (args[1] != "open" && args[1] != "begin" && args[1] != "add" && args[1] != "pd_set" &&
-                              args[1] != "attach") ||
+                              args[1] != "pd_reset" && args[1] != "attach" &&
+                              args[1] != "read") ||
         !parse_errno(args[2], err))
-      return "usage: rtp fail open|begin|add|pd_set|attach ERRNO";
+      return "usage: rtp fail open|begin|add|pd_set|pd_reset|attach|read ERRNO";
     m.fail(args[1], err);
     return "";
   }

@@ -19,7 +19,8 @@
 //     pd_reset:W, r10, r3, r11, attach:FD.PID (RTP_ATTACH_SESSION as passed)
 //   rtp event TDM TYPE VALUE TIMEOUT -> queues one event record
 //   rtp raw TDM [HEX]     -> queues the bytes as one record (none: empty)
-//   rtp fail open|begin|add|pd_set|attach ERRNO -> fails the next such step
+//   rtp fail open|begin|add|pd_set|pd_reset|attach|read ERRNO -> fails the next such
+//                          step (read: the next event read of any session)
 //                          (ERRNO a number or a name such as EIO)
 #include "platform/sim/device_model.h"
 #include "platform/sim/failures.h"

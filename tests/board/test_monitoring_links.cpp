@@ -51,7 +51,11 @@ TEST(MonitoringServer, SilentAgentDroppedWithoutControllerProcess) {
   // The links connect while the server starts; their first frames are
   // stamped when the test first reads them, later. The connect lies between.
   const std::int64_t started = testsupport::real_ms();
-  testsupport::RunningServer srv({}, [&](const std::string& root) { write_config(root, config(silent, answering)); });
+  testsupport::RunningServer srv({}, [&](const std::string& root) {
+    write_config(root, config(silent, answering));
+    ASSERT_EQ(std::system(("mkdir -p '" + root + "/proc/voice'").c_str()), 0);
+    std::ofstream(root + "/proc/voice/version") << "drv 1.4.2\n";
+  });
   ASSERT_TRUE(srv.ready()) << srv.log();
   // Without a controller and without a "controller" process: not running.
   srv.ctl.close();
@@ -72,6 +76,11 @@ TEST(MonitoringServer, SilentAgentDroppedWithoutControllerProcess) {
   ASSERT_FALSE(silent.frames.empty());
   const std::int64_t connected = silent.frames.front().ms;
   const std::size_t pushes = answering.values_of("softwareBuild").size();
+  // The driver text is read at each push: two pieces are "none"; the four
+  // written now are the reconnection's.
+  ASSERT_TRUE(both([&] { return last(silent, "driverBuild") != "?"; }, testsupport::patience_ms)) << srv.log();
+  EXPECT_EQ(last(silent, "driverBuild"), "none");
+  std::ofstream(srv.board("/proc/voice/version")) << "drv 1.4.2 r5 smp\n";
 
   // Pings after 5000 ms without other traffic.
   ASSERT_TRUE(both([&] { return first_ping(answering) > 0; }, 20000)) << srv.log();
@@ -95,6 +104,8 @@ TEST(MonitoringServer, SilentAgentDroppedWithoutControllerProcess) {
   EXPECT_LE(first_of_second - last_of_first, 13000);
   ASSERT_TRUE(both([&] { return answering.values_of("softwareBuild").size() >= pushes + 2; }, 5000));
   EXPECT_EQ(answering.connections(), 1);
+  EXPECT_TRUE(both([&] { return last(silent, "driverBuild") == "1.4.2 [r5 smp]"; }, testsupport::patience_ms))
+      << last(silent, "driverBuild");
 }
 
 TEST(MonitoringServer, ControllerProcessRunning) {

@@ -226,7 +226,7 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
   EXPECT_EQ(srv.ctl.next(5000), "24 40");
   ASSERT_TRUE(zarngw.wait([&] { return last(zarngw, "powerStatus") == "0"; }));
 
-  // Framer LEDs: e1 2 line up, link up, line down.
+  // Framer LEDs: e1 2 line up, link up, link down, line down.
   srv.sim.ask("hal led");
   LGCP::DisplayParams framer;
   framer.select_framer().set_e1(2);
@@ -235,6 +235,9 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
   srv.ctl.send(display(1, framer));
   EXPECT_EQ(srv.ctl.next(5000), answer(1, true));
   framer.ref_framer().set_info().select_link(true);
+  srv.ctl.send(display(2, framer));
+  EXPECT_EQ(srv.ctl.next(5000), answer(2, true));
+  framer.ref_framer().set_info().select_link(false);
   srv.ctl.send(display(2, framer));
   EXPECT_EQ(srv.ctl.next(5000), answer(2, true));
   framer.ref_framer().set_info().select_line(false);
@@ -247,7 +250,7 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
     srv.ctl.send(display(3, framer));
     EXPECT_EQ(srv.ctl.next(5000), answer(3, true));
   }
-  EXPECT_EQ(srv.sim.ask("hal led"), "30\n20\n00\n03\nc3");
+  EXPECT_EQ(srv.sim.ask("hal led"), "30\n20\n30\n00\n03\nc3");
 
   // Board and phone: their items and files.
   LGCP::DisplayParams board;

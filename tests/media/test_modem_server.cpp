@@ -371,6 +371,7 @@ TEST_F(ModemServer, AnsweredCallAuthenticatesAndAccountsOverTheLocalLink) {
   peer.send(auth_request(0, "x", "y", 139));
   peer.send(auth_request(0, "x", "y", 141));
   peer.send(record(16, 2, 0));
+  peer.send(record(36, 3, 0));
   peer.send(record(20, 9, 0));
   peer.send(record(7, 1, 0));
   peer.send(record(63, 4, 0));
@@ -378,7 +379,7 @@ TEST_F(ModemServer, AnsweredCallAuthenticatesAndAccountsOverTheLocalLink) {
   peer.send(auth_request(0, "erin", "e4"));
   EXPECT_EQ(frames(1), Strings{"slot 10 auth erin e4"});
   EXPECT_TRUE(srv().wait_log("auth request, invalid size: 139\nauth request, invalid size: 141\n"
-                             "auth accept, ignored.\nunknown request from portslave: 0x9\n"))
+                             "auth accept, ignored.\nauth ip, ignored.\nunknown request from portslave: 0x9\n"))
       << srv().log();
   EXPECT_TRUE(srv().wait_log("auth accounting, invalid size: 63\n")) << srv().log();
   EXPECT_TRUE(srv().wait_log("receive auth request for unknown session 7\n")) << srv().log();
@@ -527,12 +528,14 @@ TEST_F(ModemServer, OriginateModesAndAllocationFailure) {
   EXPECT_EQ(standin("pppd", "argv"), Strings{"/usr/local/sbin/pppd file /usr/local/etc/ppp/coptions /dev/mdm0"});
 
   // ddm on a DSP modem (no free interface): V110 and V120 give mask 1; the
-  // DSP parameters follow the reset, a failing one only logged.
+  // DSP parameters follow the reset; a failing reset or parameter is only
+  // logged.
   srv().sim.ask("net del hdlc0");
   srv().sim.ask("net del hdlc1");
   EXPECT_EQ(query().get_digital_modems().getValue(), 0);
   srv().sim.ask("mctl requests");
   srv().sim.ask("mctl fail 0xBB38 22 1");
+  srv().sim.ask("mctl fail 0xBB3A 5 1");
   EXPECT_EQ(ask(modem_image(4, 12,
                             [](TERM::ModemParams& m) {
                               add_ddm(m, {0, 3});
@@ -549,6 +552,7 @@ TEST_F(ModemServer, OriginateModesAndAllocationFailure) {
   EXPECT_EQ(requests(), (Strings{"0xBB0B", "0xBB15", "0xBB16 1 1", "0xBB3A 1 -1", "0xBB38 1 1 10", "0xBB38 1 2 20",
                                  "0xBB03 1 -1"}));
   EXPECT_TRUE(srv().wait_log("set dmp parameter index=1 value=10 failed : ")) << srv().log();
+  EXPECT_TRUE(srv().wait_log("reset dmp parameters failed : Input/output error\n")) << srv().log();
   ASSERT_TRUE(standin_has("pppd", "argv", 2)) << "the mode file is read at start";
   srv().sim.ask("net add hdlc0 0x11");
   srv().sim.ask("net add hdlc1 0x11");
@@ -694,10 +698,14 @@ TEST_F(ModemServer, DigitalDataCallOnAPointToPointInterface) {
   EXPECT_EQ(ask(destroy(8, 20)), Strings{"seq 8 slot 20 success"});
   EXPECT_EQ(srv().sim.ask("net get hdlc0"), "flags 0x10 protocol 0x2000");
   // Slot 22's pppd has only just been started: the hangup still ends it.
+  // Its interface refuses to go down: told, and left as it is.
+  EXPECT_EQ(srv().sim.ask("net fail flags 1 1"), "");
   const auto t0 = real_ms();
   EXPECT_EQ(sorted(ask({destroy(9, 21), destroy(10, 22)}, 2)),
             sorted(Strings{"seq 9 slot 21 success", "seq 10 slot 22 success"}));
   EXPECT_LT(real_ms() - t0, 4000);
+  EXPECT_TRUE(srv().wait_log("SIOCSIFFLAGS fail!!!\n")) << srv().log();
+  EXPECT_EQ(srv().sim.ask("net get hdlc1"), "flags 0x11 protocol 0x2001");
   EXPECT_EQ(srv().sim.ask("net add hdlc0 0x11"), "");
   EXPECT_EQ(srv().sim.ask("net add hdlc1 0x11"), "");
   EXPECT_EQ(query().get_digital_modems().getValue(), 2);

@@ -238,6 +238,11 @@ TEST_F(RtpSlots, PdEventsAndCodecRestarts) {
   EXPECT_EQ(sim("rtp event " + t + " 1 4 600"), "");
   EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 09 95 01 04 02 02 58");
   EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: short rtp event record: 2 bytes\n")) << srv().log();
+  // A failed read is told and loses nothing: the record waits for the next pass.
+  EXPECT_EQ(sim("rtp fail read EIO"), "");
+  EXPECT_EQ(sim("rtp event " + t + " 1 8 700"), "");
+  EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 09 95 01 08 02 02 BC");
+  EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: fail to read from rtp: Input/output error\n")) << srv().log();
 
   EXPECT_EQ(ask(ioctl(5, 9, [](LGCP::IoctlParams& i) { i.select_pd_disable(); })), Strings{"seq 5 slot 9 success"});
   EXPECT_EQ(ops_of(T), "begin/add:-1/pd_set:1.0.500.0.0.500.0.0.0/pd_reset:1");
@@ -305,7 +310,13 @@ TEST_F(RtpSlots, CodecRestartKeepsThePdEventsAskedFor) {
   };
   const std::string pd = "/pd_set:1.0.300.0.0.300.0.0.0";
   const std::string ok = " slot 10 success";
+  const auto pd_enable = [](LGCP::IoctlParams& i) { i.select_pd_enable().set_timeout(300); };
+  const auto pd_disable = [](LGCP::IoctlParams& i) { i.select_pd_disable(); };
 
+  // Switching them on or off as the driver refuses is answered as refused.
+  EXPECT_EQ(sim("rtp fail pd_set EIO"), "");
+  EXPECT_EQ(ask(ioctl(20, 10, pd_enable)), Strings{"seq 20 slot 10 error unsupported"});
+  EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: RTP SET EVENT PD fail: errno=\"Input/output error\"\n")) << srv().log();
   EXPECT_EQ(ask(ioctl(2, 10, [](LGCP::IoctlParams& i) { i.select_pd_enable().set_timeout(300); })),
             Strings{"seq 2" + ok});
   EXPECT_EQ(ask(codec(3, 10, true, LGCP::CodecMode::ulaw)), Strings{"seq 3" + ok});
@@ -318,8 +329,16 @@ TEST_F(RtpSlots, CodecRestartKeepsThePdEventsAskedFor) {
   EXPECT_EQ(sim("rtp event " + t + " 1 5 100"), "");
   EXPECT_EQ(srv().ctl.next(patience_ms), "40 00 0A 95 01 05 01 64");
 
-  EXPECT_EQ(ask(ioctl(5, 10, [](LGCP::IoctlParams& i) { i.select_pd_disable(); })), Strings{"seq 5" + ok});
-  EXPECT_EQ(ask(codec(6, 10, true, LGCP::CodecMode::alaw)), Strings{"seq 6" + ok});
+  // A refused switch-off leaves them on: the next restart still asks.
+  EXPECT_EQ(sim("rtp fail pd_reset EIO"), "");
+  EXPECT_EQ(ask(ioctl(50, 10, pd_disable)), Strings{"seq 50 slot 10 error unsupported"});
+  EXPECT_TRUE(srv().wait_log("rtp[" + t + "]: RTP RESET EVENT PD fail: errno=\"Input/output error\"\n"))
+      << srv().log();
+  EXPECT_EQ(ask(codec(51, 10, true, LGCP::CodecMode::lbrc)), Strings{"seq 51" + ok});
+  EXPECT_EQ(open_ops(), "begin/add:" + t + pd) << ::testing::PrintToString(sessions());
+
+  EXPECT_EQ(ask(ioctl(5, 10, pd_disable)), Strings{"seq 5" + ok});
+  EXPECT_EQ(ask(codec(6, 10, true, LGCP::CodecMode::ulaw)), Strings{"seq 6" + ok});
   EXPECT_EQ(open_ops(), "begin/add:" + t) << ::testing::PrintToString(sessions());
 
   EXPECT_EQ(ask(destroy(7, 10)), Strings{"seq 7" + ok});

@@ -104,6 +104,22 @@ TEST_F(DsprocTest, FunctionStatesAndIds) {
   EXPECT_TRUE(
       StreamCapture::has(cap.err(), "DSPROC_DISABLE NG fail: timeslot=9 errno=\"Device or resource busy\""));
   EXPECT_EQ(requests(), (Strings{"DSPROC_ENABLE 9 5 2", "DSPROC_ENABLE 9 6 2", "DSPROC_DISABLE 9 0 128"}));
+  // Mute alike: a refused enable uses up its id and leaves the states, so
+  // the same request is asked again; a refused disable leaves them on.
+  EXPECT_EQ(control_request("dsp fail DSPROC_ENABLE 16 1"), "ok\n");
+  EXPECT_FALSE(a.enableMute(false, true));
+  EXPECT_TRUE(a.enableMute(false, true));
+  EXPECT_EQ(control_request("dsp fail DSPROC_DISABLE 5 1"), "ok\n");
+  EXPECT_FALSE(a.disableMute());
+  EXPECT_TRUE(a.disableMute());
+  EXPECT_EQ(requests(), (Strings{"DSPROC_ENABLE 9 7 8", "DSPROC_ENABLE 9 8 8", "DSPROC_DISABLE 9 0 12",
+                                 "DSPROC_DISABLE 9 0 12"}));
+  EXPECT_TRUE(StreamCapture::has(cap.err(),
+                                 "DSPROC_ENABLE MUTE fail: timeslot=9 id=7 errno=\"Device or resource busy\""))
+      << cap.all();
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "DSPROC_ENABLE MUTE done: timeslot=9 id=8")) << cap.all();
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "DSPROC_DISABLE MUTE fail: timeslot=9 errno=\"Input/output error\""))
+      << cap.all();
 
   // The clean-up: VAD, BSS and NG off, delays and gain back to 0, every
   // tone filter off; SD and mute stay.
@@ -120,6 +136,14 @@ TEST_F(DsprocTest, FunctionStatesAndIds) {
   EXPECT_TRUE(b.configureDelays(0, 0));
   b.CleanBeforeDestroy();
   EXPECT_EQ(requests(), (Strings{"DSPROC_CONFIGURE 10 32 0 0", "DSPROC_DISABLE 10 0 256"}));
+  // A refused clearing of the tone filters is told, and the clean-up ends.
+  VoiceRx c(11);
+  EXPECT_EQ(control_request("dsp fail DSPROC_DISABLE 5 1"), "ok\n");
+  c.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), (Strings{"DSPROC_DISABLE 11 0 256"}));
+  EXPECT_TRUE(StreamCapture::has(cap.err(), "Disable All Tone fail: timeslot=11 errno=\"Input/output error\""))
+      << cap.all();
+  EXPECT_FALSE(StreamCapture::has(cap.log(), "DISABLE ALL TONE done:  ts=11")) << cap.all();
 }
 
 TEST_F(DsprocTest, ConfigureRecordsAndVersions) {
