@@ -297,9 +297,13 @@ class PackageModel : public ServerSuite {
   }
   static std::string actual(const std::set<int>& chans) {
     std::string s;
-    std::vector<int> open;
+    // By channel number, as the model keeps them: the driver lists its
+    // channels in its own order, which differs once its numbers wrap.
+    std::map<int, std::string> listed;
     std::istringstream in(sim("mcc channels"));
-    for (std::string l; std::getline(in, l);) s += "mcc " + l + "\n", open.push_back(std::atoi(l.c_str()));
+    for (std::string l; std::getline(in, l);) listed[std::atoi(l.c_str())] = l;
+    std::vector<int> open;
+    for (const auto& l : listed) s += "mcc " + l.second + "\n", open.push_back(l.first);
     for (int c : open) {
       std::istringstream w(sim("mcc read " + std::to_string(c)));
       for (std::string l; std::getline(w, l);) s += "wrote " + std::to_string(c) + " " + l + "\n";
