@@ -648,14 +648,7 @@ TEST_F(RtpSlots, OneLocalPortAcrossSlotKinds) {
         return;
       }
       radio.set_status().select_zarn(radio_test::zarn_status_s(radio_test::zarn_flags(5, false)));
-      if (k == zarn_only_rtp) {
-        TERM::RtpE2M& e = r.set_rtp_e2m();
-        e.set_slot(0);
-        e.set_channel(0);
-        TERM::RtpExtDescription& d = e.set_mode().select_only_rtp();
-        d.set_fd(7);
-        d.set_pid(1200);
-      }
+      if (k == zarn_only_rtp) radio_test::attach_only_rtp(r, 7, 1200);
     });
   };
   const auto open_instances = [] {

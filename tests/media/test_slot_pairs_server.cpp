@@ -96,15 +96,11 @@ Strings zarn_image(int s, int n, int form) {
         r.set_shost().set_port(rtptest::free_rtp_port());
         r.set_radio().set_status().select_zarn(radio_test::zarn_status_s(radio_test::zarn_flags(5, false)));
         if (!form) return;
+        if (form == 2) return radio_test::attach_only_rtp(r, 7, 1200);
         TERM::RtpE2M& e = r.set_rtp_e2m();
         e.set_slot(0);
         e.set_channel(0);
-        if (form == 1) e.set_mode().select_both_rtp_and_rtp_ext();
-        if (form == 2) {
-          TERM::RtpExtDescription& d = e.set_mode().select_only_rtp();
-          d.set_fd(7);
-          d.set_pid(1200);
-        }
+        e.set_mode().select_both_rtp_and_rtp_ext();
       });
   return Strings{create_image(s, n, [&](LGCP::CreateParams& c) { c = p; })};
 }

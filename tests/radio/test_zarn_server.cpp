@@ -311,14 +311,8 @@ TEST_F(ZarnRadio, SlotLifeFromCreationToDestroy) {
   // A slot on another process's RTP session: attached through the RTP
   // device, no header-extension session of its own, no status.
   const std::size_t before31 = instances();
-  const Strings made31 = ask(create(7, 31, port, status_s(), [](TERM::RtpParams& r) {
-    TERM::RtpE2M& e = r.set_rtp_e2m();
-    e.set_slot(0);
-    e.set_channel(0);
-    TERM::RtpExtDescription& d = e.set_mode().select_only_rtp();
-    d.set_fd(7);
-    d.set_pid(1200);
-  }), 3);
+  const Strings made31 =
+      ask(create(7, 31, port, status_s(), [](TERM::RtpParams& r) { radio_test::attach_only_rtp(r, 7, 1200); }), 3);
   ASSERT_EQ(made31.size(), 3u);
   EXPECT_EQ(made31[0], "seq 7 slot 31 success");
   const int T31 = channel_of(made31[1]);

@@ -57,6 +57,17 @@ inline TERM::ZarnRadioStatus zarn_status_s(const TERM::RadioFlags& flags) {
   return st;
 }
 
+// The slot attaches to the RTP session {fd, pid} of another process (slot
+// and channel 0) and has no header-extension session of its own.
+inline void attach_only_rtp(TERM::RtpParams& r, int fd, int pid) {
+  TERM::RtpE2M& e = r.set_rtp_e2m();
+  e.set_slot(0);
+  e.set_channel(0);
+  TERM::RtpExtDescription& d = e.set_mode().select_only_rtp();
+  d.set_fd(fd);
+  d.set_pid(pid);
+}
+
 // A modifier from the session at `from` with the SSRC; `fill` picks the
 // request.
 inline TERM::ZarnRadioModifier zarn_modifier(const std::string& from, unsigned ssrc,
