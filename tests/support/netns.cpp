@@ -42,7 +42,11 @@ void write_all(int fd, const std::string& text) {
   const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
   std::string report;
   if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-    report = std::string("-user and network namespaces not available: ") + std::strerror(errno);
+    const int e = errno;
+    report = std::string("-user and network namespaces not available: ") + std::strerror(e);
+    // The kernel refuses a process with more than one thread, as under an
+    // emulator that keeps threads of its own.
+    if (e == EINVAL) report += " (a process with several threads cannot enter one)";
   } else if (!write_file("/proc/self/setgroups", "deny") && errno != ENOENT) {
     report = "-cannot write setgroups in the new user namespace";
   } else if (!write_file("/proc/self/uid_map", "0 " + uid + " 1") ||
