@@ -1,5 +1,5 @@
 #pragma once
-// Runs a piece of a test in a forked child inside a fresh user and network
+// Runs a test body in a forked child inside a fresh user and network
 // namespace, where it may add addresses and interfaces without touching the
 // machine's own. The child reports back as text through a pipe.
 #include <functional>
