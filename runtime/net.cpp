@@ -34,8 +34,11 @@ bool selected(const char* name, std::uint32_t host_addr, ifconfig_mode_t mode) {
   return false;
 }
 
-// Walks the selected IPv4 interfaces, calling f(socket, record) for each
-// whose address query succeeds; -1 when the list cannot be obtained.
+// Walks the selected IPv4 interface records, calling f(socket, address,
+// request) for each whose address query succeeds; -1 when the list cannot
+// be obtained. The address is the record's own: the query answers with the
+// interface's first address, which differs from the record's when the
+// interface has several.
 template <class F>
 int for_each_selected(ifconfig_mode_t mode, F f) {
   Fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -60,7 +63,7 @@ int for_each_selected(ifconfig_mode_t mode, F f) {
     std::memset(&q, 0, sizeof q);
     std::memcpy(q.ifr_name, r.ifr_name, IFNAMSIZ);
     if (::ioctl(sock.lowlevel_fd(), SIOCGIFADDR, &q) != 0) continue;
-    if (f(sock.lowlevel_fd(), q)) ++appended;
+    if (f(sock.lowlevel_fd(), sin, q)) ++appended;
   }
   return appended;
 }
@@ -68,16 +71,14 @@ int for_each_selected(ifconfig_mode_t mode, F f) {
 }  // namespace
 
 int ifconfig(std::list<INet4::Addr>& out, ifconfig_mode_t mode) {
-  return for_each_selected(mode, [&](int, struct ifreq& q) {
-    sockaddr_in sin;
-    std::memcpy(&sin, &q.ifr_addr, sizeof sin);
+  return for_each_selected(mode, [&](int, const sockaddr_in& sin, struct ifreq&) {
     out.push_back(INet4::Addr(sin));
     return true;
   });
 }
 
 int ifconfig(std::list<std::string>& out, ifconfig_mode_t mode, unsigned int flags) {
-  return for_each_selected(mode, [&](int sock, struct ifreq& q) {
+  return for_each_selected(mode, [&](int sock, const sockaddr_in&, struct ifreq& q) {
     if (::ioctl(sock, SIOCGIFFLAGS, &q) != 0) return false;
     unsigned int have = static_cast<unsigned short>(q.ifr_flags);
     if ((have & flags) != flags) return false;

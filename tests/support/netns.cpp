@@ -1,0 +1,134 @@
+#include "tests/support/netns.h"
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace testsupport {
+
+namespace {
+
+bool write_file(const char* path, const std::string& text) {
+  const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  return ok;
+}
+
+void write_all(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// The child's report: one status byte ('+' ran, '-' skip), then the text.
+[[noreturn]] void child(int out, const std::function<std::string()>& body) {
+  const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+  std::string report;
+  if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+    const int e = errno;
+    report = std::string("-user and network namespaces not available: ") + std::strerror(e);
+    // The kernel refuses a process with more than one thread, as under an
+    // emulator that keeps threads of its own.
+    if (e == EINVAL) report += " (a process with several threads cannot enter one)";
+  } else if (!write_file("/proc/self/setgroups", "deny") && errno != ENOENT) {
+    report = "-cannot write setgroups in the new user namespace";
+  } else if (!write_file("/proc/self/uid_map", "0 " + uid + " 1") ||
+             !write_file("/proc/self/gid_map", "0 " + gid + " 1")) {
+    report = "-cannot map the user into the new user namespace";
+  } else {
+    try {
+      report = "+" + body();
+    } catch (const NetnsUnavailable& e) {
+      report = std::string("-") + e.what();
+    } catch (const std::exception& e) {
+      report = std::string("+body threw: ") + e.what();
+    }
+  }
+  write_all(out, report);
+  ::_exit(0);
+}
+
+}  // namespace
+
+NetnsResult run_in_netns(const std::function<std::string()>& body) {
+  NetnsResult result;
+  int p[2];
+  if (::pipe2(p, O_CLOEXEC) != 0) {
+    result.reason = "no pipe";
+    return result;
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(p[0]);
+    ::close(p[1]);
+    result.reason = "no fork";
+    return result;
+  }
+  if (pid == 0) {
+    ::close(p[0]);
+    child(p[1], body);
+  }
+  ::close(p[1]);
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(p[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(p[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (text.empty()) {
+    // Reported as a result, not a skip: a child that dies is a fault.
+    result.ran = true;
+    result.output = "child ended without a report, status " + std::to_string(status);
+    return result;
+  }
+  result.ran = text[0] == '+';
+  (result.ran ? result.output : result.reason) = text.substr(1);
+  return result;
+}
+
+void ip(const std::string& args) {
+  const std::string command = "ip " + args + " >/dev/null 2>&1";
+  const int rc = std::system(command.c_str());
+  if (rc != 0) throw NetnsUnavailable("cannot set up the namespace: " + command);
+}
+
+void wait_running(const std::string& name) {
+  const int sock = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  for (int i = 0; sock >= 0 && i < 200; ++i) {
+    struct ifreq req;
+    std::memset(&req, 0, sizeof req);
+    std::strncpy(req.ifr_name, name.c_str(), IFNAMSIZ - 1);
+    if (::ioctl(sock, SIOCGIFFLAGS, &req) == 0 && (req.ifr_flags & IFF_RUNNING)) {
+      ::close(sock);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (sock >= 0) ::close(sock);
+  throw NetnsUnavailable("interface " + name + " does not come up");
+}
+
+}  // namespace testsupport

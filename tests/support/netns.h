@@ -1,0 +1,41 @@
+#pragma once
+// Runs a test body in a forked child inside a fresh user and network
+// namespace, where it may add addresses and interfaces without touching the
+// machine's own. The child reports back as text through a pipe.
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace testsupport {
+
+// Thrown inside the body when the namespace cannot be set up as the test
+// needs (no `ip` program, no veth support): the test skips with the reason.
+struct NetnsUnavailable : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct NetnsResult {
+  bool ran = false;     // false: skip, `reason` says why
+  std::string reason;
+  std::string output;   // what the body returned
+};
+
+// Forks; the child enters new user and network namespaces (mapped to root
+// inside, so it holds the network capabilities there), runs `body` and
+// exits. Only loopback exists in the new namespace, and it is down.
+NetnsResult run_in_netns(const std::function<std::string()>& body);
+
+// Inside the body: runs "ip <args>" quietly; throws NetnsUnavailable with
+// the command when it fails.
+void ip(const std::string& args);
+
+}  // namespace testsupport
+
+namespace testsupport {
+
+// Inside the body: waits (at most 2 s) until the interface reports
+// IFF_RUNNING, which the kernel sets a moment after the carrier comes up;
+// throws NetnsUnavailable when it does not.
+void wait_running(const std::string& name);
+
+}  // namespace testsupport
