@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <csignal>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,6 +94,7 @@ TEST(LinuxRun, StaleFileOfAKilledProcessIsTakenAndADirectoryIsLeft) {
   ASSERT_EQ(::pipe(ready), 0);
   const pid_t pid = ::fork();
   if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     Linux::Run* run = new Linux::Run("stale-test");  // never ended: killed
     char c = run->is_open() ? 1 : 0;
     if (::write(ready[1], &c, 1) != 1) ::_exit(1);

@@ -52,6 +52,7 @@ class NamedChild {
     if (::pipe(ready) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);  // gone with a killed test
       ::prctl(PR_SET_NAME, name.c_str(), 0, 0, 0);
       char c = 1;
       if (::write(ready[1], &c, 1) != 1) ::_exit(1);
