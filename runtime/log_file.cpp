@@ -18,6 +18,9 @@ void local_now(timeval& tv, struct tm& tm) {
   localtime_r(&sec, &tm);
 }
 
+// The local date, as one number.
+long day_of(const struct tm& tm) { return (tm.tm_year + 1900L) * 400 + tm.tm_yday; }
+
 }  // namespace
 
 LogFileStreamBuf::LogFileStreamBuf(const std::string& directory)
@@ -35,6 +38,7 @@ LogFileStreamBuf::~LogFileStreamBuf() {
 void LogFileStreamBuf::open_hour(const struct tm& tm) {
   file_->close();
   hour_ = tm.tm_hour;
+  day_ = day_of(tm);
   char stamp[128];
   if (std::strftime(stamp, sizeof stamp, "%Y_%m_%d-%H", &tm) == 0) stamp[0] = '\0';
   const std::string name = dir_ + "/" + stamp + ".log";
@@ -86,7 +90,9 @@ int LogFileStreamBuf::sync() {
     timeval tv;
     struct tm tm;
     local_now(tv, tm);
-    if (tm.tm_hour != hour_) open_hour(tm);
+    // The date counts too: after a day without a line, or a clock set at
+    // boot from 1970, the same hour of the day is another file.
+    if (tm.tm_hour != hour_ || day_of(tm) != day_) open_hour(tm);
 
     char prefix[32];
     const int plen = std::snprintf(prefix, sizeof prefix, "%02d:%02d:%05ld: ", tm.tm_min,

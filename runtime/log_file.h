@@ -1,10 +1,11 @@
 #pragma once
 // A stream buffer writing hourly log files: "<dir>/YYYY_MM_DD-HH.log", each
 // line prefixed with "MM:SS:uuuuu: " (the hour is in the file name). The
-// file of a new hour is opened at the first flush in that hour; a file of
-// the current hour that exists already is continued, not emptied, so a
-// restart keeps what was logged before it. Completed lines are handed to the
-// file at once, so the last lines before a crash are not lost.
+// file of a new hour, or of the same hour on another date, is opened at the
+// first flush in it; a file of the current hour that exists already is
+// continued, not emptied, so a restart keeps what was logged before it.
+// Completed lines are handed to the file at once, so the last lines before a
+// crash are not lost.
 #include <fstream>
 #include <streambuf>
 #include <string>
@@ -34,6 +35,7 @@ class LogFileStreamBuf : public std::streambuf {
   std::filebuf* file_;
   std::string dir_;
   int hour_;
+  long day_ = -1;  // the local date of the open file
   bool continuation_;  // the last text written ended inside a line
   char* buffer_ = nullptr;
 };

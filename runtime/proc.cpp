@@ -23,7 +23,11 @@ bool pid_has_name(int pid, const char* name) {
   std::string::size_type open = text.find('(');
   std::string::size_type close = text.rfind(')');
   if (open == std::string::npos || close == std::string::npos || close < open) return false;
-  return text.compare(open + 1, close - open - 1, name) == 0;
+  if (text.compare(open + 1, close - open - 1, name) != 0) return false;
+  // The state follows the name: a process that has ended and waits to be
+  // reaped (Z) or is going (X) no longer runs, though /proc still names it.
+  const char state = close + 2 < text.size() ? text[close + 2] : '?';
+  return state != 'Z' && state != 'X' && state != 'x';
 }
 
 }  // namespace

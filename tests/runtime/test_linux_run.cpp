@@ -10,6 +10,10 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <csignal>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -79,6 +83,52 @@ TEST(LinuxRun, ASecondRunLeavesTheFirstOnesFile) {
   // Its lock went with it: the next run takes the file.
   Linux::Run next("twice-test");
   EXPECT_TRUE(next.is_open());
+}
+
+// What a board finds after a crash or a careless hand: the file of a server
+// killed without its clean-up (its lock went with it) is taken over; a
+// directory in the file's place is left alone and no file is claimed.
+TEST(LinuxRun, StaleFileOfAKilledProcessIsTakenAndADirectoryIsLeft) {
+  const std::string path = platform::board_path("/var/run/stale-test.pid");
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    Linux::Run* run = new Linux::Run("stale-test");  // never ended: killed
+    char c = run->is_open() ? 1 : 0;
+    if (::write(ready[1], &c, 1) != 1) ::_exit(1);
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  char opened = 0;
+  ASSERT_EQ(::read(ready[0], &opened, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(opened, 1);
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  std::stringstream left;
+  left << std::ifstream(path).rdbuf();
+  ASSERT_EQ(left.str(), std::to_string(pid)) << "left behind by the killed one";
+  {
+    Linux::Run run("stale-test");
+    EXPECT_TRUE(run.is_open());
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    EXPECT_EQ(text.str(), std::to_string(::getpid()));
+  }
+  EXPECT_NE(::access(path.c_str(), F_OK), 0);
+
+  const std::string dir = platform::board_path("/var/run/dir-test.pid");
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  {
+    Linux::Run run("dir-test");
+    EXPECT_FALSE(run.is_open());
+  }
+  struct stat st;
+  EXPECT_EQ(::stat(dir.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode)) << "not removed by the run's end";
+  ::rmdir(dir.c_str());
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <ostream>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 #include "platform/clock.h"
 #include "runtime/mux_time.h"
@@ -86,4 +88,75 @@ TEST_F(LogFile, RestartWithinTheHourKeepsTheHoursLog) {
   std::ostream out(&lost);
   out << "nowhere to go\n" << std::flush;
   EXPECT_TRUE(out.good());
+}
+
+namespace {
+
+struct Flush {
+  long utc;
+  const char* line;
+};
+struct File {
+  const char* name;
+  const char* text;  // nullptr: no such file
+};
+struct HourCase {
+  const char* what;
+  const char* tz;
+  std::vector<Flush> flushes;  // the buffer is made at the first one's time
+  std::vector<File> files;
+};
+
+}  // namespace
+
+// Files are named by the local time of the board, whatever its zone: hours
+// that begin at a half hour of the universal time, an hour skipped or
+// repeated by a summer time change, a day that passes without a line, and
+// the clock of a board that boots in 1970 and is set later.
+TEST_F(LogFile, FileNamesFollowTheLocalHourAndDate) {
+  const char* const cet = "CET-1CEST,M3.5.0,M10.5.0/3";
+  const std::vector<HourCase> cases = {
+      {"half-hour zone", "<+0530>-5:30",
+       {{1673321390, "08:59:50\n"}, {1673321405, "09:00:05\n"}},
+       {{"2023_01_10-08.log", "59:50:00000: 08:59:50\n"}, {"2023_01_10-09.log", "00:05:00000: 09:00:05\n"}}},
+      {"summer time begins: 02:00 CET is 03:00 CEST", cet,
+       {{1679792370, "01:59:30 CET\n"}, {1679792410, "03:00:10 CEST\n"}},
+       {{"2023_03_26-01.log", "59:30:00000: 01:59:30 CET\n"},
+        {"2023_03_26-02.log", nullptr},
+        {"2023_03_26-03.log", "00:10:00000: 03:00:10 CEST\n"}}},
+      {"summer time ends: the hour 02 twice, one file", cet,
+       {{1698539400, "02:30 CEST\n"}, {1698541800, "02:10 CET\n"}, {1698544805, "03:00 CET\n"}},
+       {{"2023_10_29-02.log", "30:00:00000: 02:30 CEST\n10:00:00000: 02:10 CET\n"},
+        {"2023_10_29-03.log", "00:05:00000: 03:00 CET\n"}}},
+      {"a quiet day: the same hour a day later", "UTC",
+       {{k0915, "day one\n"}, {1673428800, "day two\n"}},
+       {{"2023_01_10-09.log", "15:30:00000: day one\n"}, {"2023_01_11-09.log", "20:00:00000: day two\n"}}},
+      {"booted at 1970, the clock set in the same hour of the day", "UTC",
+       {{10, "at boot\n"}, {1673309100, "clock set\n"}},
+       {{"1970_01_01-00.log", "00:10:00000: at boot\n"}, {"2023_01_10-00.log", "05:00:00000: clock set\n"}}},
+  };
+  for (const HourCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::ScratchBoardRoot dir;
+    ::setenv("TZ", c.tz, 1);
+    ::tzset();
+    platform::vclock::set(c.flushes.front().utc, 0);
+    {
+      LogFileStreamBuf buf(dir.path());
+      std::ostream out(&buf);
+      for (const Flush& f : c.flushes) {
+        platform::vclock::set(f.utc, 0);
+        out << f.line << std::flush;
+      }
+    }
+    for (const File& f : c.files) {
+      const std::string path = dir.path() + "/" + f.name;
+      if (!f.text) {
+        EXPECT_NE(::access(path.c_str(), F_OK), 0) << f.name;
+        continue;
+      }
+      std::ifstream in(path.c_str(), std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), f.text) << f.name;
+    }
+  }
 }

@@ -381,3 +381,31 @@ TEST_F(SysLogManagerTest, StreamLogDaemonThatStopsReadingOrAcceptingDoesNotHoldT
   EXPECT_EQ(done, child) << "logging still waits for the log daemon after 8 s";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
+
+// The datagram log daemon of a board restarts (its socket file made anew):
+// lines queued before are sent to the new one at the flush; while none
+// listens they are lost without blocking, and the next listener gets what
+// follows.
+TEST_F(SysLogManagerTest, DatagramLogDaemonRestartAndAbsence) {
+  {
+    LogSink first;
+    syslogManager.openlog("d", LOG_NDELAY, LOG_DAEMON);
+    ASSERT_TRUE(syslogManager.connected());
+    syslogManager.syslog(LOG_INFO, "%s", "one");
+    EXPECT_EQ(flush(first), Msgs{msg("30", "d: one")});
+    syslogManager.syslog(LOG_INFO, "%s", "queued");
+  }
+  {
+    LogSink second;
+    syslogManager.syslog(LOG_INFO, "%s", "two");
+    EXPECT_EQ(flush(second), (Msgs{msg("30", "d: queued"), msg("30", "d: two")}));
+    syslogManager.syslog(LOG_INFO, "%s", "gone");
+  }
+  EXPECT_LT(syslogManager.sendmsg(), 0) << "nobody listens";
+  syslogManager.syslog(LOG_INFO, "%s", "still gone");  // lost at once, not queued
+  EXPECT_FALSE(syslogManager.connected());
+  EXPECT_EQ(syslogManager.sendmsg(), 0);
+  LogSink third;
+  syslogManager.syslog(LOG_INFO, "%s", "back");
+  EXPECT_EQ(flush(third), Msgs{msg("30", "d: back")});
+}
