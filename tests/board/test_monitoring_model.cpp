@@ -1215,7 +1215,8 @@ TEST_F(MonitoringModel, WalkWithControllerProcessMatchesTheModel) {
               f.section = f.key_text.substr(2);
             } else {
               f.section = sections[pick(3)];
-              if (pick(25) == 0) f.section = pick(2) ? ".." : "x/y", bad = true;
+              static const char* const refused[] = {"..", "x/y", "dip", "board1", "emphone-1_tmp", "config_version"};
+              if (pick(25) == 0) f.section = refused[pick(6)], bad = true;
               f.name = names[pick(3)];
               f.index = indexes[pick(4)];
               f.key_text = name_key(f.section, f.name, f.index);
@@ -1272,6 +1273,46 @@ TEST_F(MonitoringModel, WalkWithControllerProcessMatchesTheModel) {
     if (::testing::Test::HasFailure()) return;
     if (cut) std::fprintf(stderr, "seed %d cut at step %d: another controller process\n", seed, step);
   }
+}
+
+// A free-form value's section becomes a directory beside the board's own
+// status files: one named like such a file would keep it from being
+// written for good (the directory is never emptied and outlives a
+// restart), so the list is refused, and the file is written as before.
+class MonitoringStatusNames : public boardtest::BoardTest {
+ protected:
+  std::unique_ptr<MonitoringCtl> mon;  // outlives the server's last call, in TearDown
+};
+
+TEST_F(MonitoringStatusNames, SectionsNamedLikeStatusFilesAreRefused) {
+  for (const char* name : {"dip", "powerstatus", "config_version", "board3", "board-1", "emphone0", "dip_tmp",
+                           "board12_tmp", "emphone2147483647"})
+    EXPECT_TRUE(MonitoringDataHolder::IsStatusFileName(name)) << name;
+  for (const char* name : {"board", "boards", "board03", "board+3", "emphone", "dipx", "tmp", "_tmp", "controller",
+                           "term_cnts", "gatewayCommon", "board99999999999"})
+    EXPECT_FALSE(MonitoringDataHolder::IsStatusFileName(name)) << name;
+
+  mon.reset(new MonitoringCtl);
+  start({mon.get()});
+  auto value = [](int seq, const std::string& section) {
+    return command_image(seq, [&](LGCP::Command& c) {
+      MON::SnmpSetCommand v;
+      v.set_uniq(1);
+      auto& n = v.set_id().select_name();
+      n.set_section(section);
+      n.set_name("x");
+      n.set_index(0);
+      v.set_value("1");
+      c.select_display().select_snmp_set().ref_commands().push_back(v);
+    });
+  };
+  EXPECT_EQ(ask(value(1, "dip")), Strings{"error invalidParams"});
+  EXPECT_EQ(ask(value(2, "dips")), Strings{"success"});
+  platform::sim::hal_board().dip = 9;
+  run_for(2500);
+  EXPECT_EQ(testsupport::file_text(board("/var/monitoring/dip")), "9");
+  EXPECT_EQ(testsupport::file_text(board("/var/monitoring/dips/0/x")), "1");
+  EXPECT_EQ(mon->state().GetSnmpCommands().get_commands().size(), 1u);
 }
 
 }  // namespace
