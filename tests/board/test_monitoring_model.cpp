@@ -328,7 +328,7 @@ struct Model {
       const int file = version_items[i] == 27 ? 0 : version_items[i] == 29 ? 1 : version_items[i] == 28 ? 2 : 3;
       std::string text;
       if (!first_line(version_files[file], text, 254)) continue;
-      // The line end is not kept (see the report of this walk).
+      // The line end is not part of the version text.
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
       if (text == versions[i]) continue;
       versions[i] = text;
@@ -854,7 +854,7 @@ TEST_F(MonitoringModel, WalkWithControllerProcessMatchesTheModel) {
         if (v.pushes > seen[i].pushes) {
           seen[i].pushes = v.pushes;
           if (seen[i].since == LONG_MAX) seen[i].since = before;
-          // The batched part of the last push, in the order of the Part.
+          // The batched part of the last push, in the order a full push sends.
           if (quiet_step) {
             std::size_t at = v.batched.size();
             for (std::size_t k = v.batched.size(); k-- > 0;)
