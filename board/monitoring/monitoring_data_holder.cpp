@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -50,6 +51,22 @@ bool MonitoringDataHolder::IsPathComponent(const std::string& text) {
          text.find('\0') == std::string::npos;
 }
 
+bool MonitoringDataHolder::IsStatusFileName(const std::string& text) {
+  std::string base = text;
+  if (base.size() > 4 && base.compare(base.size() - 4, 4, "_tmp") == 0) base.resize(base.size() - 4);
+  if (base == "dip" || base == "powerstatus" || base == "config_version") return true;
+  // "board" and "emphone" with a number as the display commands write it.
+  for (const std::string head : {"board", "emphone"}) {
+    if (base.compare(0, head.size(), head) != 0 || base.size() == head.size()) continue;
+    const std::string number = base.substr(head.size());
+    char* end = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(number.c_str(), &end, 10);
+    if (errno == 0 && *end == '\0' && n >= INT_MIN && n <= INT_MAX && std::to_string(n) == number) return true;
+  }
+  return false;
+}
+
 bool MonitoringDataHolder::IsControllerAddress(const std::string& text) {
   // "self" (the link to the gateway's own directory) would overwrite the
   // own status; a name, a port or a short or octal form names a directory
@@ -73,6 +90,10 @@ bool MonitoringDataHolder::IsStorable(LGCP::DisplayParams const& p) {
       if (!c.get_id().name_isSelected()) continue;
       const auto& n = c.get_id().get_name();
       if (!IsPathComponent(n.get_section()) || !IsPathComponent(n.get_name())) return false;
+      // A value's directory under the name of a status file would keep
+      // that file from being written for good: the directory is never
+      // emptied, and outlives a restart.
+      if (IsStatusFileName(n.get_section())) return false;
     }
   }
   return true;

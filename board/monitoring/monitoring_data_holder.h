@@ -47,6 +47,9 @@ class MonitoringDataHolder {
   // when the command names anything else, or holds free-form values that
   // could not be encoded for the agents.
   static bool IsPathComponent(const std::string& text);
+  // A first-level name of the board's own status files ("dip", "board3",
+  // ...), or the name one is written under before it takes its place.
+  static bool IsStatusFileName(const std::string& text);
   static bool IsControllerAddress(const std::string& text);
   static bool IsStorable(LGCP::DisplayParams const& p);
 

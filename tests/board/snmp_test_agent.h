@@ -122,6 +122,10 @@ class SnmpTestAgent {
     return n;
   }
 
+  // An agent that stops answering (or starts again) on its connection.
+  void set_answer(bool answer) { answer_ = answer; }
+  bool answering() const { return answer_; }
+
   void close_peer() {
     if (peer_) peer_->close();
   }
