@@ -78,7 +78,8 @@ class SnmpAgentNetnsTest : public testsupport::VirtualClockTest {
 
   // Runs the loop for `ms` of virtual time in steps, giving the kernel and
   // the agent a moment of real time between them; stops early when `done`.
-  static bool step(unsigned int ms, const std::function<bool()>& done = [] { return false; }) {
+  static bool step(
+      unsigned int ms, const std::function<bool()>& done = [] { return false; }) {
     for (unsigned int t = 0; t < ms; t += 100) {
       run_for(100);
       if (done()) return true;

@@ -90,8 +90,8 @@ TEST_F(AcceptorNetnsTest, ControllerBehindAnInterfaceThatGoesDownGivesWayToTheNe
     testsupport::LoopbackPeer next;
     next.connect(port);
     const bool dropped = until(15000, [&] { return owner.disconnects == 1; });
-    out << "refused " << StreamCapture::count(cap.err(), "refuse connection from 127.0.0.1:") << ", dropped "
-        << dropped << "\n";
+    out << "refused " << StreamCapture::count(cap.err(), "refuse connection from 127.0.0.1:") << ", dropped " << dropped
+        << "\n";
     testsupport::LoopbackPeer again;
     again.connect(port);
     out << "next served " << until(1000, [&] { return owner.connects == 2; }) << "\n";
