@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,6 +130,64 @@ void wait_running(const std::string& name) {
   }
   if (sock >= 0) ::close(sock);
   throw NetnsUnavailable("interface " + name + " does not come up");
+}
+
+pid_t start_peer(const std::string& here, const std::string& there, const std::string& addr,
+                 const std::function<void()>& peer) {
+  ip("link add " + here + " type veth peer name " + there);
+  int up[2], down[2];  // peer to body, body to peer
+  if (::pipe2(up, O_CLOEXEC) != 0) throw NetnsUnavailable("no pipe for the peer");
+  if (::pipe2(down, O_CLOEXEC) != 0) {
+    ::close(up[0]);
+    ::close(up[1]);
+    throw NetnsUnavailable("no pipe for the peer");
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(up[0]);
+    ::close(down[1]);
+    char c = ::unshare(CLONE_NEWNET) == 0 ? '+' : '-';
+    write_all(up[1], std::string(1, c));
+    if (c == '-' || ::read(down[0], &c, 1) != 1) ::_exit(1);
+    try {
+      ip("link set lo up");
+      ip("addr add " + addr + " dev " + there);
+      ip("link set " + there + " up");
+      write_all(up[1], "+");
+    } catch (const NetnsUnavailable&) {
+      write_all(up[1], "-");
+      ::_exit(1);
+    }
+    ::close(up[1]);
+    peer();
+    ::_exit(0);
+  }
+  ::close(up[1]);
+  ::close(down[0]);
+  char c = '-';
+  bool ok = pid > 0 && ::read(up[0], &c, 1) == 1 && c == '+';
+  if (ok) {
+    try {
+      ip("link set " + there + " netns " + std::to_string(pid));
+    } catch (const NetnsUnavailable&) {
+      ok = false;
+    }
+  }
+  if (ok) ok = ::write(down[1], "+", 1) == 1 && ::read(up[0], &c, 1) == 1 && c == '+';
+  ::close(up[0]);
+  ::close(down[1]);
+  if (!ok) {
+    if (pid > 0) end_peer(pid);
+    throw NetnsUnavailable("cannot start a peer in a namespace of its own");
+  }
+  return pid;
+}
+
+void end_peer(pid_t pid) {
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
 }
 
 }  // namespace testsupport

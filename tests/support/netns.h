@@ -39,3 +39,19 @@ namespace testsupport {
 void wait_running(const std::string& name);
 
 }  // namespace testsupport
+
+#include <sys/types.h>
+
+namespace testsupport {
+
+// Inside the body: another host. Makes the veth pair `here`/`there`, forks
+// a peer that enters a network namespace of its own, moves `there` into it,
+// where the peer gives it `addr` ("a.b.c.d/len"), brings it up and runs
+// `peer` until it returns or is killed. `here` is left down, without an
+// address. Returns the peer's process id (end it with end_peer); throws
+// NetnsUnavailable when any of it cannot be done.
+pid_t start_peer(const std::string& here, const std::string& there, const std::string& addr,
+                 const std::function<void()>& peer);
+void end_peer(pid_t pid);
+
+}  // namespace testsupport
