@@ -6,6 +6,7 @@
 #include "board/snmp/snmp_agent_ctrl.h"
 #include "board/snmp/snmp_agent_instance.h"
 #include "runtime/ini_file.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/netns.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
@@ -13,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -30,19 +30,6 @@ using testsupport::ip;
 using testsupport::StreamCapture;
 
 namespace {
-
-#define RUN_IN_NETNS(result, body)               \
-  auto result = testsupport::run_in_netns(body); \
-  if (!result.ran) GTEST_SKIP() << result.reason;
-
-int open_descriptors() {
-  int n = 0;
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    while (::readdir(d)) ++n;
-    ::closedir(d);
-  }
-  return n;
-}
 
 // The agent: takes every connection on 10.79.0.2:4000 and sends back what
 // it receives, so each ping is answered by a frame (any frame counts as
@@ -98,7 +85,7 @@ TEST_F(SnmpAgentNetnsTest, LinkOverAnInterfaceThatGoesDownIsDroppedRetriedAndCom
     testsupport::wait_running("v0");
 
     std::ostringstream out;
-    const int before = open_descriptors();
+    const int before = testsupport::open_descriptors();
     {
       SnmpAgentCtrl ctrl;
       IniFile::File config;
@@ -132,7 +119,7 @@ TEST_F(SnmpAgentNetnsTest, LinkOverAnInterfaceThatGoesDownIsDroppedRetriedAndCom
       out << "interface up: connected again " << step(30000, connected) << "\n";
     }
     testsupport::end_peer(agent);
-    out << "descriptors held " << open_descriptors() - before << "\n";
+    out << "descriptors held " << testsupport::open_descriptors() - before << "\n";
     return out.str() + '\x1e' + cap.all();
   });
   const auto at = r.output.find('\x1e');

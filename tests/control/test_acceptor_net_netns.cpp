@@ -29,10 +29,6 @@ using testsupport::StreamCapture;
 
 namespace {
 
-#define RUN_IN_NETNS(result, body)               \
-  auto result = testsupport::run_in_netns(body); \
-  if (!result.ran) GTEST_SKIP() << result.reason;
-
 // The controller: connects to the server at 10.80.0.1 and then only lets
 // its kernel answer (acknowledgements, keepalive probes).
 void silent_controller(std::uint16_t port) {

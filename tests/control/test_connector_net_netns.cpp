@@ -3,13 +3,13 @@
 // gives up. Runs in a private user and network namespace.
 #include "control/connector_net.h"
 #include "tests/control/notify_recorder.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/netns.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/vclock_loop.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -21,19 +21,6 @@ using testsupport::ip;
 using testsupport::StreamCapture;
 
 namespace {
-
-#define RUN_IN_NETNS(result, body)               \
-  auto result = testsupport::run_in_netns(body); \
-  if (!result.ran) GTEST_SKIP() << result.reason;
-
-int open_descriptors() {
-  int n = 0;
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    while (::readdir(d)) ++n;
-    ::closedir(d);
-  }
-  return n;
-}
 
 double cpu_seconds() {
   rusage u{};
@@ -74,7 +61,7 @@ TEST_F(ConnectorNetnsTest, AttemptThatNeverCompletesEndsWithTheKernelTimeoutWith
     platform::vclock::disable();
 
     std::ostringstream out;
-    const int before = open_descriptors();
+    const int before = testsupport::open_descriptors();
     const double cpu = cpu_seconds();
     Control::ConnectorNet conn("10.78.0.2", 4000);
     conn.Bind(&owner);
@@ -84,7 +71,7 @@ TEST_F(ConnectorNetnsTest, AttemptThatNeverCompletesEndsWithTheKernelTimeoutWith
     out << "failures " << StreamCapture::count(cap.err(), "fail to connect to 10.78.0.2:4000") << " state "
         << Control::GetTextNotation(conn.GetState()) << " spinning " << (used > 1.0) << "\n";
     conn.Deactivate();
-    out << "descriptors held " << open_descriptors() - before << "\n";
+    out << "descriptors held " << testsupport::open_descriptors() - before << "\n";
     return report(out);
   });
   EXPECT_EQ(findings(r.output),

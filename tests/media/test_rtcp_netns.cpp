@@ -27,10 +27,6 @@ using P = TERM::Payload;
 
 namespace {
 
-#define RUN_IN_NETNS(result, body)               \
-  auto result = testsupport::run_in_netns(body); \
-  if (!result.ran) GTEST_SKIP() << result.reason;
-
 // The first two octets of the next datagram on `fd` as "81 CB"; "" when
 // none comes within 2 s.
 std::string head_of_next(int fd) {

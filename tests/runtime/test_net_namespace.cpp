@@ -40,10 +40,6 @@ void add(const char* dev, std::initializer_list<const char*> addrs) {
   for (const char* a : addrs) ip(std::string("addr add ") + a + " dev " + dev);
 }
 
-#define RUN_IN_NETNS(result, body)                  \
-  auto result = testsupport::run_in_netns(body);    \
-  if (!result.ran) GTEST_SKIP() << result.reason;
-
 // Sixteen addresses, each range's first and last and its neighbours outside,
 // fill the interface list exactly. The peer end of a veth pair is registered
 // first, so the kernel lists v1 before v0; both are down, which does not keep

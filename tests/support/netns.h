@@ -2,6 +2,8 @@
 // Runs a test body in a forked child inside a fresh user and network
 // namespace, where it may add addresses and interfaces without touching the
 // machine's own. The child reports back as text through a pipe.
+#include <sys/types.h>
+
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -29,20 +31,10 @@ NetnsResult run_in_netns(const std::function<std::string()>& body);
 // the command when it fails.
 void ip(const std::string& args);
 
-}  // namespace testsupport
-
-namespace testsupport {
-
 // Inside the body: waits (at most 2 s) until the interface reports
 // IFF_RUNNING, which the kernel sets a moment after the carrier comes up;
 // throws NetnsUnavailable when it does not.
 void wait_running(const std::string& name);
-
-}  // namespace testsupport
-
-#include <sys/types.h>
-
-namespace testsupport {
 
 // Inside the body: another host. Makes the veth pair `here`/`there`, forks
 // a peer that enters a network namespace of its own, moves `there` into it,
@@ -55,3 +47,9 @@ pid_t start_peer(const std::string& here, const std::string& there, const std::s
 void end_peer(pid_t pid);
 
 }  // namespace testsupport
+
+// In a test: runs `body` in a fresh namespace and skips the test with the
+// reason when the machine allows none.
+#define RUN_IN_NETNS(result, body)               \
+  auto result = testsupport::run_in_netns(body); \
+  if (!result.ran) GTEST_SKIP() << result.reason;
