@@ -43,6 +43,16 @@
 
 namespace {
 
+// The entry `same` finds takes the new value; with none, it is added last.
+template <class T, class Same>
+void replace_or_add(std::vector<T>& list, const T& value, Same same) {
+  auto it = std::find_if(list.begin(), list.end(), same);
+  if (it != list.end())
+    *it = value;
+  else
+    list.push_back(value);
+}
+
 using boardtest::command_image;
 using boardtest::Strings;
 
@@ -1084,11 +1094,7 @@ TEST_F(MonitoringModel, WalkWithControllerProcessMatchesTheModel) {
               "success");
           m.files["board" + std::to_string(b.pos)] = std::to_string(b.status) + "\n" + b.version + "\n" +
                                                      std::to_string(b.type) + "\n";
-          auto it = std::find_if(m.boards.begin(), m.boards.end(), [&](const Model::Board& x) { return x.pos == b.pos; });
-          if (it != m.boards.end())
-            *it = b;
-          else
-            m.boards.push_back(b);
+          replace_or_add(m.boards, b, [&](const Model::Board& x) { return x.pos == b.pos; });
           m.emit_board(b);
           what += "board " + std::to_string(b.pos);
         } else if (d == 2) {
@@ -1111,11 +1117,7 @@ TEST_F(MonitoringModel, WalkWithControllerProcessMatchesTheModel) {
           std::string text = ph.sv[0] + "\n" + ph.sv[1] + "\n" + ph.sv[2] + "\n";
           for (int v : ph.v) text += std::to_string(v) + "\n";
           m.files["emphone" + std::to_string(ph.id)] = text;
-          auto it = std::find_if(m.phones.begin(), m.phones.end(), [&](const Model::Phone& x) { return x.id == ph.id; });
-          if (it != m.phones.end())
-            *it = ph;
-          else
-            m.phones.push_back(ph);
+          replace_or_add(m.phones, ph, [&](const Model::Phone& x) { return x.id == ph.id; });
           m.emit_phone(ph);
           what += "phone " + std::to_string(ph.id);
         } else if (d == 3) {
