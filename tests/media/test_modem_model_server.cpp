@@ -305,6 +305,9 @@ class ModemModel : public ServerSuite {
       // Gone once the server has reaped it; a pid without a command line has
       // ended and waits for the server to see it.
       if (::kill(pid, 0) != 0) continue;
+      // A pid of an earlier seed's program may have been given to another
+      // process since: only the server's own children count.
+      if (testsupport::parent_pid(pid) != srv().process->pid()) continue;
       out[pid] = argv.empty()                                                  ? "unreaped"
                  : argv[0].find("t38") != std::string::npos && argv.size() > 4 ? argv[4]
                                                                                : argv.back();

@@ -317,13 +317,8 @@ class Soak : public ::testing::Test {
     std::vector<int> out;
     DIR* d = ::opendir("/proc");
     for (dirent* e; d && (e = ::readdir(d));) {
-      const std::string stat = file_text(std::string("/proc/") + e->d_name + "/stat");
-      const auto close = stat.rfind(')');
-      if (close == std::string::npos) continue;
-      int ppid = 0;
-      char state = 0;
-      if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == srv().process->pid())
-        out.push_back(std::atoi(e->d_name));
+      const int pid = std::atoi(e->d_name);
+      if (pid > 0 && testsupport::parent_pid(pid) == srv().process->pid()) out.push_back(pid);
     }
     if (d) ::closedir(d);
     return out;

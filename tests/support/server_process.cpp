@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -44,6 +45,16 @@ std::string file_text(const std::string& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+int parent_pid(int pid) {
+  const std::string stat = file_text("/proc/" + std::to_string(pid) + "/stat");
+  // The name may hold blanks and parentheses: the fields start after the last ')'.
+  const auto close = stat.rfind(')');
+  int ppid = -1;
+  char state = 0;
+  if (close == std::string::npos || std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2) return -1;
+  return ppid;
 }
 
 const char* server_program() { return GW_SERVER_PROGRAM; }

@@ -34,6 +34,8 @@ std::int64_t real_ms();
 // Polls the condition until it holds or the time is up.
 bool eventually(const std::function<bool()>& cond, int timeout_ms = patience_ms);
 std::string file_text(const std::string& path);
+// The parent of a process, from /proc; -1 when it is gone.
+int parent_pid(int pid);
 // Where the simulated board moves its authentication port 52000 from. A
 // server started without it in the environment gets a free port of its own.
 constexpr const char* auth_port_variable = "GW_PORT_52000";
