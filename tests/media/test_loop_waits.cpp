@@ -2,7 +2,11 @@
 // system. Real time: the programs are real processes.
 #include "media/t38_slot.h"
 #include "platform/paths.h"
+#include "platform/sim/watchdog.h"
+#include "runtime/multiplexer.h"
+#include "runtime/timer.h"
 #include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/server_process.h"
 #include "tests/support/stream_capture.h"
 
 #include <gtest/gtest.h>
@@ -11,11 +15,25 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
 namespace {
+
+// The query run from a timer of the loop with the watchdog open: what it
+// counted and how often the watchdog was pinged while it waited.
+struct QueryInLoop {
+  int instances = -1;
+  std::uint64_t pings = 0;
+  void run() {
+    const std::uint64_t before = platform::sim::watchdog().total;
+    instances = T38SoftFactory::instance().QueryNumOfInstances();
+    pings = platform::sim::watchdog().total - before;
+  }
+  static void stop() { multiplexer.terminate(); }
+};
 
 bool running(int pid) {
   std::string stat;
@@ -70,13 +88,25 @@ TEST(T38CountQuery, ProgramThatHangsHoldsTheLoopOnlyForTheBoundedWait) {
         failed.push_back(tag + "the program did not run");
         continue;
       }
-      // Ended: gone, or at most waiting to be reaped by the loop.
-      if (running(pid)) failed.push_back(tag + "the program is still running");
+      // Ended: gone, or at most waiting to be reaped. A shell that forks
+      // for the program leaves it a grandchild, killed with the group and
+      // gone a moment after the shell.
+      if (!testsupport::eventually([&] { return !running(pid); }, 2000))
+        failed.push_back(tag + "the program is still running");
       const bool told = testsupport::StreamCapture::count(cap.log(), "t38: can't detect T38 resources") == 1;
       if (told != (c.instances == 0)) failed.push_back(tag + "detect line: " + cap.all());
       const bool kill_told = testsupport::StreamCapture::count(cap.log(), "still running, killing") == 1;
       if (kill_told != c.killed) failed.push_back(tag + "kill line: " + cap.all());
     }
+    // Inside the loop the board's watchdog hears from the wait itself.
+    std::ofstream(sbin + "t38") << "#!/bin/sh\nexec sleep 60\n";
+    QueryInLoop q;
+    Timer go, stop;
+    go.set(1, &QueryInLoop::run, &q);
+    stop.set(10, &QueryInLoop::stop);
+    multiplexer.run(true, true);
+    if (q.instances != 0) failed.push_back("in the loop: counted " + std::to_string(q.instances));
+    if (q.pings < 2) failed.push_back("in the loop: " + std::to_string(q.pings) + " watchdog pings around the wait");
     std::system(("rm -rf '" + std::string(root) + "'").c_str());
   });
   EXPECT_EQ(failed, "");
