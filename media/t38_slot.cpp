@@ -6,14 +6,17 @@
 #include "platform/paths.h"
 #include "runtime/ext_output.h"
 #include "runtime/fork_child.h"
+#include "runtime/multiplexer.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -40,6 +43,108 @@ std::string shell_quoted(const std::string& text) {
   }
   return out + "'";
 }
+
+// Milliseconds from now to a steady-clock deadline, 0 once it has passed.
+int ms_until(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// A command run through the shell with its standard output read here, as
+// popen runs it, but waited for only up to a deadline. It leads a process
+// group of its own, so a program that outstays the wait is killed together
+// with whatever it started.
+class CountCommand {
+ public:
+  CountCommand() = default;
+  CountCommand(const CountCommand&) = delete;
+  CountCommand& operator=(const CountCommand&) = delete;
+  ~CountCommand() {
+    if (out_ >= 0) ::close(out_);
+  }
+
+  bool Start(const std::string& command) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+    const pid_t pid = fork_child();
+    if (pid == 0) {
+      ::setpgid(0, 0);
+      // The write end is made standard output without close-on-exec.
+      if (ends[1] == STDOUT_FILENO)
+        ::fcntl(ends[1], F_SETFD, 0);
+      else
+        ::dup2(ends[1], STDOUT_FILENO);
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(ends[1]);
+    if (pid < 0) {
+      ::close(ends[0]);
+      return false;
+    }
+    // Either side may run first: the group exists before any kill of it.
+    ::setpgid(pid, pid);
+    pid_ = pid;
+    out_ = ends[0];
+    return true;
+  }
+
+  // One line of at most `max` characters (its line feed kept), as fgets
+  // reads it: false when nothing came before the end of the output or the
+  // deadline. A line cut short by the deadline is not taken.
+  bool ReadLine(std::string& line, std::size_t max, std::chrono::steady_clock::time_point deadline) {
+    line.clear();
+    while (line.size() < max) {
+      pollfd p = {out_, POLLIN, 0};
+      const int r = ::poll(&p, 1, ms_until(deadline));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) {
+        std::clog << "t38: no count within " << T38SoftFactory::count_wait_ms << " ms" << std::endl;
+        return false;
+      }
+      char c;
+      const ssize_t n = ::read(out_, &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return !line.empty();
+      line += c;
+      if (c == '\n') break;
+    }
+    return true;
+  }
+
+  // Closes the pipe and reaps the program, killing its group when it has not
+  // ended by the deadline. A killed program that still does not go is left
+  // to the loop's reaping of children.
+  void End(std::chrono::steady_clock::time_point deadline) {
+    ::close(out_);
+    out_ = -1;
+    if (Reaped(deadline)) return;
+    std::clog << "t38: count program[" << pid_ << "] still running, killing" << std::endl;
+    ::kill(-pid_, SIGKILL);
+    ::kill(pid_, SIGKILL);
+    Reaped(std::chrono::steady_clock::now() + std::chrono::milliseconds(kill_wait_ms));
+  }
+
+ private:
+  bool Reaped(std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+      const pid_t r = ::waitpid(pid_, nullptr, WNOHANG);
+      if (r < 0 && errno == EINTR) continue;
+      // Anything but "still running" (ended, or reaped elsewhere) ends it.
+      if (r != 0) return true;
+      if (ms_until(deadline) <= 0) return false;
+      // Real time: the program is a real process whatever clock the loop has.
+      ::poll(nullptr, 0, 5);
+    }
+  }
+
+  // How long a killed program is given to be gone before the loop's own
+  // reaping of children is left to collect it.
+  static constexpr int kill_wait_ms = 500;
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
 
 }  // namespace
 
@@ -233,21 +338,27 @@ void T38SoftFactory::Query(LGCP::Resources& resources) { resources.set_t38_insta
 
 int T38SoftFactory::QueryNumOfInstances() {
   const std::string command = shell_quoted(platform::board_path(t38_program)) + " --num-of-instances";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) {
+  // The loop waits for the program: one that never prints, or prints and
+  // never ends, would stop every slot, timer and the watchdog for good (the
+  // board resets). It gets count_wait_ms for both; past that it is killed.
+  CountCommand run;
+  if (!run.Start(command)) {
     std::clog << "t38 daemon not found!" << std::endl;
     return 0;
   }
-  char line[32];
-  if (!std::fgets(line, sizeof line, pipe)) {
-    ::pclose(pipe);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(count_wait_ms);
+  multiplexer.resetWD();
+  std::string line;
+  const bool got = run.ReadLine(line, 31, deadline);
+  run.End(deadline);
+  multiplexer.resetWD();
+  if (!got) {
     std::clog << "t38: can't detect T38 resources" << std::endl;
     return 0;
   }
-  ::pclose(pipe);
   // The program's line is outside input: a number past the range counts as
   // the largest (or smallest) one, not as its low bits.
-  const long n = std::strtol(line, nullptr, 10);
+  const long n = std::strtol(line.c_str(), nullptr, 10);
   if (n > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
   if (n < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
   return static_cast<int>(n);

@@ -76,6 +76,9 @@ class T38SoftFactory : public SlotFactory {
 
   // What "t38 --num-of-instances" prints; 0 when it cannot tell.
   int QueryNumOfInstances();
+  // The count query holds the whole loop: the program gets this long to
+  // print its line and end, and is killed (with what it started) past it.
+  static constexpr int count_wait_ms = 1000;
 
   std::ostream& PutHeader(std::ostream& os) const { return os << "t38soft: "; }
 
