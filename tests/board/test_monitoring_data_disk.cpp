@@ -4,19 +4,23 @@
 // writer by its mode; and a file name taken by a directory, which refuses
 // the rename. The readers keep the last complete file meanwhile, the
 // change still counts as one, and once the fault is gone the next check
-// with the same value writes the file.
+// with the same value writes the file. Then the same for the running
+// server, with its status dump.
 #include "board/monitoring/monitoring_data_holder.h"
 #include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/log_sink.h"
 #include "tests/support/netns.h"
+#include "tests/support/server_process.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -180,6 +184,46 @@ TEST(MonitoringDataHolder, StatusFilesOnAFailingDisk) {
     notes.check(read(mon + "/s/1/n") == std::string(6000, 'x'), "cut short: written once there is room");
 
     notes.check(testsupport::open_descriptors() == descriptors, "descriptors left open");
+    return notes.text;
+  });
+  EXPECT_EQ(result.output, "");
+}
+
+// The running server with its status tree and its "/var/log/" on small
+// disks that fill up: the status dump asked for meanwhile fails with its
+// line and leaves the last complete dump, a new DIP value waits in memory,
+// and both reach their files once there is room again, while the server
+// runs on. Waits in real time for the two-second checks.
+TEST(MonitoringServer, StatusTreeAndDumpOnAFullDisk) {
+  RUN_IN_MOUNTNS(result, []() {
+    testsupport::RunningServer srv({}, [](const std::string& root) {
+      for (const char* dir : {"/var/monitoring", "/var/log"}) {
+        if (std::system(("mkdir -p " + root + dir).c_str()) != 0) throw std::runtime_error("no " + root + dir);
+        testsupport::mount_tmpfs(root + dir, 64 * 1024);
+      }
+    });
+    Notes notes;
+    if (!srv.ready()) return "not started: " + srv.log();
+    const std::string dip = srv.board("/var/monitoring/dip"), dump = srv.board("/var/log/server-status");
+    srv.process->signal(SIGUSR2);
+    notes.check(testsupport::eventually([&] { return read(dip) == "0" && exists(dump); }), "no files at the start");
+    const std::string last = read(dump);
+    const std::string fillers[] = {testsupport::fill(srv.board("/var/monitoring")),
+                                   testsupport::fill(srv.board("/var/log"))};
+
+    notes.check(srv.sim.ask("hal dip 9") == "", "dip not set");
+    notes.check(srv.wait_log("FAIL write status file </var/monitoring/dip> with code=28"), "no failure logged");
+    srv.process->signal(SIGUSR2);
+    notes.check(srv.wait_log("dump status error"), "no dump failure logged");
+    notes.check(read(dip) == "0" && read(dump) == last && !exists(dump + "_tmp") && !exists(dip + "_tmp"),
+                "not the last complete files");
+
+    for (const auto& f : fillers) ::unlink(f.c_str());
+    notes.check(testsupport::eventually([&] { return read(dip) == "9"; }), "the DIP file stays stale");
+    srv.process->signal(SIGUSR2);
+    notes.check(testsupport::eventually([&] { return read(dump) != last && !exists(dump + "_tmp"); }),
+                "no dump once there is room");
+    notes.check(srv.stop() == 0, "the server did not run on: " + srv.log());
     return notes.text;
   });
   EXPECT_EQ(result.output, "");
