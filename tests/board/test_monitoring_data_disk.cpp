@@ -20,8 +20,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <stdexcept>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -100,7 +100,7 @@ TEST(MonitoringDataHolder, StatusFilesOnAFailingDisk) {
       LGCP::ControllerInfo info;
       info.set_host().set_iaddr(own);
       info.set_status(static_cast<HSP::ControllerStatus::NamedNumber>(n % 2 ? HSP::ControllerStatus::active
-                                                                              : HSP::ControllerStatus::standby));
+                                                                            : HSP::ControllerStatus::standby));
       std::string r;
       r += h.setDipValue(n) ? '1' : '0';
       r += h.setPowerStatus(static_cast<LGCP::POWERStatus::NamedNumber>(n % 2 ? 2 : 1)) ? '1' : '0';
@@ -178,7 +178,8 @@ TEST(MonitoringDataHolder, StatusFilesOnAFailingDisk) {
     h.setSnmpCommands(list);
     std::clog.rdbuf(was);
     notes.check(read(mon + "/s/1/n") == "short", "cut short: the last complete value stays");
-    notes.check(log.str() == "FAIL write status file </var/monitoring/s/1/n> with code=28\n", "cut short: " + log.str());
+    notes.check(log.str() == "FAIL write status file </var/monitoring/s/1/n> with code=28\n",
+                "cut short: " + log.str());
     ::unlink(filler.c_str());
     h.setSnmpCommands(list);
     notes.check(read(mon + "/s/1/n") == std::string(6000, 'x'), "cut short: written once there is room");
