@@ -25,18 +25,36 @@ long day_of(const struct tm& tm) { return (tm.tm_year + 1900L) * 400 + tm.tm_yda
 
 LogFileStreamBuf::LogFileStreamBuf(const std::string& directory)
     : file_(new std::filebuf), dir_(directory), hour_(-1), continuation_(false) {
+  // The file keeps no buffer of its own: after a write that failed part way
+  // (a full disk) it would write its whole buffer again once there is
+  // room, and the lines that had gone out would stand twice in the log.
+  // The text of a flush is collected here and handed over in one piece.
+  file_->pubsetbuf(nullptr, 0);
   LogFileStreamBuf::setbuf(new char[BufSize], BufSize);
   NewFile();
 }
 
 LogFileStreamBuf::~LogFileStreamBuf() {
   // Text still in the put area is not written; the file is written out.
+  write_pending();
   delete[] buffer_;
   delete file_;
 }
 
+void LogFileStreamBuf::write_pending() {
+  if (pending_.empty()) return;
+  if (file_->is_open()) {
+    const std::streamsize n = file_->sputn(pending_.data(), std::streamsize(pending_.size()));
+    if (n > 0) at_line_start_ = pending_[std::size_t(n) - 1] == '\n';
+  }
+  // What did not go out is lost, as the lines of a file that did not open.
+  pending_.clear();
+}
+
 void LogFileStreamBuf::open_hour(const struct tm& tm) {
+  write_pending();
   file_->close();
+  at_line_start_ = true;
   hour_ = tm.tm_hour;
   day_ = day_of(tm);
   char stamp[128];
@@ -55,7 +73,7 @@ void LogFileStreamBuf::NewFile() {
 
 void LogFileStreamBuf::put(const char* text, std::streamsize n) {
   // A file that did not open drops what is written to it.
-  if (n > 0 && file_->is_open()) file_->sputn(text, n);
+  if (n > 0 && file_->is_open()) pending_.append(text, std::size_t(n));
 }
 
 std::streambuf* LogFileStreamBuf::setbuf(char* buffer, std::streamsize size) {
@@ -78,6 +96,7 @@ int LogFileStreamBuf::sync() {
     if (!nl) {
       put(p, end - p);
       setp(pbase(), epptr());
+      if (pending_.size() >= PendingMax) write_pending();
       return 0;
     }
     put(p, nl + 1 - p);
@@ -91,8 +110,13 @@ int LogFileStreamBuf::sync() {
     struct tm tm;
     local_now(tv, tm);
     // The date counts too: after a day without a line, or a clock set at
-    // boot from 1970, the same hour of the day is another file.
-    if (tm.tm_hour != hour_ || day_of(tm) != day_) open_hour(tm);
+    // boot from 1970, the same hour of the day is another file. A file
+    // that could not be opened (a full or read-only disk) is tried again,
+    // so the log resumes once the disk takes it, not an hour later.
+    if (tm.tm_hour != hour_ || day_of(tm) != day_ || !file_->is_open()) open_hour(tm);
+    // A line whose end was lost to a failed write: the next one still
+    // begins a line of its own.
+    if (pending_.empty() ? !at_line_start_ : pending_.back() != '\n') put("\n", 1);
 
     char prefix[32];
     const int plen = std::snprintf(prefix, sizeof prefix, "%02d:%02d:%05ld: ", tm.tm_min,
@@ -112,8 +136,9 @@ int LogFileStreamBuf::sync() {
   }
   setp(pbase(), epptr());
   // Whole lines go to the file at once, so the last words before a crash
-  // (an abort of the loop, say) are not left in the file's buffer.
-  if (ended_line) file_->pubsync();
+  // (an abort of the loop, say) are not left in a buffer; a long line
+  // without its end goes in pieces of a bounded size.
+  if (ended_line || pending_.size() >= PendingMax) write_pending();
   return 0;
 }
 

@@ -13,6 +13,8 @@
 class LogFileStreamBuf : public std::streambuf {
  public:
   enum { BufSize = 16 };
+  // The most text of an unfinished line held before it is written.
+  enum { PendingMax = 4096 };
 
   explicit LogFileStreamBuf(const std::string& directory);
   ~LogFileStreamBuf() override;
@@ -31,6 +33,7 @@ class LogFileStreamBuf : public std::streambuf {
  private:
   void open_hour(const struct tm& tm);
   void put(const char* text, std::streamsize n);
+  void write_pending();
 
   std::filebuf* file_;
   std::string dir_;
@@ -38,4 +41,6 @@ class LogFileStreamBuf : public std::streambuf {
   long day_ = -1;  // the local date of the open file
   bool continuation_;  // the last text written ended inside a line
   char* buffer_ = nullptr;
+  std::string pending_;  // the text of this flush, for the file
+  bool at_line_start_ = true;  // the file's last byte written ends a line
 };

@@ -244,33 +244,49 @@ bool MonitoringDataHolder::HasRoomFor(LGCP::DisplayParams const& p) const {
   return true;
 }
 
+// These files are written when their value changes. One that could not be
+// written (a full or read-only disk) is written again at the next check even
+// though the value has not changed since: else the readers would see the old
+// value for the rest of the run. Only a change is reported, and only the
+// failure to write a change is logged: not one line per check while the
+// disk stays full.
 bool MonitoringDataHolder::setDipValue(int v) {
-  if (v == dip_) return false;
+  const bool changed = v != dip_;
+  if (!changed && !dip_unwritten_) return false;
   dip_ = v;
   SaveStatusArg arg;
   arg.count = v;
-  SaveStatusToFile(std::string(mon_dir) + "dip", &MonitoringDataHolder::DipStatusSaver, &arg, false);
-  return true;
+  retrying_ = !changed;
+  dip_unwritten_ = !SaveStatusToFile(std::string(mon_dir) + "dip", &MonitoringDataHolder::DipStatusSaver, &arg, false);
+  retrying_ = false;
+  return changed;
 }
 
 bool MonitoringDataHolder::setPowerStatus(LGCP::POWERStatus const& s) {
-  if (s.asInt() == power_.asInt()) return false;
+  const bool changed = s.asInt() != power_.asInt();
+  if (!changed && !power_unwritten_) return false;
   power_ = s;
   SaveStatusArg arg;
   arg.ptr = &power_;
-  SaveStatusToFile(std::string(mon_dir) + "powerstatus", &MonitoringDataHolder::PowerStatusSaver, &arg, false);
-  return true;
+  retrying_ = !changed;
+  power_unwritten_ = !SaveStatusToFile(std::string(mon_dir) + "powerstatus", &MonitoringDataHolder::PowerStatusSaver,
+                                       &arg, false);
+  retrying_ = false;
+  return changed;
 }
 
 bool MonitoringDataHolder::setConfigVersion(unsigned long version, unsigned long long build) {
   const auto v = static_cast<std::uint32_t>(version);
   const auto b = static_cast<std::uint64_t>(build);
-  if (v == config_version_ && b == config_build_) return false;
+  const bool changed = v != config_version_ || b != config_build_;
+  if (!changed && !config_unwritten_) return false;
   config_version_ = v;
   config_build_ = b;
-  SaveStatusToFile(std::string(mon_dir) + "config_version", &MonitoringDataHolder::ConfigVersionSaver, nullptr,
-                   false);
-  return true;
+  retrying_ = !changed;
+  config_unwritten_ = !SaveStatusToFile(std::string(mon_dir) + "config_version",
+                                        &MonitoringDataHolder::ConfigVersionSaver, nullptr, false);
+  retrying_ = false;
+  return changed;
 }
 
 void MonitoringDataHolder::setDisplayStatus(LGCP::DisplayParams const& p) {
@@ -353,17 +369,26 @@ bool MonitoringDataHolder::setControllerStatus(LGCP::ControllerInfo const& info)
   } else {
     controllers_.push_back(info);
   }
-  if (!changed) return false;
-  if (traces.monitoring.internal)
+  // A status file (or the own "self" link) that could not be written is
+  // written again when the same status comes again, as the files above.
+  const bool unwritten = controllers_unwritten_.count(addr) != 0;
+  if (!changed && !unwritten) return false;
+  if (changed && traces.monitoring.internal)
     std::clog << "New controller " << addr << " status - " << info.get_status() << std::endl;
   INet4::Addr a;
   a.Assign(addr);
-  CheckForMonControllerDir(a);
+  retrying_ = !changed;
+  const bool dir = CheckForMonControllerDir(a);
   SaveStatusArg arg;
   arg.count = info.get_status().asInt();
-  SaveStatusToFile(std::string(controller_dir) + addr + "/status", &MonitoringDataHolder::ControllerStatusSaver,
-                   &arg, false);
-  return own;
+  const bool written = SaveStatusToFile(std::string(controller_dir) + addr + "/status",
+                                        &MonitoringDataHolder::ControllerStatusSaver, &arg, false);
+  retrying_ = false;
+  if (dir && written)
+    controllers_unwritten_.erase(addr);
+  else
+    controllers_unwritten_.insert(addr);
+  return changed && own;
 }
 
 void MonitoringDataHolder::setSnmpTrapReceivers(LGCP::DisplayParams::snmpTrapReceivers::value_type const& list) {
@@ -431,46 +456,51 @@ bool MonitoringDataHolder::CheckForMonDir(char const* path) {
     return true;
   }
   if (::mkdir(p.c_str(), dir_mode) != 0) {
-    std::clog << "FAIL create monitoring catalog <" << path << "> with code=" << errno << std::endl;
+    if (!retrying_) std::clog << "FAIL create monitoring catalog <" << path << "> with code=" << errno << std::endl;
     return false;
   }
   return true;
 }
 
-void MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
-  if (!CheckForMonDir(controller_dir)) return;
+bool MonitoringDataHolder::CheckForMonControllerDir(INet4::Addr const& addr) {
+  if (!CheckForMonDir(controller_dir)) return false;
   std::string dir = std::string(controller_dir) + addr.GetStrAddr();
   if (dir.size() > 254) dir.resize(254);
   const std::string p = platform::board_path(dir);
-  if (DIR* d = ::opendir(p.c_str())) {
-    ::closedir(d);
-    return;
-  }
-  if (::mkdir(p.c_str(), dir_mode) != 0) {
-    std::clog << "FAIL create monitoring catalog <" << dir << "> with code=" << errno << std::endl;
-    return;
-  }
   // Both texts come from one shared buffer: each is copied before the
   // other is asked for, or the comparison would see one text twice.
   const std::string text = addr.GetStrAddr();
   const std::string own = self_addr_.GetStrAddr();
-  if (text == own) {
-    // The link names the board path; on the simulator the target is the
-    // directory under the board root, so readers there resolve it too.
-    // A link left by a run with another own address would name the wrong
-    // controller: the new link is made aside and renamed over it.
-    const std::string self = platform::board_path(std::string(controller_dir) + "self");
-    const std::string aside = self + "_tmp";
-    ::unlink(aside.c_str());
-    if (::symlink(p.c_str(), aside.c_str()) != 0 || ::rename(aside.c_str(), self.c_str()) != 0) {
-      const int error = errno;
-      ::unlink(aside.c_str());
-      std::clog << "FAIL create symlink to monitoring catalog <" << dir << "> with code=" << error << std::endl;
-    }
+  const std::string self = platform::board_path(std::string(controller_dir) + "self");
+  if (DIR* d = ::opendir(p.c_str())) {
+    ::closedir(d);
+    // The directory may have been made by a call whose link failed (a full
+    // disk): the link is made when it is not the one this directory needs.
+    if (text != own) return true;
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(self.c_str(), target, sizeof target);
+    if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == p) return true;
+  } else if (::mkdir(p.c_str(), dir_mode) != 0) {
+    if (!retrying_) std::clog << "FAIL create monitoring catalog <" << dir << "> with code=" << errno << std::endl;
+    return false;
   }
+  if (text != own) return true;
+  // The link names the board path; on the simulator the target is the
+  // directory under the board root, so readers there resolve it too.
+  // A link left by a run with another own address would name the wrong
+  // controller: the new link is made aside and renamed over it.
+  const std::string aside = self + "_tmp";
+  ::unlink(aside.c_str());
+  if (::symlink(p.c_str(), aside.c_str()) != 0 || ::rename(aside.c_str(), self.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(aside.c_str());
+    if (!retrying_) std::clog << "FAIL create symlink to monitoring catalog <" << dir << "> with code=" << error << std::endl;
+    return false;
+  }
+  return true;
 }
 
-void MonitoringDataHolder::SaveStatusToFile(const std::string& path, Saver saver, SaveStatusArg const* arg,
+bool MonitoringDataHolder::SaveStatusToFile(const std::string& path, Saver saver, SaveStatusArg const* arg,
                                             bool temporary) {
   // The agents and scripts that read these files may open one at any time:
   // the content is written whole under the "_tmp" name and renamed over the
@@ -493,17 +523,18 @@ void MonitoringDataHolder::SaveStatusToFile(const std::string& path, Saver saver
       ::close(fd);
       errno = error;
     }
-    std::clog << "FAIL create temporary file <" << path << "_tmp> with code=" << errno << std::endl;
-    return;
+    if (!retrying_) std::clog << "FAIL create temporary file <" << path << "_tmp> with code=" << errno << std::endl;
+    return false;
   }
   errno = 0;
   (this->*saver)(f, arg);
   int error = std::ferror(f) ? (errno ? errno : EIO) : 0;
   if (std::fclose(f) != 0 && error == 0) error = errno ? errno : EIO;
   if (error == 0 && std::rename(name.c_str(), target.c_str()) != 0) error = errno;
-  if (error == 0) return;
+  if (error == 0) return true;
   std::remove(name.c_str());
-  std::clog << "FAIL write status file <" << path << "> with code=" << error << std::endl;
+  if (!retrying_) std::clog << "FAIL write status file <" << path << "> with code=" << error << std::endl;
+  return false;
 }
 
 void MonitoringDataHolder::DipStatusSaver(FILE* f, SaveStatusArg const* arg) { std::fprintf(f, "%ld", arg->count); }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <list>
+#include <set>
 #include <string>
 
 // The host's address text; the port is not used.
@@ -79,8 +80,11 @@ class MonitoringDataHolder {
   void ClearControllerFiles();
   // False when the directory neither opens nor can be made.
   bool CheckForMonDir(char const* path);
-  void CheckForMonControllerDir(INet4::Addr const& addr);
-  void SaveStatusToFile(const std::string& path, Saver saver, SaveStatusArg const* arg, bool temporary);
+  // False when the controller's directory, or for the own address the
+  // "self" link to it, is not in place.
+  bool CheckForMonControllerDir(INet4::Addr const& addr);
+  // False when the file was not written whole (the failure is logged).
+  bool SaveStatusToFile(const std::string& path, Saver saver, SaveStatusArg const* arg, bool temporary);
 
   void DipStatusSaver(FILE* f, SaveStatusArg const* arg);
   void PowerStatusSaver(FILE* f, SaveStatusArg const* arg);
@@ -137,4 +141,12 @@ class MonitoringDataHolder {
   std::string last_value_;
   std::list<FramerDataHolder> framers_;
   std::list<NetIfDataHolder> netifs_;
+  // Files whose last write failed, written again at the next call with the
+  // same value: the DIP, power and configuration version files, and the
+  // controllers' (by dotted address).
+  bool dip_unwritten_ = false;
+  bool power_unwritten_ = false;
+  bool config_unwritten_ = false;
+  std::set<std::string> controllers_unwritten_;
+  bool retrying_ = false;  // writing such a file again: failures not logged
 };

@@ -2,12 +2,16 @@
 #include "runtime/linux_run.h"
 
 #include "platform/paths.h"
+#include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/netns.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <csignal>
@@ -129,6 +133,63 @@ TEST(LinuxRun, StaleFileOfAKilledProcessIsTakenAndADirectoryIsLeft) {
   EXPECT_EQ(::stat(dir.c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode)) << "not removed by the run's end";
   ::rmdir(dir.c_str());
+}
+
+// "/var/run/" on a small disk that refuses the file, for real (a tmpfs in a
+// mount namespace of the test's own): the run goes on without a pid file,
+// leaves no empty or partial one for a script to read and no descriptor
+// open; a full disk still takes the file of a killed run over, whose own
+// page the truncation gives back.
+TEST(LinuxRun, PidFileOnADiskThatRefusesIt) {
+  const std::string dir = platform::board_path("/var/run/small");
+  ASSERT_TRUE(::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST);
+  RUN_IN_MOUNTNS(result, [&]() {
+    testsupport::mount_tmpfs(dir, 16 * 1024);
+    const std::string path = dir + "/t.pid";
+    std::string filler;
+    struct Row {
+      const char* name;
+      bool stale;  // a killed run's file is there
+      std::function<void()> on, off;
+      bool written;
+    };
+    const Row rows[] = {
+        {"full", false, [&] { filler = testsupport::fill(dir); }, [&] { ::unlink(filler.c_str()); }, false},
+        {"full, a stale file", true, [&] { filler = testsupport::fill(dir); }, [&] { ::unlink(filler.c_str()); },
+         true},
+        {"read-only", false, [&] { testsupport::remount(dir, true); }, [&] { testsupport::remount(dir, false); },
+         false},
+        {"no access", false,
+         [&] {
+           ::chmod(dir.c_str(), 0500);
+           testsupport::file_capabilities(false);
+         },
+         [&] {
+           testsupport::file_capabilities(true);
+           ::chmod(dir.c_str(), 0755);
+         },
+         false},
+    };
+    std::string failed;
+    const int descriptors = testsupport::open_descriptors();
+    for (const Row& r : rows) {
+      if (r.stale) std::ofstream(path) << "1234567";
+      r.on();
+      {
+        Linux::Run run("small/t");
+        std::stringstream text;
+        text << std::ifstream(path).rdbuf();
+        const std::string want = r.written ? std::to_string(::getpid()) : "";
+        if (run.is_open() != r.written || text.str() != want || (!r.written && ::access(path.c_str(), F_OK) == 0))
+          failed += std::string(r.name) + ": \"" + text.str() + "\"\n";
+      }
+      r.off();
+      ::unlink(path.c_str());
+    }
+    if (testsupport::open_descriptors() != descriptors) failed += "descriptors left open\n";
+    return failed;
+  });
+  EXPECT_EQ(result.output, "");
 }
 
 }  // namespace

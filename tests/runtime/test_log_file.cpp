@@ -2,17 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <ostream>
+#include <set>
+#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/clock.h"
 #include "runtime/mux_time.h"
+#include "tests/support/descriptor_exhaustion.h"
 #include "tests/support/log_sink.h"
+#include "tests/support/netns.h"
 
 namespace {
 
@@ -159,4 +166,84 @@ TEST_F(LogFile, FileNamesFollowTheLocalHourAndDate) {
       EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), f.text) << f.name;
     }
   }
+}
+
+// The log directory on a disk that refuses the file, for real (a tiny
+// tmpfs in a mount namespace of the test's own): a file that cannot be
+// opened is tried again at the next line, so the log resumes once the disk
+// takes it; a disk that fills in the middle of a flush loses the lines that
+// find no room, but none stands twice and every later line is whole.
+TEST_F(LogFile, DiskThatRefusesTheFile) {
+  const std::string dir = root_.path() + "/log";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  RUN_IN_MOUNTNS(result, [&]() {
+    testsupport::mount_tmpfs(dir, 16 * 1024);
+    std::string failed;
+    const int descriptors = testsupport::open_descriptors();
+    const std::string file = dir + "/2023_01_10-09.log";
+    struct Fault {
+      const char* name;
+      std::function<void()> on, off;
+    };
+    const Fault faults[] = {
+        {"read-only", [&] { testsupport::remount(dir, true); }, [&] { testsupport::remount(dir, false); }},
+        {"no access",
+         [&] {
+           ::chmod(dir.c_str(), 0500);
+           testsupport::file_capabilities(false);
+         },
+         [&] {
+           testsupport::file_capabilities(true);
+           ::chmod(dir.c_str(), 0755);
+         }},
+    };
+    for (const Fault& f : faults) {
+      ::unlink(file.c_str());
+      f.on();
+      LogFileStreamBuf buf(dir);
+      std::ostream out(&buf);
+      out << "lost\n" << std::flush;
+      f.off();
+      out << "kept\n" << std::flush;
+      if (read("log/2023_01_10-09.log") != "15:30:01234: kept\n")
+        failed += std::string(f.name) + ": " + read("log/2023_01_10-09.log") + "\n";
+    }
+
+    // Full: the file's last page still takes text, then a flush of many
+    // lines goes out in part; later lines find no room at all.
+    ::unlink(file.c_str());
+    {
+      LogFileStreamBuf buf(dir);
+      std::ostream out(&buf);
+      out << "line before the disk\n" << std::flush;
+      const std::string filler = testsupport::fill(dir);
+      int line = 0;
+      for (int flush = 0; flush < 30; ++flush) {
+        for (int i = 0; i < 20; ++i) out << "line " << line++ << " of the full disk\n";
+        out << std::flush;
+      }
+      ::unlink(filler.c_str());
+      out << "room again\n" << std::flush;
+    }
+    // Every line is one that was written, once; one cut short by the disk
+    // may stand in front of the line that follows the fault.
+    std::set<std::string> lines = {"15:30:01234: line before the disk", "15:30:01234: room again"};
+    for (int line = 0; line < 600; ++line) lines.insert("15:30:01234: line " + std::to_string(line) + " of the full disk");
+    std::istringstream text(read("log/2023_01_10-09.log"));
+    std::set<std::string> seen;
+    std::string l, last;
+    int cut = 0;
+    while (std::getline(text, l)) {
+      const auto next = lines.lower_bound(l);
+      if (!seen.insert(l).second) failed += "twice: " + l + "\n";
+      if (next == lines.end() || next->compare(0, l.size(), l) != 0) failed += "not written: " + l + "\n";
+      else if (*next != l) ++cut;
+      last = l;
+    }
+    if (seen.size() < 10 || seen.size() > 590) failed += "not filled as meant: " + std::to_string(seen.size()) + "\n";
+    if (last != "15:30:01234: room again" || cut > 1) failed += "last: " + last + "\n";
+    if (testsupport::open_descriptors() != descriptors) failed += "descriptors left open\n";
+    return failed;
+  });
+  EXPECT_EQ(result.output, "");
 }

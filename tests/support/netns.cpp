@@ -4,7 +4,10 @@
 #include <net/if.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <linux/capability.h>
 #include <sched.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,12 +42,12 @@ void write_all(int fd, const std::string& text) {
 }
 
 // The child's report: one status byte ('+' ran, '-' skip), then the text.
-[[noreturn]] void child(int out, const std::function<std::string()>& body) {
+[[noreturn]] void child(int out, int flags, const char* what, const std::function<std::string()>& body) {
   const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
   std::string report;
-  if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+  if (::unshare(CLONE_NEWUSER | flags) != 0) {
     const int e = errno;
-    report = std::string("-user and network namespaces not available: ") + std::strerror(e);
+    report = std::string("-user and ") + what + " namespaces not available: " + std::strerror(e);
     // The kernel refuses a process with more than one thread, as under an
     // emulator that keeps threads of its own.
     if (e == EINVAL) report += " (a process with several threads cannot enter one)";
@@ -66,9 +69,7 @@ void write_all(int fd, const std::string& text) {
   ::_exit(0);
 }
 
-}  // namespace
-
-NetnsResult run_in_netns(const std::function<std::string()>& body) {
+NetnsResult run_in_namespace(int flags, const char* what, const std::function<std::string()>& body) {
   NetnsResult result;
   int p[2];
   if (::pipe2(p, O_CLOEXEC) != 0) {
@@ -84,7 +85,7 @@ NetnsResult run_in_netns(const std::function<std::string()>& body) {
   }
   if (pid == 0) {
     ::close(p[0]);
-    child(p[1], body);
+    child(p[1], flags, what, body);
   }
   ::close(p[1]);
   std::string text;
@@ -108,6 +109,62 @@ NetnsResult run_in_netns(const std::function<std::string()>& body) {
   result.ran = text[0] == '+';
   (result.ran ? result.output : result.reason) = text.substr(1);
   return result;
+}
+
+}  // namespace
+
+NetnsResult run_in_netns(const std::function<std::string()>& body) {
+  return run_in_namespace(CLONE_NEWNET, "network", body);
+}
+
+NetnsResult run_in_mountns(const std::function<std::string()>& body) {
+  // Mounts made here stay private to the child, and vanish with it.
+  return run_in_namespace(CLONE_NEWNS, "mount", [&body]() {
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+      throw NetnsUnavailable(std::string("cannot make the mounts private: ") + std::strerror(errno));
+    return body();
+  });
+}
+
+void mount_tmpfs(const std::string& dir, std::size_t bytes) {
+  const std::string options = "size=" + std::to_string(bytes);
+  if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0)
+    throw NetnsUnavailable("cannot mount a tmpfs on " + dir + ": " + std::strerror(errno));
+}
+
+void remount(const std::string& dir, bool read_only) {
+  const unsigned long flags = MS_REMOUNT | (read_only ? MS_RDONLY : 0);
+  if (::mount(nullptr, dir.c_str(), nullptr, flags, nullptr) != 0)
+    throw NetnsUnavailable("cannot remount " + dir + ": " + std::strerror(errno));
+}
+
+std::string fill(const std::string& dir) {
+  const std::string path = dir + "/.filler";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) throw NetnsUnavailable("cannot fill " + dir + ": " + std::strerror(errno));
+  // Block by block, then byte by byte: not one byte more fits afterwards.
+  static const char block[4096] = {0};
+  for (std::size_t size = sizeof block; size > 0; size /= 2)
+    while (::write(fd, block, size) == static_cast<ssize_t>(size)) {
+    }
+  ::close(fd);
+  return path;
+}
+
+void file_capabilities(bool on) {
+  // Root of a user namespace passes every permission check on its own
+  // files; without these it meets the modes as any user does. They stay
+  // permitted, so they can be taken up again.
+  __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2];
+  if (::syscall(SYS_capget, &head, data) != 0) throw NetnsUnavailable("cannot read the capabilities");
+  for (unsigned cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+    if (on)
+      data[cap / 32].effective |= data[cap / 32].permitted & (1u << (cap % 32));
+    else
+      data[cap / 32].effective &= ~(1u << (cap % 32));
+  }
+  if (::syscall(SYS_capset, &head, data) != 0) throw NetnsUnavailable("cannot change the capabilities");
 }
 
 void ip(const std::string& args) {

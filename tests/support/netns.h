@@ -1,9 +1,12 @@
 #pragma once
 // Runs a test body in a forked child inside a fresh user and network
 // namespace, where it may add addresses and interfaces without touching the
-// machine's own. The child reports back as text through a pipe.
+// machine's own, or a fresh user and mount namespace, where it may mount
+// small, full or read-only file systems over directories of its own. The
+// child reports back as text through a pipe.
 #include <sys/types.h>
 
+#include <cstddef>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -26,6 +29,26 @@ struct NetnsResult {
 // inside, so it holds the network capabilities there), runs `body` and
 // exits. Only loopback exists in the new namespace, and it is down.
 NetnsResult run_in_netns(const std::function<std::string()>& body);
+
+// Forks; the child enters new user and mount namespaces (root inside, its
+// mounts private to it), runs `body` and exits. The file systems are the
+// machine's until the body mounts others over them.
+NetnsResult run_in_mountns(const std::function<std::string()>& body);
+
+// Inside a mount-namespace body: a tmpfs of `bytes` (rounded up to whole
+// pages) over the directory `dir`; throws NetnsUnavailable when refused.
+void mount_tmpfs(const std::string& dir, std::size_t bytes);
+// Inside a mount-namespace body: makes the file system mounted at `dir`
+// read-only or writable again.
+void remount(const std::string& dir, bool read_only);
+// Fills the file system of the directory `dir` to the last byte with one
+// file in it, whose path it returns: remove it and the room is back.
+std::string fill(const std::string& dir);
+// Inside a body: gives up (false) or takes up again (true) the capabilities
+// that pass over file modes, so that a directory's mode refuses this
+// process (EACCES) as it refuses an ordinary user. Throws NetnsUnavailable
+// when the kernel refuses.
+void file_capabilities(bool on);
 
 // Inside the body: runs "ip <args>" quietly; throws NetnsUnavailable with
 // the command when it fails.
@@ -52,4 +75,8 @@ void end_peer(pid_t pid);
 // reason when the machine allows none.
 #define RUN_IN_NETNS(result, body)               \
   auto result = testsupport::run_in_netns(body); \
+  if (!result.ran) GTEST_SKIP() << result.reason;
+// The body may be a lambda written in place, commas and all.
+#define RUN_IN_MOUNTNS(result, ...)                        \
+  auto result = testsupport::run_in_mountns(__VA_ARGS__); \
   if (!result.ran) GTEST_SKIP() << result.reason;
