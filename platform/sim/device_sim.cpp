@@ -143,8 +143,7 @@ std::shared_ptr<DeviceModel> model(const std::string& path) {
 int dev_open(const char* path, int flags) {
   // As on the board: never inherited by a started program.
   flags |= O_CLOEXEC;
-  static bool installed = (sim::install_default_models(), true);
-  (void)installed;
+  sim::board_ready();
   auto m = sim::model(path);
   if (!m) return ::open(board_path(path).c_str(), flags);
   sim::Registry::prune(*m);
