@@ -152,16 +152,19 @@ std::vector<Complement> complements() {
   return {
       {"Smallest",
        "# The least a board has: one E1 framer, no basic-rate module (no SPI\n"
-       "# bus: ENODEV), no mixer, no DSP units, an HDLC controller with no free\n"
-       "# channel (ENOSPC), no modems, no HDLC interfaces.\n"
+       "# bus: ENODEV), no mixer, no DSP units, no voice device, an HDLC\n"
+       "# controller with no free channel (ENOSPC), no modems, no HDLC\n"
+       "# interfaces.\n"
        "hal fail spi-read 19\n"
        "hal fail spi-write 19\n"
        "e1 status 1 error 19\n"
        "e1 status 2 error 19\n"
        "e1 status 3 error 19\n"
        "cas trunks 1\n"
-       "dtmf fail open 19\n"
-       "dsp fail open 19\n"
+       "devices absent /dev/mixer\n"
+       "devices absent /dev/dtmf\n"
+       "devices absent /dev/dsp\n"
+       "devices absent /dev/voice\n"
        "mcc fail allocate 28\n"
        "mctl pool 0\n"
        "net del hdlc0\n"
@@ -170,7 +173,7 @@ std::vector<Complement> complements() {
        "hal power 1\n",
        1,
        {"spi: try init\n", "spi: hal without spi\n", "Scanning echo channels ...\n",
-        "E1: synchronization status read fail, trunk = 3 cause = "},
+        "E1: synchronization status read fail, trunk = 3 cause = ", "\"/dev/voice\" open fail: "},
        "0",
        "",
        "rtp 0/0/0/0/0 modem 0/0 mcc 0/0/0 t38 0 lin16 0 mux 1 echo - mixer -",
@@ -232,7 +235,7 @@ std::vector<Complement> complements() {
        "e1 status 3 error 19\n"
        "cas trunks 3\n"
        "mixer add 0 1 1\n"
-       "dsp fail open 19\n"
+       "devices absent /dev/dsp\n"
        "hal dip 128\n"
        "hal power 2\n",
        3,
