@@ -132,6 +132,8 @@ struct Complement {
   std::string clock;
   // What the monitoring tells its agents: framer indexes, DIP, power.
   std::string framer_items, dip, power;
+  // Control-socket requests after the commands, with their answers.
+  std::vector<std::pair<std::string, std::string>> board_after = {};
 };
 
 std::string hundred_units() {
@@ -256,11 +258,17 @@ std::vector<Complement> complements() {
         {mixertest::ioctl(7, 11, [](LGCP::IoctlParams& p) { p.select_vad_enable(true); }),
          {"seq 7 slot 11 error unsupported"}},
         {cas_open(8, 2, 0), {"cas 2 0 rx 0 tx 0", "seq 8 success"}},
-        {cas_open(9, 3, 0), {"cas 3 0 rx -1 tx 0", "seq 9 success"}}},
+        {cas_open(9, 3, 0), {"cas 3 0 rx -1 tx 0", "seq 9 success"}},
+        // The unit's one channel on the cross-connect, both ways.
+        {testsupport::trunk_image(10, 14, 2, 1), {"seq 10 slot 14 success", "slot 14 transmitter active 65",
+                                                  "slot 14 receiver active 65"}},
+        {testsupport::connect_image(11, 14, 11), {"slot 11 receiver active 2048", "seq 11 slot 14 success"}},
+        {testsupport::connect_image(12, 10, 14), {"slot 10 transmitter active 2048", "seq 12 slot 10 success"}}},
        "source 4 selects 1",
        "1 2 3",
        "128",
-       "2"},
+       "2",
+       {{"hal get 2048", "connected 65"}, {"hal get 65", "connected 2048"}}},
       {"Largest",
        "# Every E1 framer and a fifth status file the server never watches;\n"
        "# a hundred and one mixer units, of which the server takes a hundred;\n"
@@ -285,11 +293,18 @@ std::vector<Complement> complements() {
         // The hundred-and-first unit is not taken.
         {in_image(5, 13, 100, {0}), {"seq 5 slot 13 error insufficientResources"}},
         {cas_open(6, 3, 31), {"cas 3 0 rx 0 tx 0", "cas 3 31 rx 0 tx 3", "seq 6 success"}},
-        {boardtest::clock_image(7, false, true, 7), {"seq 7 success"}}},
+        {boardtest::clock_image(7, false, true, 7), {"seq 7 success"}},
+        // The last channel of the last unit taken, on the cross-connect.
+        {testsupport::trunk_image(8, 14, 3, 31), {"seq 8 slot 14 success", "slot 14 transmitter active 127",
+                                                  "slot 14 receiver active 127"}},
+        {testsupport::connect_image(9, 14, 11), {"slot 11 receiver active 5247", "seq 9 slot 14 success"}},
+        {testsupport::connect_image(10, 10, 14), {"slot 10 transmitter active 5247", "seq 10 slot 10 success"}}},
        "source 7 selects 2",
        "1 2 3 4",
        "255",
-       "0"},
+       "0",
+       // Unit 99's block of 32 switch channels follows the 99 before it.
+       {{"hal get 5247", "connected 127"}, {"hal get 127", "connected 5247"}}},
   };
 }
 
@@ -355,6 +370,7 @@ TEST_P(BoardComplements, StartsReportsAndRefusesWhatIsNotThere) {
     EXPECT_EQ(srv.sim.ask("devices").find("/dev/mcc/ctl"), std::string::npos);
   }
   EXPECT_EQ(srv.sim.ask("hal clock"), c.clock);
+  for (const auto& q : c.board_after) EXPECT_EQ(srv.sim.ask(q.first), q.second) << q.first;
 
   // The monitoring: framer items for the framers there, DIP and power.
   EXPECT_TRUE(agent.wait([&] {
