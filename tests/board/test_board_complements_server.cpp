@@ -18,6 +18,7 @@
 
 #include <fstream>
 #include <set>
+#include <csignal>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -372,6 +373,16 @@ TEST_P(BoardComplements, StartsReportsAndRefusesWhatIsNotThere) {
   EXPECT_EQ(srv.sim.ask("hal clock"), c.clock);
   for (const auto& q : c.board_after) EXPECT_EQ(srv.sim.ask(q.first), q.second) << q.first;
 
+  // A hangup signal sends the report unasked, the same with the slots made
+  // (none of them aborted).
+  srv.process->signal(SIGHUP);
+  Strings unasked;
+  while (unasked.empty() || unasked.back().rfind("query", 0) != 0) {
+    const std::string f = srv.ctl.next(testsupport::patience_ms);
+    if (f.empty()) break;
+    if (!is_status(text(f))) unasked.push_back(text(f));
+  }
+  EXPECT_EQ(unasked, Strings{"query " + c.resources});
   // The monitoring: framer items for the framers there, DIP and power.
   EXPECT_TRUE(agent.wait([&] {
     const auto dip = agent.values_of("gatewayDip");
