@@ -195,11 +195,17 @@ std::vector<Complement> complements() {
         {cas_open(9, 2, 5), {"cas 2 0 rx -1 tx 0", "seq 9 success"}},
         // The clock of a framer the board lacks is refused, not taken as set.
         {boardtest::clock_image(10, false, true, 0), {"seq 10 success"}},
-        {boardtest::clock_image(11, false, true, 3), {"seq 11 error internal"}}},
+        {boardtest::clock_image(11, false, true, 3), {"seq 11 error internal"}},
+        // The shared buses are there whatever else the board lacks: their
+        // first and last channels.
+        {testsupport::map_image(12, 16, 8192, -1), {"seq 12 slot 16 success", "slot 16 transmitter active 8192"}},
+        {testsupport::map_image(13, 17, -1, 10239), {"seq 13 slot 17 success", "slot 17 receiver active 10239"}},
+        {testsupport::connect_image(14, 16, 17), {"seq 14 slot 16 success"}}},
        "source 0 selects 2",
        "1",
        "0",
-       "1"},
+       "1",
+       {{"hal get 10239", "connected 8192"}}},
       {"Mixed",
        "# Two E1 framers and the basic-rate module; a mixer unit whose TDM\n"
        "# channels are none beside one that has some; the tone unit without\n"
@@ -328,6 +334,7 @@ TEST_P(BoardComplements, StartsReportsAndRefusesWhatIsNotThere) {
   });
   ASSERT_TRUE(srv.ready()) << srv.log();
   EXPECT_TRUE(srv.wait_log("Starting server [")) << srv.log();
+  EXPECT_TRUE(srv.wait_log("], port=" + std::to_string(srv.port) + "\n")) << srv.log();
   for (const auto& line : c.start) EXPECT_TRUE(srv.wait_log(line)) << line << "\n" << srv.log();
   // The complement file was taken whole, but for the refusals expected.
   std::size_t refusals = 0;
