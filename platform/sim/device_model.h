@@ -68,9 +68,14 @@ class DeviceModel {
 // an error is written to the error stream. Without the file the board has
 // its default complement.
 //
-//   hal fail spi-read ENODEV      # no basic-rate module
-//   mixer add 0 32 64             # one mixer unit
-//   e1 status 3 error ENODEV      # no fourth E1 framer
+//   # no basic-rate module: the SPI bus answers ENODEV
+//   hal fail spi-read 19
+//   # no fourth E1 framer
+//   e1 status 3 error 19
+//   cas trunks 3
+//   # one mixer unit; no voice-processing unit
+//   mixer add 0 32 64
+//   devices absent /dev/dsp
 void install_default_models();
 extern const char complement_path[];
 // install_default_models once, before the first device, interface or

@@ -133,7 +133,8 @@ bool hex_bytes(const std::string& text, std::vector<std::uint8_t>& out) {
 
 std::string cas_words(const Args& args, std::ostream& out) {
   E1Cas& m = e1_cas_model();
-  if (args.empty()) return "usage: cas trunk P | cas get P TS | cas rx P TS BITS | cas raw HEX | cas trunks N | cas fail K E [N]";
+  if (args.empty())
+    return "usage: cas trunk P | cas get P TS | cas rx P TS BITS | cas raw HEX | cas trunks N | cas fail K E [N]";
   long long p = 0, ts = 0, v = 0;
   if (args[0] == "trunk") {
     if (args.size() != 2 || !parse_int(args[1], p) || p < 0 || p > 3) return "usage: cas trunk P";

@@ -16,9 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <set>
-#include <csignal>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -46,11 +46,11 @@ const char framer_text[] =
 // UNIT:TDM_IN/TDM_OUT/MIXER_IN ..." ("-" for an empty list).
 std::string resources_text(const LGCP::Resources& r) {
   std::ostringstream s;
-  s << "rtp " << r.get_rtp_g729().getValue() << "/" << r.get_rtp_g723().getValue() << "/"
-    << r.get_rtp_g711().getValue() << "/" << r.get_rtp_g711mcc().getValue() << "/" << r.get_universal().getValue()
-    << " modem " << r.get_modem().getValue() << "/" << r.get_digital_modems().getValue() << " mcc "
-    << r.get_mcc_data().getValue() << "/" << r.get_mcc_bri().getValue() << "/" << r.get_mcc_trans().getValue()
-    << " t38 " << r.get_t38_instances().getValue() << " lin16 " << r.get_lin16().getValue() << " mux "
+  s << "rtp " << r.get_rtp_g729().getValue() << "/" << r.get_rtp_g723().getValue() << "/" << r.get_rtp_g711().getValue()
+    << "/" << r.get_rtp_g711mcc().getValue() << "/" << r.get_universal().getValue() << " modem "
+    << r.get_modem().getValue() << "/" << r.get_digital_modems().getValue() << " mcc " << r.get_mcc_data().getValue()
+    << "/" << r.get_mcc_bri().getValue() << "/" << r.get_mcc_trans().getValue() << " t38 "
+    << r.get_t38_instances().getValue() << " lin16 " << r.get_lin16().getValue() << " mux "
     << (static_cast<bool>(r.get_mux()) ? 1 : 0) << " echo";
   if (r.get_echoBus().size() == 0) s << " -";
   for (std::size_t i = 0; i < r.get_echoBus().size(); ++i) s << " " << r.get_echoBus()[i].getValue();
@@ -58,8 +58,8 @@ std::string resources_text(const LGCP::Resources& r) {
   if (r.get_mixer().size() == 0) s << " -";
   for (std::size_t i = 0; i < r.get_mixer().size(); ++i) {
     const LGCP::MixerResources_subtype& m = r.get_mixer()[i];
-    s << " " << m.get_unit().getValue() << ":" << m.get_tdm_inputs().getValue() << "/"
-      << m.get_tdm_outputs().getValue() << "/" << m.get_mixer_inputs().getValue();
+    s << " " << m.get_unit().getValue() << ":" << m.get_tdm_inputs().getValue() << "/" << m.get_tdm_outputs().getValue()
+      << "/" << m.get_mixer_inputs().getValue();
   }
   if (r.drvVersion_isPresent()) s << " drvVersion";
   return s.str();
@@ -187,8 +187,8 @@ std::vector<Complement> complements() {
         {echo_image(5, 13, 0), {"seq 5 slot 13 error insufficientResources"}},
         {testsupport::trunk_image(6, 14, 4, 1), {"seq 6 slot 14 error insufficientResources"}},
         // The trunk factories are the board's whatever its framers.
-        {testsupport::trunk_image(7, 15, 0, 1), {"seq 7 slot 15 success", "slot 15 transmitter active 1",
-                                                 "slot 15 receiver active 1"}},
+        {testsupport::trunk_image(7, 15, 0, 1),
+         {"seq 7 slot 15 success", "slot 15 transmitter active 1", "slot 15 receiver active 1"}},
         // CAS on the framer there, and on one the board lacks: the
         // driver's refusal comes back as the trunk's CAS status.
         {cas_open(8, 0, 5), {"cas 0 0 rx 0 tx 0", "cas 0 5 rx 0 tx 3", "seq 8 success"}},
@@ -235,8 +235,8 @@ std::vector<Complement> complements() {
         {in_image(2, 10, 3, {0}), {"seq 2 slot 10 error insufficientResources"}},
         {out_image(3, 11, 7, {0}), {"seq 3 slot 11 error insufficientResources"}},
         {mcc_image(4, 12), {"seq 4 slot 12 success"}},
-        {testsupport::trunk_image(5, 13, 7, 3, true), {"seq 5 slot 13 success", "slot 13 transmitter active 31",
-                                                       "slot 13 receiver active 31"}},
+        {testsupport::trunk_image(5, 13, 7, 3, true),
+         {"seq 5 slot 13 success", "slot 13 transmitter active 31", "slot 13 receiver active 31"}},
         {cas_open(6, 1, 0), {"cas 1 0 rx 0 tx 0", "seq 6 success"}},
         {cas_open(7, 2, 0), {"cas 2 0 rx -1 tx 0", "seq 7 success"}},
         {boardtest::clock_image(8, true, true, 2), {"seq 8 success"}}},
@@ -270,8 +270,8 @@ std::vector<Complement> complements() {
         {cas_open(8, 2, 0), {"cas 2 0 rx 0 tx 0", "seq 8 success"}},
         {cas_open(9, 3, 0), {"cas 3 0 rx -1 tx 0", "seq 9 success"}},
         // The unit's one channel on the cross-connect, both ways.
-        {testsupport::trunk_image(10, 14, 2, 1), {"seq 10 slot 14 success", "slot 14 transmitter active 65",
-                                                  "slot 14 receiver active 65"}},
+        {testsupport::trunk_image(10, 14, 2, 1),
+         {"seq 10 slot 14 success", "slot 14 transmitter active 65", "slot 14 receiver active 65"}},
         {testsupport::connect_image(11, 14, 11), {"slot 11 receiver active 2048", "seq 11 slot 14 success"}},
         {testsupport::connect_image(12, 10, 14), {"slot 10 transmitter active 2048", "seq 12 slot 10 success"}}},
        "source 4 selects 1",
@@ -296,7 +296,8 @@ std::vector<Complement> complements() {
        "0 1 2 3",
        "0 1 2 3 4 5 6 7",
        "rtp 120/60/240/480/960 modem 64/4 mcc 2147483647/2147483647/2147483647 t38 0 lin16 0 mux 1 echo - "
-       "mixer" + hundred_units(),
+       "mixer" +
+           hundred_units(),
        {{out_image(2, 10, 99, {31}), {"seq 2 slot 10 success"}},
         {in_image(3, 11, 99, {31}), {"seq 3 slot 11 success"}},
         {in_image(4, 12, 99, {32}), {"seq 4 slot 12 error insufficientResources"}},
@@ -305,8 +306,8 @@ std::vector<Complement> complements() {
         {cas_open(6, 3, 31), {"cas 3 0 rx 0 tx 0", "cas 3 31 rx 0 tx 3", "seq 6 success"}},
         {boardtest::clock_image(7, false, true, 7), {"seq 7 success"}},
         // The last channel of the last unit taken, on the cross-connect.
-        {testsupport::trunk_image(8, 14, 3, 31), {"seq 8 slot 14 success", "slot 14 transmitter active 127",
-                                                  "slot 14 receiver active 127"}},
+        {testsupport::trunk_image(8, 14, 3, 31),
+         {"seq 8 slot 14 success", "slot 14 transmitter active 127", "slot 14 receiver active 127"}},
         {testsupport::connect_image(9, 14, 11), {"slot 11 receiver active 5247", "seq 9 slot 14 success"}},
         {testsupport::connect_image(10, 10, 14), {"slot 10 transmitter active 5247", "seq 10 slot 10 success"}}},
        "source 7 selects 2",
@@ -327,9 +328,11 @@ TEST_P(BoardComplements, StartsReportsAndRefusesWhatIsNotThere) {
   SnmpTestAgent agent(true);
   RunningServer srv({}, [&](const std::string& root) {
     write_file(root + "/sim-board", c.board);
-    for (int n = 0; n < c.framers; ++n) write_file(root + "/proc/driver/hdlc/peb22554/" + std::to_string(n), framer_text);
-    write_file(root + "/usr/local/etc/server.conf", "[traces]\nmonitoring.internal = true\n[snmpagent]\nhost = 127.0.0.1:" +
-                                                        std::to_string(agent.port()) + "\nname = zarngw\n");
+    for (int n = 0; n < c.framers; ++n)
+      write_file(root + "/proc/driver/hdlc/peb22554/" + std::to_string(n), framer_text);
+    write_file(root + "/usr/local/etc/server.conf",
+               "[traces]\nmonitoring.internal = true\n[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) +
+                   "\nname = zarngw\n");
     write_file(root + "/var/version", "G-1\n");
   });
   ASSERT_TRUE(srv.ready()) << srv.log();
@@ -380,7 +383,8 @@ TEST_P(BoardComplements, StartsReportsAndRefusesWhatIsNotThere) {
     if (!m.get_pdu().get_command().create_isSelected() || x.frames[0].find("error") == std::string::npos) continue;
     const int slot = static_cast<int>(m.get_slot().getValue());
     srv.ctl.send(testsupport::null_command_image(90, slot, "destroy"));
-    EXPECT_EQ(text(srv.ctl.next(testsupport::patience_ms)), "seq 90 slot " + std::to_string(slot) + " error slotNotExists");
+    EXPECT_EQ(text(srv.ctl.next(testsupport::patience_ms)),
+              "seq 90 slot " + std::to_string(slot) + " error slotNotExists");
   }
   // A refused HDLC channel was given back.
   if (c.name == std::string("Smallest")) {
