@@ -11,6 +11,7 @@
 #include "tests/board/board_lgcp.h"
 #include "tests/board/snmp_test_agent.h"
 #include "tests/media/mixer_images.h"
+#include "tests/media/rtp_fixture.h"
 #include "tests/support/lgcp_text.h"
 #include "tests/support/server_process.h"
 
@@ -155,7 +156,7 @@ std::vector<Complement> complements() {
   return {
       {"Smallest",
        "# The least a board has: one E1 framer, no basic-rate module (no SPI\n"
-       "# bus: ENODEV), no mixer, no DSP units, no voice device, an HDLC\n"
+       "# bus: ENODEV), no mixer, no DSP units, no voice or RTP device, an HDLC\n"
        "# controller with no free channel (ENOSPC), no modems, no HDLC\n"
        "# interfaces.\n"
        "hal fail spi-read 19\n"
@@ -169,6 +170,7 @@ std::vector<Complement> complements() {
        "devices absent /dev/dtmf\n"
        "devices absent /dev/dsp\n"
        "devices absent /dev/voice\n"
+       "devices absent /dev/rtp\n"
        "mcc fail allocate 28\n"
        "mctl pool 0\n"
        "net del hdlc0\n"
@@ -185,6 +187,10 @@ std::vector<Complement> complements() {
         {out_image(3, 11, 0, {0}), {"seq 3 slot 11 error insufficientResources"}},
         {mcc_image(4, 12), {"seq 4 slot 12 error insufficientResources"}},
         {echo_image(5, 13, 0), {"seq 5 slot 13 error insufficientResources"}},
+        {mixertest::create(15, 18,
+                           rtptest::rtp_params(TERM::Payload::ptG711_Ulaw, "127.0.0.1", 40000,
+                                               TERM::Payload::ptG711_Ulaw, TERM::Payload::ptG711_Ulaw)),
+         {"seq 15 slot 18 error insufficientResources"}},
         {testsupport::trunk_image(6, 14, 4, 1), {"seq 6 slot 14 error insufficientResources"}},
         // The trunk factories are the board's whatever its framers.
         {testsupport::trunk_image(7, 15, 0, 1),
