@@ -285,6 +285,29 @@ std::vector<Complement> complements() {
        "128",
        "2",
        {{"hal get 2048", "connected 65"}, {"hal get 65", "connected 2048"}}},
+      {"BasicRateOnly",
+       "# No E1 module at all: no maintenance or CAS device, no E1 framer\n"
+       "# lines to take the clock from; the basic-rate module only.\n"
+       "devices absent /dev/maintenance\n"
+       "devices absent /dev/e1-cas\n"
+       "hal clock absent 0 1 2 3\n"
+       "hal dip 3\n",
+       0,
+       {"spi: enable channel 7\n"},
+       "",
+       "0 1 2 3 4 5 6 7",
+       "rtp 0/0/0/0/0 modem 4/2 mcc 0/0/0 t38 0 lin16 0 mux 1 echo - mixer -",
+       {// What needs the E1 devices is refused, not answered as done.
+        {boardtest::trunk_image(2, 0, true), {"seq 2 error internal"}},
+        {cas_open(3, 0, 1), {"seq 3 error internal"}},
+        {boardtest::clock_image(4, false, true, 1), {"seq 4 error internal"}},
+        {boardtest::clock_image(5, false, false, 0), {"seq 5 success"}},
+        {testsupport::trunk_image(6, 10, 0, 2, true),
+         {"seq 6 slot 10 success", "slot 10 transmitter active 2", "slot 10 receiver active 2"}}},
+       "source 5 selects 2",
+       "",
+       "3",
+       "2"},
       {"Largest",
        "# Every E1 framer and a fifth status file the server never watches;\n"
        "# a hundred and one mixer units, of which the server takes a hundred;\n"
