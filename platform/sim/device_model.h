@@ -61,9 +61,26 @@ class DeviceModel {
   std::vector<std::unique_ptr<Channel>> open_;
 };
 
-// Installs the models of the simulated board's devices; done once, before
-// the first device is opened.
+// Installs the models of the simulated board's devices, then builds the
+// board's complement from the file at complement_path under the board root
+// when there is one: one control-socket request per line (blank lines and
+// lines starting with '#' skipped), run in order; a request answered with
+// an error is written to the error stream. Without the file the board has
+// its default complement.
+//
+//   # no basic-rate module: the SPI bus answers ENODEV
+//   hal fail spi-read 19
+//   # no fourth E1 framer
+//   e1 status 3 error 19
+//   cas trunks 3
+//   # one mixer unit; no voice-processing unit
+//   mixer add 0 32 64
+//   devices absent /dev/dsp
 void install_default_models();
+extern const char complement_path[];
+// install_default_models once, before the first device, interface or
+// socket of the board is used.
+void board_ready();
 
 // Registers, from a model's own source file, a function that installs the
 // model; install_default_models runs every registered one.

@@ -44,8 +44,18 @@ struct Registry {
   // "devices": the device paths with channels open now and how many, after
   // dropping those whose user descriptors are all closed (a test's count of
   // the server's descriptors then holds no driver end of a closed one).
+  // "devices absent PATH": a board built without that device: its model
+  // goes, and opens of the path find no node (ENOENT) from then on.
   static std::string words(const Args& args, std::ostream& out) {
-    if (!args.empty()) return "usage: devices";
+    if (args.size() == 2 && args[0] == "absent") {
+      auto it = get().models.find(args[1]);
+      if (it == get().models.end()) return "no device " + args[1];
+      prune(*it->second);
+      if (!it->second->open_.empty()) return "device " + args[1] + " is open";
+      get().models.erase(it);
+      return "";
+    }
+    if (!args.empty()) return "usage: devices | devices absent PATH";
     for (auto& m : get().models) {
       prune(*m.second);
       if (!m.second->open_.empty()) out << m.first << " " << m.second->open_.size() << "\n";
@@ -143,8 +153,7 @@ std::shared_ptr<DeviceModel> model(const std::string& path) {
 int dev_open(const char* path, int flags) {
   // As on the board: never inherited by a started program.
   flags |= O_CLOEXEC;
-  static bool installed = (sim::install_default_models(), true);
-  (void)installed;
+  sim::board_ready();
   auto m = sim::model(path);
   if (!m) return ::open(board_path(path).c_str(), flags);
   sim::Registry::prune(*m);

@@ -15,6 +15,7 @@ void E1Cas::clear() {
   for (bool& t : trunk_open) t = false;
   chans.clear();
   failures_.clear();
+  trunks = 4;
   fail_open = 0;
 }
 
@@ -52,6 +53,10 @@ int E1Cas::on_ioctl(DeviceModel::Channel&, unsigned long request, void* arg) {
       const long p = static_cast<long>(reinterpret_cast<std::intptr_t>(arg));
       if (p < 0 || p > 3) {
         errno = EINVAL;
+        return -1;
+      }
+      if (open && p >= trunks) {
+        errno = ENODEV;
         return -1;
       }
       trunk_open[p] = open;
@@ -128,7 +133,8 @@ bool hex_bytes(const std::string& text, std::vector<std::uint8_t>& out) {
 
 std::string cas_words(const Args& args, std::ostream& out) {
   E1Cas& m = e1_cas_model();
-  if (args.empty()) return "usage: cas trunk P | cas get P TS | cas rx P TS BITS | cas raw HEX | cas fail K E [N]";
+  if (args.empty())
+    return "usage: cas trunk P | cas get P TS | cas rx P TS BITS | cas raw HEX | cas trunks N | cas fail K E [N]";
   long long p = 0, ts = 0, v = 0;
   if (args[0] == "trunk") {
     if (args.size() != 2 || !parse_int(args[1], p) || p < 0 || p > 3) return "usage: cas trunk P";
@@ -155,6 +161,11 @@ std::string cas_words(const Args& args, std::ostream& out) {
     std::vector<std::uint8_t> bytes;
     if (args.size() != 2 || !hex_bytes(args[1], bytes) || bytes.empty()) return "usage: cas raw HEX";
     m.deliver(bytes.data(), bytes.size());
+    return "";
+  }
+  if (args[0] == "trunks") {
+    if (args.size() != 2 || !parse_int(args[1], p) || p < 0 || p > 4) return "usage: cas trunks 0..4";
+    m.trunks = static_cast<int>(p);
     return "";
   }
   if (args[0] == "fail") {

@@ -11,6 +11,8 @@
 //   cas rx P TS BITS    -> the line brings BITS: sets rx and queues the
 //                          channel's record for the reader
 //   cas raw HEX         -> queues the bytes as one record (a short record)
+//   cas trunks N        -> the board has N E1 framers (4 at start): opening
+//                          CAS on trunk N or above fails with ENODEV
 //   cas fail K E [N]    -> requests of kind K (open, trunk-open, trunk-close,
 //                          set, get, config) fail with errno E: the next N,
 //                          or all until "cas fail K 0"
@@ -33,6 +35,8 @@ class E1Cas : public DeviceModel {
   };
 
   bool trunk_open[4] = {false, false, false, false};
+  // Trunks 0 .. trunks-1 have a framer.
+  int trunks = 4;
   std::map<std::pair<int, int>, Channel> chans;
 
   // Sets the received bits and queues the channel's record.

@@ -20,6 +20,7 @@ void HalFramers::clear() {
   writes.clear();
   source = -1;
   selects = 0;
+  absent_sources.clear();
 }
 
 namespace {
@@ -56,6 +57,10 @@ int clock_select(HalFramers& f, void* arg) {
   }
   std::int32_t source;
   std::memcpy(&source, arg, sizeof source);
+  if (f.absent_sources.count(source)) {
+    errno = ENODEV;
+    return -1;
+  }
   f.source = source;
   ++f.selects;
   return 0;
@@ -100,7 +105,17 @@ std::string spi_words(const Args& args, std::ostream& out) {
 
 std::string clock_words(const Args& args, std::ostream& out) {
   HalFramers& f = hal_framers();
-  if (args.size() != 1) return "usage: hal clock";
+  if (args.size() >= 3 && args[1] == "absent") {
+    std::set<int> sources;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+      long long s = 0;
+      if (!parse_int(args[i], s) || s < -2147483648LL || s > 2147483647LL) return "usage: hal clock absent S [S ...]";
+      sources.insert(static_cast<int>(s));
+    }
+    f.absent_sources.insert(sources.begin(), sources.end());
+    return "";
+  }
+  if (args.size() != 1) return "usage: hal clock | hal clock absent S [S ...]";
   out << "source " << (f.selects ? std::to_string(f.source) : std::string("none")) << " selects " << f.selects
       << "\n";
   return "";

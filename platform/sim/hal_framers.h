@@ -8,12 +8,16 @@
 //
 // Control-socket words:
 //   hal clock         -> "source S selects K" (S "none" before any select)
+//   hal clock absent S [S ...] -> the board lacks these clock sources (the
+//                        line of a framer not fitted): selecting one fails
+//                        with ENODEV and changes nothing
 //   hal spi F R       -> "value 0xVV"
 //   hal spi F R V     -> sets the register
 //   hal spi writes    -> "F 0xRR 0xVV" per write, oldest first
 //   hal fail K E [N]  -> K one of clock, spi-read, spi-write; ENODEV (19)
 //                        on SPI is a board without an SPI bus
 #include <cstdint>
+#include <set>
 #include <vector>
 
 namespace platform {
@@ -31,6 +35,7 @@ struct HalFramers {
   std::vector<Write> writes;
   int source = -1;
   unsigned long selects = 0;
+  std::set<int> absent_sources;
 
   HalFramers() { clear(); }
   void clear();

@@ -13,6 +13,7 @@
 #include "platform/program.h"
 #include "platform/paths.h"
 #include "platform/sim/control_words.h"
+#include "platform/sim/device_model.h"
 #include "platform/sim/failures.h"
 
 #include <linux/if.h>
@@ -140,6 +141,7 @@ sim::Words words("net", net_words);
 }  // namespace
 
 int hdlc_ioctl(int sock, unsigned long request, void* arg) {
+  sim::board_ready();
   if (request != SIOCGIFINDEX && request != SIOCGIFFLAGS && request != SIOCSIFFLAGS && request != SIOCWANDEV)
     return ::ioctl(sock, request, arg);
   if (!arg) return fail(EFAULT);

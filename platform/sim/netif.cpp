@@ -3,6 +3,7 @@
 
 #include "platform/netif.h"
 #include "platform/sim/control_words.h"
+#include "platform/sim/device_model.h"
 
 #include <cerrno>
 #include <cstring>
@@ -111,6 +112,7 @@ Words words("netif", netif_words);
 }  // namespace sim
 
 int packet_socket(int) {
+  sim::board_ready();
   if (int e = sim::netifs().take_failure(sim::NetIfs::Kind::socket)) {
     errno = e;
     return -1;
