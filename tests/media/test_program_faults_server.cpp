@@ -351,6 +351,105 @@ TEST_F(ProgramFaults, ManyProgramsEndingTogetherAreEachReportedOnce) {
   ::unlink(pppd_log.c_str());
 }
 
+// pppd failing to run or ending each way: one abort with the raw wait
+// status, and the slot's destroy hands its modem back, so every row gets
+// the same modem and time slot.
+TEST_F(ProgramFaults, PppdFailuresAndEndsAbortOnceAndFreeTheModem) {
+  const std::string bad = dir_ + "pppd-bad";
+  const std::string pppd_log = srv().board("/var/standin/pppd.log");
+  const auto mode = [&](const std::string& text) {
+    ::mkdir(srv().board("/var/standin").c_str(), 0755);
+    write_file(srv().board("/var/standin/pppd.mode"), text + "\n");
+  };
+  const auto standin_pid = [&] {
+    EXPECT_TRUE(eventually([&] { return has(file_text(pppd_log), "pid "); }));
+    return std::atoi(file_text(pppd_log).c_str() + 4);
+  };
+  struct Row {
+    const char* what;
+    std::function<void()> make;  // a program of the controller's, at `bad`
+    const char* mode;            // else the stand-in, in this mode
+    std::function<void(int pid)> act;
+    std::set<int> aborts;
+  } rows[] = {
+      {"not executable", [&] { write_file(bad, "#!/bin/sh\n", 0644); }, nullptr, nullptr, {512}},
+      {"a directory", [&] { ::mkdir(bad.c_str(), 0755); }, nullptr, nullptr, {512}},
+      {"a script without #!", [&] { write_file(bad, "echo ran >&2\n", 0755); }, nullptr, nullptr, {512}},
+      {"missing interpreter", [&] { write_file(bad, "#!/nonexistent/sh\n", 0755); }, nullptr, nullptr, {512}},
+      {"exit 7", nullptr, "exit 7", nullptr, {7 << 8}},
+      {"SIGSEGV", nullptr, "hup 0", [](int pid) { ::kill(pid, SIGSEGV); }, {SIGSEGV, SIGSEGV | 0x80}},
+      {"abort dumping core", nullptr, "crash", nullptr, {SIGABRT, SIGABRT | 0x80}},
+      {"stopped, continued, killed", nullptr, "hup 0",
+       [](int pid) {
+         ::kill(pid, SIGSTOP);
+         EXPECT_EQ(quiet(), Strings{}) << "a stop taken for an end";
+         ::kill(pid, SIGCONT);
+         EXPECT_EQ(quiet(), Strings{}) << "a continue taken for an end";
+         ::kill(pid, SIGKILL);
+       },
+       {SIGKILL}},
+  };
+  std::string first_streams;
+  int seq = 1;
+  for (const Row& r : rows) {
+    std::system(("rm -rf '" + bad + "'").c_str());
+    ::unlink(pppd_log.c_str());
+    if (r.make) r.make();
+    mode(r.mode ? r.mode : "hup 0");
+    srv().ctl.send(trunk_image(seq, 140, 0, 5));
+    EXPECT_EQ(collect(3).size(), 3u) << r.what;
+    EXPECT_EQ(answer_of(create_image(seq + 1, 141,
+                                     [&](LGCP::CreateParams& p) {
+                                       TERM::ModemParams& m = p.select_modem();
+                                       m.set_cid("");
+                                       m.set_cdid("");
+                                       if (r.make) m.set_execfile("/usr/local/sbin/pppd-bad");
+                                     })),
+              "seq " + std::to_string(seq + 1) + " slot 141 success")
+        << r.what;
+    srv().ctl.send(connect_image(seq + 2, 140, 141));
+    const Strings streams = collect(3);
+    if (first_streams.empty() && !streams.empty()) first_streams = streams[0];
+    EXPECT_EQ(streams.empty() ? "" : streams[0], first_streams) << r.what << ": another modem";
+    if (r.act) r.act(standin_pid());
+    const std::string a = next_abort();
+    const int code = std::atoi(a.substr(a.rfind(' ') + 1).c_str());
+    EXPECT_EQ(r.aborts.count(code), 1u) << r.what << ": " << a;
+    EXPECT_TRUE(srv().wait_log("pppd terminated with code " + std::to_string(code) + "\n")) << r.what;
+    EXPECT_EQ(answer_of(simple(seq + 3, 141, "destroy")), "seq " + std::to_string(seq + 3) + " slot 141 success")
+        << r.what;
+    EXPECT_EQ(answer_of(simple(seq + 4, 140, "destroy")), "seq " + std::to_string(seq + 4) + " slot 140 success")
+        << r.what;
+    EXPECT_EQ(quiet(), Strings{}) << r.what << ": reported twice";
+    seq += 5;
+  }
+  std::system(("rm -rf '" + bad + "' '" + srv().board("/var/standin") + "'/core*").c_str());
+  ::unlink(pppd_log.c_str());
+  mode("hup 0");
+}
+
+// A pppd stopped when its slot goes cannot act on the hangup: the destroy
+// is not taken as done at the stop, and completes after the kill.
+TEST_F(ProgramFaults, PppdStoppedAtTheDestroyIsKilledAfterTheGraceTime) {
+  const std::string pppd_log = srv().board("/var/standin/pppd.log");
+  ::unlink(pppd_log.c_str());
+  srv().ctl.send(trunk_image(1, 142, 0, 6));
+  EXPECT_EQ(collect(3).size(), 3u);
+  EXPECT_EQ(answer_of(dsp_modem(2, 143)), "seq 2 slot 143 success");
+  srv().ctl.send(connect_image(3, 142, 143));
+  EXPECT_EQ(collect(3).size(), 3u);
+  ASSERT_TRUE(eventually([&] { return has(file_text(pppd_log), "pid "); }));
+  const int pid = std::atoi(file_text(pppd_log).c_str() + 4);
+  ::kill(pid, SIGSTOP);
+  const auto t0 = real_ms();
+  EXPECT_EQ(answer_of(simple(4, 143, "destroy")), "seq 4 slot 143 success");
+  EXPECT_GE(real_ms() - t0, 4900) << "a stopped pppd taken for ended";
+  EXPECT_TRUE(srv().wait_log("pppd terminate timeout!\npppd isn't terminated, killing ...\n")) << srv().log();
+  EXPECT_TRUE(eventually([&] { return ::kill(pid, 0) != 0; })) << "killed and reaped";
+  EXPECT_EQ(answer_of(simple(5, 142, "destroy")), "seq 5 slot 142 success");
+  EXPECT_EQ(quiet(), Strings{});
+}
+
 // fork refused with EAGAIN, for real: the server runs in a process-id
 // namespace whose ids are all taken. A t38 create is refused with no
 // channel left; a modem start aborts with the errno; once ids are free
