@@ -38,13 +38,16 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// A frame as short text; aborts with their codes.
+// A frame as short text; aborts with their codes, accounting with the
+// octets received (a fax's pages).
 std::string tell(const std::string& frame) {
   LGCP::Message m;
-  if (frame.empty() || !decode(frame, m)) return describe(frame);
-  if (m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().abort_isSelected())
-    return "slot " + std::to_string(m.get_slot().getValue()) + " abort " +
-           std::to_string(m.get_pdu().get_signal().get_abort().getValue());
+  if (frame.empty() || !decode(frame, m) || !m.get_pdu().signal_isSelected()) return describe(frame);
+  const LGCP::Signal& s = m.get_pdu().get_signal();
+  const std::string slot = "slot " + std::to_string(m.get_slot().getValue());
+  if (s.abort_isSelected()) return slot + " abort " + std::to_string(s.get_abort().getValue());
+  if (s.modemProceeding_isSelected() && s.get_modemProceeding().acct_isSelected())
+    return slot + " acct in " + std::to_string(s.get_modemProceeding().get_acct().get_octetsIn().get_low().getValue());
   return describe(frame);
 }
 
@@ -426,6 +429,51 @@ TEST_F(ProgramFaults, PppdFailuresAndEndsAbortOnceAndFreeTheModem) {
   std::system(("rm -rf '" + bad + "' '" + srv().board("/var/standin") + "'/core*").c_str());
   ::unlink(pppd_log.c_str());
   mode("hup 0");
+}
+
+// A fax program that cannot run is no fax that received pages: the
+// accounting before the abort counts none, while a program that ran and
+// ended with the same code has its code taken as its pages.
+TEST_F(ProgramFaults, FaxProgramThatCannotRunCountsNoPages) {
+  const std::string bad = dir_ + "fax-bad";
+  write_file(bad, "#!/bin/sh\n", 0644);
+  ::mkdir(srv().board("/var/standin").c_str(), 0755);
+  write_file(srv().board("/var/standin/fax.mode"), "exit 2\n");
+  struct Row {
+    const char* execfile;
+    const char* pages;
+    const char* lines;
+  } rows[] = {{"/usr/local/sbin/fax-bad", "0", "fax transfer failed\npages received: 0\n"},
+              {"/usr/local/sbin/fax", "2", "fax terminated with code 512\npages received: 2\n"}};
+  int seq = 1;
+  for (const Row& r : rows) {
+    srv().ctl.send(trunk_image(seq, 144, 0, 7));
+    EXPECT_EQ(collect(3).size(), 3u);
+    EXPECT_EQ(answer_of(create_image(seq + 1, 145,
+                                     [&](LGCP::CreateParams& p) {
+                                       TERM::ModemParams& m = p.select_modem();
+                                       m.set_cid("");
+                                       m.set_cdid("");
+                                       m.set_fax();
+                                       m.set_execfile(r.execfile);
+                                       m.set_execargs().push_back(ASN1::IA5String("send"));
+                                     })),
+              "seq " + std::to_string(seq + 1) + " slot 145 success");
+    srv().ctl.send(connect_image(seq + 2, 144, 145));
+    const Strings got = collect(5);
+    ASSERT_EQ(got.size(), 5u) << r.execfile;
+    EXPECT_EQ(Strings(got.begin() + 2, got.end()),
+              (Strings{"seq " + std::to_string(seq + 2) + " slot 144 success", std::string("slot 145 acct in ") + r.pages,
+                       "slot 145 abort 512"}))
+        << r.execfile;
+    EXPECT_TRUE(srv().wait_log(r.lines)) << r.execfile;
+    EXPECT_EQ(answer_of(simple(seq + 3, 145, "destroy")), "seq " + std::to_string(seq + 3) + " slot 145 success");
+    EXPECT_EQ(answer_of(simple(seq + 4, 144, "destroy")), "seq " + std::to_string(seq + 4) + " slot 144 success");
+    EXPECT_EQ(quiet(), Strings{});
+    seq += 5;
+  }
+  ::unlink(bad.c_str());
+  ::unlink(srv().board("/var/standin/fax.mode").c_str());
 }
 
 // A pppd stopped when its slot goes cannot act on the hangup: the destroy
