@@ -71,8 +71,8 @@ void close_server_descriptors(int keep) {
 
 // Runs the program in a new process: argv keeps the board path of the
 // program, the file executed is the platform's. Returns the process id, or
-// -1 with errno set. Without a wait before the exec, `exec_error` gets the
-// error of an exec that failed (0 when the program runs).
+// -1 with errno set. Given without a wait before the exec, `exec_error`
+// gets the error of an exec that failed (0 when the program runs).
 pid_t start_child(const std::vector<std::string>& args, unsigned sleep_s, const char* banner, int* exec_error) {
   const std::string file = platform::program_file(args[0]);
   std::vector<char*> argv;
@@ -100,9 +100,9 @@ pid_t start_child(const std::vector<std::string>& args, unsigned sleep_s, const 
   // The fax receiver waits a second before its exec. Should the server die
   // meanwhile, this child's copies of the pid file's lock and of the control,
   // authentication and simulator listeners would keep them from the server
-  // started next: they go now, not at the exec. Without that wait the gate
-  // stays up to the exec, to tell the server whether the program ran.
-  const int keep = sleep_s == 0 ? gate.child_end() : -1;
+  // started next: they go now, not at the exec. Without that wait, and when
+  // asked, the gate stays up to the exec to tell whether the program ran.
+  const int keep = exec_error && sleep_s == 0 ? gate.child_end() : -1;
   close_server_descriptors(keep);
   ::sleep(sleep_s);
   if (banner) {
