@@ -51,21 +51,29 @@ std::uint32_t address(const std::string& text) {
   return RtpSetup::DottedAddress(text, a) ? a : 0xFFFFFFFFu;
 }
 
-// Closes every descriptor above the standard three, as the exec would (the
-// server's descriptors are all close-on-exec).
-void close_server_descriptors() {
+// Closes every descriptor above the standard three but `keep` (-1: none),
+// as the exec would (the server's descriptors are all close-on-exec).
+void close_server_descriptors(int keep) {
 #ifdef SYS_close_range
-  if (::syscall(SYS_close_range, 3u, ~0u, 0u) == 0) return;
+  const unsigned k = static_cast<unsigned>(keep);
+  if (keep < 3) {
+    if (::syscall(SYS_close_range, 3u, ~0u, 0u) == 0) return;
+  } else if ((keep == 3 || ::syscall(SYS_close_range, 3u, k - 1, 0u) == 0) &&
+             ::syscall(SYS_close_range, k + 1, ~0u, 0u) == 0) {
+    return;
+  }
 #endif
   std::vector<int> open;
   OpenDescriptorsAboveStandard(open);
-  for (const int fd : open) ::close(fd);
+  for (const int fd : open)
+    if (fd != keep) ::close(fd);
 }
 
 // Runs the program in a new process: argv keeps the board path of the
 // program, the file executed is the platform's. Returns the process id, or
-// -1 with errno set.
-pid_t start_child(const std::vector<std::string>& args, unsigned sleep_s, const char* banner) {
+// -1 with errno set. Given without a wait before the exec, `exec_error`
+// gets the error of an exec that failed (0 when the program runs).
+pid_t start_child(const std::vector<std::string>& args, unsigned sleep_s, const char* banner, int* exec_error) {
   const std::string file = platform::program_file(args[0]);
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -83,21 +91,28 @@ pid_t start_child(const std::vector<std::string>& args, unsigned sleep_s, const 
   // The server goes on once the child has dropped its descriptors.
   ExecGate gate;
   const pid_t pid = fork_child();
-  if (pid > 0) gate.wait();
+  if (pid > 0) {
+    const int e = gate.wait();
+    if (exec_error) *exec_error = e;
+  }
   if (pid != 0) return pid;
   gate.child();
   // The fax receiver waits a second before its exec. Should the server die
   // meanwhile, this child's copies of the pid file's lock and of the control,
   // authentication and simulator listeners would keep them from the server
-  // started next: they go now, not at the exec.
-  close_server_descriptors();
+  // started next: they go now, not at the exec. Without that wait, and when
+  // asked, the gate stays up to the exec to tell whether the program ran.
+  const int keep = exec_error && sleep_s == 0 ? gate.child_end() : -1;
+  close_server_descriptors(keep);
   ::sleep(sleep_s);
   if (banner) {
     const std::string line = std::string(banner) + "\n";
     (void)!::write(1, line.data(), line.size());
   }
   if (runnable) ::execv(file.c_str(), argv.data());
+  const int e = runnable ? errno : EINVAL;
   if (banner) (void)!::write(1, "fail to exec!\n", 14);
+  if (keep >= 0) gate.failed(e);
   ::_exit(2);
 }
 
@@ -144,8 +159,8 @@ void ModemSlot::abort_on(const char* text, const Errno& e) {
   OnAbort(e.value());
 }
 
-pid_t ModemSlot::spawn(const std::vector<std::string>& args, unsigned sleep_s, const char* banner) {
-  const pid_t child = start_child(args, sleep_s, banner);
+pid_t ModemSlot::spawn(const std::vector<std::string>& args, unsigned sleep_s, const char* banner, int* exec_error) {
+  const pid_t child = start_child(args, sleep_s, banner, exec_error);
   if (child < 0) abort_on("vfork fail: ", Errno());
   return child;
 }
@@ -195,8 +210,11 @@ void ModemSlot::on_terminate(int status) {
 void ModemSlot::on_fax_terminate(int status) {
   std::clog << "fax terminated with code " << status << std::endl;
   pid = -1;
-  if ((status & 0xFF) != 0) std::clog << "fax transfer failed" << std::endl;
-  const int pages = (status >> 8) & 0xFF;
+  // The exit code of a child whose exec failed is its own, not a count of
+  // pages: a fax program that never ran received none.
+  if ((status & 0xFF) != 0 || fax_not_run) std::clog << "fax transfer failed" << std::endl;
+  const int pages = fax_not_run ? 0 : (status >> 8) & 0xFF;
+  fax_not_run = false;
   std::clog << "pages received: " << pages << std::endl;
   TERM::MdmAccounting acct;
   acct.set_octetsOut(counter(0, 0));
@@ -402,9 +420,11 @@ void DspModemSlot::RunFaxTransfer() {
   args.push_back(std::to_string(modem));
   append_execargs(args);
   device.close();
-  const pid_t child = spawn(args, 0, "executing fax transfer");
+  int exec_error = 0;
+  const pid_t child = spawn(args, 0, "executing fax transfer", &exec_error);
   if (child < 0) return;
   pid = child;
+  fax_not_run = exec_error != 0;
   childWait.Bind(static_cast<ModemSlot*>(this), &DspModemSlot::on_fax_terminate);
   childWait.Attach(pid);
   std::clog << "fax transfer executed" << " modem=" << modem << " ts=" << timeslot << std::endl;

@@ -49,7 +49,8 @@ class ModemSlot : public Slot {
   void append_execargs(std::vector<std::string>& args) const;
   // Starts the program (see start_child); on failure the call is aborted
   // and -1 returned.
-  pid_t spawn(const std::vector<std::string>& args, unsigned sleep_s, const char* banner);
+  pid_t spawn(const std::vector<std::string>& args, unsigned sleep_s, const char* banner,
+              int* exec_error = nullptr);
   // The line with the error text, and the call aborted with it.
   void abort_on(const char* text, const Errno& e);
   void send_auth(const unsigned char* rec) const;
@@ -65,6 +66,8 @@ class ModemSlot : public Slot {
   std::int32_t pid = -1;
   ChildWait childWait;
   Timer terminateTimer;
+  // The fax program of the running child could not be executed.
+  bool fax_not_run = false;
 };
 
 class DspModemSlot : public ModemSlot {

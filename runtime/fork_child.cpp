@@ -43,16 +43,25 @@ ExecGate::~ExecGate() {
 void ExecGate::child() {
   if (read_ >= 0) ::close(read_);
   read_ = -1;
-  write_ = -1;  // closes with the exec, or with the child's own closing
+  // write_ closes with the exec, or with the child's own closing.
 }
 
-void ExecGate::wait() {
+void ExecGate::failed(int err) {
+  if (write_ < 0) return;
+  ssize_t r;
+  while ((r = ::write(write_, &err, sizeof err)) < 0 && errno == EINTR) {
+  }
+}
+
+int ExecGate::wait() {
   if (write_ >= 0) ::close(write_);
   write_ = -1;
-  if (read_ < 0) return;
-  char c;
-  while (::read(read_, &c, 1) < 0 && errno == EINTR) {
+  if (read_ < 0) return 0;
+  int err = 0;
+  ssize_t n;
+  while ((n = ::read(read_, &err, sizeof err)) < 0 && errno == EINTR) {
   }
   ::close(read_);
   read_ = -1;
+  return n == static_cast<ssize_t>(sizeof err) ? err : 0;
 }

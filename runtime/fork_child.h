@@ -16,7 +16,9 @@ pid_t fork_child();
 // descriptors: the child has run its program (they are close-on-exec) or
 // closed them itself. Until then a socket the parent closes stays bound in
 // the child, and the parent could not bind its port anew. Made before
-// fork_child; the child calls `child()`, the parent `wait()`.
+// fork_child; the child calls `child()`, the parent `wait()`. A child whose
+// exec failed says why with `failed()`, so the parent can tell a program
+// that never ran from one that ended with the same exit code.
 class ExecGate {
  public:
   ExecGate();
@@ -26,8 +28,13 @@ class ExecGate {
 
   // In the child: leaves it the end that closes at its exec.
   void child();
-  // In the parent: returns once the child's end is closed.
-  void wait();
+  // In the child: that end, for a child that closes descriptors itself.
+  int child_end() const { return write_; }
+  // In the child, after a failed exec: reports the error to the parent.
+  void failed(int err);
+  // In the parent: returns once the child's end is closed; the error the
+  // child reported, 0 when none.
+  int wait();
 
  private:
   int read_ = -1;

@@ -3,6 +3,9 @@
 //   t38.instances  printed as it is for --num-of-instances (nothing if absent)
 //   t38.exit       the exit code to end with at once (absent: run until SIGTERM)
 //   t38.stubborn   present: SIGTERM is logged and otherwise ignored
+//   t38.crash      present: aborts, dumping core in its directory if it can
+//   t38.orphan     present: leaves a process behind that keeps its standard
+//                  input and logs "orphan=<pid>", then exits with 0
 // Each run appends to t38.log: its pid, its argv, what its standard input
 // is, and the signal that ended it. It also writes "T38" to its standard
 // input, so a test can see which channel it got. Every run, the count query
@@ -11,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,9 +109,27 @@ int main(int argc, char** argv) {
   out << "stdin write=" << ::write(0, "T38", 3) << "\n";
   int code = -1;
   if (read_file(dir + "/t38.exit", text)) code = std::atoi(text.c_str());
+  if (::access((dir + "/t38.orphan").c_str(), F_OK) == 0) {
+    const pid_t orphan = ::fork();
+    if (orphan == 0) {
+      for (;;) ::pause();
+    }
+    out << "orphan=" << orphan << "\n";
+    code = 0;
+  }
   out << "ready\n";
   const std::string s = out.str();
   (void)!::write(log_fd, s.data(), s.size());
+  if (::access((dir + "/t38.crash").c_str(), F_OK) == 0) {
+    rlimit core;
+    if (::getrlimit(RLIMIT_CORE, &core) == 0) {
+      // Bounded: a sanitized build maps much memory.
+      core.rlim_cur = core.rlim_max < (64u << 20) ? core.rlim_max : (64u << 20);
+      ::setrlimit(RLIMIT_CORE, &core);
+    }
+    if (::chdir(dir.c_str()) != 0) return 99;
+    ::abort();
+  }
   if (code >= 0) return code;
   for (;;) ::pause();
 }
