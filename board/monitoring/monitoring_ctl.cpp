@@ -126,6 +126,17 @@ bool MonitoringCtl::OnCommand(LGCP::Command const& cmd) {
     Error(LGCP::ErrorCause::insufficientResources);
     return true;
   }
+  // Trap receivers the agents could not be sent in one message would be
+  // lost at every push while the controller believes them told.
+  if (p.snmpTrapReceivers_isSelected()) {
+    const auto& given = p.get_snmpTrapReceivers();
+    if (!SnmpAgentCtrl::TrapsinkFits(std::list<std::string>(given.begin(), given.end()))) {
+      std::cerr << "display: " << given.size() << " trap receivers do not fit one message to the agents, refused"
+                << std::endl;
+      Error(LGCP::ErrorCause::insufficientResources);
+      return true;
+    }
+  }
   // Framer LEDs the board did not take are not answered as shown.
   if (OnDisplayCMD(p))
     Success();

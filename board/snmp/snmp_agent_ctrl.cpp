@@ -1,6 +1,9 @@
 #include "board/snmp/snmp_agent_ctrl.h"
 
+#include "asn1/asn1.h"
 #include "runtime/ini_file.h"
+
+#include <iterator>
 
 namespace {
 
@@ -111,8 +114,7 @@ void SnmpAgentCtrl::Send(MON::SnmpSetCommands const& list) {
   SendSlices(list.get_commands());
 }
 
-void SnmpAgentCtrl::SendTrapsink(const std::list<std::string>& hosts) {
-  if (hosts.empty()) return;
+MON::Command SnmpAgentCtrl::TrapsinkCommand(const std::list<std::string>& hosts) {
   MON::Command cmd;
   auto& sinks = cmd.select_snmp_trapsink_set().ref_trapsinks();
   for (const auto& h : hosts) {
@@ -120,7 +122,21 @@ void SnmpAgentCtrl::SendTrapsink(const std::list<std::string>& hosts) {
     s.set_host(h);
     sinks.push_back(s);
   }
-  SendCommand(cmd);
+  return cmd;
+}
+
+bool SnmpAgentCtrl::TrapsinkFits(const std::list<std::string>& hosts) {
+  MON::Message msg;
+  msg.set_pdu().select_command(TrapsinkCommand(hosts));
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per);
+  std::vector<char> out;
+  return ASN1::encode(msg, &env, std::back_inserter(out)) && out.size() <= max_message;
+}
+
+void SnmpAgentCtrl::SendTrapsink(const std::list<std::string>& hosts) {
+  if (hosts.empty()) return;
+  SendCommand(TrapsinkCommand(hosts));
 }
 
 void SnmpAgentCtrl::OnDpcSend() {

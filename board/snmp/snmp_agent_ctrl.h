@@ -55,6 +55,9 @@ class SnmpAgentCtrl {
   // The values of one message take at most this many octets, so that the
   // message fits one TPKT frame (its own head takes a few octets).
   static constexpr std::size_t max_octets = 65531 - 16;
+  // The most one message may take: a TPKT frame's 16-bit length counts its
+  // own four-octet head.
+  static constexpr std::size_t max_message = 65531;
 
   SnmpAgentCtrl();
   SnmpAgentCtrl(const SnmpAgentCtrl&) = delete;
@@ -69,6 +72,10 @@ class SnmpAgentCtrl {
   void Send(MonitoringItemType item, int index, std::string& value);
   void Send(MON::SnmpSetCommands const& list);
   void SendTrapsink(const std::list<std::string>& hosts);
+  // Whether the trapsink command for these hosts fits one message. Each
+  // host costs it an octet more than it costs the controller's list, so a
+  // list the controller could send may still not go out.
+  static bool TrapsinkFits(const std::list<std::string>& hosts);
   void OnDpcSend();
 
   const std::list<std::unique_ptr<SnmpAgentInstance>>& links() const { return links_; }
@@ -81,6 +88,7 @@ class SnmpAgentCtrl {
   }
 
  private:
+  static MON::Command TrapsinkCommand(const std::list<std::string>& hosts);
   void SendCommand(MON::Command const& cmd);
   // Sends the values in order, as snmp-set messages each within
   // max_commands and max_octets.

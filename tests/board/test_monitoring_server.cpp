@@ -413,3 +413,61 @@ TEST(MonitoringServer, PushesChecksDisplaysAndStatusTree) {
   EXPECT_EQ(srv.ctl.next(5000), "24 40");
   EXPECT_EQ(srv.ctl.frames(1500), std::vector<std::string>{});
 }
+
+// Trap receivers fill one message to the agents, which spends an octet more
+// on each than the controller's command did: a list that fits the one frame
+// but not the other is refused and told, and the receivers kept before are
+// still the ones the agents get. A list that fits goes whole.
+TEST(MonitoringServer, TrapReceiversBeyondOneAgentFrame) {
+  SnmpTestAgent agent(true);
+  testsupport::RunningServer srv({}, [&](const std::string& root) {
+    write_file(root + "/usr/local/etc/server.conf",
+               "[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = zarngw\n");
+  });
+  ASSERT_TRUE(srv.ready()) << srv.log();
+  ASSERT_TRUE(agent.wait([&] { return agent.connected(); })) << srv.log();
+  auto lists = [&] {
+    std::vector<std::vector<std::string>> out;
+    for (const auto& f : agent.frames) {
+      if (!f.decoded || !f.msg->get_pdu().command_isSelected()) continue;
+      const auto& cmd = f.msg->get_pdu().get_command();
+      if (!cmd.snmp_trapsink_set_isSelected()) continue;
+      out.emplace_back();
+      for (const auto& s : cmd.get_snmp_trapsink_set().get_trapsinks()) out.back().push_back(s.get_host());
+    }
+    return out;
+  };
+  auto receivers = [](std::size_t n, std::size_t length, char c) {
+    LGCP::DisplayParams p;
+    auto& list = p.select_snmpTrapReceivers();
+    for (std::size_t i = 0; i < n; ++i) list.push_back(ASN1::IA5String(std::string(length, c)));
+    return p;
+  };
+  const struct {
+    std::size_t n, length;
+    bool kept;
+  } cases[] = {
+      {128, 509, false},  // 65,416 octets from the controller, 65,541 to the agents
+      {128, 500, true},   // 64,265 to the agents
+      {128, 16, true},
+  };
+  std::vector<std::string> told;
+  int seq = 1;
+  for (const auto& c : cases) {
+    const std::string frame = display(seq, receivers(c.n, c.length, char('a' + seq)));
+    ASSERT_LE((frame.size() + 1) / 3, 65531u);
+    srv.ctl.send(frame);
+    if (c.kept) {
+      EXPECT_EQ(srv.ctl.next(5000), answer(seq, true)) << c.length;
+      told.assign(c.n, std::string(c.length, char('a' + seq)));
+      ASSERT_TRUE(agent.wait([&] { return !lists().empty() && lists().back() == told; })) << c.length;
+    } else {
+      EXPECT_EQ(srv.ctl.next(5000), answer(seq, false, LGCP::ErrorCause::insufficientResources)) << c.length;
+    }
+    ++seq;
+  }
+  // The refused list was never taken: the first list the agents got is the
+  // second one sent, and nothing was dropped on the way.
+  EXPECT_EQ(lists().front().front(), std::string(500, 'c'));
+  EXPECT_EQ(srv.log().find("cannot be sent"), std::string::npos) << srv.log();
+}
