@@ -314,6 +314,8 @@ TEST_F(ModemServer, AnsweredCallAuthenticatesAndAccountsOverTheLocalLink) {
   EXPECT_EQ(standin("pppd", "argv"),
             Strings{"/usr/local/sbin/pppd file /usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 5551234"});
   // pppd holds no descriptor of the server: no device, socket or file.
+  // The stand-in writes its descriptors last: wait for that line too.
+  ASSERT_TRUE(standin_has("pppd", "fds"));
   EXPECT_EQ(standin("pppd", "fds"), Strings{"none"});
   // A second stream start takes no second modem and starts no second pppd.
   EXPECT_EQ(ask(connect_image(4, 10, 3), 1), Strings{"seq 4 slot 10 success"});
@@ -680,6 +682,8 @@ TEST_F(ModemServer, DigitalDataCallOnAPointToPointInterface) {
   ASSERT_TRUE(standin_has("pppd", "argv"));
   EXPECT_EQ(standin("pppd", "argv"), Strings{"/usr/local/sbin/pppd file /usr/local/etc/ppp/ioptions hdlc0"});
   // Nor here does pppd inherit a descriptor (the interface requests' socket).
+  // The stand-in writes its descriptors last: wait for that line too.
+  ASSERT_TRUE(standin_has("pppd", "fds"));
   EXPECT_EQ(standin("pppd", "fds"), Strings{"none"});
   EXPECT_EQ(srv().sim.ask("net get hdlc0"), "flags 0x11 protocol 0x2001");
   EXPECT_EQ(requests(), Strings{}) << "no DSP modem";
