@@ -2,6 +2,7 @@
 // loopback; receivers that cannot be reached or cannot be read are passed by.
 #include "board/cdr/cdr_sender.h"
 #include "tests/support/descriptor_exhaustion.h"
+#include "tests/support/netns.h"
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,31 @@ TEST(CdrSender, EveryReceiverGetsTheRecordWhateverLiesBetween) {
               if (none.SendTo(second, a.name())) failed.push_back("sent without a socket");
             }),
             "");
+}
+
+// Destinations a real network refuses at once, in a private namespace:
+// broadcast addresses (no SO_BROADCAST), a network without a route, and a
+// record too large for one datagram; the receivers around them still get
+// theirs.
+TEST(CdrSender, DestinationsTheNetworkRefusesArePassedBy) {
+  std::string huge(70000, 'x');
+  RUN_IN_NETNS(r, [&] {
+    testsupport::ip("link set lo up");
+    testsupport::ip("addr add 10.85.0.1/24 dev lo");
+    CDR_Sender::Sender sender;
+    Receiver a;
+    Receiver b;
+    std::string record = "call 2";
+    const std::string refused = " 255.255.255.255:9 10.85.0.255:9 10.99.0.9:9 ";
+    std::string out = std::to_string(sender.SendTo(record, a.name() + refused + b.name()));
+    out += " " + a.next() + " " + b.next();
+    out += " " + std::to_string(sender.SendTo(huge, a.name()));
+    out += " " + std::to_string(sender.SendTo(record, refused + b.name()));
+    out += " " + b.next();
+    out += " [" + a.next(100) + "]";
+    return out;
+  });
+  EXPECT_EQ(r.output, "1 call 2 call 2 1 1 call 2 []");
 }
 
 }  // namespace

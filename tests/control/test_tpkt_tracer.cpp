@@ -124,6 +124,18 @@ void stop_loop() { multiplexer.terminate(); }
 
 // Out of descriptors the tracer neither spins on its backlog nor keeps a
 // connection it could not copy. Real clock, about 1.5 s, in a child.
+// Another process's listener holds the port: the second tracer says so and
+// keeps nothing, the first serves on.
+TEST_F(TracerTest, APortAlreadyTakenRefusesTheSecondListenerOnly) {
+  TPKTTracer second(nullptr);
+  EXPECT_FALSE(second.Listen(tracer.port()));
+  EXPECT_EQ(second.port(), 0);
+  LoopbackPeer c;
+  ASSERT_TRUE(c.connect(tracer.port()));
+  run_for(10);
+  EXPECT_EQ(tracer.connection_count(), 3u);
+}
+
 TEST(TracerOutOfDescriptors, DropsWhatItCannotHoldAndServesOnceFreed) {
   const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
     StreamCapture cap;
