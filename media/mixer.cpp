@@ -228,10 +228,9 @@ void Mixer::Release(TdmOutput& out) {
   UnRegister(&out);
 }
 
-void Mixer::Reset() {
+void Mixer::Reset(int channels) {
   std::clog << ext::header(this) << "clear all inputs" << std::endl;
   int failures = 0;
-  const int channels = MixerFactory::instance().tdm_channels();
   for (int c = 0; c < channels; ++c)
     if (slot_request(mixer::MIX_RX_CLEAR, tdm(c)) < 0) ++failures;
   if (failures) std::cerr << ext::header(this) << "reset fail: " << failures << " errors." << std::endl;

@@ -54,8 +54,8 @@ class Mixer {
   void Release(TdmInput& in);
   void Release(TdmOutput& out);
 
-  // Empties every output's mix (a newly found unit).
-  void Reset();
+  // Empties the mixes of outputs 0 to `channels` - 1 (a newly found unit).
+  void Reset(int channels);
   // The driver no longer reports the unit: every slot gets abort 0; the
   // unit deletes itself when it has no slot.
   void Clear();

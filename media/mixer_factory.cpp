@@ -1,8 +1,10 @@
 #include "media/mixer_factory.h"
 
 #include "platform/mixer.h"
+#include "runtime/ext_output.h"
 
 #include <algorithm>
+#include <iostream>
 #include <ostream>
 
 namespace Mixer {
@@ -44,13 +46,21 @@ void MixerFactory::RefreshResources() {
   std::int32_t rec[mixer::UNIT_INFO_WORDS] = {-1, 0, 0, 0};
   mixerInputs = -1;
   tdmChannels = -1;
+  int reset_budget = max_tdm_channels;
   // The cap counts the units of this pass only: units known from before
   // are still listed while they wait for confirmation.
   for (std::size_t reported = 0; reported < max_units; ++reported) {
     if (mixer_ctl(mixer::MIX_UNIT_INFO, rec) < 0) break;
     const int unit = rec[mixer::INFO_UNIT];
     const int inputs = rec[mixer::INFO_MIXER_INPUTS];
-    const int channels = rec[mixer::INFO_TDM_CHANNELS];
+    int channels = rec[mixer::INFO_TDM_CHANNELS];
+    // Reset sends one request per channel: an absurd count would hold the
+    // loop until the watchdog fires. Taken as the most a unit can have.
+    if (channels > max_tdm_channels) {
+      std::cerr << ext::header(this) << "unit " << unit << " reports " << channels << " TDM channels, taken as "
+                << max_tdm_channels << std::endl;
+      channels = max_tdm_channels;
+    }
     mixerInputs = mixerInputs < 0 ? inputs : std::min(mixerInputs, inputs);
     tdmChannels = tdmChannels < 0 ? channels : std::min(tdmChannels, channels);
     auto known = std::find_if(mixers.begin(), mixers.end(), [&](Mixer* m) { return m->id() == unit; });
@@ -59,7 +69,14 @@ void MixerFactory::RefreshResources() {
     } else {
       Mixer* m = new Mixer(unit);
       mixers.push_back(m);
-      m->Reset();
+      // The units share the switch's channels: clears past that many in one
+      // pass answer counts no board has, and would hold the loop as long.
+      const int clears = std::min(std::max(tdmChannels, 0), reset_budget);
+      if (clears < tdmChannels)
+        std::cerr << ext::header(this) << "unit " << unit << ": " << tdmChannels - clears
+                  << " channels not cleared, the units report more than the switch has" << std::endl;
+      reset_budget -= clears;
+      m->Reset(clears);
     }
   }
   // Off the list first: a unit without slots deletes itself in Clear.

@@ -4,7 +4,7 @@
 // through a resources query: each query enumerates the units the driver
 // reports (at most 100), resets the new ones and aborts the slots of those
 // that vanished. Channel numbers are checked against the smallest channel
-// count of all units.
+// count of all units (a count past the switch's size is taken as that).
 #include "media/mixer.h"
 #include "slots/slot_factory.h"
 
@@ -17,6 +17,9 @@ namespace Mixer {
 class MixerFactory : public SlotFactory {
  public:
   static constexpr std::size_t max_units = 100;
+  // Every unit channel is a channel of the switch, which has no more than
+  // this many: a larger count can only be a driver fault.
+  static constexpr int max_tdm_channels = 10240;
   static constexpr int dpu_per_mixer = 770;
   static constexpr int dpu_per_ec = 17;
   static constexpr int dpu_per_lms = 24;

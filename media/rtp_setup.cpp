@@ -119,6 +119,12 @@ SessionStep BeginSession(rtp_connection_params& params, rtp_channel_info& info, 
   if (!d) return SessionStep::open;
   if (platform::dev_ioctl(d.lowlevel_fd(), rtp::RTP_BEGIN_SESSION, &params) == -1) return SessionStep::begin;
   if (platform::dev_ioctl(d.lowlevel_fd(), rtp::RTP_ADD_CHANNEL, &info) == -1) return SessionStep::add;
+  // A channel the driver did not assign leaves the session without a line:
+  // a slot on it would be answered as made and carry nothing.
+  if (info.tdm < 0) {
+    errno = ENXIO;
+    return SessionStep::add;
+  }
   // The caller's copy fails when no descriptor is left; the session ends
   // with ours.
   dev = d;

@@ -52,7 +52,8 @@ SocketStep BindRtcpSocket(std::uint16_t port, bool reuse, Fd& sock);
 
 enum class SessionStep { done, open, begin, add };
 // Opens the RTP device, begins the session with `params` and adds the
-// channel `info` (the driver writes the switch channel into `info.tdm`).
+// channel `info` (the driver writes the switch channel into `info.tdm`;
+// a negative one fails the add step).
 // The step that failed (errno set, the device closed), or `done` with the
 // session's descriptor in `dev`.
 SessionStep BeginSession(rtp_connection_params& params, rtp_channel_info& info, Fd& dev);

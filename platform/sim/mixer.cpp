@@ -73,6 +73,14 @@ bool MixerDevice::remove_unit(int unit) {
   return true;
 }
 
+bool MixerDevice::claim(int unit, int channels) {
+  auto u = units.find(unit);
+  if (u == units.end()) return false;
+  u->second.claiming = true;
+  u->second.claimed_channels = channels;
+  return true;
+}
+
 std::vector<std::string> MixerDevice::mix(int unit, int channel) const {
   std::vector<std::string> out;
   auto u = units.find(unit);
@@ -192,7 +200,7 @@ int MixerDevice::do_info(std::int32_t* rec) {
   auto u = units.upper_bound(after);
   if (u == units.end()) return ENODEV;
   rec[mixer::INFO_UNIT] = u->first;
-  rec[mixer::INFO_TDM_CHANNELS] = u->second.tdm_channels;
+  rec[mixer::INFO_TDM_CHANNELS] = u->second.claiming ? u->second.claimed_channels : u->second.tdm_channels;
   rec[mixer::INFO_MIXER_INPUTS] = u->second.mixer_inputs;
   return 0;
 }
@@ -276,7 +284,8 @@ bool int_arg(const std::string& w, int& v) {
 std::string mixer_words(const Args& args, std::ostream& out) {
   MixerDevice& m = mixer();
   const char* usage =
-      "usage: mixer add U TDM_CHANNELS MIXER_INPUTS | mixer remove U | mixer mix U C | mixer log | "
+      "usage: mixer add U TDM_CHANNELS MIXER_INPUTS | mixer remove U | mixer claim U N | mixer mix U C | "
+      "mixer log | "
       "mixer fail clear|add|remove|tdm|info K";
   if (args.empty()) return usage;
   int a = 0, b = 0, c = 0;
@@ -288,6 +297,10 @@ std::string mixer_words(const Args& args, std::ostream& out) {
   if (args[0] == "remove") {
     if (args.size() != 2 || !int_arg(args[1], a)) return "usage: mixer remove U";
     return m.remove_unit(a) ? "" : "no unit " + args[1];
+  }
+  if (args[0] == "claim") {
+    if (args.size() != 3 || !int_arg(args[1], a) || !int_arg(args[2], b)) return "usage: mixer claim U N";
+    return m.claim(a, b) ? "" : "no unit " + args[1];
   }
   if (args[0] == "mix") {
     if (args.size() != 3 || !int_arg(args[1], a) || !int_arg(args[2], b)) return "usage: mixer mix U C";

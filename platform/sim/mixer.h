@@ -13,6 +13,8 @@
 //
 // Control-socket words:
 //   mixer add U TDM_CHANNELS MIXER_INPUTS, mixer remove U
+//   mixer claim U N  -> unit U reports N TDM channels (any int) from now on;
+//                       its real channels and switch block stay as added
 //   mixer mix U C    -> "U/C:W" per input of output U/C's mix, ascending
 //   mixer log        -> one line per request since the last "mixer log"
 //                       (past 65536 waiting lines the oldest half goes)
@@ -43,6 +45,9 @@ class MixerDevice : public DeviceModel {
     int tdm_channels = 0;
     int mixer_inputs = 0;
     int switch_base = 0;
+    // What the unit's info reports, when it lies about its channel count.
+    bool claiming = false;
+    int claimed_channels = 0;
     // Output channel -> (input -> weight); outputs with an empty mix are
     // absent.
     std::map<int, std::map<Point, std::int32_t>> mixes;
@@ -54,6 +59,8 @@ class MixerDevice : public DeviceModel {
   // "" when added, else the reason.
   std::string add_unit(int unit, int tdm_channels, int mixer_inputs);
   bool remove_unit(int unit);
+  // The unit reports `channels` TDM channels; false when there is no unit.
+  bool claim(int unit, int channels);
   // "U/C:W" per input of the output's mix, ascending.
   std::vector<std::string> mix(int unit, int channel) const;
   // The log lines since the last call (the newest 65536 at most).

@@ -55,6 +55,7 @@ void Rtp::fail(const std::string& step, int err) { failures_.set(step, err, 1); 
 void Rtp::clear() {
   refresh();
   failures_.clear();
+  assigned_.clear();
   fail_open = 0;
   // Open sessions stay known; the closed ones are forgotten.
   std::vector<Session> kept;
@@ -133,7 +134,10 @@ int Rtp::on_ioctl(Channel& ch, unsigned long request, void* arg) {
       }
       const int asked = words[0];
       int tdm = asked;
-      if (asked < 0) {
+      if (asked < 0 && !assigned_.empty()) {
+        tdm = assigned_.front();
+        assigned_.erase(assigned_.begin());
+      } else if (asked < 0) {
         std::set<int> held;
         for (auto& c : of_channel_) held.insert(sessions[c.second].tdm);
         tdm = first_channel;
@@ -279,6 +283,12 @@ std::string rtp_words(const Args& args, std::ostream& out) {
       if (!parse_hex(args[i], bytes)) return "usage: rtp raw TDM [HEX]";
     if (!m.deliver_to(static_cast<int>(n[0]), bytes.data(), bytes.size()))
       return "no open session on channel " + args[1];
+    return "";
+  }
+  if (args[0] == "assign") {
+    if (args.size() != 2 || !parse_int(args[1], n[0]) || n[0] < -2147483648LL || n[0] > 2147483647LL)
+      return "usage: rtp assign TDM";
+    m.assign(static_cast<int>(n[0]));
     return "";
   }
   if (args[0] == "fail") {

@@ -19,6 +19,8 @@
 //     pd_reset:W, r10, r3, r11, attach:FD.PID (RTP_ATTACH_SESSION as passed)
 //   rtp event TDM TYPE VALUE TIMEOUT -> queues one event record
 //   rtp raw TDM [HEX]     -> queues the bytes as one record (none: empty)
+//   rtp assign TDM        -> the next RTP_ADD_CHANNEL that asks for a channel
+//                          writes back TDM, whatever it is
 //   rtp fail open|begin|add|pd_set|pd_reset|attach|read ERRNO -> fails the next such
 //                          step (read: the next event read of any session)
 //                          (ERRNO a number or a name such as EIO)
@@ -56,6 +58,8 @@ class Rtp : public DeviceModel {
   // The next step of that kind ("open", "begin", "add", "pd_set") fails
   // with the errno; 0 clears.
   void fail(const std::string& step, int err);
+  // The next channel handed out is `tdm`, whatever it is.
+  void assign(int tdm) { assigned_.push_back(tdm); }
   void clear();
 
   // Queues a record on the newest open session of the channel; false when
@@ -79,6 +83,7 @@ class Rtp : public DeviceModel {
 
  private:
   std::map<const Channel*, std::size_t> of_channel_;
+  std::vector<int> assigned_;
   Failures<std::string> failures_;
   unsigned next_serial_ = 1;
 };

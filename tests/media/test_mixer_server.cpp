@@ -789,3 +789,67 @@ TEST_F(MixerSlots, AHundredUnitsAtMost) {
 }
 
 }  // namespace
+
+namespace {
+
+// A unit's channel count as its driver reports it, whatever the unit has:
+// the count bounds the reset and the channels a slot may name.
+TEST_F(MixerSlots, ChannelCountsAUnitReports) {
+  const struct {
+    const char* claim;
+    const char* reported;  // the unit's entry in the resources
+    int clears;            // requests of its reset
+    const char* out_on_1;  // an output on channel 1
+  } rows[] = {
+      {"2147483647", "0:10240/10240/64/770/17/24", 10240, "success"},
+      {"10241", "0:10240/10240/64/770/17/24", 10240, "success"},
+      {"10240", "0:10240/10240/64/770/17/24", 10240, "success"},
+      {"2", "0:2/2/64/770/17/24", 2, "success"},
+      {"1", "0:1/1/64/770/17/24", 1, "error insufficientResources"},
+      {"0", "0:0/0/64/770/17/24", 0, "error insufficientResources"},
+      {"-1", "0:0/0/64/770/17/24", 0, "error insufficientResources"},
+      {"-2147483648", "0:0/0/64/770/17/24", 0, "error insufficientResources"},
+  };
+  // Units an earlier case left known are forgotten first: a known unit is
+  // not reset again.
+  Strings units;
+  EXPECT_EQ(query(1, units), Strings{"seq 1 success"});
+  mixer_log();
+  int seq = 2;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.claim);
+    ASSERT_EQ(sim("mixer add 0 32 64"), "");
+    ASSERT_EQ(sim(std::string("mixer claim 0 ") + row.claim), "");
+    EXPECT_EQ(query(seq, units), Strings{"seq " + std::to_string(seq) + " success"});
+    ++seq;
+    EXPECT_EQ(units, Strings{row.reported});
+    int clears = 0;
+    for (const std::string& l : mixer_log()) clears += l.rfind("clear:0/", 0) == 0;
+    EXPECT_EQ(clears, row.clears);
+    EXPECT_EQ(ask(out_image(seq, 40, 0, {1})), Strings{"seq " + std::to_string(seq) + " slot 40 " + row.out_on_1});
+    ++seq;
+    if (std::string(row.out_on_1) == "success") {
+      EXPECT_EQ(ask(destroy(seq, 40)), Strings{"seq " + std::to_string(seq) + " slot 40 success"});
+      ++seq;
+    }
+    ASSERT_EQ(sim("mixer remove 0"), "");
+    EXPECT_EQ(query(seq, units), Strings{"seq " + std::to_string(seq) + " success"});
+    ++seq;
+    mixer_log();
+  }
+  // A hundred units all claiming the most: together they get no more
+  // clears than the switch has channels, and the query is answered.
+  for (int u = 0; u < 100; ++u) {
+    ASSERT_EQ(sim("mixer add " + std::to_string(u) + " 16 32"), "");
+    ASSERT_EQ(sim("mixer claim " + std::to_string(u) + " 2147483647"), "");
+  }
+  EXPECT_EQ(query(seq, units), Strings{"seq " + std::to_string(seq) + " success"});
+  EXPECT_EQ(units.size(), 100u);
+  int clears = 0;
+  for (const std::string& l : mixer_log()) clears += l.rfind("clear:", 0) == 0;
+  EXPECT_EQ(clears, 10240);
+  EXPECT_EQ(count_in_log("10240 channels not cleared, the units report more than the switch has"), 99);
+  EXPECT_EQ(extra(), Strings{});
+}
+
+}  // namespace

@@ -213,6 +213,39 @@ TEST_F(RtpSlots, RefusedCreationsLeaveNothingOpen) {
   EXPECT_EQ(extra(), Strings{});
 }
 
+// The switch channel the driver writes back is the slot's line: one it did
+// not assign refuses the slot, as a failed add does.
+TEST_F(RtpSlots, SwitchChannelsTheDriverAssigns) {
+  UdpPeer peer;
+  const std::uint16_t P = rtp_port_of(peer), Q = free_rtp_port();
+  const auto plain = rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw, [&](TERM::RtpParams& r) {
+    r.set_shost().set_iaddr("127.0.0.1");
+    r.set_shost().set_port(Q);
+  });
+  const struct {
+    const char* assigned;
+    Strings answer;
+  } rows[] = {
+      {"-1", {"seq 1 slot 3 error insufficientResources"}},
+      {"-2147483648", {"seq 2 slot 3 error insufficientResources"}},
+      {"4999", {"seq 3 slot 3 success", "slot 3 transmitter active 4999", "slot 3 receiver active 4999"}},
+  };
+  const int failed_before = count_in_log("add channel fail !!!\n");
+  int seq = 1;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.assigned);
+    EXPECT_EQ(sim(std::string("rtp assign ") + row.assigned), "");
+    EXPECT_EQ(ask(create(seq++, 3, plain), row.answer.size()), row.answer);
+    if (row.answer.size() > 1) {
+      EXPECT_EQ(peer.receive(patience_ms).empty(), false);
+      EXPECT_EQ(ask(destroy(10, 3)), Strings{"seq 10 slot 3 success"});
+    }
+  }
+  EXPECT_TRUE(eventually([&] { return count_in_log("add channel fail !!!\n") == failed_before + 2; })) << srv().log();
+  EXPECT_TRUE(none_open());
+  EXPECT_EQ(extra(), Strings{});
+}
+
 TEST_F(RtpSlots, PdEventsAndCodecRestarts) {
   UdpPeer peer;
   const int T = made(9, rtp_port_of(peer), P::ptG729);
