@@ -7,6 +7,7 @@
 #include <linux/capability.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <signal.h>
 #include <sys/wait.h>
