@@ -65,26 +65,13 @@ TEST(MonitoringDataHolder, StatusFilesOnAFailingDisk) {
     const std::string files[] = {mon + "/dip", mon + "/powerstatus", mon + "/config_version", ctl + "/status"};
     std::string filler;
 
-    struct Fault {
-      const char* name;
-      std::function<void()> on, off;
-    };
-    const Fault faults[] = {
+    const auto refusals = testsupport::disk_refusals(mon, {ctl});
+    const testsupport::DiskFault faults[] = {
         // First, so the own controller's directory and "self" link are
         // made only once the disk takes them.
-        {"read-only", [&] { testsupport::remount(mon, true); }, [&] { testsupport::remount(mon, false); }},
+        refusals[0],
         {"full", [&] { filler = testsupport::fill(mon); }, [&] { ::unlink(filler.c_str()); }},
-        {"no access",
-         [&] {
-           ::chmod(mon.c_str(), 0500);
-           ::chmod(ctl.c_str(), 0500);
-           testsupport::file_capabilities(false);
-         },
-         [&] {
-           testsupport::file_capabilities(true);
-           ::chmod(mon.c_str(), 0755);
-           ::chmod(ctl.c_str(), 0755);
-         }},
+        refusals[1],
         {"rename refused",
          [&] {
            for (const auto& f : files) ::unlink(f.c_str()), ::mkdir(f.c_str(), 0755);

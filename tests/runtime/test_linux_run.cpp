@@ -153,23 +153,12 @@ TEST(LinuxRun, PidFileOnADiskThatRefusesIt) {
       std::function<void()> on, off;
       bool written;
     };
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {"full", false, [&] { filler = testsupport::fill(dir); }, [&] { ::unlink(filler.c_str()); }, false},
         {"full, a stale file", true, [&] { filler = testsupport::fill(dir); }, [&] { ::unlink(filler.c_str()); },
          true},
-        {"read-only", false, [&] { testsupport::remount(dir, true); }, [&] { testsupport::remount(dir, false); },
-         false},
-        {"no access", false,
-         [&] {
-           ::chmod(dir.c_str(), 0500);
-           testsupport::file_capabilities(false);
-         },
-         [&] {
-           testsupport::file_capabilities(true);
-           ::chmod(dir.c_str(), 0755);
-         },
-         false},
     };
+    for (const auto& f : testsupport::disk_refusals(dir)) rows.push_back({f.name, false, f.on, f.off, false});
     std::string failed;
     const int descriptors = testsupport::open_descriptors();
     for (const Row& r : rows) {

@@ -181,23 +181,7 @@ TEST_F(LogFile, DiskThatRefusesTheFile) {
     std::string failed;
     const int descriptors = testsupport::open_descriptors();
     const std::string file = dir + "/2023_01_10-09.log";
-    struct Fault {
-      const char* name;
-      std::function<void()> on, off;
-    };
-    const Fault faults[] = {
-        {"read-only", [&] { testsupport::remount(dir, true); }, [&] { testsupport::remount(dir, false); }},
-        {"no access",
-         [&] {
-           ::chmod(dir.c_str(), 0500);
-           testsupport::file_capabilities(false);
-         },
-         [&] {
-           testsupport::file_capabilities(true);
-           ::chmod(dir.c_str(), 0755);
-         }},
-    };
-    for (const Fault& f : faults) {
+    for (const auto& f : testsupport::disk_refusals(dir)) {
       ::unlink(file.c_str());
       f.on();
       LogFileStreamBuf buf(dir);

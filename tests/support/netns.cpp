@@ -7,6 +7,7 @@
 #include <linux/capability.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -165,6 +166,23 @@ void file_capabilities(bool on) {
       data[cap / 32].effective &= ~(1u << (cap % 32));
   }
   if (::syscall(SYS_capset, &head, data) != 0) throw NetnsUnavailable("cannot change the capabilities");
+}
+
+std::vector<DiskFault> disk_refusals(const std::string& dir, const std::vector<std::string>& closed) {
+  std::vector<std::string> dirs = closed;
+  dirs.insert(dirs.begin(), dir);
+  return {
+      {"read-only", [dir] { remount(dir, true); }, [dir] { remount(dir, false); }},
+      {"no access",
+       [dirs] {
+         for (const auto& d : dirs) ::chmod(d.c_str(), 0500);
+         file_capabilities(false);
+       },
+       [dirs] {
+         file_capabilities(true);
+         for (const auto& d : dirs) ::chmod(d.c_str(), 0755);
+       }},
+  };
 }
 
 void ip(const std::string& args) {

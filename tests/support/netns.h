@@ -10,6 +10,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -49,6 +50,16 @@ std::string fill(const std::string& dir);
 // process (EACCES) as it refuses an ordinary user. Throws NetnsUnavailable
 // when the kernel refuses.
 void file_capabilities(bool on);
+
+// A way the disk of a directory refuses writes, switched on and off.
+struct DiskFault {
+  const char* name;
+  std::function<void()> on, off;
+};
+// Inside a mount-namespace body: the refusals of the tmpfs mounted at `dir`
+// (mount_tmpfs): "read-only", and "no access" (the mode of `dir` and of the
+// directories `closed` shuts this process out).
+std::vector<DiskFault> disk_refusals(const std::string& dir, const std::vector<std::string>& closed = {});
 
 // Inside the body: runs "ip <args>" quietly; throws NetnsUnavailable with
 // the command when it fails.

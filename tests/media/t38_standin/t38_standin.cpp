@@ -11,10 +11,11 @@
 // input, so a test can see which channel it got. Every run, the count query
 // too, appends to t38.start what it was started with: the blocked signals
 // and the descriptors above 2 ("blocked none fds none" without any).
+#include "../standin_crash.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,14 +122,8 @@ int main(int argc, char** argv) {
   const std::string s = out.str();
   (void)!::write(log_fd, s.data(), s.size());
   if (::access((dir + "/t38.crash").c_str(), F_OK) == 0) {
-    rlimit core;
-    if (::getrlimit(RLIMIT_CORE, &core) == 0) {
-      // Bounded: a sanitized build maps much memory.
-      core.rlim_cur = core.rlim_max < (64u << 20) ? core.rlim_max : (64u << 20);
-      ::setrlimit(RLIMIT_CORE, &core);
-    }
-    if (::chdir(dir.c_str()) != 0) return 99;
-    ::abort();
+    crash_with_core(dir);
+    return 99;
   }
   if (code >= 0) return code;
   for (;;) ::pause();

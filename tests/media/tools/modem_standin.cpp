@@ -8,8 +8,9 @@
 //   "hup N"   waits, exits with N on SIGHUP (the default, N = 0)
 //   "never"   waits and ignores SIGHUP (only SIGKILL ends it)
 //   "crash"   aborts, dumping core under var/standin if it can
+#include "../standin_crash.h"
+
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
@@ -98,14 +99,8 @@ int main(int argc, char** argv) {
 
   if (mode == "exit") return code;
   if (mode == "crash") {
-    rlimit core;
-    if (::getrlimit(RLIMIT_CORE, &core) == 0) {
-      // Bounded: a sanitized build maps much memory.
-      core.rlim_cur = core.rlim_max < (64u << 20) ? core.rlim_max : (64u << 20);
-      ::setrlimit(RLIMIT_CORE, &core);
-    }
-    if (::chdir(dir.c_str()) != 0) return 99;
-    ::abort();
+    crash_with_core(dir);
+    return 99;
   }
   for (;;) ::pause();
 }
