@@ -100,6 +100,7 @@ class CountCommand {
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) {
         std::clog << "t38: no count within " << T38SoftFactory::count_wait_ms << " ms" << std::endl;
+        held_ = true;
         return false;
       }
       char c;
@@ -118,7 +119,10 @@ class CountCommand {
   void End(std::chrono::steady_clock::time_point deadline) {
     ::close(out_);
     out_ = -1;
-    if (Reaped(deadline)) return;
+    // Output still held open at the deadline: a shell that has ended may
+    // have left what it started holding it, which is killed with the group
+    // while the unreaped shell keeps the group's number from reuse.
+    if (!held_ && Reaped(deadline)) return;
     std::clog << "t38: count program[" << pid_ << "] still running, killing" << std::endl;
     ::kill(-pid_, SIGKILL);
     ::kill(pid_, SIGKILL);
@@ -144,6 +148,7 @@ class CountCommand {
 
   pid_t pid_ = -1;
   int out_ = -1;
+  bool held_ = false;  // the read met the deadline, not the output's end
 };
 
 }  // namespace

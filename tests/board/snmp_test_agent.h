@@ -28,6 +28,7 @@ class SnmpTestAgent {
     int connection;   // 1 for the first connection taken, ...
     bool decoded;
     std::shared_ptr<MON::Message> msg;
+    std::size_t octets;  // the message, without the TPKT head
   };
   // One snmp-set value as it arrived.
   struct Value {
@@ -70,7 +71,7 @@ class SnmpTestAgent {
       if (len < 4 || buf_.size() < len) break;
       const std::string payload = buf_.substr(4, len - 4);
       buf_.erase(0, len);
-      Frame f{real_ms(), connections_, false, std::make_shared<MON::Message>()};
+      Frame f{real_ms(), connections_, false, std::make_shared<MON::Message>(), payload.size()};
       ASN1::CoderEnv env;
       env.set_encodingRule(ASN1::CoderEnv::per);
       f.decoded = ASN1::decode(payload.data(), payload.data() + payload.size(), &env, *f.msg, true);

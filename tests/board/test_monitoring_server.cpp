@@ -4,6 +4,7 @@
 // the status tree. Real time: the checks run at 1 s, 2 s and 5 s.
 #include "asn1/asn1.h"
 #include "board/monitoring/monitoring_data_holder.h"
+#include "board/snmp/snmp_agent_ctrl.h"
 #include "schema/lgcp/LGCP.h"
 #include "tests/board/snmp_test_agent.h"
 #include "tests/support/per_image.h"
@@ -463,6 +464,31 @@ TEST(MonitoringServer, TrapReceiversBeyondOneAgentFrame) {
       ASSERT_TRUE(agent.wait([&] { return !lists().empty() && lists().back() == told; })) << c.length;
     } else {
       EXPECT_EQ(srv.ctl.next(5000), answer(seq, false, LGCP::ErrorCause::insufficientResources)) << c.length;
+    }
+    ++seq;
+  }
+  // At the edge: a list whose message takes exactly the most one frame
+  // carries goes whole; one octet more is refused. The last host grows the
+  // message by one octet per character.
+  std::size_t last = 0;  // the message of the 128 hosts of 500 characters
+  for (const auto& f : agent.frames) {
+    if (!f.decoded || !f.msg->get_pdu().command_isSelected()) continue;
+    const auto& cmd = f.msg->get_pdu().get_command();
+    if (!cmd.snmp_trapsink_set_isSelected()) continue;
+    const auto& sinks = cmd.get_snmp_trapsink_set().get_trapsinks();
+    if (sinks.size() == 128 && std::string(sinks[0].get_host()).size() == 500) last = f.octets;
+  }
+  ASSERT_GT(last, 0u);
+  const std::size_t edge = 500 + SnmpAgentCtrl::max_message - last;
+  for (const std::size_t length : {edge, edge + 1}) {
+    LGCP::DisplayParams p = receivers(127, 500, 'y');
+    p.ref_snmpTrapReceivers().push_back(ASN1::IA5String(std::string(length, 'z')));
+    srv.ctl.send(display(seq, p));
+    const bool fits = length == edge;
+    EXPECT_EQ(srv.ctl.next(5000), answer(seq, fits, LGCP::ErrorCause::insufficientResources)) << length;
+    if (fits) {
+      ASSERT_TRUE(agent.wait([&] { return lists().back().size() == 128 && lists().back().back().size() == edge; }))
+          << srv.log();
     }
     ++seq;
   }

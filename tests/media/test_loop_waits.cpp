@@ -58,6 +58,8 @@ TEST(T38CountQuery, ProgramThatHangsHoldsTheLoopOnlyForTheBoundedWait) {
       {"half a line, then stays", "printf 12; exec sleep 60\n", 0, true},
       {"prints and ends", "echo 8\n", 8, false},
       {"ends without a word", "exit 0\n", 0, false},
+      // The shell ends at once; what it left behind holds the output.
+      {"ends, its child stays silent", "sleep 60 & echo $! > \"$(dirname \"$0\")/pid\"; exit 0\n", 0, true},
   };
   const std::string failed = testsupport::in_child([&](std::vector<std::string>& failed) {
     ::alarm(30);  // a wait without bound ends the child, not the test run
