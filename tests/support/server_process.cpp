@@ -76,6 +76,14 @@ ServerProcess::ServerProcess(const std::string& root, const std::vector<std::str
     // The program starts with its standard streams only, as from a start-up
     // script: what this test process holds is not the server's.
     for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+    // Nor its signal state: a test run started in the background of a
+    // script ignores SIGINT and SIGQUIT, and exec would hand that on to the
+    // server and the programs it starts. A starter below may set its own.
+    for (int sig = 1; sig < NSIG; ++sig)
+      if (sig != SIGKILL && sig != SIGSTOP) ::signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (relative_root) {
       const std::string::size_type slash = root.rfind('/');
       if (::chdir(root.substr(0, slash).c_str()) != 0) ::_exit(126);
