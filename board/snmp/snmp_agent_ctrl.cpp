@@ -1,9 +1,6 @@
 #include "board/snmp/snmp_agent_ctrl.h"
 
-#include "asn1/asn1.h"
 #include "runtime/ini_file.h"
-
-#include <iterator>
 
 namespace {
 
@@ -128,10 +125,8 @@ MON::Command SnmpAgentCtrl::TrapsinkCommand(const std::list<std::string>& hosts)
 bool SnmpAgentCtrl::TrapsinkFits(const std::list<std::string>& hosts) {
   MON::Message msg;
   msg.set_pdu().select_command(TrapsinkCommand(hosts));
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::per);
   std::vector<char> out;
-  return ASN1::encode(msg, &env, std::back_inserter(out)) && out.size() <= max_message;
+  return SnmpAgentInstance::Encode(msg, out) && out.size() <= max_message;
 }
 
 void SnmpAgentCtrl::SendTrapsink(const std::list<std::string>& hosts) {

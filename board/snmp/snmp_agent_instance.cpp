@@ -58,12 +58,16 @@ void SnmpAgentInstance::Command(MON::Command const& cmd) {
   Send(msg);
 }
 
-void SnmpAgentInstance::Send(MON::Message const& msg) {
-  if (!conn_ || !conn_->IsConnected()) return;
+bool SnmpAgentInstance::Encode(MON::Message const& msg, std::vector<char>& out) {
   ASN1::CoderEnv env;
   env.set_encodingRule(ASN1::CoderEnv::per);
+  return ASN1::encode(msg, &env, std::back_inserter(out));
+}
+
+void SnmpAgentInstance::Send(MON::Message const& msg) {
+  if (!conn_ || !conn_->IsConnected()) return;
   std::vector<char> out;
-  if (!ASN1::encode(msg, &env, std::back_inserter(out))) {
+  if (!Encode(msg, out)) {
     std::clog << log_name_ << ": encode MON message fail!!!" << std::endl;
     return;
   }

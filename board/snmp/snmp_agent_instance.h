@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace IniFile {
 class SubSection;
@@ -35,6 +36,9 @@ class SnmpAgentInstance : public Control::Notify {
   void Activate(IniFile::SubSection& block);
   void Command(MON::Command const& cmd);
   void Send(MON::Message const& msg);
+  // The octets an agent gets for `msg` (aligned PER); false if it cannot
+  // be encoded.
+  static bool Encode(MON::Message const& msg, std::vector<char>& out);
   void Bind(ISnmpAgentNotify* n) { notify_ = n; }
   void UnBind() { notify_ = nullptr; }
 

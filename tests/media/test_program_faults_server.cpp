@@ -144,6 +144,14 @@ class ProgramFaults : public SharedServerTest<ProgramFaults> {
     for (const auto& f : srv().ctl.frames(ms)) out.push_back(tell(f));
     return out;
   }
+  // A stop and a continue are no end: the program is then killed.
+  static void stop_continue_kill(int pid) {
+    ::kill(pid, SIGSTOP);
+    EXPECT_EQ(quiet(), Strings{}) << "a stop taken for an end";
+    ::kill(pid, SIGCONT);
+    EXPECT_EQ(quiet(), Strings{}) << "a continue taken for an end";
+    ::kill(pid, SIGKILL);
+  }
   bool ready_line(std::size_t n = 1) const {
     return eventually([&] { return count_of(file_text(log_), "ready\n") >= n; });
   }
@@ -205,13 +213,7 @@ TEST_F(ProgramFaults, T38EndsReachTheControllerAsTheirWaitStatus) {
        "t38 daemon terminated by signal=3"},
       {"abort dumping core", "t38.crash", nullptr, {SIGABRT | 0x80, SIGABRT}, "t38 daemon terminated by signal=6"},
       {"stopped, continued, killed", nullptr,
-       [](int pid) {
-         ::kill(pid, SIGSTOP);
-         EXPECT_EQ(quiet(), Strings{}) << "a stop taken for an end";
-         ::kill(pid, SIGCONT);
-         EXPECT_EQ(quiet(), Strings{}) << "a continue taken for an end";
-         ::kill(pid, SIGKILL);
-       },
+       stop_continue_kill,
        {SIGKILL}, "t38 daemon terminated by signal=9"},
   };
   int seq = 1;
@@ -384,13 +386,7 @@ TEST_F(ProgramFaults, PppdFailuresAndEndsAbortOnceAndFreeTheModem) {
       {"SIGQUIT", nullptr, "hup 0", [](int pid) { ::kill(pid, SIGQUIT); }, {SIGQUIT, SIGQUIT | 0x80}},
       {"abort dumping core", nullptr, "crash", nullptr, {SIGABRT, SIGABRT | 0x80}},
       {"stopped, continued, killed", nullptr, "hup 0",
-       [](int pid) {
-         ::kill(pid, SIGSTOP);
-         EXPECT_EQ(quiet(), Strings{}) << "a stop taken for an end";
-         ::kill(pid, SIGCONT);
-         EXPECT_EQ(quiet(), Strings{}) << "a continue taken for an end";
-         ::kill(pid, SIGKILL);
-       },
+       stop_continue_kill,
        {SIGKILL}},
   };
   std::string first_streams;
