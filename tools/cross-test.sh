@@ -55,10 +55,17 @@ done
 cmake --build $out/tree -j "$jobs" --target $targets
 
 # Every program runs beside the others: each server a test starts has a
-# board root and ports of its own (server_process.h). The media tests, the
-# longest run under the emulator, go in two shards, each with a board root
-# of its own for the tests' in-process parts.
-shards() { if [ "$1" = media_tests ]; then echo 2; else echo 1; fi; }
+# board root and ports of its own (server_process.h). The longest runs under
+# the emulator go in shards, each with a board root of its own for the tests'
+# in-process parts. The board tests stay whole: those that start a
+# "controller" process must not run beside the monitoring tests.
+shards() {
+  case $1 in
+    media_tests) echo 4 ;;
+    signalling_tests | control_tests) echo 2 ;;
+    *) echo 1 ;;
+  esac
+}
 run() {
   t=$1
   i=$2
