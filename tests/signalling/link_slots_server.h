@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sigtest {
@@ -101,6 +104,19 @@ class SlotsServerSuite : public ::testing::Test {
     for (std::string l; std::getline(in, l);)
       if (!l.empty()) out.push_back(l);
     return out;
+  }
+
+  // The frames on a channel (`read` is the simulator's read request) once
+  // `want` of them came, or 2 s passed. After a step that waits for a link's
+  // timer: the link armed it when its loop got to the step before, so a
+  // loaded machine fires it late, never early.
+  static std::vector<std::string> frames_written(const std::string& read, std::size_t want) {
+    std::vector<std::string> got = lines(ask(read));
+    for (const std::int64_t until = testsupport::real_ms() + 2000; got.size() < want && testsupport::real_ms() < until;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      for (std::string& l : lines(ask(read))) got.push_back(std::move(l));
+    }
+    return got;
   }
 
   static inline testsupport::RunningServer* srv = nullptr;

@@ -309,6 +309,10 @@ TEST_F(Ss7LinkModel, EveryUnitAnswerAndSignalIsThePredictedOne) {
       // Two round trips: the loop has read the unit, or met a new
       // channel's readiness, before the ping.
       ask("mcc channels"), ask("mcc channels");
+      // A timer's units before the ping: its reports come with them.
+      Strings wire;
+      if (what.compare(0, 5, "wait ") == 0 && m.open && !ts.empty())
+        wire = frames_written("mcc read " + ts, m.wire.size());
       const int p = ++seq;
       srv->ctl.send(testsupport::null_command_image(p, -1, "ping"));
       want.push_back("seq " + std::to_string(p) + " success");
@@ -321,7 +325,8 @@ TEST_F(Ss7LinkModel, EveryUnitAnswerAndSignalIsThePredictedOne) {
       if (m.open) {
         ASSERT_EQ(ch[0].substr(ch[0].find(':')), ":3,512,0,1,4");
         ts = ch[0].substr(0, ch[0].find(':'));
-        ASSERT_EQ(lines(ask("mcc read " + ts)), m.wire) << "seed " << seed << " step " << i << ":\n" << walked;
+        for (std::string& l : lines(ask("mcc read " + ts))) wire.push_back(std::move(l));
+        ASSERT_EQ(wire, m.wire) << "seed " << seed << " step " << i << ":\n" << walked;
       }
       want.clear(), m.wire.clear();
     }
