@@ -642,7 +642,7 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
   // cut short at it. The create is refused, with no process and no channel.
   write_file(log, "");
   const std::string nul_addr = t38test::create(60, 55, std::string("10.0.0.1\0" "9", 10), 0);
-  const std::string nul_arg = t38test::create(61, 55, "10.0.0.1", 1, {std::string("--fax\0--debug", 13)});
+  const std::string nul_arg = t38test::create(61, 55, "10.0.0.1", 0, {std::string("--fax\0--debug", 13)});
   EXPECT_EQ(exchange(nul_addr), V{"seq 60 slot 55 error insufficientResources"});
   EXPECT_EQ(exchange(nul_arg), V{"seq 61 slot 55 error insufficientResources"});
   EXPECT_TRUE(srv->wait_log("t38soft: argument holds a NUL octet\n")) << srv->log();

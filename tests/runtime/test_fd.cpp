@@ -7,8 +7,10 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
+#include <set>
 #include <sstream>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -81,6 +83,37 @@ TEST(Errno, CapturesAtConstructionAndStreamsTheText) {
 }
 
 }  // namespace
+
+// The listing is exactly the open descriptors from 3 up, without the
+// standard three or its own; marking them all close-on-exec, and failing
+// (not crashing) when no descriptor is left to list with. In a child: the
+// marking would reach the test program's own descriptors.
+TEST(Fd, DescriptorsAboveStandardAreListedExactlyAndMarkedCloseOnExec) {
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int plain = ::open("/dev/null", O_RDONLY);  // 3 is open either way
+    if (plain < 3 || cloexec(plain)) ::_exit(2);
+    std::set<int> expected;
+    for (int fd = 3; fd < 4096; ++fd)
+      if (is_open(fd)) expected.insert(fd);
+    std::vector<int> listed;
+    if (!OpenDescriptorsAboveStandard(listed)) ::_exit(3);
+    if (std::set<int>(listed.begin(), listed.end()) != expected || listed.size() != expected.size()) ::_exit(4);
+    if (!SetCloexecOnInherited() || !cloexec(plain)) ::_exit(5);
+    rlimit lim;
+    ::getrlimit(RLIMIT_NOFILE, &lim);
+    lim.rlim_cur = *expected.rbegin() + 1;
+    for (int fd = 3; fd < int(lim.rlim_cur); ++fd)
+      if (!is_open(fd)) ::dup2(plain, fd);
+    if (::setrlimit(RLIMIT_NOFILE, &lim) != 0) ::_exit(6);
+    if (OpenDescriptorsAboveStandard(listed) || SetCloexecOnInherited()) ::_exit(7);
+    ::_exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
 
 // Every slot holds several descriptors (each Event its own duplicate): the
 // server takes all the hard limit allows.

@@ -1,6 +1,7 @@
 // A signal sent to a child before it has run its program reaches it with
 // the default effect, never the handler the server had installed.
 #include "runtime/fork_child.h"
+#include "runtime/fd.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -9,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -107,7 +110,7 @@ TEST(ForkChild, TheGateHoldsTheParentUntilTheChildRunsItsProgram) {
     ::_exit(127);
   }
   ASSERT_GT(pid, 0);
-  gate.wait();
+  EXPECT_EQ(gate.wait(), 0) << "a program that ran reports no error";
   ::close(first);
   const int again = udp_on(port);
   EXPECT_GE(again, 0) << "the port is still held by the child";
@@ -115,6 +118,32 @@ TEST(ForkChild, TheGateHoldsTheParentUntilTheChildRunsItsProgram) {
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// A child whose exec fails says why: the parent tells a program that never
+// ran from one that ended with the same exit code.
+TEST(ForkChild, TheGateCarriesTheErrorOfAFailedExec) {
+  ExecGate gate;
+  const pid_t pid = fork_child();
+  if (pid == 0) {
+    gate.child();
+    ::execl("/nonexistent/program", "program", static_cast<char*>(nullptr));
+    gate.failed(errno);
+    ::_exit(2);
+  }
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(gate.wait(), ENOENT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+}
+
+// A gate whose fork failed is dropped unused: its pipe goes with it.
+TEST(ForkChild, AGateDroppedUnusedLeavesNoDescriptor) {
+  std::vector<int> before, after;
+  ASSERT_TRUE(OpenDescriptorsAboveStandard(before));
+  { ExecGate gate; }
+  ASSERT_TRUE(OpenDescriptorsAboveStandard(after));
+  EXPECT_EQ(before, after);
 }
 
 }  // namespace

@@ -58,14 +58,20 @@ TEST_F(LogFile, PrefixesEveryLineWithTheTimeOfTheFlush) {
   out << "a line longer than the sixteen bytes of the buffer\n" << std::flush;
   // A line flushed in pieces gets one prefix.
   out << "begun " << std::flush;
+  // An open line waits for its end, but only up to a bounded piece: with
+  // its prefix and "begun " these are one octet short of it.
+  const std::string whole =
+      "15:30:01234: first\n"
+      "15:30:01234: second\n"
+      "16:35:123456: a line longer than the sixteen bytes of the buffer\n";
+  const std::string piece(4075, 'x');
+  out << piece << std::flush;
+  EXPECT_EQ(read("2023_01_10-09.log"), whole);
+  out << "y" << std::flush;
+  EXPECT_EQ(read("2023_01_10-09.log"), whole + "16:35:123456: begun " + piece + "y");
   platform::vclock::advance_ms(2000);
   out << "ended\nnext\n" << std::flush;
-  EXPECT_EQ(read("2023_01_10-09.log"),
-            "15:30:01234: first\n"
-            "15:30:01234: second\n"
-            "16:35:123456: a line longer than the sixteen bytes of the buffer\n"
-            "16:35:123456: begun ended\n"
-            "16:37:123456: next\n");
+  EXPECT_EQ(read("2023_01_10-09.log"), whole + "16:35:123456: begun " + piece + "yended\n" + "16:37:123456: next\n");
 }
 
 TEST_F(LogFile, RollsOverWhenTheHourChanges) {

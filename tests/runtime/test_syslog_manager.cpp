@@ -382,6 +382,21 @@ TEST_F(SysLogManagerTest, StreamLogDaemonThatStopsReadingOrAcceptingDoesNotHoldT
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// A log socket path that leaves no room for its ending NUL in a local
+// address reaches no daemon: it is named as unusable; one octet shorter is not.
+TEST_F(SysLogManagerTest, LogSocketPathWithoutRoomForItsEndIsUnusable) {
+  const std::size_t room = sizeof(sockaddr_un::sun_path);
+  for (const std::size_t len : {room - 1, room}) {
+    const std::string root = root_.path() + "/" + std::string(len - root_.path().size() - 9, 'r');
+    ::setenv("GW_BOARD_ROOT", root.c_str(), 1);
+    platform::reset_board_root();
+    EXPECT_EQ(platform::board_path("/dev/log").size(), len);
+    EXPECT_EQ(SysLogManager::unusable_path().empty(), len < room) << len;
+  }
+  ::setenv("GW_BOARD_ROOT", root_.path().c_str(), 1);
+  platform::reset_board_root();
+}
+
 // The datagram log daemon of a board restarts (its socket file made anew):
 // lines queued before are sent to the new one at the flush; while none
 // listens they are lost without blocking, and the next listener gets what

@@ -279,7 +279,7 @@ TEST_F(SlotsTest, AGoneChannelQuietensOnlyTheLinesItStillFeeds) {
        testsupport::connect_image(10, 44, 43)});
   ASSERT_EQ(hal().describe(8241), "connected 8244");
   ASSERT_EQ(hal().describe(8245), "connected 8240");
-  MuxQuietenReceivers(slot(40));
+  MuxQuietenLines(slot(40));  // a source without a source of its own
   EXPECT_EQ(hal().describe(8245), "byte 213");
   EXPECT_EQ(hal().describe(8241), "connected 8244") << "the line of the slot wired since was cut";
   EXPECT_EQ(slot(41)->GetSource(), slot(40)) << "the links stay for the controller";
@@ -289,6 +289,11 @@ TEST_F(SlotsTest, AGoneChannelQuietensOnlyTheLinesItStillFeeds) {
   EXPECT_EQ(hal().describe(8241), "connected 8244") << "the line of the slot wired since was cut";
   MuxQuietenLines(slot(43));
   EXPECT_EQ(hal().describe(8241), "byte 213");
+  // Channel 0 is a channel like any other: its line goes quiet too.
+  say({probe(11, 46, 0, 0), testsupport::connect_image(12, 44, 46)});
+  ASSERT_EQ(hal().describe(0), "connected 8244");
+  MuxQuietenReceivers(slot(44));
+  EXPECT_EQ(hal().describe(0), "byte 213");
 }
 
 TEST_F(SlotsTest, StreamAnnouncementsAndTrunkStatus) {
