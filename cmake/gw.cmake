@@ -10,13 +10,3 @@ function(gw_library name)
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
   target_link_libraries(${name} PUBLIC ${GW_DEPS})
 endfunction()
-
-# LGCP imports every other module, so a file that includes its generated
-# header parses about 2 MB of declarations: most of its compile time. The
-# targets that include it (or GoogleTest) in most of their files parse them
-# once, precompiled.
-function(gw_precompile target)
-  if(GW_PCH)
-    target_precompile_headers(${target} PRIVATE ${ARGN})
-  endif()
-endfunction()
