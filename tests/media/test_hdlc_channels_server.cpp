@@ -457,6 +457,9 @@ TEST_F(HdlcChannelsServer, RawDataChannelsCarryUserData) {
   EXPECT_EQ(exchange(user_data(71, 41, "05")).back(), success(71, 41));
   EXPECT_EQ(written(ts41, 1), std::vector<std::string>{"05"});
   EXPECT_TRUE(srv->wait_log(": write fail: ")) << srv->log();
+  // Empty user data: the driver takes the write of nothing, and that is no
+  // failure.
+  EXPECT_EQ(exchange(user_data(72, 41, "")).back(), success(72, 41));
 
   // Cross-wired channels pass user data to each other.
   EXPECT_EQ(ask("mcc wire " + t41 + " " + t42), "");

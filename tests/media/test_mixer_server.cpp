@@ -479,6 +479,10 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
   EXPECT_EQ(hal("get 2083"), "byte 213");
   EXPECT_EQ(ask({in_image(7, 23, 1, {4}), out_image(8, 23, 1, {4})}, 2),
             (Strings{"seq 7 slot 23 error insufficientResources", "seq 8 slot 23 error insufficientResources"}));
+  // While no slot of a live unit holds its switch channel (the other
+  // unit's slots hold theirs), an aborted slot still sets its DSP there.
+  EXPECT_EQ(ask(ioctl(47, 21, [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-6); })),
+            Strings{"seq 47 slot 21 success"});
 
   // The unit comes back under the same number before the aborted slots are
   // gone: their release must not touch the new unit's mixes.
@@ -537,9 +541,11 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsSlots) {
                          LGCP::ToneGenerator& g = p.select_tone_gen_enable();
                          g.set_freq(1000);
                          g.set_amp(5000);
-                       })},
-                2),
-            (Strings{"seq 38 slot 21 error unsupported", "seq 39 slot 20 error unsupported"}));
+                       }),
+                 ioctl(48, 20, [](LGCP::IoctlParams& p) { p.select_vad_enable(true); })},
+                3),
+            (Strings{"seq 38 slot 21 error unsupported", "seq 39 slot 20 error unsupported",
+                     "seq 48 slot 20 error unsupported"}));
   EXPECT_EQ(sim("dsp log") + sim("dtmf log"), "");
   mixer_log();
   // The aborted slots destroy cleanly, sending nothing to the driver and
@@ -627,6 +633,9 @@ TEST_F(MixerSlots, TonesOfLiveAndVanishedUnits) {
   EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2054 1000 0 5000 0");
   EXPECT_EQ(ask({destroy(13, 50), destroy(14, 51)}, 2), (Strings{"seq 13 slot 50 success", "seq 14 slot 51 success"}));
   EXPECT_EQ(sim("dtmf log"), "") << "the new output's tone was cut";
+  // The aborted output disabled its switch channel as it went: the input
+  // still there on another channel does not hold it.
+  EXPECT_EQ(hal("get 2054"), "disabled");
   EXPECT_EQ(ask(destroy(15, 52)), Strings{"seq 15 slot 52 success"});
   EXPECT_EQ(sim("dtmf log"), "DTMF_DIAL 2054 0 0 0 0");
   EXPECT_EQ(extra(), Strings{});
@@ -724,7 +733,9 @@ TEST_F(MixerSlots, AVanishedUnitsChannelsTakenByBChannels) {
   EXPECT_EQ(hal("get 2050"), "byte 213");
 
   // An ATS-QSIG slot's B channels get the unit's old switch channels, and
-  // an external slot feeds two of them.
+  // an external slot feeds two of them. The one on the output's old channel
+  // is slot 0, a slot like any other.
+  const int b_slot[] = {63, 64, 0, 66};
   EXPECT_EQ(sim("dspdata timeslot 90"), "");
   EXPECT_EQ(ask({create(8, 63, [] {
                    LGCP::CreateParams p;
@@ -734,7 +745,7 @@ TEST_F(MixerSlots, AVanishedUnitsChannelsTakenByBChannels) {
                 1),
             Strings{"seq 8 slot 63 success"});
   for (int sub = 1; sub <= 3; ++sub)
-    EXPECT_EQ(ask(create(8 + sub, 63 + sub,
+    EXPECT_EQ(ask(create(8 + sub, b_slot[sub],
                          [&] {
                            LGCP::CreateParams p;
                            LGCP::AtsQsigBParams& b = p.select_ats_qsig_b();
@@ -742,9 +753,9 @@ TEST_F(MixerSlots, AVanishedUnitsChannelsTakenByBChannels) {
                            b.set_subslot(static_cast<unsigned>(sub));
                            return p;
                          }())),
-              Strings{"seq " + std::to_string(8 + sub) + " slot " + std::to_string(63 + sub) + " success"});
+              Strings{"seq " + std::to_string(8 + sub) + " slot " + std::to_string(b_slot[sub]) + " success"});
   EXPECT_EQ(sim("dspdata channels"), "90 2048 2049 2050");
-  EXPECT_TRUE(answered({ext_image(12, 67, 100, 101), activate_image(13, 67), connect_image(14, 67, 65),
+  EXPECT_TRUE(answered({ext_image(12, 67, 100, 101), activate_image(13, 67), connect_image(14, 67, 0),
                         connect_image(15, 62, 66)},
                        "seq 15 slot 62 success"));
   EXPECT_EQ(hal("get 2049"), "connected 8292");
@@ -762,9 +773,11 @@ TEST_F(MixerSlots, AVanishedUnitsChannelsTakenByBChannels) {
   EXPECT_EQ(ask({destroy(16, 60), destroy(17, 61)}, 2), (Strings{"seq 16 slot 60 success", "seq 17 slot 61 success"}));
   EXPECT_EQ(hal("get 2049"), "connected 8292") << "the aborted output's destroy cut a B channel's line";
   EXPECT_EQ(hal("get 2050"), "connected 37") << "the aborted input's destroy cut a B channel's line";
-  for (int n = 0; n < 6; ++n)
-    EXPECT_EQ(ask(destroy(20 + n, 62 + n)),
-              Strings{"seq " + std::to_string(20 + n) + " slot " + std::to_string(62 + n) + " success"});
+  for (int n = 0; n < 6; ++n) {
+    const int slot = n == 3 ? b_slot[2] : 62 + n;
+    EXPECT_EQ(ask(destroy(20 + n, slot)),
+              Strings{"seq " + std::to_string(20 + n) + " slot " + std::to_string(slot) + " success"});
+  }
   EXPECT_EQ(extra(), Strings{});
 }
 
