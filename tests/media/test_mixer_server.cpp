@@ -352,6 +352,9 @@ TEST_F(MixerSlots, DeviceRefusalsAnsweredAsErrors) {
   EXPECT_EQ(ask(ioctl(35, 40, tone_at(65535, 65535))), Strings{"seq 35 slot 40 success"});
   const std::string dial = sim("dtmf log");
   EXPECT_EQ(dial.substr(dial.find(' ', sizeof "DTMF_DIAL")), " 65535 0 65535 0") << dial;
+  // The field's lowest values are values too.
+  EXPECT_EQ(ask(ioctl(38, 40, tone_at(0, 0))), Strings{"seq 38 slot 40 success"});
+  EXPECT_NE(sim("dtmf log"), "");
   // And a digit sequence whose amplitude is: its digits would be silent.
   const auto digits_at = [](int amp1, int amp2) {
     return [amp1, amp2](LGCP::IoctlParams& p) {
