@@ -151,9 +151,18 @@ TEST(RtpFactory, DeclinesAndLeavesNothingOpen) {
   UdpPeer peer;
   const std::uint16_t P = rtp_port_of(peer);
   // Radio parameters are the radio factories'.
-  Made m = make(rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw,
-                           [](TERM::RtpParams& r) { r.set_radio(); }));
-  EXPECT_EQ(m.slot, nullptr);
+  // Those and another kind's parameters are declined without a word.
+  Made m;
+  {
+    testsupport::StreamCapture cap;
+    m = make(rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw,
+                        [](TERM::RtpParams& r) { r.set_radio(); }));
+    EXPECT_EQ(m.slot, nullptr);
+    LGCP::CreateParams other;
+    other.select_mcc();
+    EXPECT_EQ(make(other).slot, nullptr);
+    EXPECT_EQ(cap.all(), "");
+  }
   // Addresses that are not dotted text: inet_addr would read them as
   // 255.255.255.255 (or as something else than meant).
   for (const char* bad : {"gateway", "127.1", "", "1.2.3.4.5"}) {
@@ -196,6 +205,22 @@ TEST(RtpFactory, DeclinesAndLeavesNothingOpen) {
   EXPECT_TRUE(all_closed());
 }
 
+
+// Without the voice device the counts it answers afresh are 0, and the
+// failed open is told.
+TEST(RtpFactory, QueryWithoutTheVoiceDevice) {
+  platform::sim::voice().fail_open = ENOENT;
+  testsupport::StreamCapture cap;
+  LGCP::Resources r;
+  RtpFactory::instance().Query(r);
+  platform::sim::voice().fail_open = 0;
+  EXPECT_EQ(std::vector<int>({r.get_rtp_g729().getValue(), r.get_rtp_g723().getValue(), r.get_rtp_g711().getValue()}),
+            std::vector<int>({0, 0, 0}));
+  EXPECT_EQ(testsupport::StreamCapture::count(cap.err(), " open fail: "), 1) << cap.all();
+  // With it again, nothing is told.
+  RtpFactory::instance().Query(r);
+  EXPECT_EQ(testsupport::StreamCapture::count(cap.err(), " open fail: "), 1) << cap.all();
+}
 
 // Short of descriptors, a create gives a slot that holds its session and
 // RTCP socket (its SDES goes out) or no slot and no open session: each count
