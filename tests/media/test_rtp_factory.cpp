@@ -4,6 +4,7 @@
 #include "media/rtp_factory.h"
 #include "media/rtp_setup.h"
 #include "media/rtp_slot.h"
+#include "platform/sim/dtmf.h"
 #include "platform/sim/rtp.h"
 #include "tests/media/rtp_fixture.h"
 #include "tests/support/descriptor_exhaustion.h"
@@ -230,7 +231,21 @@ TEST(RtpFactory, CreateShortOfDescriptorsHoldsItsSessionOrGivesNoSlot) {
   const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
     UdpPeer peer;
     const std::uint16_t P = rtp_port_of(peer);
-    const LGCP::CreateParams p = rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw);
+    // With the echo canceller on: a refused create leaves it off again.
+    const LGCP::CreateParams p = rtp_params(P::ptG711_Alaw, "127.0.0.1", P, P::ptG711_Alaw, P::ptG711_Alaw,
+                                            [](TERM::RtpParams& r) {
+                                              r.set_echo().set_suppressor(true);
+                                              r.set_echo().set_canceller(true);
+                                            });
+    const auto canceller_left_on = [] {
+      int on = 0;
+      for (const auto& r : platform::sim::dtmf().take_new()) {
+        const std::string t = r.text();
+        if (t.rfind("CHANNEL_LMS_ON ", 0) == 0) ++on;
+        if (t.rfind("CHANNEL_LMS_OFF ", 0) == 0) --on;
+      }
+      return on != 0;
+    };
     // Every type used is checked once (see descriptor_exhaustion.h).
     Made m = make(p);
     if (!m.slot) return failed.push_back("no slot with descriptors to spare");
@@ -239,12 +254,16 @@ TEST(RtpFactory, CreateShortOfDescriptorsHoldsItsSessionOrGivesNoSlot) {
     peer.receive(2000);
     peer.receive(2000);
     testsupport::with_free_descriptors(12, "slot", failed, [&](testsupport::DescriptorFill& fill, const std::string& at) {
+      platform::sim::dtmf().take_new();
       m = make(p);
       const bool created = m.slot != nullptr;
       const bool open = !all_closed();
       fill.release();
       if (created != open) failed.push_back(std::string(created ? "a slot" : "no slot") + " and " + (open ? "an open" : "no open") + " session" + at);
-      if (!created) return false;
+      if (!created) {
+        if (canceller_left_on()) failed.push_back("the canceller left on" + at);
+        return false;
+      }
       if (peer.receive(2000).empty()) failed.push_back("no SDES from the slot" + at);
       m.slot->BeforeDestroy();
       delete m.slot;
