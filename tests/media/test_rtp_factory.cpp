@@ -255,10 +255,14 @@ TEST(RtpFactory, CreateShortOfDescriptorsHoldsItsSessionOrGivesNoSlot) {
     peer.receive(2000);
     testsupport::with_free_descriptors(12, "slot", failed, [&](testsupport::DescriptorFill& fill, const std::string& at) {
       platform::sim::dtmf().take_new();
+      testsupport::StreamCapture cap;
       m = make(p);
       const bool created = m.slot != nullptr;
       const bool open = !all_closed();
       fill.release();
+      // With none free the socket is the step that fails, and is named.
+      if (at == " with 0 free" && testsupport::StreamCapture::count(cap.log(), "can not create socket") != 1)
+        failed.push_back("the socket not named" + at);
       if (created != open) failed.push_back(std::string(created ? "a slot" : "no slot") + " and " + (open ? "an open" : "no open") + " session" + at);
       if (!created) {
         if (canceller_left_on()) failed.push_back("the canceller left on" + at);
