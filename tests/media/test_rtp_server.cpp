@@ -228,7 +228,9 @@ TEST_F(RtpSlots, SwitchChannelsTheDriverAssigns) {
   } rows[] = {
       {"-1", {"seq 1 slot 3 error insufficientResources"}},
       {"-2147483648", {"seq 2 slot 3 error insufficientResources"}},
-      {"4999", {"seq 3 slot 3 success", "slot 3 transmitter active 4999", "slot 3 receiver active 4999"}},
+      // Switch channel 0 is a channel like any other.
+      {"0", {"seq 3 slot 3 success", "slot 3 transmitter active 0", "slot 3 receiver active 0"}},
+      {"4999", {"seq 4 slot 3 success", "slot 3 transmitter active 4999", "slot 3 receiver active 4999"}},
   };
   const int failed_before = count_in_log("add channel fail !!!\n");
   int seq = 1;
