@@ -394,6 +394,18 @@ TEST_F(DsprocTest, OneFunctionSharedByTwoReceivers) {
     last.CleanBeforeDestroy();
     EXPECT_EQ(requests(), (Strings{f.second, "DSPROC_DISABLE 10 0 256"}));
   }
+  // One that goes while the other still has it on leaves it on.
+  for (const auto& f : functions) {
+    auto first = std::make_unique<VoiceRx>(10);
+    VoiceRx second(10);
+    ASSERT_TRUE(((*first).*f.first)(true) && (second.*f.first)(true));
+    requests();
+    first->CleanBeforeDestroy();
+    first.reset();
+    EXPECT_EQ(requests(), Strings{"DSPROC_DISABLE 10 0 256"}) << f.second;
+    second.CleanBeforeDestroy();
+    EXPECT_EQ(requests(), (Strings{f.second, "DSPROC_DISABLE 10 0 256"}));
+  }
 }
 
 TEST_F(DsprocTest, ALiveReceiverTakesNothingFromOneOfAVanishedUnit) {
