@@ -192,6 +192,10 @@ TEST_F(DsprocTest, ConfigureRecordsAndVersions) {
     EXPECT_TRUE(a.configureVAD(w)) << e.sent;
     EXPECT_EQ(requests(), (Strings{"DSPROC_GET_VERSION 0", e.sent}));
   }
+  // Version 0 is a version like 1: an older driver's fixed values.
+  EXPECT_EQ(control_request("dsp version 0"), "ok\n");
+  EXPECT_TRUE(a.configureVAD(v));
+  EXPECT_EQ(requests(), (Strings{"DSPROC_GET_VERSION 0", "DSPROC_CONFIGURE 9 1 3 127 0"}));
   EXPECT_EQ(control_request("dsp version 1"), "ok\n");
   EXPECT_TRUE(a.configureVAD(v));  // older drivers get fixed values
   EXPECT_TRUE(a.configureSD());
