@@ -310,6 +310,20 @@ TEST_F(DsprocTest, EventsReachTheirReceiverOrAreDropped) {
   EXPECT_EQ(a.events.back(), "vad 0 -1");
   EXPECT_EQ(cap.err().size(), 1u) << cap.all();
   EXPECT_TRUE(StreamCapture::has(cap.err(), "short read from dsproc: 8 bytes")) << cap.all();
+
+  // A function switched off takes no late record of its last enable: it
+  // is dropped as one of a disabled function.
+  traces.signalling.events = true;
+  ASSERT_TRUE(a.disableVAD());
+  ASSERT_TRUE(a.disableSD());
+  const Strings seen = a.events;
+  event(9, 1, 1, 1, 1, 0);
+  event(9, 2, 2, 1);
+  run_for(5);
+  EXPECT_EQ(a.events, seen);
+  for (const char* line : {"ignore spurious dsproc vad event (dsproc disabled):  timeslot=9 id=1 type=1",
+                           "ignore spurious dsproc sd event (dsproc disabled):  timeslot=9 id=2 type=2"})
+    EXPECT_TRUE(StreamCapture::has(cap.err(), line)) << line << "\n" << cap.all();
 }
 
 TEST_F(DsprocTest, TwoReceiversOnOneTimeSlot) {
