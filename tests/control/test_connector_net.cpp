@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 
 using testsupport::LoopbackListener;
@@ -180,6 +182,36 @@ TEST_F(ConnectorTest, AttemptWithoutADescriptorForItsSocketIsRetried) {
     if (owner.connects != 2) at.failed.push_back("no reconnection after the shortage: " + cap.all());
   });
   EXPECT_EQ(failed, "");
+}
+
+// A socket that cannot be made: a shortage of descriptors or memory keeps
+// the connector on its retry schedule, any other cause stops it. When
+// socket() gave a descriptor, the failed copy's errno is the cause.
+TEST_F(ConnectorTest, TheCauseOfAMissingSocketDecidesBetweenRetryAndStop) {
+  struct Probe : Control::ConnectorNet {
+    using Control::ConnectorNet::ConnectorNet;
+    using Control::ConnectorNet::NoSocket;
+  };
+  const struct {
+    int made, socket_err, copy_err;
+    bool retried;
+  } cases[] = {{-1, EMFILE, EACCES, true},  {-1, ENFILE, EACCES, true},  {-1, ENOBUFS, EACCES, true},
+               {-1, ENOMEM, EACCES, true},  {-1, EACCES, EMFILE, false}, {0, EACCES, ENFILE, true},
+               {7, ENOMEM, EPERM, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.made << " " << c.socket_err << " " << c.copy_err);
+    Probe conn("255.255.255.255", 9);
+    conn.Activate();
+    ASSERT_EQ(conn.GetState(), Control::Service::State::Connecting);
+    cap.clear();
+    errno = c.copy_err;
+    conn.NoSocket("no socket: ", c.made, Errno(c.socket_err));
+    const int cause = c.made < 0 ? c.socket_err : c.copy_err;
+    EXPECT_TRUE(StreamCapture::has(cap.err(), std::string("no socket: ") + std::strerror(cause))) << cap.all();
+    EXPECT_EQ(conn.GetState(),
+              c.retried ? Control::Service::State::Connecting : Control::Service::State::Idle);
+    conn.Deactivate();
+  }
 }
 
 TEST_F(ConnectorTest, DeactivateWhileConnectedClosesWithoutNoticeOrReconnect) {

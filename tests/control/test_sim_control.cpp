@@ -20,6 +20,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <atomic>
 #include <fstream>
 #include <thread>
@@ -142,6 +144,26 @@ void stop_loop() { multiplexer.terminate(); }
 
 // Out of descriptors the control socket neither spins on its backlog nor
 // keeps a client it could not copy. Real clock, about 1.5 s, in a child.
+// A board root already served keeps its socket: a second one is refused,
+// said so on the error stream, and its close leaves the first one's file.
+TEST(SimControlSocket, ASecondSocketOnAServedBoardRootIsRefusedAndSaid) {
+  testsupport::StreamCapture cap;
+  SimControl first;
+  ASSERT_TRUE(first.Open());
+  const std::string path = platform::control_socket::path();
+  {
+    SimControl second;
+    EXPECT_FALSE(second.Open());
+  }
+  EXPECT_EQ(testsupport::StreamCapture::count(
+                cap.err(), "simulator control socket " + path + " not opened: " + std::strerror(EADDRINUSE)),
+            1)
+      << cap.all();
+  EXPECT_EQ(::access(path.c_str(), F_OK), 0) << "the first one's file stays";
+  first.Close();
+  EXPECT_NE(::access(path.c_str(), F_OK), 0) << "removed with the first";
+}
+
 TEST(SimControlSocket, OutOfDescriptorsDropsWhatItCannotHoldAndServesOnceFreed) {
   const std::string failed = testsupport::in_child([](std::vector<std::string>& failed) {
     testsupport::StreamCapture cap;

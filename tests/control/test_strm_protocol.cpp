@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -117,6 +118,21 @@ TEST_F(StrmProtocolTest, PeerThatStopsReadingTimesTheMessageOutAfterOneSecond) {
   EXPECT_EQ(clock_ms() - before, 1000) << "one deadline for the whole message";
   EXPECT_EQ(owner.downs, std::vector<std::string>{"write timeout"});
   EXPECT_EQ(StreamCapture::count(cap.err(), "SockStream[test]: write timeout, sendbuf="), 1) << cap.all();
+  // The figures of the socket at the time: this kernel's output queue
+  // counts queued bytes, so the free room is the send buffer less them.
+  const auto lines = StreamCapture::matching(cap.err(), "SockStream[test]: write timeout, sendbuf=");
+  ASSERT_FALSE(lines.empty());
+  long sendbuf = -1, recvbuf = -1, free_room = -1, inq = -1, outq = -1;
+  ASSERT_EQ(std::sscanf(lines[0].text.c_str(),
+                        "SockStream[test]: write timeout, sendbuf=%ld, recvbuf=%ld, free=%ld, inq=%ld, outq=%ld",
+                        &sendbuf, &recvbuf, &free_room, &inq, &outq),
+            5)
+      << lines[0].text;
+  EXPECT_GT(sendbuf, 0);
+  EXPECT_GT(recvbuf, 0);
+  EXPECT_EQ(inq, 0);
+  EXPECT_GT(outq, 0);
+  EXPECT_EQ(free_room, sendbuf - outq);
   EXPECT_EQ(strm->GetOverflowCounter(), 1u);
   EXPECT_FALSE(strm->opened());
   // What went out before the deadline stays sent; nothing follows it.

@@ -92,11 +92,13 @@ TEST(EchoFactory, DetectedBusesAreReportedAndServed) {
   EXPECT_EQ(echo.NewSlot(p), nullptr);
   echo.SetBusPresent(3, true);
   echo.SetBusPresent(1, true);
+  echo.SetBusPresent(0, true);
   LGCP::Resources res;
   echo.Query(res);
-  ASSERT_EQ(res.get_echoBus().size(), 2u);
-  EXPECT_EQ(res.get_echoBus()[0].getValue(), 1);
-  EXPECT_EQ(res.get_echoBus()[1].getValue(), 3);
+  ASSERT_EQ(res.get_echoBus().size(), 3u);
+  EXPECT_EQ(res.get_echoBus()[0].getValue(), 0);
+  EXPECT_EQ(res.get_echoBus()[1].getValue(), 1);
+  EXPECT_EQ(res.get_echoBus()[2].getValue(), 3);
   Slot* s = echo.NewSlot(p);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->GetTransmitChannel(), 34);

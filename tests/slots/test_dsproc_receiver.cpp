@@ -192,6 +192,10 @@ TEST_F(DsprocTest, ConfigureRecordsAndVersions) {
     EXPECT_TRUE(a.configureVAD(w)) << e.sent;
     EXPECT_EQ(requests(), (Strings{"DSPROC_GET_VERSION 0", e.sent}));
   }
+  // Version 0 is a version like 1: an older driver's fixed values.
+  EXPECT_EQ(control_request("dsp version 0"), "ok\n");
+  EXPECT_TRUE(a.configureVAD(v));
+  EXPECT_EQ(requests(), (Strings{"DSPROC_GET_VERSION 0", "DSPROC_CONFIGURE 9 1 3 127 0"}));
   EXPECT_EQ(control_request("dsp version 1"), "ok\n");
   EXPECT_TRUE(a.configureVAD(v));  // older drivers get fixed values
   EXPECT_TRUE(a.configureSD());
@@ -306,6 +310,20 @@ TEST_F(DsprocTest, EventsReachTheirReceiverOrAreDropped) {
   EXPECT_EQ(a.events.back(), "vad 0 -1");
   EXPECT_EQ(cap.err().size(), 1u) << cap.all();
   EXPECT_TRUE(StreamCapture::has(cap.err(), "short read from dsproc: 8 bytes")) << cap.all();
+
+  // A function switched off takes no late record of its last enable: it
+  // is dropped as one of a disabled function.
+  traces.signalling.events = true;
+  ASSERT_TRUE(a.disableVAD());
+  ASSERT_TRUE(a.disableSD());
+  const Strings seen = a.events;
+  event(9, 1, 1, 1, 1, 0);
+  event(9, 2, 2, 1);
+  run_for(5);
+  EXPECT_EQ(a.events, seen);
+  for (const char* line : {"ignore spurious dsproc vad event (dsproc disabled):  timeslot=9 id=1 type=1",
+                           "ignore spurious dsproc sd event (dsproc disabled):  timeslot=9 id=2 type=2"})
+    EXPECT_TRUE(StreamCapture::has(cap.err(), line)) << line << "\n" << cap.all();
 }
 
 TEST_F(DsprocTest, TwoReceiversOnOneTimeSlot) {
@@ -392,6 +410,18 @@ TEST_F(DsprocTest, OneFunctionSharedByTwoReceivers) {
     ASSERT_TRUE((last.*f.first)(true) && (left.*f.first)(true) && (left.*f.first)(false));
     requests();
     last.CleanBeforeDestroy();
+    EXPECT_EQ(requests(), (Strings{f.second, "DSPROC_DISABLE 10 0 256"}));
+  }
+  // One that goes while the other still has it on leaves it on.
+  for (const auto& f : functions) {
+    auto first = std::make_unique<VoiceRx>(10);
+    VoiceRx second(10);
+    ASSERT_TRUE(((*first).*f.first)(true) && (second.*f.first)(true));
+    requests();
+    first->CleanBeforeDestroy();
+    first.reset();
+    EXPECT_EQ(requests(), Strings{"DSPROC_DISABLE 10 0 256"}) << f.second;
+    second.CleanBeforeDestroy();
     EXPECT_EQ(requests(), (Strings{f.second, "DSPROC_DISABLE 10 0 256"}));
   }
 }

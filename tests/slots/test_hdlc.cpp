@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <new>
 #include <string>
@@ -211,12 +212,17 @@ TEST_F(HdlcEngine, EmptyReadClosesTheChannelWithOneError) {
   ASSERT_TRUE(mcc().inject(ts, f, 1));
   ASSERT_TRUE(mcc().inject(ts, nullptr, 0));
   ASSERT_TRUE(mcc().inject(ts, f, 1));
+  // An interrupted read earlier in the pass leaves errno as it was: the
+  // end of file still ends the channel.
+  mcc().fail(Mcc::Step::read, EINTR, 1);
   run_for(10);
   EXPECT_EQ(owner.frames, std::vector<std::string>{"09"});
   EXPECT_EQ(owner.errors, 1);
   EXPECT_FALSE(hdlc.is_open());
   EXPECT_FALSE(hdlc.is_ready());
-  EXPECT_EQ(StreamCapture::count(cap.err(), "hdlc [0/0]: read error: "), 1) << cap.all();
+  // An end of file is no system error: the text is that of errno 0.
+  EXPECT_EQ(StreamCapture::count(cap.err(), std::string("hdlc [0/0]: read error: ") + std::strerror(0)), 1)
+      << cap.all();
   EXPECT_TRUE(mcc().allocations().empty()) << "the controller channel is freed";
   Packet g = frame_of({1});
   EXPECT_FALSE(hdlc.hdlc_transmit(g));
@@ -457,7 +463,7 @@ TEST_F(HdlcEngine, RefusedWiringLeavesNoLineFedFromTheFreedChannel) {
     return outputs;
   };
   // type, tdm, tdm2, connects refused first (else a line the switch lacks)
-  const int cases[][4] = {{1, 5, -1, 1}, {2, 20, 21, 1}, {2, 10240, 21, 0}, {1, 10240, -1, 0}};
+  const int cases[][4] = {{1, 5, -1, 1}, {1, 0, -1, 1}, {2, 20, 21, 1}, {2, 10240, 21, 0}, {1, 10240, -1, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c[1]);
     hal.clear();
@@ -517,6 +523,101 @@ TEST_F(HdlcEngine, AFreedChannelHearsTheLineNoMore) {
       mcc().clear();
     }
   }
+  hal.clear();
+}
+
+}  // namespace
+
+namespace {
+
+// What the owner asks of the switch while the channel stays open: the line
+// it transmits on fed from it again, the line it listens to and the line it
+// drives quietened, each only while the wiring is still the channel's own.
+// Channel 0, as a line or as the controller's channel, is a channel.
+TEST_F(HdlcEngine, TheOwnerDrivesAndQuietensTheLines) {
+  auto& hal = platform::sim::hal();
+  HwMux& mux = HwMux::instance();
+  // type, tdm, tdm2, controller channel the driver hands out (-1: its own)
+  const int cases[][4] = {{1, 5, -1, 0}, {1, 0, -1, -1}, {2, 0, 21, -1}, {2, 20, 0, -1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "type " << c[0] << " tdm " << c[1] << " tdm2 " << c[2]);
+    hal.clear();
+    mcc().next_timeslot = c[3];
+    HDLC::Params p;
+    p.type = c[0];
+    p.tdm = c[1];
+    p.tdm2 = c[2];
+    hdlc.params(p);
+    ASSERT_TRUE(hdlc.activate());
+    const int ts = mcc().allocations().back().timeslot;
+    if (c[3] >= 0) ASSERT_EQ(ts, c[3]);
+    const int out = c[0] == 2 ? c[2] : c[1];
+    const std::string carries = "connected " + std::to_string(ts);
+    ASSERT_EQ(hal.describe(out), carries);
+    ASSERT_EQ(hal.describe(ts), "connected " + std::to_string(c[1]));
+
+    // Already driven: nothing is asked of the switch.
+    hal.record = true;
+    hal.requests.clear();
+    EXPECT_TRUE(hdlc.drive_line());
+    EXPECT_TRUE(hal.requests.empty());
+    // Taken over by the idle byte: driven again; refused: said so.
+    ASSERT_TRUE(mux.Disconnect(out));
+    hal.fail(platform::sim::Hal::Kind::connect, EIO, 1);
+    EXPECT_FALSE(hdlc.drive_line());
+    EXPECT_EQ(hal.describe(out), "byte 213");
+    EXPECT_TRUE(hdlc.drive_line());
+    EXPECT_EQ(hal.describe(out), carries);
+
+    // The line it listens to: another source since is kept; else the idle
+    // byte goes in; a refusal is said.
+    ASSERT_TRUE(mux.Connect(78, ts));
+    EXPECT_TRUE(hdlc.quiet_input());
+    EXPECT_EQ(hal.describe(ts), "connected 78");
+    ASSERT_TRUE(mux.Connect(c[1], ts));
+    hal.fail(platform::sim::Hal::Kind::write, EIO, 1);
+    EXPECT_FALSE(hdlc.quiet_input());
+    ASSERT_TRUE(mux.Connect(c[1], ts));
+    EXPECT_TRUE(hdlc.quiet_input());
+    EXPECT_EQ(hal.describe(ts), "byte 213");
+
+    // The line it drives, the same way.
+    ASSERT_TRUE(mux.Connect(77, out));
+    EXPECT_TRUE(hdlc.quiet_output());
+    EXPECT_EQ(hal.describe(out), "connected 77");
+    ASSERT_TRUE(hdlc.drive_line());
+    hal.fail(platform::sim::Hal::Kind::write, EIO, 1);
+    EXPECT_FALSE(hdlc.quiet_output());
+    ASSERT_TRUE(hdlc.drive_line());
+    EXPECT_TRUE(hdlc.quiet_output());
+    EXPECT_EQ(hal.describe(out), "byte 213");
+
+    // Closing frees the channel: the line it drove goes quiet, the channel
+    // is switched off.
+    ASSERT_TRUE(hdlc.drive_line());
+    EXPECT_TRUE(hdlc.deactivate());
+    EXPECT_EQ(hal.describe(out), "byte 213");
+    EXPECT_EQ(hal.describe(ts), "disabled");
+    // Closed, there is nothing to drive or quieten.
+    hal.requests.clear();
+    EXPECT_TRUE(hdlc.drive_line());
+    EXPECT_TRUE(hdlc.quiet_input());
+    EXPECT_TRUE(hdlc.quiet_output());
+    EXPECT_TRUE(hal.requests.empty());
+    hal.record = false;
+  }
+  // A channel with no line yet listens to nothing it could quieten.
+  hal.clear();
+  HDLC::Params p;
+  p.type = 1;
+  hdlc.params(p);
+  ASSERT_TRUE(hdlc.activate());
+  hal.record = true;
+  EXPECT_TRUE(hdlc.drive_line());
+  EXPECT_TRUE(hdlc.quiet_input());
+  EXPECT_TRUE(hdlc.quiet_output());
+  EXPECT_TRUE(hal.requests.empty());
+  hal.record = false;
   hal.clear();
 }
 

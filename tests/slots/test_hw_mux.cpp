@@ -60,6 +60,8 @@ TEST_F(HwMuxTest, AFailedOpenIsTriedAgainByEachCall) {
   HwMux mux;
   EXPECT_FALSE(mux.is_open());
   EXPECT_EQ(StreamCapture::count(cap.log(), std::string("hwMux: can't open device: ") + std::strerror(EACCES)), 1);
+  mux.OnDPC();
+  EXPECT_EQ(mux.cursor(), 0u) << "no sweep without the device";
   EXPECT_FALSE(mux.Disable(8192));  // second failure
   EXPECT_EQ(mux.Read(8192), 255);   // opens now
   EXPECT_TRUE(mux.is_open());
@@ -117,6 +119,32 @@ TEST_F(HwMuxTest, SharedBusChannelsKeepAShadowOthersGoToTheDriverAsTheyAre) {
   EXPECT_FALSE(mux.Write(-1, 1));
   EXPECT_EQ(mux.Read(-1), 255);
   EXPECT_EQ(cap.log().size(), 2u) << cap.all();
+}
+
+// The shadow holds the shared-bus channels from the first to the last and
+// nothing either side of them; the device goes with the mux.
+TEST_F(HwMuxTest, TheShadowEndsWithTheSharedBusesAndTheDeviceWithTheMux) {
+  const std::size_t before = model().channels().size();
+  {
+    HwMux mux;
+    ASSERT_EQ(model().channels().size(), before + 1);
+    EXPECT_TRUE(mux.Connect(5, 8192));
+    EXPECT_TRUE(mux.Connect(6, 10239));
+    cap.clear();
+    for (int channel : {8191, 10240}) {
+      mux.Connect(7, channel);
+      mux.Disconnect(channel);
+      mux.Write(channel, 1);
+      mux.Disable(channel);
+    }
+    EXPECT_EQ(model().describe(8191), "disabled");
+    EXPECT_EQ(mux.shadow(0), 5);
+    EXPECT_EQ(mux.shadow(2047), 6);
+    EXPECT_TRUE(mux.is_open());
+    EXPECT_FALSE(logged("hwMux: device opened")) << "the device the mux opened serves on";
+    EXPECT_EQ(model().channels().size(), before + 1);
+  }
+  EXPECT_EQ(model().channels().size(), before);
 }
 
 TEST_F(HwMuxTest, FailedRequestsAreLoggedWithTheSystemError) {

@@ -153,6 +153,15 @@ TEST_F(TonecTest, IvaAndDtmfKeepTheirOwnState) {
   event(7, 5, 3, 0);  // a DTMF digit still needs the id
   run_for(5);
   EXPECT_EQ(a.events, (Strings{"1280@1", "5376@2"}));
+  // The IVA codes are 1 to 21 above the low 8 bits; any other record needs
+  // the DTMF detector's id.
+  event(0x0100, 5, 6, 0);
+  event(0x15FF, 5, 7, 0);
+  event(0x1600, 5, 8, 0);
+  event(0x00FF, 5, 9, 0);
+  run_for(5);
+  EXPECT_EQ(a.events, (Strings{"1280@1", "5376@2", "256@6", "5631@7"}));
+  a.events.resize(2);
 
   // Switching IVA off leaves DTMF on.
   EXPECT_TRUE(a.enableIVA(false));
@@ -238,6 +247,19 @@ TEST_F(TonecTest, DetectorsSharedByTwoReceivers) {
   EXPECT_TRUE(in.enableIVA(false));
   EXPECT_TRUE(in.enableDTMFReject(false));
   EXPECT_EQ(requests(), (Strings{"IVA_DETECTOR_DISABLE 5", "DTMF_REJECTION_DISABLE 5"}));
+
+  // So is the DTMF detector at the clean-up of one of two receivers that
+  // have it on.
+  auto first = std::make_unique<ToneRx>(6);
+  ToneRx second(6);
+  EXPECT_TRUE(first->enableDTMF(true));
+  EXPECT_TRUE(second.enableDTMF(true));
+  requests();
+  first->CleanBeforeDestroy();
+  first.reset();
+  EXPECT_EQ(requests(), Strings{});
+  second.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), Strings{"DTMF_DISABLE_DETECTOR 6"});
 }
 
 TEST_F(TonecTest, ALiveReceiverKeepsNothingOnForOneOfAVanishedUnit) {
@@ -323,6 +345,32 @@ TEST_F(TonecTest, DurationsAmplitudesAndReplacedDigits) {
   EXPECT_EQ(dials(), (Strings{"0: 1 2 9029 100", "40: 1000 1000 0 0", "110: 7 8 16384 16384", "180: 1000 1000 0 0",
                               "250: 0 0 0 0"}));
   EXPECT_EQ(a.completes, 1);
+
+  // The ends of the range are durations like any other.
+  start = now_ms();
+  auto r = digits({{9, 10}});
+  r.set_toneDuration(0);
+  r.set_pauseDuration(7200000);
+  a.translateDTMF(r);
+  run_for(7200001);
+  EXPECT_EQ(dials(), (Strings{"0: 9 10 16384 16384", "0: 1000 1000 0 0", "7200000: 0 0 0 0"}));
+  EXPECT_EQ(a.completes, 2);
+
+  // Any word of the generator other than 0 leaves it on: a receiver that
+  // goes during such a digit switches it off.
+  const int words[][4] = {{697, 0, 0, 0}, {0, 1209, 0, 0}, {0, 0, 5, 0}, {0, 0, 0, 5}};
+  for (const auto& w : words) {
+    SCOPED_TRACE(testing::Message() << w[0] << " " << w[1] << " " << w[2] << " " << w[3]);
+    ToneRx b(6);
+    auto one = digits({{w[0], w[1]}});
+    one.set_amp1(w[2]);
+    one.set_amp2(w[3]);
+    b.translateDTMF(one);
+    run_for(10);
+    requests();
+    b.CleanBeforeDestroy();
+    EXPECT_EQ(requests(), Strings{"DTMF_DIAL 6 0 0 0 0"});
+  }
 }
 
 // Cut to its 16-bit field an amplitude would sound as another one: the
