@@ -192,6 +192,24 @@ TEST_F(PstnSlotTest, AChannelTheDriverDropsTakesTheLinkDown) {
   ASSERT_FALSE(units.empty());
   EXPECT_EQ(units.front(), (platform::sim::Mcc::Frame{0xFF, 0xFF, 0x01, 0x00}));  // SIO
 
+  // A dropped channel whose reads only say "not now" is dropped all the
+  // same: the hang-up is reported on every poll, so waiting for a frame
+  // would hold the loop for ever.
+  int seq = 40;
+  for (int err : {EAGAIN, EINTR}) {
+    SCOPED_TRACE(err);
+    const auto live = mcc().allocations();
+    ASSERT_EQ(live.size(), 2u);
+    mcc().fail(platform::sim::Mcc::Step::read, err);
+    ASSERT_TRUE(mcc().hangup(live[1].timeslot));
+    got = sent(100);
+    mcc().fail(platform::sim::Mcc::Step::read, 0);
+    EXPECT_EQ(count(got, "slot 21 signal deactivated"), 1) << testing::PrintToString(got);
+    EXPECT_EQ(mcc().allocations().size(), 1u);
+    EXPECT_EQ(count(say(testsupport::activate_image(seq, 21)), "seq " + std::to_string(seq) + " slot 21 success"), 1);
+    ++seq;
+  }
+
   for (int slot = 20; slot <= 22; ++slot)
     EXPECT_EQ(count(say(testsupport::null_command_image(8 + slot, slot, "destroy")),
                     "seq " + std::to_string(8 + slot) + " slot " + std::to_string(slot) + " success"),
