@@ -118,6 +118,11 @@ TEST_F(PstnSlotTest, PeriodicReportsAndTrunkStatusReachTheLinkOnChangeOnly) {
   // A change does: normal keeps the link, then a loss ends it.
   Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::normal));
   EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 0);
+  // Other signals are none of the links' business, whoever hands them on.
+  LGCP::Signal other;
+  other.select_abort(1);
+  PstnFactory::instance().SelfSignal(other);
+  EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 0);
   // The basic-rate framer of the same number is another line.
   Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::lossCarrier, ACP::TrunkType::bri));
   EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 0);
