@@ -59,6 +59,7 @@ TEST(DLogFrame, FramesAndAddresses) {
       {"00 FF 13 08 01", 0, " 00 FF 13 08 01\nframe user->network no UI broadcast\n"},
       {"04 85 00 00 08", 0, " 04 85 00 00 08\nframe user->network unknown sapi = 1; tei = 66\n"},
       {"00 01 00 00 09 01 01", 0, " 00 01 00 00 09 01 01\nframe user->network IFrame tei = 0\nUnknown protocol 9!"},
+      {"00 01 00 00 09", 0, " 00 01 00 00 09\nframe user->network IFrame tei = 0\nUnknown protocol 9!"},
   };
   for (const Case& c : cases) EXPECT_EQ(decode(c.frame, c.direction), c.text) << c.frame;
 }
