@@ -212,7 +212,7 @@ TEST(DLogFrame, LongTextIsCutAtTheBuffer) {
   char small[10];
   ISDN::dlogframe(f.data(), static_cast<int>(f.size()), 0, small, sizeof small);
   EXPECT_STREQ(small, " 00 01 00");
-  // Cut inside a piece: as much of it as there is room for.
+  // Cut inside one printed item: as much of it as there is room for.
   char eight[8];
   ISDN::dlogframe(f.data(), static_cast<int>(f.size()), 0, eight, sizeof eight);
   EXPECT_STREQ(eight, " 00 01 ");
