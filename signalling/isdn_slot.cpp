@@ -96,28 +96,38 @@ bool IsdnSlot::IUserData(std::vector<char> const& data) {
 
 void IsdnSlot::OnEvent(int, short revents) {
   if (revents & (POLLIN | POLLHUP | POLLERR)) {
+    // An interrupted read is tried again, a bounded number of times: a
+    // hung-up channel may still hold frames, yet must not hold the loop.
+    const auto read_frame = [this](void* into) {
+      ssize_t r = -1;
+      for (unsigned tries = 0; tries < Event::max_reads_per_event; ++tries) {
+        r = platform::dev_read(event_.lowlevel_fd(), into, packet_max_size);
+        if (r >= 0 || errno != EINTR) break;
+      }
+      return r;
+    };
     Packet frame;
     ssize_t n = -1;
-    int err = 0;
+    bool dropped = false;
     try {
       frame.reserve_tail(packet_max_size);
-      n = platform::dev_read(event_.lowlevel_fd(), frame.tail(), packet_max_size);
-      if (n < 0) err = errno;
+      n = read_frame(frame.tail());
     } catch (const std::bad_alloc&) {
       // No buffer: the frame is taken off the channel and lost.
       static unsigned char scratch[packet_max_size];
-      if (platform::dev_read(event_.lowlevel_fd(), scratch, sizeof scratch) < 0) err = errno;
+      dropped = read_frame(scratch) > 0;
       std::cerr << static_cast<const Slot&>(*this) << ": no packet buffer, frame dropped" << std::endl;
     }
-    const bool failed = err != 0 && err != EAGAIN && err != EWOULDBLOCK && err != EINTR;
     if (n > 0) {
       frame.put(static_cast<std::uint32_t>(n));
       receive(frame);
-    } else if (revents & (POLLHUP | POLLERR) && (n == 0 || failed || !(revents & POLLIN))) {
-      // A hung-up channel reads nothing, or fails (EIO), for ever: stop
-      // polling it rather than hold the loop. An empty frame on a channel
-      // that is not hung up is only an empty frame, as on a raw data
-      // channel: dropping the channel for it would end the link for good.
+    } else if (!dropped && revents & (POLLHUP | POLLERR)) {
+      // A hung-up channel reads nothing, or fails, for ever, and poll says
+      // so every time: stop polling it rather than hold the loop, whatever
+      // the read said (EAGAIN too would only repeat). An empty frame on a
+      // channel that is not hung up is only an empty frame, as on a raw
+      // data channel: dropping the channel for it would end the link for
+      // good.
       std::cerr << static_cast<const Slot&>(*this) << ": channel hung up" << std::endl;
       // What it fed stays linked but must not hear the number's next channel.
       MuxQuietenReceivers(this);

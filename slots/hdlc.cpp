@@ -184,7 +184,7 @@ void HDLC::on_event(int, short revents) {
   if (revents & (POLLIN | POLLHUP | POLLERR)) {
     bool alive = true;
     alive_ = &alive;
-    do_read();
+    do_read((revents & (POLLHUP | POLLERR)) != 0);
     if (!alive) return;
     alive_ = nullptr;
   }
@@ -195,7 +195,7 @@ void HDLC::on_event(int, short revents) {
   }
 }
 
-void HDLC::do_read() {
+void HDLC::do_read(bool hung_up) {
   if (tracing()) std::clog << ext::header(this) << "do_read" << std::endl;
   if (!m_event.IsActive()) {
     std::clog << ext::header(this) << "do_read: !m_event.IsActive()" << std::endl;
@@ -232,8 +232,11 @@ void HDLC::do_read() {
       if (!m_event.IsActive()) return;
       continue;
     }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    if (n < 0 && errno == EINTR) continue;
+    const bool interrupted = n < 0 && errno == EINTR;
+    if (interrupted && reads + 1 < Event::max_reads_per_event) continue;
+    // Nothing to read yet is no failure on a live channel; on a hung-up one
+    // nothing will come, and waiting would hold the loop.
+    if (!hung_up && (interrupted || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))) return;
     // A failure, or a 0-byte read: the channel is of no more use.
     Errno e(n == 0 ? 0 : errno);
     std::cerr << ext::header(this) << "read error: " << e << std::endl;

@@ -96,7 +96,9 @@ class HDLC : public GenericHDLC {
 
  private:
   void on_event(int fd, short revents);
-  void do_read();
+  // `hung_up`: poll reported a hang-up or an error, which it will report
+  // again on every round.
+  void do_read(bool hung_up);
 
   bool ready = false;
   Params params_;

@@ -42,7 +42,8 @@ bool parse_errno(const std::string& word, int& err) {
   static const std::map<std::string, int> names = {
       {"EPERM", EPERM},   {"ENOENT", ENOENT}, {"EIO", EIO},       {"ENXIO", ENXIO},   {"EBADF", EBADF},
       {"EAGAIN", EAGAIN}, {"ENOMEM", ENOMEM}, {"EACCES", EACCES}, {"EFAULT", EFAULT}, {"EBUSY", EBUSY},
-      {"ENODEV", ENODEV}, {"EINVAL", EINVAL}, {"ENFILE", ENFILE}, {"EMFILE", EMFILE}, {"ENOSPC", ENOSPC}};
+      {"ENODEV", ENODEV}, {"EINVAL", EINVAL}, {"ENFILE", ENFILE}, {"EMFILE", EMFILE}, {"ENOSPC", ENOSPC},
+      {"EINTR", EINTR}};
   auto it = names.find(word);
   if (it != names.end()) {
     err = it->second;

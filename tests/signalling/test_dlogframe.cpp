@@ -59,6 +59,7 @@ TEST(DLogFrame, FramesAndAddresses) {
       {"00 FF 13 08 01", 0, " 00 FF 13 08 01\nframe user->network no UI broadcast\n"},
       {"04 85 00 00 08", 0, " 04 85 00 00 08\nframe user->network unknown sapi = 1; tei = 66\n"},
       {"00 01 00 00 09 01 01", 0, " 00 01 00 00 09 01 01\nframe user->network IFrame tei = 0\nUnknown protocol 9!"},
+      {"00 01 00 00 09", 0, " 00 01 00 00 09\nframe user->network IFrame tei = 0\nUnknown protocol 9!"},
   };
   for (const Case& c : cases) EXPECT_EQ(decode(c.frame, c.direction), c.text) << c.frame;
 }
@@ -75,6 +76,14 @@ TEST(DLogFrame, ShortFrameLeavesBufferUntouched) {
   unsigned char f[] = {0, 1, 0, 0};
   ISDN::dlogframe(f, -5, 0, buf, sizeof buf);
   EXPECT_EQ(buf[0], 'X');
+  // No frame, or no buffer: nothing happens.
+  ISDN::dlogframe(nullptr, 4, 0, buf, sizeof buf);
+  EXPECT_EQ(buf[0], 'X');
+  ISDN::dlogframe(f, 4, 0, nullptr, sizeof buf);
+  // A buffer of one character holds the empty text.
+  ISDN::dlogframe(f, 4, 0, buf, 1);
+  EXPECT_EQ(buf[0], '\0');
+  EXPECT_EQ(buf[1], 'X');
 }
 
 TEST(DLogFrame, CallReferenceAndMessageType) {
@@ -126,6 +135,14 @@ TEST(DLogFrame, InformationElements) {
        "    octet 5  00100001\n    octet 5a 01000010\n    octet 5b 11000000\n    octet 6  01001000\n"
        "    octet 7  01110000\n"},
       {"1E 03 00 80 81", 0, "  Progress indicator\n    octet 3  00000000\n    octet 3a 10000000\n    octet 4  10000001\n"},
+      {"1E 04 00 00 80 81", 0,
+       "  Progress indicator\n    octet 3  00000000\n    octet 3a 00000000\n    octet 3b 10000000\n"
+       "    octet 4  10000001\n"},
+      // Octet 6 right after octet 4: picked by its layer bits, not taken for 5.
+      {"04 03 80 90 C8", 0, "  Bearer capability\n    octet 3  10000000\n    octet 4  10010000\n    octet 6  11001000\n"},
+      // A facility component that ends the element: the next element is its own.
+      {"1C 04 91 A1 01 05 28 01 41", 0,
+       "  Facility\n    octet 3 10010001\n   octet 4 10100001\n   octet 5 1\n   contents  5 \n  Display\n   \"A\"\n"},
       {"4C 03 01 02 03 A1", 0, "  attribute 4c attribute size 3\n  Sending complete\n"},
       {"28 03 41 42 43", 0, "  Display\n   \"ABC\"\n"},
       {"70 04 81 31 32 33", 0, "  Called party number\n    octet 3 10000001\n    number digits 123\n"},
@@ -160,6 +177,17 @@ TEST(DLogFrame, ClaimsPastTheFrame) {
       {"1C 09 91 A1 7F 01", 0, "  Facility\n    octet 3 10010001\n   octet 4 10100001\n   octet 5 127\n   contents  1 \n"},
       {"08", 0, "frame too short\n"},
       {"28 05 41", 0, "  Display\n   \"A\"\n"},
+      // Elements that end the frame before their contents do.
+      {"04 00", 0, "  Bearer capability\n"},
+      {"08 00", 0, "  Cause\n"},
+      {"18 00", 0, "  Channel identification\n"},
+      {"70 00", 0, "  Called party number\n"},
+      {"6C 00", 0, "  Calling party number\n"},
+      {"1C 00", 0, "  Facility\n"},
+      {"6C 01 01", 0, "  Calling party number\n    octet 3 00000001\n    number digits \n"},
+      {"1C 02 91 A1", 0, "  Facility\n    octet 3 10010001\n   octet 4 10100001\n"},
+      {"08 04 80 90 07 08", 0,
+       "  Cause\n    coding 00 location 0000\n  cause value 10 : Normal call clearing \n    diag attribute 7  rej 8 "},
   };
   for (const Case& c : cases) {
     std::string text = body(decode(std::string("00 01 00 00 08 01 01 05 ") + c.frame));
@@ -184,6 +212,10 @@ TEST(DLogFrame, LongTextIsCutAtTheBuffer) {
   char small[10];
   ISDN::dlogframe(f.data(), static_cast<int>(f.size()), 0, small, sizeof small);
   EXPECT_STREQ(small, " 00 01 00");
+  // Cut inside one printed item: as much of it as there is room for.
+  char eight[8];
+  ISDN::dlogframe(f.data(), static_cast<int>(f.size()), 0, eight, sizeof eight);
+  EXPECT_STREQ(eight, " 00 01 ");
 }
 
 TEST(DLogFrame, Helpers) {

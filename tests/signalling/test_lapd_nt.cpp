@@ -166,6 +166,8 @@ TEST_F(LapdNt, PeriodicCheckKeepsAnsweringTerminals) {
   run_for(10);
   EXPECT_NE(nt->find(65), nullptr);
   EXPECT_EQ(network_frames(), Strings({"02 83 7F"}));
+  // Its line heads with the state it leaves.
+  EXPECT_TRUE(testsupport::StreamCapture::has(cap.log(), "LAPD_user(NT BRI)[unassigned]: assigned"));
 
   // A repeated response is ignored; one with another Ri removes the TEI.
   const ISDN::LAPD_NT_user* u = nt->find(64);
@@ -245,15 +247,16 @@ TEST_F(LapdNt, MessagesAreRoutedByCallReference) {
   frames.clear();
   for (unsigned i = 0; i < 3; ++i) term[i]->send(std::string("\x08\x01") + char(i + 1) + "\x7B");
   term[0]->send("ab");  // shorter than a call reference: still passed up
+  term[0]->send(std::string("\x08\x01\x09", 3));  // nor do three octets make one
   run_for(50);
-  EXPECT_EQ(up, Strings({"08 01 01 7B", "08 01 02 7B", "08 01 03 7B", "61 62"}));
+  EXPECT_EQ(up, Strings({"08 01 01 7B", "08 01 02 7B", "08 01 03 7B", "61 62", "08 01 09"}));
   for (unsigned i = 0; i < 3; ++i) {
     EXPECT_EQ(term[i]->link->unacknowledged(), 0u) << i;  // answered by RR, not by a poll
     EXPECT_EQ(term[i]->link->stats().T200, 0u) << i;
   }
   EXPECT_EQ(nt->find(64)->callref(), 1);
   // Each I frame is acknowledged by an RR response with F clear.
-  EXPECT_EQ(network_frames(), Strings({"00 81 01 02", "00 83 01 02", "00 85 01 02", "00 81 01 04"}));
+  EXPECT_EQ(network_frames(), Strings({"00 81 01 02", "00 83 01 02", "00 85 01 02", "00 81 01 04", "00 81 01 06"}));
 
   frames.clear();
   from_above(q931(0x05, 0x05));  // SETUP: once, to everyone
@@ -388,12 +391,17 @@ TEST_F(LapdNt, BusyTerminalGetsHeldMessagesTogether) {
   run_for(50);
   EXPECT_TRUE(network_frames().empty());
   EXPECT_EQ(nt->find(64)->held(), 2u);
+  // A message from the busy terminal is taken; what waits for it still waits.
+  term[0]->send(std::string("\x08\x01\x01\x7C", 4));
+  run_for(50);
+  EXPECT_EQ(network_frames(), Strings({"00 81 01 04"}));
+  EXPECT_EQ(nt->find(64)->held(), 2u);
   bus->inject(0, lapdtest::frame("02 81 01 00"));  // RR: not busy any more
   run_for(50);
   Strings sent = network_frames();
   ASSERT_GE(sent.size(), 2u);
-  EXPECT_EQ(sent[0], "02 81 00 03 08 01 01 45");
-  EXPECT_EQ(sent[1], "02 81 02 03 08 01 01 4D");
+  EXPECT_EQ(sent[0], "02 81 00 05 08 01 01 45");
+  EXPECT_EQ(sent[1], "02 81 02 05 08 01 01 4D");
   EXPECT_EQ(term[0]->received, Strings({std::string("\x08\x01\x01\x45", 4), std::string("\x08\x01\x01\x4D", 4)}));
 }
 
@@ -458,6 +466,41 @@ TEST_F(LapdNt, LostFrameIsResentWithTheCurrentAcknowledgement) {
   EXPECT_EQ(term[0]->received, Strings({std::string("\x08\x01\x01\x01", 4), std::string("\x08\x01\x01\x07", 4)}));
   EXPECT_EQ(std::count(term[0]->statuses.begin(), term[0]->statuses.end(), "Other - N(R) error"), 0);
   EXPECT_EQ(term[0]->activated, 1);
+}
+
+// A busy terminal's queue keeps the newest messages: past its limit the
+// oldest goes.
+TEST_F(LapdNt, HeldMessagesPastTheLimitLoseTheOldest) {
+  assign_all();
+  term[0]->send(std::string("\x08\x01\x01\x7B", 4));
+  run_for(50);
+  bus->inject(0, lapdtest::frame("02 81 05 00"));  // RNR response, N(R) 0
+  run_for(10);
+  for (unsigned k = 0; k <= ISDN::LAPD_NT_user::held_limit; ++k) from_above(q931(0x01, 0x10 + k));
+  EXPECT_EQ(nt->find(64)->held(), ISDN::LAPD_NT_user::held_limit);
+  frames.clear();
+  bus->inject(0, lapdtest::frame("02 81 01 00"));  // RR: not busy any more
+  run_for(10);
+  const Strings sent = network_frames();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent[0], "02 81 00 03 08 01 01 11");
+}
+
+// Messages held behind a full ack queue do not put off T200: the frames
+// waiting for their acknowledgement are sent again on time.
+TEST_F(LapdNt, HeldMessagesDoNotPutOffTheRetransmission) {
+  assign_all();
+  term[0]->send(std::string("\x08\x01\x01\x7B", 4));
+  run_for(20);
+  bus->cut(0);
+  for (int k = 0; k < 7; ++k) from_above(q931(0x01, 0x10 + k));
+  frames.clear();
+  run_for(900);
+  from_above(q931(0x01, 0x20));
+  EXPECT_EQ(nt->find(64)->held(), 1u);
+  run_for(150);
+  const Strings sent = network_frames();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "02 81 00 03 08 01 01 10"), 1) << testing::PrintToString(sent);
 }
 
 // Seven frames unacknowledged: the next messages wait in the out queue and go
@@ -537,11 +580,16 @@ TEST_F(LapdNt, TerminalUnnumberedFramesAndFramesForAnUnknownTei) {
       {"00 90 01 00", {}, false},           // EA1 clear in octet 2
       {"00 91 01 00", {"02 91 7F"}, true},  // RR command: TEI 72 taken, SABME
       {"00 91 7F", {"00 91 73"}, true},     // SABME P = 1: UA F = 1
+      {"00 91 6F", {}, true},               // SABME P = 0: no answer
+      {"00 91 00 00", {"00 91 01 02"}, true},  // I frame, no information: taken, acknowledged
+      {"00 91 02 01 08 01 09", {"00 91 01 05"}, true},  // I frame P = 1: one RR, F = 1
       {"00 91 01", {}, true},               // RR without N(R): ignored
       {"02 91 7F", {}, true},               // SABME as a response: ignored
       {"02 91 00 00 08 01 05 07", {}, true},  // I frame as a response: ignored
       {"00 91 BF", {}, true},               // XID: logged only
       {"00 91 00", {}, true},               // I frame without N(R): ignored
+      {"00 91 43", {}, false},              // DISC P = 0: released, no answer
+      {"00 91 01 00", {"02 91 7F"}, true},  // taken again
       {"00 91 53", {"00 91 73"}, false},    // DISC P = 1: UA F = 1
       {"00 91 01 00", {"02 91 7F"}, true},  // taken again
       {"00 91 1F", {}, true},               // DM as a command: ignored
@@ -569,7 +617,7 @@ TEST_F(LapdNt, TerminalUnnumberedFramesAndFramesForAnUnknownTei) {
       EXPECT_EQ(u->state(), ISDN::LAPD_NT_user::assigned);
     }
   }
-  EXPECT_EQ(up, Strings({"08 01 05 05"}));
+  EXPECT_EQ(up, Strings({"", "08 01 09", "08 01 05 05"}));
 }
 
 }  // namespace

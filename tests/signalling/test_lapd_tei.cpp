@@ -137,6 +137,13 @@ TEST_F(LapdTei, DeniedRequestsRepeatUntilGivenUp) {
   EXPECT_EQ(o.state(), ISDN::Establish_awaiting_TEI);
   EXPECT_TRUE(o.st().T202run);
   EXPECT_EQ(o.line.take(), Strings({request(o.link->ri())}));
+  // Unanswered, it is asked again with a new Ri, the establishment still
+  // waiting.
+  ri = o.link->ri();
+  run_for(2100);
+  EXPECT_EQ(o.line.take(), Strings({request(o.link->ri())}));
+  EXPECT_NE(o.link->ri(), ri);
+  EXPECT_EQ(o.state(), ISDN::Establish_awaiting_TEI);
   o.rx(mgmt(o.link->ri(), 2, 66));
   EXPECT_EQ(o.line.take(), Strings({"00 85 7F"}));  // SABME on TEI 66
   o.rx("00 85 73");
@@ -231,6 +238,18 @@ TEST_F(LapdTei, RemovalWhileAwaitingATeiForAnEstablishmentReleasesIt) {
   EXPECT_EQ(m.releases, Strings({"error (MDL-REMOVE received)"}));
   EXPECT_EQ(m.state(), ISDN::TEI_unassigned);
   EXPECT_FALSE(m.st().T202run);
+}
+
+// Only a basic-rate user side asks for a TEI: a network side that is told
+// to remove its identity, and then to set up, sends no request.
+TEST_F(LapdTei, TheNetworkSideAsksForNoIdentity) {
+  Owner o(Side::network, 0, true);
+  o.rx("FC FF 03 0F 00 00 06 FF");
+  EXPECT_EQ(o.state(), ISDN::TEI_unassigned);
+  o.link->activate();
+  EXPECT_FALSE(o.st().T202run);
+  run_for(10000);
+  EXPECT_TRUE(o.line.take().empty());
 }
 
 TEST_F(LapdTei, UnnumberedInformationOnBasicRateOnly) {

@@ -118,6 +118,11 @@ TEST_F(PstnSlotTest, PeriodicReportsAndTrunkStatusReachTheLinkOnChangeOnly) {
   // A change does: normal keeps the link, then a loss ends it.
   Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::normal));
   EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 0);
+  // Other signals are none of the links' business, whoever hands them on.
+  LGCP::Signal other;
+  other.select_abort(1);
+  PstnFactory::instance().SelfSignal(other);
+  EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 0);
   // The basic-rate framer of the same number is another line.
   Slots::instance().OnSignal(trunk_status(0, ACP::TrunkState::lossCarrier, ACP::TrunkType::bri));
   EXPECT_EQ(count(sent(10), "slot 10 signal deactivated"), 0);
@@ -186,11 +191,35 @@ TEST_F(PstnSlotTest, AChannelTheDriverDropsTakesTheLinkDown) {
   EXPECT_EQ(count(got, "slot 21 signal deactivated"), 0) << testing::PrintToString(got);
   got = say(testsupport::activate_image(31, 21));
   EXPECT_EQ(count(got, "slot 21 signal activated"), 0) << testing::PrintToString(got);
+  // A terminal manager never up, refused its channel: told at once.
+  EXPECT_EQ(say(isdn_image(32, 23, true, true)), Strings{"seq 32 slot 23 success"});
+  mcc().fail(platform::sim::Mcc::Step::allocate, EBUSY, 1);
+  got = say(testsupport::activate_image(33, 23));
+  EXPECT_EQ(count(got, "slot 23 signal deactivated"), 1) << testing::PrintToString(got);
+  EXPECT_EQ(say(testsupport::null_command_image(34, 23, "destroy")), Strings{"seq 34 slot 23 success"});
   const auto fresh = mcc().allocations();
   ASSERT_EQ(fresh.size(), 2u);
   const auto units = mcc().take_written(fresh[1].timeslot);
   ASSERT_FALSE(units.empty());
   EXPECT_EQ(units.front(), (platform::sim::Mcc::Frame{0xFF, 0xFF, 0x01, 0x00}));  // SIO
+
+  // A dropped channel whose reads only say "not now" is dropped all the
+  // same: the hang-up is reported on every poll, so waiting for a frame
+  // would hold the loop for ever.
+  int seq = 40;
+  for (int err : {EAGAIN, EINTR}) {
+    SCOPED_TRACE(err);
+    const auto live = mcc().allocations();
+    ASSERT_EQ(live.size(), 2u);
+    mcc().fail(platform::sim::Mcc::Step::read, err);
+    ASSERT_TRUE(mcc().hangup(live[1].timeslot));
+    got = sent(100);
+    mcc().fail(platform::sim::Mcc::Step::read, 0);
+    EXPECT_EQ(count(got, "slot 21 signal deactivated"), 1) << testing::PrintToString(got);
+    EXPECT_EQ(mcc().allocations().size(), 1u);
+    EXPECT_EQ(count(say(testsupport::activate_image(seq, 21)), "seq " + std::to_string(seq) + " slot 21 success"), 1);
+    ++seq;
+  }
 
   for (int slot = 20; slot <= 22; ++slot)
     EXPECT_EQ(count(say(testsupport::null_command_image(8 + slot, slot, "destroy")),
@@ -247,16 +276,25 @@ TEST_F(PstnSlotTest, ALinkDisconnectedFromItsSourceHearsItsLineNoMore) {
   say(testsupport::trunk_image(2, 4, 1, 1, true));  // channel 5
   say(ss7_image(3, 12, 1));
   say(isdn_image(4, 13, true));
+  say(testsupport::trunk_image(20, 5, 1, 2, true));  // channel 6
+  say(testsupport::trunk_image(21, 6, 1, 3, true));  // channel 7
+  say(isdn_image(22, 14, true));
   say(testsupport::connect_image(5, 3, 12));
+  say(testsupport::trunk_image(26, 7, 1, 5));  // channel 37
+  say(testsupport::connect_image(23, 12, 7));  // another line: not the SS7 link's to drive
   say(testsupport::connect_image(6, 4, 13));
   say(testsupport::connect_image(7, 13, 4));
+  // A basic-rate link sending on another line than the one it hears.
+  say(testsupport::connect_image(24, 5, 14));
+  say(testsupport::connect_image(25, 14, 6));
   const auto ch = mcc().allocations();
-  ASSERT_EQ(ch.size(), 2u);
+  ASSERT_EQ(ch.size(), 3u);
   ASSERT_EQ(h.describe(ch[0].timeslot), "connected 35");
   ASSERT_EQ(h.describe(ch[1].timeslot), "connected 5");
   ASSERT_EQ(h.describe(35), "connected " + std::to_string(ch[0].timeslot));
   ASSERT_EQ(h.describe(5), "connected " + std::to_string(ch[1].timeslot));
-  for (int link : {12, 13}) {
+  ASSERT_EQ(h.describe(7), "connected " + std::to_string(ch[2].timeslot));
+  for (int link : {12, 13, 14}) {
     const Strings got = say(testsupport::null_command_image(8, link, "disconnect"));
     EXPECT_EQ(count(got, "slot " + std::to_string(link) + " signal deactivated"), 1) << testing::PrintToString(got);
     EXPECT_EQ(count(got, "seq 8 slot " + std::to_string(link) + " success"), 1) << testing::PrintToString(got);
@@ -268,10 +306,15 @@ TEST_F(PstnSlotTest, ALinkDisconnectedFromItsSourceHearsItsLineNoMore) {
   // line the controller connected it to.
   EXPECT_EQ(h.describe(35), "byte 213");
   EXPECT_EQ(h.describe(5), "connected " + std::to_string(ch[1].timeslot));
+  EXPECT_EQ(h.describe(7), "connected " + std::to_string(ch[2].timeslot));
   // Given a source again, the link listens to it on a fresh channel.
   say(testsupport::connect_image(9, 3, 12));
   EXPECT_EQ(h.describe(mcc().allocations().back().timeslot), "connected 35");
-  for (int n : {12, 13, 3, 4}) say(testsupport::null_command_image(100 + n, n, "destroy"));
+  // A switch that will not quieten a line at the parting: no success.
+  h.fail(platform::sim::Hal::Kind::write, EIO, 1);
+  EXPECT_EQ(count(say(testsupport::null_command_image(10, 12, "disconnect")), "seq 10 slot 12 error disconnectFail"),
+            1);
+  for (int n : {12, 13, 14, 3, 4, 5, 6, 7}) say(testsupport::null_command_image(100 + n, n, "destroy"));
 }
 
 // A link the controller also connected to its source's line keeps driving
@@ -293,6 +336,18 @@ TEST_F(PstnSlotTest, ALinkConnectedBothWaysKeepsItsLineUntilBothAreParted) {
   EXPECT_EQ(h.describe(35), fed) << "the line the controller connected the link to went quiet";
   EXPECT_EQ(count(say(testsupport::null_command_image(6, 3, "disconnect")), "seq 6 slot 3 success"), 1);
   EXPECT_EQ(h.describe(35), "byte 213");
+  for (int n : {12, 3}) say(testsupport::null_command_image(100 + n, n, "destroy"));
+
+  // Line 0 (trunk 0, time slot 0) is a line like any other.
+  say(testsupport::trunk_image(7, 3, 0, 0));
+  say(ss7_image(8, 12, 1));
+  say(testsupport::connect_image(9, 3, 12));
+  say(testsupport::connect_image(10, 12, 3));
+  const auto ch0 = mcc().allocations();
+  ASSERT_EQ(ch0.size(), 1u);
+  ASSERT_EQ(h.describe(0), "connected " + std::to_string(ch0[0].timeslot));
+  EXPECT_EQ(count(say(testsupport::null_command_image(11, 12, "disconnect")), "seq 11 slot 12 success"), 1);
+  EXPECT_EQ(h.describe(0), "connected " + std::to_string(ch0[0].timeslot));
   for (int n : {12, 3}) say(testsupport::null_command_image(100 + n, n, "destroy"));
 }
 

@@ -239,6 +239,11 @@ TEST_F(PstnSlotsServer, Ss7PairAlignsAfterTheWireAndCarriesMessageUnits) {
   until_both("slot 10 signal activated", "slot 11 signal activated");
   for (int slot : {10, 11})
     EXPECT_EQ(before_activated(slot), "slot " + std::to_string(slot) + " ss7LinkInfo worked") << join(seen);
+  // The link's own direction to its line, connected and taken away again:
+  // an SS7 link stays in service (the messages below still pass).
+  exchange(testsupport::connect_image(40, 10, 1), "seq 40 slot 10 success");
+  exchange(testsupport::command_image(41, 1, [](LGCP::Command& c) { c.select_disconnect(); }),
+           "seq 41 slot 1 success");
 
   // Nothing received yet: BSN 127; after one MSU in, 0.
   exchange(rq_bsn_image(5, 10), "seq 5 slot 10 success");
@@ -477,6 +482,24 @@ TEST_F(PstnSlotsServer, EdgeCases) {
   exchange(testsupport::connect_image(3, 4, 12), "seq 3 slot 4 error connectFail");
   EXPECT_TRUE(srv->wait_log("pstn-slot: invalid trunk number: 4294967295")) << srv->log();
   EXPECT_EQ(ask("mcc channels"), "");
+  // The same for an SS7 slot; a basic-rate link takes no trunk of its
+  // source: the connect stands (one direction, nothing opens yet).
+  exchange(ss7_image(4, 14, 2, 3, 4), "seq 4 slot 14 success");
+  exchange(testsupport::connect_image(5, 4, 14), "seq 5 slot 4 error connectFail");
+  exchange(isdn_image(6, 15, true, false), "seq 6 slot 15 success");
+  exchange(testsupport::connect_image(7, 4, 15), "seq 7 slot 4 success");
+  EXPECT_EQ(ask("mcc channels"), "");
+  // The bounds: a fifth interface (basic-rate trunk 4) is refused, the last
+  // time slot of the fourth E1 trunk taken.
+  exchange(testsupport::trunk_image(111, 7, 4, 0, true), "seq 111 slot 7 success");
+  exchange(testsupport::connect_image(112, 7, 14), "seq 112 slot 7 error connectFail");
+  EXPECT_TRUE(srv->wait_log("pstn-slot: invalid trunk number: 4\n")) << srv->log();
+  exchange(testsupport::trunk_image(113, 8, 3, 31), "seq 113 slot 8 success");
+  exchange(testsupport::connect_image(114, 8, 14), "seq 114 slot 8 success");
+  EXPECT_EQ(lines(ask("mcc channels")).size(), 1u);
+  for (int slot : {14, 15, 7, 8})
+    exchange(testsupport::null_command_image(110 + slot, slot, "destroy"),
+             "seq " + std::to_string(110 + slot) + " slot " + std::to_string(slot) + " success");
 
   // 89 messages to a link that is not up: the queue reports congestion.
   seen.clear();
@@ -541,6 +564,7 @@ TEST_F(PstnSlotsServer, RefusedEngineStepsSignalDeactivatedAndActivateRecovers) 
       exchange(testsupport::activate_image(n + 2, 14), "seq " + std::to_string(n + 2) + " slot 14 success");
       const std::vector<std::string> ch = lines(ask("mcc channels"));
       ASSERT_EQ(ch.size(), 1u);
+      EXPECT_EQ(ch[0], ts_of(ch[0]) + (ss7 ? ":3,512,0,1,4" : ":0,512,0,1,4"));  // the controller's mode
       EXPECT_EQ(written(ts_of(ch[0]), 1).front(), ss7 ? "FFFF0100" : "00017F");
       exchange(testsupport::null_command_image(n + 3, 14, "destroy"),
                "seq " + std::to_string(n + 3) + " slot 14 success");
