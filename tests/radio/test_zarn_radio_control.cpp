@@ -406,4 +406,93 @@ TEST_F(ZarnControlTest, WorkstationKindIsTheMirrorImage) {
   c->RtpExtStop();
 }
 
+
+// The workstation kind keeps of each controller command the fields its type
+// carries and no others; a full status takes them all.
+TEST_F(ZarnControlTest, WorkstationKeepsWhatEachCommandTypeCarries) {
+  TERM::RadioFlags on = zflags(2, true, true, true);
+  on.set_sh(true);
+  on.set_pwr(true);
+  on.set_rv(true);
+  on.set_resv(true);
+  on.set_vad_rx(true);
+  const auto changed = [](const ZarnRadioState& a, const ZarnRadioState& b) {
+    std::string out;
+    const auto note = [&](bool differs, const char* name) {
+      if (differs) out += std::string(out.empty() ? "" : " ") + name;
+    };
+    note(a.ptt != b.ptt, "ptt");
+    note(a.bss != b.bss, "bss");
+    note(a.sh != b.sh, "sh");
+    note(a.rv != b.rv, "rv");
+    note(a.pwr != b.pwr, "pwr");
+    note(a.resv != b.resv, "resv");
+    note(a.channel != b.channel || a.frequency != b.frequency, "freq");
+    note(std::strcmp(a.text, b.text) != 0, "text");
+    note(a.remote_no != b.remote_no || a.remote_ch != b.remote_ch, "remote");
+    note(a.squelshe != b.squelshe, "squelshe");
+    note(a.rte != b.rte, "rte");
+    note(a.standby_state_channel != b.standby_state_channel, "standby");
+    note(a.vad_rx != b.vad_rx || a.sql != b.sql || a.session_addr.s_addr != b.session_addr.s_addr, "other");
+    return out;
+  };
+  const struct {
+    std::function<void(Params&)> fill;
+    const char* kept;
+  } rows[] = {
+      {[&](Params& p) { p.select_gw_set_flags().set_flags(on); }, "ptt bss sh rv pwr resv"},
+      {[&](Params& p) { p.select_gw_set_ptt().set_flags(on); }, "ptt"},
+      {[&](Params& p) { p.select_gw_set_bss().set_flags(on); }, "bss"},
+      {[&](Params& p) { p.select_gw_set_rv().set_flags(on); }, "rv"},
+      {[&](Params& p) { p.select_gw_set_sh().set_flags(on); }, "sh"},
+      {[&](Params& p) { p.select_gw_set_pwr().set_flags(on); }, "pwr"},
+      {[&](Params& p) { p.select_gw_set_resv().set_flags(on); }, "resv"},
+      {[](Params& p) {
+         TERM::RadioFrequency& f = p.select_gw_set_freq().set_freq();
+         f.set_channel(7);
+         f.set_frequency(std::string("121.5"));
+       },
+       "freq"},
+      {[&](Params& p) {
+         TERM::RadioCommandGWSetSelCall& c = p.select_gw_set_selcall();
+         c.set_flags(on);
+         c.set_ip(std::string("10.0.0.9"));
+         c.set_ssrc(153u);
+         c.set_cid(std::string("AB"));
+       },
+       "text"},
+      {[](Params& p) {
+         p.select_gw_set_remote().set_remote().set_no(3u);
+         p.ref_gw_set_remote().ref_remote().set_ch(4u);
+       },
+       "remote"},
+      {[](Params& p) { p.select_gw_set_squelshe().set_squelshe(TERM::RadioSquelshe::off); }, "squelshe"},
+      {[](Params& p) { p.select_gw_set_rte().set_rte(TERM::RadioRTE::n0n); }, "rte"},
+      {[](Params& p) { p.select_gw_set_standby().set_state(TERM::RadioStandby::standby); }, "standby"},
+  };
+  for (const auto& r : rows) {
+    auto c = make<ZarnRadioWSControl>();
+    c->SetRadioControlMode(RadioControl::workstation);
+    ASSERT_TRUE(c->SendASNToChan(status()));
+    const ZarnRadioState before = c->GetRadioState();
+    EXPECT_TRUE(c->SendASNToChan(request(r.fill)));
+    EXPECT_EQ(changed(before, c->GetRadioState()), r.kept);
+    c->RtpExtStop();
+  }
+  // A full status: every field the commands carry.
+  auto c = make<ZarnRadioWSControl>();
+  c->SetRadioControlMode(RadioControl::workstation);
+  ASSERT_TRUE(c->SendASNToChan(status()));
+  const ZarnRadioState before = c->GetRadioState();
+  EXPECT_TRUE(c->SendASNToChan(status([&](TERM::ZarnRadioStatus& st) {
+    st.set_flags(on);
+    st.ref_freq().set_channel(7);
+    st.ref_remote().set_no(3u);
+    st.set_squelshe(TERM::RadioSquelshe::off);
+    st.set_rte(TERM::RadioRTE::n0n);
+    st.set_standby_state_channel(TERM::RadioStandby::standby);
+  })));
+  EXPECT_EQ(changed(before, c->GetRadioState()), "ptt bss sh rv pwr resv freq remote squelshe rte standby");
+  c->RtpExtStop();
+}
 }  // namespace
