@@ -59,6 +59,20 @@ TEST_F(MonitoringCtlTest, FramerLedsTheBoardDidNotTakeAreRefused) {
   EXPECT_EQ(mon->led_byte(), 0x30);
   EXPECT_EQ(ask(framer_image(3, 2, false, true)), Strings{"success"});
   EXPECT_EQ(sim("hal led"), "20");
+  // Another service's command is not the monitoring's to take.
+  EXPECT_EQ(ask(boardtest::trunk_image(4, 0, true)), Strings{"error unexpectedMsgType"});
+  // A service that goes turns its LEDs off and lets the device go.
+  const std::string devices = sim("devices");
+  {
+    MonitoringCtl other;
+    LGCP::FramerInfo f;
+    f.set_e1(1);
+    f.set_info().select_line(true);
+    ASSERT_TRUE(other.setFramerLed(f));
+    EXPECT_EQ(sim("hal led"), "00\n0c");
+  }
+  EXPECT_EQ(sim("hal led"), "00");
+  EXPECT_EQ(sim("devices"), devices);
 }
 
 TEST_F(MonitoringCtlTest, FramerLedsWithoutTheDeviceAreRefusedUntilItOpens) {
