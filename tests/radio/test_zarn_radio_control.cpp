@@ -196,6 +196,10 @@ TEST_F(ZarnControlTest, DueGroupsAndTheNextDelay) {
   run_for(700);
   EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 1000u);
   EXPECT_EQ(written(), (Lines{"+1000 81", "+1000 84", "+1000 86", "+1000 87"}));
+  // A millisecond later: the next tick 10 ms after they fall due again.
+  run_for(1);
+  EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 1009u);
+  EXPECT_EQ(written(), Lines{});
   // A group whose values are not set (below 0) sends nothing.
   const struct {
     const char* what;
