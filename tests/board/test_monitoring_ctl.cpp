@@ -108,4 +108,24 @@ TEST_F(MonitoringCtlTest, ControllerHostsThatAreNotDottedAddressesAreRefused) {
   EXPECT_EQ(file_text(dir + own + "/status"), own_status);
 }
 
+
+// A full list refuses new keys, keeps taking the ones it holds, and says
+// so in one line, not one per refusal.
+TEST_F(MonitoringCtlTest, AFullListRefusesNewKeysAndSaysSoOnce) {
+  make();
+  const auto counter = [](int seq, int id) {
+    return command_image(seq, [&](LGCP::Command& c) {
+      LGCP::TermCounter& t = c.select_display().select_termCounter();
+      t.set_owner(LGCP::TermCounterOwner::extBoard);
+      t.set_ownerId(id);
+      t.set_cnt(1);
+    });
+  };
+  for (int i = 0; i < 128; ++i) ASSERT_EQ(ask(counter(i, i)), Strings{"success"}) << i;
+  for (int i = 128; i < 131; ++i) EXPECT_EQ(ask(counter(i, i)), Strings{"error insufficientResources"}) << i;
+  EXPECT_EQ(ask(counter(131, 5)), Strings{"success"});
+  EXPECT_EQ(mon->refused_displays(), 3u);
+  EXPECT_EQ(cap.count(cap.err(), "monitoring list full"), 1) << cap.all();
+  EXPECT_TRUE(cap.has(cap.err(), "display: monitoring list full, new entry refused (1 refused)")) << cap.all();
+}
 }  // namespace
