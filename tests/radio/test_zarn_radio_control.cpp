@@ -499,4 +499,57 @@ TEST_F(ZarnControlTest, WorkstationKeepsWhatEachCommandTypeCarries) {
   EXPECT_EQ(changed(before, c->GetRadioState()), "ptt bss sh rv pwr resv freq remote squelshe rte standby");
   c->RtpExtStop();
 }
+
+// The gateway kind keeps of each workstation report the fields its type
+// carries beside the flags.
+TEST_F(ZarnControlTest, GatewayKeepsWhatEachReportTypeCarries) {
+  const auto changed = [](const ZarnRadioState& a, const ZarnRadioState& b) {
+    std::string out;
+    const auto note = [&](bool differs, const char* name) {
+      if (differs) out += std::string(out.empty() ? "" : " ") + name;
+    };
+    note(a.channel != b.channel || a.frequency != b.frequency || a.squelshe != b.squelshe || a.rte != b.rte, "chan");
+    note(a.remote_no != b.remote_no || a.remote_ch != b.remote_ch, "remote");
+    note(a.quality != b.quality, "quality");
+    note(a.standby_state_channel != b.standby_state_channel || a.standby_group != b.standby_group ||
+             a.standby_state_receiver != b.standby_state_receiver,
+         "standby");
+    return out;
+  };
+  const struct {
+    std::function<void(Params&)> fill;
+    const char* kept;
+  } rows[] = {
+      {[](Params& p) {
+         TERM::RadioCommandWMChan& c = p.select_wm_chan();
+         c.set_freq().set_channel(7);
+         c.ref_freq().set_frequency(std::string("121.5"));
+         c.set_squelshe(TERM::RadioSquelshe::off);
+         c.set_rte(TERM::RadioRTE::n0n);
+       },
+       "chan"},
+      {[](Params& p) {
+         p.select_wm_remote().set_remote().set_no(3u);
+         p.ref_wm_remote().ref_remote().set_ch(4u);
+       },
+       "remote"},
+      {[](Params& p) { p.select_wm_quality().set_bss_val(std::string("0.5")); }, "quality"},
+      {[](Params& p) {
+         TERM::RadioCommandWMStandby& c = p.select_wm_standby();
+         c.set_state_channel(TERM::RadioStandby::standby);
+         c.set_group(9u);
+         c.set_state_receiver(TERM::RadioStandby::active);
+       },
+       "standby"},
+      {wm_flags(true), ""},
+  };
+  for (const auto& r : rows) {
+    auto c = make<ZarnRadioGWControl>();
+    ASSERT_TRUE(c->SendASNToChan(status()));
+    const ZarnRadioState before = c->GetRadioState();
+    EXPECT_TRUE(c->SendASNToChan(request(r.fill)));
+    EXPECT_EQ(changed(before, c->GetRadioState()), r.kept);
+    c->RtpExtStop();
+  }
+}
 }  // namespace
