@@ -400,10 +400,15 @@ TEST_F(ZarnControlTest, WorkstationKindIsTheMirrorImage) {
   ASSERT_EQ(reports.got.size(), 2u);
   EXPECT_TRUE(reports.got[0].get_request().get_zarn().get_params().wm_chan_isSelected());
   EXPECT_TRUE(reports.got[1].get_request().get_zarn().get_params().wm_trans_isSelected());
+  EXPECT_EQ(c->GetCounters().announced, 2u);
+  EXPECT_EQ(c->GetCounters().decoded, 2u);
   // A batch in which nothing decodes reports nothing.
   words("rtpext inject " + T + " 10.0.0.8 1 FF000000");
   run_for(10);
   EXPECT_EQ(reports.got.size(), 2u);
+  EXPECT_EQ(c->GetCounters().announced, 3u);
+  EXPECT_EQ(c->GetCounters().decoded, 2u);
+  EXPECT_NE(c->GetCounters().unpackError, 0);
   EXPECT_EQ(c->GetReceivedState().session_addr.s_addr, ip("10.0.0.9").s_addr);
   EXPECT_EQ(c->GetReceivedState().channel, 7);
   EXPECT_EQ(c->GetReceivedState().squelshe, 2);
