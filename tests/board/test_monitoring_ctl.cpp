@@ -59,6 +59,9 @@ TEST_F(MonitoringCtlTest, FramerLedsTheBoardDidNotTakeAreRefused) {
   EXPECT_EQ(mon->led_byte(), 0x30);
   EXPECT_EQ(ask(framer_image(3, 2, false, true)), Strings{"success"});
   EXPECT_EQ(sim("hal led"), "20");
+  // The last framer's LEDs are the top two bits.
+  EXPECT_EQ(ask(framer_image(7, 3, true, true)), Strings{"success"});
+  EXPECT_EQ(sim("hal led"), "e0");
   // Another service's command is not the monitoring's to take.
   EXPECT_EQ(ask(boardtest::trunk_image(4, 0, true)), Strings{"error unexpectedMsgType"});
   // A service that goes turns its LEDs off and lets the device go.
