@@ -193,7 +193,11 @@ TEST_F(ZarnControlTest, DueGroupsAndTheNextDelay) {
   run_for(300);
   EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 710u);
   EXPECT_EQ(written(), Lines{});
-  run_for(700);
+  // 999 ms old: still not due.
+  run_for(699);
+  EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 11u);
+  EXPECT_EQ(written(), Lines{});
+  run_for(1);
   EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 1000u);
   EXPECT_EQ(written(), (Lines{"+1000 81", "+1000 84", "+1000 86", "+1000 87"}));
   // A millisecond later: the next tick 10 ms after they fall due again.
@@ -225,7 +229,7 @@ TEST_F(ZarnControlTest, DueGroupsAndTheNextDelay) {
     auto d = make<ZarnRadioGWControl>();
     d->SendASNToChan(status(u.edit));
     run_for(1000);
-    d->ProcessRadioStatus(now_ms(), 1000);
+    EXPECT_EQ(d->ProcessRadioStatus(now_ms(), 1000), 1000u);
     Lines types;
     for (const std::string& w : written()) types.push_back(w.substr(w.size() - 2));
     EXPECT_EQ(types, u.types);
@@ -375,6 +379,13 @@ TEST_F(ZarnControlTest, SelectiveCallInThePeriodicStatus) {
   written_bytes();
   EXPECT_EQ(flag_group(), "81 50 00 00");
   EXPECT_STREQ(c->GetRadioState().text, "");
+  // A one-character identity is an identity all the same.
+  EXPECT_TRUE(c->SendASNToChan(request([&](Params& p) {
+    selcall(p);
+    p.ref_wm_selcall().set_cid(std::string("A"));
+  })));
+  written_bytes();
+  EXPECT_EQ(flag_group().substr(0, 2), "85");
   c->RtpExtStop();
 }
 
@@ -412,6 +423,10 @@ TEST_F(ZarnControlTest, WorkstationKindIsTheMirrorImage) {
   EXPECT_EQ(c->GetReceivedState().session_addr.s_addr, ip("10.0.0.9").s_addr);
   EXPECT_EQ(c->GetReceivedState().channel, 7);
   EXPECT_EQ(c->GetReceivedState().squelshe, 2);
+  // A report that is no transmission leaves its sender as the holder.
+  words("rtpext inject " + T + " 10.0.0.8 1 845000000000000742ED000002020000");
+  run_for(10);
+  EXPECT_EQ(c->GetReceivedState().session_addr.s_addr, ip("10.0.0.8").s_addr);
   c->RtpExtStop();
 }
 
