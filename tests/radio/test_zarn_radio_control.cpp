@@ -402,6 +402,8 @@ TEST_F(ZarnControlTest, WorkstationKindIsTheMirrorImage) {
   EXPECT_TRUE(c->SendASNToChan(request(wm_trans("10.0.0.9"))));
   EXPECT_TRUE(c->SendASNToChan(request([](Params& p) { p.select_gw_set_flags().set_flags(zflags(2, true)); })));
   EXPECT_EQ(written_bytes(), (Lines{"02 F0 00 00 00 00 00 03 42 ED 00 00", "01 24 00 00"}));
+  EXPECT_EQ(c->GetCounters().written, 2u);
+  EXPECT_EQ(c->GetCounters().bytesWritten, 16u);
   EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 1000u);
   EXPECT_EQ(written_bytes(), Lines{});
 
