@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -130,5 +133,35 @@ TEST_F(MonitoringCtlTest, AFullListRefusesNewKeysAndSaysSoOnce) {
   EXPECT_EQ(mon->refused_displays(), 3u);
   EXPECT_EQ(cap.count(cap.err(), "monitoring list full"), 1) << cap.all();
   EXPECT_TRUE(cap.has(cap.err(), "display: monitoring list full, new entry refused (1 refused)")) << cap.all();
+}
+
+// The configuration's version and build are read from its file's name:
+// "config.", eight hex digits, a separator and up to sixteen hex digits.
+TEST_F(MonitoringCtlTest, ConfigVersionAndBuildFromTheFileName) {
+  make();
+  const std::string dir = platform::board_path("/usr/local/etc/");
+  std::filesystem::create_directories(dir);
+  // Configurations other cases left in the board root step aside meanwhile.
+  std::vector<std::string> others;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (e.path().filename().string().rfind("config.", 0) == 0) others.push_back(e.path().filename().string());
+  for (const auto& o : others) std::filesystem::rename(dir + o, dir + "aside-" + o);
+  const struct {
+    const char* name;
+    std::uint32_t version;
+    std::uint64_t build;
+  } rows[] = {
+      {"config.0000002a-00000000000000ff", 0x2a, 0xff},
+      {"config.0000002b-f", 0x2b, 0xf},  // a build of one digit
+      {"config.0000002c-", 0x2c, 0},     // none
+  };
+  for (const auto& r : rows) {
+    std::ofstream(dir + r.name).put('\n');
+    mon->doConfigCheck();
+    EXPECT_EQ(mon->state().getConfigVersion(), r.version) << r.name;
+    EXPECT_EQ(mon->state().getConfigBuild(), r.build) << r.name;
+    std::filesystem::remove(dir + r.name);
+  }
+  for (const auto& o : others) std::filesystem::rename(dir + "aside-" + o, dir + o);
 }
 }  // namespace
