@@ -148,6 +148,10 @@ TEST_F(E1CtlTest, TrunkModesSetAndClearTheirBitInTheTransmitClockMask) {
   // Every trunk is master again after a reconnect.
   reconnect();
   EXPECT_EQ(sim("e1 tclk"), "mask 0x0 writes 9");
+  // The clock source goes to the device by value.
+  e1->select_source(2);
+  EXPECT_EQ(platform::sim::maintenance_model().clock_source, 2);
+  EXPECT_EQ(cap.count(cap.err(), "fail to set clock source"), 0) << cap.all();
 }
 
 TEST_F(E1CtlTest, CasCommandsAndTheSignalsTheyCause) {
@@ -225,6 +229,8 @@ TEST_F(E1CtlTest, CasCommandsThatSendNothing) {
   // Other slot-less requests have no server.
   EXPECT_EQ(ask(command_image(9, [](LGCP::Command& c) { c.select_ioctl().select_deactivateTonec(); })),
             Strings{"error unsupported"});
+  // Commands of other services are not this one's to answer.
+  EXPECT_EQ(ask(boardtest::bpc_image(10, 0, 1, "read", 0, 1)), Strings{"error unexpectedMsgType"});
 }
 
 TEST_F(E1CtlTest, WithoutTheCasDeviceCommandsAreRefusedAndTheOpenIsRetried) {
@@ -234,6 +240,8 @@ TEST_F(E1CtlTest, WithoutTheCasDeviceCommandsAreRefusedAndTheOpenIsRetried) {
   EXPECT_FALSE(e1->cas_open());
   EXPECT_EQ(cas(1, 5, "open", 1), Strings{"error internal"});
   EXPECT_EQ(sim("cas trunk 1"), "closed");
+  // A device that did not open is not one left unwatched.
+  EXPECT_EQ(cap.count(cap.err(), "cas interface not watched"), 0) << cap.all();
   sim("cas fail open 0");
   received(1000);
   EXPECT_TRUE(e1->cas_open());

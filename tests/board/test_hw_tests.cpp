@@ -93,6 +93,9 @@ TEST_F(HwTestsTest, EmptyRunsAndRunsPastTheBus) {
     return s;
   };
   hal.record = true;
+  // Another service's command is not the test's to take.
+  EXPECT_EQ(ask(boardtest::trunk_image(1, 0, true)), Strings{"error unexpectedMsgType"});
+  EXPECT_EQ(asked(), "");
   for (const char* mode : {"write", "read", "disconnect"}) EXPECT_EQ(bpc(0, 7, mode, 5, 0), Strings{"success"});
   EXPECT_EQ(asked(), "");
   // Past time slot 127 the run would reach into the next bus: refused,

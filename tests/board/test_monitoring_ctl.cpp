@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -59,6 +62,23 @@ TEST_F(MonitoringCtlTest, FramerLedsTheBoardDidNotTakeAreRefused) {
   EXPECT_EQ(mon->led_byte(), 0x30);
   EXPECT_EQ(ask(framer_image(3, 2, false, true)), Strings{"success"});
   EXPECT_EQ(sim("hal led"), "20");
+  // The last framer's LEDs are the top two bits.
+  EXPECT_EQ(ask(framer_image(7, 3, true, true)), Strings{"success"});
+  EXPECT_EQ(sim("hal led"), "e0");
+  // Another service's command is not the monitoring's to take.
+  EXPECT_EQ(ask(boardtest::trunk_image(4, 0, true)), Strings{"error unexpectedMsgType"});
+  // A service that goes turns its LEDs off and lets the device go.
+  const std::string devices = sim("devices");
+  {
+    MonitoringCtl other;
+    LGCP::FramerInfo f;
+    f.set_e1(1);
+    f.set_info().select_line(true);
+    ASSERT_TRUE(other.setFramerLed(f));
+    EXPECT_EQ(sim("hal led"), "00\n0c");
+  }
+  EXPECT_EQ(sim("hal led"), "00");
+  EXPECT_EQ(sim("devices"), devices);
 }
 
 TEST_F(MonitoringCtlTest, FramerLedsWithoutTheDeviceAreRefusedUntilItOpens) {
@@ -94,4 +114,54 @@ TEST_F(MonitoringCtlTest, ControllerHostsThatAreNotDottedAddressesAreRefused) {
   EXPECT_EQ(file_text(dir + own + "/status"), own_status);
 }
 
+
+// A full list refuses new keys, keeps taking the ones it holds, and says
+// so in one line, not one per refusal.
+TEST_F(MonitoringCtlTest, AFullListRefusesNewKeysAndSaysSoOnce) {
+  make();
+  const auto counter = [](int seq, int id) {
+    return command_image(seq, [&](LGCP::Command& c) {
+      LGCP::TermCounter& t = c.select_display().select_termCounter();
+      t.set_owner(LGCP::TermCounterOwner::extBoard);
+      t.set_ownerId(id);
+      t.set_cnt(1);
+    });
+  };
+  for (int i = 0; i < 128; ++i) ASSERT_EQ(ask(counter(i, i)), Strings{"success"}) << i;
+  for (int i = 128; i < 131; ++i) EXPECT_EQ(ask(counter(i, i)), Strings{"error insufficientResources"}) << i;
+  EXPECT_EQ(ask(counter(131, 5)), Strings{"success"});
+  EXPECT_EQ(mon->refused_displays(), 3u);
+  EXPECT_EQ(cap.count(cap.err(), "monitoring list full"), 1) << cap.all();
+  EXPECT_TRUE(cap.has(cap.err(), "display: monitoring list full, new entry refused (1 refused)")) << cap.all();
+}
+
+// The configuration's version and build are read from its file's name:
+// "config.", eight hex digits, a separator and up to sixteen hex digits.
+TEST_F(MonitoringCtlTest, ConfigVersionAndBuildFromTheFileName) {
+  make();
+  const std::string dir = platform::board_path("/usr/local/etc/");
+  std::filesystem::create_directories(dir);
+  // Configurations other cases left in the board root step aside meanwhile.
+  std::vector<std::string> others;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (e.path().filename().string().rfind("config.", 0) == 0) others.push_back(e.path().filename().string());
+  for (const auto& o : others) std::filesystem::rename(dir + o, dir + "aside-" + o);
+  const struct {
+    const char* name;
+    std::uint32_t version;
+    std::uint64_t build;
+  } rows[] = {
+      {"config.0000002a-00000000000000ff", 0x2a, 0xff},
+      {"config.0000002b-f", 0x2b, 0xf},  // a build of one digit
+      {"config.0000002c-", 0x2c, 0},     // none
+  };
+  for (const auto& r : rows) {
+    std::ofstream(dir + r.name).put('\n');
+    mon->doConfigCheck();
+    EXPECT_EQ(mon->state().getConfigVersion(), r.version) << r.name;
+    EXPECT_EQ(mon->state().getConfigBuild(), r.build) << r.name;
+    std::filesystem::remove(dir + r.name);
+  }
+  for (const auto& o : others) std::filesystem::rename(dir + "aside-" + o, dir + o);
+}
 }  // namespace

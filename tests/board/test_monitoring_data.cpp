@@ -490,6 +490,9 @@ TEST(SnmpAgentCtrl, BadSectionsMakeNoConnection) {
     ctrl.CreateInstances(config["snmpagent"]);
     ASSERT_EQ(ctrl.links().size(), 1u);
     EXPECT_EQ(ctrl.links().front()->state(), SnmpAgentInstance::built) << text;
+    // What is sent meanwhile goes nowhere.
+    ctrl.SendTrapsink({"10.0.0.1"});
+    EXPECT_EQ(ctrl.links().front()->state(), SnmpAgentInstance::built) << text;
   }
 }
 
@@ -586,9 +589,23 @@ TEST_F(SnmpAgentLink, LongValuesGoInMessagesThatFitAFrame) {
     list.ref_commands().push_back(c);
   }
   ctrl.Send(list);
+  // Long names count as much as long values.
+  const std::string long_name(1000, 'n');
+  for (auto& c : list.ref_commands()) {
+    c.ref_id().ref_name().set_section(long_name);
+    c.ref_id().ref_name().set_name(long_name);
+    c.set_value(c.get_value().substr(1000));
+  }
+  ctrl.Send(list);
   run_for(10);
-  agent.wait([&] { return agent.values_of("sgBuildVersion").size() >= n && agent.values_of("n").size() >= n; }, 3000);
+  agent.wait([&] {
+    return agent.values_of("sgBuildVersion").size() >= n && agent.values_of("n").size() >= n &&
+           agent.values_of(long_name).size() >= n;
+  }, 3000);
   for (const auto& f : agent.frames) EXPECT_TRUE(f.decoded);
+  const auto named = agent.values_of(long_name);
+  ASSERT_EQ(named.size(), n);
+  for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(named[i].value, std::to_string(i));
   for (const char* name : {"sgBuildVersion", "n"}) {
     const auto got = agent.values_of(name);
     ASSERT_EQ(got.size(), n) << name;

@@ -269,3 +269,38 @@ TEST_F(RtpExtSlotTest, UnknownAlternativesLeaveTheLogWorking) {
     EXPECT_TRUE(std::clog.good());
   }
 }
+
+// Creates that are not a factory's own go on to the next factory without a
+// word and without a session: another slot kind, RTP without a radio, a
+// radio of the other protocol. One of its own whose session is refused
+// leaves that one line and goes no further.
+TEST_F(RtpExtSlotTest, CreatesOfOtherKindsArePassedOnAndRefusedOnesStop) {
+  LGCP::CreateParams voice;
+  voice.select_voice();
+  const auto rtp = [](int radio) {
+    return rtptest::rtp_params(P::ptG711_Alaw, "127.0.0.1", 5004, P::ptG711_Alaw, P::ptG711_Alaw,
+                               [radio](TERM::RtpParams& x) {
+                                 if (radio == 1) x.set_radio().set_status().select_zarn();
+                                 if (radio == 2) x.set_radio().set_status().select_ed_137();
+                               });
+  };
+  const struct {
+    RtpRadioFactory* factory;
+    int other;  // the radio status that is not the factory's
+  } factories[] = {{&RtpZARNFactory::instance(), 2}, {&RtpED137Factory::instance(), 1}};
+  for (const auto& f : factories) {
+    for (const LGCP::CreateParams& p : {voice, rtp(0), rtp(f.other)}) {
+      StreamCapture cap;
+      EXPECT_EQ(f.factory->INewSlot(p), nullptr) << f.factory->GetName();
+      EXPECT_EQ(cap.all(), "") << f.factory->GetName();
+    }
+    LGCP::CreateParams refused = rtp(f.other == 2 ? 1 : 2);
+    refused.ref_rtp().ref_codecRTP().set_payload(P::ptT38_UDP_TL);
+    StreamCapture cap;
+    EXPECT_EQ(f.factory->INewSlot(refused), nullptr);
+    EXPECT_EQ(StreamCapture::count(cap.log(), "rtp do not created: payload ptT38-UDP-TLnot found"), 1) << cap.all();
+    EXPECT_TRUE(cap.err().empty()) << cap.all();
+  }
+  platform::sim::rtp().refresh();
+  for (const auto& s : platform::sim::rtp().sessions) EXPECT_FALSE(s.open);
+}

@@ -193,9 +193,17 @@ TEST_F(ZarnControlTest, DueGroupsAndTheNextDelay) {
   run_for(300);
   EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 710u);
   EXPECT_EQ(written(), Lines{});
-  run_for(700);
+  // 999 ms old: still not due.
+  run_for(699);
+  EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 11u);
+  EXPECT_EQ(written(), Lines{});
+  run_for(1);
   EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 1000u);
   EXPECT_EQ(written(), (Lines{"+1000 81", "+1000 84", "+1000 86", "+1000 87"}));
+  // A millisecond later: the next tick 10 ms after they fall due again.
+  run_for(1);
+  EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 1009u);
+  EXPECT_EQ(written(), Lines{});
   // A group whose values are not set (below 0) sends nothing.
   const struct {
     const char* what;
@@ -221,7 +229,7 @@ TEST_F(ZarnControlTest, DueGroupsAndTheNextDelay) {
     auto d = make<ZarnRadioGWControl>();
     d->SendASNToChan(status(u.edit));
     run_for(1000);
-    d->ProcessRadioStatus(now_ms(), 1000);
+    EXPECT_EQ(d->ProcessRadioStatus(now_ms(), 1000), 1000u);
     Lines types;
     for (const std::string& w : written()) types.push_back(w.substr(w.size() - 2));
     EXPECT_EQ(types, u.types);
@@ -371,6 +379,13 @@ TEST_F(ZarnControlTest, SelectiveCallInThePeriodicStatus) {
   written_bytes();
   EXPECT_EQ(flag_group(), "81 50 00 00");
   EXPECT_STREQ(c->GetRadioState().text, "");
+  // A one-character identity is an identity all the same.
+  EXPECT_TRUE(c->SendASNToChan(request([&](Params& p) {
+    selcall(p);
+    p.ref_wm_selcall().set_cid(std::string("A"));
+  })));
+  written_bytes();
+  EXPECT_EQ(flag_group().substr(0, 2), "85");
   c->RtpExtStop();
 }
 
@@ -387,6 +402,8 @@ TEST_F(ZarnControlTest, WorkstationKindIsTheMirrorImage) {
   EXPECT_TRUE(c->SendASNToChan(request(wm_trans("10.0.0.9"))));
   EXPECT_TRUE(c->SendASNToChan(request([](Params& p) { p.select_gw_set_flags().set_flags(zflags(2, true)); })));
   EXPECT_EQ(written_bytes(), (Lines{"02 F0 00 00 00 00 00 03 42 ED 00 00", "01 24 00 00"}));
+  EXPECT_EQ(c->GetCounters().written, 2u);
+  EXPECT_EQ(c->GetCounters().bytesWritten, 16u);
   EXPECT_EQ(c->ProcessRadioStatus(now_ms(), 1000), 1000u);
   EXPECT_EQ(written_bytes(), Lines{});
 
@@ -396,14 +413,165 @@ TEST_F(ZarnControlTest, WorkstationKindIsTheMirrorImage) {
   ASSERT_EQ(reports.got.size(), 2u);
   EXPECT_TRUE(reports.got[0].get_request().get_zarn().get_params().wm_chan_isSelected());
   EXPECT_TRUE(reports.got[1].get_request().get_zarn().get_params().wm_trans_isSelected());
+  EXPECT_EQ(c->GetCounters().announced, 2u);
+  EXPECT_EQ(c->GetCounters().decoded, 2u);
   // A batch in which nothing decodes reports nothing.
   words("rtpext inject " + T + " 10.0.0.8 1 FF000000");
   run_for(10);
   EXPECT_EQ(reports.got.size(), 2u);
+  EXPECT_EQ(c->GetCounters().announced, 3u);
+  EXPECT_EQ(c->GetCounters().decoded, 2u);
+  EXPECT_NE(c->GetCounters().unpackError, 0);
   EXPECT_EQ(c->GetReceivedState().session_addr.s_addr, ip("10.0.0.9").s_addr);
   EXPECT_EQ(c->GetReceivedState().channel, 7);
   EXPECT_EQ(c->GetReceivedState().squelshe, 2);
+  // A report that is no transmission leaves its sender as the holder.
+  words("rtpext inject " + T + " 10.0.0.8 1 845000000000000742ED000002020000");
+  run_for(10);
+  EXPECT_EQ(c->GetReceivedState().session_addr.s_addr, ip("10.0.0.8").s_addr);
   c->RtpExtStop();
 }
 
+
+// The workstation kind keeps of each controller command the fields its type
+// carries and no others; a full status takes them all.
+TEST_F(ZarnControlTest, WorkstationKeepsWhatEachCommandTypeCarries) {
+  TERM::RadioFlags on = zflags(2, true, true, true);
+  on.set_sh(true);
+  on.set_pwr(true);
+  on.set_rv(true);
+  on.set_resv(true);
+  on.set_vad_rx(true);
+  const auto changed = [](const ZarnRadioState& a, const ZarnRadioState& b) {
+    std::string out;
+    const auto note = [&](bool differs, const char* name) {
+      if (differs) out += std::string(out.empty() ? "" : " ") + name;
+    };
+    note(a.ptt != b.ptt, "ptt");
+    note(a.bss != b.bss, "bss");
+    note(a.sh != b.sh, "sh");
+    note(a.rv != b.rv, "rv");
+    note(a.pwr != b.pwr, "pwr");
+    note(a.resv != b.resv, "resv");
+    note(a.channel != b.channel || a.frequency != b.frequency, "freq");
+    note(std::strcmp(a.text, b.text) != 0, "text");
+    note(a.remote_no != b.remote_no || a.remote_ch != b.remote_ch, "remote");
+    note(a.squelshe != b.squelshe, "squelshe");
+    note(a.rte != b.rte, "rte");
+    note(a.standby_state_channel != b.standby_state_channel, "standby");
+    note(a.vad_rx != b.vad_rx || a.sql != b.sql || a.session_addr.s_addr != b.session_addr.s_addr, "other");
+    return out;
+  };
+  const struct {
+    std::function<void(Params&)> fill;
+    const char* kept;
+  } rows[] = {
+      {[&](Params& p) { p.select_gw_set_flags().set_flags(on); }, "ptt bss sh rv pwr resv"},
+      {[&](Params& p) { p.select_gw_set_ptt().set_flags(on); }, "ptt"},
+      {[&](Params& p) { p.select_gw_set_bss().set_flags(on); }, "bss"},
+      {[&](Params& p) { p.select_gw_set_rv().set_flags(on); }, "rv"},
+      {[&](Params& p) { p.select_gw_set_sh().set_flags(on); }, "sh"},
+      {[&](Params& p) { p.select_gw_set_pwr().set_flags(on); }, "pwr"},
+      {[&](Params& p) { p.select_gw_set_resv().set_flags(on); }, "resv"},
+      {[](Params& p) {
+         TERM::RadioFrequency& f = p.select_gw_set_freq().set_freq();
+         f.set_channel(7);
+         f.set_frequency(std::string("121.5"));
+       },
+       "freq"},
+      {[&](Params& p) {
+         TERM::RadioCommandGWSetSelCall& c = p.select_gw_set_selcall();
+         c.set_flags(on);
+         c.set_ip(std::string("10.0.0.9"));
+         c.set_ssrc(153u);
+         c.set_cid(std::string("AB"));
+       },
+       "text"},
+      {[](Params& p) {
+         p.select_gw_set_remote().set_remote().set_no(3u);
+         p.ref_gw_set_remote().ref_remote().set_ch(4u);
+       },
+       "remote"},
+      {[](Params& p) { p.select_gw_set_squelshe().set_squelshe(TERM::RadioSquelshe::off); }, "squelshe"},
+      {[](Params& p) { p.select_gw_set_rte().set_rte(TERM::RadioRTE::n0n); }, "rte"},
+      {[](Params& p) { p.select_gw_set_standby().set_state(TERM::RadioStandby::standby); }, "standby"},
+  };
+  for (const auto& r : rows) {
+    auto c = make<ZarnRadioWSControl>();
+    c->SetRadioControlMode(RadioControl::workstation);
+    ASSERT_TRUE(c->SendASNToChan(status()));
+    const ZarnRadioState before = c->GetRadioState();
+    EXPECT_TRUE(c->SendASNToChan(request(r.fill)));
+    EXPECT_EQ(changed(before, c->GetRadioState()), r.kept);
+    c->RtpExtStop();
+  }
+  // A full status: every field the commands carry.
+  auto c = make<ZarnRadioWSControl>();
+  c->SetRadioControlMode(RadioControl::workstation);
+  ASSERT_TRUE(c->SendASNToChan(status()));
+  const ZarnRadioState before = c->GetRadioState();
+  EXPECT_TRUE(c->SendASNToChan(status([&](TERM::ZarnRadioStatus& st) {
+    st.set_flags(on);
+    st.ref_freq().set_channel(7);
+    st.ref_remote().set_no(3u);
+    st.set_squelshe(TERM::RadioSquelshe::off);
+    st.set_rte(TERM::RadioRTE::n0n);
+    st.set_standby_state_channel(TERM::RadioStandby::standby);
+  })));
+  EXPECT_EQ(changed(before, c->GetRadioState()), "ptt bss sh rv pwr resv freq remote squelshe rte standby");
+  c->RtpExtStop();
+}
+
+// The gateway kind keeps of each workstation report the fields its type
+// carries beside the flags.
+TEST_F(ZarnControlTest, GatewayKeepsWhatEachReportTypeCarries) {
+  const auto changed = [](const ZarnRadioState& a, const ZarnRadioState& b) {
+    std::string out;
+    const auto note = [&](bool differs, const char* name) {
+      if (differs) out += std::string(out.empty() ? "" : " ") + name;
+    };
+    note(a.channel != b.channel || a.frequency != b.frequency || a.squelshe != b.squelshe || a.rte != b.rte, "chan");
+    note(a.remote_no != b.remote_no || a.remote_ch != b.remote_ch, "remote");
+    note(a.quality != b.quality, "quality");
+    note(a.standby_state_channel != b.standby_state_channel || a.standby_group != b.standby_group ||
+             a.standby_state_receiver != b.standby_state_receiver,
+         "standby");
+    return out;
+  };
+  const struct {
+    std::function<void(Params&)> fill;
+    const char* kept;
+  } rows[] = {
+      {[](Params& p) {
+         TERM::RadioCommandWMChan& c = p.select_wm_chan();
+         c.set_freq().set_channel(7);
+         c.ref_freq().set_frequency(std::string("121.5"));
+         c.set_squelshe(TERM::RadioSquelshe::off);
+         c.set_rte(TERM::RadioRTE::n0n);
+       },
+       "chan"},
+      {[](Params& p) {
+         p.select_wm_remote().set_remote().set_no(3u);
+         p.ref_wm_remote().ref_remote().set_ch(4u);
+       },
+       "remote"},
+      {[](Params& p) { p.select_wm_quality().set_bss_val(std::string("0.5")); }, "quality"},
+      {[](Params& p) {
+         TERM::RadioCommandWMStandby& c = p.select_wm_standby();
+         c.set_state_channel(TERM::RadioStandby::standby);
+         c.set_group(9u);
+         c.set_state_receiver(TERM::RadioStandby::active);
+       },
+       "standby"},
+      {wm_flags(true), ""},
+  };
+  for (const auto& r : rows) {
+    auto c = make<ZarnRadioGWControl>();
+    ASSERT_TRUE(c->SendASNToChan(status()));
+    const ZarnRadioState before = c->GetRadioState();
+    EXPECT_TRUE(c->SendASNToChan(request(r.fill)));
+    EXPECT_EQ(changed(before, c->GetRadioState()), r.kept);
+    c->RtpExtStop();
+  }
+}
 }  // namespace

@@ -337,6 +337,11 @@ TEST(ZarnRadioState, ReceivedPacketsReportTheirSender) {
   EXPECT_EQ(m.get_params().get_wm_trans().get_ssrc().getValue(), 153u);
   EXPECT_EQ(m.get_params().get_wm_trans().get_flags().get_prio().getValue(), 3);
   EXPECT_TRUE(m.get_params().get_wm_trans().get_flags().get_ptt());
+  // The flags the packet leaves clear stay clear.
+  const TERM::RadioFlags& f = m.get_params().get_wm_trans().get_flags();
+  for (bool set : {f.get_bss(), f.get_vad_rx(), f.get_vad_tx(), f.get_sql(), f.get_sh(), f.get_pwr(), f.get_rv(),
+                   f.get_resv()})
+    EXPECT_FALSE(set);
 
   // A type without a layout still takes its header.
   sig_proto odd;
