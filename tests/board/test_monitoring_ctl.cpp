@@ -4,6 +4,7 @@
 #include "tests/board/board_fixture.h"
 
 #include "platform/paths.h"
+#include "tests/support/log_sink.h"
 #include "tests/support/server_process.h"
 
 #include <gtest/gtest.h>
@@ -139,13 +140,11 @@ TEST_F(MonitoringCtlTest, AFullListRefusesNewKeysAndSaysSoOnce) {
 // "config.", eight hex digits, a separator and up to sixteen hex digits.
 TEST_F(MonitoringCtlTest, ConfigVersionAndBuildFromTheFileName) {
   make();
+  // A board root of its own: cases running beside it write configurations
+  // into the shared one.
+  testsupport::ScratchBoardRoot scratch;
   const std::string dir = platform::board_path("/usr/local/etc/");
   std::filesystem::create_directories(dir);
-  // Configurations other cases left in the board root step aside meanwhile.
-  std::vector<std::string> others;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    if (e.path().filename().string().rfind("config.", 0) == 0) others.push_back(e.path().filename().string());
-  for (const auto& o : others) std::filesystem::rename(dir + o, dir + "aside-" + o);
   const struct {
     const char* name;
     std::uint32_t version;
@@ -162,6 +161,5 @@ TEST_F(MonitoringCtlTest, ConfigVersionAndBuildFromTheFileName) {
     EXPECT_EQ(mon->state().getConfigBuild(), r.build) << r.name;
     std::filesystem::remove(dir + r.name);
   }
-  for (const auto& o : others) std::filesystem::rename(dir + "aside-" + o, dir + o);
 }
 }  // namespace
