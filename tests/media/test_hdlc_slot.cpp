@@ -68,6 +68,18 @@ TEST_F(HdlcSlotLoop, AConnectionOpensTheChannelOnItsLine) {
   ASSERT_EQ(ch.size(), 1u);
   EXPECT_EQ(fed_from(0), ch[0].timeslot);
   EXPECT_EQ(fed_from(ch[0].timeslot), 0);
+
+  // The largest body fills a whole frame and goes; one octet more does not
+  // fit and is dropped.
+  run_for(10);
+  const std::vector<char> largest(packet_max_size - 3, '\x5a');
+  std::vector<char> over = largest;
+  over.push_back(0);
+  s->Ioctl(packages({largest, over}));
+  run_for(10);
+  const Frames sent = mcc().take_written(ch[0].timeslot);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].size(), packet_max_size);
   EXPECT_TRUE(s->BeforeDestroy());
   delete s;
   EXPECT_TRUE(mcc().allocations().empty());
