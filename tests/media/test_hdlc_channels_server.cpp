@@ -646,6 +646,17 @@ TEST_F(HdlcChannelsServer, PackageSlotWiresOnlyTheLineItIsLeft) {
   EXPECT_EQ(fed("44"), "connected " + ts);
   EXPECT_EQ(fed(ts), "connected 44");
 
+  // Hearing trunk 61 (line 43), sending to trunks 62 and 63 (line 45 last):
+  // trunk 62 leaving does not move the channel off line 45, which stays.
+  EXPECT_EQ(exchange(connect(21, 61, 64)).back(), success(21, 61));
+  EXPECT_EQ(exchange(simple(22, 63, "disconnect")).back(), success(22, 63));
+  EXPECT_EQ(exchange(connect(23, 64, 63)).back(), success(23, 64));
+  EXPECT_EQ(exchange(simple(24, 62, "disconnect")).back(), success(24, 62));
+  EXPECT_EQ(exchange(simple(25, 64, "activate")).back(), success(25, 64));
+  ts = open_channel();
+  EXPECT_EQ(fed(ts), "connected 45");
+  EXPECT_EQ(fed("45"), "connected " + ts);
+
   for (int n : {64, 61, 62, 63}) EXPECT_EQ(exchange(simple(30 + n, n, "destroy")).back(), success(30 + n, n));
   EXPECT_EQ(ask("mcc channels"), "");
 }
