@@ -646,7 +646,38 @@ TEST_F(HdlcChannelsServer, PackageSlotWiresOnlyTheLineItIsLeft) {
   EXPECT_EQ(fed("44"), "connected " + ts);
   EXPECT_EQ(fed(ts), "connected 44");
 
-  for (int n : {64, 61, 62, 63}) EXPECT_EQ(exchange(simple(30 + n, n, "destroy")).back(), success(30 + n, n));
+  // Hearing trunk 61 (line 43), sending to trunks 62 and 63 (line 45 last):
+  // trunk 62 leaving does not move the channel off line 45, which stays.
+  EXPECT_EQ(exchange(connect(21, 61, 64)).back(), success(21, 61));
+  EXPECT_EQ(exchange(simple(22, 63, "disconnect")).back(), success(22, 63));
+  EXPECT_EQ(exchange(connect(23, 64, 63)).back(), success(23, 64));
+  EXPECT_EQ(exchange(simple(24, 62, "disconnect")).back(), success(24, 62));
+  EXPECT_EQ(exchange(simple(25, 64, "activate")).back(), success(25, 64));
+  ts = open_channel();
+  EXPECT_EQ(fed(ts), "connected 45");
+  EXPECT_EQ(fed("45"), "connected " + ts);
+
+  // An address with a high byte (0x0100); a frame of its first octet alone
+  // is an empty package for it (the missing octet counts as 0).
+  EXPECT_EQ(exchange(command(26, 65, [](LGCP::Command& c) {
+              LGCP::HdlcParams& h = c.select_create().select_hdlcParams();
+              h.set_trunk(1);
+              h.set_log(0);
+              h.set_address(0x0100);
+            })).back(),
+            success(26, 65));
+  const auto before = channels();
+  EXPECT_EQ(exchange(simple(27, 65, "activate")).back(), success(27, 65));
+  std::string ts65;
+  for (const std::string& c : channels())
+    if (std::find(before.begin(), before.end(), c) == before.end()) ts65 = std::to_string(timeslot_of(c));
+  ASSERT_NE(ts65, "");
+  EXPECT_EQ(inject(ts65, {"010000AA"}), "");
+  EXPECT_EQ(next(), "40 00 41 8C 80 01 01 AA");
+  EXPECT_EQ(inject(ts65, {"01"}), "");
+  EXPECT_EQ(next(), "40 00 41 8C 80 01 00");
+
+  for (int n : {64, 65, 61, 62, 63}) EXPECT_EQ(exchange(simple(30 + n, n, "destroy")).back(), success(30 + n, n));
   EXPECT_EQ(ask("mcc channels"), "");
 }
 
