@@ -691,12 +691,13 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
   write_file(dir + "t38.instances", "");
   EXPECT_EQ(instances(31), 0);
   EXPECT_TRUE(srv->wait_log("t38: can't detect T38 resources"));
-  // Junk counts as 0 and a number past the range as the largest one, not
-  // as whatever its low bits make.
+  // Junk counts as 0 and a number past the range as the largest (or
+  // smallest) one, not as whatever its low bits make.
   const struct {
     const char* printed;
     int instances;
-  } counts[] = {{"junk\n", 0}, {" 12 of them", 12}, {"99999999999\n", 2147483647}, {"4294967304\n", 2147483647}};
+  } counts[] = {{"junk\n", 0}, {" 12 of them", 12}, {"99999999999\n", 2147483647}, {"4294967304\n", 2147483647},
+                 {"-4294967304\n", -2147483647 - 1}};
   int q = 40;
   for (const auto& c : counts) {
     write_file(dir + "t38.instances", c.printed);
