@@ -546,11 +546,25 @@ TEST_F(VoiceT38Server, T38ProgramIgnoringTerminateGoesWithTheServer) {
     return close != std::string::npos && stat.compare(close, 4, ") Z ") == 0;
   };
 
+  // A second program ends a little after its SIGTERM, within the grace the
+  // server gives at its end: it is seen ended, not killed.
+  ::unlink((dir + "t38.stubborn").c_str());
+  write_file(dir + "t38.linger", "200");
+  own.ctl.send(t38test::create(2, 57, "10.0.0.1", 0));
+  std::string made;  // after slot 56's stream lines
+  for (int i = 0; i < 5 && made.rfind("seq 2", 0) != 0; ++i) made = text(own.ctl.next(patience));
+  EXPECT_EQ(made, "seq 2 slot 57 success");
+  ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).rfind("ready\n") > testsupport::file_text(log).find("ready\n"); }));
+  const std::string second = testsupport::file_text(log).substr(testsupport::file_text(log).rfind("pid="));
+  const int late = std::stoi(second.substr(4));
+
   EXPECT_EQ(own.stop(), 0) << own.log();
   EXPECT_NE(testsupport::file_text(log).find("signal 15\n"), std::string::npos);
   const bool ended = testsupport::eventually(gone);
   if (!ended) ::kill(pid, SIGKILL);
   EXPECT_TRUE(ended) << "the program outlived the server";
+  EXPECT_NE(own.log().find("t38 daemon[" + std::to_string(pid) + "] still running after SIGTERM, killing"), std::string::npos);
+  EXPECT_EQ(own.log().find("t38 daemon[" + std::to_string(late) + "] still running"), std::string::npos) << own.log();
 }
 
 TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
