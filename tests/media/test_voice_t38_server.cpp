@@ -505,20 +505,32 @@ TEST_F(VoiceT38Server, EndedT38SlotLeavesItsSwitchChannelToTheNextOne) {
 TEST_F(VoiceT38Server, T38ProgramIgnoringTerminateGoesAfterTheDestroy) {
   const std::string log = t38_standin();
   const std::string dir = srv->board("/usr/local/sbin/");
-  write_file(dir + "t38.stubborn", "");
   const std::size_t idle = channels().size();
-  auto r = exchange(t38test::create(1, 56, "10.0.0.1", 0));
+  // First one that ends at its SIGTERM: seen ended, never killed later.
+  auto r = exchange(t38test::create(1, 55, "10.0.0.1", 0));
   while (r.size() < 3) r.push_back(next());
-  EXPECT_EQ(r.front(), "seq 1 slot 56 success");
+  EXPECT_EQ(r.front(), "seq 1 slot 55 success");
   ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("ready\n") != std::string::npos; }));
-  const int pid = std::stoi(testsupport::file_text(log).substr(4));
+  const int obedient = std::stoi(testsupport::file_text(log).substr(4));
+  EXPECT_EQ(exchange(simple(2, 55, "destroy")), V{"seq 2 slot 55 success"});
+  EXPECT_TRUE(testsupport::eventually([&] { return ::kill(obedient, 0) != 0; }));
 
-  EXPECT_EQ(exchange(simple(2, 56, "destroy")), V{"seq 2 slot 56 success"}) << "no wait for the program";
-  EXPECT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("signal 15\n") != std::string::npos; }));
+  write_file(dir + "t38.stubborn", "");
+  r = exchange(t38test::create(3, 56, "10.0.0.1", 0));
+  while (r.size() < 3) r.push_back(next());
+  EXPECT_EQ(r.front(), "seq 3 slot 56 success");
+  ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).rfind("ready\n") > testsupport::file_text(log).find("ready\n"); }));
+  const std::string started = testsupport::file_text(log);
+  const std::size_t from = started.rfind("pid=");
+  const int pid = std::stoi(started.substr(from + 4));
+
+  EXPECT_EQ(exchange(simple(4, 56, "destroy")), V{"seq 4 slot 56 success"}) << "no wait for the program";
+  EXPECT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("signal 15\n", from) != std::string::npos; }));
   EXPECT_TRUE(testsupport::eventually([&] { return ::kill(pid, 0) != 0; })) << "the program outlived its slot";
   EXPECT_TRUE(srv->wait_log("terminate child process, pid=" + std::to_string(pid) + " status=9\n")) << srv->log();
   EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; })) << "its channel stayed taken";
   EXPECT_EQ(srv->ctl.next(300), "") << "the destroyed slot reports nothing";
+  EXPECT_EQ(srv->log().find("t38 daemon[" + std::to_string(obedient) + "] still running"), std::string::npos);
   ::unlink((dir + "t38.stubborn").c_str());
 }
 
