@@ -526,12 +526,21 @@ TEST_F(VoiceT38Server, T38ProgramIgnoringTerminateGoesAfterTheDestroy) {
 
   EXPECT_EQ(exchange(simple(4, 56, "destroy")), V{"seq 4 slot 56 success"}) << "no wait for the program";
   EXPECT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("signal 15\n", from) != std::string::npos; }));
+  // One more that ends at its SIGTERM while the stubborn one is waited on:
+  // its end takes only itself off the watch.
+  ::unlink((dir + "t38.stubborn").c_str());
+  r = exchange(t38test::create(5, 57, "10.0.0.1", 0));
+  while (r.size() < 3) r.push_back(next());
+  EXPECT_EQ(r.front(), "seq 5 slot 57 success");
+  ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).rfind("pid=") > from; }));
+  const int third = std::stoi(testsupport::file_text(log).substr(testsupport::file_text(log).rfind("pid=") + 4));
+  EXPECT_EQ(exchange(simple(6, 57, "destroy")), V{"seq 6 slot 57 success"});
+  EXPECT_TRUE(testsupport::eventually([&] { return ::kill(third, 0) != 0; }));
   EXPECT_TRUE(testsupport::eventually([&] { return ::kill(pid, 0) != 0; })) << "the program outlived its slot";
   EXPECT_TRUE(srv->wait_log("terminate child process, pid=" + std::to_string(pid) + " status=9\n")) << srv->log();
   EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; })) << "its channel stayed taken";
   EXPECT_EQ(srv->ctl.next(300), "") << "the destroyed slot reports nothing";
   EXPECT_EQ(srv->log().find("t38 daemon[" + std::to_string(obedient) + "] still running"), std::string::npos);
-  ::unlink((dir + "t38.stubborn").c_str());
 }
 
 // The server itself ends: its slots go with SIGTERM to their programs, and
