@@ -329,6 +329,7 @@ TEST_F(VoiceT38Server, FilePlayerPlaysItsListAndEnds) {
     EXPECT_TRUE(srv->wait_log(c.line)) << c.line;
     ++seq;
   }
+  EXPECT_EQ(srv->log().find("fail to hold channel"), std::string::npos) << "only the step that failed is told";
   EXPECT_EQ(channels().size(), before);
   EXPECT_EQ(exchange(simple(40, 11, "destroy")).back(), "seq 40 slot 11 success");
   EXPECT_EQ(exchange(simple(41, 12, "destroy")).back(), "seq 41 slot 12 success");
