@@ -329,6 +329,7 @@ TEST_F(VoiceT38Server, FilePlayerPlaysItsListAndEnds) {
     EXPECT_TRUE(srv->wait_log(c.line)) << c.line;
     ++seq;
   }
+  EXPECT_EQ(srv->log().find("fail to hold channel"), std::string::npos) << "only the step that failed is told";
   EXPECT_EQ(channels().size(), before);
   EXPECT_EQ(exchange(simple(40, 11, "destroy")).back(), "seq 40 slot 11 success");
   EXPECT_EQ(exchange(simple(41, 12, "destroy")).back(), "seq 41 slot 12 success");
@@ -443,9 +444,10 @@ TEST_F(VoiceT38Server, RecorderStreamsToItsPeer) {
   EXPECT_EQ(text(f), "slot 32 stopRecording connectionAborted");
   EXPECT_TRUE(srv->wait_log("recorder[" + t32 + "]: record aborted"));
 
-  // Nobody listening.
+  // Nobody listening; the driver names switch channel 0, a channel like any other.
+  EXPECT_EQ(ask("mcc next 0"), "");
   EXPECT_EQ(exchange(recorder(6, 33, testsupport::free_port())).front(), "seq 6 slot 33 success");
-  EXPECT_EQ(next().substr(0, 23), "slot 33 receiver active");
+  EXPECT_EQ(next(), "slot 33 receiver active 0");
   r = exchange(testsupport::connect_image(7, 30, 33));
   if (r.size() == 1) r.push_back(next());
   EXPECT_NE(std::find(r.begin(), r.end(), "slot 33 stopRecording connectionFail"), r.end());
@@ -504,21 +506,42 @@ TEST_F(VoiceT38Server, EndedT38SlotLeavesItsSwitchChannelToTheNextOne) {
 TEST_F(VoiceT38Server, T38ProgramIgnoringTerminateGoesAfterTheDestroy) {
   const std::string log = t38_standin();
   const std::string dir = srv->board("/usr/local/sbin/");
-  write_file(dir + "t38.stubborn", "");
   const std::size_t idle = channels().size();
-  auto r = exchange(t38test::create(1, 56, "10.0.0.1", 0));
+  // First one that ends at its SIGTERM: seen ended, never killed later.
+  auto r = exchange(t38test::create(1, 55, "10.0.0.1", 0));
   while (r.size() < 3) r.push_back(next());
-  EXPECT_EQ(r.front(), "seq 1 slot 56 success");
+  EXPECT_EQ(r.front(), "seq 1 slot 55 success");
   ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("ready\n") != std::string::npos; }));
-  const int pid = std::stoi(testsupport::file_text(log).substr(4));
+  const int obedient = std::stoi(testsupport::file_text(log).substr(4));
+  EXPECT_EQ(exchange(simple(2, 55, "destroy")), V{"seq 2 slot 55 success"});
+  EXPECT_TRUE(testsupport::eventually([&] { return ::kill(obedient, 0) != 0; }));
 
-  EXPECT_EQ(exchange(simple(2, 56, "destroy")), V{"seq 2 slot 56 success"}) << "no wait for the program";
-  EXPECT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("signal 15\n") != std::string::npos; }));
+  write_file(dir + "t38.stubborn", "");
+  r = exchange(t38test::create(3, 56, "10.0.0.1", 0));
+  while (r.size() < 3) r.push_back(next());
+  EXPECT_EQ(r.front(), "seq 3 slot 56 success");
+  ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).rfind("ready\n") > testsupport::file_text(log).find("ready\n"); }));
+  const std::string started = testsupport::file_text(log);
+  const std::size_t from = started.rfind("pid=");
+  const int pid = std::stoi(started.substr(from + 4));
+
+  EXPECT_EQ(exchange(simple(4, 56, "destroy")), V{"seq 4 slot 56 success"}) << "no wait for the program";
+  EXPECT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).find("signal 15\n", from) != std::string::npos; }));
+  // One more that ends at its SIGTERM while the stubborn one is waited on:
+  // its end takes only itself off the watch.
+  ::unlink((dir + "t38.stubborn").c_str());
+  r = exchange(t38test::create(5, 57, "10.0.0.1", 0));
+  while (r.size() < 3) r.push_back(next());
+  EXPECT_EQ(r.front(), "seq 5 slot 57 success");
+  ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).rfind("pid=") > from; }));
+  const int third = std::stoi(testsupport::file_text(log).substr(testsupport::file_text(log).rfind("pid=") + 4));
+  EXPECT_EQ(exchange(simple(6, 57, "destroy")), V{"seq 6 slot 57 success"});
+  EXPECT_TRUE(testsupport::eventually([&] { return ::kill(third, 0) != 0; }));
   EXPECT_TRUE(testsupport::eventually([&] { return ::kill(pid, 0) != 0; })) << "the program outlived its slot";
   EXPECT_TRUE(srv->wait_log("terminate child process, pid=" + std::to_string(pid) + " status=9\n")) << srv->log();
   EXPECT_TRUE(testsupport::eventually([&] { return channels().size() == idle; })) << "its channel stayed taken";
   EXPECT_EQ(srv->ctl.next(300), "") << "the destroyed slot reports nothing";
-  ::unlink((dir + "t38.stubborn").c_str());
+  EXPECT_EQ(srv->log().find("t38 daemon[" + std::to_string(obedient) + "] still running"), std::string::npos);
 }
 
 // The server itself ends: its slots go with SIGTERM to their programs, and
@@ -545,11 +568,25 @@ TEST_F(VoiceT38Server, T38ProgramIgnoringTerminateGoesWithTheServer) {
     return close != std::string::npos && stat.compare(close, 4, ") Z ") == 0;
   };
 
+  // A second program ends a little after its SIGTERM, within the grace the
+  // server gives at its end: it is seen ended, not killed.
+  ::unlink((dir + "t38.stubborn").c_str());
+  write_file(dir + "t38.linger", "200");
+  own.ctl.send(t38test::create(2, 57, "10.0.0.1", 0));
+  std::string made;  // after slot 56's stream lines
+  for (int i = 0; i < 5 && made.rfind("seq 2", 0) != 0; ++i) made = text(own.ctl.next(patience));
+  EXPECT_EQ(made, "seq 2 slot 57 success");
+  ASSERT_TRUE(testsupport::eventually([&] { return testsupport::file_text(log).rfind("ready\n") > testsupport::file_text(log).find("ready\n"); }));
+  const std::string second = testsupport::file_text(log).substr(testsupport::file_text(log).rfind("pid="));
+  const int late = std::stoi(second.substr(4));
+
   EXPECT_EQ(own.stop(), 0) << own.log();
   EXPECT_NE(testsupport::file_text(log).find("signal 15\n"), std::string::npos);
   const bool ended = testsupport::eventually(gone);
   if (!ended) ::kill(pid, SIGKILL);
   EXPECT_TRUE(ended) << "the program outlived the server";
+  EXPECT_NE(own.log().find("t38 daemon[" + std::to_string(pid) + "] still running after SIGTERM, killing"), std::string::npos);
+  EXPECT_EQ(own.log().find("t38 daemon[" + std::to_string(late) + "] still running"), std::string::npos) << own.log();
 }
 
 TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
@@ -690,12 +727,13 @@ TEST_F(VoiceT38Server, T38SlotRunsOneProgramPerChannel) {
   write_file(dir + "t38.instances", "");
   EXPECT_EQ(instances(31), 0);
   EXPECT_TRUE(srv->wait_log("t38: can't detect T38 resources"));
-  // Junk counts as 0 and a number past the range as the largest one, not
-  // as whatever its low bits make.
+  // Junk counts as 0 and a number past the range as the largest (or
+  // smallest) one, not as whatever its low bits make.
   const struct {
     const char* printed;
     int instances;
-  } counts[] = {{"junk\n", 0}, {" 12 of them", 12}, {"99999999999\n", 2147483647}, {"4294967304\n", 2147483647}};
+  } counts[] = {{"junk\n", 0}, {" 12 of them", 12}, {"99999999999\n", 2147483647}, {"4294967304\n", 2147483647},
+                 {"-4294967304\n", -2147483647 - 1}};
   int q = 40;
   for (const auto& c : counts) {
     write_file(dir + "t38.instances", c.printed);

@@ -3,6 +3,7 @@
 //   t38.instances  printed as it is for --num-of-instances (nothing if absent)
 //   t38.exit       the exit code to end with at once (absent: run until SIGTERM)
 //   t38.stubborn   present: SIGTERM is logged and otherwise ignored
+//   t38.linger     milliseconds: SIGTERM is logged, the end comes that late
 //   t38.crash      present: aborts, dumping core in its directory if it can
 //   t38.orphan     present: leaves a process behind that keeps its standard
 //                  input and logs "orphan=<pid>", then exits with 0
@@ -29,13 +30,16 @@ namespace {
 
 int log_fd = -1;
 bool stubborn = false;
+int linger_ms = 0;
+volatile sig_atomic_t termed = 0;
 
 void on_term(int sig) {
   char line[] = "signal 00\n";
   line[7] = static_cast<char>('0' + sig / 10);
   line[8] = static_cast<char>('0' + sig % 10);
   (void)!::write(log_fd, line, sizeof line - 1);
-  if (!stubborn) ::_exit(0);
+  termed = 1;
+  if (!stubborn && linger_ms <= 0) ::_exit(0);
 }
 
 std::string dir_of_self() {
@@ -95,6 +99,7 @@ int main(int argc, char** argv) {
   }
   log_fd = ::open((dir + "/t38.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   stubborn = ::access((dir + "/t38.stubborn").c_str(), F_OK) == 0;
+  if (read_file(dir + "/t38.linger", text)) linger_ms = std::atoi(text.c_str());
   struct sigaction sa = {};
   sa.sa_handler = on_term;
   ::sigaction(SIGTERM, &sa, nullptr);
@@ -126,5 +131,11 @@ int main(int argc, char** argv) {
     return 99;
   }
   if (code >= 0) return code;
-  for (;;) ::pause();
+  for (;;) {
+    ::pause();
+    if (termed && !stubborn && linger_ms > 0) {
+      ::usleep(static_cast<useconds_t>(linger_ms) * 1000);
+      return 0;
+    }
+  }
 }
